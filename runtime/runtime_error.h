@@ -1,0 +1,56 @@
+// Runtime error posting: the codes and texts behind ERRORCODE, ERROR,
+// FILEERRORCODE and FILEERROR.
+//
+// Runtime operations (file operations, queues, the evaluator) report failure
+// by posting a numeric code, sometimes with a detail text; the caller reads
+// it afterwards. The posted state is per thread: each thread sees only what
+// its own operations posted. The text table (the runtime's strings) is
+// constant and shared.
+
+#ifndef QZR_RUNTIME_RUNTIME_ERROR_H_
+#define QZR_RUNTIME_RUNTIME_ERROR_H_
+
+#include <string>
+#include <string_view>
+
+namespace qzr {
+
+// Code 90: an operating-system failure inside a driver; FILEERRORCODE then
+// holds the operating-system error number e and FILEERROR the string 300 + e.
+inline constexpr int kFileSystemError = 90;
+inline constexpr int kOsStringBase = 300;
+
+// The runtime's string n: the text of runtime error n ("" when n has none).
+// Strings 301..391 are the operating-system error texts for e = 1..91.
+std::string RuntimeString(int n);
+
+// Posts `code` on this thread, with an optional detail text (the evaluator's
+// "at pos 3", an unknown name). FILEERRORCODE becomes `file_detail`.
+void PostError(int code, std::string_view detail = {}, std::string_view file_detail = {});
+
+// Posts code 90 for the operating-system error number `os_error` (the
+// platform-independent numbering of OsErrorFromErrno).
+void PostOsError(int os_error);
+
+// Posts code 90 for the POSIX errno value `err`.
+void PostErrno(int err);
+
+// Clears this thread's posted error (ERRORCODE() becomes 0).
+void ClearError();
+
+// What this thread last posted.
+int ERRORCODE();
+std::string ERROR();           // RuntimeString(ERRORCODE()); "" when 0
+std::string ERRORDETAIL();     // the detail text given with the code
+std::string FILEERRORCODE();   // OS error number for code 90, else the driver's detail
+std::string FILEERROR();       // string 300 + e for code 90, else ""
+
+// Maps a POSIX errno value onto the operating-system error numbers 1..91 whose
+// texts are the runtime strings 301..391 (2 file not found, 5 access denied,
+// 33 lock violation, 39 disk full, 80 file exists, ...). Unknown values map to
+// 91, "Unknown Error".
+int OsErrorFromErrno(int err);
+
+}  // namespace qzr
+
+#endif  // QZR_RUNTIME_RUNTIME_ERROR_H_

@@ -1,0 +1,81 @@
+#include "runtime/runtime_error.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "runtime/fatal.h"
+#include "testing/fatal_guard.h"
+
+namespace qzr {
+namespace {
+
+TEST(RuntimeErrorTest, PostedCodeCarriesItsText) {
+  struct Case {
+    int code;
+    const char* text;
+  } cases[] = {
+      {2, "File Not Found"},     {33, "Record Not Available"},
+      {40, "Creates Duplicate Key"}, {90, "File System Error"},
+      {1010, "Invalid expression for EVALUATE"}, {0, ""},
+  };
+  for (const Case& c : cases) {
+    PostError(c.code);
+    EXPECT_EQ(ERRORCODE(), c.code);
+    EXPECT_EQ(ERROR(), c.text) << c.code;
+  }
+  ClearError();
+}
+
+TEST(RuntimeErrorTest, OsErrorFillsFileErrorFields) {
+  PostErrno(ENOSPC);
+  EXPECT_EQ(ERRORCODE(), 90);
+  EXPECT_EQ(FILEERRORCODE(), "39");
+  EXPECT_EQ(FILEERROR(), "Handle Disk Full");
+  PostErrno(EEXIST);
+  EXPECT_EQ(FILEERROR(), "File Already Exists");
+  PostErrno(12345);
+  EXPECT_EQ(FILEERRORCODE(), "91");
+  EXPECT_EQ(FILEERROR(), "Unknown Error");
+  // A code other than 90 carries the driver's own detail and no OS text.
+  PostError(35, "", "row 7");
+  EXPECT_EQ(FILEERRORCODE(), "row 7");
+  EXPECT_EQ(FILEERROR(), "");
+  ClearError();
+  EXPECT_EQ(ERRORCODE(), 0);
+  EXPECT_EQ(FILEERRORCODE(), "");
+}
+
+TEST(RuntimeErrorTest, PostedStateIsPerThread) {
+  PostError(1011, "X");
+  std::thread other([] {
+    EXPECT_EQ(ERRORCODE(), 0);
+    PostError(30);
+  });
+  other.join();
+  EXPECT_EQ(ERRORCODE(), 1011);
+  EXPECT_EQ(ERRORDETAIL(), "X");
+  ClearError();
+}
+
+TEST(FatalTest, HandlerReceivesCodeAndComposedText) {
+  try {
+    Fatal(kMakeUfoError, "Make UFO Error");
+    FAIL() << "Fatal returned";
+  } catch (const testing::FatalErrorThrown& e) {
+    EXPECT_EQ(e.code, 501);
+    EXPECT_STREQ(e.what(), "Internal error 01 : Make UFO Error");
+  }
+  EXPECT_EQ(FatalText(410, ""), "Pure Virtual Function Called");
+  EXPECT_FATAL(Corruption(17), kDataCorruption);
+  try {
+    Corruption(17);
+  } catch (const testing::FatalErrorThrown& e) {
+    EXPECT_NE(std::string(e.what()).find("Possible data corruption in file (17)"),
+              std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace qzr

@@ -1,0 +1,14 @@
+#include "testing/fatal_guard.h"
+
+#include "runtime/fatal.h"
+
+namespace qzr::testing {
+namespace {
+
+void ThrowingHandler(int code, const std::string& text) { throw FatalErrorThrown(code, text); }
+
+}  // namespace
+
+void InstallThrowingFatalHandler() { SetFatalHandler(&ThrowingHandler); }
+
+}  // namespace qzr::testing

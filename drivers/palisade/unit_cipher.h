@@ -1,0 +1,31 @@
+// The per-unit cipher hook of Palisade block I/O.
+//
+// Every transfer to and from a Palisade file is a whole number of 64-byte
+// units. When a file is encrypted, each unit is enciphered on its way out and
+// deciphered on its way in; the tweak of a unit is its home offset in the
+// file, so a block written to a shadow location and later moved home moves as
+// plain bytes. Implementations hold only immutable key material and are safe
+// to use from several threads at once.
+
+#ifndef QZR_DRIVERS_PALISADE_UNIT_CIPHER_H_
+#define QZR_DRIVERS_PALISADE_UNIT_CIPHER_H_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qzr::palisade {
+
+inline constexpr size_t kCipherUnit = 64;
+
+class UnitCipher {
+ public:
+  virtual ~UnitCipher() = default;
+  // REQUIRES: len is a multiple of kCipherUnit. `home_offset` is the file
+  // offset at which data[0] belongs; unit i uses home_offset + 64 * i.
+  virtual void Encrypt(uint8_t* data, size_t len, uint64_t home_offset) const = 0;
+  virtual void Decrypt(uint8_t* data, size_t len, uint64_t home_offset) const = 0;
+};
+
+}  // namespace qzr::palisade
+
+#endif  // QZR_DRIVERS_PALISADE_UNIT_CIPHER_H_

@@ -1,0 +1,126 @@
+// The driver registry and the runtime's file-operation entry.
+
+#include "data/file_driver.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <mutex>
+
+#include "runtime/runtime_error.h"
+
+namespace qzr {
+namespace {
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+struct Entry {
+  FileDriver* driver = nullptr;  // nullptr until a factory has run
+  DriverFactory factory;
+  bool load_failed = false;
+};
+
+struct Registry {
+  std::mutex mu;
+  std::map<std::string, Entry> entries;
+  // Every driver ever registered; replaced ones stay alive so that pointers
+  // handed out by FindDriver never dangle.
+  std::vector<std::unique_ptr<FileDriver>> owned;
+};
+
+Registry& TheRegistry() {
+  static Registry* registry = new Registry();  // never destroyed: drivers outlive static teardown
+  return *registry;
+}
+
+}  // namespace
+
+uint64_t TypeMask(std::initializer_list<TypeCode> types) {
+  uint64_t mask = 0;
+  for (TypeCode t : types) {
+    auto code = static_cast<unsigned>(t);
+    if (code < 64) mask |= uint64_t{1} << code;
+  }
+  return mask;
+}
+
+void RegisterDriver(std::unique_ptr<FileDriver> driver) {
+  if (!driver) return;
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  Entry& e = r.entries[Upper(driver->Info().name)];
+  e.driver = driver.get();
+  e.factory = nullptr;
+  e.load_failed = false;
+  r.owned.push_back(std::move(driver));
+}
+
+void RegisterDriverFactory(std::string_view name, DriverFactory factory) {
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  Entry& e = r.entries[Upper(name)];
+  e.driver = nullptr;
+  e.factory = std::move(factory);
+  e.load_failed = false;
+}
+
+FileDriver* FindDriver(std::string_view name, DriverLookup* why) {
+  DriverLookup dummy;
+  if (why == nullptr) why = &dummy;
+  if (name.empty()) {
+    *why = DriverLookup::kNoDriverSpecified;
+    return nullptr;
+  }
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  auto it = r.entries.find(Upper(name));
+  if (it == r.entries.end()) {
+    *why = DriverLookup::kNotDefined;
+    return nullptr;
+  }
+  Entry& e = it->second;
+  if (e.driver == nullptr && !e.load_failed && e.factory) {
+    // The factory runs once, under the registry lock, so two threads opening
+    // their first file never build two drivers.
+    std::unique_ptr<FileDriver> built = e.factory();
+    if (built) {
+      e.driver = built.get();
+      r.owned.push_back(std::move(built));
+    } else {
+      e.load_failed = true;
+    }
+  }
+  if (e.driver == nullptr) {
+    *why = DriverLookup::kCouldNotLoad;
+    return nullptr;
+  }
+  *why = DriverLookup::kFound;
+  return e.driver;
+}
+
+std::vector<std::string> RegisteredDrivers() {
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  std::vector<std::string> names;
+  for (const auto& [name, entry] : r.entries) names.push_back(name);
+  return names;
+}
+
+int DoFileOp(FileOp op, FileDescriptor& file, FileArgs& args) {
+  ClearError();
+  DriverLookup why;
+  FileDriver* driver = FindDriver(file.driver, &why);
+  if (driver == nullptr) {
+    PostError(kInvalidRecordDeclaration);
+    return kInvalidRecordDeclaration;
+  }
+  int code = driver->Call(op, file, args);
+  if (code != 0 && ERRORCODE() != code) PostError(code);
+  return code;
+}
+
+}  // namespace qzr

@@ -1,0 +1,145 @@
+// The file-driver interface: the one entry through which the runtime asks a
+// storage driver to do a file operation, the argument block it passes, and
+// the process-wide registry of drivers.
+//
+// A driver implements FileDriver::Call(op, file, args) and returns a runtime
+// error code (0 for success); an operation it does not implement returns
+// kUnsupportedFunction (80). DoFileOp() is the runtime's side: it finds the
+// driver named by the descriptor, routes the call through the trace when the
+// trace is on for the file, and posts the result on the calling thread's
+// error state (ERRORCODE and companions).
+//
+// Threads: the registry is guarded by a process-wide lock; registration may
+// happen from any thread at any time, and a registered driver stays
+// registered (its pointer stays valid) until the process ends or the same
+// name is registered again. A driver serialises its own calls.
+
+#ifndef QZR_DATA_FILE_DRIVER_H_
+#define QZR_DATA_FILE_DRIVER_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/driver_string.h"
+#include "data/file_descriptor.h"
+#include "data/file_ops.h"
+#include "runtime/types.h"
+
+namespace qzr {
+
+// Runtime error codes the interface itself returns.
+inline constexpr int kRecordNotAvailable = 33;
+inline constexpr int kRecordNotFound = 35;
+inline constexpr int kFileNotOpen = 37;
+inline constexpr int kInvalidRecordDeclaration = 47;
+inline constexpr int kFileAlreadyOpen = 52;
+inline constexpr int kUnsupportedFunction = 80;
+
+// The arguments of one operation. Which members an operation reads follows
+// its name's suffix: `key` forms read `key`, `ptr` forms `position`, `len`
+// forms `length`, `sec` forms `timeout`; OPEN and CREATE read
+// `driver_string` (the file's own when empty), SEND reads its command there.
+// Results come back in `result` (counts, positions, sizes) and `value`
+// (replies, property values).
+struct FileArgs {
+  int key = -1;                // index in FileDescriptor::keys; -1 for none
+  uint32_t position = 0;       // a 4-byte record position
+  uint32_t length = 0;         // a length in bytes; SKIP: the count
+  uint32_t timeout = 0;        // a time-out in seconds
+  std::string driver_string;   // OPEN/CREATE options, SEND command
+  uint32_t property = 0;       // property number for the *PROPERTY* operations (0x7355 ...)
+  int index = 0;               // property index; memo/BLOB index for BLOB_*
+  uint32_t view = 0;           // identity of the view making the call, 0 when none
+  std::string value;           // in: property value to set; out: reply, property value
+  int64_t result = 0;          // out: RECORDS, POINTER, BYTES, BLOB_SIZE, ...
+};
+
+// What a driver can store. The declaration check reports the declarations
+// that ask for more.
+struct DriverCapabilities {
+  // Bit n set: type code n can be a field of a record.
+  uint64_t types = 0;
+  bool memo = false;             // MEMO
+  bool blob = false;             // BLOB
+  bool binary_memo = false;      // BINARY memos and BLOBs
+  bool descending_keys = false;  // descending key components
+  bool mixed_keys = false;       // ascending and descending components in one key
+  uint32_t max_memos = 0;        // memos and BLOBs together
+  uint32_t max_keys = 0;
+  uint32_t max_dimensions = 4;   // DIM counts per field
+  uint64_t max_field_size = 0;   // bytes of one field, all elements
+  uint64_t max_memo_size = 0;    // bytes of one MEMO
+
+  bool Stores(TypeCode type) const {
+    auto code = static_cast<unsigned>(type);
+    return code < 64 && ((types >> code) & 1u) != 0;
+  }
+};
+
+// The type mask of a list of type codes.
+uint64_t TypeMask(std::initializer_list<TypeCode> types);
+
+// A driver's identity.
+struct DriverInfo {
+  std::string name;          // upper case, the DRIVER attribute's text: "PALISADE"
+  std::string display_name;  // "Palisade (PLX)"
+  DriverCapabilities capabilities;
+  std::vector<SwitchSpec> switches;  // the driver string switches it knows
+};
+
+class FileDriver {
+ public:
+  virtual ~FileDriver() = default;
+
+  // Performs `op` on `file` and returns a runtime error code, 0 on success.
+  // Operating-system failures return 90 after PostErrno/PostOsError.
+  // Unsupported operations return kUnsupportedFunction.
+  virtual int Call(FileOp op, FileDescriptor& file, FileArgs& args) = 0;
+
+  virtual const DriverInfo& Info() const = 0;
+};
+
+// Builds a driver when it is first needed; may return nullptr when the
+// driver cannot be loaded.
+using DriverFactory = std::function<std::unique_ptr<FileDriver>()>;
+
+// Registers `driver` under driver->Info().name (upper-cased). Replaces a
+// driver of the same name; the replaced one is kept alive until the process
+// ends so that pointers handed out stay valid.
+void RegisterDriver(std::unique_ptr<FileDriver> driver);
+// Registers a factory, run once on the first lookup of `name`.
+void RegisterDriverFactory(std::string_view name, DriverFactory factory);
+
+// Why a lookup failed; each maps to a FILE-level declaration message.
+enum class DriverLookup {
+  kFound,
+  kNoDriverSpecified,  // the name is empty: "No File Driver Specified"
+  kCouldNotLoad,       // the factory returned nullptr: "File Driver could not be loaded"
+  kNotDefined,         // nothing registered: "File Driver not defined"
+};
+
+// The driver registered under `name` (without regard to case), or nullptr
+// with the reason in *why.
+FileDriver* FindDriver(std::string_view name, DriverLookup* why = nullptr);
+
+// The names of the registered drivers, sorted.
+std::vector<std::string> RegisteredDrivers();
+
+// The runtime's file operation: finds the file's driver (a missing one is
+// reported at FILE level and gives kInvalidRecordDeclaration), calls it
+// through the trace when the trace is on for the file, and posts the result:
+// ERRORCODE becomes the returned code (cleared on success; a code the driver
+// posted itself, with its FILEERRORCODE, is kept).
+int DoFileOp(FileOp op, FileDescriptor& file, FileArgs& args);
+inline int DoFileOp(FileOp op, FileDescriptor& file) {
+  FileArgs args;
+  return DoFileOp(op, file, args);
+}
+
+}  // namespace qzr
+
+#endif  // QZR_DATA_FILE_DRIVER_H_

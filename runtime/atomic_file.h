@@ -1,0 +1,72 @@
+// Whole-file reads and crash-safe whole-file replacement for small settings
+// files (profile files, the settings registry).
+//
+// WriteFileAtomically writes the new contents to a temporary file in the same
+// folder, flushes it to disk, renames it over the target and flushes the
+// folder, so that after a crash at any point the target holds either the old
+// contents or the new ones, never a mixture. DirectoryLock serialises
+// read-modify-write cycles on files of one folder across processes (an
+// advisory flock on the folder itself). The lock belongs to an open file
+// description, so two threads that each take a DirectoryLock exclude each
+// other as well; callers still keep a mutex for their in-memory state.
+//
+// Every step that touches the file system consults the fault hook first, so
+// tests can fail the Nth step with a chosen errno. All functions are safe to
+// call from several threads; the hook is process-wide and read atomically.
+
+#ifndef QZR_RUNTIME_ATOMIC_FILE_H_
+#define QZR_RUNTIME_ATOMIC_FILE_H_
+
+#include <string>
+#include <string_view>
+
+namespace qzr {
+
+// The steps of WriteFileAtomically, in the order they run.
+enum class AtomicWriteStep { kOpenTemp, kWrite, kSyncFile, kRename };
+
+// Returns the errno value to inject for `step` (0: run the step normally).
+using AtomicWriteFaultHook = int (*)(AtomicWriteStep step, const std::string& path);
+
+// Installs `hook` (nullptr removes it) and returns the previous one.
+AtomicWriteFaultHook SetAtomicWriteFaultHook(AtomicWriteFaultHook hook);
+
+// Reads the whole file into `contents`. Returns 0 or an errno value (ENOENT
+// when the file does not exist); `contents` is cleared on failure.
+int ReadWholeFile(const std::string& path, std::string* contents);
+
+// Replaces the file at `path` with `contents` atomically (see above). When
+// `path` is a symbolic link to an existing file, the file it points to is
+// replaced and the link stays. An existing file keeps its permission bits; a
+// new one gets 0666 less the umask. Returns 0 or an errno value; on failure
+// the target is unchanged and no temporary file is left behind.
+int WriteFileAtomically(const std::string& path, std::string_view contents);
+
+// Creates `path` and any missing parents with mode 0700 (settings folders are
+// private to the user). Returns 0 or an errno value; an existing folder is
+// success.
+int MakeDirectories(const std::string& path);
+
+// The folder part of `path` ("." when it has none).
+std::string ParentDirectory(const std::string& path);
+
+// An exclusive advisory lock on a folder, held for the object's lifetime.
+// When the folder cannot be opened or locked (no read permission, a file
+// system without flock) the lock is simply not taken: callers still have
+// their in-process mutex, and each file write remains atomic on its own.
+class DirectoryLock {
+ public:
+  explicit DirectoryLock(const std::string& directory);
+  ~DirectoryLock();
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+  bool locked() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace qzr
+
+#endif  // QZR_RUNTIME_ATOMIC_FILE_H_

@@ -2,18 +2,216 @@
 
 #include "data/driver_string.h"
 
-namespace qzr {
+#include <cctype>
 
-const std::string* ParsedDriverString::Find(std::string_view name) const { return nullptr; }
+#include "runtime/runtime_message.h"
+
+namespace qzr {
+namespace {
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '.';
+}
+
+const SwitchSpec* FindSpec(std::string_view name, const std::vector<SwitchSpec>& driver_switches) {
+  for (const SwitchSpec& s : driver_switches) {
+    if (EqualNoCase(s.name, name)) return &s;
+  }
+  for (const SwitchSpec& s : CommonDriverSwitches()) {
+    if (EqualNoCase(s.name, name)) return &s;
+  }
+  return nullptr;
+}
+
+// A decimal integer with an optional sign, nothing else.
+bool IsNumber(std::string_view v) {
+  size_t i = (!v.empty() && (v[0] == '-' || v[0] == '+')) ? 1 : 0;
+  if (i == v.size() || v.size() - i > 18) return false;
+  for (; i < v.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(v[i]))) return false;
+  }
+  return true;
+}
+
+// The value normalised for its switch, or nullopt when it does not fit.
+std::optional<std::string> Normalise(const SwitchSpec& spec, const std::string& value) {
+  switch (spec.type) {
+    case SwitchType::kBool:
+      if (EqualNoCase(value, spec.true_value)) return spec.true_value;
+      if (EqualNoCase(value, spec.false_value)) return spec.false_value;
+      return std::nullopt;
+    case SwitchType::kNumber:
+      if (!IsNumber(value)) return std::nullopt;
+      return std::to_string(std::stoll(value));
+    case SwitchType::kString:
+      return value;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+const std::string* ParsedDriverString::Find(std::string_view name) const {
+  const std::string* found = nullptr;
+  for (const DriverSwitch& s : switches) {
+    if (EqualNoCase(s.name, name)) found = &s.value;
+  }
+  return found;
+}
 
 const std::vector<SwitchSpec>& CommonDriverSwitches() {
-  static const std::vector<SwitchSpec> specs;
+  // A bare ALLOWDETAILS switches details on; Recover needs its seconds;
+  // QUICKSCAN is sent as "on" or "off".
+  static const std::vector<SwitchSpec> specs = {
+      {"ALLOWDETAILS", SwitchType::kBool, "OFF", "ON", "ON", "OFF"},
+      {"LOGFILE", SwitchType::kString, "", std::nullopt, "", ""},
+      {"Recover", SwitchType::kNumber, "0", std::nullopt, "", ""},
+      {"QUICKSCAN", SwitchType::kBool, "off", std::nullopt, "on", "off"},
+  };
   return specs;
 }
 
 ParsedDriverString ParseDriverString(std::string_view text,
                                      const std::vector<SwitchSpec>& driver_switches) {
-  return {};
+  ParsedDriverString out;
+  auto poorly_formed = [&out]() {
+    if (!out.poorly_formed) out.warnings.emplace_back("Poorly formed driver string.");
+    out.poorly_formed = true;
+  };
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n) {
+    char c = text[i];
+    if (IsBlank(c) || c == '/' || c == ',') {
+      ++i;
+      continue;
+    }
+    if (!IsNameChar(c)) {
+      // Something that cannot start a switch: skip to the next separator.
+      poorly_formed();
+      while (i < n && !IsBlank(text[i]) && text[i] != '/' && text[i] != ',') ++i;
+      continue;
+    }
+    size_t name_start = i;
+    while (i < n && IsNameChar(text[i])) ++i;
+    std::string name(text.substr(name_start, i - name_start));
+    const SwitchSpec* spec = FindSpec(name, driver_switches);
+
+    size_t j = i;
+    while (j < n && IsBlank(text[j])) ++j;
+    bool has_equals = j < n && text[j] == '=';
+    std::optional<std::string> value;
+    if (has_equals) {
+      i = j + 1;
+      while (i < n && IsBlank(text[i])) ++i;
+      if (i < n && (text[i] == '\'' || text[i] == '"')) {
+        char quote = text[i++];
+        std::string v;
+        bool closed = false;
+        while (i < n) {
+          if (text[i] == quote) {
+            if (i + 1 < n && text[i + 1] == quote) {
+              v.push_back(quote);
+              i += 2;
+              continue;
+            }
+            ++i;
+            closed = true;
+            break;
+          }
+          v.push_back(text[i++]);
+        }
+        if (!closed) poorly_formed();
+        value = std::move(v);
+      } else {
+        bool stop_at_slash = spec == nullptr || spec->type != SwitchType::kString;
+        size_t v_start = i;
+        while (i < n && !IsBlank(text[i]) && text[i] != ',' && !(stop_at_slash && text[i] == '/')) ++i;
+        if (i > v_start) value = std::string(text.substr(v_start, i - v_start));
+      }
+    } else if (i < n && !IsBlank(text[i]) && text[i] != '/' && text[i] != ',') {
+      // A name run straight into something else ("A'x'", "A(1)").
+      poorly_formed();
+      while (i < n && !IsBlank(text[i]) && text[i] != '/' && text[i] != ',') ++i;
+      continue;
+    }
+
+    if (spec == nullptr) {
+      out.warnings.push_back(name + " is not a valid switch");
+      continue;
+    }
+    if (!value) {
+      if (!spec->empty_value) {
+        out.warnings.push_back(spec->name + (has_equals ? " has missing value" : " has no value"));
+        continue;
+      }
+      value = *spec->empty_value;
+    }
+    std::optional<std::string> normal = Normalise(*spec, *value);
+    if (!normal) {
+      // The switch keeps its earlier value (or its default).
+      out.warnings.push_back(spec->name + " has an incorrect value of " + *value +
+                             ".  Value ignored, using " +
+                             (spec->default_value.empty() ? std::string("none")
+                                                          : spec->default_value));
+      continue;
+    }
+    out.switches.push_back({spec->name, std::move(*normal)});
+  }
+  return out;
+}
+
+bool SwitchBool(const ParsedDriverString& parsed, const std::vector<SwitchSpec>& specs,
+                std::string_view name) {
+  const SwitchSpec* spec = FindSpec(name, specs);
+  if (spec == nullptr) return false;
+  const std::string* v = parsed.Find(name);
+  return EqualNoCase(v != nullptr ? *v : spec->default_value, spec->true_value);
+}
+
+int64_t SwitchNumber(const ParsedDriverString& parsed, const std::vector<SwitchSpec>& specs,
+                     std::string_view name) {
+  const SwitchSpec* spec = FindSpec(name, specs);
+  const std::string* v = parsed.Find(name);
+  std::string text = v != nullptr ? *v : (spec != nullptr ? spec->default_value : std::string());
+  return IsNumber(text) ? std::stoll(text) : 0;
+}
+
+std::string SwitchString(const ParsedDriverString& parsed, const std::vector<SwitchSpec>& specs,
+                         std::string_view name) {
+  const std::string* v = parsed.Find(name);
+  if (v != nullptr) return *v;
+  const SwitchSpec* spec = FindSpec(name, specs);
+  return spec != nullptr ? spec->default_value : std::string();
+}
+
+void ReportDriverStringWarnings(const ParsedDriverString& parsed,
+                                std::string_view driver_display_name) {
+  for (const std::string& w : parsed.warnings) ShowRuntimeMessage(driver_display_name, w);
+}
+
+LogFileSwitch SplitLogFile(std::string_view value) {
+  LogFileSwitch out;
+  size_t open = value.rfind('[');
+  if (open != std::string_view::npos && !value.empty() && value.back() == ']') {
+    out.file = std::string(value.substr(0, open));
+    out.section = std::string(value.substr(open + 1, value.size() - open - 2));
+  } else {
+    out.file = std::string(value);
+  }
+  return out;
 }
 
 }  // namespace qzr

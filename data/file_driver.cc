@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 
+#include "data/declaration_check.h"
 #include "runtime/runtime_error.h"
 
 namespace qzr {
@@ -114,10 +115,7 @@ int DoFileOp(FileOp op, FileDescriptor& file, FileArgs& args) {
   ClearError();
   DriverLookup why;
   FileDriver* driver = FindDriver(file.driver, &why);
-  if (driver == nullptr) {
-    PostError(kInvalidRecordDeclaration);
-    return kInvalidRecordDeclaration;
-  }
+  if (driver == nullptr) return ReportDriverLookupFailure(why);
   int code = driver->Call(op, file, args);
   if (code != 0 && ERRORCODE() != code) PostError(code);
   return code;

@@ -2,6 +2,7 @@
 
 #include "data/declaration_check.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdio>
@@ -198,7 +199,7 @@ std::optional<DeclarationProblem> CheckFields(const FileDescriptor& file,
     }
     // A field must lie inside the record buffer: a driver copies it from
     // there, and a field past the end would read or write beyond it.
-    if (!file.record.empty() && uint64_t{f.offset} + f.TotalSize() > file.record.size()) {
+    if (uint64_t{f.offset} + f.TotalSize() > file.record.size()) {
       return problem("SIZE", S, decl::kSizeTooBig);
     }
     if (caps != nullptr) {
@@ -359,9 +360,7 @@ std::string_view BuiltInDeclarationText(DeclLevel level, DeclSource source, int 
 
 std::optional<DeclarationProblem> FindDeclarationProblem(const FileDescriptor& file,
                                                          const DriverCapabilities* caps) {
-  uint64_t length = file.record.size();
-  for (const FieldDesc& f : file.fields) length = std::max<uint64_t>(length, f.offset + f.TotalSize());
-  if (length > kMaxRecordSize) {
+  if (std::max<uint64_t>(file.record.size(), file.DeclaredRecordLength()) > kMaxRecordSize) {
     return Problem(DeclLevel::kFile, 1, "SIZE", S, decl::kRecordTooLarge);
   }
   if (auto p = CheckFields(file, caps)) return p;

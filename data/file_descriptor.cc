@@ -69,6 +69,12 @@ FileDescriptor FileDescriptor::CopyDeclaration() const {
   return copy;
 }
 
+uint64_t FileDescriptor::DeclaredRecordLength() const {
+  uint64_t length = 0;
+  for (const FieldDesc& f : fields) length = std::max<uint64_t>(length, f.offset + f.TotalSize());
+  return length;
+}
+
 int FileDescriptor::FieldIndex(std::string_view l) const { return FindLabel(fields, l); }
 int FileDescriptor::MemoIndex(std::string_view l) const { return FindLabel(memos, l); }
 int FileDescriptor::KeyIndex(std::string_view l) const { return FindLabel(keys, l); }
@@ -267,8 +273,7 @@ FileDescriptor FileDeclaration::Build() const {
     }
   }
 
-  uint64_t length = 0;
-  for (const FieldDesc& f : fields) length = std::max<uint64_t>(length, f.offset + f.TotalSize());
+  uint64_t length = out.DeclaredRecordLength();
   // The buffer is capped well above any valid record; the check reports the
   // oversize declaration.
   out.record.assign(static_cast<size_t>(std::min<uint64_t>(length, 1u << 23)), 0);

@@ -131,6 +131,8 @@ struct FileDescriptor {
   // The name the driver opens: `name`, or the label when no name is given.
   const std::string& PhysicalName() const { return name.empty() ? label : name; }
   uint32_t RecordLength() const { return static_cast<uint32_t>(record.size()); }
+  // The bytes the field list spans: the largest offset + TotalSize().
+  uint64_t DeclaredRecordLength() const;
   bool Has(uint32_t attribute) const { return (attributes & attribute) != 0; }
   bool IsOpen() const { return state != nullptr; }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "data/declaration_check.h"
+#include "data/file_trace.h"
 #include "runtime/runtime_error.h"
 
 namespace qzr {
@@ -116,7 +117,7 @@ int DoFileOp(FileOp op, FileDescriptor& file, FileArgs& args) {
   DriverLookup why;
   FileDriver* driver = FindDriver(file.driver, &why);
   if (driver == nullptr) return ReportDriverLookupFailure(why);
-  int code = driver->Call(op, file, args);
+  int code = TraceCall(*driver, TraceModeFor(file, driver->Info()), op, file, args);
   if (code != 0 && ERRORCODE() != code) PostError(code);
   return code;
 }

@@ -44,8 +44,8 @@ int32_t RealToLong(double v);
 bool IsNumericText(std::string_view text);
 
 // Writes `v` with up to 15 significant digits, without trailing zeros:
-// "0.1", "-2.5", "1234567", "1e+20" (exponent form beyond 15 integer
-// digits or below 1e-5). At most `cap` bytes, no terminator; returns the
+// "0.1", "-2.5", "1234567", "1e+20" (exponent form from 1e15 up and below
+// 1e-4, as printf's %.15g). At most `cap` bytes, no terminator; returns the
 // full length (at most 24).
 size_t RealToText(double v, char* buf, size_t cap);
 

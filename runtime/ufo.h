@@ -441,12 +441,18 @@ class UfoString : public UFO {
   void SetDecimal(const Decimal& d) override;
   Decimal GetDecimal() const override;
 
-  // The stored text, without copying.
+  // The stored text, without copying. REQUIRES: HasDirectText().
   virtual std::string_view TextView() const;
+  // False for the classes whose text is not stored as bytes (OLE strings);
+  // read those with GetText.
+  virtual bool HasDirectText() const { return true; }
 
  protected:
   // The bytes OemToAnsi and AnsiToOem convert.
   virtual size_t TextExtent() const { return length_; }
+  // The text: TextView() for the byte-stored classes, else GetText into
+  // `buf` (or `spill` when longer than `cap`).
+  std::string_view ReadText(char* buf, size_t cap, std::string* spill) const;
 };
 
 // CSTRING: at most n-1 characters and a terminating 0. The bytes after the
@@ -499,6 +505,8 @@ class UfoRefString : public UfoString {
 class UfoOleString : public UfoString {
  public:
   UfoOleString(void* address, TypeCode code);
+  // An object that owns its storage frees the string it holds.
+  ~UfoOleString() override;
   TypeCode Type() const override { return code_; }
   void Clear(int direction) override;
   std::unique_ptr<UFO> Clone() const override;
@@ -510,10 +518,16 @@ class UfoOleString : public UfoString {
   void SetText(std::string_view text) override;
   size_t GetText(char* buf, size_t cap) const override;
   bool IsFalse() const override;
-  std::string_view TextView() const override;  // not available: always ""
+  std::string_view TextView() const override { return {}; }
+  bool HasDirectText() const override { return false; }
 
  private:
-  char16_t** Slot() const;
+  // Where the string pointer lives: the storage itself (42), or the slot
+  // the storage points at (43; nullptr when that pointer is null, and then
+  // reads give "" and writes are dropped).
+  uint8_t* SlotAddress() const;
+  char16_t* Get() const;
+  void Put(char16_t* s);
   TypeCode code_;
 };
 
@@ -543,6 +557,8 @@ struct Variant {
 class UfoVariantRef : public UFO {
  public:
   explicit UfoVariantRef(Variant* variant) : UFO(variant, 0, 0) {}
+  // An object made by MakeUfo with its own storage owns a Variant.
+  ~UfoVariantRef() override;
 
   void SetLong(int32_t v) override;
   void SetReal(double v) override;

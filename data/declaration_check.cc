@@ -197,11 +197,6 @@ std::optional<DeclarationProblem> CheckFields(const FileDescriptor& file,
     if (!f.picture.empty() && !IsPlausiblePicture(f.picture)) {
       return problem("PICTURE", S, decl::kInvalidPicture);
     }
-    // A field must lie inside the record buffer: a driver copies it from
-    // there, and a field past the end would read or write beyond it.
-    if (uint64_t{f.offset} + f.TotalSize() > file.record.size()) {
-      return problem("SIZE", S, decl::kSizeTooBig);
-    }
     if (caps != nullptr) {
       if (f.type != TypeCode::GROUP && !caps->Stores(f.type)) {
         return problem("TYPE", D, decl::kTypeNotSupported);
@@ -212,6 +207,18 @@ std::optional<DeclarationProblem> CheckFields(const FileDescriptor& file,
       if (OverLimit(f.TotalSize(), caps->max_field_size)) {
         return problem("SIZE", D, decl::kFieldOverDriverMax);
       }
+    }
+  }
+  return std::nullopt;
+}
+
+// Every field must lie inside the record buffer: a driver copies fields
+// from there, and a field past its end would be read or written beyond it.
+std::optional<DeclarationProblem> CheckBuffer(const FileDescriptor& file) {
+  for (size_t i = 0; i < file.fields.size(); ++i) {
+    const FieldDesc& f = file.fields[i];
+    if (uint64_t{f.offset} + f.TotalSize() > file.record.size()) {
+      return Problem(DeclLevel::kField, static_cast<int>(i) + 1, "SIZE", S, decl::kSizeTooBig);
     }
   }
   return std::nullopt;
@@ -360,10 +367,13 @@ std::string_view BuiltInDeclarationText(DeclLevel level, DeclSource source, int 
 
 std::optional<DeclarationProblem> FindDeclarationProblem(const FileDescriptor& file,
                                                          const DriverCapabilities* caps) {
+  // Items first, so that an oversized field or group is named; then the
+  // record as a whole, then the buffer that has to hold it.
+  if (auto p = CheckFields(file, caps)) return p;
   if (std::max<uint64_t>(file.record.size(), file.DeclaredRecordLength()) > kMaxRecordSize) {
     return Problem(DeclLevel::kFile, 1, "SIZE", S, decl::kRecordTooLarge);
   }
-  if (auto p = CheckFields(file, caps)) return p;
+  if (auto p = CheckBuffer(file)) return p;
   if (auto p = CheckMemos(file, caps)) return p;
   return CheckKeys(file, caps);
 }

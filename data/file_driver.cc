@@ -112,11 +112,29 @@ std::vector<std::string> RegisteredDrivers() {
   return names;
 }
 
+int SendToDriver(FileDescriptor& file, std::string_view command, std::string* reply) {
+  FileArgs args;
+  args.driver_string = std::string(command);
+  int code = DoFileOp(FileOp::SEND, file, args);
+  if (reply != nullptr) *reply = code == 0 ? args.value : std::string();
+  return code;
+}
+
 int DoFileOp(FileOp op, FileDescriptor& file, FileArgs& args) {
   ClearError();
   DriverLookup why;
   FileDriver* driver = FindDriver(file.driver, &why);
   if (driver == nullptr) return ReportDriverLookupFailure(why);
+  if (op == FileOp::OPEN || op == FileOp::CREATE) {
+    // A declaration the driver cannot serve (or one whose fields lie outside
+    // the record buffer) is refused before the driver touches the buffer.
+    if (auto problem = FindDeclarationProblem(file, &driver->Info().capabilities)) {
+      return ReportDeclarationProblem(*problem);
+    }
+    if (args.driver_string.empty()) args.driver_string = file.driver_string;
+    ReportDriverStringWarnings(ParseDriverString(args.driver_string, driver->Info().switches),
+                               driver->Info().display_name);
+  }
   int code = TraceCall(*driver, TraceModeFor(file, driver->Info()), op, file, args);
   if (code != 0 && ERRORCODE() != code) PostError(code);
   return code;

@@ -31,6 +31,13 @@
 
 namespace qzr {
 
+// File properties the framework reads and sets through GET_PROPERTY and
+// SET_PROPERTY (FileArgs::property; the value travels in FileArgs::value as
+// decimal text). Their meaning is the driver's; what the framework relies on:
+inline constexpr uint32_t kPropertyReadAhead = 0x7355;  // records fetched per sequential read; 0 = off
+inline constexpr uint32_t kPropertyThread = 0x7C95;     // "1" for a THREAD file (one instance per thread)
+inline constexpr uint32_t kPropertyBlobCount = 0x7311;  // number of BLOBs of the file
+
 // Runtime error codes the interface itself returns.
 inline constexpr int kRecordNotAvailable = 33;
 inline constexpr int kRecordNotFound = 35;
@@ -134,11 +141,22 @@ std::vector<std::string> RegisteredDrivers();
 // through the trace when the trace is on for the file, and posts the result:
 // ERRORCODE becomes the returned code (cleared on success; a code the driver
 // posted itself, with its FILEERRORCODE, is kept).
+//
+// OPEN and CREATE first check the declaration against the driver's
+// capabilities (a problem is reported and gives kInvalidRecordDeclaration
+// without calling the driver), fill an empty args.driver_string from the
+// file, and show the driver-string warnings against the driver's switch
+// table. Drivers therefore read their switches (ParseDriverString and the
+// Switch* reads) without reporting warnings again.
 int DoFileOp(FileOp op, FileDescriptor& file, FileArgs& args);
 inline int DoFileOp(FileOp op, FileDescriptor& file) {
   FileArgs args;
   return DoFileOp(op, file, args);
 }
+
+// SEND: hands `command` ("Recover=10", "QUICKSCAN=on", a driver's own
+// command) to the file's driver; the driver's reply goes to *reply.
+int SendToDriver(FileDescriptor& file, std::string_view command, std::string* reply = nullptr);
 
 }  // namespace qzr
 

@@ -41,11 +41,16 @@ class FakeDriver : public FileDriver {
     info_.display_name = "Fake (" + info_.name + ")";
     info_.capabilities.types = TypeMask({TypeCode::LONG, TypeCode::CSTRING, TypeCode::BYTE});
     info_.capabilities.memo = true;
+    info_.switches = {{"FAST", SwitchType::kBool, "OFF", "ON", "ON", "OFF"}};
   }
   int Call(FileOp op, FileDescriptor& file, FileArgs& args) override {
     ops.push_back(op);
     switch (op) {
+      case FileOp::SEND:
+        args.value = "was " + args.driver_string;
+        return 0;
       case FileOp::OPEN:
+        last_options = args.driver_string;
         if (file.IsOpen()) return kFileAlreadyOpen;
         file.state = std::make_unique<DriverFileState>();
         return 0;
@@ -64,6 +69,7 @@ class FakeDriver : public FileDriver {
   const DriverInfo& Info() const override { return info_; }
 
   std::vector<FileOp> ops;
+  std::string last_options;
 
  private:
   DriverInfo info_;
@@ -170,6 +176,29 @@ TEST(FileDriver, UnknownDriverGivesTheFileLevelReport) {
   EXPECT_EQ(DoFileOp(FileOp::OPEN, f), 47);
   EXPECT_EQ(ERRORCODE(), 47);
   EXPECT_EQ(capture.messages, (std::vector<std::string>{"FILE : 1 : DRIVER : S00004|File Driver not defined"}));
+}
+
+TEST(FileDriver, OpenChecksTheDeclarationAndTheDriverString) {
+  MessageCapture capture;
+  FakeDriver* d = Register("FAKE6");
+  FileDescriptor f = Small("FAKE6");
+  f.fields[1].type = TypeCode::REAL;
+  f.fields[1].size = 8;
+  EXPECT_EQ(DoFileOp(FileOp::OPEN, f), 47);
+  EXPECT_TRUE(d->ops.empty());
+  EXPECT_EQ(capture.messages, (std::vector<std::string>{"FIELD : 2 : TYPE : D00002|Data type not supported"}));
+
+  capture.messages.clear();
+  FileDescriptor g = Small("FAKE6");
+  g.driver_string = "/FAST /SLOW=1";
+  EXPECT_EQ(DoFileOp(FileOp::OPEN, g), 0);
+  EXPECT_EQ(d->last_options, "/FAST /SLOW=1");
+  EXPECT_EQ(capture.messages, (std::vector<std::string>{"Fake (FAKE6)|SLOW is not a valid switch"}));
+
+  std::string reply;
+  EXPECT_EQ(SendToDriver(g, "Recover=10", &reply), 0);
+  EXPECT_EQ(reply, "was Recover=10");
+  EXPECT_EQ(DoFileOp(FileOp::CLOSE, g), 0);
 }
 
 int g_change_file_calls = 0;

@@ -27,7 +27,9 @@ std::mutex g_profile_mutex;
 
 constexpr char kUserProfileName[] = "profile.ini";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -35,7 +37,9 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -51,12 +55,14 @@ struct Line {
   std::string text;  // the line's bytes without its '\n' (a '\r' stays)
   bool newline = true;
   LineKind kind = LineKind::kOther;
-  std::string name;          // section name or key, blanks removed
-  std::string value;         // entry value, blanks and enclosing quotes removed
-  size_t value_start = 0;    // where the value begins in `text`
+  std::string name;        // section name or key, blanks removed
+  std::string value;       // entry value, blanks and enclosing quotes removed
+  size_t value_start = 0;  // where the value begins in `text`
 };
 
-bool HasCarriageReturn(const std::string& text) { return !text.empty() && text.back() == '\r'; }
+bool HasCarriageReturn(const std::string& text) {
+  return !text.empty() && text.back() == '\r';
+}
 
 void Classify(Line* line, bool first) {
   std::string_view body = line->text;
@@ -206,8 +212,7 @@ bool ApplyWrite(std::vector<Line>* lines, std::string_view section,
     // After the section's last entry (or its header), so that blank lines
     // and comments that introduce the next section stay where they are.
     size_t at = header;
-    for (size_t i = header + 1; i < lines->size() && (*lines)[i].kind != LineKind::kSection;
-         ++i) {
+    for (size_t i = header + 1; i < lines->size() && (*lines)[i].kind != LineKind::kSection; ++i) {
       if ((*lines)[i].kind == LineKind::kEntry) at = i;
     }
     (*lines)[at].newline = true;
@@ -246,8 +251,7 @@ std::string HomeDirectory() {
   struct passwd pw;
   struct passwd* found = nullptr;
   char buffer[4096];
-  if (::getpwuid_r(::getuid(), &pw, buffer, sizeof buffer, &found) == 0 && found &&
-      found->pw_dir) {
+  if (::getpwuid_r(::getuid(), &pw, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir) {
     return found->pw_dir;
   }
   return ".";
@@ -285,7 +289,9 @@ int ParseProfileInt(std::string_view text, int default_value) {
   return static_cast<int>(result);
 }
 
-std::string UserProfilePath() { return ConfigDirectory() + "/" + kUserProfileName; }
+std::string UserProfilePath() {
+  return ConfigDirectory() + "/" + kUserProfileName;
+}
 
 }  // namespace
 

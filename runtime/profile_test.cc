@@ -142,10 +142,18 @@ TEST_F(ProfileTest, RefusesWhatCannotBeReadBack) {
     std::optional<std::string_view> key;
     std::optional<std::string_view> value;
   } cases[] = {
-      {"", "k", "v"},         {"  ", "k", "v"},        {"a]b", "k", "v"},
-      {"a\nb", "k", "v"},     {"S", "", "v"},          {"S", "a=b", "v"},
-      {"S", "[k", "v"},       {"S", ";k", "v"},        {"S", "#k", "v"},
-      {"S", "k\r", "v"},      {"S", "k", "line\nbreak"}, {"S", "k", std::string_view("a\0b", 3)},
+      {"", "k", "v"},
+      {"  ", "k", "v"},
+      {"a]b", "k", "v"},
+      {"a\nb", "k", "v"},
+      {"S", "", "v"},
+      {"S", "a=b", "v"},
+      {"S", "[k", "v"},
+      {"S", ";k", "v"},
+      {"S", "#k", "v"},
+      {"S", "k\r", "v"},
+      {"S", "k", "line\nbreak"},
+      {"S", "k", std::string_view("a\0b", 3)},
       {"S\n[T]", nullopt, nullopt},
   };
   Put("[S]\nk=1\n");
@@ -161,7 +169,7 @@ TEST_F(ProfileTest, IntegersParseLikeTheSystem) {
   struct Case {
     const char* key;
     int expected;
-  } cases[] = {{"a", 42}, {"b", -7},       {"c", 12},       {"d", 0},       {"e", 5},
+  } cases[] = {{"a", 42}, {"b", -7},      {"c", 12},      {"d", 0}, {"e", 5},
                {"f", 31}, {"g", INT_MAX}, {"h", INT_MIN}, {"i", 3}, {"missing", 5}};
   for (const Case& c : cases) {
     EXPECT_EQ(GetPrivateProfileInt("N", c.key, 5, file_), c.expected) << c.key;
@@ -217,9 +225,8 @@ TEST_F(ProfileTest, FailedWriteLeavesTheOldFile) {
     SCOPED_TRACE(static_cast<int>(step));
     Put("[S]\nk=old\n");
     failing = step;
-    SetAtomicWriteFaultHook([](AtomicWriteStep s, const std::string&) {
-      return s == failing ? ENOSPC : 0;
-    });
+    SetAtomicWriteFaultHook(
+        [](AtomicWriteStep s, const std::string&) { return s == failing ? ENOSPC : 0; });
     EXPECT_FALSE(WritePrivateProfileString("S", "k", "new", file_));
     SetAtomicWriteFaultHook(nullptr);
     EXPECT_EQ(Contents(), "[S]\nk=old\n");
@@ -285,8 +292,8 @@ TEST_F(ProfileTest, WritersInSeveralProcessesLoseNoUpdate) {
     if (pid == 0) {
       bool ok = true;
       for (int i = 0; i < kWrites; ++i) {
-        ok &= WritePrivateProfileString("P", "c" + std::to_string(c) + "_" + std::to_string(i),
-                                        "1", file_);
+        ok &= WritePrivateProfileString("P", "c" + std::to_string(c) + "_" + std::to_string(i), "1",
+                                        file_);
       }
       ::_exit(ok ? 0 : 1);
     }
@@ -299,9 +306,9 @@ TEST_F(ProfileTest, WritersInSeveralProcessesLoseNoUpdate) {
   }
   for (int c = 0; c < kChildren; ++c) {
     for (int i = 0; i < kWrites; ++i) {
-      EXPECT_EQ(GetPrivateProfileInt("P", "c" + std::to_string(c) + "_" + std::to_string(i), 0,
-                                     file_),
-                1);
+      EXPECT_EQ(
+          GetPrivateProfileInt("P", "c" + std::to_string(c) + "_" + std::to_string(i), 0, file_),
+          1);
     }
   }
 }

@@ -54,7 +54,7 @@ struct Value {
 
 struct Key {
   std::string name;
-  std::map<std::string, Value> values;                 // by lower-case name
+  std::map<std::string, Value> values;                   // by lower-case name
   std::map<std::string, std::unique_ptr<Key>> children;  // by lower-case name
 
   Key* Child(std::string_view child) const {
@@ -234,7 +234,7 @@ struct State {
   std::mutex mu;
   std::array<Key, kRootCount> roots;
   bool loaded = false;
-  std::string path;     // the file the tree was read from
+  std::string path;  // the file the tree was read from
   FileId file_id;
   bool unreadable = false;  // the file exists but could not be read
   bool damaged = false;     // some lines could not be parsed
@@ -248,7 +248,9 @@ State& GetState() {
   return *state;
 }
 
-std::string RegistryPath() { return ConfigDirectory() + "/" + kFileName; }
+std::string RegistryPath() {
+  return ConfigDirectory() + "/" + kFileName;
+}
 
 void ClearTree(State& s) {
   for (size_t i = 0; i < kRootCount; ++i) {
@@ -467,7 +469,9 @@ HKEY NewHandle(State& s, size_t root, std::vector<std::string> path) {
 
 }  // namespace
 
-bool IsRegistryRoot(HKEY key) { return key >= HKEY_CLASSES_ROOT && key <= HKEY_DYN_DATA; }
+bool IsRegistryRoot(HKEY key) {
+  return key >= HKEY_CLASSES_ROOT && key <= HKEY_DYN_DATA;
+}
 
 long RegOpenKeyEx(HKEY key, std::string_view sub_key, std::uint32_t options, REGSAM sam,
                   HKEY* result) {
@@ -491,8 +495,7 @@ long RegOpenKeyEx(HKEY key, std::string_view sub_key, std::uint32_t options, REG
 }
 
 long RegCreateKeyEx(HKEY key, std::string_view sub_key, std::uint32_t reserved,
-                    std::uint32_t options, REGSAM sam, HKEY* result,
-                    std::uint32_t* disposition) {
+                    std::uint32_t options, REGSAM sam, HKEY* result, std::uint32_t* disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = 0;
   std::vector<std::string> names;
@@ -692,8 +695,8 @@ long RegPutString(HKEY root, std::string_view sub_key, std::string_view value_na
   if (long rc = RegCreateKeyEx(root, sub_key, 0, 0, KEY_WRITE, &k, nullptr)) return rc;
   std::string data(value);
   data += '\0';
-  long rc = RegSetValueEx(k, value_name, 0, REG_SZ, data.data(),
-                          static_cast<std::uint32_t>(data.size()));
+  long rc =
+      RegSetValueEx(k, value_name, 0, REG_SZ, data.data(), static_cast<std::uint32_t>(data.size()));
   RegCloseKey(k);
   return rc;
 }
@@ -702,9 +705,9 @@ long RegPutDword(HKEY root, std::string_view sub_key, std::string_view value_nam
                  std::uint32_t value) {
   HKEY k = 0;
   if (long rc = RegCreateKeyEx(root, sub_key, 0, 0, KEY_WRITE, &k, nullptr)) return rc;
-  unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                            static_cast<unsigned char>(value >> 16),
-                            static_cast<unsigned char>(value >> 24)};
+  unsigned char bytes[4] = {
+      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+      static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
   long rc = RegSetValueEx(k, value_name, 0, REG_DWORD, bytes, 4);
   RegCloseKey(k);
   return rc;

@@ -84,16 +84,16 @@ inline constexpr std::uint32_t REG_OPENED_EXISTING_KEY = 2;
 
 // Return codes, numbered as the system's.
 inline constexpr long ERROR_SUCCESS = 0;
-inline constexpr long ERROR_FILE_NOT_FOUND = 2;     // no such key or value
-inline constexpr long ERROR_ACCESS_DENIED = 5;      // a root cannot be deleted; file not writable
-inline constexpr long ERROR_INVALID_HANDLE = 6;     // not a root nor an open handle
-inline constexpr long ERROR_INVALID_DATA = 13;      // RegQueryValue on a non-string default
-inline constexpr long ERROR_WRITE_FAULT = 29;       // the registry file could not be written
-inline constexpr long ERROR_DISK_FULL = 112;        // ... because the disk is full
+inline constexpr long ERROR_FILE_NOT_FOUND = 2;      // no such key or value
+inline constexpr long ERROR_ACCESS_DENIED = 5;       // a root cannot be deleted; file not writable
+inline constexpr long ERROR_INVALID_HANDLE = 6;      // not a root nor an open handle
+inline constexpr long ERROR_INVALID_DATA = 13;       // RegQueryValue on a non-string default
+inline constexpr long ERROR_WRITE_FAULT = 29;        // the registry file could not be written
+inline constexpr long ERROR_DISK_FULL = 112;         // ... because the disk is full
 inline constexpr long ERROR_INVALID_PARAMETER = 87;  // missing pointers, names too long
-inline constexpr long ERROR_BAD_PATHNAME = 161;     // an empty key name inside a path
-inline constexpr long ERROR_MORE_DATA = 234;        // buffer too small; the size is reported
-inline constexpr long ERROR_KEY_DELETED = 1018;     // the handle's key was deleted
+inline constexpr long ERROR_BAD_PATHNAME = 161;      // an empty key name inside a path
+inline constexpr long ERROR_MORE_DATA = 234;         // buffer too small; the size is reported
+inline constexpr long ERROR_KEY_DELETED = 1018;      // the handle's key was deleted
 
 // Longest key name (one path element) and value name, in bytes.
 inline constexpr size_t kMaxRegistryKeyName = 255;
@@ -108,8 +108,7 @@ long RegOpenKeyEx(HKEY key, std::string_view sub_key, std::uint32_t options, REG
 // handle in *result and, when `disposition` is not null, whether the key was
 // new. Nothing is created when the call fails.
 long RegCreateKeyEx(HKEY key, std::string_view sub_key, std::uint32_t reserved,
-                    std::uint32_t options, REGSAM sam, HKEY* result,
-                    std::uint32_t* disposition);
+                    std::uint32_t options, REGSAM sam, HKEY* result, std::uint32_t* disposition);
 
 // Reads the value `value_name` ("" for the default value). `type` and `size`
 // may be null; with `data` null the call reports only the type and size.

@@ -106,9 +106,9 @@ TEST_F(RegistryTest, CreateSetQueryAndPersist) {
   EXPECT_EQ(RegGetString(HKEY_CURRENT_USER, "Software\\QZR\\Main", "Count"), std::nullopt);
   EXPECT_EQ(RegGetString(HKEY_LOCAL_MACHINE, "Software\\QZR\\Main", ""), std::nullopt);
 
-  ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "SOFTWARE\\qzr", 0, 0, KEY_ALL_ACCESS, &key,
-                           &disposition),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyEx(HKEY_CURRENT_USER, "SOFTWARE\\qzr", 0, 0, KEY_ALL_ACCESS, &key, &disposition),
+      ERROR_SUCCESS);
   EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
   RegCloseKey(key);
 }
@@ -137,11 +137,11 @@ TEST_F(RegistryTest, ErrorCodesFollowTheSystemConventions) {
        ERROR_INVALID_PARAMETER},
       {"open without result", RegOpenKeyEx(HKEY_CURRENT_USER, "A", 0, KEY_READ, nullptr),
        ERROR_INVALID_PARAMETER},
-      {"query missing value", RegQueryValueEx(HKEY_CURRENT_USER, "v", nullptr, nullptr, nullptr,
-                                              nullptr),
+      {"query missing value",
+       RegQueryValueEx(HKEY_CURRENT_USER, "v", nullptr, nullptr, nullptr, nullptr),
        ERROR_FILE_NOT_FOUND},
-      {"query data without size", RegQueryValueEx(HKEY_CURRENT_USER, "v", nullptr, nullptr,
-                                                  buffer, nullptr),
+      {"query data without size",
+       RegQueryValueEx(HKEY_CURRENT_USER, "v", nullptr, nullptr, buffer, nullptr),
        ERROR_INVALID_PARAMETER},
       {"set data null with size", RegSetValueEx(HKEY_CURRENT_USER, "v", 0, REG_SZ, nullptr, 3),
        ERROR_INVALID_PARAMETER},
@@ -231,9 +231,9 @@ TEST_F(RegistryTest, AwkwardNamesAndDataSurviveTheFile) {
   const std::string kData = std::string("line1\nline2\t%20]\"=") + '\0';
   HKEY key = 0;
   ASSERT_EQ(RegCreateKeyEx(HKEY_USERS, kKey, 0, 0, KEY_WRITE, &key, nullptr), 0);
-  ASSERT_EQ(RegSetValueEx(key, kName, 0, REG_SZ, kData.data(),
-                          static_cast<std::uint32_t>(kData.size())),
-            0);
+  ASSERT_EQ(
+      RegSetValueEx(key, kName, 0, REG_SZ, kData.data(), static_cast<std::uint32_t>(kData.size())),
+      0);
   const std::string kEmbedded("a\0b", 3);  // REG_SZ with an inner NUL and no final one
   ASSERT_EQ(RegSetValueEx(key, "odd", 0, REG_SZ, kEmbedded.data(), 3), 0);
   ASSERT_EQ(RegSetValueEx(key, "none", 0, REG_NONE, nullptr, 0), 0);
@@ -334,9 +334,9 @@ TEST_F(RegistryTest, ThreadsShareOneTree) {
   PutFile(FileText());
   for (int t = 0; t < kThreads; ++t) {
     for (int i = 0; i < kValues; ++i) {
-      EXPECT_EQ(RegGetDword(HKEY_CURRENT_USER, "Threads\\T" + std::to_string(t),
-                            "v" + std::to_string(i)),
-                static_cast<std::uint32_t>(i));
+      EXPECT_EQ(
+          RegGetDword(HKEY_CURRENT_USER, "Threads\\T" + std::to_string(t), "v" + std::to_string(i)),
+          static_cast<std::uint32_t>(i));
     }
   }
 }

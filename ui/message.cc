@@ -62,8 +62,12 @@ int SetCursor(int cursor) {
   return previous;
 }
 
-int CurrentCursor() { return g_cursor.load(); }
+int CurrentCursor() {
+  return g_cursor.load();
+}
 
-void MessageBeep(int type) { CurrentBackend().Beep(type); }
+void MessageBeep(int type) {
+  CurrentBackend().Beep(type);
+}
 
 }  // namespace qzr

@@ -20,14 +20,14 @@
 namespace qzr {
 
 // Buttons: a set of bits; the pressed button's bit is returned.
-inline constexpr int kButtonOk = 1;        // "O&k"
-inline constexpr int kButtonYes = 2;       // "&Yes"
-inline constexpr int kButtonNo = 4;        // "&No"
-inline constexpr int kButtonAbort = 8;     // "&Abort"
-inline constexpr int kButtonRetry = 16;    // "&Retry"
-inline constexpr int kButtonIgnore = 32;   // "&Ignore"
-inline constexpr int kButtonCancel = 64;   // "&Cancel"
-inline constexpr int kButtonHelp = 128;    // "&Help"
+inline constexpr int kButtonOk = 1;       // "O&k"
+inline constexpr int kButtonYes = 2;      // "&Yes"
+inline constexpr int kButtonNo = 4;       // "&No"
+inline constexpr int kButtonAbort = 8;    // "&Abort"
+inline constexpr int kButtonRetry = 16;   // "&Retry"
+inline constexpr int kButtonIgnore = 32;  // "&Ignore"
+inline constexpr int kButtonCancel = 64;  // "&Cancel"
+inline constexpr int kButtonHelp = 128;   // "&Help"
 inline constexpr int kAllButtons = 255;
 
 // The caption of one button bit ("&" marks the accelerator), "" for a value

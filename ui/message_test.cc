@@ -20,9 +20,9 @@ class MessageTest : public ::testing::Test {
 
 TEST_F(MessageTest, ShowsTheRequestAndReturnsTheScriptedButton) {
   backend_.QueueAnswer(kButtonNo);
-  int answer = MessageBox("Are you sure you want to delete the highlighted record?",
-                          "Confirm Delete", kIconExclamation, kButtonYes | kButtonNo, kButtonYes,
-                          7);
+  int answer =
+      MessageBox("Are you sure you want to delete the highlighted record?", "Confirm Delete",
+                 kIconExclamation, kButtonYes | kButtonNo, kButtonYes, 7);
   EXPECT_EQ(answer, kButtonNo);
   const std::vector<HeadlessBackend::ShownMessage> messages = backend_.Messages();
   ASSERT_EQ(messages.size(), 1u);
@@ -61,8 +61,7 @@ TEST_F(MessageTest, InconsistentArgumentsAreMadeSound) {
        kButtonYes},
       {"default of two bits", kButtonOk | kButtonCancel, 65, std::nullopt, 65, kButtonOk,
        kButtonOk},
-      {"no default", kButtonRetry | kButtonCancel, 0, std::nullopt, 80, kButtonRetry,
-       kButtonRetry},
+      {"no default", kButtonRetry | kButtonCancel, 0, std::nullopt, 80, kButtonRetry, kButtonRetry},
       {"answer not offered", kButtonYes | kButtonNo | kButtonCancel, kButtonCancel, kButtonOk, 70,
        kButtonCancel, kButtonCancel},
       {"answer of two bits", kButtonYes | kButtonNo, kButtonNo, 6, 6, kButtonNo, kButtonNo},
@@ -79,7 +78,7 @@ TEST_F(MessageTest, InconsistentArgumentsAreMadeSound) {
 }
 
 TEST_F(MessageTest, ButtonCaptionsAndLines) {
-  const char* captions[] = {"O&k",  "&Yes",    "&No",     "&Abort",
+  const char* captions[] = {"O&k",    "&Yes",    "&No",     "&Abort",
                             "&Retry", "&Ignore", "&Cancel", "&Help"};
   for (int i = 0; i < 8; ++i) EXPECT_EQ(ButtonCaption(1 << i), captions[i]);
   EXPECT_EQ(ButtonCaption(3), "");
@@ -91,8 +90,8 @@ TEST_F(MessageTest, ButtonCaptionsAndLines) {
   } cases[] = {
       {"", {""}},
       {"plain", {"plain"}},
-      {"An error was experienced.|File: %File|Error: x.", {"An error was experienced.",
-                                                           "File: %File", "Error: x."}},
+      {"An error was experienced.|File: %File|Error: x.",
+       {"An error was experienced.", "File: %File", "Error: x."}},
       {"|a||", {"", "a", "", ""}},
   };
   for (const Case& c : cases) EXPECT_EQ(MessageLines(c.text), c.lines) << c.text;

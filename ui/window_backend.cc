@@ -35,6 +35,8 @@ WindowBackend& CurrentBackend() {
   return backend ? *backend : DefaultBackend();
 }
 
-WindowBackend* InstallBackend(WindowBackend* backend) { return g_backend.exchange(backend); }
+WindowBackend* InstallBackend(WindowBackend* backend) {
+  return g_backend.exchange(backend);
+}
 
 }  // namespace qzr

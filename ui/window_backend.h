@@ -30,7 +30,7 @@ struct MessageRequest {
   int icon = 0;         // kIcon... of ui/message.h
   int buttons = 0;      // kButton... bits
   int default_button = 0;
-  int style = 0;        // the caller's style value, passed through; backends may ignore it
+  int style = 0;  // the caller's style value, passed through; backends may ignore it
 };
 
 // The text's lines, split at each "|".

@@ -94,6 +94,7 @@ uint64_t TypeMask(std::initializer_list<TypeCode> types);
 struct DriverInfo {
   std::string name;          // upper case, the DRIVER attribute's text: "PALISADE"
   std::string display_name;  // "Palisade (PLX)"
+  std::string default_extension;  // added to a physical name without one: ".PLX"; "" for none
   DriverCapabilities capabilities;
   std::vector<SwitchSpec> switches;  // the driver string switches it knows
 };

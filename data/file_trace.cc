@@ -475,6 +475,12 @@ int TracingDriver::Call(FileOp op, FileDescriptor& file, FileArgs& args) {
   return TraceCall(inner_, TraceModeFor(file, inner_.Info()), op, file, args);
 }
 
+void TraceNote(const FileDescriptor& file, const DriverInfo& driver, std::string_view text) {
+  FileTraceMode mode = TraceModeFor(file, driver);
+  if (!mode.on) return;
+  WriteLines(mode.settings.trace_file, {std::string(text)}, mode.settings.flush);
+}
+
 void CloseTraceLogs() {
   Logs& logs = TheLogs();
   std::lock_guard<std::mutex> lock(logs.mu);

@@ -87,8 +87,13 @@ class TracingDriver : public FileDriver {
   FileDriver& inner_;
 };
 
-// Writes and flushes nothing more: closes every open log (for tests and at
-// shut-down).
+// A free-form line in `file`'s log ("LockFile failed with error 33"), when
+// the trace is on for the file; nothing otherwise. For drivers reporting
+// what happens inside an operation.
+void TraceNote(const FileDescriptor& file, const DriverInfo& driver, std::string_view text);
+
+// Flushes and closes every open log; the next line reopens its log. For
+// tests and shut-down.
 void CloseTraceLogs();
 
 }  // namespace qzr

@@ -262,8 +262,10 @@ TEST_F(TraceTest, ProfileAddsTheTimeTaken) {
   FileDescriptor f = Orders();
   FileArgs args;
   TracingDriver(driver).Call(FileOp::CLOSE, f, args);
+  TraceNote(f, driver.Info(), "LockFile failed with error 33");
   std::vector<std::string> log = ReadLog("p.log");
-  ASSERT_EQ(log.size(), 1u);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1], "LockFile failed with error 33");
   EXPECT_EQ(log[0].rfind("CLOSE(orders.dat)  Time Taken: ", 0), 0u) << log[0];
   EXPECT_EQ(log[0].substr(log[0].size() - 5), " secs");
 }

@@ -3,7 +3,15 @@
 // A standard date is a day number: 4 is 1 January 1801, 2994626 is
 // 31 December 9999, 0 is no date. A standard time is hundredths of a second
 // since midnight plus one: 1 is 00:00:00.00, 8640000 is 23:59:59.99, 0 is no
-// time. The conversions keep no state and are safe from any thread.
+// time.
+//
+// This file also owns the local-clock seam (every read of the wall clock goes
+// through LocalNow) and the two-digit-year window, whose current year is read
+// from the clock once and kept for the life of the process.
+//
+// Threads: the conversions keep no state. The clock hook and the kept window
+// year are atomics, so any thread may read them; the testing setters are
+// meant for single-threaded test set-up.
 
 #ifndef QZR_RUNTIME_DATE_TIME_H_
 #define QZR_RUNTIME_DATE_TIME_H_
@@ -12,9 +20,17 @@
 
 namespace qzr {
 
-inline constexpr int32_t kFirstDate = 4;        // 1 January 1801
-inline constexpr int32_t kLastDate = 2994626;   // 31 December 9999
-inline constexpr int32_t kLastTime = 8640000;   // 23:59:59.99
+inline constexpr int32_t kFirstDate = 4;       // 1 January 1801
+inline constexpr int32_t kLastDate = 2994626;  // 31 December 9999
+inline constexpr int32_t kLastTime = 8640000;  // 23:59:59.99
+inline constexpr int kFirstYear = 1801;
+inline constexpr int kLastYear = 9999;
+// The window a two-digit year is expanded with when none is given.
+inline constexpr int kDefaultYearWindow = 80;
+
+// Days per month of a common year, and days before each month.
+inline constexpr int kDaysInMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+inline constexpr int kDaysBeforeMonth[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
 
 // Standard date of (month, day, year), or -1 when the parts are invalid. A
 // year below 100 is expanded with the two-digit-year window 80.
@@ -31,6 +47,57 @@ int32_t TimeFromParts(int hours, int minutes, int seconds, int hundredths);
 // Splits `time` into its parts. Returns 0, or -1 (parts all 0) when `time` is
 // not in 1..kLastTime.
 int TimeToParts(int32_t time, int* hours, int* minutes, int* seconds, int* hundredths);
+
+// True iff `year` is a leap year; a year 0..99 is first expanded with the
+// window 80.
+bool IsLeapYear(int year);
+
+// True iff (month, day, year) names a real day between 1 January 1801 and
+// 31 December 9999; a year 0..99 is first expanded with the window 80.
+bool IsValidDate(int month, int day, int year);
+
+// Days in `month` (1..12) of `year` (four digits); 0 for a bad month.
+int DaysInMonth(int month, int year);
+
+// Day of the week of a valid standard date: 0 Sunday .. 6 Saturday.
+// REQUIRES: kFirstDate <= date <= kLastDate.
+int Weekday(int32_t date);
+
+// Expands a year 0..99 to the year with the same last two digits inside
+// c - window .. c - window + 99, where c is the kept current year. Other
+// years are returned unchanged. `window` may be negative or above 99 (a
+// window reaching into the future).
+int ExpandTwoDigitYear(int year, int window = kDefaultYearWindow);
+
+// ---- The local clock ------------------------------------------------------
+
+struct LocalDateTime {
+  int year = 0;
+  int month = 0;  // 1..12
+  int day = 0;    // 1..31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+using LocalClockHook = LocalDateTime (*)();
+
+// The local date and time, read through the installed hook (the system
+// clock, localtime_r, by default).
+LocalDateTime LocalNow();
+
+// Installs `hook` (nullptr restores the system clock); returns the previous
+// one. For tests.
+LocalClockHook SetLocalClockForTesting(LocalClockHook hook);
+
+// The current year used by the two-digit-year window: read from LocalNow()
+// at first use and kept.
+int WindowYear();
+
+// Sets the kept window year (0 forgets it, so the next use reads the clock
+// again). For tests.
+void SetWindowYearForTesting(int year);
 
 }  // namespace qzr
 

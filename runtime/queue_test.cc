@@ -377,11 +377,82 @@ TEST(QueueOrderTest, SeventeenthOrderReplacesTheLeastRecentlyUsed) {
   }
 }
 
+// Keys compare values, not bytes: a DATE is stored day first, a PSTRING
+// behind its length byte, a SHORT little-endian with a sign.
+TEST(QueueOrderTest, KeysCompareValuesNotStoredBytes) {
+  struct Event {
+    uint8_t WHEN[4];  // DATE
+    char TAG[6];      // PSTRING(6)
+    int16_t DELTA;    // SHORT
+    int32_t ID;
+  };
+  Queue<Event> q;
+  q.Field("WHEN", &Event::WHEN, TypeCode::DATE);
+  q.Field("TAG", &Event::TAG, TypeCode::PSTRING);
+  q.Field("DELTA", &Event::DELTA);
+  q.Field("ID", &Event::ID);
+  struct Row {
+    int day, month, year;
+    const char* tag;
+    int16_t delta;
+  } rows[] = {{31, 1, 2024, "bb", 300}, {1, 2, 2024, "a", -1}, {15, 12, 2023, "ab", -300},
+              {2, 1, 2025, "c", 2}};
+  int32_t id = 0;
+  for (const Row& r : rows) {
+    q.record.WHEN[0] = static_cast<uint8_t>(r.day);
+    q.record.WHEN[1] = static_cast<uint8_t>(r.month);
+    q.record.WHEN[2] = static_cast<uint8_t>(r.year & 0xFF);
+    q.record.WHEN[3] = static_cast<uint8_t>(r.year >> 8);
+    std::memset(q.record.TAG, 0, sizeof q.record.TAG);
+    q.record.TAG[0] = static_cast<char>(std::strlen(r.tag));
+    std::memcpy(q.record.TAG + 1, r.tag, std::strlen(r.tag));
+    q.record.DELTA = r.delta;
+    q.record.ID = ++id;
+    ADD(&q);
+  }
+  auto ids = [&q] {
+    std::vector<int32_t> v;
+    for (int32_t i = 1; i <= RECORDS(&q); ++i) {
+      GET(&q, i);
+      v.push_back(q.record.ID);
+    }
+    return v;
+  };
+  SORT(&q, "WHEN");
+  EXPECT_EQ(ids(), (std::vector<int32_t>{3, 1, 2, 4}));
+  SORT(&q, "TAG");
+  EXPECT_EQ(ids(), (std::vector<int32_t>{2, 3, 1, 4}));
+  SORT(&q, "DELTA");
+  EXPECT_EQ(ids(), (std::vector<int32_t>{3, 2, 4, 1}));
+}
+
 TEST(QueueOrderTest, DescendingFieldPutsLargerValuesFirst) {
   RowQueue q;
   for (int32_t v : {5, -2, 40, 0, 7}) q.Add(v, "");
   SORT(&q, "-ID");
   EXPECT_EQ(q.Ids(), (std::vector<int32_t>{40, 7, 5, 0, -2}));
+}
+
+// ADD at a position is honoured even when it breaks the key order in force;
+// the order is then sorted again the next time it is asked for, and the
+// other orders are not disturbed.
+TEST(QueueOrderTest, PositionalAddInASortedOrderIsKeptUntilTheNextSort) {
+  RowQueue q;
+  for (auto [id, name] : {std::pair{1, "c"}, {2, "a"}, {3, "b"}}) q.Add(id, name);
+  SORT(&q, "NAME");
+  q.Set(4, "z");
+  ADD(&q, 1);
+  q.Add(5, "0");  // plain ADD while the order is out of key order: at its end
+  EXPECT_EQ(q.Ids(), (std::vector<int32_t>{4, 2, 3, 1, 5}));
+  q.Set(0, "b");
+  GET(&q, "NAME");  // found by scanning, not by a binary search
+  EXPECT_EQ(q.record.ID, 3);
+  SORT(&q, "-ID");
+  EXPECT_EQ(q.Ids(), (std::vector<int32_t>{5, 4, 3, 2, 1}));
+  SORT(&q, "NAME");
+  EXPECT_EQ(q.Ids(), (std::vector<int32_t>{5, 2, 3, 1, 4}));
+  SORT(&q, "");
+  EXPECT_EQ(q.Ids(), (std::vector<int32_t>{1, 2, 3, 4, 5}));
 }
 
 TEST(QueueOrderTest, SortKeepsTheCurrentEntry) {

@@ -1,0 +1,195 @@
+// The lock map of one file object over the byte-range lock seam. Not
+// thread-safe by itself: the driver serialises the calls of a file object.
+
+#include "drivers/palisade/lock_map.h"
+
+#include <cerrno>
+#include <random>
+
+#include "drivers/palisade/file_lock.h"
+#include "runtime/fatal.h"
+#include "runtime/runtime_error.h"
+
+namespace qzr::palisade {
+namespace {
+
+constexpr int kAccessDenied = 5;
+constexpr int kFileAlreadyLocked = 32;
+constexpr int kRecordAlreadyHeld = 43;
+
+int PostOsFailure(int err) {
+  PostErrno(err);
+  return kFileSystemError;
+}
+
+}  // namespace
+
+LockMap::LockMap(int fd) : LockMap(fd, RandomSlot()) {}
+
+LockMap::LockMap(int fd, uint32_t slot)
+    : fd_(fd), exclusive_(OsLockCanBeExclusive(fd)), slot_(slot % kReaderSlotCount) {}
+
+uint32_t LockMap::RandomSlot() {
+  std::random_device source;
+  return static_cast<uint32_t>(source() % kReaderSlotCount);
+}
+
+int LockMap::TryOnce(uint64_t position, LockKind kind) {
+  if (position > 0) return OsTryLock(fd_, kHoldBase + position, 1, exclusive_);
+  switch (kind) {
+    case LockKind::kWriter:
+      return OsTryLock(fd_, kWriterByte, 1, exclusive_);
+    case LockKind::kReaderSlot:
+      return OsTryLock(fd_, kReaderSlotBase + slot_, 1, exclusive_);
+    case LockKind::kAllSlots:
+      return OsTryLock(fd_, kReaderSlotBase, kReaderSlotCount, exclusive_);
+  }
+  return EINVAL;
+}
+
+int LockMap::LockRange(uint64_t position, LockKind kind, bool wait) {
+  if (position > 0 && kind != LockKind::kWriter) Corruption(kCheckLockKind);
+  for (int attempt = 1;; ++attempt) {
+    const int err = TryOnce(position, kind);
+    if (err == 0) break;
+    last_errno_ = err;
+    if (trace_) trace_("LockFile failed with error " + std::to_string(OsErrorFromErrno(err)));
+    // Only contention is worth another try: retrying a bad descriptor would,
+    // with `wait`, spin for ever.
+    if (err != EAGAIN) return err;
+    if (!wait && attempt >= kLockAttempts) return EAGAIN;
+    if (kind == LockKind::kReaderSlot) slot_ = (slot_ + 1) % kReaderSlotCount;
+    OsLockSleep(kLockRetryMilliseconds);
+  }
+  if (position == 0) {
+    switch (kind) {
+      case LockKind::kWriter:
+        writer_held_ = true;
+        break;
+      case LockKind::kReaderSlot:
+        slot_held_ = true;
+        break;
+      case LockKind::kAllSlots:
+        all_slots_held_ = true;
+        break;
+    }
+  }
+  return 0;
+}
+
+void LockMap::UnlockRange(uint64_t position, LockKind kind) {
+  auto unlock = [this](uint64_t start, uint64_t length) {
+    if (int err = OsUnlock(fd_, start, length)) last_errno_ = err;
+  };
+  if (position > 0) {
+    unlock(kHoldBase + position, 1);
+    return;
+  }
+  switch (kind) {
+    case LockKind::kWriter:
+      if (writer_held_) unlock(kWriterByte, 1);
+      writer_held_ = false;
+      break;
+    case LockKind::kReaderSlot:
+      // While the slot range is held the own slot is part of it; unlocking
+      // the byte would punch a hole in the range. EndWriteOut frees it.
+      if (slot_held_ && !all_slots_held_) unlock(kReaderSlotBase + slot_, 1);
+      slot_held_ = false;
+      break;
+    case LockKind::kAllSlots:
+      if (!all_slots_held_) break;
+      // Locks of one open file description merge: the range swallowed the
+      // own slot byte, so release around it when a reading operation still
+      // needs it.
+      if (slot_held_) {
+        unlock(kReaderSlotBase, slot_);
+        unlock(kReaderSlotBase + slot_ + 1, kReaderSlotCount - slot_ - 1);
+      } else {
+        unlock(kReaderSlotBase, kReaderSlotCount);
+      }
+      all_slots_held_ = false;
+      break;
+  }
+}
+
+int LockMap::BeginOperation(bool changing, bool wait) {
+  const int err = LockRange(0, changing ? LockKind::kWriter : LockKind::kReaderSlot, wait);
+  if (err == 0) return 0;
+  return err == EAGAIN ? kAccessDenied : PostOsFailure(err);
+}
+
+void LockMap::EndOperation() {
+  UnlockRange(0, LockKind::kAllSlots);
+  UnlockRange(0, LockKind::kReaderSlot);
+  UnlockRange(0, LockKind::kWriter);
+}
+
+int LockMap::BeginWriteOut() {
+  const int err = LockRange(0, LockKind::kAllSlots, true);
+  return err == 0 ? 0 : PostOsFailure(err);
+}
+
+void LockMap::EndWriteOut() { UnlockRange(0, LockKind::kAllSlots); }
+
+int LockMap::Hold(uint32_t row) {
+  // Holding again what this object holds is a no-op success: the byte is
+  // ours, and one RELEASE frees it.
+  if (holds_.count(row)) return 0;
+  const int err = LockRange(uint64_t{row} + 1, LockKind::kWriter, false);
+  if (err == 0) {
+    holds_.insert(row);
+    return 0;
+  }
+  return err == EAGAIN ? kRecordAlreadyHeld : PostOsFailure(err);
+}
+
+void LockMap::Release(uint32_t row) {
+  if (holds_.erase(row)) UnlockRange(uint64_t{row} + 1, LockKind::kWriter);
+}
+
+int LockMap::Lock(uint32_t table) {
+  auto it = locks_.find(table);
+  if (it != locks_.end()) {
+    ++it->second;
+    return 0;
+  }
+  const int err = LockRange(uint64_t{table} + 1, LockKind::kWriter, false);
+  if (err == 0) {
+    locks_[table] = 1;
+    return 0;
+  }
+  return err == EAGAIN ? kFileAlreadyLocked : PostOsFailure(err);
+}
+
+void LockMap::Unlock(uint32_t table) {
+  auto it = locks_.find(table);
+  if (it == locks_.end()) return;
+  if (--it->second == 0) {
+    locks_.erase(it);
+    UnlockRange(uint64_t{table} + 1, LockKind::kWriter);
+  }
+}
+
+int LockMap::LockCount(uint32_t table) const {
+  auto it = locks_.find(table);
+  return it == locks_.end() ? 0 : it->second;
+}
+
+void LockMap::ReleaseAll() {
+  EndOperation();
+  for (uint32_t row : holds_) UnlockRange(uint64_t{row} + 1, LockKind::kWriter);
+  holds_.clear();
+  for (const auto& [table, count] : locks_) UnlockRange(uint64_t{table} + 1, LockKind::kWriter);
+  locks_.clear();
+}
+
+bool LockMap::CheckInvariants() const {
+  if (slot_ >= kReaderSlotCount) return false;
+  if (all_slots_held_ && !slot_held_ && !writer_held_) return false;
+  for (const auto& [table, count] : locks_) {
+    if (count < 1 || holds_.count(table)) return false;
+  }
+  return true;
+}
+
+}  // namespace qzr::palisade

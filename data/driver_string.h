@@ -21,8 +21,14 @@
 // ("ALLOWDETAILS", "LOGFILE", "Recover", "QUICKSCAN").
 //
 // Problems are not errors: the parser warns, keeps what it could read and
-// goes on, as a user would expect of an options text. Pure functions; safe
-// from any thread.
+// goes on, as a user would expect of an options text. The warnings:
+//   "Poorly formed driver string."          (once per string: an unclosed quote,
+//                                            text that cannot start a switch)
+//   "<name> is not a valid switch"
+//   "<name> has no value"                   (bare name, the switch needs a value)
+//   "<name> has missing value"              ("name=" with nothing after it)
+//   "<name> has an incorrect value of <v>.  Value ignored, using <default>"
+// Pure functions; safe from any thread.
 
 #ifndef QZR_DATA_DRIVER_STRING_H_
 #define QZR_DATA_DRIVER_STRING_H_

@@ -66,7 +66,8 @@ struct FileArgs {
 };
 
 // What a driver can store. The declaration check reports the declarations
-// that ask for more.
+// that ask for more. A maximum of 0 means no limit; the type mask starts
+// empty, so a driver lists every type it stores.
 struct DriverCapabilities {
   // Bit n set: type code n can be a field of a record.
   uint64_t types = 0;

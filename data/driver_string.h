@@ -76,7 +76,7 @@ const std::vector<SwitchSpec>& CommonDriverSwitches();
 ParsedDriverString ParseDriverString(std::string_view text,
                                      const std::vector<SwitchSpec>& driver_switches);
 
-// Typed reads: the switch's value when given, else the spec's default.
+// Typed reads: the switch's value when given, else its default from the table.
 // REQUIRES: `name` is in `specs` or the common switches.
 bool SwitchBool(const ParsedDriverString& parsed, const std::vector<SwitchSpec>& specs,
                 std::string_view name);

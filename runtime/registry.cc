@@ -2,8 +2,9 @@
 // handle table.
 //
 // Invariants, under `mu`:
-//   1. `roots` mirrors the file identified by `file_id` at `path`, or the tree
-//      is marked stale (`loaded` false) and is re-read before the next use.
+//   1. `roots` mirrors `text`, the contents of the file at `path` as last read
+//      or written, or the tree is marked stale (`loaded` false) and is
+//      rebuilt before the next use.
 //   2. Every change is written to the file before the call returns success;
 //      a failed write marks the tree stale, so memory never claims what the
 //      disk does not hold.
@@ -11,8 +12,6 @@
 //      every call.
 
 #include "runtime/registry.h"
-
-#include <sys/stat.h>
 
 #include <array>
 #include <cerrno>
@@ -67,33 +66,6 @@ struct Handle {
   size_t root = 0;
   std::vector<std::string> path;
 };
-
-struct FileId {
-  bool exists = false;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  struct timespec mtime = {};
-
-  bool operator==(const FileId& o) const {
-    if (exists != o.exists) return false;
-    if (!exists) return true;
-    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-           mtime.tv_nsec == o.mtime.tv_nsec;
-  }
-};
-
-FileId Identify(const std::string& path) {
-  FileId id;
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return id;
-  id.exists = true;
-  id.dev = st.st_dev;
-  id.ino = st.st_ino;
-  id.size = st.st_size;
-  id.mtime = st.st_mtim;
-  return id;
-}
 
 // ---------------------------------------------------------------------------
 // Text form
@@ -234,11 +206,10 @@ struct State {
   std::mutex mu;
   std::array<Key, kRootCount> roots;
   bool loaded = false;
-  std::string path;  // the file the tree was read from
-  FileId file_id;
+  std::string path;         // the file the tree was read from
+  std::string text;         // the file's contents as last read or written
   bool unreadable = false;  // the file exists but could not be read
   bool damaged = false;     // some lines could not be parsed
-  std::string original;     // the file as read, kept while `damaged`
   std::map<HKEY, Handle> handles;
   HKEY next_handle = kFirstHandle;
 };
@@ -348,26 +319,24 @@ std::string SerializeTree(const State& s) {
 
 // Brings the tree in line with the file (invariant 1).
 void Refresh(State& s) {
+  // The file is read on every call and compared with what the tree was made
+  // from: file times and inode numbers cannot tell two quick rewrites of the
+  // same size apart (a freed inode number comes back at once), the bytes can.
   const std::string path = RegistryPath();
-  FileId id = Identify(path);
-  if (s.loaded && path == s.path && id == s.file_id) return;
-  s.path = path;
-  s.file_id = id;
-  s.loaded = true;
-  s.unreadable = false;
-  s.damaged = false;
-  s.original.clear();
   std::string text;
   int err = ReadWholeFile(path, &text);
-  if (err != 0) {
+  if (err == ENOENT) err = 0;  // no file yet: an empty registry
+  if (s.loaded && path == s.path && err == 0 && !s.unreadable && text == s.text) return;
+  s.path = path;
+  s.loaded = true;
+  s.unreadable = err != 0;
+  s.damaged = false;
+  s.text = std::move(text);
+  if (s.unreadable) {
     ClearTree(s);
-    s.unreadable = err != ENOENT;
     return;
   }
-  if (ParseTree(s, text) > 0) {
-    s.damaged = true;
-    s.original = std::move(text);
-  }
+  s.damaged = ParseTree(s, s.text) > 0;
 }
 
 long ErrnoToRegistryError(int err) {
@@ -398,18 +367,18 @@ long Mutate(State& s, const std::function<long(bool* changed)>& change) {
   if (rc != ERROR_SUCCESS || !changed) return rc;
   if (s.damaged) {
     // Keep the damaged original once, before the rewrite drops its bad lines.
-    if (int err = WriteFileAtomically(s.path + ".bad", s.original)) {
+    if (int err = WriteFileAtomically(s.path + ".bad", s.text)) {
       s.loaded = false;
       return ErrnoToRegistryError(err);
     }
   }
-  if (int err = WriteFileAtomically(s.path, SerializeTree(s))) {
+  std::string text = SerializeTree(s);
+  if (int err = WriteFileAtomically(s.path, text)) {
     s.loaded = false;
     return ErrnoToRegistryError(err);
   }
   s.damaged = false;
-  s.original.clear();
-  s.file_id = Identify(s.path);
+  s.text = std::move(text);
   return ERROR_SUCCESS;
 }
 

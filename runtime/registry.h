@@ -10,10 +10,11 @@
 //
 // Storage: the whole tree lives in one text file, "registry.txt" in the
 // program's configuration folder (runtime/profile.h, ConfigDirectory). Every
-// call that changes the tree rewrites the file atomically, under the folder
-// lock, after re-reading it if another process changed it since; every other
-// call re-reads the file first when it changed. So several processes see each
-// other's settings, as they would in the system registry. The stand-in serves
+// call reads the file first and rebuilds the tree when the contents differ
+// from what it was built from; a call that changes the tree does so under the
+// folder lock and rewrites the file atomically before it returns. So several
+// processes see each other's settings, and none loses another's change, as
+// with the system registry. The stand-in serves
 // HKEY_LOCAL_MACHINE from the same user file: a desktop user has no
 // machine-wide settings of the program.
 //

@@ -1,6 +1,7 @@
 #include "runtime/registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -270,8 +271,46 @@ TEST_F(RegistryTest, ChangesByAnotherProcessAreSeen) {
   // A change made now keeps their value too.
   ASSERT_EQ(RegPutString(HKEY_CURRENT_USER, "S", "w", "new"), 0);
   EXPECT_NE(FileText().find("theirs"), std::string::npos);
+  // A rewrite of the same size straight after is seen too.
+  text = FileText();
+  text.replace(text.find("theirs"), 6, "THEIRS");
+  PutFile(text);
+  EXPECT_EQ(RegGetString(HKEY_CURRENT_USER, "S", "v"), "THEIRS");
   ::unlink(file_.c_str());
   EXPECT_EQ(RegGetString(HKEY_CURRENT_USER, "S", "v"), std::nullopt);
+}
+
+// Real child processes change the registry at once; the folder lock and the
+// re-read before each change keep every one of their values.
+TEST_F(RegistryTest, ProcessesDoNotLoseEachOthersChanges) {
+  constexpr int kChildren = 3;
+  constexpr int kValues = 10;
+  std::vector<pid_t> children;
+  for (int c = 0; c < kChildren; ++c) {
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      bool ok = true;
+      for (int i = 0; i < kValues; ++i) {
+        ok &= RegPutDword(HKEY_CURRENT_USER, "Shared",
+                          "c" + std::to_string(c) + "_" + std::to_string(i), 1) == ERROR_SUCCESS;
+      }
+      ::_exit(ok ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (int c = 0; c < kChildren; ++c) {
+    for (int i = 0; i < kValues; ++i) {
+      EXPECT_EQ(RegGetDword(HKEY_CURRENT_USER, "Shared",
+                            "c" + std::to_string(c) + "_" + std::to_string(i)),
+                1u);
+    }
+  }
 }
 
 TEST_F(RegistryTest, DamagedFileIsKeptBeforeTheFirstRewrite) {

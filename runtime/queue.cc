@@ -86,18 +86,23 @@ std::string_view Trim(std::string_view s) {
 // The size a fixed-size type takes; 0 for the types whose size is declared.
 uint32_t FixedSize(TypeCode type) {
   switch (type) {
-    case TypeCode::BYTE: return 1;
+    case TypeCode::BYTE:
+      return 1;
     case TypeCode::SHORT:
-    case TypeCode::USHORT: return 2;
+    case TypeCode::USHORT:
+      return 2;
     case TypeCode::DATE:
     case TypeCode::TIME:
     case TypeCode::LONG:
     case TypeCode::ULONG:
     case TypeCode::SREAL:
-    case TypeCode::BFLOAT4: return 4;
+    case TypeCode::BFLOAT4:
+      return 4;
     case TypeCode::REAL:
-    case TypeCode::BFLOAT8: return 8;
-    default: return 0;
+    case TypeCode::BFLOAT8:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -113,8 +118,10 @@ bool ValidField(const QueueField& f, uint32_t record_size) {
     case TypeCode::STRING:
     case TypeCode::CSTRING:
     case TypeCode::PSTRING:
-    case TypeCode::GROUP: return true;
-    default: return false;  // no value a queue can hold (END, MEMO, BLOB, QUEUE, ...)
+    case TypeCode::GROUP:
+      return true;
+    default:
+      return false;  // no value a queue can hold (END, MEMO, BLOB, QUEUE, ...)
   }
 }
 
@@ -219,7 +226,8 @@ class KeyComparer {
     UFO& f = *p.x;
     f.Rebind(const_cast<uint8_t*>(r + p.offset));
     switch (f.ComputeClass()) {
-      case ValueClass::Integer: return static_cast<uint32_t>(f.GetLong());
+      case ValueClass::Integer:
+        return static_cast<uint32_t>(f.GetLong());
       case ValueClass::Real: {
         double d = f.GetReal();
         if (d == 0.0) d = 0.0;
@@ -265,7 +273,9 @@ struct QueueOrder {
   bool sorted = true;                // false: must be sorted before it is used by key
   uint64_t last_used = 0;            // for choosing which order to discard
 
-  uint8_t* current() const { return position < 0 ? nullptr : entries[static_cast<size_t>(position)]; }
+  uint8_t* current() const {
+    return position < 0 ? nullptr : entries[static_cast<size_t>(position)];
+  }
 };
 
 struct QueueList {
@@ -490,8 +500,8 @@ void AddEntry(QUEUE* q, QueueList* list, size_t index) {
     PostError(kInsufficientMemory);
     return;
   }
-  uint8_t* entry = MayAllocate() ? new (std::nothrow) uint8_t[std::max(q->record_size(), 1u)]
-                                 : nullptr;
+  uint8_t* entry =
+      MayAllocate() ? new (std::nothrow) uint8_t[std::max(q->record_size(), 1u)] : nullptr;
   if (!entry) {
     PostError(kInsufficientMemory);
     return;
@@ -572,7 +582,9 @@ QUEUE::QUEUE(void* buffer, uint32_t size, std::vector<QueueField> fields)
 QUEUE::QUEUE(uint32_t size, std::vector<QueueField> fields)
     : QUEUE(nullptr, size, std::move(fields)) {}
 
-QUEUE::~QUEUE() { delete list_; }
+QUEUE::~QUEUE() {
+  delete list_;
+}
 
 int QUEUE::AddField(QueueField field) {
   if (!ValidField(field, size_)) {
@@ -801,6 +813,8 @@ uint32_t KeyHash(QUEUE* q, const QueueKey& key) {
   return comparer ? comparer->Hash(q->buffer()) : 0;
 }
 
-void SetQueueAllocationFailure(int64_t successes) { t_allocation_budget = successes; }
+void SetQueueAllocationFailure(int64_t successes) {
+  t_allocation_budget = successes;
+}
 
 }  // namespace qzr

@@ -56,11 +56,11 @@
 
 namespace qzr {
 
-inline constexpr int kEntryNotFound = 30;            // "Entry Not Found"
-inline constexpr int kInsufficientMemory = 8;        // "Insufficient Memory"
-inline constexpr int kInvalidRecordDeclaration = 47; // "Invalid Record Declaration"
-inline constexpr int kInvalidFieldType = 75;         // "Invalid Field Type Descriptor"
-inline constexpr int kInvalidIndexString = 76;       // "Invalid Index String"
+inline constexpr int kEntryNotFound = 30;             // "Entry Not Found"
+inline constexpr int kInsufficientMemory = 8;         // "Insufficient Memory"
+inline constexpr int kInvalidRecordDeclaration = 47;  // "Invalid Record Declaration"
+inline constexpr int kInvalidFieldType = 75;          // "Invalid Field Type Descriptor"
+inline constexpr int kInvalidIndexString = 76;        // "Invalid Index String"
 
 // Orders a list keeps at most, the default order included.
 inline constexpr int kMaxQueueOrders = 16;
@@ -94,7 +94,7 @@ class QueueKey {
   QueueKey() = default;
   explicit QueueKey(std::initializer_list<int> fields) : numbers_(fields) {}
   explicit QueueKey(std::vector<int> fields) : numbers_(std::move(fields)) {}
-  QueueKey(const char* text) : text_(text), is_text_(true) {}  // NOLINT(runtime/explicit)
+  QueueKey(const char* text) : text_(text), is_text_(true) {}       // NOLINT(runtime/explicit)
   QueueKey(std::string_view text) : text_(text), is_text_(true) {}  // NOLINT
 
   bool is_text() const { return is_text_; }
@@ -183,7 +183,8 @@ class Queue : public QUEUE {
     auto offset = static_cast<uint32_t>(reinterpret_cast<const uint8_t*>(&(record.*member)) -
                                         reinterpret_cast<const uint8_t*>(&record));
     for (size_t i = 0; i < fields().size(); ++i) {
-      if (fields()[i].offset == offset && fields()[i].size == sizeof(M)) return static_cast<int>(i + 1);
+      if (fields()[i].offset == offset && fields()[i].size == sizeof(M))
+        return static_cast<int>(i + 1);
     }
     return 0;
   }
@@ -192,17 +193,26 @@ class Queue : public QUEUE {
  private:
   template <typename M>
   static constexpr TypeCode DeducedType() {
-    if constexpr (std::is_pointer_v<M>) return kQueueReference;
-    else if constexpr (std::is_same_v<M, uint8_t>) return TypeCode::BYTE;
-    else if constexpr (std::is_same_v<M, int16_t>) return TypeCode::SHORT;
-    else if constexpr (std::is_same_v<M, uint16_t>) return TypeCode::USHORT;
-    else if constexpr (std::is_same_v<M, int32_t>) return TypeCode::LONG;
-    else if constexpr (std::is_same_v<M, uint32_t>) return TypeCode::ULONG;
-    else if constexpr (std::is_same_v<M, float>) return TypeCode::SREAL;
-    else if constexpr (std::is_same_v<M, double>) return TypeCode::REAL;
+    if constexpr (std::is_pointer_v<M>)
+      return kQueueReference;
+    else if constexpr (std::is_same_v<M, uint8_t>)
+      return TypeCode::BYTE;
+    else if constexpr (std::is_same_v<M, int16_t>)
+      return TypeCode::SHORT;
+    else if constexpr (std::is_same_v<M, uint16_t>)
+      return TypeCode::USHORT;
+    else if constexpr (std::is_same_v<M, int32_t>)
+      return TypeCode::LONG;
+    else if constexpr (std::is_same_v<M, uint32_t>)
+      return TypeCode::ULONG;
+    else if constexpr (std::is_same_v<M, float>)
+      return TypeCode::SREAL;
+    else if constexpr (std::is_same_v<M, double>)
+      return TypeCode::REAL;
     else if constexpr (std::is_array_v<M> && std::is_same_v<std::remove_extent_t<M>, char>)
       return TypeCode::STRING;
-    else static_assert(sizeof(M) == 0, "name the field's type explicitly");
+    else
+      static_assert(sizeof(M) == 0, "name the field's type explicitly");
   }
 };
 

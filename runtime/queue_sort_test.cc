@@ -15,10 +15,14 @@ struct Item {
   int first;
   int second;
   bool operator==(const Item&) const = default;
-  bool operator<(const Item& o) const { return std::tie(first, second) < std::tie(o.first, o.second); }
+  bool operator<(const Item& o) const {
+    return std::tie(first, second) < std::tie(o.first, o.second);
+  }
 };
 
-int CompareKeys(const Item& a, const Item& b) { return (a.first > b.first) - (a.first < b.first); }
+int CompareKeys(const Item& a, const Item& b) {
+  return (a.first > b.first) - (a.first < b.first);
+}
 
 std::vector<Item> RandomItems(size_t n, int key_range, uint32_t seed) {
   std::mt19937 rng(seed);
@@ -63,9 +67,9 @@ TEST(QueueSortTest, NineElementsUseInsertionOnlyTenUseTheMerge) {
     size_t insertion_runs;
     size_t merges;
   } cases[] = {
-      {1, 0, 0},   // nothing to sort
-      {2, 1, 0},   {9, 1, 0},  // last - first = 8: one insertion run
-      {10, 2, 1},  // last - first = 9: halves of 5 and 5, then one merge
+      {1, 0, 0},              // nothing to sort
+      {2, 1, 0},  {9, 1, 0},  // last - first = 8: one insertion run
+      {10, 2, 1},             // last - first = 9: halves of 5 and 5, then one merge
       {20, 4, 3},
   };
   for (const Case& c : cases) {

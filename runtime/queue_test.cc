@@ -17,12 +17,12 @@ namespace {
 
 struct Row {
   int32_t ID;
-  char NAME[8];    // STRING(8): padded with spaces
-  double AMOUNT;   // REAL
-  uint8_t AGE;     // BYTE
-  char CODE[6];    // CSTRING(6)
+  char NAME[8];      // STRING(8): padded with spaces
+  double AMOUNT;     // REAL
+  uint8_t AGE;       // BYTE
+  char CODE[6];      // CSTRING(6)
   uint8_t PRICE[4];  // DECIMAL(7,2)
-  void* OWNER;     // a reference
+  void* OWNER;       // a reference
 };
 
 // Fields 1..7 in declaration order.
@@ -80,7 +80,7 @@ TEST(QueueTest, DeclaredFieldsGetNumbersAndOffsets) {
   EXPECT_EQ(q.fields()[6].type, kQueueReference);
   EXPECT_EQ(q.FieldNumber(&Row::AGE), 4);
   EXPECT_EQ(q.FieldNumber("age"), 4);
-  EXPECT_EQ(q.FieldNumber("CODE"), 5);    // the part after the prefix
+  EXPECT_EQ(q.FieldNumber("CODE"), 5);  // the part after the prefix
   EXPECT_EQ(q.FieldNumber("t:code"), 5);
   EXPECT_EQ(q.FieldNumber("NOPE"), 0);
 }
@@ -181,9 +181,13 @@ struct Model {
   int32_t price_cents;
 };
 
-int Sign(int v) { return (v > 0) - (v < 0); }
+int Sign(int v) {
+  return (v > 0) - (v < 0);
+}
 template <typename T>
-int Cmp(const T& a, const T& b) { return (a > b) - (a < b); }
+int Cmp(const T& a, const T& b) {
+  return (a > b) - (a < b);
+}
 
 // Text compared as if the shorter one went on with spaces.
 int TextCmp(std::string a, std::string b) {
@@ -195,12 +199,18 @@ int TextCmp(std::string a, std::string b) {
 
 int ModelField(const Model& a, const Model& b, int field) {
   switch (field) {
-    case 1: return Cmp(a.id, b.id);
-    case 2: return TextCmp(a.name, b.name);
-    case 3: return Cmp(a.amount, b.amount);
-    case 4: return Cmp(a.age, b.age);
-    case 5: return TextCmp(a.code, b.code);
-    case 6: return Cmp(a.price_cents, b.price_cents);
+    case 1:
+      return Cmp(a.id, b.id);
+    case 2:
+      return TextCmp(a.name, b.name);
+    case 3:
+      return Cmp(a.amount, b.amount);
+    case 4:
+      return Cmp(a.age, b.age);
+    case 5:
+      return TextCmp(a.code, b.code);
+    case 6:
+      return Cmp(a.price_cents, b.price_cents);
   }
   return 0;
 }
@@ -269,7 +279,10 @@ TEST(QueueOrderTest, KeyTextNamesFieldsWithDirections) {
     const char* text;
     std::vector<int> key;
   } cases[] = {
-      {"NAME", {2}},  {"-name", {-2}}, {" +AGE , -NAME ", {4, -2}}, {"-CODE,AMOUNT,ID", {-5, 3, 1}},
+      {"NAME", {2}},
+      {"-name", {-2}},
+      {" +AGE , -NAME ", {4, -2}},
+      {"-CODE,AMOUNT,ID", {-5, 3, 1}},
       {"t:code", {5}},
   };
   for (const Case& c : cases) {
@@ -319,7 +332,8 @@ TEST(QueueOrderTest, CachedOrdersStayCorrectThroughChanges) {
         q.Set(m.id, m.name, m.amount, m.age, m.code, m.price_cents);
         PUT(&q);
         ASSERT_EQ(ERRORCODE(), 0);
-        auto it = std::find_if(rows.begin(), rows.end(), [&](const Model& r) { return r.id == m.id; });
+        auto it =
+            std::find_if(rows.begin(), rows.end(), [&](const Model& r) { return r.id == m.id; });
         *it = m;
         break;
       }
@@ -395,7 +409,9 @@ TEST(QueueOrderTest, KeysCompareValuesNotStoredBytes) {
     int day, month, year;
     const char* tag;
     int16_t delta;
-  } rows[] = {{31, 1, 2024, "bb", 300}, {1, 2, 2024, "a", -1}, {15, 12, 2023, "ab", -300},
+  } rows[] = {{31, 1, 2024, "bb", 300},
+              {1, 2, 2024, "a", -1},
+              {15, 12, 2023, "ab", -300},
               {2, 1, 2025, "c", 2}};
   int32_t id = 0;
   for (const Row& r : rows) {
@@ -471,18 +487,18 @@ TEST(QueueOrderTest, SortKeepsTheCurrentEntry) {
 TEST(QueueTest, GetByKeyFindsTheFirstEqualEntrySortedOrNot) {
   RowQueue q;
   // Duplicated names; IDs tell the entries apart.
-  const std::pair<int, const char*> data[] = {{1, "pear"}, {2, "fig"}, {3, "kiwi"},
+  const std::pair<int, const char*> data[] = {{1, "pear"}, {2, "fig"},  {3, "kiwi"},
                                               {4, "fig"},  {5, "lime"}, {6, "kiwi"}};
   for (auto [id, name] : data) q.Add(id, name, id * 1.5, static_cast<uint8_t>(id % 2));
   struct Case {
-    const char* key;    // order in force ("" = insertion)
-    const char* name;   // looked for
-    int32_t id;         // found (0: error 30)
+    const char* key;   // order in force ("" = insertion)
+    const char* name;  // looked for
+    int32_t id;        // found (0: error 30)
     int32_t pointer;
   } cases[] = {
-      {"", "fig", 2, 2},        {"", "kiwi", 3, 3},        {"", "plum", 0, 0},
-      {"NAME", "fig", 2, 1},    {"NAME", "kiwi", 3, 3},    {"NAME", "pear", 1, 6},
-      {"NAME", "apple", 0, 0},  {"NAME", "zzz", 0, 0},     {"-NAME", "kiwi", 3, 3},
+      {"", "fig", 2, 2},         {"", "kiwi", 3, 3},     {"", "plum", 0, 0},
+      {"NAME", "fig", 2, 1},     {"NAME", "kiwi", 3, 3}, {"NAME", "pear", 1, 6},
+      {"NAME", "apple", 0, 0},   {"NAME", "zzz", 0, 0},  {"-NAME", "kiwi", 3, 3},
       {"NAME,-ID", "fig", 4, 1},  // a prefix of the order's key: binary search
       {"-AMOUNT", "kiwi", 6, 1},  // not sorted by NAME: the first in this order
   };
@@ -525,8 +541,8 @@ TEST(QueueTest, PositionGivesWhereAKeyIsOrWouldGo) {
     const char* name;
     int32_t position;
   } cases[] = {
-      {"NAME", "c", 1}, {"NAME", "m", 3}, {"NAME", "a", 1}, {"NAME", "n", 4}, {"NAME", "z", 5},
-      {"-NAME", "n", 2}, {"", "x", 3},  {"", "n", 0},
+      {"NAME", "c", 1}, {"NAME", "m", 3},  {"NAME", "a", 1}, {"NAME", "n", 4},
+      {"NAME", "z", 5}, {"-NAME", "n", 2}, {"", "x", 3},     {"", "n", 0},
   };
   for (const Case& c : cases) {
     SORT(&q, c.order);
@@ -600,11 +616,11 @@ TEST(QueueTest, ChangeCounterCountsChangesOnly) {
     std::function<void()> op;
     uint32_t delta;
   } steps[] = {
-      {[&] { FREE(&q); }, 1},        // even on an empty queue
-      {[&] { q.Add(1, "a"); }, 1},   {[&] { q.Add(2, "b"); }, 1},
-      {[&] { GET(&q, 1); }, 0},      {[&] { SORT(&q, "-NAME"); }, 0},
-      {[&] { PUT(&q); }, 1},         {[&] { GET(&q, 5); }, 0},  // failed: no change
-      {[&] { DELETE(&q, 1); }, 1},   {[&] { RECORDS(&q); }, 0},
+      {[&] { FREE(&q); }, 1},  // even on an empty queue
+      {[&] { q.Add(1, "a"); }, 1}, {[&] { q.Add(2, "b"); }, 1},
+      {[&] { GET(&q, 1); }, 0},    {[&] { SORT(&q, "-NAME"); }, 0},
+      {[&] { PUT(&q); }, 1},       {[&] { GET(&q, 5); }, 0},  // failed: no change
+      {[&] { DELETE(&q, 1); }, 1}, {[&] { RECORDS(&q); }, 0},
       {[&] { FREE(&q); }, 1},
   };
   for (const Step& s : steps) {
@@ -636,10 +652,22 @@ TEST(QueueTest, OutOfMemoryPostsEightAndChangesNothing) {
     std::function<void(RowQueue&)> run;
   } ops[] = {
       {"ADD", [](RowQueue& q) { q.Add(500, "new", 1, 2, "c", 3); }},
-      {"ADD key", [](RowQueue& q) { q.Set(500, "new"); ADD(&q, "-AGE,NAME"); }},
-      {"ADD at", [](RowQueue& q) { q.Set(500, "new"); ADD(&q, 3); }},
+      {"ADD key",
+       [](RowQueue& q) {
+         q.Set(500, "new");
+         ADD(&q, "-AGE,NAME");
+       }},
+      {"ADD at",
+       [](RowQueue& q) {
+         q.Set(500, "new");
+         ADD(&q, 3);
+       }},
       {"SORT", [](RowQueue& q) { SORT(&q, "-PRICE,CODE"); }},
-      {"GET key", [&base](RowQueue& q) { q.Set(0, base[5].name, 0, 0, base[5].code); GET(&q, "CODE,NAME"); }},
+      {"GET key",
+       [&base](RowQueue& q) {
+         q.Set(0, base[5].name, 0, 0, base[5].code);
+         GET(&q, "CODE,NAME");
+       }},
   };
   for (const Op& op : ops) {
     bool succeeded = false;

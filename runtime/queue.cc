@@ -20,11 +20,10 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
-#include <chrono>
 #include <cstring>
-#include <ctime>
 #include <new>
 
+#include "runtime/date_builtins.h"
 #include "runtime/decimal.h"
 #include "runtime/fatal.h"
 #include "runtime/locale_data.h"
@@ -52,19 +51,6 @@ bool MayAllocate() {
   if (t_allocation_budget == 0) return false;
   --t_allocation_budget;
   return true;
-}
-
-// The standard time now: hundredths of a second since local midnight, plus 1.
-uint32_t StandardTimeNow() {
-  auto now = std::chrono::system_clock::now();
-  std::time_t t = std::chrono::system_clock::to_time_t(now);
-  std::tm local{};
-  localtime_r(&t, &local);
-  auto hundredths =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000 /
-      10;
-  return static_cast<uint32_t>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 100 +
-                               hundredths + 1);
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -311,7 +297,7 @@ QueueList* Internal(QUEUE* q, bool create) {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  list->changes = StandardTimeNow() * kChangeSeedFactor;
+  list->changes = static_cast<uint32_t>(CLOCK()) * kChangeSeedFactor;
   q->list_ = list.release();
   return q->list_;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/date_time.h"
 #include "runtime/runtime_error.h"
 #include "runtime/ufo.h"
 
@@ -607,6 +608,14 @@ TEST(QueueTest, FreeEmptiesTheQueueAndDropsItsOrders) {
   q.Add(1, "b");
   q.Add(2, "a");
   EXPECT_EQ(q.Ids(), (std::vector<int32_t>{1, 2}));  // the insertion sequence is in force again
+}
+
+TEST(QueueTest, ChangeCounterStartsFromTheClock) {
+  // 10:20:30.45 is the standard time 3723046; times 25781083 it wraps.
+  SetLocalClockForTesting([] { return LocalDateTime{2026, 3, 4, 10, 20, 30, 450}; });
+  RowQueue q;
+  EXPECT_EQ(CHANGES(&q), 3723046u * 25781083u);
+  SetLocalClockForTesting(nullptr);
 }
 
 TEST(QueueTest, ChangeCounterCountsChangesOnly) {

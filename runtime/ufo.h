@@ -148,7 +148,9 @@ class UfoLong : public UFO {
  public:
   explicit UfoLong(void* address) : UFO(address, 0, 0) {}
 
-  void SetLong(int32_t v) override { StoreLong(v); }
+  // Each integer class overrides SetLong, GetLong and GetReal with direct
+  // calls of its own storage form, so an access costs one indirect call.
+  void SetLong(int32_t v) override { UfoLong::StoreLong(v); }
   // Truncates toward zero; out of range or NaN gives -2147483648.
   void SetReal(double v) override;
   void SetUfo(const UFO& other) override;
@@ -157,8 +159,8 @@ class UfoLong : public UFO {
   void PushString() const override;
   void PopDecimal() override;
   void PushDecimal() const override;
-  double GetReal() const override { return LoadLong(); }
-  int32_t GetLong() const override { return LoadLong(); }
+  double GetReal() const override { return UfoLong::LoadLong(); }
+  int32_t GetLong() const override { return UfoLong::LoadLong(); }
   void Clear(int direction) override;
   std::unique_ptr<UFO> Clone() const override;
   uint32_t Size() const override { return 4; }
@@ -177,13 +179,27 @@ class UfoLong : public UFO {
 
  protected:
   // The storage form of each integer type: read as a LONG, write a LONG.
-  virtual int32_t LoadLong() const;
-  virtual void StoreLong(int32_t v);
+  virtual int32_t LoadLong() const {
+    return static_cast<int32_t>(static_cast<uint32_t>(address_[0]) |
+                                static_cast<uint32_t>(address_[1]) << 8 |
+                                static_cast<uint32_t>(address_[2]) << 16 |
+                                static_cast<uint32_t>(address_[3]) << 24);
+  }
+  virtual void StoreLong(int32_t v) {
+    const auto u = static_cast<uint32_t>(v);
+    address_[0] = static_cast<uint8_t>(u);
+    address_[1] = static_cast<uint8_t>(u >> 8);
+    address_[2] = static_cast<uint8_t>(u >> 16);
+    address_[3] = static_cast<uint8_t>(u >> 24);
+  }
 };
 
 class UfoByte : public UfoLong {
  public:
   explicit UfoByte(void* address) : UfoLong(address) {}
+  void SetLong(int32_t v) override { UfoByte::StoreLong(v); }
+  int32_t GetLong() const override { return UfoByte::LoadLong(); }
+  double GetReal() const override { return UfoByte::LoadLong(); }
   TypeCode Type() const override { return TypeCode::BYTE; }
   void Clear(int direction) override;
   std::unique_ptr<UFO> Clone() const override;
@@ -198,6 +214,9 @@ class UfoByte : public UfoLong {
 class UfoShort : public UfoLong {
  public:
   explicit UfoShort(void* address) : UfoLong(address) {}
+  void SetLong(int32_t v) override { UfoShort::StoreLong(v); }
+  int32_t GetLong() const override { return UfoShort::LoadLong(); }
+  double GetReal() const override { return UfoShort::LoadLong(); }
   TypeCode Type() const override { return TypeCode::SHORT; }
   void Clear(int direction) override;
   std::unique_ptr<UFO> Clone() const override;
@@ -205,13 +224,19 @@ class UfoShort : public UfoLong {
   size_t StoreRaw(void* buffer) const override;
 
  protected:
-  int32_t LoadLong() const override;
-  void StoreLong(int32_t v) override;
+  int32_t LoadLong() const override { return static_cast<int16_t>(address_[0] | address_[1] << 8); }
+  void StoreLong(int32_t v) override {
+    address_[0] = static_cast<uint8_t>(v);
+    address_[1] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> 8);
+  }
 };
 
 class UfoUShort : public UfoLong {
  public:
   explicit UfoUShort(void* address) : UfoLong(address) {}
+  void SetLong(int32_t v) override { UfoUShort::StoreLong(v); }
+  int32_t GetLong() const override { return UfoUShort::LoadLong(); }
+  double GetReal() const override { return UfoUShort::LoadLong(); }
   TypeCode Type() const override { return TypeCode::USHORT; }
   void Clear(int direction) override;
   std::unique_ptr<UFO> Clone() const override;
@@ -219,14 +244,20 @@ class UfoUShort : public UfoLong {
   size_t StoreRaw(void* buffer) const override;
 
  protected:
-  int32_t LoadLong() const override;
-  void StoreLong(int32_t v) override;
+  int32_t LoadLong() const override { return address_[0] | address_[1] << 8; }
+  void StoreLong(int32_t v) override {
+    address_[0] = static_cast<uint8_t>(v);
+    address_[1] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> 8);
+  }
 };
 
 // DATE: day, month, year (16-bit) in storage; a standard date as a LONG.
 class UfoDate : public UfoLong {
  public:
   explicit UfoDate(void* address) : UfoLong(address) {}
+  void SetLong(int32_t v) override { UfoDate::StoreLong(v); }
+  int32_t GetLong() const override { return UfoDate::LoadLong(); }
+  double GetReal() const override { return UfoDate::LoadLong(); }
   TypeCode Type() const override { return TypeCode::DATE; }
   void Clear(int direction) override;
   std::unique_ptr<UFO> Clone() const override;
@@ -244,6 +275,9 @@ class UfoDate : public UfoLong {
 class UfoTime : public UfoLong {
  public:
   explicit UfoTime(void* address) : UfoLong(address) {}
+  void SetLong(int32_t v) override { UfoTime::StoreLong(v); }
+  int32_t GetLong() const override { return UfoTime::LoadLong(); }
+  double GetReal() const override { return UfoTime::LoadLong(); }
   TypeCode Type() const override { return TypeCode::TIME; }
   void Clear(int direction) override;
   std::unique_ptr<UFO> Clone() const override;

@@ -18,12 +18,6 @@ namespace {
 constexpr int32_t kLongMin = std::numeric_limits<int32_t>::min();
 constexpr int32_t kLongMax = std::numeric_limits<int32_t>::max();
 
-inline int32_t Load32(const uint8_t* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                              static_cast<uint32_t>(p[2]) << 16 |
-                              static_cast<uint32_t>(p[3]) << 24);
-}
-
 inline void Store32(uint8_t* p, int32_t v) {
   const auto u = static_cast<uint32_t>(v);
   p[0] = static_cast<uint8_t>(u);
@@ -44,9 +38,6 @@ inline void Store16(uint8_t* p, uint32_t v) {
 }  // namespace
 
 // ---- LONG.
-
-int32_t UfoLong::LoadLong() const { return Load32(address_); }
-void UfoLong::StoreLong(int32_t v) { Store32(address_, v); }
 
 void UfoLong::SetReal(double v) { StoreLong(RealToLong(v)); }
 void UfoLong::SetUfo(const UFO& other) { StoreLong(other.GetLong()); }
@@ -94,9 +85,6 @@ size_t UfoByte::StoreRaw(void* buffer) const {
 
 // ---- SHORT: the low 16 bits, read sign-extended.
 
-int32_t UfoShort::LoadLong() const { return static_cast<int16_t>(Load16(address_)); }
-void UfoShort::StoreLong(int32_t v) { Store16(address_, static_cast<uint32_t>(v)); }
-
 void UfoShort::Clear(int direction) {
   StoreLong(direction == 0 ? 0 : direction > 0 ? 32767 : -32768);
 }
@@ -109,9 +97,6 @@ size_t UfoShort::StoreRaw(void* buffer) const {
 }
 
 // ---- USHORT: the low 16 bits, read unsigned.
-
-int32_t UfoUShort::LoadLong() const { return Load16(address_); }
-void UfoUShort::StoreLong(int32_t v) { Store16(address_, static_cast<uint32_t>(v)); }
 
 void UfoUShort::Clear(int direction) { StoreLong(direction > 0 ? 65535 : 0); }
 std::unique_ptr<UFO> UfoUShort::Clone() const { return std::make_unique<UfoUShort>(address_); }

@@ -106,10 +106,11 @@ void UfoString::AnsiToOem() { AnsiToOemBuffer(address_, TextExtent()); }
 
 int UfoString::Compare(const UFO& other) const {
   if (other.Type() == Type() && other.Length() == length_) {
-    // Same type code implies a direct-text string class (the OLE strings
-    // have codes of their own).
+    // The OLE strings, the only ones without direct text, have a Compare of
+    // their own and codes no other class has: the same code here means a
+    // direct-text string class on both sides.
     const auto& o = static_cast<const UfoString&>(other);
-    if (HasDirectText() && o.HasDirectText()) return CompareText(TextView(), o.TextView());
+    return CompareText(TextView(), o.TextView());
   }
   return CompareByClass(other);
 }

@@ -1,0 +1,142 @@
+// The operating-system file seam of the Palisade driver, with fault injection.
+//
+// OsFile wraps one POSIX file descriptor (opened O_CLOEXEC) and performs
+// positional reads and writes, fdatasync and truncation. Every write, sync
+// and truncation first consults an optional FaultPlan, so a test can fail the
+// Nth write or flush, or "kill the process" before the k-th write or at a
+// named point: from then on nothing more reaches the disk and every call
+// fails, leaving the file exactly as a killed process would.
+//
+// ReadBlock/WriteBlock (and their Exact forms) are the block layer on top:
+// transfers are whole 64-byte units, enciphered on the way out and
+// deciphered on the way in when a UnitCipher is attached. Structural misuse
+// (a length not a multiple of 64, an offset past 4 GiB, a failed or short
+// read) is a numbered corruption check; a failed write is an operating-system
+// error that the file remembers (the failed state) and that the caller
+// reports as ERRORCODE 90.
+//
+// Threads: an OsFile belongs to one open Palisade file, whose calls the
+// driver serialises; it does no locking of its own.
+
+#ifndef QZR_DRIVERS_PALISADE_FILE_IO_H_
+#define QZR_DRIVERS_PALISADE_FILE_IO_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "drivers/palisade/unit_cipher.h"
+
+namespace qzr::palisade {
+
+// What a test wants to go wrong. Counters start at zero when the plan is
+// attached; numbers are 1-based counts of calls through the file.
+struct FaultPlan {
+  int fail_write_at = 0;      // this write fails with EIO (0: none); later ones succeed
+  int fail_sync_at = 0;       // this sync fails with EIO (0: none)
+  int stop_before_write = 0;  // this write and everything after it never happen
+  std::string stop_at;        // stop when the code passes this named point
+
+  // Observed.
+  int writes = 0;             // writes attempted
+  int syncs = 0;              // syncs attempted
+  bool stopped = false;       // the simulated process has died
+};
+
+class OsFile {
+ public:
+  // Opens `path`; with `writable` read and write, otherwise read only; with
+  // `create` the file is created when missing (never truncated). Returns 0 or
+  // the errno value.
+  static int Open(const std::string& path, bool writable, bool create,
+                  std::unique_ptr<OsFile>* out);
+
+  ~OsFile();
+  OsFile(const OsFile&) = delete;
+  OsFile& operator=(const OsFile&) = delete;
+
+  const std::string& path() const { return path_; }
+  bool writable() const { return writable_; }
+
+  // Reads up to `len` bytes at `offset` into `buf`; *got is the count read
+  // (short at end of file). Returns 0 or errno.
+  int ReadAt(uint64_t offset, void* buf, size_t len, size_t* got);
+  // Writes all `len` bytes at `offset`. Returns 0 or errno (ENOSPC when the
+  // system accepted only part).
+  int WriteAt(uint64_t offset, const void* buf, size_t len);
+  int Sync();
+  int Truncate(uint64_t size);
+  // The file's current length, or -1 with errno set.
+  int64_t Size();
+
+  // A named point in a multi-step update. Returns false when the fault plan
+  // stops the process here (and from then on every write fails).
+  bool Point(const char* name);
+
+  // The test's fault plan (not owned; nullptr detaches).
+  void set_fault_plan(FaultPlan* plan) { faults_ = plan; }
+
+  // The unit cipher (not owned; nullptr for a plain file).
+  void set_cipher(const UnitCipher* cipher) { cipher_ = cipher; }
+  const UnitCipher* cipher() const { return cipher_; }
+
+  // The failed state: the errno of the first failed write or sync. While set,
+  // block writes are skipped. Cleared by ClearFailed (after a rollback).
+  int failed_errno() const { return failed_errno_; }
+  void set_failed(int err) {
+    if (failed_errno_ == 0) failed_errno_ = err;
+  }
+  void ClearFailed() { failed_errno_ = 0; }
+
+ private:
+  OsFile(int fd, std::string path, bool writable) : fd_(fd), path_(std::move(path)), writable_(writable) {}
+
+  int fd_;
+  std::string path_;
+  bool writable_;
+  FaultPlan* faults_ = nullptr;
+  const UnitCipher* cipher_ = nullptr;
+  int failed_errno_ = 0;
+};
+
+inline constexpr size_t kBlockUnit = 64;
+
+// Reads `length` bytes at `offset`, deciphering each 64-byte unit with
+// `home_offset` as the tweak of the first (the block's home position, which
+// differs from `offset` for a shadow copy). Returns the bytes read (short at
+// end of file; the bytes past what was read are left as they were). A null
+// file reads nothing and returns 0.
+// Checks: 2272 length not a multiple of 64; 2341 offset past 4 GiB; 2277 the
+// read failed.
+size_t ReadBlock(OsFile* file, uint64_t offset, size_t length, uint8_t* buffer,
+                 uint64_t home_offset);
+inline size_t ReadBlock(OsFile* file, uint64_t offset, size_t length, uint8_t* buffer) {
+  return ReadBlock(file, offset, length, buffer, offset);
+}
+// ReadBlock that must read all `length` bytes (check 2172 otherwise).
+void ReadExact(OsFile* file, uint64_t offset, size_t length, uint8_t* buffer,
+               uint64_t home_offset);
+inline void ReadExact(OsFile* file, uint64_t offset, size_t length, uint8_t* buffer) {
+  ReadExact(file, offset, length, buffer, offset);
+}
+
+// Writes `length` bytes at `offset`, enciphered with `home_offset` as the
+// tweak of the first unit (the block's home position; a shadow copy is
+// written elsewhere but enciphered for home). The caller's buffer is not
+// changed. Returns true on success; false when the write failed (the file
+// enters the failed state) or was skipped because the file already had.
+// Checks: 2286 length not a multiple of 64; 2341 offset past 4 GiB.
+bool WriteBlock(OsFile* file, uint64_t offset, size_t length, const uint8_t* buffer,
+                uint64_t home_offset);
+inline bool WriteBlock(OsFile* file, uint64_t offset, size_t length, const uint8_t* buffer) {
+  return WriteBlock(file, offset, length, buffer, offset);
+}
+
+// Flushes the file's buffers to the device. Returns true on success; a
+// failure puts the file in the failed state.
+bool FlushBuffers(OsFile* file);
+
+}  // namespace qzr::palisade
+
+#endif  // QZR_DRIVERS_PALISADE_FILE_IO_H_

@@ -1,0 +1,102 @@
+// Pages in memory (PageNode) and their on-disk block form (PlxPage).
+//
+// A PageNode holds a page's records in key order together with the bytes
+// the page takes once serialised uncompressed (PlainSize), kept up to date
+// as records come and go so that the tree knows when a page must split.
+// The records live in a sorted array rather than a balanced binary tree:
+// both give ordered access and logarithmic search, and the array is denser.
+//
+// EncodePage turns a node into its stored block (header, child array for an
+// inner page, record area compressed when that saves a 256-byte unit,
+// padding 0xB0 up to the zone size); DecodePage does the reverse and
+// validates every size and offset on the way, so that a damaged block ends
+// in its numbered corruption check and never in an out-of-bounds access.
+//
+// Nodes are owned by the PageCache; one thread at a time (the driver
+// serialises calls).
+
+#ifndef QZR_DRIVERS_PALISADE_PAGE_H_
+#define QZR_DRIVERS_PALISADE_PAGE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "drivers/palisade/record.h"
+
+namespace qzr::palisade {
+
+struct PageNode {
+  // ---- Contents
+  int32_t Address = 0;   // page address; negative while the page lives only in memory
+  uint8_t NodeFlag = 0;  // 0 leaf, 1 inner page
+  uint32_t Capacity = 13;  // grows with PlainSize; written to the page header
+  std::vector<PlxRecord> records;
+
+  // ---- Encoded form
+  std::vector<uint8_t> Image;  // the stored block; valid only while image_valid
+  bool image_valid = false;
+
+  // ---- Cache bookkeeping (PageCache)
+  bool dirty = false;
+  int pins = 0;
+  uint64_t created = 0;   // cache clock when loaded or created
+  uint64_t last_use = 0;  // cache clock at the last access
+  uint32_t uses = 0;
+  PageNode* hash_next = nullptr;
+  PageNode* lru_prev = nullptr;
+  PageNode* lru_next = nullptr;
+  bool in_lru = false;
+
+  bool IsInner() const { return NodeFlag != 0; }
+  size_t RecordCount() const { return records.size(); }
+  // Bytes of the page serialised without compression, header included.
+  size_t PlainSize() const { return plain_size_; }
+
+  // Record edits that keep PlainSize exact and invalidate the image.
+  // REQUIRES: the caller keeps the keys in strictly ascending order.
+  void Insert(size_t pos, PlxRecord rec);
+  void Replace(size_t pos, PlxRecord rec);
+  PlxRecord Erase(size_t pos);
+  // Moves records [from, end) to the end of `dest` (the tree's splits and
+  // merges).
+  void MoveTailTo(size_t from, PageNode* dest);
+  void Clear();
+  // Recomputes PlainSize from the records (after a decode, and in checks).
+  size_t ComputePlainSize() const;
+  void ResetPlainSize() { plain_size_ = ComputePlainSize(); }
+
+  // Index of the first record whose key is >= key (records.size() if none).
+  size_t LowerBound(Bytes key) const;
+  // Inner pages: index of the child whose range holds `key`: the last record
+  // whose separator is <= key, or 0 when none is.
+  size_t ChildIndex(Bytes key) const;
+
+ private:
+  size_t Overhead() const;  // header plus child array
+  size_t EncodedAt(size_t pos) const;  // EncodedSize of records[pos] in place
+  size_t plain_size_ = 13;
+};
+
+// Encodes `node` into node->Image (stored block, padded to its size class)
+// and sets image_valid; returns the size class (1..59). The HomeOffset and
+// the child array are refreshed separately by PatchImage just before the
+// block is written. Checks: 1659 PlainSize above Capacity; 1678 the block
+// would be 15105 bytes or more.
+int EncodePage(PageNode* node);
+
+// Writes the page's home offset and current child addresses into its image.
+// REQUIRES: node->image_valid.
+void PatchImage(PageNode* node, uint64_t home_offset);
+
+// Decodes the block of `block_len` bytes (the zone's page size) into
+// `node`'s NodeFlag, Capacity and records. Returns 0 or the check that
+// failed: 1477 stored size does not match block_len; 522/530 the compressed
+// area is damaged; 1602 the sizes are inconsistent or the records do not
+// parse to PlainSize; 824 a record is too long; 1735 an inner page names a
+// child at a negative address.
+int DecodePage(const uint8_t* block, size_t block_len, PageNode* node);
+
+}  // namespace qzr::palisade
+
+#endif  // QZR_DRIVERS_PALISADE_PAGE_H_

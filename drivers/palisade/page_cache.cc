@@ -1,0 +1,161 @@
+// The page cache: hash table, LRU list and the trimming rule.
+
+#include "drivers/palisade/page_cache.h"
+
+namespace qzr::palisade {
+
+PageCache::~PageCache() { Clear(); }
+
+PageNode* PageCache::Find(int32_t address) {
+  for (PageNode* n = buckets_[Bucket(address)]; n != nullptr; n = n->hash_next) {
+    if (n->Address == address) {
+      Touch(n);
+      return n;
+    }
+  }
+  return nullptr;
+}
+
+PageNode* PageCache::Add(std::unique_ptr<PageNode> owned) {
+  PageNode* node = owned.release();
+  int b = Bucket(node->Address);
+  node->hash_next = buckets_[b];
+  buckets_[b] = node;
+  ++count_;
+  node->created = clock_;
+  node->uses = 0;
+  if (node->dirty) ++dirty_count_;
+  Touch(node);
+  Refile(node);
+  return node;
+}
+
+void PageCache::Unhash(PageNode* node) {
+  PageNode** link = &buckets_[Bucket(node->Address)];
+  while (*link != node) link = &(*link)->hash_next;
+  *link = node->hash_next;
+  node->hash_next = nullptr;
+}
+
+void PageCache::Rekey(PageNode* node, int32_t address) {
+  Unhash(node);
+  node->Address = address;
+  int b = Bucket(address);
+  node->hash_next = buckets_[b];
+  buckets_[b] = node;
+}
+
+void PageCache::Remove(PageNode* node) {
+  Unhash(node);
+  if (node->in_lru) UnlinkLru(node);
+  if (node->dirty) --dirty_count_;
+  --count_;
+  delete node;
+}
+
+void PageCache::MarkDirty(PageNode* node) {
+  if (node->dirty) return;
+  node->dirty = true;
+  ++dirty_count_;
+  Refile(node);
+}
+
+void PageCache::MarkClean(PageNode* node) {
+  if (!node->dirty) return;
+  node->dirty = false;
+  --dirty_count_;
+  Refile(node);
+}
+
+void PageCache::Pin(PageNode* node) {
+  ++node->pins;
+  Refile(node);
+}
+
+void PageCache::Unpin(PageNode* node) {
+  --node->pins;
+  Refile(node);
+}
+
+void PageCache::Touch(PageNode* node) {
+  ++clock_;
+  node->last_use = clock_;
+  ++node->uses;
+  if (node->in_lru) {
+    UnlinkLru(node);
+    LinkLru(node);
+  }
+}
+
+void PageCache::Refile(PageNode* node) {
+  bool want = !node->dirty && node->pins == 0;
+  if (want && !node->in_lru) LinkLru(node);
+  if (!want && node->in_lru) UnlinkLru(node);
+}
+
+void PageCache::LinkLru(PageNode* node) {
+  node->lru_prev = lru_tail_;
+  node->lru_next = nullptr;
+  if (lru_tail_ != nullptr) {
+    lru_tail_->lru_next = node;
+  } else {
+    lru_head_ = node;
+  }
+  lru_tail_ = node;
+  node->in_lru = true;
+  ++lru_count_;
+}
+
+void PageCache::UnlinkLru(PageNode* node) {
+  if (node->lru_prev != nullptr) {
+    node->lru_prev->lru_next = node->lru_next;
+  } else {
+    lru_head_ = node->lru_next;
+  }
+  if (node->lru_next != nullptr) {
+    node->lru_next->lru_prev = node->lru_prev;
+  } else {
+    lru_tail_ = node->lru_prev;
+  }
+  node->lru_prev = node->lru_next = nullptr;
+  node->in_lru = false;
+  --lru_count_;
+}
+
+void PageCache::Trim() {
+  while (lru_count_ >= limits_.min_pages && lru_head_ != nullptr) {
+    PageNode* victim = lru_head_;
+    if (lru_count_ < limits_.max_pages) {
+      // Keep a page that is still being used about as often as the average.
+      uint64_t idle = clock_ - victim->last_use;
+      uint64_t life = clock_ - victim->created;
+      if (idle < 4 * (life / lru_count_)) break;
+    }
+    Remove(victim);
+  }
+}
+
+void PageCache::Clear() {
+  for (PageNode*& head : buckets_) {
+    while (head != nullptr) {
+      PageNode* n = head;
+      head = n->hash_next;
+      delete n;
+    }
+  }
+  lru_head_ = lru_tail_ = nullptr;
+  count_ = lru_count_ = dirty_count_ = 0;
+}
+
+std::vector<PageNode*> PageCache::DirtyNodes() const {
+  std::vector<PageNode*> out;
+  out.reserve(dirty_count_);
+  for (PageNode* head : buckets_) {
+    for (PageNode* n = head; n != nullptr; n = n->hash_next) {
+      if (n->dirty) out.push_back(n);
+    }
+  }
+  return out;
+}
+
+}  // namespace qzr::palisade

@@ -1,0 +1,110 @@
+// The page cache of one open Palisade file: page nodes found through a
+// 100-bucket hash table (address modulo 100) and trimmed in least-recently-
+// used order.
+//
+// Every cached node is in the hash table. Clean, unpinned nodes are also in
+// the LRU list, oldest first; only they can be dropped. Dirty nodes (changed
+// since last written) and pinned nodes (held across a call that may load
+// other pages) stay off the list until they are clean and unpinned again,
+// so that trimming never loses a change and never frees a node in use.
+// Writing dirty pages out is the Pager's job, at operation boundaries.
+//
+// Trimming (before a page is loaded): while at least `min_pages` clean pages
+// are cached, take the least recently used one; below `max_pages` keep it,
+// and stop, unless (clock - its last use) >= 4 * ((clock - its creation) /
+// clean count); otherwise drop it. The clock advances on every access.
+//
+// One thread at a time (the driver serialises calls).
+
+#ifndef QZR_DRIVERS_PALISADE_PAGE_CACHE_H_
+#define QZR_DRIVERS_PALISADE_PAGE_CACHE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "drivers/palisade/page.h"
+
+namespace qzr::palisade {
+
+struct CacheLimits {
+  size_t min_pages = 20;   // trimming leaves at least this many clean pages
+  size_t max_pages = 100;  // above this many clean pages, the oldest always go
+};
+
+class PageCache {
+ public:
+  static constexpr int kBuckets = 100;
+
+  explicit PageCache(CacheLimits limits = {}) : limits_(limits) {}
+  ~PageCache();
+  PageCache(const PageCache&) = delete;
+  PageCache& operator=(const PageCache&) = delete;
+
+  // The node at `address`, or nullptr. A hit counts as an access (the clock
+  // advances, the node becomes the most recently used).
+  PageNode* Find(int32_t address);
+  // Takes ownership of `node` (its Address set) and returns it; counts as an
+  // access. REQUIRES: no node with that address is cached.
+  PageNode* Add(std::unique_ptr<PageNode> node);
+  // Re-files `node` under `address`. REQUIRES: none cached there.
+  void Rekey(PageNode* node, int32_t address);
+  // Removes and destroys `node` (a page freed by the tree).
+  void Remove(PageNode* node);
+
+  void MarkDirty(PageNode* node);
+  void MarkClean(PageNode* node);
+  void Pin(PageNode* node);
+  void Unpin(PageNode* node);
+
+  // Drops clean, unpinned pages by the trimming rule.
+  void Trim();
+  // Destroys every node, dirty ones included (after a failed write-out or
+  // when another process changed the file).
+  void Clear();
+
+  // The dirty nodes, in no particular order.
+  std::vector<PageNode*> DirtyNodes() const;
+
+  size_t size() const { return count_; }
+  size_t clean_count() const { return lru_count_; }
+  size_t dirty_count() const { return dirty_count_; }
+  uint64_t clock() const { return clock_; }
+  const CacheLimits& limits() const { return limits_; }
+
+ private:
+  static int Bucket(int32_t address) { return ((address % kBuckets) + kBuckets) % kBuckets; }
+  void Touch(PageNode* node);
+  void LinkLru(PageNode* node);    // at the most recent end
+  void UnlinkLru(PageNode* node);
+  void Unhash(PageNode* node);
+  // Keeps the node on the LRU list iff clean and unpinned.
+  void Refile(PageNode* node);
+
+  CacheLimits limits_;
+  PageNode* buckets_[kBuckets] = {};
+  PageNode* lru_head_ = nullptr;  // least recently used
+  PageNode* lru_tail_ = nullptr;  // most recently used
+  size_t count_ = 0;
+  size_t lru_count_ = 0;
+  size_t dirty_count_ = 0;
+  uint64_t clock_ = 0;
+};
+
+// Pins a node for the lifetime of the guard.
+class PinGuard {
+ public:
+  PinGuard(PageCache* cache, PageNode* node) : cache_(cache), node_(node) { cache_->Pin(node_); }
+  ~PinGuard() { cache_->Unpin(node_); }
+  PinGuard(const PinGuard&) = delete;
+  PinGuard& operator=(const PinGuard&) = delete;
+
+ private:
+  PageCache* cache_;
+  PageNode* node_;
+};
+
+}  // namespace qzr::palisade
+
+#endif  // QZR_DRIVERS_PALISADE_PAGE_CACHE_H_

@@ -1,0 +1,131 @@
+// The file's single sorted page tree: every record of a Palisade file, in
+// key order, in leaf pages under inner pages of separator keys.
+//
+// Invariants (CheckInvariants verifies them; debug builds run it after
+// every structural change):
+//   1. Keys are unique, and strictly ascending within every page.
+//   2. An inner page's record i is a separator (key only) paired with the
+//      address of child i. Separator 0 is empty; for i > 0, every key under
+//      child i-1 is < separator i <= every key under child i. A search takes
+//      the last child whose separator is <= the key.
+//   3. All leaves are at the same depth.
+//   4. Every page's PlainSize stays within the page limit (15104 bytes), so
+//      its stored form fits the largest zone however it compresses.
+//   5. No page but the root is empty; an inner root has at least two
+//      children (a root with one child is replaced by it).
+//
+// Splits keep 4: an over-full page splits into two at the point that
+// balances their sizes, except that a record appended at a page's end (or
+// prepended at its start) is split off alone, so ascending loads fill pages
+// completely. When no single split point leaves both halves within the
+// limit, the page splits just past the changed record and the loop splits
+// again; a prefix or suffix of a page that fitted always fits. Deletes merge
+// a page that falls below a quarter of the limit into a sibling when the
+// two fit in one page, and remove empty pages.
+//
+// Cursors remember the path of page addresses to their record and the tree
+// and page-layout versions; after any change they find their place again by
+// key.
+//
+// One thread at a time (the driver serialises calls).
+
+#ifndef QZR_DRIVERS_PALISADE_PAGE_TREE_H_
+#define QZR_DRIVERS_PALISADE_PAGE_TREE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "drivers/palisade/pager.h"
+#include "drivers/palisade/record.h"
+
+namespace qzr::palisade {
+
+class PageTree {
+ public:
+  explicit PageTree(Pager* pager) : pager_(pager) {}
+
+  // The record whose key is exactly `key`, or nullptr. The pointer is valid
+  // until the next call into the tree or the pager.
+  const PlxRecord* Find(Bytes key);
+  // Inserts `rec`; returns false, changing nothing, when its key exists.
+  // Check 824 when the record cannot fit a page of this tree.
+  bool Insert(PlxRecord rec);
+  // Inserts `rec` or replaces the record with its key.
+  void Put(PlxRecord rec);
+  // Deletes the record with `key`; false when there is none.
+  bool Delete(Bytes key);
+
+  // Advances on every change of the records.
+  uint64_t version() const { return version_; }
+  Pager* pager() { return pager_; }
+  size_t page_limit() const { return pager_->options().page_limit; }
+  // Debug builds check every invariant after each split or merge; large
+  // randomized tests turn that off and check once at the end.
+  void set_debug_checks(bool on) { debug_checks_ = on; }
+
+  // Walks the whole tree and returns every broken invariant (empty when
+  // sound). Reads pages through the cache: it sees unwritten changes.
+  std::vector<std::string> CheckInvariants();
+
+  struct Step {
+    int32_t address;
+    size_t index;  // record index (leaf) or child index (inner page)
+  };
+  // The path from the root to the leaf position of `key` (the leaf's index
+  // is the first record >= key). False when the tree has no pages.
+  bool Descend(Bytes key, std::vector<Step>* path);
+
+ private:
+  void CheckRecordFits(const PlxRecord& rec) const;
+  void FixOverflow(Bytes key);
+  void Split(const std::vector<Step>& path, size_t level);
+  size_t ChooseSplit(const PageNode& node, size_t hot) const;
+  void Rebalance(std::vector<Step> path);
+  void CollapseRoot();
+  void DebugCheck();
+
+  Pager* pager_;
+  uint64_t version_ = 0;
+  bool debug_checks_ = true;
+};
+
+// Walks the records of a tree in key order, forward and backward.
+class TreeCursor {
+ public:
+  explicit TreeCursor(PageTree* tree) : tree_(tree) {}
+
+  // Each positions the cursor and returns Valid().
+  bool SeekFirst();
+  bool SeekLast();
+  bool Seek(Bytes key);         // first record with a key >= key
+  bool SeekAfter(Bytes key);    // first record with a key > key
+  bool SeekBefore(Bytes key);   // last record with a key < key
+  bool Next();
+  bool Prev();
+
+  bool Valid() const { return valid_; }
+  // REQUIRES: Valid(). Valid until the next call into the tree or pager.
+  const PlxRecord& record();
+  // The current key (a copy held by the cursor). REQUIRES: Valid().
+  Bytes key() const { return Bytes(key_.data(), key_.size()); }
+
+ private:
+  bool Stale() const;
+  bool Settle(bool forward);      // fix an index past either end of its leaf
+  bool Edge(bool forward);        // descend from the path's last step to the first/last leaf record
+  bool Finish();                  // records the current key and versions
+  bool SeekEnd(bool forward);
+
+  PageTree* tree_;
+  std::vector<PageTree::Step> path_;
+  std::vector<uint8_t> key_;
+  bool valid_ = false;
+  uint64_t tree_version_ = 0;
+  uint64_t layout_version_ = 0;
+};
+
+}  // namespace qzr::palisade
+
+#endif  // QZR_DRIVERS_PALISADE_PAGE_TREE_H_

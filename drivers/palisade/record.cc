@@ -1,0 +1,129 @@
+// Record construction, comparison and the in-page record encoding.
+
+#include "drivers/palisade/record.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "drivers/palisade/format.h"
+#include "runtime/fatal.h"
+
+namespace qzr::palisade {
+
+int CompareKeys(Bytes a, Bytes b) {
+  size_t n = std::min(a.size(), b.size());
+  if (n > 0) {
+    if (int c = std::memcmp(a.data(), b.data(), n); c != 0) return c;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+PlxRecord MakeRecord(size_t key_length, size_t payload_length) {
+  if (key_length > kMaxKeyLength || payload_length > kMaxRecordLength ||
+      key_length + payload_length > kMaxRecordLength) {
+    Corruption(kCheckRecordTooLong);
+  }
+  PlxRecord rec;
+  rec.bytes.assign(key_length + payload_length, 0);
+  rec.key_length = static_cast<uint16_t>(key_length);
+  return rec;
+}
+
+PlxRecord MakeRecord(Bytes key, Bytes payload) {
+  PlxRecord rec = MakeRecord(key.size(), payload.size());
+  if (!key.empty()) std::memcpy(rec.bytes.data(), key.data(), key.size());
+  if (!payload.empty()) std::memcpy(rec.bytes.data() + key.size(), payload.data(), payload.size());
+  return rec;
+}
+
+size_t SharedPrefix(const PlxRecord& rec, const PlxRecord& prev) {
+  size_t limit = std::min({kMaxShared, rec.Length(), prev.Length()});
+  const uint8_t* a = rec.bytes.data();
+  const uint8_t* b = prev.bytes.data();
+  size_t n = 0;
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
+
+size_t EncodedSize(const PlxRecord& rec, const PlxRecord* prev) {
+  if (prev == nullptr) return 5 + rec.Length();
+  size_t size = 1 + rec.Length() - SharedPrefix(rec, *prev);
+  if (rec.Length() != prev->Length()) size += 2;
+  if (rec.KeyLength() != prev->KeyLength()) size += 2;
+  return size;
+}
+
+size_t EncodeRecord(const PlxRecord& rec, const PlxRecord* prev, uint8_t* out) {
+  size_t shared = 0;
+  uint8_t flags = 0;
+  if (prev == nullptr) {
+    flags = kRecHasLength | kRecHasKeyLength;
+  } else {
+    shared = SharedPrefix(rec, *prev);
+    if (rec.Length() != prev->Length()) flags |= kRecHasLength;
+    if (rec.KeyLength() != prev->KeyLength()) flags |= kRecHasKeyLength;
+  }
+  uint8_t* p = out;
+  *p++ = static_cast<uint8_t>(flags | shared);
+  if (flags & kRecHasLength) {
+    StoreU16(p, static_cast<uint16_t>(rec.Length()));
+    p += 2;
+  }
+  if (flags & kRecHasKeyLength) {
+    StoreU16(p, rec.key_length);
+    p += 2;
+  }
+  size_t rest = rec.Length() - shared;
+  if (rest > 0) std::memcpy(p, rec.bytes.data() + shared, rest);
+  p += rest;
+  return static_cast<size_t>(p - out);
+}
+
+int DecodeRecords(const uint8_t* in, size_t len, size_t count, std::vector<PlxRecord>* out) {
+  size_t pos = 0;
+  const size_t first = out->size();
+  out->reserve(first + count);
+  for (size_t i = 0; i < count; ++i) {
+    const PlxRecord* prev = i == 0 ? nullptr : &(*out)[first + i - 1];
+    if (pos >= len) return kCheckParseLength;
+    const uint8_t flags = in[pos++];
+    const size_t shared = flags & kRecSharedMask;
+    size_t length;
+    size_t key_length;
+    if (flags & kRecHasLength) {
+      if (len - pos < 2) return kCheckParseLength;
+      length = LoadU16(in + pos);
+      pos += 2;
+    } else {
+      if (prev == nullptr) return kCheckParseLength;
+      length = prev->Length();
+    }
+    if (flags & kRecHasKeyLength) {
+      if (len - pos < 2) return kCheckParseLength;
+      key_length = LoadU16(in + pos);
+      pos += 2;
+    } else {
+      if (prev == nullptr) return kCheckParseLength;
+      key_length = prev->KeyLength();
+    }
+    if (length >= kRecordLengthBound) return kCheckRecordTooLong;
+    if (key_length > length) return kCheckParseLength;
+    if (shared > length || (shared > 0 && (prev == nullptr || shared > prev->Length()))) {
+      return kCheckParseLength;
+    }
+    const size_t rest = length - shared;
+    if (len - pos < rest) return kCheckParseLength;
+    PlxRecord rec;
+    rec.bytes.resize(length);
+    rec.key_length = static_cast<uint16_t>(key_length);
+    if (shared > 0) std::memcpy(rec.bytes.data(), prev->bytes.data(), shared);
+    if (rest > 0) std::memcpy(rec.bytes.data() + shared, in + pos, rest);
+    pos += rest;
+    // The tree's search relies on strictly ascending keys within a page.
+    if (prev != nullptr && CompareKeys(prev->key(), rec.key()) >= 0) return kCheckParseLength;
+    out->push_back(std::move(rec));
+  }
+  return pos == len ? 0 : kCheckParseLength;
+}
+
+}  // namespace qzr::palisade

@@ -1,0 +1,73 @@
+// Palisade records (PlxRecord) and their encoding inside a page.
+//
+// A record is a run of bytes whose leading KeyLength bytes are its key; keys
+// alone order the records of the file's one page tree (plain byte-wise
+// comparison, a proper prefix first). In a page each record is stored
+// relative to the one before it: a flag byte (0x80 Length follows, 0x40
+// KeyLength follows, low six bits the count of leading bytes shared with the
+// previous record), the lengths when they differ from the previous record's,
+// then the bytes after the shared part.
+//
+// Records are values; the functions here are pure and safe from any thread.
+
+#ifndef QZR_DRIVERS_PALISADE_RECORD_H_
+#define QZR_DRIVERS_PALISADE_RECORD_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace qzr::palisade {
+
+// A read-only run of bytes (a key or a payload).
+using Bytes = std::basic_string_view<uint8_t>;
+
+inline Bytes AsBytes(std::string_view s) {
+  return Bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+}
+
+// Byte-wise comparison of keys, a proper prefix first: <0, 0, >0.
+int CompareKeys(Bytes a, Bytes b);
+
+struct PlxRecord {
+  std::vector<uint8_t> bytes;  // key then payload; Length() == bytes.size()
+  uint16_t key_length = 0;
+  int32_t child = 0;           // inner pages: the child page address
+
+  size_t Length() const { return bytes.size(); }
+  size_t KeyLength() const { return key_length; }
+  Bytes key() const { return Bytes(bytes.data(), key_length); }
+  Bytes payload() const { return Bytes(bytes.data() + key_length, bytes.size() - key_length); }
+  uint8_t* payload_data() { return bytes.data() + key_length; }
+};
+
+// A record with `key_length` key bytes and `payload_length` payload bytes,
+// zero-filled. Check 824 when the total reaches kRecordLengthBound (15094)
+// or passes kMaxRecordLength (15086), or the key passes kMaxKeyLength.
+PlxRecord MakeRecord(size_t key_length, size_t payload_length);
+// A record holding `key` then `payload` (same checks).
+PlxRecord MakeRecord(Bytes key, Bytes payload);
+
+// Leading bytes `rec` may share with `prev`: their common prefix, at most
+// min(63, both lengths).
+size_t SharedPrefix(const PlxRecord& rec, const PlxRecord& prev);
+
+// Bytes `rec` takes in a page after `prev` (nullptr: first of its page).
+size_t EncodedSize(const PlxRecord& rec, const PlxRecord* prev);
+
+// Writes `rec` after `prev` at `out` (EncodedSize bytes); returns the bytes
+// written.
+size_t EncodeRecord(const PlxRecord& rec, const PlxRecord* prev, uint8_t* out);
+
+// Parses exactly `count` records from in[0, len) into `out` (appended).
+// Returns 0, or the check that failed: 824 when a record's length reaches
+// kRecordLengthBound; 1602 when the records do not end exactly at `len`, a
+// later record lacks a previous one to share with, shares more bytes than
+// either record has, has a key longer than itself, or the keys are not in
+// strictly ascending order.
+int DecodeRecords(const uint8_t* in, size_t len, size_t count, std::vector<PlxRecord>* out);
+
+}  // namespace qzr::palisade
+
+#endif  // QZR_DRIVERS_PALISADE_RECORD_H_

@@ -1,0 +1,98 @@
+#include "drivers/palisade/rle.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "drivers/palisade/format.h"
+#include "drivers/palisade/test_support.h"
+
+namespace qzr::palisade {
+namespace {
+
+using test::B;
+
+TEST(RleTest, EncodesPinnedStreams) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> in;
+    bool compressed;
+    std::vector<uint8_t> out;
+  } cases[] = {
+      {"no run of four", B({1, 2, 2, 2, 3}), false, {}},
+      {"empty input", {}, false, {}},
+      {"exactly four", B({7, 7, 7, 7}), true, B({1, 7, 3, 0})},
+      {"four after a literal", B({1, 2, 9, 9, 9, 9, 5}), true, B({3, 1, 2, 9, 3, 1, 5})},
+      {"short runs join the literal", B({4, 4, 4, 8, 8, 8, 8}), true, B({4, 4, 4, 4, 8, 3, 0})},
+      {"two runs", B({0, 0, 0, 0, 0, 1, 1, 1, 1}), true, B({1, 0, 4, 1, 1, 3, 0})},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> out;
+    EXPECT_EQ(RleEncode(c.in.data(), c.in.size(), &out), c.compressed) << c.what;
+    EXPECT_EQ(out, c.out) << c.what;
+  }
+}
+
+TEST(RleTest, CountsOf128AndMoreTakeTwoBytes) {
+  std::vector<uint8_t> in(129, 0xAA);  // repeat count 128
+  std::vector<uint8_t> out;
+  ASSERT_TRUE(RleEncode(in.data(), in.size(), &out));
+  EXPECT_EQ(out, B({1, 0xAA, 0x80, 0x01, 0}));
+  std::vector<uint8_t> literal(200);
+  for (size_t i = 0; i < literal.size(); ++i) literal[i] = static_cast<uint8_t>(i);
+  literal.insert(literal.end(), {5, 5, 5, 5});
+  ASSERT_TRUE(RleEncode(literal.data(), literal.size(), &out));
+  EXPECT_EQ(out[0], 0xC9);  // 201 = 0x49 | 0x80, then 0x01
+  EXPECT_EQ(out[1], 0x01);
+}
+
+TEST(RleTest, DecoderStopsWhenFullAndNeverReadsTheTrailingCount) {
+  // The final literal count (0) is missing: the output is full before it.
+  std::vector<uint8_t> stream = B({1, 7, 3});
+  uint8_t out[4];
+  EXPECT_EQ(RleDecode(stream.data(), stream.size(), out, 4), 0);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 4), B({7, 7, 7, 7}));
+}
+
+TEST(RleTest, RoundTripsRandomInput) {
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 300; ++trial) {
+    std::vector<uint8_t> in(rng() % 3000);
+    for (size_t i = 0; i < in.size();) {
+      size_t run = rng() % 3 == 0 ? rng() % 300 + 1 : 1;
+      uint8_t b = static_cast<uint8_t>(rng() % 4);
+      for (size_t k = 0; k < run && i < in.size(); ++k) in[i++] = b;
+    }
+    std::vector<uint8_t> packed;
+    if (!RleEncode(in.data(), in.size(), &packed)) continue;
+    EXPECT_LE(packed.size(), in.size() + 10);
+    std::vector<uint8_t> back(in.size());
+    ASSERT_EQ(RleDecode(packed.data(), packed.size(), back.data(), back.size()), 0);
+    EXPECT_EQ(back, in);
+  }
+}
+
+TEST(RleTest, DamagedStreamsEndInTheirCheck) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> stream;
+    size_t out_len;
+    int check;
+  } cases[] = {
+      {"literal past the output", B({5, 1, 2, 3, 4, 5}), 4, kCheckLiteralOverrun},
+      {"literal past the input", B({4, 1, 2}), 4, kCheckLiteralOverrun},
+      {"stream ends early", B({1, 9}), 4, kCheckRepeatOverrun},
+      {"empty stream", {}, 4, kCheckLiteralOverrun},
+      {"repeat past the output", B({1, 9, 9}), 4, kCheckRepeatOverrun},
+      {"repeat with nothing written", B({0, 3}), 3, kCheckRepeatOverrun},
+      {"count that never ends", B({0x80, 0x80, 0x80, 0x80, 0x80, 0x80}), 4, kCheckLiteralOverrun},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> out(c.out_len);
+    EXPECT_EQ(RleDecode(c.stream.data(), c.stream.size(), out.data(), out.size()), c.check)
+        << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace qzr::palisade

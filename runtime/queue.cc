@@ -597,6 +597,13 @@ int QUEUE::FieldNumber(std::string_view name) const {
   return 0;
 }
 
+UFO* QUEUE::FieldUfo(int number, UfoSlot* slot) const {
+  if (number < 1 || static_cast<size_t>(number) > fields_.size()) return nullptr;
+  const QueueField& f = fields_[static_cast<size_t>(number) - 1];
+  if (f.type == kQueueReference) return nullptr;
+  return slot->Make(f.type, buffer_ + f.offset, f.size, f.places);
+}
+
 // ---------------------------------------------------------------------------
 // Operations.
 

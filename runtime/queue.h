@@ -53,6 +53,7 @@
 #include <vector>
 
 #include "runtime/types.h"
+#include "runtime/ufo.h"
 
 namespace qzr {
 
@@ -136,6 +137,12 @@ class QUEUE {
   // The 1-based number of the field named `name` (matched as key texts
   // are), or 0.
   int FieldNumber(std::string_view name) const;
+
+  // A field object over field `number` of the record buffer, made in
+  // `slot`; nullptr for a reference field or a number out of range. Lets
+  // code that only has the field list (storing a queue as text, filling a
+  // list row) read and write the buffer's values.
+  UFO* FieldUfo(int number, UfoSlot* slot) const;
 
  private:
   friend QueueList* Internal(QUEUE* q, bool create);

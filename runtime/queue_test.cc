@@ -86,6 +86,21 @@ TEST(QueueTest, DeclaredFieldsGetNumbersAndOffsets) {
   EXPECT_EQ(q.FieldNumber("NOPE"), 0);
 }
 
+TEST(QueueTest, FieldObjectsReadAndWriteTheBuffer) {
+  RowQueue q;
+  UfoSlot slot;
+  for (int n : {0, 7, 8}) EXPECT_EQ(q.FieldUfo(n, &slot), nullptr) << n;
+  q.FieldUfo(2, &slot)->SetText("pear");
+  q.FieldUfo(6, &slot)->SetText("-12.5");
+  q.FieldUfo(1, &slot)->SetLong(42);
+  ADD(&q);
+  q.Set(0, "");
+  GET(&q, 1);
+  EXPECT_EQ(q.record.ID, 42);
+  EXPECT_EQ(std::string(q.record.NAME, 8), "pear    ");
+  EXPECT_EQ(q.FieldUfo(6, &slot)->Text(), "-12.5");
+}
+
 TEST(QueueTest, FieldsThatDoNotFitTheRecordAreRefused) {
   uint8_t buffer[16];
   QUEUE q(buffer, sizeof buffer);

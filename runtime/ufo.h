@@ -66,6 +66,8 @@ class UFO {
   // the wider numeric class of the two decides (real, then decimal, then
   // integer), a string being read as a number.
   virtual int CompareByClass(const UFO& other) const;    // 4
+  // A class that reports a string type code (STRING, CSTRING, PSTRING,
+  // REFSTRING) derives from UfoString: string comparison relies on it.
   virtual TypeCode Type() const;                         // 6
   virtual void PopString();                              // 10
   virtual void PushString() const;                       // 11

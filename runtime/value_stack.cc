@@ -23,14 +23,20 @@ ValueStack::ValueStack() {
 
 void ValueStack::PushText(std::string_view text) {
   size_t need = arena_used_ + text.size();
+  // The text may lie in the arena itself (pushing TopText() again, or a
+  // view just popped): keep its offset across a reallocation, and copy with
+  // memmove.
+  const auto base = reinterpret_cast<uintptr_t>(arena_.data());
+  const auto at = reinterpret_cast<uintptr_t>(text.data());
+  const bool inside = !text.empty() && at >= base && at < base + arena_.size();
+  const size_t offset = inside ? at - base : 0;
   if (need > arena_.size()) {
     size_t cap = arena_.size();
     while (cap < need) cap *= 2;
-    // A view handed out by PopTextView may point into the old arena: the
-    // contract ends its life at this push.
     arena_.resize(cap);
+    if (inside) text = std::string_view(arena_.data() + offset, text.size());
   }
-  if (!text.empty()) std::memcpy(arena_.data() + arena_used_, text.data(), text.size());
+  if (!text.empty()) std::memmove(arena_.data() + arena_used_, text.data(), text.size());
   starts_.push_back(static_cast<uint32_t>(arena_used_));
   arena_used_ = need;
 }

@@ -37,6 +37,17 @@ TEST(ValueStack, GrowsPastItsInitialArena) {
   EXPECT_EQ(st.PopText(), "below");
 }
 
+TEST(ValueStack, PushesATextFromItsOwnArena) {
+  ValueStack st;
+  std::string big(3000, 'y');
+  st.PushText(big);
+  st.PushText(st.TopText());  // the arena grows while the text lies in it
+  st.PushText(st.PopTextView());
+  EXPECT_EQ(st.TextDepth(), 2u);
+  EXPECT_EQ(st.PopText(), big);
+  EXPECT_EQ(st.PopText(), big);
+}
+
 TEST(ValueStack, DecimalsAndConveniences) {
   ValueStack st;
   Decimal d;

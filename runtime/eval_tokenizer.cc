@@ -219,7 +219,8 @@ void Tokenizer::StringConstant(Token* t) {
 
 // A picture runs to the next "," or ")" that is neither inside parentheses
 // of its own (@N(9.2)) nor inside a "~" currency text. Trailing blanks are
-// not part of it.
+// not part of it. One whose own parentheses or "~" are left open is an
+// error.
 void Tokenizer::Picture(Token* t) {
   size_t start = pos_;
   int depth = 0;
@@ -240,6 +241,14 @@ void Tokenizer::Picture(Token* t) {
     }
   }
   std::string_view text = src_.substr(start, pos_ - start);
+  if (depth != 0 || quoted) {
+    // An unclosed "(" or "~" would swallow whatever follows the picture
+    // once the expression is written back; such a picture is invalid anyway.
+    t->kind = TokenKind::Error;
+    t->text = text;
+    done_ = true;
+    return;
+  }
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   t->kind = TokenKind::String;
   t->picture = true;

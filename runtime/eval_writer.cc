@@ -78,14 +78,18 @@ class Writer {
  public:
   Writer(const ExprTree& tree, bool sql) : t_(tree), sql_(sql) {}
 
-  void Write(int32_t i, std::string& out) {
+  void Write(int32_t i, std::string& out, bool as_argument = false) {
     if (i < 0) return;
     const Node& n = t_.nodes[i];
     switch (n.type) {
       case NodeType::Constant:
         if (n.kind == ResultKind::String) {
           if (n.picture && !sql_) {
+            // A picture ends only at "," or ")": anywhere but as an argument
+            // it needs brackets of its own to end where it did.
+            if (!as_argument) out += '(';
             out += n.text;
+            if (!as_argument) out += ')';
           } else {
             AppendQuoted(out, n.text);
           }
@@ -196,7 +200,7 @@ class Writer {
     out += '(';
     for (int i = 0; i < n.argc; ++i) {
       if (i > 0) out += ", ";
-      Write(args[i], out);
+      Write(args[i], out, true);
     }
     out += ')';
   }

@@ -59,6 +59,11 @@ TEST_F(WriterTest, TextIsNormalAndReadsBackTheSame) {
       {"(A & B)[2]", "(A & B)[2]"},
       {"'it''s'", "'it''s'"},
       {"FORMAT(A,@N9.2)", "FORMAT(A, @N9.2)"},
+      {"FORMAT(A, @N(9.2) )", "FORMAT(A, @N(9.2))"},
+      // A picture ends at "," or ")", so outside an argument list it keeps
+      // brackets of its own.
+      {"(@N9.2) & 'x'", "(@N9.2) & 'x'"},
+      {"(@S3)[2]", "(@S3)[2]"},
       {"0FFH + 1.50", "0FFH + 1.50"},
       {"today()", "today()"},
   };

@@ -105,7 +105,8 @@ class Expression {
   // names lose their "PRE:" prefix, NOT becomes "NOT ", a prefix test
   // (SUB(x, 1, n) = 'abc', x[1 : n] = 'abc' or MATCH(x, 'abc*', 1)) becomes
   // "x LIKE 'abc%'", case-free comparisons use UPPER, sound-alike ones
-  // SOUNDEX, NULL(x) becomes "x IS NULL" (NOT NULL(x) "x IS NOT NULL ").
+  // SOUNDEX, NULL(x) becomes "x IS NULL" and NOT NULL(x) "x IS NOT NULL".
+  // Forms with no SQL counterpart are written as calls of the same name.
   std::string SqlText() const;
   // The same for a sort-order item: a leading "-" becomes " DESC".
   std::string SqlOrderText() const;

@@ -105,6 +105,7 @@ TEST_F(EvaluatorTest, ErrorsCarryTheirDetail) {
       {"X", 1011, "X"},                   {"1 + Foo:Bar(2)", 1011, "Foo:Bar"},
       {"SUB('a', , 1)", 1015, "SUB"},     {"INSTRING(, 'a')", 1015, "INSTRING"},
       {"1 ~ 2", 1010, "at pos 4"},        {"S[1:2", 1011, "S"},
+      {"FORMAT(1, @N(9.2", 1010, "at pos 10"}, {"1 & @N~kr", 1010, "at pos 4"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(EVALUATE(c.expression), "") << c.expression;

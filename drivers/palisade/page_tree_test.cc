@@ -1,0 +1,255 @@
+#include "drivers/palisade/page_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "drivers/palisade/check.h"
+#include "drivers/palisade/format.h"
+#include "drivers/palisade/test_support.h"
+
+namespace qzr::palisade {
+namespace {
+
+using test::CheckNumberOf;
+using test::S;
+using test::V;
+using Key = std::vector<uint8_t>;
+using Model = std::map<Key, std::vector<uint8_t>, std::less<>>;
+
+struct Limits {
+  const char* name;
+  PagerOptions options;
+  size_t max_key;
+  size_t max_record;
+  int operations;
+  int min_depth;  // the load is large enough to grow the tree this deep
+};
+
+PagerOptions Tiny() {
+  PagerOptions o;
+  o.cache.min_pages = 2;
+  o.cache.max_pages = 4;
+  o.max_dirty_pages = 8;
+  o.page_limit = 1024;
+  return o;
+}
+
+class PageTreeTest : public ::testing::Test {
+ protected:
+  void Open(const PagerOptions& options) {
+    tree_.reset();
+    pager_.reset();
+    ASSERT_EQ(Pager::Open(path_, true, true, options, &pager_), 0);
+    tree_ = std::make_unique<PageTree>(pager_.get());
+  }
+
+  // Every record in order, forward and backward, against the model.
+  void ExpectContents(const Model& model) {
+    TreeCursor cursor(tree_.get());
+    auto it = model.begin();
+    for (bool ok = cursor.SeekFirst(); ok; ok = cursor.Next(), ++it) {
+      ASSERT_NE(it, model.end());
+      ASSERT_EQ(Key(cursor.key().begin(), cursor.key().end()), it->first);
+      ASSERT_EQ(Key(cursor.record().payload().begin(), cursor.record().payload().end()), it->second);
+    }
+    ASSERT_EQ(it, model.end());
+    auto rit = model.rbegin();
+    for (bool ok = cursor.SeekLast(); ok; ok = cursor.Prev(), ++rit) {
+      ASSERT_NE(rit, model.rend());
+      ASSERT_EQ(Key(cursor.key().begin(), cursor.key().end()), rit->first);
+    }
+    ASSERT_EQ(rit, model.rend());
+  }
+
+  void ExpectSound() {
+    EXPECT_EQ(tree_->CheckInvariants(), std::vector<std::string>());
+    ASSERT_EQ(pager_->Flush(), 0);
+    CheckReport report = CheckFile(path_);
+    EXPECT_EQ(report.problems, std::vector<std::string>());
+  }
+
+  test::TempDir dir_;
+  std::string path_ = dir_.File("tree.plx");
+  std::unique_ptr<Pager> pager_;
+  std::unique_ptr<PageTree> tree_;
+};
+
+PlxRecord Rec(const Key& key, const std::vector<uint8_t>& payload) {
+  return MakeRecord(V(key), V(payload));
+}
+
+TEST_F(PageTreeTest, EmptyTreeFindsNothing) {
+  Open(PagerOptions());
+  EXPECT_EQ(tree_->Find(V(S("a"))), nullptr);
+  EXPECT_FALSE(tree_->Delete(V(S("a"))));
+  TreeCursor cursor(tree_.get());
+  EXPECT_FALSE(cursor.SeekFirst());
+  EXPECT_FALSE(cursor.SeekLast());
+  ExpectSound();
+}
+
+TEST_F(PageTreeTest, InsertFindReplaceDelete) {
+  Open(PagerOptions());
+  EXPECT_TRUE(tree_->Insert(Rec(S("b"), S("2"))));
+  EXPECT_TRUE(tree_->Insert(Rec(S("a"), S("1"))));
+  EXPECT_FALSE(tree_->Insert(Rec(S("a"), S("x"))));
+  ASSERT_NE(tree_->Find(V(S("a"))), nullptr);
+  EXPECT_EQ(tree_->Find(V(S("a")))->payload(), V(S("1")));
+  tree_->Put(Rec(S("a"), S("one")));
+  EXPECT_EQ(tree_->Find(V(S("a")))->payload(), V(S("one")));
+  EXPECT_TRUE(tree_->Delete(V(S("b"))));
+  EXPECT_EQ(tree_->Find(V(S("b"))), nullptr);
+  ExpectSound();
+}
+
+TEST_F(PageTreeTest, CursorSeeksAroundKeys) {
+  Open(Tiny());
+  Model model;
+  for (int i = 0; i < 300; i += 3) {
+    Key k = S("k" + std::to_string(1000 + i));
+    tree_->Insert(Rec(k, std::vector<uint8_t>(50, 1)));
+    model[k] = std::vector<uint8_t>(50, 1);
+  }
+  struct Case {
+    std::string key;
+    std::string seek, after, before;  // "" when none
+  } cases[] = {
+      {"k1000", "k1000", "k1003", ""},
+      {"k1001", "k1003", "k1003", "k1000"},
+      {"k1297", "k1297", "", "k1294"},
+      {"k2", "", "", "k1297"},
+      {"a", "k1000", "k1000", ""},
+  };
+  TreeCursor cursor(tree_.get());
+  auto at = [&]() { return cursor.Valid() ? std::string(cursor.key().begin(), cursor.key().end()) : ""; };
+  for (const Case& c : cases) {
+    cursor.Seek(V(S(c.key)));
+    EXPECT_EQ(at(), c.seek) << c.key;
+    cursor.SeekAfter(V(S(c.key)));
+    EXPECT_EQ(at(), c.after) << c.key;
+    cursor.SeekBefore(V(S(c.key)));
+    EXPECT_EQ(at(), c.before) << c.key;
+  }
+  // A cursor finds its place again after the tree changes under it.
+  cursor.Seek(V(S("k1150")));
+  tree_->Delete(V(S("k1153")));
+  tree_->Insert(Rec(S("k1151"), S("x")));
+  ASSERT_TRUE(cursor.Next());
+  EXPECT_EQ(at(), "k1151");
+  ASSERT_TRUE(cursor.Next());
+  EXPECT_EQ(at(), "k1156");
+  ASSERT_TRUE(cursor.Prev());
+  EXPECT_EQ(at(), "k1151");
+}
+
+TEST_F(PageTreeTest, RandomizedAgainstAMapAcrossReopens) {
+  const Limits limits[] = {
+      {"tiny pages and cache", Tiny(), 120, 1006, 3000, 3},
+      {"full-size pages", PagerOptions(), 300, kMaxRecordLength, 700, 2},
+  };
+  for (const Limits& l : limits) {
+    SCOPED_TRACE(l.name);
+    std::remove(path_.c_str());
+    Open(l.options);
+    tree_->set_debug_checks(false);
+    Model model;
+    std::mt19937 rng(42);
+    auto random_key = [&]() {
+      // Small alphabet and shared prefixes exercise prefix compression.
+      Key k(1 + rng() % l.max_key, 'p');
+      size_t varied = std::min<size_t>(k.size(), 1 + rng() % 6);
+      for (size_t i = k.size() - varied; i < k.size(); ++i) k[i] = static_cast<uint8_t>('a' + rng() % 4);
+      return k;
+    };
+    auto random_payload = [&](size_t key_len) {
+      size_t room = l.max_record - key_len;
+      size_t len = rng() % 8 == 0 ? rng() % (room + 1) : rng() % std::min<size_t>(room + 1, 400);
+      std::vector<uint8_t> p(len, 0);
+      // Mostly zero padding, with an incompressible stretch now and then.
+      size_t noisy = rng() % 4 == 0 ? len : std::min<size_t>(len, 16);
+      for (size_t i = 0; i < noisy; ++i) p[i] = static_cast<uint8_t>(rng());
+      return p;
+    };
+    for (int op = 0; op < l.operations; ++op) {
+      const int what = static_cast<int>(rng() % 10);
+      if (what < 5) {
+        Key k = random_key();
+        std::vector<uint8_t> p = random_payload(k.size());
+        EXPECT_EQ(tree_->Insert(Rec(k, p)), model.emplace(k, p).second);
+      } else if (what < 7 && !model.empty()) {
+        auto it = model.lower_bound(random_key());
+        if (it == model.end()) it = model.begin();
+        std::vector<uint8_t> p = random_payload(it->first.size());
+        tree_->Put(Rec(it->first, p));
+        it->second = p;
+      } else {
+        Key k = random_key();
+        auto it = model.lower_bound(k);
+        if (it != model.end() && rng() % 2) k = it->first;
+        EXPECT_EQ(tree_->Delete(V(k)), model.erase(k) == 1);
+      }
+      ASSERT_EQ(pager_->MaybeSpill(), 0);
+      if (op % 997 == 0) {
+        ASSERT_EQ(pager_->Flush(), 0);
+      }
+      if (op % 400 == 0) {
+        Key k = random_key();
+        const PlxRecord* found = tree_->Find(V(k));
+        auto it = model.find(k);
+        ASSERT_EQ(found != nullptr, it != model.end());
+        if (found != nullptr) {
+          ASSERT_EQ(Key(found->payload().begin(), found->payload().end()), it->second);
+        }
+      }
+    }
+    ExpectContents(model);
+    ExpectSound();
+    CheckReport grown = CheckFile(path_);
+    EXPECT_GE(grown.depth, l.min_depth);
+    EXPECT_EQ(grown.records, model.size());
+    Open(l.options);
+    ExpectContents(model);
+    // Empty it again: pages merge away down to an empty root.
+    for (auto it = model.begin(); it != model.end();) {
+      ASSERT_TRUE(tree_->Delete(V(it->first)));
+      it = model.erase(it);
+      if (model.size() % 7 == 0) {
+        ASSERT_EQ(pager_->MaybeSpill(), 0);
+      }
+    }
+    ExpectSound();
+    Open(l.options);
+    ExpectContents(model);
+    EXPECT_EQ(CheckFile(path_).pages, 1u);
+  }
+}
+
+TEST_F(PageTreeTest, AscendingLoadFillsPages) {
+  Open(PagerOptions());
+  for (uint32_t i = 0; i < 2000; ++i) {
+    Key k(9, 0);
+    StoreBigU32(k.data() + 5, i);
+    std::vector<uint8_t> p(300);
+    for (size_t j = 0; j < p.size(); ++j) p[j] = static_cast<uint8_t>(i * 31 + j * 7);
+    ASSERT_TRUE(tree_->Insert(Rec(k, p)));
+  }
+  ASSERT_EQ(pager_->Flush(), 0);
+  CheckReport report = CheckFile(path_);
+  EXPECT_EQ(report.problems, std::vector<std::string>());
+  EXPECT_EQ(report.records, 2000u);
+  // 2000 records of ~310 bytes in pages of 15104: about 42 leaves when full.
+  EXPECT_LT(report.pages, 50u);
+}
+
+TEST_F(PageTreeTest, RefusesRecordsThatCannotFitAPage) {
+  Open(Tiny());
+  EXPECT_EQ(CheckNumberOf([&] { tree_->Insert(Rec(S("k"), std::vector<uint8_t>(1010, 0))); }),
+            kCheckRecordTooLong);
+  EXPECT_EQ(CheckNumberOf([&] { tree_->Insert(Rec(Key(500, 'k'), {})); }), kCheckRecordTooLong);
+  EXPECT_EQ(CheckNumberOf([&] { tree_->Insert(Rec(S("k"), std::vector<uint8_t>(1005, 0))); }), 0);
+}
+
+}  // namespace
+}  // namespace qzr::palisade

@@ -90,10 +90,14 @@ void Classify(Line* line, bool first) {
   if (eq == std::string_view::npos) return;
   line->kind = LineKind::kEntry;
   line->name = std::string(TrimBlanks(lead.substr(0, eq)));
-  size_t start = static_cast<size_t>(lead.data() - line->text.data()) + eq + 1;
-  while (start < body.size() && IsBlank(line->text[start])) ++start;
+  // Offsets are kept in the line's own coordinates, which a byte-order mark
+  // shifts against `body`.
+  std::string_view whole = line->text;
+  if (HasCarriageReturn(line->text)) whole.remove_suffix(1);
+  size_t start = static_cast<size_t>(lead.data() - whole.data()) + eq + 1;
+  while (start < whole.size() && IsBlank(whole[start])) ++start;
   line->value_start = start;
-  std::string_view value = TrimBlanks(body.substr(start));
+  std::string_view value = TrimBlanks(whole.substr(start));
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);

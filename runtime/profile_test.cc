@@ -92,6 +92,13 @@ TEST_F(ProfileTest, ReadsFollowProfileRules) {
   EXPECT_EQ(GetPrivateProfileString("Main", "Name", "d", dir_ + "/absent.ini"), "d");
   EXPECT_EQ(GetPrivateProfileString("Main", "Name", "d", ""), "d");
   EXPECT_EQ(Contents(), kFile);  // reading never writes
+
+  // A byte-order mark before an entry on the first line (outside any
+  // section) shifts nothing else.
+  Put("\xEF\xBB\xBFme= x\n[S]\nk= y \n");
+  EXPECT_EQ(GetPrivateProfileString("S", "k", "d", file_), "y");
+  ASSERT_TRUE(WritePrivateProfileString("S", "k", "z", file_));
+  EXPECT_EQ(Contents(), "\xEF\xBB\xBFme= x\n[S]\nk= z\n");
 }
 
 TEST_F(ProfileTest, WritesEditOnlyTheirLine) {

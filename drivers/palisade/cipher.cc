@@ -32,7 +32,9 @@ struct CtxFree {
 
 // libcrypto fails here only when it cannot allocate; carrying on would write
 // plain or half-enciphered units, so the process stops instead.
-[[noreturn]] void CipherFailure() { Fatal(8, "page cipher"); }
+[[noreturn]] void CipherFailure() {
+  Fatal(8, "page cipher");
+}
 
 // HMAC-SHA256(secret, label): one labelled 32-byte piece of the key material.
 void Expand(const uint8_t* secret, size_t secret_len, const char* label, uint8_t out[32]) {
@@ -93,7 +95,8 @@ void PageCipher::Transform(uint8_t* data, size_t len, uint64_t home_offset, bool
   std::unique_ptr<EVP_CIPHER_CTX, CtxFree> ctx(EVP_CIPHER_CTX_new());
   const int enc = encrypt ? 1 : 0;
   // The key schedule is set once per call; each unit only changes the tweak.
-  if (!ctx || !EVP_CipherInit_ex(ctx.get(), EVP_aes_256_xts(), nullptr, key_.data(), nullptr, enc)) {
+  if (!ctx ||
+      !EVP_CipherInit_ex(ctx.get(), EVP_aes_256_xts(), nullptr, key_.data(), nullptr, enc)) {
     CipherFailure();
   }
   for (size_t done = 0; done < len; done += kCipherUnit) {

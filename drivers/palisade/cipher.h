@@ -46,7 +46,7 @@ inline constexpr int kPbkdf2Iterations = 200000;
 inline constexpr std::string_view kKeySalt = "qzr/palisade/page-cipher/v1";
 
 // Where the password check lives in the (deciphered) 512-byte header.
-inline constexpr size_t kVerifierOffset = 32;      // ZoneStart[0]
+inline constexpr size_t kVerifierOffset = 32;       // ZoneStart[0]
 inline constexpr size_t kVerifierCopyOffset = 272;  // ZoneEnd[0]
 inline constexpr size_t kVerifierSize = 4;
 

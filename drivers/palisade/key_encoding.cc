@@ -387,8 +387,8 @@ bool DecodeComponent(const KeyComponentLayout& c, const uint8_t* encoded, uint8_
 }
 
 std::optional<KeyEntry> MakeKeyEntry(uint32_t table, uint8_t key_number, const KeyLayout& layout,
-                                     const KeyCollation& collation,
-                                     std::span<const uint8_t> record, uint32_t row) {
+                                     const KeyCollation& collation, std::span<const uint8_t> record,
+                                     uint32_t row) {
   if (layout.opt() && IsEmptyKey(layout, record)) return std::nullopt;
   const size_t value_size = KeyValueSize(layout);
   // A value beyond the limit would overflow the record's 16-bit key length.
@@ -400,9 +400,38 @@ std::optional<KeyEntry> MakeKeyEntry(uint32_t table, uint8_t key_number, const K
   p[4] = key_number;
   EncodeKeyValue(layout, collation, record, p + kKeyEntryHeadSize);
   PutBigEndian32(p + kKeyEntryHeadSize + value_size, row);
-  entry.key_length = static_cast<uint16_t>(kKeyEntryHeadSize + value_size +
-                                           (layout.dup() ? kRowNumberSize : 0));
+  entry.key_length =
+      static_cast<uint16_t>(kKeyEntryHeadSize + value_size + (layout.dup() ? kRowNumberSize : 0));
   return entry;
+}
+
+bool KeyMaintainedForRow(uint16_t flags, uint32_t build_mark, uint32_t row) {
+  if (flags & kKeyNotMaintained) return false;
+  if ((flags & kKeyBuildMark) && row - 1u >= build_mark - 1u) return false;
+  return true;
+}
+
+KeyChange PlanKeyChange(uint32_t table, uint8_t key_number, const KeyLayout& layout,
+                        const KeyCollation& collation, std::span<const uint8_t> old_image,
+                        std::span<const uint8_t> new_image, uint32_t row, uint32_t build_mark) {
+  KeyChange change;
+  if (!KeyMaintainedForRow(layout.flags, build_mark, row)) return change;
+  if (!old_image.empty()) {
+    change.remove = MakeKeyEntry(table, key_number, layout, collation, old_image, row);
+  }
+  if (!new_image.empty()) {
+    change.insert = MakeKeyEntry(table, key_number, layout, collation, new_image, row);
+  }
+  if (change.remove && change.insert) {
+    const KeyEntry& a = *change.remove;
+    const KeyEntry& b = *change.insert;
+    if (std::equal(a.bytes.begin(), a.bytes.begin() + a.key_length, b.bytes.begin(),
+                   b.bytes.begin() + b.key_length)) {
+      change.remove.reset();
+      change.insert.reset();
+    }
+  }
+  return change;
 }
 
 uint32_t KeyEntryRow(std::span<const uint8_t> entry) {

@@ -122,8 +122,7 @@ size_t KeyValueSize(const KeyLayout& layout);
 // Returns 0, or 47 (the record-declaration error) with the attribute ("SIZE")
 // and the message for the report.
 [[nodiscard]] int CheckKeyLayout(const KeyLayout& layout, size_t record_length,
-                                 std::string* attribute = nullptr,
-                                 std::string* message = nullptr);
+                                 std::string* attribute = nullptr, std::string* message = nullptr);
 
 // Returns true iff every component of the key is empty in `record`: STRING
 // and GROUP all spaces, CSTRING and PSTRING starting with a zero byte, every
@@ -156,8 +155,31 @@ struct KeyEntry {
 // key is OPT and the record's key is empty (the row then has no entry).
 // REQUIRES: CheckKeyLayout passed for this record length.
 std::optional<KeyEntry> MakeKeyEntry(uint32_t table, uint8_t key_number, const KeyLayout& layout,
-                                     const KeyCollation& collation,
-                                     std::span<const uint8_t> record, uint32_t row);
+                                     const KeyCollation& collation, std::span<const uint8_t> record,
+                                     uint32_t row);
+
+// What a change of one row does to one key: the entry to delete (from the
+// old image) and the entry to insert (from the new image); either or both
+// absent. Both are absent when the key is skipped or its bytes did not change.
+struct KeyChange {
+  std::optional<KeyEntry> remove;
+  std::optional<KeyEntry> insert;
+  bool empty() const { return !remove && !insert; }
+};
+
+// Returns true iff ADD, PUT and DELETE maintain the key for `row`: not a
+// key filled only by BUILD (0x40), and for a key with a build mark (0x20)
+// only rows below the mark: (row - 1) < (mark - 1), unsigned, so a mark of 0
+// maintains every row.
+bool KeyMaintainedForRow(uint16_t flags, uint32_t build_mark, uint32_t row);
+
+// The entries of one key for a row added (no old image), changed (both) or
+// deleted (no new image); an empty span means "no image". An OPT key gives
+// an empty image's key no entry. `build_mark` is the key's LastRecord.
+// REQUIRES: CheckKeyLayout passed for the images' length.
+KeyChange PlanKeyChange(uint32_t table, uint8_t key_number, const KeyLayout& layout,
+                        const KeyCollation& collation, std::span<const uint8_t> old_image,
+                        std::span<const uint8_t> new_image, uint32_t row, uint32_t build_mark = 0);
 
 // The part of an entry that identifies its value: table, key number and
 // value (5 + value size bytes). Two entries of one key have the same value

@@ -18,8 +18,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-KeyLayout OneComponent(TypeCode type, uint32_t size, bool descending = false,
-                       uint16_t flags = 0) {
+KeyLayout OneComponent(TypeCode type, uint32_t size, bool descending = false, uint16_t flags = 0) {
   KeyLayout layout;
   layout.flags = flags;
   layout.components.push_back({type, 0, size, descending});
@@ -42,7 +41,9 @@ Bytes RealBytes(double v) {
   return b;
 }
 
-int Sign(int v) { return (v > 0) - (v < 0); }
+int Sign(int v) {
+  return (v > 0) - (v < 0);
+}
 template <typename T>
 int Cmp(const T& a, const T& b) {
   return (a > b) - (a < b);
@@ -186,8 +187,14 @@ std::vector<TypeCase> AllTypes() {
     using F = decltype(zero);
     return TypeCase{name, type, sizeof(F),
                     [](std::mt19937& r, uint8_t* p) {
-                      static const F special[] = {F(0), -F(0), F(1), F(-1), F(0.5), F(-0.5),
-                                                  INFINITY, -INFINITY,
+                      static const F special[] = {F(0),
+                                                  -F(0),
+                                                  F(1),
+                                                  F(-1),
+                                                  F(0.5),
+                                                  F(-0.5),
+                                                  INFINITY,
+                                                  -INFINITY,
                                                   std::numeric_limits<F>::denorm_min(),
                                                   -std::numeric_limits<F>::denorm_min()};
                       F v;
@@ -310,22 +317,34 @@ TEST(KeyEncodingTest, GoldenBytes) {
       {"LONG -1", OneComponent(TypeCode::LONG, 4), LongBytes(-1), {0x7F, 0xFF, 0xFF, 0xFF}},
       {"LONG 0", OneComponent(TypeCode::LONG, 4), LongBytes(0), {0x80, 0x00, 0x00, 0x00}},
       {"LONG 1", OneComponent(TypeCode::LONG, 4), LongBytes(1), {0x80, 0x00, 0x00, 0x01}},
-      {"descending LONG 0", OneComponent(TypeCode::LONG, 4, true), LongBytes(0),
+      {"descending LONG 0",
+       OneComponent(TypeCode::LONG, 4, true),
+       LongBytes(0),
        {0x7F, 0xFF, 0xFF, 0xFF}},
-      {"CSTRING(10) XY", OneComponent(TypeCode::CSTRING, 10),
+      {"CSTRING(10) XY",
+       OneComponent(TypeCode::CSTRING, 10),
        {'X', 'Y', 0, 'j', 'u', 'n', 'k', '!', '!', '!'},
        {'X', 'Y', 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"PSTRING(5) AB", OneComponent(TypeCode::PSTRING, 5), {2, 'A', 'B', 'z', 'z'},
+      {"PSTRING(5) AB",
+       OneComponent(TypeCode::PSTRING, 5),
+       {2, 'A', 'B', 'z', 'z'},
        {'A', 'B', 0, 0, 0}},
-      {"DATE 31.12.2025", OneComponent(TypeCode::DATE, 4), {31, 12, 0xE9, 0x07},
+      {"DATE 31.12.2025",
+       OneComponent(TypeCode::DATE, 4),
+       {31, 12, 0xE9, 0x07},
        {0x07, 0xE9, 12, 31}},
-      {"DECIMAL -12.34", OneComponent(TypeCode::DECIMAL, 3), {0xF0, 0x12, 0x34},
+      {"DECIMAL -12.34",
+       OneComponent(TypeCode::DECIMAL, 3),
+       {0xF0, 0x12, 0x34},
        {0x7F, 0xED, 0xCB}},
-      {"DECIMAL +12.34", OneComponent(TypeCode::DECIMAL, 3), {0x00, 0x12, 0x34},
+      {"DECIMAL +12.34",
+       OneComponent(TypeCode::DECIMAL, 3),
+       {0x00, 0x12, 0x34},
        {0x80, 0x12, 0x34}},
-      {"REAL 1.0", OneComponent(TypeCode::REAL, 8), RealBytes(1.0),
-       {0xBF, 0xF0, 0, 0, 0, 0, 0, 0}},
-      {"REAL -0.0 as 0.0", OneComponent(TypeCode::REAL, 8), RealBytes(-0.0),
+      {"REAL 1.0", OneComponent(TypeCode::REAL, 8), RealBytes(1.0), {0xBF, 0xF0, 0, 0, 0, 0, 0, 0}},
+      {"REAL -0.0 as 0.0",
+       OneComponent(TypeCode::REAL, 8),
+       RealBytes(-0.0),
        {0x80, 0, 0, 0, 0, 0, 0, 0}},
       {"BYTE 7 descending", OneComponent(TypeCode::BYTE, 1, true), {7}, {248}},
   };
@@ -391,9 +410,8 @@ TEST(KeyEncodingTest, CollationOrdersStringsByWeight) {
 TEST(KeyEncodingTest, MixedComponentsSortLexicographically) {
   // Record: LONG at 0, STRING(3) at 4 (descending), REAL at 7.
   KeyLayout layout;
-  layout.components = {{TypeCode::LONG, 0, 4, false},
-                       {TypeCode::STRING, 4, 3, true},
-                       {TypeCode::REAL, 7, 8, false}};
+  layout.components = {
+      {TypeCode::LONG, 0, 4, false}, {TypeCode::STRING, 4, 3, true}, {TypeCode::REAL, 7, 8, false}};
   struct Row {
     int32_t id;
     std::string name;
@@ -431,12 +449,12 @@ TEST(KeyEncodingTest, OptKeysOfEmptyRowsHaveNoEntry) {
     Bytes field;
     bool empty;
   } cases[] = {
-      {TypeCode::STRING, {' ', ' ', ' '}, true},  {TypeCode::STRING, {' ', 'a', ' '}, false},
-      {TypeCode::STRING, {0, 0, 0}, false},       {TypeCode::GROUP, {' ', ' ', ' '}, true},
-      {TypeCode::CSTRING, {0, 'x', 'y'}, true},   {TypeCode::CSTRING, {'x', 0, 0}, false},
-      {TypeCode::PSTRING, {0, 'x', 'y'}, true},   {TypeCode::PSTRING, {1, 'x', 0}, false},
-      {TypeCode::DECIMAL, {0, 0, 0}, true},       {TypeCode::DECIMAL, {0xF0, 0, 0}, false},
-      {TypeCode::PDECIMAL, {0, 0, 0x0F}, false},  {TypeCode::USHORT, {0, 0, 1}, false},
+      {TypeCode::STRING, {' ', ' ', ' '}, true}, {TypeCode::STRING, {' ', 'a', ' '}, false},
+      {TypeCode::STRING, {0, 0, 0}, false},      {TypeCode::GROUP, {' ', ' ', ' '}, true},
+      {TypeCode::CSTRING, {0, 'x', 'y'}, true},  {TypeCode::CSTRING, {'x', 0, 0}, false},
+      {TypeCode::PSTRING, {0, 'x', 'y'}, true},  {TypeCode::PSTRING, {1, 'x', 0}, false},
+      {TypeCode::DECIMAL, {0, 0, 0}, true},      {TypeCode::DECIMAL, {0xF0, 0, 0}, false},
+      {TypeCode::PDECIMAL, {0, 0, 0x0F}, false}, {TypeCode::USHORT, {0, 0, 1}, false},
   };
   for (const Case& c : cases) {
     const KeyLayout opt = OneComponent(c.type, 3, false, kKeyOpt);
@@ -454,8 +472,8 @@ TEST(KeyEncodingTest, OptKeysOfEmptyRowsHaveNoEntry) {
 
 TEST(KeyEncodingTest, EntriesCarryTableKeyValueAndRow) {
   const KeyLayout unique = OneComponent(TypeCode::LONG, 4);
-  const auto entry = MakeKeyEntry(0x01020304, 2, unique, KeyCollation::Identity(), LongBytes(1),
-                                  0xA0B0C0D0);
+  const auto entry =
+      MakeKeyEntry(0x01020304, 2, unique, KeyCollation::Identity(), LongBytes(1), 0xA0B0C0D0);
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->bytes, (Bytes{1, 2, 3, 4, 2, 0x80, 0, 0, 1, 0xA0, 0xB0, 0xC0, 0xD0}));
   EXPECT_EQ(entry->key_length, 9);
@@ -472,6 +490,49 @@ TEST(KeyEncodingTest, EntriesCarryTableKeyValueAndRow) {
   EXPECT_EQ(KeyEntryRow(second->bytes), 2u);
 
   EXPECT_FATAL(KeyEntryRow(Bytes(8)), kDataCorruption);
+}
+
+TEST(KeyEncodingTest, PlanKeyChangeFollowsTheMaintenanceRule) {
+  const Bytes none;
+  const Bytes one = LongBytes(1), two = LongBytes(2), zero = LongBytes(0);
+  struct Case {
+    const char* what;
+    uint16_t flags;
+    const Bytes& old_image;
+    const Bytes& new_image;
+    uint32_t row;
+    uint32_t mark;
+    bool removes;
+    bool inserts;
+  } cases[] = {
+      {"add", 0, none, one, 5, 0, false, true},
+      {"delete", 0, one, none, 5, 0, true, false},
+      {"put, same value", 0, one, one, 5, 0, false, false},
+      {"put, new value", 0, one, two, 5, 0, true, true},
+      {"put, same value, DUP", kKeyDup, one, one, 5, 0, false, false},
+      {"put to an empty OPT value", kKeyOpt, one, zero, 5, 0, true, false},
+      {"add of an empty OPT value", kKeyOpt, none, zero, 5, 0, false, false},
+      {"filled only by BUILD", kKeyNotMaintained, none, one, 5, 0, false, false},
+      {"below the build mark", kKeyBuildMark, none, one, 4, 5, false, true},
+      {"at the build mark", kKeyBuildMark, none, one, 5, 5, false, false},
+      {"above the build mark", kKeyBuildMark, one, none, 9, 5, false, false},
+      {"build mark 0 keeps every row", kKeyBuildMark, none, one, 0xFFFFFFFE, 0, false, true},
+  };
+  for (const Case& c : cases) {
+    const KeyLayout layout = OneComponent(TypeCode::LONG, 4, false, c.flags);
+    const KeyChange change = PlanKeyChange(1, 0, layout, KeyCollation::Identity(), c.old_image,
+                                           c.new_image, c.row, c.mark);
+    EXPECT_EQ(change.remove.has_value(), c.removes) << c.what;
+    EXPECT_EQ(change.insert.has_value(), c.inserts) << c.what;
+    if (change.remove) {
+      EXPECT_EQ(change.remove->bytes,
+                MakeKeyEntry(1, 0, layout, KeyCollation::Identity(), c.old_image, c.row)->bytes)
+          << c.what;
+    }
+    if (change.insert) {
+      EXPECT_EQ(KeyEntryRow(change.insert->bytes), c.row) << c.what;
+    }
+  }
 }
 
 TEST(KeyEncodingTest, LayoutComesFromTheDeclaration) {

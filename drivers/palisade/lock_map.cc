@@ -129,7 +129,9 @@ int LockMap::BeginWriteOut() {
   return err == 0 ? 0 : PostOsFailure(err);
 }
 
-void LockMap::EndWriteOut() { UnlockRange(0, LockKind::kAllSlots); }
+void LockMap::EndWriteOut() {
+  UnlockRange(0, LockKind::kAllSlots);
+}
 
 int LockMap::Hold(uint32_t row) {
   // Holding again what this object holds is a no-op success: the byte is

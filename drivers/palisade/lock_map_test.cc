@@ -169,9 +169,8 @@ TEST(LockMapPeer, DISABLED_Serve) {
     } else {
       code = -3;
     }
-    const std::string reply = std::to_string(code) + " " +
-                              std::to_string(map ? map->slot() : 0) + " " +
-                              std::to_string(lock_calls.load()) + " " +
+    const std::string reply = std::to_string(code) + " " + std::to_string(map ? map->slot() : 0) +
+                              " " + std::to_string(lock_calls.load()) + " " +
                               std::to_string(sleeps.load()) + "\n";
     ASSERT_EQ(write(kPeerOut, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
   }

@@ -6,6 +6,8 @@
 // the "allocs/op" counter: reads and writes through field objects must show
 // 0.
 
+#include <benchmark/benchmark.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -13,8 +15,6 @@
 #include <map>
 #include <new>
 #include <string>
-
-#include <benchmark/benchmark.h>
 
 #include "runtime/decimal.h"
 #include "runtime/ufo.h"
@@ -28,11 +28,21 @@ void* operator new(size_t n) {
   if (void* p = std::malloc(n ? n : 1)) return p;
   throw std::bad_alloc();
 }
-void* operator new[](size_t n) { return operator new(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void* operator new[](size_t n) {
+  return operator new(n);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  std::free(p);
+}
 
 namespace qzr {
 namespace {
@@ -163,7 +173,8 @@ void BM_DecimalStore_Direct(benchmark::State& state) {
       const auto digit = static_cast<uint8_t>(m % 10);
       m /= 10;
       uint8_t& b = field[nibble / 2];
-      b = nibble % 2 ? static_cast<uint8_t>((b & 0xF0) | digit) : static_cast<uint8_t>((b & 0x0F) | digit << 4);
+      b = nibble % 2 ? static_cast<uint8_t>((b & 0xF0) | digit)
+                     : static_cast<uint8_t>((b & 0x0F) | digit << 4);
     }
     field[0] = static_cast<uint8_t>((field[0] & 0x0F) | (negative ? 0xF0 : 0x00));
     benchmark::ClobberMemory();

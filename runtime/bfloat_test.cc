@@ -1,12 +1,12 @@
 #include "runtime/bfloat.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace qzr {
 namespace {

@@ -36,7 +36,9 @@ void SubtractDigits(const uint8_t* a, const uint8_t* b, uint8_t* out) {
   }
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t';
+}
 
 }  // namespace
 

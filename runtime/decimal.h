@@ -82,8 +82,14 @@ class Decimal {
 
   bool IsZero() const { return hi_ < 0; }
   bool IsNegative() const { return negative_; }
-  void Negate() { if (!IsZero()) negative_ = !negative_; }
-  Decimal Abs() const { Decimal r = *this; r.negative_ = false; return r; }
+  void Negate() {
+    if (!IsZero()) negative_ = !negative_;
+  }
+  Decimal Abs() const {
+    Decimal r = *this;
+    r.negative_ = false;
+    return r;
+  }
 
   // The digit of 10^power, power in -32..31 (0 outside).
   int Digit(int power) const;
@@ -137,7 +143,9 @@ class Decimal {
 };
 
 // Byte count of a DECIMAL or PDECIMAL declared with `digits` digits.
-constexpr int DecimalBytes(int digits) { return digits / 2 + 1; }
+constexpr int DecimalBytes(int digits) {
+  return digits / 2 + 1;
+}
 
 }  // namespace qzr
 

@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view in(reinterpret_cast<const char*>(data), size);
   const size_t bar = in.find('|');
   const std::string_view ta = in.substr(0, bar);
-  const std::string_view tb = bar == std::string_view::npos ? std::string_view() : in.substr(bar + 1);
+  const std::string_view tb =
+      bar == std::string_view::npos ? std::string_view() : in.substr(bar + 1);
   try {
     qzr::Decimal a, b;
     const bool oka = qzr::Decimal::FromText(ta, &a);

@@ -1,12 +1,12 @@
 #include "runtime/decimal.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace qzr {
 namespace {
@@ -33,10 +33,21 @@ TEST(Decimal, TextRoundTripIsCanonical) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"-123.45", "-123.45"}, {"0.5", "0.5"},       {"7", "7"},         {"0", "0"},
-      {"-0", "0"},            {"-0.000", "0"},      {"00012.3400", "12.34"},
-      {"+5", "5"},            {"  42", "42"},       {"1e3", "1000"},    {"1.5E-2", "0.015"},
-      {".5", "0.5"},          {"5.", "5"},          {"12abc", "12"},    {"-.25", "-0.25"},
+      {"-123.45", "-123.45"},
+      {"0.5", "0.5"},
+      {"7", "7"},
+      {"0", "0"},
+      {"-0", "0"},
+      {"-0.000", "0"},
+      {"00012.3400", "12.34"},
+      {"+5", "5"},
+      {"  42", "42"},
+      {"1e3", "1000"},
+      {"1.5E-2", "0.015"},
+      {".5", "0.5"},
+      {"5.", "5"},
+      {"12abc", "12"},
+      {"-.25", "-0.25"},
       {"99999999999999999999999999999999", "99999999999999999999999999999999"},
       {"0.00000000000000000000000000000001", "0.00000000000000000000000000000001"},
       // The 33rd fractional digit rounds the 32nd, halves away from zero.
@@ -47,7 +58,8 @@ TEST(Decimal, TextRoundTripIsCanonical) {
 }
 
 TEST(Decimal, FromTextRejectsNonNumbersAndOverflow) {
-  for (const char* bad : {"", "abc", "-", ".", " e5", "100000000000000000000000000000000", "1e32"}) {
+  for (const char* bad :
+       {"", "abc", "-", ".", " e5", "100000000000000000000000000000000", "1e32"}) {
     Decimal d = Decimal::FromLong(9);
     EXPECT_FALSE(Decimal::FromText(bad, &d)) << bad;
     EXPECT_TRUE(d.IsZero()) << bad;
@@ -93,10 +105,9 @@ TEST(Decimal, RoundsHalvesAwayFromZero) {
     int places;
     const char* out;
   } cases[] = {
-      {"2.345", 2, "2.35"},   {"-2.345", 2, "-2.35"}, {"2.344", 2, "2.34"},
-      {"9.995", 2, "10"},     {"-9.995", 2, "-10"},   {"0.004", 2, "0"},
-      {"0.005", 2, "0.01"},   {"-0.004", 2, "0"},     {"123.5", 0, "124"},
-      {"123.4999", 0, "123"}, {"1.23", 5, "1.23"},    {"1.25", -1, "1"},
+      {"2.345", 2, "2.35"}, {"-2.345", 2, "-2.35"}, {"2.344", 2, "2.34"}, {"9.995", 2, "10"},
+      {"-9.995", 2, "-10"}, {"0.004", 2, "0"},      {"0.005", 2, "0.01"}, {"-0.004", 2, "0"},
+      {"123.5", 0, "124"},  {"123.4999", 0, "123"}, {"1.23", 5, "1.23"},  {"1.25", -1, "1"},
       {"0.5", 40, "0.5"},
   };
   for (const auto& c : cases) {
@@ -124,8 +135,8 @@ TEST(Decimal, FixedText) {
 }
 
 TEST(Decimal, CompareOrdersBySignAndMagnitude) {
-  std::vector<const char*> ascending = {"-100", "-2.5", "-2.49", "-0.001", "0",
-                                        "0.001", "2.49", "2.5", "100"};
+  std::vector<const char*> ascending = {"-100",  "-2.5", "-2.49", "-0.001", "0",
+                                        "0.001", "2.49", "2.5",   "100"};
   for (size_t i = 0; i < ascending.size(); ++i) {
     for (size_t j = 0; j < ascending.size(); ++j) {
       int expected = (i > j) - (i < j);
@@ -171,10 +182,18 @@ TEST(Decimal, Arithmetic) {
     Decimal r;
     bool ok = false;
     switch (c.op) {
-      case kAdd: ok = Decimal::Add(D(c.a), D(c.b), &r); break;
-      case kSub: ok = Decimal::Subtract(D(c.a), D(c.b), &r); break;
-      case kMul: ok = Decimal::Multiply(D(c.a), D(c.b), &r); break;
-      case kDiv: ok = Decimal::Divide(D(c.a), D(c.b), &r); break;
+      case kAdd:
+        ok = Decimal::Add(D(c.a), D(c.b), &r);
+        break;
+      case kSub:
+        ok = Decimal::Subtract(D(c.a), D(c.b), &r);
+        break;
+      case kMul:
+        ok = Decimal::Multiply(D(c.a), D(c.b), &r);
+        break;
+      case kDiv:
+        ok = Decimal::Divide(D(c.a), D(c.b), &r);
+        break;
     }
     EXPECT_TRUE(ok) << c.a << " op" << c.op << " " << c.b;
     EXPECT_EQ(r.ToText(), c.out) << c.a << " op" << c.op << " " << c.b;
@@ -280,12 +299,9 @@ TEST(DecimalStorage, ULongIsUnsignedModulo32Bits) {
     const char* bytes;
     const char* back;
   } cases[] = {
-      {"0", "00 00 00 00", "0"},
-      {"4294967295", "FF FF FF FF", "4294967295"},
-      {"4294967296", "00 00 00 00", "0"},
-      {"-1", "FF FF FF FF", "4294967295"},
-      {"2.5", "03 00 00 00", "3"},
-      {"305419896", "78 56 34 12", "305419896"},
+      {"0", "00 00 00 00", "0"},          {"4294967295", "FF FF FF FF", "4294967295"},
+      {"4294967296", "00 00 00 00", "0"}, {"-1", "FF FF FF FF", "4294967295"},
+      {"2.5", "03 00 00 00", "3"},        {"305419896", "78 56 34 12", "305419896"},
   };
   for (const auto& c : cases) {
     uint8_t buf[4];

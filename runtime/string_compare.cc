@@ -34,7 +34,9 @@ Collation::Collation(const std::array<uint8_t, 256>& weights, bool digraph_on,
 
 namespace {
 
-inline int Sign(int v) { return (v > 0) - (v < 0); }
+inline int Sign(int v) {
+  return (v > 0) - (v < 0);
+}
 
 // Yields the bytes of a text with its digraph expansions, then spaces.
 class Expander {

@@ -56,7 +56,9 @@ const Collation& DefaultCollation();
 int CompareText(std::string_view a, std::string_view b);
 
 // -1, 0 or 1 from the signed values.
-inline int CompareLongs(int32_t a, int32_t b) { return (a > b) - (a < b); }
+inline int CompareLongs(int32_t a, int32_t b) {
+  return (a > b) - (a < b);
+}
 
 }  // namespace qzr
 

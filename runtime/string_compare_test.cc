@@ -1,8 +1,8 @@
 #include "runtime/string_compare.h"
 
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 namespace qzr {
 namespace {
@@ -13,8 +13,8 @@ TEST(StringCompare, TrailingSpacesNeverMatter) {
     const char* b;
     int result;
   } cases[] = {
-      {"12", "12   ", 0}, {"12", "12A", -1}, {"12A", "12", 1},  {"", "   ", 0},
-      {"", "", 0},        {"a", "b", -1},    {"ab", "a\x01", 1}, {"\xFF", "\x01", 1},
+      {"12", "12   ", 0}, {"12", "12A", -1},  {"12A", "12", 1},   {"", "   ", 0},
+      {"", "", 0},        {"a", "b", -1},     {"ab", "a\x01", 1}, {"\xFF", "\x01", 1},
       {"abc", "abd", -1}, {"12  x", "12", 1},
   };
   Collation identity;
@@ -72,7 +72,10 @@ TEST(StringCompare, DigraphsExpandBeforeComparing) {
   EXPECT_EQ(c.Compare("\xC6", "AE"), 0);
   EXPECT_LT(c.Compare("\xC6Z", "AF"), 0);
   EXPECT_GT(c.Compare("\xC6Z", "AEA"), 0);
-  EXPECT_EQ(c.Compare("Stra\xDF" "e", "Strasse"), 0);
+  EXPECT_EQ(c.Compare("Stra\xDF"
+                      "e",
+                      "Strasse"),
+            0);
   EXPECT_EQ(c.Compare("\xC6  ", "AE"), 0);
   // Off: the byte is just a byte.
   Collation off(w, false, digraphs, 2);

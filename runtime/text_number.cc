@@ -12,8 +12,12 @@ namespace qzr {
 
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t';
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // The extent of the number at the front of `text` (after spaces and the
 // sign): [begin, end) in `text`, its sign, and the decimal exponent of its

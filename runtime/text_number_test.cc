@@ -1,10 +1,10 @@
 #include "runtime/text_number.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace qzr {
 namespace {
@@ -17,11 +17,21 @@ TEST(TextNumber, ParsesTheNumberInFront) {
     double value;
     bool ok;
   } cases[] = {
-      {"12", 12, true},        {"  -1.5", -1.5, true},  {"+2e3", 2000, true},
-      {"3.25abc", 3.25, true}, {".5", 0.5, true},       {"5.", 5, true},
-      {"1e", 1, true},         {"1e+", 1, true},        {"abc", 0, false},
-      {"", 0, false},          {"-", 0, false},         {".", 0, false},
-      {"0x10", 0, true},       {"inf", 0, false},       {"nan", 0, false},
+      {"12", 12, true},
+      {"  -1.5", -1.5, true},
+      {"+2e3", 2000, true},
+      {"3.25abc", 3.25, true},
+      {".5", 0.5, true},
+      {"5.", 5, true},
+      {"1e", 1, true},
+      {"1e+", 1, true},
+      {"abc", 0, false},
+      {"", 0, false},
+      {"-", 0, false},
+      {".", 0, false},
+      {"0x10", 0, true},
+      {"inf", 0, false},
+      {"nan", 0, false},
       {"1e999", std::numeric_limits<double>::infinity(), true},
       {"-1e999", -std::numeric_limits<double>::infinity(), true},
       {"1e-999", 0, true},
@@ -46,11 +56,20 @@ TEST(TextNumber, NearIntegerCorrection) {
     const char* text;
     int32_t value;
   } cases[] = {
-      {"2.9999999999999999", 3},  {"2.9999999999999996", 3},  {"2.99999999999999", 2},
-      {"2.9", 2},                 {"-2.9999999999999996", -3}, {"-2.9", -2},
-      {"0.99999999999999994", 1}, {"0.5", 0},                  {"-0.5", 0},
-      {"2147483647", 2147483647}, {"-2147483648", kIndefinite}, {"2147483648", kIndefinite},
-      {"1e10", kIndefinite},      {"abc", 0},
+      {"2.9999999999999999", 3},
+      {"2.9999999999999996", 3},
+      {"2.99999999999999", 2},
+      {"2.9", 2},
+      {"-2.9999999999999996", -3},
+      {"-2.9", -2},
+      {"0.99999999999999994", 1},
+      {"0.5", 0},
+      {"-0.5", 0},
+      {"2147483647", 2147483647},
+      {"-2147483648", kIndefinite},
+      {"2147483648", kIndefinite},
+      {"1e10", kIndefinite},
+      {"abc", 0},
   };
   for (const auto& c : cases) EXPECT_EQ(TextToLong(c.text), c.value) << c.text;
   EXPECT_EQ(RealToLongNearInteger(std::nan("")), kIndefinite);

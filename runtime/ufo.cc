@@ -17,35 +17,85 @@ namespace qzr {
 
 namespace {
 
-[[noreturn]] void PureCalled() { Fatal(kPureVirtualCalled); }
+[[noreturn]] void PureCalled() {
+  Fatal(kPureVirtualCalled);
+}
 
 }  // namespace
 
-UFO::~UFO() { FreeOwned(); }
+UFO::~UFO() {
+  FreeOwned();
+}
 
-void UFO::SetLong(int32_t) { PureCalled(); }
-void UFO::SetReal(double) { PureCalled(); }
-void UFO::SetUfo(const UFO&) { PureCalled(); }
-TypeCode UFO::Type() const { PureCalled(); }
-void UFO::PopString() { PureCalled(); }
-void UFO::PushString() const { PureCalled(); }
-void UFO::PopDecimal() { PureCalled(); }
-void UFO::PushDecimal() const { PureCalled(); }
-double UFO::GetReal() const { PureCalled(); }
-int32_t UFO::GetLong() const { PureCalled(); }
-void UFO::Clear(int) { PureCalled(); }
-std::unique_ptr<UFO> UFO::Clone() const { PureCalled(); }
-uint32_t UFO::Size() const { PureCalled(); }
-ValueClass UFO::GetValueClass() const { PureCalled(); }
-bool UFO::IsFalse() const { PureCalled(); }
-void UFO::OemToAnsi() { PureCalled(); }
-void UFO::AnsiToOem() { PureCalled(); }
-int UFO::Compare(const UFO&) const { PureCalled(); }
-size_t UFO::StoreRaw(void*) const { PureCalled(); }
-void UFO::SetText(std::string_view) { PureCalled(); }
-size_t UFO::GetText(char*, size_t) const { PureCalled(); }
-void UFO::SetDecimal(const Decimal&) { PureCalled(); }
-Decimal UFO::GetDecimal() const { PureCalled(); }
+void UFO::SetLong(int32_t) {
+  PureCalled();
+}
+void UFO::SetReal(double) {
+  PureCalled();
+}
+void UFO::SetUfo(const UFO&) {
+  PureCalled();
+}
+TypeCode UFO::Type() const {
+  PureCalled();
+}
+void UFO::PopString() {
+  PureCalled();
+}
+void UFO::PushString() const {
+  PureCalled();
+}
+void UFO::PopDecimal() {
+  PureCalled();
+}
+void UFO::PushDecimal() const {
+  PureCalled();
+}
+double UFO::GetReal() const {
+  PureCalled();
+}
+int32_t UFO::GetLong() const {
+  PureCalled();
+}
+void UFO::Clear(int) {
+  PureCalled();
+}
+std::unique_ptr<UFO> UFO::Clone() const {
+  PureCalled();
+}
+uint32_t UFO::Size() const {
+  PureCalled();
+}
+ValueClass UFO::GetValueClass() const {
+  PureCalled();
+}
+bool UFO::IsFalse() const {
+  PureCalled();
+}
+void UFO::OemToAnsi() {
+  PureCalled();
+}
+void UFO::AnsiToOem() {
+  PureCalled();
+}
+int UFO::Compare(const UFO&) const {
+  PureCalled();
+}
+size_t UFO::StoreRaw(void*) const {
+  PureCalled();
+}
+void UFO::SetText(std::string_view) {
+  PureCalled();
+}
+size_t UFO::GetText(char*, size_t) const {
+  PureCalled();
+}
+void UFO::SetDecimal(const Decimal&) {
+  PureCalled();
+}
+Decimal UFO::GetDecimal() const {
+  PureCalled();
+}
 
 int UFO::CompareByClass(const UFO& other) const {
   const ValueClass a = ComputeClass();
@@ -124,29 +174,51 @@ template <class Make>
 UFO* Build(uint8_t code, void* a, uint32_t len, uint8_t places, Make&& make) {
   const auto bytes = static_cast<uint8_t>(len > 255 ? 255 : len);
   switch (static_cast<TypeCode>(code)) {
-    case TypeCode::BYTE: return make(Tag<UfoByte>{}, a);
-    case TypeCode::SHORT: return make(Tag<UfoShort>{}, a);
-    case TypeCode::USHORT: return make(Tag<UfoUShort>{}, a);
-    case TypeCode::DATE: return make(Tag<UfoDate>{}, a);
-    case TypeCode::TIME: return make(Tag<UfoTime>{}, a);
-    case TypeCode::LONG: return make(Tag<UfoLong>{}, a);
-    case TypeCode::ULONG: return make(Tag<UfoULong>{}, a);
-    case TypeCode::SREAL: return make(Tag<UfoSReal>{}, a);
-    case TypeCode::REAL: return make(Tag<UfoReal>{}, a);
-    case TypeCode::DECIMAL: return make(Tag<UfoDecimal>{}, a, bytes, places);
-    case TypeCode::PDECIMAL: return make(Tag<UfoPDecimal>{}, a, bytes, places);
-    case TypeCode::BFLOAT4: return make(Tag<UfoBFloat4>{}, a);
-    case TypeCode::BFLOAT8: return make(Tag<UfoBFloat8>{}, a);
+    case TypeCode::BYTE:
+      return make(Tag<UfoByte>{}, a);
+    case TypeCode::SHORT:
+      return make(Tag<UfoShort>{}, a);
+    case TypeCode::USHORT:
+      return make(Tag<UfoUShort>{}, a);
+    case TypeCode::DATE:
+      return make(Tag<UfoDate>{}, a);
+    case TypeCode::TIME:
+      return make(Tag<UfoTime>{}, a);
+    case TypeCode::LONG:
+      return make(Tag<UfoLong>{}, a);
+    case TypeCode::ULONG:
+      return make(Tag<UfoULong>{}, a);
+    case TypeCode::SREAL:
+      return make(Tag<UfoSReal>{}, a);
+    case TypeCode::REAL:
+      return make(Tag<UfoReal>{}, a);
+    case TypeCode::DECIMAL:
+      return make(Tag<UfoDecimal>{}, a, bytes, places);
+    case TypeCode::PDECIMAL:
+      return make(Tag<UfoPDecimal>{}, a, bytes, places);
+    case TypeCode::BFLOAT4:
+      return make(Tag<UfoBFloat4>{}, a);
+    case TypeCode::BFLOAT8:
+      return make(Tag<UfoBFloat8>{}, a);
     case TypeCode::STRING:
-    case TypeCode::GROUP: return make(Tag<UfoString>{}, a, len);
-    case TypeCode::CSTRING: return make(Tag<UfoCString>{}, a, len);
-    case TypeCode::PSTRING: return make(Tag<UfoPString>{}, a, len);
-    case TypeCode::REFSTRING: return make(Tag<UfoRefString>{}, a, len);
-    case TypeCode::ANY: return make(Tag<UfoRefString>{}, a, uint32_t{4});
-    case TypeCode::OLESTRING1: return make(Tag<UfoOleString>{}, a, TypeCode::OLESTRING1);
-    case TypeCode::OLESTRING2: return make(Tag<UfoOleString>{}, a, TypeCode::OLESTRING2);
-    case TypeCode::VARIANTREF: return make(Tag<UfoVariantRef>{}, static_cast<Variant*>(a));
-    default: Fatal(kMakeUfoError, "Make UFO Error");
+    case TypeCode::GROUP:
+      return make(Tag<UfoString>{}, a, len);
+    case TypeCode::CSTRING:
+      return make(Tag<UfoCString>{}, a, len);
+    case TypeCode::PSTRING:
+      return make(Tag<UfoPString>{}, a, len);
+    case TypeCode::REFSTRING:
+      return make(Tag<UfoRefString>{}, a, len);
+    case TypeCode::ANY:
+      return make(Tag<UfoRefString>{}, a, uint32_t{4});
+    case TypeCode::OLESTRING1:
+      return make(Tag<UfoOleString>{}, a, TypeCode::OLESTRING1);
+    case TypeCode::OLESTRING2:
+      return make(Tag<UfoOleString>{}, a, TypeCode::OLESTRING2);
+    case TypeCode::VARIANTREF:
+      return make(Tag<UfoVariantRef>{}, static_cast<Variant*>(a));
+    default:
+      Fatal(kMakeUfoError, "Make UFO Error");
   }
 }
 
@@ -154,9 +226,9 @@ UFO* Build(uint8_t code, void* a, uint32_t len, uint8_t places, Make&& make) {
 
 std::unique_ptr<UFO> MakeUfo(uint8_t code, void* address, uint32_t length, uint8_t places,
                              bool owns_storage, const void* initial) {
-  std::unique_ptr<UFO> ufo(
-      Build(code, owns_storage ? nullptr : address, length, places,
-            [](auto tag, auto... args) -> UFO* { return new typename decltype(tag)::type(args...); }));
+  std::unique_ptr<UFO> ufo(Build(
+      code, owns_storage ? nullptr : address, length, places,
+      [](auto tag, auto... args) -> UFO* { return new typename decltype(tag)::type(args...); }));
   if (owns_storage) {
     if (code == static_cast<uint8_t>(TypeCode::VARIANTREF)) {
       // The storage of a variant is a Variant object, not plain bytes.

@@ -57,38 +57,38 @@ class UFO {
   // ---- The behaviour set. The base versions of the operations a class must
   // supply take the fatal path with runtime error 410.
 
-  virtual void SetLong(int32_t v);                       // 1
-  virtual void SetReal(double v);                        // 2
+  virtual void SetLong(int32_t v);  // 1
+  virtual void SetReal(double v);   // 2
   // Reads `other` in this object's value class and stores it.
-  virtual void SetUfo(const UFO& other);                 // 3
+  virtual void SetUfo(const UFO& other);  // 3
   // Compares through the value classes, for operands whose types or lengths
   // differ: -1, 0 or 1. Strings against strings compare as text; otherwise
   // the wider numeric class of the two decides (real, then decimal, then
   // integer), a string being read as a number.
-  virtual int CompareByClass(const UFO& other) const;    // 4
+  virtual int CompareByClass(const UFO& other) const;  // 4
   // A class that reports a string type code (STRING, CSTRING, PSTRING,
   // REFSTRING) derives from UfoString: string comparison relies on it.
-  virtual TypeCode Type() const;                         // 6
-  virtual void PopString();                              // 10
-  virtual void PushString() const;                       // 11
-  virtual void PopDecimal();                             // 12
-  virtual void PushDecimal() const;                      // 13
-  virtual double GetReal() const;                        // 14
-  virtual int32_t GetLong() const;                       // 15
+  virtual TypeCode Type() const;     // 6
+  virtual void PopString();          // 10
+  virtual void PushString() const;   // 11
+  virtual void PopDecimal();         // 12
+  virtual void PushDecimal() const;  // 13
+  virtual double GetReal() const;    // 14
+  virtual int32_t GetLong() const;   // 15
   // direction 0: the neutral value; > 0: the highest; < 0: the lowest.
-  virtual void Clear(int direction);                     // 17
+  virtual void Clear(int direction);  // 17
   // A new field object of the same class over the same storage. It never
   // owns that storage: it must not outlive the object it was cloned from
   // when that one owns its bytes.
-  virtual std::unique_ptr<UFO> Clone() const;            // 19
-  virtual uint32_t Size() const;                         // 24
-  virtual ValueClass GetValueClass() const;              // 25
-  virtual bool IsFalse() const;                          // 28
-  virtual void OemToAnsi();                              // 29
-  virtual void AnsiToOem();                              // 30
-  virtual int Compare(const UFO& other) const;           // 37
+  virtual std::unique_ptr<UFO> Clone() const;   // 19
+  virtual uint32_t Size() const;                // 24
+  virtual ValueClass GetValueClass() const;     // 25
+  virtual bool IsFalse() const;                 // 28
+  virtual void OemToAnsi();                     // 29
+  virtual void AnsiToOem();                     // 30
+  virtual int Compare(const UFO& other) const;  // 37
   // Writes the stored bytes to `buffer` and returns their count (Size()).
-  virtual size_t StoreRaw(void* buffer) const;           // 38
+  virtual size_t StoreRaw(void* buffer) const;  // 38
 
   // ---- Further operations (unnumbered).
 
@@ -182,10 +182,9 @@ class UfoLong : public UFO {
  protected:
   // The storage form of each integer type: read as a LONG, write a LONG.
   virtual int32_t LoadLong() const {
-    return static_cast<int32_t>(static_cast<uint32_t>(address_[0]) |
-                                static_cast<uint32_t>(address_[1]) << 8 |
-                                static_cast<uint32_t>(address_[2]) << 16 |
-                                static_cast<uint32_t>(address_[3]) << 24);
+    return static_cast<int32_t>(
+        static_cast<uint32_t>(address_[0]) | static_cast<uint32_t>(address_[1]) << 8 |
+        static_cast<uint32_t>(address_[2]) << 16 | static_cast<uint32_t>(address_[3]) << 24);
   }
   virtual void StoreLong(int32_t v) {
     const auto u = static_cast<uint32_t>(v);

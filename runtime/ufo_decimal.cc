@@ -29,7 +29,9 @@ size_t UfoDecimal::GetText(char* buf, size_t cap) const {
   return LoadDecimalValue().ToText(buf, cap);
 }
 
-void UfoDecimal::PopString() { SetText(ThreadValueStack().PopTextView()); }
+void UfoDecimal::PopString() {
+  SetText(ThreadValueStack().PopTextView());
+}
 
 void UfoDecimal::PushString() const {
   char buf[Decimal::kMaxText];
@@ -37,8 +39,12 @@ void UfoDecimal::PushString() const {
   ThreadValueStack().PushText(std::string_view(buf, n));
 }
 
-void UfoDecimal::PopDecimal() { StoreDecimalValue(ThreadValueStack().PopDecimal()); }
-void UfoDecimal::PushDecimal() const { ThreadValueStack().PushDecimal(LoadDecimalValue()); }
+void UfoDecimal::PopDecimal() {
+  StoreDecimalValue(ThreadValueStack().PopDecimal());
+}
+void UfoDecimal::PushDecimal() const {
+  ThreadValueStack().PushDecimal(LoadDecimalValue());
+}
 
 // Highest and lowest: every digit 9, with sign nibble 0 or 8.
 void UfoDecimal::Clear(int direction) {
@@ -92,14 +98,22 @@ std::unique_ptr<UFO> UfoPDecimal::Clone() const {
 
 // ---- ULONG.
 
-Decimal UfoULong::LoadDecimalValue() const { return Decimal::LoadULong(address_); }
-void UfoULong::StoreDecimalValue(const Decimal& d) { d.StoreULong(address_); }
+Decimal UfoULong::LoadDecimalValue() const {
+  return Decimal::LoadULong(address_);
+}
+void UfoULong::StoreDecimalValue(const Decimal& d) {
+  d.StoreULong(address_);
+}
 
 // Not in the table of clear values; the unsigned range's ends, as for BYTE
 // and USHORT: 0, 4294967295, 0.
-void UfoULong::Clear(int direction) { std::memset(address_, direction > 0 ? 0xFF : 0x00, 4); }
+void UfoULong::Clear(int direction) {
+  std::memset(address_, direction > 0 ? 0xFF : 0x00, 4);
+}
 
-std::unique_ptr<UFO> UfoULong::Clone() const { return std::make_unique<UfoULong>(address_); }
+std::unique_ptr<UFO> UfoULong::Clone() const {
+  return std::make_unique<UfoULong>(address_);
+}
 
 size_t UfoULong::GetText(char* buf, size_t cap) const {
   return LoadDecimalValue().ToText(buf, cap);

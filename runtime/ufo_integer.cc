@@ -39,13 +39,23 @@ inline void Store16(uint8_t* p, uint32_t v) {
 
 // ---- LONG.
 
-void UfoLong::SetReal(double v) { StoreLong(RealToLong(v)); }
-void UfoLong::SetUfo(const UFO& other) { StoreLong(other.GetLong()); }
-void UfoLong::SetText(std::string_view text) { StoreLong(TextToLong(text)); }
+void UfoLong::SetReal(double v) {
+  StoreLong(RealToLong(v));
+}
+void UfoLong::SetUfo(const UFO& other) {
+  StoreLong(other.GetLong());
+}
+void UfoLong::SetText(std::string_view text) {
+  StoreLong(TextToLong(text));
+}
 
-size_t UfoLong::GetText(char* buf, size_t cap) const { return LongToText(LoadLong(), buf, cap); }
+size_t UfoLong::GetText(char* buf, size_t cap) const {
+  return LongToText(LoadLong(), buf, cap);
+}
 
-void UfoLong::PopString() { SetText(ThreadValueStack().PopTextView()); }
+void UfoLong::PopString() {
+  SetText(ThreadValueStack().PopTextView());
+}
 
 void UfoLong::PushString() const {
   char buf[16];
@@ -54,14 +64,20 @@ void UfoLong::PushString() const {
 }
 
 // A decimal is truncated toward zero (as a REAL is).
-void UfoLong::PopDecimal() { StoreLong(ThreadValueStack().PopDecimal().ToLong()); }
-void UfoLong::PushDecimal() const { ThreadValueStack().PushDecimal(Decimal::FromLong(LoadLong())); }
+void UfoLong::PopDecimal() {
+  StoreLong(ThreadValueStack().PopDecimal().ToLong());
+}
+void UfoLong::PushDecimal() const {
+  ThreadValueStack().PushDecimal(Decimal::FromLong(LoadLong()));
+}
 
 void UfoLong::Clear(int direction) {
   StoreLong(direction == 0 ? 0 : direction > 0 ? kLongMax : kLongMin);
 }
 
-std::unique_ptr<UFO> UfoLong::Clone() const { return std::make_unique<UfoLong>(address_); }
+std::unique_ptr<UFO> UfoLong::Clone() const {
+  return std::make_unique<UfoLong>(address_);
+}
 
 int UfoLong::Compare(const UFO& other) const {
   if (other.ComputeClass() == ValueClass::Integer) return CompareLongs(GetLong(), other.GetLong());
@@ -75,8 +91,12 @@ size_t UfoLong::StoreRaw(void* buffer) const {
 
 // ---- BYTE: the low 8 bits, read unsigned.
 
-void UfoByte::Clear(int direction) { StoreLong(direction > 0 ? 255 : 0); }
-std::unique_ptr<UFO> UfoByte::Clone() const { return std::make_unique<UfoByte>(address_); }
+void UfoByte::Clear(int direction) {
+  StoreLong(direction > 0 ? 255 : 0);
+}
+std::unique_ptr<UFO> UfoByte::Clone() const {
+  return std::make_unique<UfoByte>(address_);
+}
 
 size_t UfoByte::StoreRaw(void* buffer) const {
   std::memcpy(buffer, address_, 1);
@@ -89,7 +109,9 @@ void UfoShort::Clear(int direction) {
   StoreLong(direction == 0 ? 0 : direction > 0 ? 32767 : -32768);
 }
 
-std::unique_ptr<UFO> UfoShort::Clone() const { return std::make_unique<UfoShort>(address_); }
+std::unique_ptr<UFO> UfoShort::Clone() const {
+  return std::make_unique<UfoShort>(address_);
+}
 
 size_t UfoShort::StoreRaw(void* buffer) const {
   std::memcpy(buffer, address_, 2);
@@ -98,8 +120,12 @@ size_t UfoShort::StoreRaw(void* buffer) const {
 
 // ---- USHORT: the low 16 bits, read unsigned.
 
-void UfoUShort::Clear(int direction) { StoreLong(direction > 0 ? 65535 : 0); }
-std::unique_ptr<UFO> UfoUShort::Clone() const { return std::make_unique<UfoUShort>(address_); }
+void UfoUShort::Clear(int direction) {
+  StoreLong(direction > 0 ? 65535 : 0);
+}
+std::unique_ptr<UFO> UfoUShort::Clone() const {
+  return std::make_unique<UfoUShort>(address_);
+}
 
 size_t UfoUShort::StoreRaw(void* buffer) const {
   std::memcpy(buffer, address_, 2);
@@ -136,7 +162,9 @@ void UfoDate::Clear(int direction) {
   }
 }
 
-std::unique_ptr<UFO> UfoDate::Clone() const { return std::make_unique<UfoDate>(address_); }
+std::unique_ptr<UFO> UfoDate::Clone() const {
+  return std::make_unique<UfoDate>(address_);
+}
 
 // ---- TIME: byte 0 hundredths, 1 seconds, 2 minutes, 3 hours.
 
@@ -172,10 +200,14 @@ void UfoTime::Clear(int direction) {
   }
 }
 
-std::unique_ptr<UFO> UfoTime::Clone() const { return std::make_unique<UfoTime>(address_); }
+std::unique_ptr<UFO> UfoTime::Clone() const {
+  return std::make_unique<UfoTime>(address_);
+}
 
 // ---- Temporary LONG.
 
-UfoTempLong::UfoTempLong(int32_t v) : UfoLong(value_) { Store32(value_, v); }
+UfoTempLong::UfoTempLong(int32_t v) : UfoLong(value_) {
+  Store32(value_, v);
+}
 
 }  // namespace qzr

@@ -132,7 +132,9 @@ void UfoOleString::AnsiToOem() {
   }
 }
 
-int UfoOleString::Compare(const UFO& other) const { return CompareByClass(other); }
+int UfoOleString::Compare(const UFO& other) const {
+  return CompareByClass(other);
+}
 
 size_t UfoOleString::StoreRaw(void* buffer) const {
   std::memset(buffer, 0, sizeof(void*));

@@ -31,15 +31,25 @@ double UfoReal::LoadReal() const {
   return v;
 }
 
-void UfoReal::StoreReal(double v) { std::memcpy(address_, &v, sizeof v); }
+void UfoReal::StoreReal(double v) {
+  std::memcpy(address_, &v, sizeof v);
+}
 
-int32_t UfoReal::GetLong() const { return RealToLong(LoadReal()); }
+int32_t UfoReal::GetLong() const {
+  return RealToLong(LoadReal());
+}
 
-void UfoReal::SetText(std::string_view text) { StoreReal(TextToReal(text)); }
+void UfoReal::SetText(std::string_view text) {
+  StoreReal(TextToReal(text));
+}
 
-size_t UfoReal::GetText(char* buf, size_t cap) const { return RealToText(LoadReal(), buf, cap); }
+size_t UfoReal::GetText(char* buf, size_t cap) const {
+  return RealToText(LoadReal(), buf, cap);
+}
 
-void UfoReal::PopString() { SetText(ThreadValueStack().PopTextView()); }
+void UfoReal::PopString() {
+  SetText(ThreadValueStack().PopTextView());
+}
 
 void UfoReal::PushString() const {
   char buf[32];
@@ -47,8 +57,12 @@ void UfoReal::PushString() const {
   ThreadValueStack().PushText(std::string_view(buf, n));
 }
 
-void UfoReal::PopDecimal() { StoreReal(ThreadValueStack().PopDecimal().ToDouble()); }
-void UfoReal::PushDecimal() const { ThreadValueStack().PushDecimal(Decimal::FromDouble(LoadReal())); }
+void UfoReal::PopDecimal() {
+  StoreReal(ThreadValueStack().PopDecimal().ToDouble());
+}
+void UfoReal::PushDecimal() const {
+  ThreadValueStack().PushDecimal(Decimal::FromDouble(LoadReal()));
+}
 
 // The extremes are just below DBL_MAX (bits 7FEFFFFFFFFFFFE3 and
 // FFEFFFFFFFFFFFE3), as the stored files have them.
@@ -60,7 +74,9 @@ void UfoReal::Clear(int direction) {
   }
 }
 
-std::unique_ptr<UFO> UfoReal::Clone() const { return std::make_unique<UfoReal>(address_); }
+std::unique_ptr<UFO> UfoReal::Clone() const {
+  return std::make_unique<UfoReal>(address_);
+}
 
 int UfoReal::Compare(const UFO& other) const {
   if (other.ComputeClass() == ValueClass::Real) {
@@ -97,10 +113,14 @@ void UfoSReal::StoreReal(double v) {
 }
 
 void UfoSReal::Clear(int direction) {
-  StoreReal(direction == 0 ? 0.0 : direction > 0 ? 3.4028234663852886e+38 : -3.4028234663852886e+38);
+  StoreReal(direction == 0  ? 0.0
+            : direction > 0 ? 3.4028234663852886e+38
+                            : -3.4028234663852886e+38);
 }
 
-std::unique_ptr<UFO> UfoSReal::Clone() const { return std::make_unique<UfoSReal>(address_); }
+std::unique_ptr<UFO> UfoSReal::Clone() const {
+  return std::make_unique<UfoSReal>(address_);
+}
 
 size_t UfoSReal::StoreRaw(void* buffer) const {
   std::memcpy(buffer, address_, 4);
@@ -109,8 +129,12 @@ size_t UfoSReal::StoreRaw(void* buffer) const {
 
 // ---- BFLOAT4.
 
-double UfoBFloat4::LoadReal() const { return BFloat4ToDouble(address_); }
-void UfoBFloat4::StoreReal(double v) { DoubleToBFloat4(v, address_); }
+double UfoBFloat4::LoadReal() const {
+  return BFloat4ToDouble(address_);
+}
+void UfoBFloat4::StoreReal(double v) {
+  DoubleToBFloat4(v, address_);
+}
 
 // Highest: exponent FF, sign clear, mantissa all ones; lowest: the same
 // negative.
@@ -123,7 +147,9 @@ void UfoBFloat4::Clear(int direction) {
   }
 }
 
-std::unique_ptr<UFO> UfoBFloat4::Clone() const { return std::make_unique<UfoBFloat4>(address_); }
+std::unique_ptr<UFO> UfoBFloat4::Clone() const {
+  return std::make_unique<UfoBFloat4>(address_);
+}
 
 size_t UfoBFloat4::StoreRaw(void* buffer) const {
   std::memcpy(buffer, address_, 4);
@@ -132,8 +158,12 @@ size_t UfoBFloat4::StoreRaw(void* buffer) const {
 
 // ---- BFLOAT8.
 
-double UfoBFloat8::LoadReal() const { return BFloat8ToDouble(address_); }
-void UfoBFloat8::StoreReal(double v) { DoubleToBFloat8(v, address_); }
+double UfoBFloat8::LoadReal() const {
+  return BFloat8ToDouble(address_);
+}
+void UfoBFloat8::StoreReal(double v) {
+  DoubleToBFloat8(v, address_);
+}
 
 // As BFLOAT4, over 8 bytes: the sign bit is bit 7 of byte 6.
 void UfoBFloat8::Clear(int direction) {
@@ -145,7 +175,9 @@ void UfoBFloat8::Clear(int direction) {
   }
 }
 
-std::unique_ptr<UFO> UfoBFloat8::Clone() const { return std::make_unique<UfoBFloat8>(address_); }
+std::unique_ptr<UFO> UfoBFloat8::Clone() const {
+  return std::make_unique<UfoBFloat8>(address_);
+}
 
 size_t UfoBFloat8::StoreRaw(void* buffer) const {
   std::memcpy(buffer, address_, 8);
@@ -154,6 +186,8 @@ size_t UfoBFloat8::StoreRaw(void* buffer) const {
 
 // ---- Temporary REAL.
 
-UfoTempReal::UfoTempReal(double v) : UfoReal(value_) { std::memcpy(value_, &v, sizeof v); }
+UfoTempReal::UfoTempReal(double v) : UfoReal(value_) {
+  std::memcpy(value_, &v, sizeof v);
+}
 
 }  // namespace qzr

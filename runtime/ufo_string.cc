@@ -81,9 +81,15 @@ void UfoString::PushString() const {
   ThreadValueStack().PushText(ReadText(buf, sizeof buf, &spill));
 }
 
-void UfoString::PopString() { SetText(ThreadValueStack().PopTextView()); }
-void UfoString::PopDecimal() { SetDecimal(ThreadValueStack().PopDecimal()); }
-void UfoString::PushDecimal() const { ThreadValueStack().PushDecimal(GetDecimal()); }
+void UfoString::PopString() {
+  SetText(ThreadValueStack().PopTextView());
+}
+void UfoString::PopDecimal() {
+  SetDecimal(ThreadValueStack().PopDecimal());
+}
+void UfoString::PushDecimal() const {
+  ThreadValueStack().PushDecimal(GetDecimal());
+}
 
 void UfoString::Clear(int direction) {
   if (length_ == 0) return;
@@ -101,8 +107,12 @@ bool UfoString::IsFalse() const {
   return true;
 }
 
-void UfoString::OemToAnsi() { OemToAnsiBuffer(address_, TextExtent()); }
-void UfoString::AnsiToOem() { AnsiToOemBuffer(address_, TextExtent()); }
+void UfoString::OemToAnsi() {
+  OemToAnsiBuffer(address_, TextExtent());
+}
+void UfoString::AnsiToOem() {
+  AnsiToOemBuffer(address_, TextExtent());
+}
 
 int UfoString::Compare(const UFO& other) const {
   if (other.Type() == Type() && other.Length() == length_) {
@@ -217,7 +227,9 @@ std::unique_ptr<UFO> UfoRefString::Clone() const {
 
 // ---- Temporary string.
 
-UfoTempString::UfoTempString(std::string_view text) : UfoString(nullptr, 0) { SetText(text); }
+UfoTempString::UfoTempString(std::string_view text) : UfoString(nullptr, 0) {
+  SetText(text);
+}
 
 UfoTempString::~UfoTempString() = default;
 

@@ -1,12 +1,12 @@
 #include "runtime/ufo.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "runtime/date_time.h"
 #include "runtime/value_stack.h"
@@ -198,9 +198,14 @@ TEST(UfoInteger, SetFromRealTruncatesTowardZero) {
     double in;
     int32_t out;
   } cases[] = {
-      {2.9, 2},           {-2.9, -2},          {0.0, 0},
-      {2147483647.9, 2147483647},              {-2147483648.9, kIndefinite},
-      {3e9, kIndefinite}, {-3e9, kIndefinite}, {std::nan(""), kIndefinite},
+      {2.9, 2},
+      {-2.9, -2},
+      {0.0, 0},
+      {2147483647.9, 2147483647},
+      {-2147483648.9, kIndefinite},
+      {3e9, kIndefinite},
+      {-3e9, kIndefinite},
+      {std::nan(""), kIndefinite},
       {std::numeric_limits<double>::infinity(), kIndefinite},
   };
   uint8_t b[4];
@@ -219,10 +224,17 @@ TEST(UfoInteger, TextUsesTheNearIntegerCorrection) {
     const char* text;
     int32_t out;
   } cases[] = {
-      {"2.9999999999999999", 3}, {"2.9", 2},       {"-2.9999999999999999", -3},
-      {"-2.9", -2},              {"42", 42},       {"  42xyz", 42},
-      {"abc", 0},                {"", 0},          {"1e3", 1000},
-      {"2147483647", 2147483647}, {"2147483648", kIndefinite},
+      {"2.9999999999999999", 3},
+      {"2.9", 2},
+      {"-2.9999999999999999", -3},
+      {"-2.9", -2},
+      {"42", 42},
+      {"  42xyz", 42},
+      {"abc", 0},
+      {"", 0},
+      {"1e3", 1000},
+      {"2147483647", 2147483647},
+      {"2147483648", kIndefinite},
   };
   uint8_t b[4];
   UfoLong l(b);
@@ -407,7 +419,7 @@ TEST(UfoDecimalFamily, StoresThroughTheAccumulator) {
     EXPECT_EQ(d.Text(), c.back) << c.text;
   }
   UfoPDecimal p(buf, 3, 2);
-  p.SetDecimal(Decimal::FromLong(-12) );
+  p.SetDecimal(Decimal::FromLong(-12));
   EXPECT_EQ(Hex(buf, 3), "01 20 0D");
   p.SetReal(-12.34);
   EXPECT_EQ(Hex(buf, 3), "01 23 4D");

@@ -39,7 +39,9 @@ UfoVariantRef::~UfoVariantRef() {
   }
 }
 
-ValueClass UfoVariantRef::GetValueClass() const { return ClassOf(V().type); }
+ValueClass UfoVariantRef::GetValueClass() const {
+  return ClassOf(V().type);
+}
 
 void UfoVariantRef::SetLong(int32_t v) {
   V().type = TypeCode::LONG;
@@ -66,9 +68,15 @@ void UfoVariantRef::SetDecimal(const Decimal& d) {
 
 void UfoVariantRef::SetUfo(const UFO& other) {
   switch (other.ComputeClass()) {
-    case ValueClass::Integer: SetLong(other.GetLong()); break;
-    case ValueClass::Real: SetReal(other.GetReal()); break;
-    case ValueClass::Decimal: SetDecimal(other.GetDecimal()); break;
+    case ValueClass::Integer:
+      SetLong(other.GetLong());
+      break;
+    case ValueClass::Real:
+      SetReal(other.GetReal());
+      break;
+    case ValueClass::Decimal:
+      SetDecimal(other.GetDecimal());
+      break;
     default: {
       char buf[kMaxNumberText];
       std::string spill;
@@ -79,24 +87,32 @@ void UfoVariantRef::SetUfo(const UFO& other) {
 
 int32_t UfoVariantRef::GetLong() const {
   switch (GetValueClass()) {
-    case ValueClass::Integer: return V().long_value;
-    case ValueClass::Real: return RealToLong(V().real_value);
-    default: return TextToLong(V().text);
+    case ValueClass::Integer:
+      return V().long_value;
+    case ValueClass::Real:
+      return RealToLong(V().real_value);
+    default:
+      return TextToLong(V().text);
   }
 }
 
 double UfoVariantRef::GetReal() const {
   switch (GetValueClass()) {
-    case ValueClass::Integer: return V().long_value;
-    case ValueClass::Real: return V().real_value;
-    default: return TextToReal(V().text);
+    case ValueClass::Integer:
+      return V().long_value;
+    case ValueClass::Real:
+      return V().real_value;
+    default:
+      return TextToReal(V().text);
   }
 }
 
 Decimal UfoVariantRef::GetDecimal() const {
   switch (GetValueClass()) {
-    case ValueClass::Integer: return Decimal::FromLong(V().long_value);
-    case ValueClass::Real: return Decimal::FromDouble(V().real_value);
+    case ValueClass::Integer:
+      return Decimal::FromLong(V().long_value);
+    case ValueClass::Real:
+      return Decimal::FromDouble(V().real_value);
     default: {
       Decimal d;
       (void)Decimal::FromText(V().text, &d);
@@ -107,8 +123,10 @@ Decimal UfoVariantRef::GetDecimal() const {
 
 size_t UfoVariantRef::GetText(char* buf, size_t cap) const {
   switch (GetValueClass()) {
-    case ValueClass::Integer: return LongToText(V().long_value, buf, cap);
-    case ValueClass::Real: return RealToText(V().real_value, buf, cap);
+    case ValueClass::Integer:
+      return LongToText(V().long_value, buf, cap);
+    case ValueClass::Real:
+      return RealToText(V().real_value, buf, cap);
     default: {
       const std::string& t = V().text;
       std::memcpy(buf, t.data(), t.size() < cap ? t.size() : cap);
@@ -117,7 +135,9 @@ size_t UfoVariantRef::GetText(char* buf, size_t cap) const {
   }
 }
 
-void UfoVariantRef::PopString() { SetText(ThreadValueStack().PopTextView()); }
+void UfoVariantRef::PopString() {
+  SetText(ThreadValueStack().PopTextView());
+}
 
 void UfoVariantRef::PushString() const {
   char buf[kMaxNumberText];
@@ -125,8 +145,12 @@ void UfoVariantRef::PushString() const {
   ThreadValueStack().PushText(TextOf(*this, buf, sizeof buf, &spill));
 }
 
-void UfoVariantRef::PopDecimal() { SetDecimal(ThreadValueStack().PopDecimal()); }
-void UfoVariantRef::PushDecimal() const { ThreadValueStack().PushDecimal(GetDecimal()); }
+void UfoVariantRef::PopDecimal() {
+  SetDecimal(ThreadValueStack().PopDecimal());
+}
+void UfoVariantRef::PushDecimal() const {
+  ThreadValueStack().PushDecimal(GetDecimal());
+}
 
 // Clears within the class the variant holds: integers and reals as LONG and
 // REAL do; text becomes empty (neutral, lowest) or one FF byte (highest).
@@ -134,7 +158,7 @@ void UfoVariantRef::Clear(int direction) {
   Variant& v = V();
   switch (GetValueClass()) {
     case ValueClass::Integer:
-      v.long_value = direction == 0 ? 0
+      v.long_value = direction == 0  ? 0
                      : direction > 0 ? std::numeric_limits<int32_t>::max()
                                      : std::numeric_limits<int32_t>::min();
       break;
@@ -158,16 +182,21 @@ std::unique_ptr<UFO> UfoVariantRef::Clone() const {
 
 uint32_t UfoVariantRef::Size() const {
   switch (GetValueClass()) {
-    case ValueClass::Integer: return 4;
-    case ValueClass::Real: return 8;
-    default: return static_cast<uint32_t>(V().text.size());
+    case ValueClass::Integer:
+      return 4;
+    case ValueClass::Real:
+      return 8;
+    default:
+      return static_cast<uint32_t>(V().text.size());
   }
 }
 
 bool UfoVariantRef::IsFalse() const {
   switch (GetValueClass()) {
-    case ValueClass::Integer: return V().long_value == 0;
-    case ValueClass::Real: return V().real_value == 0.0;
+    case ValueClass::Integer:
+      return V().long_value == 0;
+    case ValueClass::Real:
+      return V().real_value == 0.0;
     default:
       for (char c : V().text) {
         if (c != ' ') return false;
@@ -188,13 +217,19 @@ void UfoVariantRef::AnsiToOem() {
   AnsiToOemBuffer(reinterpret_cast<uint8_t*>(t.data()), t.size());
 }
 
-int UfoVariantRef::Compare(const UFO& other) const { return CompareByClass(other); }
+int UfoVariantRef::Compare(const UFO& other) const {
+  return CompareByClass(other);
+}
 
 // The value as a LONG (4 bytes), a REAL (8) or the text's bytes.
 size_t UfoVariantRef::StoreRaw(void* buffer) const {
   switch (GetValueClass()) {
-    case ValueClass::Integer: std::memcpy(buffer, &V().long_value, 4); return 4;
-    case ValueClass::Real: std::memcpy(buffer, &V().real_value, 8); return 8;
+    case ValueClass::Integer:
+      std::memcpy(buffer, &V().long_value, 4);
+      return 4;
+    case ValueClass::Real:
+      std::memcpy(buffer, &V().real_value, 8);
+      return 8;
     default: {
       const std::string& t = V().text;
       if (!t.empty()) std::memcpy(buffer, t.data(), t.size());

@@ -10,7 +10,9 @@ namespace qzr {
 
 namespace {
 
-[[noreturn]] void Underflow() { Fatal(kMakeUfoError, "Value stack underflow"); }
+[[noreturn]] void Underflow() {
+  Fatal(kMakeUfoError, "Value stack underflow");
+}
 
 }  // namespace
 
@@ -54,7 +56,9 @@ std::string_view ValueStack::PopTextView() {
   return top;
 }
 
-void ValueStack::PushDecimal(const Decimal& d) { decimals_.push_back(d); }
+void ValueStack::PushDecimal(const Decimal& d) {
+  decimals_.push_back(d);
+}
 
 const Decimal& ValueStack::TopDecimal() const {
   if (decimals_.empty()) Underflow();

@@ -1,9 +1,9 @@
 #include "runtime/value_stack.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "testing/fatal_guard.h"
 

@@ -47,6 +47,7 @@ int Pager::Open(const std::string& path, bool writable, bool create, const Pager
                 std::unique_ptr<Pager>* out) {
   std::unique_ptr<OsFile> file;
   if (int err = OsFile::Open(path, writable, create, &file); err != 0) return PostOpenError(err);
+  file->set_cipher(options.cipher);
   std::unique_ptr<Pager> pager(new Pager(std::move(file), options));
   if (pager->LoadHeader() != 0) {
     PostError(36);

@@ -54,6 +54,9 @@ struct PagerOptions {
   // Largest plain page the tree builds; lower only in small-limit tests so
   // that splits and merges run on small data.
   size_t page_limit = kMaxPageBytes;
+  // The unit cipher of an encrypted file (not owned; nullptr for none). It
+  // must be known before the header is read.
+  const UnitCipher* cipher = nullptr;
 };
 
 class Pager {

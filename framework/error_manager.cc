@@ -69,7 +69,9 @@ void AppendRuntimeStatus(std::string_view note) {
 class RuntimeErrorKeeper {
  public:
   RuntimeErrorKeeper()
-      : code_(ERRORCODE()), detail_(ERRORDETAIL()), file_code_(FILEERRORCODE()),
+      : code_(ERRORCODE()),
+        detail_(ERRORDETAIL()),
+        file_code_(FILEERRORCODE()),
         file_text_(FILEERROR()) {}
   ~RuntimeErrorKeeper() {
     if (code_ == 0) {
@@ -118,17 +120,25 @@ class Buffer {
 
 }  // namespace
 
-ErrorStatus& FileStatus() { return t_status; }
+ErrorStatus& FileStatus() {
+  return t_status;
+}
 
-std::string RuntimeStatusText() { return t_runtime_status; }
-void ClearRuntimeStatusText() { t_runtime_status.clear(); }
+std::string RuntimeStatusText() {
+  return t_runtime_status;
+}
+void ClearRuntimeStatusText() {
+  t_runtime_status.clear();
+}
 
 // ---------------------------------------------------------------------------
 // Life cycle and tables.
 
 ErrorManager::ErrorManager() = default;
 
-ErrorManager::~ErrorManager() { Kill(); }
+ErrorManager::~ErrorManager() {
+  Kill();
+}
 
 void ErrorManager::Init() {
   {
@@ -256,9 +266,15 @@ std::string ErrorManager::GetMessageCategory(int32_t id) {
 // ---------------------------------------------------------------------------
 // The error context.
 
-void ErrorManager::SetField(std::string_view name) { t_status.FIELDNAME = Cut(name, kStatusTextSize - 1); }
-void ErrorManager::SetFile(std::string_view name) { t_status.FILENAME = Cut(name, kStatusTextSize - 1); }
-void ErrorManager::SetKey(std::string_view name) { t_status.KEYNAME = Cut(name, kStatusTextSize - 1); }
+void ErrorManager::SetField(std::string_view name) {
+  t_status.FIELDNAME = Cut(name, kStatusTextSize - 1);
+}
+void ErrorManager::SetFile(std::string_view name) {
+  t_status.FILENAME = Cut(name, kStatusTextSize - 1);
+}
+void ErrorManager::SetKey(std::string_view name) {
+  t_status.KEYNAME = Cut(name, kStatusTextSize - 1);
+}
 void ErrorManager::SetMessageText(std::string_view text) {
   t_status.MESSAGETEXT = Cut(text, kStatusTextSize - 1);
 }
@@ -322,7 +338,9 @@ Severity ErrorManager::ThrowWithText(int32_t id, std::string_view text) {
   return CaptureAndThrow(id);
 }
 
-Severity ErrorManager::HandleNone() { return SeverityNone; }
+Severity ErrorManager::HandleNone() {
+  return SeverityNone;
+}
 
 Severity ErrorManager::HandleQuestion() {
   const ErrorBufferEntry& buf = t_status.ERRORBUFFER;
@@ -331,7 +349,9 @@ Severity ErrorManager::HandleQuestion() {
   return answer == kButtonYes ? SeverityNone : SeverityDeclined;
 }
 
-Severity ErrorManager::HandleInternal() { return HandleHalt(); }
+Severity ErrorManager::HandleInternal() {
+  return HandleHalt();
+}
 
 Severity ErrorManager::HandleHalt() {
   const ErrorBufferEntry& buf = t_status.ERRORBUFFER;
@@ -347,7 +367,9 @@ Severity ErrorManager::HandleInform() {
   return SeverityInform;
 }
 
-Severity ErrorManager::HandleOther() { return HandleHalt(); }
+Severity ErrorManager::HandleOther() {
+  return HandleHalt();
+}
 
 void ErrorManager::Halt(int exit_code) {
   std::function<void(int)> hook;
@@ -370,7 +392,9 @@ void ErrorManager::SetHaltHook(std::function<void(int exit_code)> hook) {
 // ---------------------------------------------------------------------------
 // Substitution.
 
-std::string ErrorManager::SubstitutedMessage() { return Substitute(t_status.ERRORBUFFER.MESSAGE); }
+std::string ErrorManager::SubstitutedMessage() {
+  return Substitute(t_status.ERRORBUFFER.MESSAGE);
+}
 
 std::string ErrorManager::Substitute(std::string_view message) {
   const ErrorStatus& st = t_status;

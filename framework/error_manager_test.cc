@@ -27,7 +27,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-LocalDateTime FixedClock() { return LocalDateTime{2026, 7, 4, 13, 5, 9, 0}; }
+LocalDateTime FixedClock() {
+  return LocalDateTime{2026, 7, 4, 13, 5, 9, 0};
+}
 
 // Runs in a fresh working directory (the log goes there) with a fixed clock,
 // a scripted message backend and a halt hook that records instead of ending

@@ -77,15 +77,25 @@ std::string Unescape(std::string_view text, Escaped escaped) {
   return out;
 }
 
-bool QueueAlways(uint8_t c) { return c == '%' || c == ',' || c < 0x20 || c == 0x7F; }
-bool QueueEnds(uint8_t c) { return c == ' ' || c == '"' || c == '\''; }
-bool QueueEscaped(uint8_t c) { return QueueAlways(c) || QueueEnds(c); }
+bool QueueAlways(uint8_t c) {
+  return c == '%' || c == ',' || c < 0x20 || c == 0x7F;
+}
+bool QueueEnds(uint8_t c) {
+  return c == ' ' || c == '"' || c == '\'';
+}
+bool QueueEscaped(uint8_t c) {
+  return QueueAlways(c) || QueueEnds(c);
+}
 
 bool SectionAlways(uint8_t c) {
   return c == '%' || c == '$' || c == ']' || c == '\\' || c < 0x20 || c == 0x7F;
 }
-bool SectionEnds(uint8_t c) { return c == ' '; }
-bool SectionEscaped(uint8_t c) { return SectionAlways(c) || SectionEnds(c); }
+bool SectionEnds(uint8_t c) {
+  return c == ' ';
+}
+bool SectionEscaped(uint8_t c) {
+  return SectionAlways(c) || SectionEnds(c);
+}
 
 // The leading decimal number of `text` (after blanks, with a sign), clamped
 // to 0..kMaxQueueRecordsLoaded; 0 when there is none.
@@ -151,10 +161,16 @@ std::string IndexedEntry(std::string_view entry, int32_t i) {
 
 }  // namespace
 
-std::string EscapeQueueField(std::string_view text) { return Escape(text, QueueAlways, QueueEnds); }
-std::string UnescapeQueueField(std::string_view text) { return Unescape(text, QueueEscaped); }
+std::string EscapeQueueField(std::string_view text) {
+  return Escape(text, QueueAlways, QueueEnds);
+}
+std::string UnescapeQueueField(std::string_view text) {
+  return Unescape(text, QueueEscaped);
+}
 
-IniManager::~IniManager() { Kill(); }
+IniManager::~IniManager() {
+  Kill();
+}
 
 void IniManager::Init(std::string_view file_name, int32_t nv_type, int32_t extra_data) {
   std::lock_guard<std::recursive_mutex> lock(CRITSECT);
@@ -248,7 +264,8 @@ Severity IniManager::Update(std::string_view section, std::string_view entry,
         return SeverityInform;
       std::string data(value);
       data += '\0';
-      long rc = RegSetValueEx(key, entry, 0, REG_SZ, data.data(), static_cast<uint32_t>(data.size()));
+      long rc =
+          RegSetValueEx(key, entry, 0, REG_SZ, data.data(), static_cast<uint32_t>(data.size()));
       RegCloseKey(key);
       return rc == ERROR_SUCCESS ? SeverityNone : SeverityInform;
     }

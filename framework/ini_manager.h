@@ -94,8 +94,7 @@ class IniManager {
   // runs InitHook and loads the register. In registry mode an EXTRADATA of
   // 0 means HKEY_CURRENT_USER: settings go where a user's settings belong
   // rather than nowhere.
-  virtual void Init(std::string_view file_name, int32_t nv_type = kIniFile,
-                    int32_t extra_data = 0);
+  virtual void Init(std::string_view file_name, int32_t nv_type = kIniFile, int32_t extra_data = 0);
   // Saves the register and releases it. The destructor calls it.
   virtual void Kill();
   // Told that the program is ending. Nothing is cached, so the base class

@@ -200,15 +200,21 @@ TEST_F(IniManagerTest, LoadFieldSplitsAtCommas) {
     int n;
     const char* part;
   } cases[] = {
-      {"three", 1, "a"},        {"three", 2, "b,c"}, {"three", 3, ""},
-      {"three", 4, ""},         {"one", 1, "whole value"}, {"one", 2, ""},
-      {"missing", 1, "---Unknown---"}, {"missing", 2, ""}, {"one", 0, ""},
+      {"three", 1, "a"},
+      {"three", 2, "b,c"},
+      {"three", 3, ""},
+      {"three", 4, ""},
+      {"one", 1, "whole value"},
+      {"one", 2, ""},
+      {"missing", 1, "---Unknown---"},
+      {"missing", 2, ""},
+      {"one", 0, ""},
   };
   for (const auto& c : cases) EXPECT_EQ(ini.LoadField("S", c.entry, c.n), c.part) << c.entry << c.n;
 }
 
 TEST_F(IniManagerTest, QueueFieldEscapingRoundTrips) {
-  const char* values[] = {"",     "plain", "a,b",  "50%",   "%2C literal", " lead", "trail ",
+  const char* values[] = {"",      "plain", "a,b",  "50%",   "%2C literal", " lead", "trail ",
                           "\"q\"", "'s'",   "x\ny", "tab\t", "%",           "%%41"};
   for (const char* v : values) {
     std::string escaped = EscapeQueueField(v);

@@ -90,8 +90,7 @@ constexpr Source kBuiltIn[] = {
     {51, 3, "WMF Parser Error", "Cannot find %Field id. Parsing %File."},
     {50, 3, "WMF Parser Error", "Invalid %Field control found. Parsing %File."},
     {48, 3, "WMF Parser Error", "Adding record to queue failed. Parsing %File."},
-    {52, 5, "Report Writer Error",
-     "Poorly Formed Comment String \"%Message\" at Position %Field."},
+    {52, 5, "Report Writer Error", "Poorly Formed Comment String \"%Message\" at Position %Field."},
     {53, 5, "Report Writer Error", "Unknown Property %Message."},
     {9, 5, "Record Retrieval Error",
      "This record was changed or deleted by another station.|Error: (%ErrorText) attempting to "
@@ -141,7 +140,9 @@ constexpr std::array<uint8_t, EncodedSize()> kBuiltInBytes = Encode();
 
 }  // namespace
 
-std::span<const uint8_t> BuiltInMessageTable() { return kBuiltInBytes; }
+std::span<const uint8_t> BuiltInMessageTable() {
+  return kBuiltInBytes;
+}
 
 bool DecodeMessageTable(std::span<const uint8_t> table, std::vector<MessageTableEntry>* entries) {
   entries->clear();

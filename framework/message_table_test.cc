@@ -61,7 +61,8 @@ TEST(MessageTable, BuiltInTextsAndSeverities) {
       {45, 5, "SMTP Error", "The following SMTP Error occurred: %Message "},
       {46, 5, "NNTP Error", "%Message "},
       {47, 5, "Winsock Error", "%Message "},
-      {52, 5, "Report Writer Error", "Poorly Formed Comment String \"%Message\" at Position %Field."},
+      {52, 5, "Report Writer Error",
+       "Poorly Formed Comment String \"%Message\" at Position %Field."},
       {53, 5, "Report Writer Error", "Unknown Property %Message."},
   };
   for (const Case& c : cases) {

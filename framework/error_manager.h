@@ -144,7 +144,8 @@ class ErrorManager {
   // empty category. An entry whose number is already in ERRORS replaces it,
   // so a program can reword a framework message. Returns false, appending
   // nothing, when `table` is not a well-formed table. The bytes are copied
-  // (except the built-in table's), so the caller need not keep them.
+  // (except the built-in table's), so the caller need not keep them; the
+  // copies live until the next Init or Kill.
   bool AppendMessages(std::span<const uint8_t> table);
 
   // kDefaultCategoryId sets DEFAULTCATEGORY; another id sets that entry's

@@ -174,6 +174,9 @@ IniManager::~IniManager() {
 
 void IniManager::Init(std::string_view file_name, int32_t nv_type, int32_t extra_data) {
   std::lock_guard<std::recursive_mutex> lock(CRITSECT);
+  // A second Init without Kill: the register read from the old settings
+  // goes back there before the new ones are read.
+  if (SECTORS) Kill();
   NVTYPE = nv_type;
   EXTRADATA = extra_data;
   FILENAME = std::string(file_name.substr(0, CutBytes(file_name, kFileNameSize - 1)));

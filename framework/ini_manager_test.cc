@@ -289,6 +289,16 @@ TEST_F(IniManagerTest, TheRegisterIsSavedByKillAndLoadedByInit) {
   EXPECT_STREQ(again.SECTORS->record.ITEM, "mine, too");
 }
 
+TEST_F(IniManagerTest, InitAgainSavesTheRegisterItHad) {
+  IniManager ini;
+  ini.Init("first.INI");
+  std::strcpy(ini.SECTORS->record.FAMILY, "Query");
+  ADD(ini.SECTORS.get());
+  ini.Init("second.INI");
+  EXPECT_EQ(RECORDS(ini.SECTORS.get()), 0);
+  EXPECT_EQ(GetPrivateProfileString(kSectorsSection, kSectorsEntry, "", "first.INI"), "1");
+}
+
 TEST_F(IniManagerTest, AnEmptyRegisterCreatesNoFile) {
   {
     IniManager ini;

@@ -16,6 +16,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
+#include <type_traits>
 
 #include "runtime/eval_tree.h"
 #include "runtime/runtime_error.h"
@@ -262,8 +264,12 @@ EvalValue ExprTree::EvalCall(Node& n) {
     EvalValue v = Eval(arg_nodes[pick]);
     return v.kind == EvalKind::Omitted ? EvalValue::Text({}) : v;
   }
-  EvalValue values[kMaxCallArgs];
-  for (int i = 0; i < n.argc; ++i) values[i] = Eval(arg_nodes[i]);
+  // Only the arguments given are constructed: default-initialising all
+  // kMaxCallArgs values would cost more than a typical call itself.
+  alignas(EvalValue) unsigned char raw[sizeof(EvalValue) * kMaxCallArgs];
+  EvalValue* values = reinterpret_cast<EvalValue*>(raw);
+  for (int i = 0; i < n.argc; ++i) new (&values[i]) EvalValue(Eval(arg_nodes[i]));
+  static_assert(std::is_trivially_destructible_v<EvalValue>);
   if (n.builtin) {
     BuiltinCall call{values, n.argc, &n.scratch, &n.dec};
     return n.builtin->fn(call);

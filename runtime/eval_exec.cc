@@ -13,6 +13,9 @@
 //    LONG; otherwise it is computed in REAL.
 // AND and OR evaluate their right operand only when it can change the
 // result; CHOOSE evaluates only the argument it picks.
+//
+// Evaluation writes only into the tree's own node buffers, so a tree is
+// evaluated by one thread at a time; different trees may run in parallel.
 
 #include <cmath>
 #include <cstring>

@@ -4,6 +4,11 @@
 //   1 OR XOR   2 AND   3 NOT (prefix)   4 = <> < > <= >=   5 &   6 + -
 //   7 * / %   8 ^   9 unary + -   10 primary [slice]
 // Unary minus binds tighter than "^", so -2^2 is 4.
+//
+// The parser builds into a tree it owns until it succeeds; on failure the
+// partial tree is dropped and the name tables are untouched. Recursion is
+// bounded (kMaxNesting, kMaxTreeDepth), so no input can exhaust the stack.
+// One parser per call; it runs on the thread whose names it resolves.
 
 #include <string>
 

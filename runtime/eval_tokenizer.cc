@@ -1,4 +1,6 @@
-// The expression tokenizer.
+// The expression tokenizer: one pass over the source, one token at a time.
+// Owns nothing beyond its position; the names it resolves belong to the
+// caller's evaluator context, so it runs on that context's thread.
 
 #include "runtime/eval_tokenizer.h"
 

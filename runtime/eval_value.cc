@@ -1,4 +1,5 @@
-// Conversions and comparisons of evaluator values.
+// Conversions and comparisons of evaluator values. Stateless apart from the
+// process-wide collation, which is only read; safe from any thread.
 
 #include "runtime/eval_value.h"
 

@@ -4,6 +4,7 @@
 // spaced, and parentheses appear only where precedence or left
 // associativity needs them, so parsing the written text gives the same tree.
 // Number constants keep the form they were written in (0FFH stays 0FFH).
+// The writers only read the tree; safe alongside other readers.
 
 #include <string>
 

@@ -1,4 +1,8 @@
 // Evaluator contexts, name tables and the public entry points.
+//
+// Each thread's context lives in a thread_local and dies with the thread;
+// a context's liveness flag is shared with the trees parsed in it, so a
+// tree that outlives its context reports 1014 instead of using stale names.
 
 #include "runtime/evaluator.h"
 

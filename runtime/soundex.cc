@@ -1,4 +1,4 @@
-// Soundex codes.
+// Soundex codes. Pure functions; safe from any thread.
 
 #include "runtime/soundex.h"
 

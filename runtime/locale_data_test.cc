@@ -7,8 +7,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "runtime/date_time.h"
 #include "runtime/picture.h"
@@ -192,6 +196,40 @@ TEST_F(LocaleFromFile, InitialisesTheProcessDataFromAGivenPath) {
   EXPECT_FALSE(before.short_month_names[0].empty());
   InitLocaleForTesting(IntlSettings{}, "/nonexistent/none.ENV");
   EXPECT_EQ(Locale().short_month_names[0], "Jan");
+}
+
+// Given a user profile whose [intl] section sets a day-first date, a
+// 24-hour clock and "." between the time parts, when several threads ask for
+// the locale data at once, then all get the one data set built from it.
+TEST(LocaleData, FirstUseReadsTheIntlProfileOnceAcrossThreads) {
+  const std::string dir = ::testing::TempDir() + "locale_intl_" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  {
+    std::ofstream out(dir + "/profile.ini");
+    out << "[intl]\niTime=1\niTLzero=0\nsTime=.\nsShortDate=dd.MM.yyyy\n"
+           "sLongDate=dddd d MMMM yyyy\n";
+  }
+  const char* old = getenv("QZR_CONFIG_DIR");
+  const std::string saved = old ? old : "";
+  setenv("QZR_CONFIG_DIR", dir.c_str(), 1);
+  ResetLocaleForTesting();
+  const LocaleData* seen[4] = {};
+  std::vector<std::thread> threads;
+  for (auto& s : seen) threads.emplace_back([&s] { s = &Locale(); });
+  for (auto& t : threads) t.join();
+  for (const LocaleData* s : seen) EXPECT_EQ(s, seen[0]);
+  const int32_t date = DateFromParts(7, 4, 2026);
+  EXPECT_EQ(FormatDate(CompilePicture("@D17"), date), "04.07.2026");
+  EXPECT_EQ(FormatDate(CompilePicture("@D18"), date), "Saturday 4 July 2026");
+  EXPECT_EQ(FormatTime(CompilePicture("@T7"), TimeFromParts(9, 5, 0, 0)), "9.05");
+  EXPECT_EQ(FormatTime(CompilePicture("@T8"), TimeFromParts(21, 5, 7, 0)), "21.05.07");
+  if (old) {
+    setenv("QZR_CONFIG_DIR", saved.c_str(), 1);
+  } else {
+    unsetenv("QZR_CONFIG_DIR");
+  }
+  InitLocaleForTesting(IntlSettings{}, "/nonexistent/none.ENV");
+  std::remove((dir + "/profile.ini").c_str());
 }
 
 TEST(LocaleData, ProgramEnvFileIsBesideTheExecutable) {

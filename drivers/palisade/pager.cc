@@ -227,7 +227,7 @@ int Pager::FailFlush(int err) {
 
 int Pager::Flush() {
   if (!HasChanges()) return 0;
-  if (read_only()) return FailFlush(EBADF);
+  if (read_only() || broken_) return FailFlush(EBADF);
   if (file_->failed_errno() != 0) return FailFlush(file_->failed_errno());
   FreeQueued();
   // Packing can move a page written by another encoder whose new encoding
@@ -265,9 +265,11 @@ void Pager::Rollback() {
   header_valid_ = false;
   ++layout_version_;
   if (LoadHeader() != 0) {
-    // The file no longer holds a valid header: keep an empty, read-only view.
+    // The file no longer holds a valid header. Show no pages, and never
+    // write: a commit now would replace whatever is left with an empty file.
     header_ = PlxHeader::Fresh();
     has_root_ = false;
+    broken_ = true;
   }
 }
 

@@ -120,13 +120,15 @@ class Pager {
   // Flush when more than max_dirty_pages are waiting.
   int MaybeSpill();
   // Forgets every unwritten change: drops the cache, re-reads the header.
+  // When the header can no longer be read, the pager shows no pages and
+  // refuses to write from then on.
   void Rollback();
   bool HasChanges() const { return header_dirty_ || cache_.dirty_count() > 0 || !free_queue_.empty(); }
 
   // ---- Zones (zones.cc)
 
   // A page address in zone `size_class`, made by moving other zones as
-  // needed; -1 when the file would pass 4 GiB.
+  // needed. Zones may grow past kMaxAddress; Flush checks and refuses.
   int32_t AllocatePage(int size_class);
   // Fills slot `address` with the last page of its zone and shrinks the zone.
   void FreePage(int32_t address);
@@ -169,6 +171,7 @@ class Pager {
   int32_t next_negative_ = 0;
   int32_t root_ = 0;
   bool has_root_ = false;
+  bool broken_ = false;  // the header vanished under a rollback
   uint64_t layout_version_ = 0;
 };
 

@@ -168,6 +168,19 @@ TEST_F(PagerTest, FailedWriteIsReportedAndLaterWritesAreSkipped) {
   EXPECT_EQ(PageTree(pager.get()).Find(V(S("key1")))->payload().size() > 0, true);
 }
 
+TEST_F(PagerTest, RollbackOverAVanishedHeaderNeverWrites) {
+  Build(30);
+  auto pager = Open();
+  PageTree(pager.get()).Put(MakeRecord(V(S("key1")), V(S("changed"))));
+  std::vector<uint8_t> stump(100, 0);
+  WriteAll(path_, stump);  // another program cut the file
+  pager->Rollback();
+  EXPECT_FALSE(pager->has_root());
+  PageTree(pager.get()).Put(MakeRecord(V(S("again")), V(S("x"))));
+  EXPECT_EQ(pager->Flush(), kFileSystemError);
+  EXPECT_EQ(ReadAll(path_), stump);
+}
+
 TEST_F(PagerTest, FailedSyncIsReported) {
   auto pager = Open();
   FaultPlan plan;

@@ -27,7 +27,7 @@
 //     ("930" is 9:30). "AM"/"PM" (the locale texts, or their first letter, in
 //     any case) turn 12-hour into 24-hour clock readings. A typed midnight is
 //     00:00:00.00, standard time 1, not 0 ("no time"); out-of-range parts
-//     give 0.
+//     give 0. Other words are skipped.
 //  6. @S: the text cut to the width. @K: the characters at the input
 //     positions when the text is laid out like the template, else the text
 //     itself; trailing spaces dropped, letters cased as "^" and "_" ask.
@@ -325,9 +325,8 @@ std::string DeformatTime(std::string_view text, const CompiledPicture& pic) {
     } else if (EqualsFolded(t.text, locale.pm_text) ||
                EqualsFolded(t.text, first_char(locale.pm_text))) {
       meridiem = 2;
-    } else {
-      return "0";
     }
+    // Other words ("13h05", "o'clock") are skipped like punctuation.
   }
   if (numbers.empty()) return "0";
   if (numbers.size() == 1 && numbers[0].size() > 2 && fields.size() > 1) {

@@ -282,7 +282,7 @@ CompiledPicture CompileExponent(std::string_view body) {
 //   shows a space for a leading zero, an upper-case one the zero),
 //   "/", ",", ":" separator positions showing themselves, "_" a separator
 //   position showing a space, " " a fixed space, X the first letter of the
-//   AM/PM text, "m" after X the fixed letter M (written "#" here).
+//   AM/PM text, "#" the fixed letter M that follows it.
 constexpr const char* kDateTemplates[17] = {
     nullptr,
     "mM/DD/YY",               // 1
@@ -563,9 +563,11 @@ CompiledPicture CompileWindowsDateFormat(std::string_view format, int number) {
   pic.number = static_cast<uint8_t>(number);
   pic.window = kDefaultYearWindow;
   TemplateBuilder b(&pic);
+  // A field of `count` positions; only the first may suppress a leading
+  // zero, and name positions pad with spaces.
   auto add_run = [&b](uint8_t code, uint8_t first_fill, int count) {
-    for (int k = 0; k < count; ++k)
-      b.Add(k == 0 ? first_fill : (code == kMonthName || code == kWeekdayName ? ' ' : '0'), code);
+    const bool name = code == kMonthName || code == kWeekdayName;
+    for (int k = 0; k < count; ++k) b.Add(k == 0 ? first_fill : (name ? ' ' : '0'), code);
   };
   bool any_field = false;
   for (size_t i = 0; i < format.size();) {

@@ -4,10 +4,9 @@
 // size against the raw size.
 //
 // Each storage benchmark runs the same work on a SQLite table (the row
-// number as INTEGER PRIMARY KEY, the payload as a BLOB, one transaction) in the same process and reports
-// ratio_vs_sqlite = Palisade time / SQLite time (below 1: Palisade is
-// faster). The decode benchmark reports ratio_vs_memcpy for the bytes it
-// produces.
+// number as INTEGER PRIMARY KEY, the payload as a BLOB, one transaction) in the same process and
+// reports ratio_vs_sqlite = Palisade time / SQLite time (below 1: Palisade is faster). The decode
+// benchmark reports ratio_vs_memcpy for the bytes it produces.
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -67,8 +66,7 @@ struct Sqlite {
   explicit Sqlite(const std::string& path) {
     std::remove(path.c_str());
     sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "CREATE TABLE t(k INTEGER PRIMARY KEY, v BLOB)", nullptr, nullptr,
-                 nullptr);
+    sqlite3_exec(db, "CREATE TABLE t(k INTEGER PRIMARY KEY, v BLOB)", nullptr, nullptr, nullptr);
   }
   ~Sqlite() { sqlite3_close(db); }
 
@@ -104,7 +102,8 @@ struct Sqlite {
     sqlite3_stmt* st;
     sqlite3_prepare_v2(db, "SELECT k, v FROM t ORDER BY k", -1, &st, nullptr);
     size_t bytes = 0;
-    while (sqlite3_step(st) == SQLITE_ROW) bytes += static_cast<size_t>(sqlite3_column_bytes(st, 1));
+    while (sqlite3_step(st) == SQLITE_ROW)
+      bytes += static_cast<size_t>(sqlite3_column_bytes(st, 1));
     sqlite3_finalize(st);
     return bytes;
   }
@@ -134,7 +133,8 @@ struct Plx {
     size_t bytes = 0;
     for (uint32_t r : rows) {
       std::vector<uint8_t> k = Key(r);
-      if (const PlxRecord* rec = tree->Find(Bytes(k.data(), k.size()))) bytes += rec->payload().size();
+      if (const PlxRecord* rec = tree->Find(Bytes(k.data(), k.size())))
+        bytes += rec->payload().size();
     }
     return bytes;
   }
@@ -142,7 +142,8 @@ struct Plx {
   size_t Scan() {
     size_t bytes = 0;
     TreeCursor cursor(tree.get());
-    for (bool ok = cursor.SeekFirst(); ok; ok = cursor.Next()) bytes += cursor.record().payload().size();
+    for (bool ok = cursor.SeekFirst(); ok; ok = cursor.Next())
+      bytes += cursor.record().payload().size();
     return bytes;
   }
 };
@@ -213,7 +214,8 @@ void BM_PageDecode(benchmark::State& state) {
   PageNode page;
   for (uint32_t i = 0; page.PlainSize() + kPayload + 20 < kMaxPageBytes; ++i) {
     std::vector<uint8_t> k = Key(i), v = Payload(i);
-    page.Insert(page.records.size(), MakeRecord(Bytes(k.data(), k.size()), Bytes(v.data(), v.size())));
+    page.Insert(page.records.size(),
+                MakeRecord(Bytes(k.data(), k.size()), Bytes(v.data(), v.size())));
   }
   EncodePage(&page);
   const std::vector<uint8_t> block = page.Image;

@@ -43,7 +43,8 @@ class Checker {
     uint64_t slots = 0;
     for (int i = 1; i <= kMaxClass; ++i) slots += header_.PagesIn(i);
     if (slots != visited_.size()) {
-      Problem(std::to_string(slots - visited_.size()) + " page(s) in the zones are not in the tree");
+      Problem(std::to_string(slots - visited_.size()) +
+              " page(s) in the zones are not in the tree");
     }
     report_->pages = visited_.size();
     report_->depth = leaf_depth_ == SIZE_MAX ? 0 : static_cast<int>(leaf_depth_) + 1;
@@ -72,14 +73,16 @@ class Checker {
     if (!visited_.insert(address).second) return PageProblem(address, "reached twice");
     const size_t len = static_cast<size_t>(size_class) * kUnit;
     std::vector<uint8_t> block(len);
-    if (!Read(PageOffset(address), block.data(), len)) return PageProblem(address, "cannot be read");
+    if (!Read(PageOffset(address), block.data(), len))
+      return PageProblem(address, "cannot be read");
     if (LoadU32(block.data()) != PageOffset(address)) PageProblem(address, "wrong home offset");
     PageNode node;
     if (int check = DecodePage(block.data(), len, &node); check != 0) {
       return PageProblem(address, "damaged (check " + std::to_string(check) + ")");
     }
     const size_t n = node.records.size();
-    if (node.PlainSize() > kMaxPageBytes && n > 1) PageProblem(address, "larger than a page may be");
+    if (node.PlainSize() > kMaxPageBytes && n > 1)
+      PageProblem(address, "larger than a page may be");
     if (n == 0 && !is_root) PageProblem(address, "empty page below the root");
     for (const PlxRecord& rec : node.records) {
       if (rec.Length() > kMaxRecordLength) PageProblem(address, "record over the length limit");
@@ -90,7 +93,8 @@ class Checker {
         CompareKeys(node.records[first].key(), AsBytes(lower)) < 0) {
       PageProblem(address, "key below its separator");
     }
-    if (n > first && upper != nullptr && CompareKeys(node.records[n - 1].key(), AsBytes(upper)) >= 0) {
+    if (n > first && upper != nullptr &&
+        CompareKeys(node.records[n - 1].key(), AsBytes(upper)) >= 0) {
       PageProblem(address, "key at or above the next separator");
     }
     if (!node.IsInner()) {

@@ -39,9 +39,9 @@ struct FaultPlan {
   std::string stop_at;        // stop when the code passes this named point
 
   // Observed.
-  int writes = 0;             // writes attempted
-  int syncs = 0;              // syncs attempted
-  bool stopped = false;       // the simulated process has died
+  int writes = 0;        // writes attempted
+  int syncs = 0;         // syncs attempted
+  bool stopped = false;  // the simulated process has died
 };
 
 class OsFile {
@@ -90,7 +90,8 @@ class OsFile {
   void ClearFailed() { failed_errno_ = 0; }
 
  private:
-  OsFile(int fd, std::string path, bool writable) : fd_(fd), path_(std::move(path)), writable_(writable) {}
+  OsFile(int fd, std::string path, bool writable)
+      : fd_(fd), path_(std::move(path)), writable_(writable) {}
 
   int fd_;
   std::string path_;
@@ -115,8 +116,7 @@ inline size_t ReadBlock(OsFile* file, uint64_t offset, size_t length, uint8_t* b
   return ReadBlock(file, offset, length, buffer, offset);
 }
 // ReadBlock that must read all `length` bytes (check 2172 otherwise).
-void ReadExact(OsFile* file, uint64_t offset, size_t length, uint8_t* buffer,
-               uint64_t home_offset);
+void ReadExact(OsFile* file, uint64_t offset, size_t length, uint8_t* buffer, uint64_t home_offset);
 inline void ReadExact(OsFile* file, uint64_t offset, size_t length, uint8_t* buffer) {
   ReadExact(file, offset, length, buffer, offset);
 }

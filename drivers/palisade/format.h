@@ -100,7 +100,7 @@ inline constexpr uint32_t kIssueLimit = 0xFE000000u;
 
 // ---- Pages --------------------------------------------------------------
 
-inline constexpr size_t kUnit = 256;  // bytes per page-address unit
+inline constexpr size_t kUnit = 256;                        // bytes per page-address unit
 inline constexpr size_t kMaxPageBytes = kMaxClass * kUnit;  // 15104
 inline constexpr size_t kPageHeaderBytes = 13;
 inline constexpr size_t kChildBytes = 4;
@@ -118,7 +118,9 @@ inline constexpr size_t kPgNodeFlag = 12;
 inline constexpr uint64_t PageOffset(int64_t address) {
   return static_cast<uint64_t>(address) * kUnit + kHeaderBytes;
 }
-inline constexpr size_t RoundUpToUnit(size_t n) { return (n + kUnit - 1) / kUnit * kUnit; }
+inline constexpr size_t RoundUpToUnit(size_t n) {
+  return (n + kUnit - 1) / kUnit * kUnit;
+}
 
 // ---- Records ------------------------------------------------------------
 
@@ -145,8 +147,8 @@ inline constexpr uint8_t kKindCounters = 0xF6;
 inline constexpr uint8_t kKindDefinition = 0xFA;
 inline constexpr uint8_t kKindExtra = 0xFB;
 inline constexpr uint8_t kKindMemo = 0xFC;
-inline constexpr uint8_t kKindTxn = 0xFF;        // a file's transaction marker record
-inline constexpr uint8_t kMaxKeyNumber = 0xF2;   // key numbers are below kKindRow
+inline constexpr uint8_t kKindTxn = 0xFF;       // a file's transaction marker record
+inline constexpr uint8_t kMaxKeyNumber = 0xF2;  // key numbers are below kKindRow
 
 inline constexpr size_t kDefinitionBlockBytes = 512;
 inline constexpr size_t kExtraBlockBytes = 1153;
@@ -157,31 +159,33 @@ inline constexpr size_t kMaxKeyValueBytes = 7526;
 // Each structural failure has its own number, reported through
 // qzr::Corruption as "Possible data corruption in file (<n>)".
 
-inline constexpr int kCheckLiteralOverrun = 522;     // decompression: literal past the output
-inline constexpr int kCheckRepeatOverrun = 530;      // decompression: repeat past the output
-inline constexpr int kCheckRecordTooLong = 824;      // record at or above the length limit
-inline constexpr int kCheckRootHeader = 1013;        // header unreadable when the root was needed
-inline constexpr int kCheckIssueReadOnly = 1163;     // identifier issued on a read-only file
-inline constexpr int kCheckIssueHeader = 1164;       // header could not be loaded to issue
-inline constexpr int kCheckIssueLimit = 1173;        // LastIssued would reach 0xFE000000
-inline constexpr int kCheckStoredSize = 1477;        // stored size does not match the zone
-inline constexpr int kCheckParseLength = 1602;       // records do not parse to PlainSize
-inline constexpr int kCheckOverCapacity = 1659;      // page larger than its capacity
-inline constexpr int kCheckPageTooLarge = 1678;      // page of 15105 bytes or more
-inline constexpr int kCheckAddress = 1735;           // address outside all zones
-inline constexpr int kCheckShiftTooLarge = 1781;     // zone shift larger than the page size
-inline constexpr int kCheckParentNotFound = 1891;    // moved page has no parent
-inline constexpr int kCheckParentNotInner = 1894;    // moved page's parent is a leaf
-inline constexpr int kCheckTreeShape = 1896;         // descent found a cycle or a bad inner page
-inline constexpr int kCheckShortTransfer = 2172;     // short read or write
-inline constexpr int kCheckReadMultiple = 2272;      // read not a multiple of 64 bytes
-inline constexpr int kCheckReadFailed = 2277;        // read failed
-inline constexpr int kCheckWriteMultiple = 2286;     // write not a multiple of 64 bytes
-inline constexpr int kCheckSeekFailed = 2341;        // offset beyond what the file can address
+inline constexpr int kCheckLiteralOverrun = 522;   // decompression: literal past the output
+inline constexpr int kCheckRepeatOverrun = 530;    // decompression: repeat past the output
+inline constexpr int kCheckRecordTooLong = 824;    // record at or above the length limit
+inline constexpr int kCheckRootHeader = 1013;      // header unreadable when the root was needed
+inline constexpr int kCheckIssueReadOnly = 1163;   // identifier issued on a read-only file
+inline constexpr int kCheckIssueHeader = 1164;     // header could not be loaded to issue
+inline constexpr int kCheckIssueLimit = 1173;      // LastIssued would reach 0xFE000000
+inline constexpr int kCheckStoredSize = 1477;      // stored size does not match the zone
+inline constexpr int kCheckParseLength = 1602;     // records do not parse to PlainSize
+inline constexpr int kCheckOverCapacity = 1659;    // page larger than its capacity
+inline constexpr int kCheckPageTooLarge = 1678;    // page of 15105 bytes or more
+inline constexpr int kCheckAddress = 1735;         // address outside all zones
+inline constexpr int kCheckShiftTooLarge = 1781;   // zone shift larger than the page size
+inline constexpr int kCheckParentNotFound = 1891;  // moved page has no parent
+inline constexpr int kCheckParentNotInner = 1894;  // moved page's parent is a leaf
+inline constexpr int kCheckTreeShape = 1896;       // descent found a cycle or a bad inner page
+inline constexpr int kCheckShortTransfer = 2172;   // short read or write
+inline constexpr int kCheckReadMultiple = 2272;    // read not a multiple of 64 bytes
+inline constexpr int kCheckReadFailed = 2277;      // read failed
+inline constexpr int kCheckWriteMultiple = 2286;   // write not a multiple of 64 bytes
+inline constexpr int kCheckSeekFailed = 2341;      // offset beyond what the file can address
 
 // ---- Byte helpers -------------------------------------------------------
 
-inline uint16_t LoadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint16_t LoadU16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 inline uint32_t LoadU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -190,7 +194,9 @@ inline uint32_t LoadBigU32(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
          (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
 }
-inline uint16_t LoadBigU16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline uint16_t LoadBigU16(const uint8_t* p) {
+  return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 inline void StoreU16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);

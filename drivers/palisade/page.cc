@@ -184,8 +184,8 @@ int DecodePage(const uint8_t* block, size_t block_len, PageNode* node) {
     }
   }
   node->ResetPlainSize();
-  node->Capacity = std::max<uint32_t>(LoadU16(block + kPgCapacity),
-                                      static_cast<uint32_t>(node->PlainSize()));
+  node->Capacity =
+      std::max<uint32_t>(LoadU16(block + kPgCapacity), static_cast<uint32_t>(node->PlainSize()));
   return 0;
 }
 

@@ -28,8 +28,8 @@ namespace qzr::palisade {
 
 struct PageNode {
   // ---- Contents
-  int32_t Address = 0;   // page address; negative while the page lives only in memory
-  uint8_t NodeFlag = 0;  // 0 leaf, 1 inner page
+  int32_t Address = 0;     // page address; negative while the page lives only in memory
+  uint8_t NodeFlag = 0;    // 0 leaf, 1 inner page
   uint32_t Capacity = 13;  // grows with PlainSize; written to the page header
   std::vector<PlxRecord> records;
 
@@ -73,7 +73,7 @@ struct PageNode {
   size_t ChildIndex(Bytes key) const;
 
  private:
-  size_t Overhead() const;  // header plus child array
+  size_t Overhead() const;             // header plus child array
   size_t EncodedAt(size_t pos) const;  // EncodedSize of records[pos] in place
   size_t plain_size_ = 13;
 };

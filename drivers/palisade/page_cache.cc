@@ -4,7 +4,9 @@
 
 namespace qzr::palisade {
 
-PageCache::~PageCache() { Clear(); }
+PageCache::~PageCache() {
+  Clear();
+}
 
 PageNode* PageCache::Find(int32_t address) {
   for (PageNode* n = buckets_[Bucket(address)]; n != nullptr; n = n->hash_next) {

@@ -76,7 +76,7 @@ class PageCache {
  private:
   static int Bucket(int32_t address) { return ((address % kBuckets) + kBuckets) % kBuckets; }
   void Touch(PageNode* node);
-  void LinkLru(PageNode* node);    // at the most recent end
+  void LinkLru(PageNode* node);  // at the most recent end
   void UnlinkLru(PageNode* node);
   void Unhash(PageNode* node);
   // Keeps the node on the LRU list iff clean and unpinned.

@@ -29,12 +29,12 @@ TEST(PageTest, SmallLeafIsStoredUncompressedWithGoldenBytes) {
   PatchImage(&node, 0x1234);
   std::vector<uint8_t> head(node.Image.begin(), node.Image.begin() + 22);
   EXPECT_EQ(head, B({0x34, 0x12, 0, 0,  // HomeOffset
-                     22, 0,             // StoredSize
-                     22, 0,             // PlainSize
-                     22, 0,             // Capacity
-                     1, 0,              // RecordCount
+                     22,   0,           // StoredSize
+                     22,   0,           // PlainSize
+                     22,   0,           // Capacity
+                     1,    0,           // RecordCount
                      0,                 // NodeFlag
-                     0xC0, 4, 0, 2, 0, 'a', 'b', 'X', 'Y'}));
+                     0xC0, 4,    0, 2, 0, 'a', 'b', 'X', 'Y'}));
   for (size_t i = 22; i < 256; ++i) ASSERT_EQ(node.Image[i], kPadByte) << i;
 }
 
@@ -42,7 +42,8 @@ TEST(PageTest, CompressesOnlyWhenAUnitIsSaved) {
   // 1000 zero bytes of payload compress from four units to one.
   PageNode zeros = Leaf({MakeRecord(V(S("k")), V(std::vector<uint8_t>(1000, 0)))});
   EXPECT_EQ(EncodePage(&zeros), 1);
-  EXPECT_LT(LoadU16(zeros.Image.data() + kPgStoredSize), LoadU16(zeros.Image.data() + kPgPlainSize));
+  EXPECT_LT(LoadU16(zeros.Image.data() + kPgStoredSize),
+            LoadU16(zeros.Image.data() + kPgPlainSize));
 
   // A run that saves bytes but no unit leaves the page stored plain.
   std::vector<uint8_t> payload(200);
@@ -50,7 +51,8 @@ TEST(PageTest, CompressesOnlyWhenAUnitIsSaved) {
   payload[10] = payload[11] = payload[12] = payload[13] = 0;
   PageNode mixed = Leaf({MakeRecord(V(S("k")), V(payload))});
   EXPECT_EQ(EncodePage(&mixed), 1);
-  EXPECT_EQ(LoadU16(mixed.Image.data() + kPgStoredSize), LoadU16(mixed.Image.data() + kPgPlainSize));
+  EXPECT_EQ(LoadU16(mixed.Image.data() + kPgStoredSize),
+            LoadU16(mixed.Image.data() + kPgPlainSize));
 }
 
 TEST(PageTest, RoundTripsLeafAndInnerPages) {
@@ -64,7 +66,8 @@ TEST(PageTest, RoundTripsLeafAndInnerPages) {
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     for (const std::string& k : keys) {
-      PlxRecord r = MakeRecord(V(S(k)), node.IsInner() ? Bytes() : V(std::vector<uint8_t>(rng() % 300, 0x20)));
+      PlxRecord r = MakeRecord(
+          V(S(k)), node.IsInner() ? Bytes() : V(std::vector<uint8_t>(rng() % 300, 0x20)));
       r.child = static_cast<int32_t>(rng() % 1000);
       node.Insert(node.records.size(), std::move(r));
     }
@@ -124,7 +127,8 @@ TEST(PageTest, DamagedBlocksEndInTheirCheck) {
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> block = good;
-    std::copy(c.bytes.begin(), c.bytes.end(), block.begin() + static_cast<std::ptrdiff_t>(c.offset));
+    std::copy(c.bytes.begin(), c.bytes.end(),
+              block.begin() + static_cast<std::ptrdiff_t>(c.offset));
     PageNode out;
     EXPECT_EQ(DecodePage(block.data(), block.size(), &out), c.check) << c.what;
   }

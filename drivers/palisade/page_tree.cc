@@ -94,8 +94,7 @@ const PlxRecord* PageTree::Find(Bytes key) {
 
 void PageTree::CheckRecordFits(const PlxRecord& rec) const {
   const size_t limit = page_limit();
-  if (rec.Length() >= kRecordLengthBound ||
-      kPageHeaderBytes + 5 + rec.Length() > limit ||
+  if (rec.Length() >= kRecordLengthBound || kPageHeaderBytes + 5 + rec.Length() > limit ||
       rec.KeyLength() + 9 > (limit - kPageHeaderBytes) / 2) {
     Corruption(kCheckRecordTooLong);
   }
@@ -183,7 +182,8 @@ size_t PageTree::ChooseSplit(const PageNode& node, size_t hot) const {
     size_t size = kPageHeaderBytes;
     if (inner) {
       size += EncodedSize(EmptyRecord(), nullptr) + child;
-      if (m + 1 < n) size += EncodedSize(node.records[m + 1], &EmptyRecord()) + child + suffix[m + 2];
+      if (m + 1 < n)
+        size += EncodedSize(node.records[m + 1], &EmptyRecord()) + child + suffix[m + 2];
     } else {
       size += EncodedSize(node.records[m], nullptr) + suffix[m + 1];
     }
@@ -231,7 +231,8 @@ void PageTree::Split(const std::vector<Step>& path, size_t level) {
       const size_t child = inner ? kChildBytes : 0;
       if (j == start) {
         cost = (inner && j > 0 ? EncodedSize(EmptyRecord(), nullptr)
-                               : EncodedSize(node->records[j], nullptr)) + child;
+                               : EncodedSize(node->records[j], nullptr)) +
+               child;
       } else if (inner && start > 0 && j == start + 1) {
         cost = EncodedSize(node->records[j], &EmptyRecord()) + child;
       } else {
@@ -483,8 +484,7 @@ std::vector<std::string> PageTree::CheckInvariants() {
 // ---- Cursor ---------------------------------------------------------------
 
 bool TreeCursor::Stale() const {
-  return tree_version_ != tree_->version() ||
-         layout_version_ != tree_->pager()->layout_version();
+  return tree_version_ != tree_->version() || layout_version_ != tree_->pager()->layout_version();
 }
 
 bool TreeCursor::Finish() {
@@ -563,7 +563,9 @@ bool TreeCursor::SeekBefore(Bytes key) {
   return Settle(false);
 }
 
-bool TreeCursor::SeekFirst() { return Seek(Bytes()); }
+bool TreeCursor::SeekFirst() {
+  return Seek(Bytes());
+}
 
 bool TreeCursor::SeekLast() {
   valid_ = false;

@@ -99,9 +99,9 @@ class TreeCursor {
   // Each positions the cursor and returns Valid().
   bool SeekFirst();
   bool SeekLast();
-  bool Seek(Bytes key);         // first record with a key >= key
-  bool SeekAfter(Bytes key);    // first record with a key > key
-  bool SeekBefore(Bytes key);   // last record with a key < key
+  bool Seek(Bytes key);        // first record with a key >= key
+  bool SeekAfter(Bytes key);   // first record with a key > key
+  bool SeekBefore(Bytes key);  // last record with a key < key
   bool Next();
   bool Prev();
 
@@ -113,9 +113,9 @@ class TreeCursor {
 
  private:
   bool Stale() const;
-  bool Settle(bool forward);      // fix an index past either end of its leaf
-  bool Edge(bool forward);        // descend from the path's last step to the first/last leaf record
-  bool Finish();                  // records the current key and versions
+  bool Settle(bool forward);  // fix an index past either end of its leaf
+  bool Edge(bool forward);    // descend from the path's last step to the first/last leaf record
+  bool Finish();              // records the current key and versions
   bool SeekEnd(bool forward);
 
   PageTree* tree_;

@@ -52,7 +52,8 @@ class PageTreeTest : public ::testing::Test {
     for (bool ok = cursor.SeekFirst(); ok; ok = cursor.Next(), ++it) {
       ASSERT_NE(it, model.end());
       ASSERT_EQ(Key(cursor.key().begin(), cursor.key().end()), it->first);
-      ASSERT_EQ(Key(cursor.record().payload().begin(), cursor.record().payload().end()), it->second);
+      ASSERT_EQ(Key(cursor.record().payload().begin(), cursor.record().payload().end()),
+                it->second);
     }
     ASSERT_EQ(it, model.end());
     auto rit = model.rbegin();
@@ -116,14 +117,14 @@ TEST_F(PageTreeTest, CursorSeeksAroundKeys) {
     std::string key;
     std::string seek, after, before;  // "" when none
   } cases[] = {
-      {"k1000", "k1000", "k1003", ""},
-      {"k1001", "k1003", "k1003", "k1000"},
-      {"k1297", "k1297", "", "k1294"},
-      {"k2", "", "", "k1297"},
+      {"k1000", "k1000", "k1003", ""}, {"k1001", "k1003", "k1003", "k1000"},
+      {"k1297", "k1297", "", "k1294"}, {"k2", "", "", "k1297"},
       {"a", "k1000", "k1000", ""},
   };
   TreeCursor cursor(tree_.get());
-  auto at = [&]() { return cursor.Valid() ? std::string(cursor.key().begin(), cursor.key().end()) : ""; };
+  auto at = [&]() {
+    return cursor.Valid() ? std::string(cursor.key().begin(), cursor.key().end()) : "";
+  };
   for (const Case& c : cases) {
     cursor.Seek(V(S(c.key)));
     EXPECT_EQ(at(), c.seek) << c.key;
@@ -160,7 +161,8 @@ TEST_F(PageTreeTest, RandomizedAgainstAMapAcrossReopens) {
       // Small alphabet and shared prefixes exercise prefix compression.
       Key k(1 + rng() % l.max_key, 'p');
       size_t varied = std::min<size_t>(k.size(), 1 + rng() % 6);
-      for (size_t i = k.size() - varied; i < k.size(); ++i) k[i] = static_cast<uint8_t>('a' + rng() % 4);
+      for (size_t i = k.size() - varied; i < k.size(); ++i)
+        k[i] = static_cast<uint8_t>('a' + rng() % 4);
       return k;
     };
     auto random_payload = [&](size_t key_len) {

@@ -70,8 +70,7 @@ int Pager::LoadHeader() {
     // Pages past the end of the file: the file was cut short.
     if (loaded.ComputedEnd() > static_cast<uint64_t>(size)) return 1;
   }
-  if (header_valid_ &&
-      static_cast<int32_t>(loaded.ChangeCount - header_.ChangeCount) <= 0) {
+  if (header_valid_ && static_cast<int32_t>(loaded.ChangeCount - header_.ChangeCount) <= 0) {
     return 0;
   }
   cache_.Clear();
@@ -169,8 +168,8 @@ void Pager::DiscardPage(PageNode* node) {
 }
 
 bool Pager::PutPage(PageNode* node, int mode) {
-  int size_class = node->image_valid ? static_cast<int>(node->Image.size() / kUnit)
-                                     : EncodePage(node);
+  int size_class =
+      node->image_valid ? static_cast<int>(node->Image.size() / kUnit) : EncodePage(node);
   ResizePage(node, size_class);
   if (mode == 0) return true;
   const uint64_t home = PageOffset(node->Address);
@@ -198,8 +197,8 @@ bool Pager::PlacePages() {
   for (bool moved = true; moved;) {
     moved = false;
     for (PageNode* node : cache_.DirtyNodes()) {
-      int size_class = node->image_valid ? static_cast<int>(node->Image.size() / kUnit)
-                                         : EncodePage(node);
+      int size_class =
+          node->image_valid ? static_cast<int>(node->Image.size() / kUnit) : EncodePage(node);
       if (node->Address >= 0 && header_.ClassOf(node->Address) == size_class) continue;
       ResizePage(node, size_class);
       moved = true;

@@ -65,8 +65,8 @@ class Pager {
   // `create`) and loads its header. Returns 0 or a posted runtime error
   // code: 2 not found, 3 path not found, 4 too many open files, 5 access
   // denied, 36 not a Palisade file, 90 another operating-system error.
-  static int Open(const std::string& path, bool writable, bool create,
-                  const PagerOptions& options, std::unique_ptr<Pager>* out);
+  static int Open(const std::string& path, bool writable, bool create, const PagerOptions& options,
+                  std::unique_ptr<Pager>* out);
   ~Pager();
   Pager(const Pager&) = delete;
   Pager& operator=(const Pager&) = delete;
@@ -123,7 +123,9 @@ class Pager {
   // When the header can no longer be read, the pager shows no pages and
   // refuses to write from then on.
   void Rollback();
-  bool HasChanges() const { return header_dirty_ || cache_.dirty_count() > 0 || !free_queue_.empty(); }
+  bool HasChanges() const {
+    return header_dirty_ || cache_.dirty_count() > 0 || !free_queue_.empty();
+  }
 
   // ---- Zones (zones.cc)
 

@@ -33,7 +33,7 @@ int CompareKeys(Bytes a, Bytes b);
 struct PlxRecord {
   std::vector<uint8_t> bytes;  // key then payload; Length() == bytes.size()
   uint16_t key_length = 0;
-  int32_t child = 0;           // inner pages: the child page address
+  int32_t child = 0;  // inner pages: the child page address
 
   size_t Length() const { return bytes.size(); }
   size_t KeyLength() const { return key_length; }

@@ -12,7 +12,9 @@ namespace {
 
 enum class Mode { kWrite, kRead, kCompare };
 
-bool IsDecimal(TypeCode t) { return t == TypeCode::DECIMAL || t == TypeCode::PDECIMAL; }
+bool IsDecimal(TypeCode t) {
+  return t == TypeCode::DECIMAL || t == TypeCode::PDECIMAL;
+}
 bool IsString(TypeCode t) {
   return t == TypeCode::STRING || t == TypeCode::CSTRING || t == TypeCode::PSTRING;
 }
@@ -145,7 +147,9 @@ class Codec {
   std::optional<DeclarationProblem> problem_;
 };
 
-uint16_t U16Of(uint64_t v) { return static_cast<uint16_t>(v); }
+uint16_t U16Of(uint64_t v) {
+  return static_cast<uint16_t>(v);
+}
 
 // The walk itself. In read mode `file` is rebuilt from the stream.
 void Walk(Codec& c, FileDescriptor& file, bool decimal_check) {
@@ -257,8 +261,8 @@ void Walk(Codec& c, FileDescriptor& file, bool decimal_check) {
     uint16_t count = U16Of(k.components.size());
     c.U16(&count, "FIELDS");
     if (reading) {
-      k.flags = static_cast<uint16_t>(flags & (kStoredKeyDup | kStoredKeyOpt | kStoredKeyNocase |
-                                               kStoredKeyPrimary));
+      k.flags = static_cast<uint16_t>(
+          flags & (kStoredKeyDup | kStoredKeyOpt | kStoredKeyNocase | kStoredKeyPrimary));
       if (flags & kStoredKeyNotMaintained) k.flags |= kKeyIndex;
       k.components.assign(count, KeyComponent());
     }

@@ -33,6 +33,7 @@ TEST(TableDefTest, WritesGoldenBytes) {
                          .Memo("M", 300)
                          .Key("K", {{"A", true}}, kKeyOpt)
                          .Build();
+  // clang-format off
   std::vector<uint8_t> expected = B({
       1, 0,                       // DefinitionVersion
       2, 0,                       // record length
@@ -54,6 +55,7 @@ TEST(TableDefTest, WritesGoldenBytes) {
       1, 0,                       // one component
       0, 0, 1, 0,                 // field 0, descending
   });
+  // clang-format on
   EXPECT_EQ(WriteDefinition(f), expected);
 }
 
@@ -127,7 +129,10 @@ TEST(TableDefTest, CompareNamesTheFirstDifference) {
        DeclLevel::kKey, 2},
       {"primary is not compared", [](FileDescriptor& f) { f.keys[0].flags = 0; }, nullptr,
        DeclLevel::kFile, 1},
-      {"component count", [](FileDescriptor& f) { f.keys[0].components.push_back({1, false}); },
+      {"component count",
+       [](FileDescriptor& f) {
+         f.keys[0].components.push_back({1, false});
+       },
        "FIELDS", DeclLevel::kKey, 1},
       {"component field", [](FileDescriptor& f) { f.keys[1].components[0].field = 3; }, "FIELD",
        DeclLevel::kComponent, 1},
@@ -179,7 +184,8 @@ TEST(TableDefTest, ValidationRefusesWhatCannotBeStored) {
                                 .Key("K", {{"A"}, {"B"}})
                                 .Build();
   ASSERT_TRUE(ValidateForStorage(wide_key).has_value());
-  EXPECT_EQ(ValidateForStorage(wide_key)->text, "Key components are more than a total of 7526 bytes long");
+  EXPECT_EQ(ValidateForStorage(wide_key)->text,
+            "Key components are more than a total of 7526 bytes long");
   wide_key.fields[1].size = 526;
   wide_key.record.resize(7526);
   EXPECT_FALSE(ValidateForStorage(wide_key).has_value());

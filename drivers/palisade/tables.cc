@@ -65,7 +65,9 @@ std::vector<uint8_t> MemoKey(uint32_t table, uint32_t row, uint8_t memo, uint16_
   return key;
 }
 
-std::vector<uint8_t> KindPrefix(uint32_t table, uint8_t kind) { return TableKind(table, kind, 0); }
+std::vector<uint8_t> KindPrefix(uint32_t table, uint8_t kind) {
+  return TableKind(table, kind, 0);
+}
 
 std::optional<uint32_t> PlxTables::FindTable(const std::string& name) {
   std::vector<uint8_t> key = TableNameKey(name);
@@ -100,7 +102,8 @@ int PlxTables::CreateTable(const std::string& name, const FileDescriptor& declar
   }
   std::vector<uint8_t> extra_key = ExtraKey(id);
   std::vector<uint8_t> extra(kExtraBlockBytes, 0);
-  tree_->Put(MakeRecord(Bytes(extra_key.data(), extra_key.size()), Bytes(extra.data(), extra.size())));
+  tree_->Put(
+      MakeRecord(Bytes(extra_key.data(), extra_key.size()), Bytes(extra.data(), extra.size())));
   *table = id;
   return 0;
 }
@@ -121,8 +124,8 @@ std::vector<uint8_t> PlxTables::DefinitionStream(uint32_t table) {
 
 int PlxTables::CompareTable(uint32_t table, const FileDescriptor& declaration, bool decimal_check) {
   const std::vector<uint8_t> stream = DefinitionStream(table);
-  if (auto problem = CompareDefinition(Bytes(stream.data(), stream.size()), declaration,
-                                       decimal_check)) {
+  if (auto problem =
+          CompareDefinition(Bytes(stream.data(), stream.size()), declaration, decimal_check)) {
     return ReportDeclarationProblem(*problem);
   }
   return 0;
@@ -179,8 +182,8 @@ bool PlxTables::DeleteRow(uint32_t table, uint32_t row) {
 void PlxTables::DeleteRange(const std::vector<uint8_t>& prefix) {
   TreeCursor cursor(tree_);
   std::vector<std::vector<uint8_t>> doomed;
-  for (bool ok = cursor.Seek(Bytes(prefix.data(), prefix.size())); ok && StartsWith(cursor.key(), prefix);
-       ok = cursor.Next()) {
+  for (bool ok = cursor.Seek(Bytes(prefix.data(), prefix.size()));
+       ok && StartsWith(cursor.key(), prefix); ok = cursor.Next()) {
     doomed.emplace_back(cursor.key().begin(), cursor.key().end());
   }
   for (const std::vector<uint8_t>& key : doomed) tree_->Delete(Bytes(key.data(), key.size()));

@@ -96,7 +96,8 @@ TEST_F(TablesTest, MemosArePiecesOf256Bytes) {
     size_t length;
     size_t pieces;
     size_t first_payload;
-  } cases[] = {{0, 0, 0}, {1, 1, 5}, {256, 1, 260}, {257, 2, 260}, {1000, 4, 260}, {70000, 274, 260}};
+  } cases[] = {{0, 0, 0},     {1, 1, 5},      {256, 1, 260},
+               {257, 2, 260}, {1000, 4, 260}, {70000, 274, 260}};
   uint32_t t = 0;
   ASSERT_EQ(tables_->CreateTable("M", Decl(), &t), 0);
   uint32_t row = 1;

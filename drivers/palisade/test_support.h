@@ -60,12 +60,14 @@ class TempDir {
 
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
 }
 
 inline void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::vector<uint8_t> B(std::initializer_list<int> bytes) {
@@ -74,9 +76,13 @@ inline std::vector<uint8_t> B(std::initializer_list<int> bytes) {
   return out;
 }
 
-inline std::vector<uint8_t> S(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+inline std::vector<uint8_t> S(const std::string& s) {
+  return std::vector<uint8_t>(s.begin(), s.end());
+}
 
-inline Bytes V(const std::vector<uint8_t>& v) { return Bytes(v.data(), v.size()); }
+inline Bytes V(const std::vector<uint8_t>& v) {
+  return Bytes(v.data(), v.size());
+}
 
 }  // namespace qzr::palisade::test
 

@@ -598,7 +598,17 @@ bool TreeCursor::Prev() {
 }
 
 const PlxRecord& TreeCursor::record() {
-  return tree_->pager()->GetPage(path_.back().address)->records[path_.back().index];
+  // After a change the remembered path may point anywhere: find the key
+  // again (or the record after it, when it was deleted).
+  if (valid_ && Stale()) {
+    std::vector<uint8_t> key = key_;
+    Seek(Bytes(key.data(), key.size()));
+  }
+  static const PlxRecord kNone;
+  if (!valid_) return kNone;
+  PageNode* leaf = tree_->pager()->GetPage(path_.back().address);
+  if (path_.back().index >= leaf->records.size()) return kNone;
+  return leaf->records[path_.back().index];
 }
 
 }  // namespace qzr::palisade

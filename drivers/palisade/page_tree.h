@@ -106,7 +106,10 @@ class TreeCursor {
   bool Prev();
 
   bool Valid() const { return valid_; }
-  // REQUIRES: Valid(). Valid until the next call into the tree or pager.
+  // The current record; valid until the next call into the tree or pager.
+  // When the tree changed since the cursor moved, it first finds its key
+  // again (landing on the next record if that key was deleted). An invalid
+  // cursor yields an empty record.
   const PlxRecord& record();
   // The current key (a copy held by the cursor). REQUIRES: Valid().
   Bytes key() const { return Bytes(key_.data(), key_.size()); }

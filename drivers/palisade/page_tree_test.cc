@@ -143,6 +143,11 @@ TEST_F(PageTreeTest, CursorSeeksAroundKeys) {
   EXPECT_EQ(at(), "k1156");
   ASSERT_TRUE(cursor.Prev());
   EXPECT_EQ(at(), "k1151");
+  // Reading the record after its page changed finds it again.
+  for (int i = 3; i < 300; i += 3) tree_->Delete(V(S("k" + std::to_string(1000 + i))));
+  EXPECT_EQ(cursor.record().key(), V(S("k1151")));
+  tree_->Delete(V(S("k1151")));
+  EXPECT_EQ(cursor.record().key(), Bytes());  // nothing at or after it
 }
 
 TEST_F(PageTreeTest, RandomizedAgainstAMapAcrossReopens) {

@@ -65,6 +65,21 @@ std::vector<uint8_t> MemoKey(uint32_t table, uint32_t row, uint8_t memo, uint16_
   return key;
 }
 
+PlxRecord MakeKeyEntry(uint32_t table, uint8_t key_number, Bytes value, uint32_t row, bool dup) {
+  const size_t key_length = 5 + value.size() + (dup ? 4 : 0);
+  PlxRecord rec = MakeRecord(key_length, dup ? 0 : 4);
+  StoreBigU32(rec.bytes.data(), table);
+  rec.bytes[4] = key_number;
+  if (!value.empty()) std::memcpy(rec.bytes.data() + 5, value.data(), value.size());
+  StoreBigU32(rec.bytes.data() + 5 + value.size(), row);
+  return rec;
+}
+
+uint32_t KeyEntryRow(const PlxRecord& entry) {
+  if (entry.Length() < 4) return 0;
+  return LoadBigU32(entry.bytes.data() + entry.Length() - 4);
+}
+
 std::vector<uint8_t> KindPrefix(uint32_t table, uint8_t kind) {
   return TableKind(table, kind, 0);
 }

@@ -32,6 +32,13 @@ std::vector<uint8_t> CountersKey(uint32_t table, uint8_t subject);
 std::vector<uint8_t> DefinitionKey(uint32_t table, uint16_t block);
 std::vector<uint8_t> ExtraKey(uint32_t table);
 std::vector<uint8_t> MemoKey(uint32_t table, uint32_t row, uint8_t memo, uint16_t piece);
+// A key entry: table, key number, the encoded key value, then the row
+// number (big-endian) -- inside the key for a key that allows duplicates
+// (so equal values order by row), as the payload otherwise. Check 824 when
+// the value is longer than a key may be.
+PlxRecord MakeKeyEntry(uint32_t table, uint8_t key_number, Bytes value, uint32_t row, bool dup);
+// The row number of a key entry: its last four bytes (0 when too short).
+uint32_t KeyEntryRow(const PlxRecord& entry);
 // The first key of a kind within a table (for range scans): table, kind.
 std::vector<uint8_t> KindPrefix(uint32_t table, uint8_t kind);
 

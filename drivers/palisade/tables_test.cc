@@ -51,6 +51,20 @@ TEST_F(TablesTest, RecordKeysSortByKind) {
   EXPECT_EQ(ExtraKey(1), B({0, 0, 0, 1, 0xFB, 0x01}));
   EXPECT_EQ(MemoKey(1, 2, 3, 0x0104), B({0, 0, 0, 1, 0xFC, 0, 0, 0, 2, 3, 0x01, 0x04}));
   EXPECT_EQ(TableNameKey("T"), B({0xFE, 'T'}));
+  // Key entries: the row is in the key for a DUP key, the payload otherwise.
+  PlxRecord unique = MakeKeyEntry(1, 0, V(B({0x80, 0, 0, 1})), 7, false);
+  EXPECT_EQ(unique.bytes, B({0, 0, 0, 1, 0, 0x80, 0, 0, 1, 0, 0, 0, 7}));
+  EXPECT_EQ(unique.KeyLength(), 9u);
+  PlxRecord dup = MakeKeyEntry(1, 2, V(B({0x41})), 0x01020304, true);
+  EXPECT_EQ(dup.bytes, B({0, 0, 0, 1, 2, 0x41, 1, 2, 3, 4}));
+  EXPECT_EQ(dup.KeyLength(), 10u);
+  EXPECT_EQ(KeyEntryRow(unique), 7u);
+  EXPECT_EQ(KeyEntryRow(dup), 0x01020304u);
+  EXPECT_EQ(test::CheckNumberOf([] {
+              std::vector<uint8_t> big(kMaxKeyValueBytes + 1);
+              MakeKeyEntry(1, 0, V(big), 1, true);
+            }),
+            kCheckRecordTooLong);
 }
 
 TEST_F(TablesTest, CreateFindListAndCompare) {

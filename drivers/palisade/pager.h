@@ -156,7 +156,7 @@ class Pager {
 
   void MakeRoomAbove(int zone, uint32_t units);
   // Some key inside `node`'s range, to find its parent from the root.
-  std::vector<uint8_t> KeyInside(PageNode* node);
+  std::vector<uint8_t> KeyInside(PageNode* node, int depth);
   void FreeQueued();
   bool PlacePages();  // false: the file would pass 4 GiB
   bool WritePages();

@@ -74,7 +74,8 @@ void Pager::FreePage(int32_t address) {
   header_dirty_ = true;
 }
 
-std::vector<uint8_t> Pager::KeyInside(PageNode* node) {
+std::vector<uint8_t> Pager::KeyInside(PageNode* node, int depth) {
+  if (depth > kMaxDepth) Corruption(kCheckParentNotFound);
   PinGuard pin(&cache_, node);
   if (node->records.empty()) Corruption(kCheckParentNotFound);
   if (!node->IsInner()) {
@@ -87,7 +88,7 @@ std::vector<uint8_t> Pager::KeyInside(PageNode* node) {
   }
   // A single-entry inner page: its separator may be empty, so take a key
   // from below it.
-  return KeyInside(GetPage(node->records[0].child));
+  return KeyInside(GetPage(node->records[0].child), depth + 1);
 }
 
 void Pager::MovePage(int32_t from, int32_t to) {
@@ -98,7 +99,7 @@ void Pager::MovePage(int32_t from, int32_t to) {
     header_dirty_ = true;
   } else {
     if (!has_root_) Corruption(kCheckParentNotFound);
-    std::vector<uint8_t> key_bytes = KeyInside(node);
+    std::vector<uint8_t> key_bytes = KeyInside(node, 0);
     const Bytes key(key_bytes.data(), key_bytes.size());
     int32_t address = root_;
     for (int depth = 0;; ++depth) {

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <unordered_map>
 
+#include "runtime/locale_data.h"
+
 namespace qzr {
 namespace {
 
@@ -130,6 +132,8 @@ const std::unordered_map<int, const char*>& StringTable() {
 }  // namespace
 
 std::string RuntimeString(int n) {
+  // The environment file may replace any runtime message ("MORMSG<n>").
+  if (std::optional<std::string> text = RuntimeMessageOverride(n)) return *text;
   const auto& table = StringTable();
   auto it = table.find(n);
   return it == table.end() ? std::string() : std::string(it->second);

@@ -20,8 +20,9 @@ namespace qzr {
 inline constexpr int kFileSystemError = 90;
 inline constexpr int kOsStringBase = 300;
 
-// The runtime's string n: the text of runtime error n ("" when n has none).
-// Strings 301..391 are the operating-system error texts for e = 1..91.
+// The runtime's string n: the text of runtime error n ("" when n has none),
+// or its replacement from the environment file's "MORMSG<n>" key. Strings
+// 301..391 are the operating-system error texts for e = 1..91.
 std::string RuntimeString(int n);
 
 // Posts `code` on this thread, with an optional detail text (the evaluator's

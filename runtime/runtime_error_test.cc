@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 #include <thread>
 
 #include "runtime/fatal.h"
+#include "runtime/locale_data.h"
 #include "testing/fatal_guard.h"
 
 namespace qzr {
@@ -56,6 +61,23 @@ TEST(RuntimeErrorTest, PostedStateIsPerThread) {
   other.join();
   EXPECT_EQ(ERRORCODE(), 1011);
   EXPECT_EQ(ERRORDETAIL(), "X");
+  ClearError();
+}
+
+TEST(RuntimeErrorTest, EnvironmentFileReplacesMessageTexts) {
+  const std::string path =
+      ::testing::TempDir() + "runtime_error_test_" + std::to_string(getpid()) + ".ENV";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << "MORMSG35=Satz nicht gefunden\r\n";
+  }
+  InitLocaleForTesting(IntlSettings{}, path);
+  PostError(35);
+  EXPECT_EQ(ERROR(), "Satz nicht gefunden");
+  EXPECT_EQ(RuntimeString(33), "Record Not Available");
+  InitLocaleForTesting(IntlSettings{}, "/nonexistent/none.ENV");
+  EXPECT_EQ(ERROR(), "Record Not Found");
+  std::remove(path.c_str());
   ClearError();
 }
 

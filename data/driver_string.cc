@@ -46,11 +46,11 @@ bool IsNumber(std::string_view v) {
 }
 
 // The value normalised for its switch, or nullopt when it does not fit.
-std::optional<std::string> Normalise(const SwitchSpec& spec, const std::string& value) {
-  switch (spec.type) {
+std::optional<std::string> Normalise(const SwitchSpec& sw, const std::string& value) {
+  switch (sw.type) {
     case SwitchType::kBool:
-      if (EqualNoCase(value, spec.true_value)) return spec.true_value;
-      if (EqualNoCase(value, spec.false_value)) return spec.false_value;
+      if (EqualNoCase(value, sw.true_value)) return sw.true_value;
+      if (EqualNoCase(value, sw.false_value)) return sw.false_value;
       return std::nullopt;
     case SwitchType::kNumber:
       if (!IsNumber(value)) return std::nullopt;
@@ -107,7 +107,7 @@ ParsedDriverString ParseDriverString(std::string_view text,
     size_t name_start = i;
     while (i < n && IsNameChar(text[i])) ++i;
     std::string name(text.substr(name_start, i - name_start));
-    const SwitchSpec* spec = FindSpec(name, driver_switches);
+    const SwitchSpec* sw = FindSpec(name, driver_switches);
 
     size_t j = i;
     while (j < n && IsBlank(text[j])) ++j;
@@ -136,7 +136,7 @@ ParsedDriverString ParseDriverString(std::string_view text,
         if (!closed) poorly_formed();
         value = std::move(v);
       } else {
-        bool stop_at_slash = spec == nullptr || spec->type != SwitchType::kString;
+        bool stop_at_slash = sw == nullptr || sw->type != SwitchType::kString;
         size_t v_start = i;
         while (i < n && !IsBlank(text[i]) && text[i] != ',' && !(stop_at_slash && text[i] == '/')) ++i;
         if (i > v_start) value = std::string(text.substr(v_start, i - v_start));
@@ -148,44 +148,44 @@ ParsedDriverString ParseDriverString(std::string_view text,
       continue;
     }
 
-    if (spec == nullptr) {
+    if (sw == nullptr) {
       out.warnings.push_back(name + " is not a valid switch");
       continue;
     }
     if (!value) {
-      if (!spec->empty_value) {
-        out.warnings.push_back(spec->name + (has_equals ? " has missing value" : " has no value"));
+      if (!sw->empty_value) {
+        out.warnings.push_back(sw->name + (has_equals ? " has missing value" : " has no value"));
         continue;
       }
-      value = *spec->empty_value;
+      value = *sw->empty_value;
     }
-    std::optional<std::string> normal = Normalise(*spec, *value);
+    std::optional<std::string> normal = Normalise(*sw, *value);
     if (!normal) {
       // The switch keeps its earlier value (or its default).
-      out.warnings.push_back(spec->name + " has an incorrect value of " + *value +
+      out.warnings.push_back(sw->name + " has an incorrect value of " + *value +
                              ".  Value ignored, using " +
-                             (spec->default_value.empty() ? std::string("none")
-                                                          : spec->default_value));
+                             (sw->default_value.empty() ? std::string("none")
+                                                          : sw->default_value));
       continue;
     }
-    out.switches.push_back({spec->name, std::move(*normal)});
+    out.switches.push_back({sw->name, std::move(*normal)});
   }
   return out;
 }
 
 bool SwitchBool(const ParsedDriverString& parsed, const std::vector<SwitchSpec>& specs,
                 std::string_view name) {
-  const SwitchSpec* spec = FindSpec(name, specs);
-  if (spec == nullptr) return false;
+  const SwitchSpec* sw = FindSpec(name, specs);
+  if (sw == nullptr) return false;
   const std::string* v = parsed.Find(name);
-  return EqualNoCase(v != nullptr ? *v : spec->default_value, spec->true_value);
+  return EqualNoCase(v != nullptr ? *v : sw->default_value, sw->true_value);
 }
 
 int64_t SwitchNumber(const ParsedDriverString& parsed, const std::vector<SwitchSpec>& specs,
                      std::string_view name) {
-  const SwitchSpec* spec = FindSpec(name, specs);
+  const SwitchSpec* sw = FindSpec(name, specs);
   const std::string* v = parsed.Find(name);
-  std::string text = v != nullptr ? *v : (spec != nullptr ? spec->default_value : std::string());
+  std::string text = v != nullptr ? *v : (sw != nullptr ? sw->default_value : std::string());
   return IsNumber(text) ? std::stoll(text) : 0;
 }
 
@@ -193,8 +193,8 @@ std::string SwitchString(const ParsedDriverString& parsed, const std::vector<Swi
                          std::string_view name) {
   const std::string* v = parsed.Find(name);
   if (v != nullptr) return *v;
-  const SwitchSpec* spec = FindSpec(name, specs);
-  return spec != nullptr ? spec->default_value : std::string();
+  const SwitchSpec* sw = FindSpec(name, specs);
+  return sw != nullptr ? sw->default_value : std::string();
 }
 
 void ReportDriverStringWarnings(const ParsedDriverString& parsed,

@@ -1,0 +1,562 @@
+// The driver's row operations: reads in row and key order, writes with
+// their commit, holds and locks, states, and transactions.
+//
+// Every operation runs inside an operation bracket (OpScope). A changing
+// operation outside STREAM and outside a transaction is written out before
+// its bracket closes, so that it is committed under the writer byte; a
+// changing operation that fails drops what it changed in memory.
+//
+// Called only under the driver's process-wide mutex.
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "drivers/palisade/driver_state.h"
+#include "drivers/palisade/format.h"
+#include "drivers/palisade/memo.h"
+#include "runtime/runtime_error.h"
+
+namespace qzr::palisade {
+namespace {
+
+// ---- Transactions ---------------------------------------------------------
+
+// The files of each thread's open transaction (LOGOUT until COMMIT or
+// ROLLBACK). Guarded by the driver mutex, like every state.
+std::map<std::thread::id, std::vector<PalisadeState*>>& Transactions() {
+  static auto* map = new std::map<std::thread::id, std::vector<PalisadeState*>>();
+  return *map;
+}
+
+int Logout(PalisadeState& s) {
+  if (s.in_transaction) return kErrLogoutActive;
+  if (s.file->read_only()) return kErrAccessDenied;
+  // Changes streamed so far belong to no transaction: write them out first.
+  if (s.stream) {
+    OpScope op(s.file.get(), true);
+    if (op.rc() != 0) return op.rc();
+    if (int rc = s.file->WriteOut(); rc != 0) return rc;
+  }
+  s.in_transaction = true;
+  s.file->KeepWriter(true);
+  Transactions()[std::this_thread::get_id()].push_back(&s);
+  return 0;
+}
+
+void EndTransactionOf(PalisadeState& s) {
+  s.in_transaction = false;
+  if (!s.stream) s.file->KeepWriter(false);
+}
+
+// Writes every file of the transaction out, one after the other. Each file
+// is updated atomically on its own; a failure drops the changes of the
+// files not yet written.
+int Commit() {
+  auto& all = Transactions();
+  auto it = all.find(std::this_thread::get_id());
+  if (it == all.end() || it->second.empty()) return kErrLogoutNotActive;
+  std::vector<PalisadeState*> files = std::move(it->second);
+  all.erase(it);
+  int result = 0;
+  for (PalisadeState* s : files) {
+    if (result == 0) {
+      OpScope op(s->file.get(), true);
+      result = op.rc() != 0 ? op.rc() : s->file->WriteOut();
+      if (result != 0) s->file->Rollback();
+    } else {
+      s->file->Rollback();
+    }
+    EndTransactionOf(*s);
+  }
+  return result;
+}
+
+int Rollback() {
+  auto& all = Transactions();
+  auto it = all.find(std::this_thread::get_id());
+  if (it == all.end() || it->second.empty()) return kErrLogoutNotActive;
+  std::vector<PalisadeState*> files = std::move(it->second);
+  all.erase(it);
+  for (PalisadeState* s : files) {
+    s->file->Rollback();
+    s->current_row = 0;
+    EndTransactionOf(*s);
+  }
+  return 0;
+}
+
+// ---- Helpers ---------------------------------------------------------------
+
+bool ValidKey(const PalisadeState& s, int key) {
+  return key >= 0 && static_cast<size_t>(key) < s.keys.size();
+}
+
+// Ends a changing operation: outside STREAM and transactions the change is
+// written out now (or dropped when it failed).
+int FinishChange(PalisadeState& s, int rc) {
+  if (s.in_transaction) return rc;
+  if (s.stream) {
+    Pager* pager = s.file->pager();
+    if (rc == 0 && pager->cache().dirty_count() > pager->options().max_dirty_pages) {
+      return s.file->WriteOut();
+    }
+    return rc;
+  }
+  if (rc != 0) {
+    s.file->Rollback();
+    return rc;
+  }
+  rc = s.file->WriteOut();
+  if (rc != 0) s.current_row = 0;
+  return rc;
+}
+
+// Holds `row` for a held read, letting the rows held before go.
+int HoldForRead(PalisadeState& s, uint32_t row) {
+  LockMap* locks = s.file->locks();
+  if (!locks->IsHeld(row)) {
+    if (int rc = locks->Hold(row); rc != 0) return rc;
+  }
+  for (uint32_t held : s.held_rows) {
+    if (held != row) locks->Release(held);
+  }
+  s.held_rows.assign(1, row);
+  return 0;
+}
+
+// Reads row `row` into the buffer (its first `length` bytes; 0: all) and its
+// memos. Returns 0, 35, 43 (a held read met another's hold) or 57.
+int LoadRow(FileDescriptor& file, PalisadeState& s, uint32_t row, uint32_t length) {
+  std::vector<uint8_t> image;
+  if (!s.file->tables()->GetRow(s.table, row, &image)) return kErrRecordNotFound;
+  if (s.hold_armed) {
+    if (int rc = HoldForRead(s, row); rc != 0) return rc;
+  }
+  size_t n = std::min(image.size(), file.record.size());
+  if (length != 0) n = std::min<size_t>(n, length);
+  std::memcpy(file.record.data(), image.data(), n);
+  int rc = 0;
+  if (!s.nomemo) rc = ReadRowMemos(s.file->tables(), s.table, row, &file);
+  s.nomemo = false;
+  s.current_row = row;
+  s.last_bytes = static_cast<uint32_t>(n);
+  if (s.watch_armed) {
+    s.watch_armed = false;
+    s.watched_row = row;
+    s.watched_image = std::move(image);
+  }
+  return rc;
+}
+
+int SequentialRead(FileDescriptor& file, PalisadeState& s, bool forward) {
+  if (s.pos.key >= 0 && KeyNeedsBuild(s.file->tables(), s.table, static_cast<size_t>(s.pos.key))) {
+    return kErrMustRebuild;
+  }
+  const SeqPosition before = s.pos;
+  TableRef ref = s.Ref();
+  for (;;) {
+    uint32_t row = 0;
+    if (int rc = Step(ref, &s.pos, forward, &row); rc != 0) return rc;
+    const int rc = LoadRow(file, s, row, 0);
+    // An INDEX is not maintained: an entry whose row has gone is passed over.
+    if (rc == kErrRecordNotFound && s.pos.key >= 0) continue;
+    if (rc == kErrHeld) s.pos = before;
+    return rc;
+  }
+}
+
+int Skip(PalisadeState& s, int32_t count) {
+  TableRef ref = s.Ref();
+  const bool forward = count >= 0;
+  int64_t left = count >= 0 ? count : -int64_t{count};
+  for (; left > 0; --left) {
+    uint32_t row = 0;
+    const int rc = Step(ref, &s.pos, forward, &row);
+    if (rc == kErrRecordNotAvailable) break;
+    if (rc != 0 && rc != kErrRecordNotFound) return rc;
+  }
+  return 0;
+}
+
+// The buffer's image as stored: the record buffer, or for a len form its
+// first `length` bytes followed by zeros.
+int ImageFor(const FileDescriptor& file, uint32_t length, std::vector<uint8_t>* image) {
+  image->assign(file.record.begin(), file.record.end());
+  if (length == 0) return 0;
+  if (length > file.record.size()) return kErrRecordDeclaration;
+  std::fill(image->begin() + length, image->end(), 0);
+  return 0;
+}
+
+int CheckWatch(PalisadeState& s, uint32_t row) {
+  if (s.watched_row != row || s.watched_row == 0) return 0;
+  std::vector<uint8_t> now;
+  const bool exists = s.file->tables()->GetRow(s.table, row, &now);
+  s.watched_row = 0;
+  std::vector<uint8_t> then = std::move(s.watched_image);
+  if (!exists || now != then) return kErrChangedByAnother;
+  return 0;
+}
+
+int Write(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
+  OpScope scope(s.file.get(), true);
+  if (scope.rc() != 0) return scope.rc();
+  if (s.stream || s.in_transaction) s.file->KeepWriter(true);
+  TableRef ref = s.Ref();
+  std::vector<uint8_t> image;
+  int rc = 0;
+  switch (op) {
+    case FileOp::ADD:
+    case FileOp::APPEND:
+    case FileOp::ADDfilelen:
+    case FileOp::APPENDlen: {
+      const bool with_len = op == FileOp::ADDfilelen || op == FileOp::APPENDlen;
+      rc = ImageFor(file, with_len ? args.length : 0, &image);
+      if (with_len && args.length == 0) rc = kErrRecordDeclaration;
+      if (rc != 0) return rc;
+      const bool append = op == FileOp::APPEND || op == FileOp::APPENDlen;
+      uint32_t row = 0;
+      rc = AddRow(ref, image, &file, append, &row);
+      if (rc == 0) {
+        s.current_row = row;
+        s.last_bytes = static_cast<uint32_t>(image.size());
+      }
+      break;
+    }
+    case FileOp::PUT:
+    case FileOp::PUTfileptr:
+    case FileOp::PUTfileptrlen: {
+      const uint32_t row = op == FileOp::PUT ? s.current_row : args.position;
+      if (row == 0) return kErrRecordNotAvailable;
+      rc = ImageFor(file, op == FileOp::PUTfileptrlen ? args.length : 0, &image);
+      if (rc != 0) return rc;
+      if (op == FileOp::PUTfileptrlen) {
+        // The bytes past `length` keep what the row holds.
+        std::vector<uint8_t> old;
+        if (s.file->tables()->GetRow(s.table, row, &old) && old.size() == image.size()) {
+          std::copy(old.begin() + args.length, old.end(), image.begin() + args.length);
+        }
+      }
+      if ((rc = CheckWatch(s, row)) != 0) return rc;
+      rc = PutRow(ref, row, image, &file);
+      if (rc == 0) s.current_row = row;
+      break;
+    }
+    case FileOp::DELETE: {
+      const uint32_t row = s.current_row;
+      if (row == 0) return kErrRecordNotAvailable;
+      if ((rc = CheckWatch(s, row)) != 0) return rc;
+      rc = DeleteRow(ref, row);
+      if (rc == 0) {
+        s.current_row = 0;
+        s.file->locks()->Release(row);
+        std::erase(s.held_rows, row);
+        // The reader's own delete: NEXT goes on past it without a 35.
+        s.pos.on_row = false;
+      }
+      break;
+    }
+    case FileOp::BUILDfile:
+    case FileOp::BUILDkey: {
+      if (op == FileOp::BUILDkey && !ValidKey(s, args.key)) return kErrUnableToAccessIndex;
+      for (size_t k = 0; k < s.keys.size() && rc == 0; ++k) {
+        if (op == FileOp::BUILDkey && k != static_cast<size_t>(args.key)) continue;
+        const bool index = (s.keys.layout(k).flags & kKeyNotMaintained) != 0;
+        const bool wanted = op == FileOp::BUILDkey || s.settings.full_build || index ||
+                            KeyNeedsBuild(s.file->tables(), s.table, k);
+        if (wanted) rc = BuildKey(s.file->tables(), s.file->tree(), s.table, s.keys, k);
+      }
+      break;
+    }
+    case FileOp::EMPTY:
+      if (s.file->shared()) return kErrExclusiveRequired;
+      EmptyTable(ref);
+      s.current_row = 0;
+      s.pos = StartOfRows();
+      break;
+    default:
+      return kErrUnsupported;
+  }
+  return FinishChange(s, rc);
+}
+
+uint32_t TimeoutDeadlineReached(std::chrono::steady_clock::time_point deadline) {
+  return std::chrono::steady_clock::now() >= deadline ? 1u : 0u;
+}
+
+// Retries `attempt` (which makes 3 quick tries itself) for `seconds`.
+template <typename F>
+int WithTimeout(uint32_t seconds, int busy_code, F attempt) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  for (;;) {
+    const int rc = attempt();
+    if (rc != busy_code || seconds == 0 || TimeoutDeadlineReached(deadline)) return rc;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
+  OpScope scope(s.file.get(), false);
+  if (scope.rc() != 0) return scope.rc();
+  TableRef ref = s.Ref();
+  auto need_key = [&]() { return ValidKey(s, args.key) ? 0 : kErrUnableToAccessIndex; };
+  switch (op) {
+    case FileOp::NEXT:
+      return SequentialRead(file, s, true);
+    case FileOp::PREVIOUS:
+      return SequentialRead(file, s, false);
+    case FileOp::SKIP:
+      return Skip(s, static_cast<int32_t>(args.length));
+    case FileOp::GETfileptr:
+    case FileOp::GETfileptrlen:
+      return LoadRow(file, s, args.position, op == FileOp::GETfileptrlen ? args.length : 0);
+    case FileOp::GETkeyptr: {
+      if (int rc = need_key(); rc != 0) return rc;
+      const int rc = LoadRow(file, s, args.position, 0);
+      if (rc == 0) {
+        s.pos.key = args.key;
+        PlaceOnRow(ref, &s.pos, args.position, file.record);
+      }
+      return rc;
+    }
+    case FileOp::GETfilekey: {
+      if (int rc = need_key(); rc != 0) return rc;
+      if (KeyNeedsBuild(s.file->tables(), s.table, static_cast<size_t>(args.key))) {
+        return kErrMustRebuild;
+      }
+      const uint32_t row = FindByKey(ref, args.key, file.record);
+      if (row == 0) return kErrRecordNotFound;
+      return LoadRow(file, s, row, 0);
+    }
+    case FileOp::SETfile:
+      s.pos = StartOfRows();
+      return 0;
+    case FileOp::SETfileptr:
+      s.pos = AtRow(s.table, args.position);
+      return 0;
+    case FileOp::SETfilekey: {
+      if (int rc = need_key(); rc != 0) return rc;
+      const uint32_t row = FindByKey(ref, args.key, file.record);
+      if (row == 0) return kErrRecordNotFound;
+      s.pos = AtRow(s.table, row);
+      return 0;
+    }
+    case FileOp::SETkey:
+      if (int rc = need_key(); rc != 0) return rc;
+      s.pos = StartOfKey(args.key);
+      return 0;
+    case FileOp::SETkeykey:
+      if (int rc = need_key(); rc != 0) return rc;
+      s.pos = AtKeyValue(ref, args.key, file.record);
+      return 0;
+    case FileOp::SETkeyptr: {
+      if (int rc = need_key(); rc != 0) return rc;
+      std::vector<uint8_t> image;
+      if (!s.file->tables()->GetRow(s.table, args.position, &image)) return kErrRecordNotFound;
+      image.resize(file.record.size(), 0);
+      s.pos = AtKeyEntry(ref, args.key, image, args.position);
+      return 0;
+    }
+    case FileOp::SETkeykeyptr:
+      if (int rc = need_key(); rc != 0) return rc;
+      s.pos = AtKeyEntry(ref, args.key, file.record, args.position);
+      return 0;
+    case FileOp::RECORDSfile:
+      args.result = s.file->tables()->ReadCounters(s.table, kKindRow).RecordCount;
+      return 0;
+    case FileOp::RECORDSkey:
+      if (int rc = need_key(); rc != 0) return rc;
+      args.result =
+          s.file->tables()->ReadCounters(s.table, static_cast<uint8_t>(args.key)).RecordCount;
+      return 0;
+    case FileOp::POSITIONfile: {
+      if (s.current_row == 0) return kErrRecordNotAvailable;
+      uint8_t r[4];
+      StoreBigU32(r, s.current_row);
+      args.value.assign(reinterpret_cast<const char*>(r), 4);
+      return 0;
+    }
+    case FileOp::POSITIONkey: {
+      if (int rc = need_key(); rc != 0) return rc;
+      if (s.current_row == 0) return kErrRecordNotAvailable;
+      std::vector<uint8_t> v = s.keys.ValuePrefix(s.table, static_cast<size_t>(args.key),
+                                                  file.record);
+      uint8_t r[4];
+      StoreBigU32(r, s.current_row);
+      args.value.assign(reinterpret_cast<const char*>(v.data()) + kKeyEntryHeadSize,
+                        v.size() - kKeyEntryHeadSize);
+      args.value.append(reinterpret_cast<const char*>(r), 4);
+      return 0;
+    }
+    case FileOp::REGETfile:
+    case FileOp::RESETfile: {
+      if (args.value.size() != 4) return kErrRecordNotFound;
+      const uint32_t row = LoadBigU32(reinterpret_cast<const uint8_t*>(args.value.data()));
+      if (op == FileOp::RESETfile) {
+        s.pos = AtRow(s.table, row);
+        return 0;
+      }
+      const int rc = LoadRow(file, s, row, 0);
+      if (rc == 0) {
+        s.pos.key = -1;
+        PlaceOnRow(ref, &s.pos, row, file.record);
+      }
+      return rc;
+    }
+    case FileOp::REGETkey:
+    case FileOp::RESETkey: {
+      if (int rc = need_key(); rc != 0) return rc;
+      const size_t value_size = KeyValueSize(s.keys.layout(static_cast<size_t>(args.key)));
+      if (args.value.size() != value_size + 4) return kErrRecordNotFound;
+      const auto* p = reinterpret_cast<const uint8_t*>(args.value.data());
+      const uint32_t row = LoadBigU32(p + value_size);
+      if (op == FileOp::REGETkey) {
+        const int rc = LoadRow(file, s, row, 0);
+        if (rc == 0) {
+          s.pos.key = args.key;
+          PlaceOnRow(ref, &s.pos, row, file.record);
+        }
+        return rc;
+      }
+      std::vector<uint8_t> entry(kKeyEntryHeadSize);
+      StoreBigU32(entry.data(), s.table);
+      entry[4] = static_cast<uint8_t>(args.key);
+      entry.insert(entry.end(), p, p + value_size);
+      if (s.keys.layout(static_cast<size_t>(args.key)).dup()) entry.insert(entry.end(), p + value_size, p + value_size + 4);
+      s.pos = AtEntryKey(args.key, std::move(entry));
+      return 0;
+    }
+    case FileOp::DUPLICATE:
+    case FileOp::DUPLICATEkey: {
+      if (op == FileOp::DUPLICATEkey) {
+        if (int rc = need_key(); rc != 0) return rc;
+      }
+      args.result = 0;
+      for (size_t k = 0; k < s.keys.size(); ++k) {
+        if (op == FileOp::DUPLICATEkey && k != static_cast<size_t>(args.key)) continue;
+        if (s.keys.layout(k).flags & kKeyNotMaintained) continue;
+        if (WouldDuplicate(s.file->tree(), s.table, s.keys, k, file.record, s.current_row)) {
+          args.result = 1;
+        }
+      }
+      return 0;
+    }
+    case FileOp::HOLDfile:
+    case FileOp::HOLDfilesec: {
+      s.hold_armed = true;
+      if (s.current_row == 0) return 0;
+      const uint32_t row = s.current_row;
+      return WithTimeout(op == FileOp::HOLDfilesec ? args.timeout : 0, kErrHeld,
+                         [&] { return HoldForRead(s, row); });
+    }
+    default:
+      return kErrUnsupported;
+  }
+}
+
+}  // namespace
+
+void LeaveTransaction(PalisadeState& s) {
+  if (!s.in_transaction) return;
+  for (auto& [thread, files] : Transactions()) {
+    files.erase(std::remove(files.begin(), files.end(), &s), files.end());
+  }
+  s.file->Rollback();
+  EndTransactionOf(s);
+}
+
+int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
+  switch (op) {
+    case FileOp::ADD:
+    case FileOp::APPEND:
+    case FileOp::ADDfilelen:
+    case FileOp::APPENDlen:
+    case FileOp::PUT:
+    case FileOp::PUTfileptr:
+    case FileOp::PUTfileptrlen:
+    case FileOp::DELETE:
+    case FileOp::BUILDfile:
+    case FileOp::BUILDkey:
+    case FileOp::EMPTY:
+      if (op == FileOp::EMPTY && s.file->shared()) return kErrExclusiveRequired;
+      return Write(op, file, s, args);
+    case FileOp::RELEASE:
+      s.hold_armed = false;
+      for (uint32_t row : s.held_rows) s.file->locks()->Release(row);
+      s.held_rows.clear();
+      return 0;
+    case FileOp::LOCKfile:
+    case FileOp::LOCKfilesec:
+      return WithTimeout(op == FileOp::LOCKfilesec ? args.timeout : 0, kErrFileLocked,
+                         [&] { return s.file->locks()->Lock(s.table); });
+    case FileOp::UNLOCK:
+      s.file->locks()->Unlock(s.table);
+      return 0;
+    case FileOp::WATCH:
+      s.watch_armed = true;
+      return 0;
+    case FileOp::NOMEMO:
+      s.nomemo = true;
+      return 0;
+    case FileOp::STREAM:
+      if (s.file->read_only()) return kErrAccessDenied;
+      s.stream = true;
+      s.file->KeepWriter(true);
+      return 0;
+    case FileOp::FLUSH: {
+      if (!s.stream) return 0;
+      s.stream = false;
+      if (s.in_transaction) return 0;
+      int rc = 0;
+      {
+        OpScope op(s.file.get(), true);
+        rc = op.rc() != 0 ? op.rc() : s.file->WriteOut();
+      }
+      s.file->KeepWriter(false);
+      return rc;
+    }
+    case FileOp::LOGOUT:
+      return Logout(s);
+    case FileOp::COMMIT:
+      return Commit();
+    case FileOp::ROLLBACK:
+      return Rollback();
+    case FileOp::POINTERfile:
+    case FileOp::POINTERkey:
+      args.result = s.current_row;
+      return 0;
+    case FileOp::BYTES:
+      args.result = s.last_bytes;
+      return 0;
+    case FileOp::BLOB_SIZE:
+      if (args.index < 0 || static_cast<size_t>(args.index) >= file.memo_values.size()) {
+        return kErrUnsupported;
+      }
+      args.result = static_cast<int64_t>(file.memo_values[static_cast<size_t>(args.index)].size());
+      return 0;
+    case FileOp::GETSTATE: {
+      const uint32_t handle = s.next_state++;
+      s.states[handle] = SavedState{s.pos, s.current_row, s.hold_armed};
+      args.result = handle;
+      return 0;
+    }
+    case FileOp::RESTORESTATE: {
+      auto it = s.states.find(args.position);
+      if (it == s.states.end()) return kErrRecordNotAvailable;
+      s.pos = it->second.pos;
+      s.current_row = it->second.current_row;
+      s.hold_armed = it->second.hold_armed;
+      return 0;
+    }
+    case FileOp::FREESTATE:
+      s.states.erase(args.position);
+      return 0;
+    default:
+      return Read(op, file, s, args);
+  }
+}
+
+}  // namespace qzr::palisade

@@ -1,0 +1,118 @@
+// The driver's per-descriptor state and the helpers its two halves share
+// (driver.cc: dispatch, opening, whole-file operations, commands and
+// properties; driver_rows.cc: reading, writing, holds and transactions).
+//
+// Internal to the driver. Touched only under the driver's process-wide
+// mutex.
+
+#ifndef QZR_DRIVERS_PALISADE_DRIVER_STATE_H_
+#define QZR_DRIVERS_PALISADE_DRIVER_STATE_H_
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/file_driver.h"
+#include "drivers/palisade/key_maintenance.h"
+#include "drivers/palisade/plx_file.h"
+#include "drivers/palisade/row_ops.h"
+
+namespace qzr::palisade {
+
+// Runtime error codes the driver answers with.
+inline constexpr int kErrFileNotFound = 2;
+inline constexpr int kErrAccessDenied = 5;
+inline constexpr int kErrFileLocked = 32;
+inline constexpr int kErrRecordNotAvailable = 33;
+inline constexpr int kErrRecordNotFound = 35;
+inline constexpr int kErrInvalidDataFile = 36;
+inline constexpr int kErrFileNotOpen = 37;
+inline constexpr int kErrHeld = 43;
+inline constexpr int kErrInvalidFilename = 45;
+inline constexpr int kErrMustRebuild = 46;
+inline constexpr int kErrRecordDeclaration = 47;
+inline constexpr int kErrFileAlreadyOpen = 52;
+inline constexpr int kErrLogoutActive = 56;
+inline constexpr int kErrExclusiveRequired = 63;
+inline constexpr int kErrUnableToAccessIndex = 77;
+inline constexpr int kErrUnsupported = 80;
+inline constexpr int kErrChangedByAnother = 89;
+inline constexpr int kErrLogoutNotActive = 91;
+
+// The driver's process-wide mutex: every call runs under it. Recursive, so
+// that a state destroyed inside a call can take it too.
+std::recursive_mutex& DriverMutex();
+
+// Settings a descriptor carries from SEND commands and its driver string.
+struct FileSettings {
+  bool decimal_check = true;
+  bool full_build = false;
+};
+
+// What GETSTATE saves.
+struct SavedState {
+  SeqPosition pos;
+  uint32_t current_row = 0;
+  bool hold_armed = false;
+};
+
+struct PalisadeState final : DriverFileState {
+  ~PalisadeState() override;
+
+  std::unique_ptr<PlxFile> file;
+  std::string table_name;
+  uint32_t table = 0;
+  TableKeys keys;
+  FileSettings settings;
+
+  SeqPosition pos;
+  uint32_t current_row = 0;  // the row read or added last; 0 for none
+  uint32_t last_bytes = 0;
+  bool hold_armed = false;
+  std::vector<uint32_t> held_rows;  // rows held by this descriptor
+  bool nomemo = false;
+  bool watch_armed = false;
+  uint32_t watched_row = 0;
+  std::vector<uint8_t> watched_image;
+  bool stream = false;
+  bool in_transaction = false;
+  uint32_t read_ahead = 0;
+  std::map<uint32_t, SavedState> states;
+  uint32_t next_state = 1;
+
+  TableRef Ref() { return TableRef{file->tables(), file->tree(), table, &keys}; }
+};
+
+inline PalisadeState* StateOf(FileDescriptor& file) {
+  return static_cast<PalisadeState*>(file.state.get());
+}
+
+// An operation bracket on the file (see PlxFile::BeginOperation).
+class OpScope {
+ public:
+  OpScope(PlxFile* file, bool changing) : file_(file), rc_(file->BeginOperation(changing)) {}
+  ~OpScope() {
+    if (rc_ == 0) file_->EndOperation();
+  }
+  OpScope(const OpScope&) = delete;
+  OpScope& operator=(const OpScope&) = delete;
+  int rc() const { return rc_; }
+
+ private:
+  PlxFile* file_;
+  int rc_;
+};
+
+// Row operations (driver_rows.cc). REQUIRES: the descriptor is open.
+int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args);
+// Removes a closing descriptor from its transaction, dropping its
+// uncommitted changes.
+void LeaveTransaction(PalisadeState& s);
+
+}  // namespace qzr::palisade
+
+#endif  // QZR_DRIVERS_PALISADE_DRIVER_STATE_H_

@@ -1,0 +1,258 @@
+// The open Palisade file object: opening with sharing and password checks,
+// the operation bracket on shared files, and the write-out.
+
+#include "drivers/palisade/plx_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "drivers/palisade/file_lock.h"
+#include "runtime/runtime_error.h"
+
+namespace qzr::palisade {
+namespace {
+
+constexpr int kAccessDenied = 5;
+constexpr int kInvalidDataFile = 36;
+
+constexpr uint64_t kShareGate = kShareBase + 0;
+constexpr uint64_t kShareReads = kShareBase + 1;
+constexpr uint64_t kShareWrites = kShareBase + 2;
+constexpr uint64_t kShareDeniesRead = kShareBase + 3;
+constexpr uint64_t kShareDeniesWrite = kShareBase + 4;
+
+// Posts the runtime error of a failed open and returns it.
+int PostOpenErrno(int err) {
+  int code;
+  switch (err) {
+    case ENOENT:
+      code = 2;
+      break;
+    case ENOTDIR:
+      code = 3;
+      break;
+    case EMFILE:
+    case ENFILE:
+      code = 4;
+      break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      code = kAccessDenied;
+      break;
+    default:
+      PostErrno(err);
+      return kFileSystemError;
+  }
+  PostError(code);
+  return code;
+}
+
+// The page cipher with the password check stamped into every header image
+// on its way out: the pager writes headers (at home offset 0, in place or as
+// a shadow copy) without knowing about the check, so the stamp is put on
+// where every header passes.
+class StampingCipher final : public UnitCipher {
+ public:
+  explicit StampingCipher(std::unique_ptr<PageCipher> inner) : inner_(std::move(inner)) {}
+  void Encrypt(uint8_t* data, size_t len, uint64_t home_offset) const override {
+    if (home_offset == 0 && len >= kHeaderBytes) inner_->StampHeader(data);
+    inner_->Encrypt(data, len, home_offset);
+  }
+  void Decrypt(uint8_t* data, size_t len, uint64_t home_offset) const override {
+    inner_->Decrypt(data, len, home_offset);
+  }
+  const PageCipher& inner() const { return *inner_; }
+
+ private:
+  std::unique_ptr<PageCipher> inner_;
+};
+
+}  // namespace
+
+int PlxFile::Open(const std::string& path, const PlxOpenOptions& options,
+                  std::unique_ptr<PlxFile>* out) {
+  std::unique_ptr<PlxFile> f(new PlxFile());
+  f->path_ = path;
+  f->options_ = options;
+  if (f->options_.share < 0x10) f->options_.share += 0x40;
+  if (f->options_.share > kShareDenyNone) f->options_.share = kShareDenyNone;
+
+  // The lock descriptor is the file object's own open file description:
+  // every lock of this object (sharing, operation, holds) belongs to it and
+  // all of them go when it is closed.
+  int flags = (options.writable ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+  if (options.create) flags |= O_CREAT;
+  f->lock_fd_ = ::open(path.c_str(), flags, 0666);
+  if (f->lock_fd_ < 0) return PostOpenErrno(errno);
+  struct stat st;
+  if (::fstat(f->lock_fd_, &st) != 0) return PostOpenErrno(errno);
+  if (S_ISDIR(st.st_mode)) return PostOpenErrno(EISDIR);
+
+  if (int rc = f->TakeShare(options.writable ? 3u : 1u); rc != 0) return rc;
+
+  if (!options.password.empty()) {
+    std::unique_ptr<PageCipher> cipher = PageCipher::FromPassword(options.password);
+    uint8_t raw[kHeaderBytes];
+    const ssize_t got = ::pread(f->lock_fd_, raw, sizeof raw, 0);
+    if (got < 0) {
+      PostErrno(errno);
+      return kFileSystemError;
+    }
+    if (got > 0 && got < static_cast<ssize_t>(kHeaderBytes)) {
+      PostError(kInvalidDataFile);
+      return kInvalidDataFile;
+    }
+    // A plain file opened with a password is refused too: enciphering its
+    // new pages among the plain ones would ruin it.
+    if (got == static_cast<ssize_t>(kHeaderBytes) &&
+        cipher->CheckHeader(raw) != HeaderCheck::kMatches) {
+      return PostWrongPassword();
+    }
+    f->cipher_ = std::make_unique<StampingCipher>(std::move(cipher));
+  }
+
+  f->locks_ = std::make_unique<LockMap>(f->lock_fd_);
+  PagerOptions pager_options = options.pager;
+  pager_options.cipher = f->cipher_.get();
+  // On a shared file an interrupted update may be recovered while the
+  // header is first loaded: that happens under the writer byte.
+  const bool bracket = f->shared() && options.writable;
+  if (bracket) {
+    if (int rc = f->WaitFor(true); rc != 0) return rc;
+  }
+  int rc = Pager::Open(path, options.writable, false, pager_options, &f->pager_);
+  if (bracket) f->locks_->EndOperation();
+  if (rc != 0) return rc;
+  f->tree_ = std::make_unique<PageTree>(f->pager_.get());
+  f->tree_->set_debug_checks(false);
+  f->tables_ = std::make_unique<PlxTables>(f->tree_.get());
+  *out = std::move(f);
+  return 0;
+}
+
+PlxFile::~PlxFile() {
+  if (locks_) locks_->ReleaseAll();
+  tables_.reset();
+  tree_.reset();
+  pager_.reset();
+  if (lock_fd_ >= 0) ::close(lock_fd_);
+}
+
+int PlxFile::TakeShare(uint32_t access_bits) {
+  const uint32_t share = options_.share;
+  const bool deny_read = share == kShareDenyAll || share == kShareDenyRead;
+  const bool deny_write = share == kShareDenyAll || share == kShareDenyWrite;
+  const bool can_exclusive = OsLockCanBeExclusive(lock_fd_);
+  // The gate makes "check, then take" one step between file objects.
+  int err = EAGAIN;
+  for (int attempt = 0; attempt < 2000 && err == EAGAIN; ++attempt) {
+    err = OsTryLock(lock_fd_, kShareGate, 1, can_exclusive);
+    if (err == EAGAIN) OsLockSleep(1);
+  }
+  if (err != 0) {
+    if (err == EAGAIN) {
+      PostError(kAccessDenied);
+      return kAccessDenied;
+    }
+    PostErrno(err);
+    return kFileSystemError;
+  }
+  auto conflict = [&](uint64_t byte) {
+    bool busy = false;
+    if (OsTestLock(lock_fd_, byte, 1, true, &busy) != 0) return false;
+    return busy;
+  };
+  const bool reads = (access_bits & 1u) != 0;
+  const bool writes = (access_bits & 2u) != 0;
+  bool refused = (reads && conflict(kShareDeniesRead)) ||
+                 (writes && conflict(kShareDeniesWrite)) || (deny_read && conflict(kShareReads)) ||
+                 (deny_write && conflict(kShareWrites));
+  if (!refused) {
+    auto take = [&](bool want, uint64_t byte) {
+      if (want && OsTryLock(lock_fd_, byte, 1, false) != 0) refused = true;
+    };
+    take(reads, kShareReads);
+    take(writes, kShareWrites);
+    take(deny_read, kShareDeniesRead);
+    take(deny_write, kShareDeniesWrite);
+  }
+  OsUnlock(lock_fd_, kShareGate, 1);
+  if (refused) {
+    PostError(kAccessDenied);
+    return kAccessDenied;
+  }
+  return 0;
+}
+
+int PlxFile::WaitFor(bool changing) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.lock_wait_ms);
+  for (;;) {
+    const int rc = locks_->BeginOperation(changing, false);
+    if (rc != kAccessDenied) return rc;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      PostError(kAccessDenied);
+      return kAccessDenied;
+    }
+    OsLockSleep(1);
+  }
+}
+
+int PlxFile::BeginOperation(bool changing) {
+  if (changing && read_only()) {
+    PostError(kAccessDenied);
+    return kAccessDenied;
+  }
+  if (!shared() || in_operation_) return 0;
+  if (locks_->changing()) {
+    // The writer byte is kept from an earlier change: nobody else has
+    // written since, and the cached pages hold changes not yet written.
+    in_operation_ = true;
+    return 0;
+  }
+  if (int rc = WaitFor(changing); rc != 0) return rc;
+  in_operation_ = true;
+  if (pager_->LoadHeader() != 0) {
+    EndOperation();
+    PostError(kInvalidDataFile);
+    return kInvalidDataFile;
+  }
+  return 0;
+}
+
+void PlxFile::EndOperation() {
+  if (!shared() || !in_operation_) return;
+  in_operation_ = false;
+  if (keep_writer_ && locks_->changing()) return;
+  locks_->EndOperation();
+}
+
+void PlxFile::KeepWriter(bool keep) {
+  keep_writer_ = keep;
+  if (!keep && !in_operation_ && locks_->changing()) locks_->EndOperation();
+}
+
+int PlxFile::WriteOut() {
+  if (!pager_->HasChanges()) return 0;
+  const bool exclude_readers = shared() || deny_write();
+  if (exclude_readers) {
+    if (int rc = locks_->BeginWriteOut(); rc != 0) {
+      pager_->Rollback();
+      return rc;
+    }
+  }
+  const int rc = pager_->Flush();
+  if (exclude_readers) locks_->EndWriteOut();
+  if (rc != 0) pager_->Rollback();
+  return rc;
+}
+
+void PlxFile::Rollback() { pager_->Rollback(); }
+
+}  // namespace qzr::palisade

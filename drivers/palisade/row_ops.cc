@@ -1,0 +1,230 @@
+// Row operations and sequential positions of one table.
+
+#include "drivers/palisade/row_ops.h"
+
+#include <algorithm>
+
+#include "drivers/palisade/format.h"
+#include "drivers/palisade/memo.h"
+
+namespace qzr::palisade {
+namespace {
+
+bool StartsWith(Bytes key, const std::vector<uint8_t>& prefix) {
+  return key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), key.begin());
+}
+
+// Deletes every record whose key starts with `prefix`, in batches from a
+// fresh seek (a delete invalidates the cursor's path).
+void DeletePrefix(PageTree* tree, const std::vector<uint8_t>& prefix) {
+  for (;;) {
+    std::vector<std::vector<uint8_t>> batch;
+    TreeCursor cursor(tree);
+    for (bool ok = cursor.Seek(Bytes(prefix.data(), prefix.size()));
+         ok && StartsWith(cursor.key(), prefix) && batch.size() < 512; ok = cursor.Next()) {
+      batch.emplace_back(cursor.key().begin(), cursor.key().end());
+    }
+    if (batch.empty()) return;
+    for (const auto& key : batch) tree->Delete(Bytes(key.data(), key.size()));
+  }
+}
+
+std::vector<uint8_t> OrderPrefix(uint32_t table, int key) {
+  return KindPrefix(table, key < 0 ? kKindRow : static_cast<uint8_t>(key));
+}
+
+void CountRow(PlxTables* tables, uint32_t table, int delta, uint32_t row) {
+  Counters c = tables->ReadCounters(table, kKindRow);
+  c.RecordCount = static_cast<uint32_t>(static_cast<int64_t>(c.RecordCount) + delta);
+  if (delta > 0) c.LastRecord = row;
+  tables->WriteCounters(table, kKindRow, c);
+}
+
+std::vector<uint8_t> EntryKey(const TableRef& t, int key, std::span<const uint8_t> image,
+                              uint32_t row) {
+  std::vector<uint8_t> k = t.keys->ValuePrefix(t.table, static_cast<size_t>(key), image);
+  if (t.keys->layout(static_cast<size_t>(key)).dup()) {
+    uint8_t r[4];
+    StoreBigU32(r, row);
+    k.insert(k.end(), r, r + 4);
+  }
+  return k;
+}
+
+}  // namespace
+
+int AddRow(const TableRef& t, std::span<const uint8_t> image, const FileDescriptor* memos,
+           bool append, uint32_t* row) {
+  if (memos != nullptr) {
+    if (int rc = CheckMemoValues(*memos); rc != 0) return rc;
+  }
+  const uint32_t id = t.tree->pager()->IssueNumber();
+  if (append) {
+    MarkKeysForBuild(t.tables, t.table, *t.keys, id);
+  } else if (int rc = MaintainRowKeys(t.tables, t.tree, t.table, *t.keys, {}, image, id); rc != 0) {
+    return rc;
+  }
+  t.tables->PutRow(t.table, id, Bytes(image.data(), image.size()));
+  if (memos != nullptr) WriteRowMemos(t.tables, t.table, id, *memos);
+  CountRow(t.tables, t.table, +1, id);
+  *row = id;
+  return 0;
+}
+
+int PutRow(const TableRef& t, uint32_t row, std::span<const uint8_t> image,
+           const FileDescriptor* memos) {
+  if (memos != nullptr) {
+    if (int rc = CheckMemoValues(*memos); rc != 0) return rc;
+  }
+  std::vector<uint8_t> old;
+  if (!t.tables->GetRow(t.table, row, &old)) return kRecordNotFoundCode;
+  // The stored image and the buffer may differ in length only when the
+  // stored row is damaged; keys are planned on equal lengths.
+  if (old.size() != image.size()) old.resize(image.size(), 0);
+  if (int rc = MaintainRowKeys(t.tables, t.tree, t.table, *t.keys, old, image, row); rc != 0) {
+    return rc;
+  }
+  t.tables->PutRow(t.table, row, Bytes(image.data(), image.size()));
+  if (memos != nullptr) WriteRowMemos(t.tables, t.table, row, *memos);
+  return 0;
+}
+
+int DeleteRow(const TableRef& t, uint32_t row) {
+  std::vector<uint8_t> old;
+  if (!t.tables->GetRow(t.table, row, &old)) return kRecordNotFoundCode;
+  // Removing entries cannot collide, so this cannot fail.
+  (void)MaintainRowKeys(t.tables, t.tree, t.table, *t.keys, old, {}, row);
+  t.tables->DeleteRow(t.table, row);
+  t.tables->DeleteMemos(t.table, row);
+  CountRow(t.tables, t.table, -1, row);
+  return 0;
+}
+
+void EmptyTable(const TableRef& t) {
+  for (size_t k = 0; k < t.keys->size(); ++k) {
+    DeletePrefix(t.tree, KindPrefix(t.table, static_cast<uint8_t>(k)));
+    t.tables->WriteCounters(t.table, static_cast<uint8_t>(k), Counters());
+  }
+  DeletePrefix(t.tree, KindPrefix(t.table, kKindRow));
+  DeletePrefix(t.tree, KindPrefix(t.table, kKindMemo));
+  t.tables->WriteCounters(t.table, kKindRow, Counters());
+}
+
+void DropTable(PageTree* tree, const std::string& name, uint32_t table) {
+  std::vector<uint8_t> prefix(4);
+  StoreBigU32(prefix.data(), table);
+  DeletePrefix(tree, prefix);
+  std::vector<uint8_t> name_key = TableNameKey(name);
+  tree->Delete(Bytes(name_key.data(), name_key.size()));
+}
+
+SeqPosition StartOfRows() { return SeqPosition(); }
+
+SeqPosition AtRow(uint32_t table, uint32_t row) {
+  SeqPosition p;
+  p.kind = SeqPosition::Kind::kSeek;
+  p.next = RowKey(table, row);
+  p.prev = p.next;
+  p.prev.push_back(0);
+  return p;
+}
+
+SeqPosition StartOfKey(int key) {
+  SeqPosition p;
+  p.key = key;
+  return p;
+}
+
+SeqPosition AtKeyValue(const TableRef& t, int key, std::span<const uint8_t> image) {
+  SeqPosition p;
+  p.kind = SeqPosition::Kind::kSeek;
+  p.key = key;
+  p.next = t.keys->ValuePrefix(t.table, static_cast<size_t>(key), image);
+  // Above every entry with this value: a unique entry's key is the value
+  // itself, a DUP entry's the value and 4 row bytes.
+  p.prev = p.next;
+  p.prev.insert(p.prev.end(), 5, 0xFF);
+  return p;
+}
+
+SeqPosition AtKeyEntry(const TableRef& t, int key, std::span<const uint8_t> image, uint32_t row) {
+  return AtEntryKey(key, EntryKey(t, key, image, row));
+}
+
+SeqPosition AtEntryKey(int key, std::vector<uint8_t> entry_key) {
+  SeqPosition p;
+  p.kind = SeqPosition::Kind::kSeek;
+  p.key = key;
+  p.next = std::move(entry_key);
+  p.prev = p.next;
+  p.prev.push_back(0);
+  return p;
+}
+
+int Step(const TableRef& t, SeqPosition* pos, bool forward, uint32_t* row) {
+  const std::vector<uint8_t> prefix = OrderPrefix(t.table, pos->key);
+  TreeCursor cursor(t.tree);
+  bool ok = false;
+  switch (pos->kind) {
+    case SeqPosition::Kind::kStart: {
+      if (forward) {
+        ok = cursor.Seek(Bytes(prefix.data(), prefix.size()));
+      } else {
+        std::vector<uint8_t> upper = prefix;
+        ++upper.back();  // kind bytes stop below 0xFF
+        ok = cursor.SeekBefore(Bytes(upper.data(), upper.size()));
+      }
+      break;
+    }
+    case SeqPosition::Kind::kSeek:
+      ok = forward ? cursor.Seek(Bytes(pos->next.data(), pos->next.size()))
+                   : cursor.SeekBefore(Bytes(pos->prev.data(), pos->prev.size()));
+      break;
+    case SeqPosition::Kind::kOn: {
+      Bytes at(pos->at.data(), pos->at.size());
+      if (pos->on_row && t.tree->Find(at) == nullptr) {
+        // The record read last has gone (another file object deleted it):
+        // say so once; the next step goes on from where it was.
+        pos->on_row = false;
+        return kRecordNotFoundCode;
+      }
+      ok = forward ? cursor.SeekAfter(at) : cursor.SeekBefore(at);
+      break;
+    }
+  }
+  if (!ok || !StartsWith(cursor.key(), prefix)) return kRecordNotAvailableCode;
+  const PlxRecord& rec = cursor.record();
+  if (pos->key < 0) {
+    if (rec.KeyLength() != 9) return kRecordNotAvailableCode;
+    *row = LoadBigU32(rec.bytes.data() + 5);
+  } else {
+    *row = KeyEntryRow(rec.bytes);
+  }
+  pos->kind = SeqPosition::Kind::kOn;
+  pos->at.assign(cursor.key().begin(), cursor.key().end());
+  pos->on_row = true;
+  return 0;
+}
+
+void PlaceOnRow(const TableRef& t, SeqPosition* pos, uint32_t row, std::span<const uint8_t> image) {
+  pos->kind = SeqPosition::Kind::kOn;
+  if (pos->key < 0) {
+    pos->at = RowKey(t.table, row);
+  } else {
+    pos->at = EntryKey(t, pos->key, image, row);
+  }
+  // The entry may not exist (an OPT key's empty value): moving on from it
+  // is still well defined, so it is not checked.
+  pos->on_row = false;
+}
+
+uint32_t FindByKey(const TableRef& t, int key, std::span<const uint8_t> image) {
+  std::vector<uint8_t> prefix = t.keys->ValuePrefix(t.table, static_cast<size_t>(key), image);
+  TreeCursor cursor(t.tree);
+  if (!cursor.Seek(Bytes(prefix.data(), prefix.size())) || !StartsWith(cursor.key(), prefix)) {
+    return 0;
+  }
+  return KeyEntryRow(cursor.record().bytes);
+}
+
+}  // namespace qzr::palisade

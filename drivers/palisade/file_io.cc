@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <random>
 #include <vector>
 
 #include "drivers/palisade/format.h"
@@ -20,7 +22,78 @@ constexpr uint64_t kMaxFileOffset = uint64_t{1} << 32;
 // The errno a call sees once the simulated process has died.
 constexpr int kStoppedErrno = EIO;
 
+std::atomic<FaultPlan*> g_process_plan{nullptr};
+
+// Whole-file read and write that bypass the seam (the power-cut model).
+bool SlurpFile(const std::string& path, std::vector<uint8_t>* out) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  out->clear();
+  uint8_t buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    out->insert(out->end(), buf, buf + n);
+  }
+  ::close(fd);
+  return true;
+}
+
+void ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  if (::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+  }
+  ::close(fd);
+}
+
 }  // namespace
+
+void OsFile::SetProcessFaultPlan(FaultPlan* plan) { g_process_plan.store(plan); }
+FaultPlan* OsFile::process_fault_plan() { return g_process_plan.load(); }
+
+FaultPlan* OsFile::plan() const { return faults_ != nullptr ? faults_ : g_process_plan.load(); }
+
+void OsFile::Stop(FaultPlan* plan) {
+  if (plan->stopped) return;
+  plan->stopped = true;
+  if (!plan->lose_unsynced) return;
+  // Each unsynced write reached the device or not, independently; a later
+  // write that survives lands over whatever the earlier ones left.
+  std::mt19937 rng(plan->loss_seed);
+  for (auto& [path, pending] : plan->pending) {
+    std::vector<uint8_t> bytes = pending.synced_bytes;
+    bytes.resize(pending.synced_size);
+    for (const FaultPlan::PendingWrite& w : pending.writes) {
+      if (rng() % 2 == 0) {
+        ++plan->lost_writes;
+        continue;
+      }
+      if (bytes.size() < w.offset + w.data.size()) bytes.resize(w.offset + w.data.size());
+      std::copy(w.data.begin(), w.data.end(), bytes.begin() + static_cast<ptrdiff_t>(w.offset));
+    }
+    ReplaceFile(path, bytes);
+  }
+  plan->pending.clear();
+}
+
+void OsFile::Journal(FaultPlan* plan, uint64_t offset, const void* buf, size_t len) {
+  auto [it, fresh] = plan->pending.try_emplace(path_);
+  if (fresh) {
+    SlurpFile(path_, &it->second.synced_bytes);
+    it->second.synced_size = it->second.synced_bytes.size();
+  }
+  const uint8_t* p = static_cast<const uint8_t*>(buf);
+  it->second.writes.push_back({offset, std::vector<uint8_t>(p, p + len)});
+}
 
 int OsFile::Open(const std::string& path, bool writable, bool create,
                  std::unique_ptr<OsFile>* out) {
@@ -62,13 +135,14 @@ int OsFile::ReadAt(uint64_t offset, void* buf, size_t len, size_t* got) {
 }
 
 int OsFile::WriteAt(uint64_t offset, const void* buf, size_t len) {
-  if (faults_ != nullptr) {
-    ++faults_->writes;
-    if (faults_->stop_before_write != 0 && faults_->writes >= faults_->stop_before_write) {
-      faults_->stopped = true;
+  if (FaultPlan* faults = plan()) {
+    ++faults->writes;
+    if (faults->stop_before_write != 0 && faults->writes >= faults->stop_before_write) {
+      Stop(faults);
     }
-    if (faults_->stopped) return kStoppedErrno;
-    if (faults_->writes == faults_->fail_write_at) return EIO;
+    if (faults->stopped) return kStoppedErrno;
+    if (faults->writes == faults->fail_write_at) return EIO;
+    if (faults->lose_unsynced && writable_) Journal(faults, offset, buf, len);
   }
   if (!writable_) return EBADF;
   size_t done = 0;
@@ -87,19 +161,26 @@ int OsFile::WriteAt(uint64_t offset, const void* buf, size_t len) {
 }
 
 int OsFile::Sync() {
-  if (faults_ != nullptr) {
-    ++faults_->syncs;
-    if (faults_->stopped) return kStoppedErrno;
-    if (faults_->syncs == faults_->fail_sync_at) return EIO;
+  if (FaultPlan* faults = plan()) {
+    ++faults->syncs;
+    if (faults->stopped) return kStoppedErrno;
+    if (faults->syncs == faults->fail_sync_at) return EIO;
   }
   if (!writable_) return 0;
-  return ::fdatasync(fd_) == 0 ? 0 : errno;
+  if (::fdatasync(fd_) != 0) return errno;
+  if (FaultPlan* faults = plan()) faults->pending.erase(path_);
+  return 0;
 }
 
 int OsFile::Truncate(uint64_t size) {
-  if (faults_ != nullptr && faults_->stopped) return kStoppedErrno;
+  FaultPlan* faults = plan();
+  if (faults != nullptr && faults->stopped) return kStoppedErrno;
   if (!writable_) return EBADF;
-  return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 ? 0 : errno;
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return errno;
+  // The power-cut model takes a truncation as durable; the commit code
+  // never relies on one reaching the disk.
+  if (faults != nullptr) faults->pending.erase(path_);
+  return 0;
 }
 
 int64_t OsFile::Size() {
@@ -109,11 +190,10 @@ int64_t OsFile::Size() {
 }
 
 bool OsFile::Point(const char* name) {
-  if (faults_ == nullptr) return true;
-  if (!faults_->stopped && !faults_->stop_at.empty() && faults_->stop_at == name) {
-    faults_->stopped = true;
-  }
-  return !faults_->stopped;
+  FaultPlan* faults = plan();
+  if (faults == nullptr) return true;
+  if (!faults->stopped && !faults->stop_at.empty() && faults->stop_at == name) Stop(faults);
+  return !faults->stopped;
 }
 
 size_t ReadBlock(OsFile* file, uint64_t offset, size_t length, uint8_t* buffer,
@@ -154,6 +234,25 @@ bool WriteBlock(OsFile* file, uint64_t offset, size_t length, const uint8_t* buf
     return false;
   }
   return true;
+}
+
+int SyncDirectoryOf(const std::string& path) {
+  if (FaultPlan* faults = OsFile::process_fault_plan()) {
+    ++faults->syncs;
+    if (faults->stopped) return kStoppedErrno;
+    if (faults->syncs == faults->fail_sync_at) return EIO;
+  }
+  const size_t slash = path.find_last_of('/');
+  const std::string dir =
+      slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+  int fd;
+  do {
+    fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno;
+  const int rc = ::fsync(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  return rc;
 }
 
 bool FlushBuffers(OsFile* file) {

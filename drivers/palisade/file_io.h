@@ -2,10 +2,15 @@
 //
 // OsFile wraps one POSIX file descriptor (opened O_CLOEXEC) and performs
 // positional reads and writes, fdatasync and truncation. Every write, sync
-// and truncation first consults an optional FaultPlan, so a test can fail the
-// Nth write or flush, or "kill the process" before the k-th write or at a
-// named point: from then on nothing more reaches the disk and every call
-// fails, leaving the file exactly as a killed process would.
+// and truncation first consults an optional FaultPlan (the file's own, or
+// else the process-wide one), so a test can fail the Nth write or flush, or
+// "kill the process" before the k-th write or at a named point: from then on
+// nothing more reaches the disk and every call fails, leaving the file
+// exactly as a killed process would. A plan that also loses unsynced data
+// models a power cut instead: at the stop, every write made since its
+// file's last sync is kept or undone at random (per write, in any
+// combination), so a test can prove that each step which must be durable
+// before the next is separated from it by a sync.
 //
 // ReadBlock/WriteBlock (and their Exact forms) are the block layer on top:
 // transfers are whole 64-byte units, enciphered on the way out and
@@ -23,8 +28,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "drivers/palisade/unit_cipher.h"
 
@@ -38,10 +45,28 @@ struct FaultPlan {
   int stop_before_write = 0;  // this write and everything after it never happen
   std::string stop_at;        // stop when the code passes this named point
 
+  // Power cut: at the stop, each write since its file's last sync survives
+  // with probability 1/2, drawn from `loss_seed`.
+  bool lose_unsynced = false;
+  uint32_t loss_seed = 1;
+
   // Observed.
   int writes = 0;        // writes attempted
-  int syncs = 0;         // syncs attempted
+  int syncs = 0;         // syncs attempted (directory syncs included)
   bool stopped = false;  // the simulated process has died
+  int lost_writes = 0;   // unsynced writes undone at the stop
+
+  // Unsynced writes per path, kept only with lose_unsynced.
+  struct PendingWrite {
+    uint64_t offset;
+    std::vector<uint8_t> data;
+  };
+  struct Pending {
+    uint64_t synced_size = 0;               // the file's length at its last sync
+    std::vector<uint8_t> synced_bytes;      // its contents then (whole file)
+    std::vector<PendingWrite> writes;       // in order
+  };
+  std::map<std::string, Pending> pending;
 };
 
 class OsFile {
@@ -58,6 +83,9 @@ class OsFile {
 
   const std::string& path() const { return path_; }
   bool writable() const { return writable_; }
+  // The descriptor, for byte-range locks that must belong to this file
+  // object. Never close it.
+  int fd() const { return fd_; }
 
   // Reads up to `len` bytes at `offset` into `buf`; *got is the count read
   // (short at end of file). Returns 0 or errno.
@@ -76,6 +104,12 @@ class OsFile {
 
   // The test's fault plan (not owned; nullptr detaches).
   void set_fault_plan(FaultPlan* plan) { faults_ = plan; }
+  // A plan consulted by every OsFile that has none of its own, so that one
+  // count of writes spans every file an update touches (data files and
+  // control files alike). Not owned; nullptr detaches. Test-only; set it
+  // while no file is in use on another thread.
+  static void SetProcessFaultPlan(FaultPlan* plan);
+  static FaultPlan* process_fault_plan();
 
   // The unit cipher (not owned; nullptr for a plain file).
   void set_cipher(const UnitCipher* cipher) { cipher_ = cipher; }
@@ -92,6 +126,10 @@ class OsFile {
  private:
   OsFile(int fd, std::string path, bool writable)
       : fd_(fd), path_(std::move(path)), writable_(writable) {}
+  FaultPlan* plan() const;
+  // Marks the plan stopped, first undoing unsynced writes when it loses them.
+  static void Stop(FaultPlan* plan);
+  void Journal(FaultPlan* plan, uint64_t offset, const void* buf, size_t len);
 
   int fd_;
   std::string path_;
@@ -136,6 +174,11 @@ inline bool WriteBlock(OsFile* file, uint64_t offset, size_t length, const uint8
 // Flushes the file's buffers to the device. Returns true on success; a
 // failure puts the file in the failed state.
 bool FlushBuffers(OsFile* file);
+
+// Flushes the directory holding `path`, so that a file created or removed
+// there survives a crash as such. Goes through the process-wide fault plan
+// (counted as a sync). Returns 0 or errno.
+int SyncDirectoryOf(const std::string& path);
 
 }  // namespace qzr::palisade
 

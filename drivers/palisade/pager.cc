@@ -1,10 +1,11 @@
-// The pager: header load and commit, page reads, and the write-out.
+// The pager: header load and commit, page reads, and the atomic write-out.
 
 #include "drivers/palisade/pager.h"
 
 #include <algorithm>
 #include <cerrno>
 
+#include "drivers/palisade/cipher.h"
 #include "drivers/palisade/format.h"
 #include "runtime/fatal.h"
 #include "runtime/runtime_error.h"
@@ -49,51 +50,89 @@ int Pager::Open(const std::string& path, bool writable, bool create, const Pager
   if (int err = OsFile::Open(path, writable, create, &file); err != 0) return PostOpenError(err);
   file->set_cipher(options.cipher);
   std::unique_ptr<Pager> pager(new Pager(std::move(file), options));
-  if (pager->LoadHeader() != 0) {
-    PostError(36);
-    return 36;
+  if (int rc = pager->LoadHeader(); rc != 0) {
+    // 5: another process kept the writer byte while an update waited to be
+    // recovered.
+    const int code = rc == 5 ? 5 : 36;
+    PostError(code);
+    return code;
   }
   *out = std::move(pager);
   return 0;
 }
 
-int Pager::LoadHeader() {
-  const int64_t size = file_->Size();
-  if (size < 0) return 1;
-  PlxHeader loaded;
-  if (size == 0) {
-    loaded = PlxHeader::Fresh();
-  } else {
-    uint8_t block[kHeaderBytes];
-    if (ReadBlock(file_.get(), 0, kHeaderBytes, block) < kHeaderBytes) return 1;
-    if (!PlxHeader::Decode(block, &loaded)) return 1;
-    // Pages past the end of the file: the file was cut short.
-    if (loaded.ComputedEnd() > static_cast<uint64_t>(size)) return 1;
-  }
-  if (header_valid_ && static_cast<int32_t>(loaded.ChangeCount - header_.ChangeCount) <= 0) {
+int Pager::ReadHeader(PlxHeader* out, int64_t* size) {
+  *size = file_->Size();
+  if (*size < 0) return 1;
+  if (*size == 0) {
+    *out = PlxHeader::Fresh();
     return 0;
   }
+  uint8_t block[kHeaderBytes];
+  if (ReadBlock(file_.get(), 0, kHeaderBytes, block) < kHeaderBytes) return 1;
+  return PlxHeader::Decode(block, out) ? 0 : 1;
+}
+
+void Pager::Install(const PlxHeader& header) {
   cache_.Clear();
   free_queue_.clear();
   shadow_map_.clear();
   ++layout_version_;
-  header_ = loaded;
+  header_ = header;
   header_valid_ = true;
   header_dirty_ = false;
   has_root_ = !header_.NoPages();
   root_ = has_root_ ? static_cast<int32_t>(header_.RootPage) : 0;
-  // Ends that differ mean an update was interrupted after its shadow copies
-  // were appended. Pages below CommittedEnd are never overwritten before the
-  // commit, so the header at offset 0 still describes the last committed
-  // state: the appended area is discarded.
-  if (header_.CommittedEnd != header_.WorkingEnd && file_->writable() && size > 0) {
-    if (CommitHeader() != 0) return 1;
+}
+
+int Pager::TakeOver(const PlxHeader& loaded, int64_t size) {
+  // Pages past the end of the file: the file was cut short.
+  if (size > 0 && loaded.ComputedEnd() > static_cast<uint64_t>(size)) return 1;
+  last_recovery_ = Recovery::kNone;
+  if (header_valid_ && static_cast<int32_t>(loaded.ChangeCount - header_.ChangeCount) <= 0) {
+    return 0;
   }
+  Install(loaded);
+  committed_ = loaded;
   return 0;
 }
 
+int Pager::LoadHeader() {
+  // Our own mark is on disk while an update is prepared; the state in
+  // memory is the one that counts until it is applied or abandoned.
+  if (prepared_) return 0;
+  PlxHeader loaded;
+  int64_t size = 0;
+  if (int rc = ReadHeader(&loaded, &size); rc != 0) return rc;
+  if (size == 0 || loaded.CommittedEnd == loaded.WorkingEnd) return TakeOver(loaded, size);
+  // A mark: decide under the writer byte, and read again once it is ours,
+  // since whoever held it may have finished the update meanwhile.
+  if (!file_->writable() || !options_.recovery_guard) return Recover(loaded, size);
+  if (options_.recovery_guard(true) != 0) return 5;
+  int rc = ReadHeader(&loaded, &size);
+  if (rc == 0) {
+    rc = size > 0 && loaded.CommittedEnd != loaded.WorkingEnd ? Recover(loaded, size)
+                                                               : TakeOver(loaded, size);
+  }
+  options_.recovery_guard(false);
+  return rc;
+}
+
+void Pager::EncodeHeader(const PlxHeader& header, uint8_t out[kHeaderBytes]) const {
+  header.Encode(out);
+  // An encrypted file proves its password through every header it holds.
+  if (const auto* cipher = dynamic_cast<const PageCipher*>(options_.cipher)) {
+    cipher->StampHeader(out);
+  }
+}
+
+bool Pager::Sync() {
+  ++stats_.syncs;
+  return FlushBuffers(file_.get());
+}
+
 int Pager::CommitHeader() {
-  if (!FlushBuffers(file_.get())) return file_->failed_errno();
+  if (!Sync()) return file_->failed_errno();
   const uint32_t end = header_.ComputedEnd();
   header_.CommittedEnd = end;
   header_.WorkingEnd = end;
@@ -101,9 +140,10 @@ int Pager::CommitHeader() {
   header_.HomeOffset = 0;
   header_.RootPage = has_root_ ? static_cast<uint32_t>(root_) : 0;
   uint8_t block[kHeaderBytes];
-  header_.Encode(block);
+  EncodeHeader(header_, block);
   if (!WriteBlock(file_.get(), 0, kHeaderBytes, block)) return file_->failed_errno();
-  if (!FlushBuffers(file_.get())) return file_->failed_errno();
+  // The header must be durable before the shadows it no longer needs go.
+  if (!Sync()) return file_->failed_errno();
   const int64_t size = file_->Size();
   if (size > static_cast<int64_t>(end)) {
     if (int err = file_->Truncate(end); err != 0) {
@@ -112,6 +152,7 @@ int Pager::CommitHeader() {
     }
   }
   header_dirty_ = false;
+  committed_ = header_;
   return 0;
 }
 
@@ -146,7 +187,8 @@ PageNode* Pager::GetPage(int32_t address) {
       actual = it->second;
     }
   }
-  ReadExact(file_.get(), actual, len, block.data(), home);
+  // A shadow is enciphered for where it lies, not for its home.
+  ReadExact(file_.get(), actual, len, block.data(), actual);
   auto node = std::make_unique<PageNode>();
   node->Address = address;
   if (int check = DecodePage(block.data(), len, node.get()); check != 0) Corruption(check);
@@ -174,7 +216,18 @@ bool Pager::PutPage(PageNode* node, int mode) {
   if (mode == 0) return true;
   const uint64_t home = PageOffset(node->Address);
   PatchImage(node, home);
-  if (!WriteBlock(file_.get(), home, node->Image.size(), node->Image.data())) return false;
+  const uint32_t size = static_cast<uint32_t>(node->Image.size());
+  if (home < committed_.CommittedEnd) {
+    // Protected: the home slot still holds the committed page. The image
+    // stays with the node (still dirty) until it is copied home.
+    if (!WriteBlock(file_.get(), working_end_, size, node->Image.data())) return false;
+    shadows_.push_back({static_cast<uint32_t>(home), static_cast<uint32_t>(working_end_), size});
+    working_end_ += size;
+    ++stats_.shadow_pages;
+    return true;
+  }
+  if (!WriteBlock(file_.get(), home, size, node->Image.data())) return false;
+  ++stats_.in_place_pages;
   // Written home: the records are the page's form in memory from now on.
   node->Image.clear();
   node->Image.shrink_to_fit();
@@ -225,7 +278,19 @@ int Pager::FailFlush(int err) {
 }
 
 int Pager::Flush() {
-  if (!HasChanges()) return 0;
+  if (!HasChanges() || hold_changes_) return 0;
+  if (prepared_) return ApplyCommit();
+  if (int rc = Prepare(false); rc != 0) return rc;
+  return prepared_ ? ApplyCommit() : 0;
+}
+
+int Pager::PrepareCommit() {
+  if (prepared_) return 0;
+  return Prepare(true);
+}
+
+int Pager::Prepare(bool transactional) {
+  stats_ = CommitStats();
   if (read_only() || broken_) return FailFlush(EBADF);
   if (file_->failed_errno() != 0) return FailFlush(file_->failed_errno());
   FreeQueued();
@@ -245,18 +310,114 @@ int Pager::Flush() {
     if (placed) break;
   }
   if (!file_->Point("before-write-pages")) return FailFlush(file_->failed_errno());
+
+  const uint64_t committed_end = committed_.CommittedEnd;
+  bool needs_shadow = transactional;
+  for (PageNode* node : cache_.DirtyNodes()) {
+    if (PageOffset(node->Address) < committed_end) needs_shadow = true;
+  }
+  shadows_.clear();
+  shadow_start_ = std::max<uint64_t>(committed_end, header_.ComputedEnd());
+  working_end_ = shadow_start_;
   if (!WritePages()) return FailFlush(file_->failed_errno());
   if (!file_->Point("before-commit-header")) return FailFlush(file_->failed_errno());
+  if (!needs_shadow) {
+    // Every page went past the committed end, where nothing committed
+    // lives: the header alone switches to the new state.
+    if (int err = CommitHeader(); err != 0) return FailFlush(err);
+    return 0;
+  }
+
+  // 4a: the new header, last in the shadow area.
+  PlxHeader shadow_header = header_;
+  shadow_header.HomeOffset = 0;
+  shadow_header.RootPage = has_root_ ? static_cast<uint32_t>(root_) : 0;
+  shadow_header.CommittedEnd = static_cast<uint32_t>(shadow_start_);
+  shadow_header.WorkingEnd = static_cast<uint32_t>(working_end_ + kHeaderBytes);
+  uint8_t block[kHeaderBytes];
+  EncodeHeader(shadow_header, block);
+  if (!WriteBlock(file_.get(), working_end_, kHeaderBytes, block)) {
+    return FailFlush(file_->failed_errno());
+  }
+  working_end_ += kHeaderBytes;
+  // 4b: shadows durable before the mark can point at them.
+  if (!Sync()) return FailFlush(file_->failed_errno());
+  if (!file_->Point("before-mark")) return FailFlush(file_->failed_errno());
+  // 4c: the mark keeps the committed header and names the shadow area.
+  PlxHeader mark = committed_;
+  mark.HomeOffset = 0;
+  mark.CommittedEnd = static_cast<uint32_t>(shadow_start_);
+  mark.WorkingEnd = static_cast<uint32_t>(working_end_);
+  EncodeHeader(mark, block);
+  if (!WriteBlock(file_.get(), 0, kHeaderBytes, block)) return FailFlush(file_->failed_errno());
+  // 4d: the mark durable before any home is overwritten.
+  if (!Sync()) return FailFlush(file_->failed_errno());
+  prepared_ = true;
+  return 0;
+}
+
+int Pager::ApplyCommit() {
+  if (!prepared_) return 0;
+  if (!file_->Point("before-apply")) return FailFlush(file_->failed_errno());
+  // 5a: each shadow home, from the image the node still holds.
+  for (const Shadow& shadow : shadows_) {
+    const int32_t address = static_cast<int32_t>((shadow.home - kHeaderBytes) / kUnit);
+    PageNode* node = cache_.Find(address);
+    bool ok;
+    if (node != nullptr && node->image_valid && node->Image.size() == shadow.size) {
+      ok = WriteBlock(file_.get(), shadow.home, shadow.size, node->Image.data());
+    } else {
+      ok = CopyHome(shadow);
+    }
+    if (!ok) return FailFlush(file_->failed_errno());
+  }
+  if (!file_->Point("before-final-header")) return FailFlush(file_->failed_errno());
+  // 5b: homes durable, header, header durable, shadows cut away.
   if (int err = CommitHeader(); err != 0) return FailFlush(err);
+  for (PageNode* node : cache_.DirtyNodes()) {
+    node->Image.clear();
+    node->Image.shrink_to_fit();
+    node->image_valid = false;
+    cache_.MarkClean(node);
+  }
+  shadows_.clear();
+  prepared_ = false;
+  return 0;
+}
+
+int Pager::AbandonCommit() {
+  if (!prepared_) {
+    Rollback();
+    return 0;
+  }
+  prepared_ = false;
+  shadows_.clear();
+  cache_.Clear();
+  free_queue_.clear();
+  shadow_map_.clear();
+  ++layout_version_;
+  header_ = committed_;
+  has_root_ = !header_.NoPages();
+  root_ = has_root_ ? static_cast<int32_t>(header_.RootPage) : 0;
+  const int err = CommitHeader();
+  if (err != 0) {
+    // The mark stays on disk; the next open asks the control file again.
+    Rollback();
+    return FailFlush(err);
+  }
   return 0;
 }
 
 int Pager::MaybeSpill() {
-  if (cache_.dirty_count() <= options_.max_dirty_pages) return 0;
+  if (hold_changes_ || cache_.dirty_count() <= options_.max_dirty_pages) return 0;
   return Flush();
 }
 
 void Pager::Rollback() {
+  // A prepared update is left to the next open's recovery: its mark is on
+  // disk, and only the caller knows whether its transaction committed.
+  prepared_ = false;
+  shadows_.clear();
   cache_.Clear();
   free_queue_.clear();
   shadow_map_.clear();

@@ -24,17 +24,58 @@
 //   4. Every page but the root is referenced by exactly one inner-page
 //      record; MovePage repairs that reference when a page moves.
 //
-// Shadow paging fits in at step 4: a page whose home lies below the
-// committed end is written at WorkingEnd instead and recorded in the shadow
-// map, which GetPage already consults; the header goes last the same way.
+// Steps 4 and 5 make the write-out atomic with shadow pages. Let CE be the
+// file length at the last commit (nothing below it may be overwritten until
+// the update is safely recorded):
 //
-// One thread at a time (the driver serialises calls).
+//   4a. Every dirty page whose home lies at or past CE is written in place;
+//       every other one is appended to the shadow area, which starts at S =
+//       max(CE, new computed end), and carries its home offset in its first
+//       4 bytes. The new header goes last, the same way, with home offset 0.
+//   4b. fdatasync: the shadow images and the shadow header are durable.
+//   4c. The mark: the header at offset 0 is rewritten with its old contents
+//       except CommittedEnd = S and WorkingEnd = the end of the shadow area.
+//   4d. fdatasync: from here on an open finishes the update (PrepareCommit
+//       ends here; a transaction's commit point lies in its control file).
+//   5a. Apply: every shadow image is copied to its home position.
+//   5b. CommitHeader: fdatasync (homes durable), the new header at offset 0
+//       with CommittedEnd = WorkingEnd = the computed end, fdatasync (header
+//       durable), then the shadow area is truncated away.
+//
+// So a plain update costs four syncs. An update whose pages all lie past CE
+// (the first pages of a new file, or a change of the header alone) needs no
+// shadows: its pages go in place, then CommitHeader (two syncs).
+//
+// Recovery (LoadHeader): a header at offset 0 whose ends differ is a mark.
+// The shadow area [CommittedEnd, WorkingEnd) is scanned block by block into
+// the shadow map; it is complete when every block decodes, lies in the zone
+// of its home under the new header, and the header block comes last and ends
+// the area. A complete set is applied (5a, 5b) unless the new tree holds a
+// transaction record (key 0xFF) whose control file says the transaction
+// never reached its commit point; an incomplete set, or such a transaction,
+// is discarded: CommitHeader over the old header (still at offset 0 under
+// the mark) truncates the shadows away. A read-only file keeps the decision
+// in memory (reads go through the shadow map, or ignore it).
+//
+// Encrypted files: every unit is enciphered for the offset where it is
+// actually written, shadows included, so that the scan can decipher a
+// shadow before it knows its home; applying deciphers a shadow image at its
+// shadow offset and enciphers it again for home.
+//
+//   idle --Flush / PrepareCommit--> prepared --ApplyCommit--> idle
+//                                   prepared --AbandonCommit--> idle (old state)
+//   any --Rollback--> idle (last committed state)
+//
+// One thread at a time (the driver serialises calls). Between processes the
+// caller holds the file's writer byte around changes; recovery at open takes
+// it through PagerOptions::recovery_guard.
 
 #ifndef QZR_DRIVERS_PALISADE_PAGER_H_
 #define QZR_DRIVERS_PALISADE_PAGER_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -55,8 +96,29 @@ struct PagerOptions {
   // that splits and merges run on small data.
   size_t page_limit = kMaxPageBytes;
   // The unit cipher of an encrypted file (not owned; nullptr for none). It
-  // must be known before the header is read.
+  // must be known before the header is read. A PageCipher also stamps its
+  // password check into every header written.
   const UnitCipher* cipher = nullptr;
+  // Called with true before an interrupted update is recovered on a writable
+  // file, and with false afterwards; the owner takes the file's writer byte
+  // (waiting) so that two processes never recover at once. A non-zero
+  // return (the lock could not be had) leaves the file alone and LoadHeader
+  // returns 5. Unset: no locking (a file not shared).
+  std::function<int(bool begin)> recovery_guard;
+};
+
+// What the last LoadHeader found.
+enum class Recovery {
+  kNone,       // the header was consistent
+  kApplied,    // an interrupted update was completed
+  kDiscarded,  // an interrupted update was dropped
+};
+
+// Counts of the last write-out, for tests and benchmarks.
+struct CommitStats {
+  int in_place_pages = 0;
+  int shadow_pages = 0;
+  int syncs = 0;  // fdatasync calls made by the pager for it
 };
 
 class Pager {
@@ -73,15 +135,19 @@ class Pager {
 
   // ---- Header
 
-  // Re-reads the header. Returns 0, or 1 when the file holds no valid
-  // header (too short, wrong magic, damaged zone table, or pages beyond the
-  // end of the file). An empty file gets a fresh header. When the ChangeCount
-  // read is newer than the one held, every cached page is dropped.
+  // Re-reads the header. Returns 0, 1 when the file holds no valid header
+  // (too short, wrong magic, damaged zone table, or pages beyond the end of
+  // the file), or 5 when recovery_guard refused. An empty file gets a fresh
+  // header. When the ChangeCount read is newer than the one held, every
+  // cached page is dropped. A mark (ends that differ) is recovered (see the
+  // file comment) whatever the ChangeCount says. Does nothing while an
+  // update is prepared.
   int LoadHeader();
   // Flushes, sets CommittedEnd = WorkingEnd = the computed end, increments
   // ChangeCount, writes the header and flushes again; a file longer than the
   // computed end is cut back to it. Returns 0 or errno.
   int CommitHeader();
+  Recovery last_recovery() const { return last_recovery_; }
   // The next identifier from LastIssued (check 1163 on a read-only file,
   // 1164 without a valid header, 1173 at the limit). Marks the header dirty.
   uint32_t IssueNumber();
@@ -109,20 +175,44 @@ class Pager {
   void DiscardPage(PageNode* node);
 
   // Encodes the node (PutPage mode 0: moving it to the zone of its new size)
-  // and, with mode 1, writes it at its address. Returns false when the write
-  // failed (the file is then in the failed state).
+  // and, with mode 1, writes it: a protected write, in place when its home
+  // lies at or past the committed end, else appended to the shadow area
+  // (4a). Returns false when the write failed (the file is then in the
+  // failed state).
   bool PutPage(PageNode* node, int mode);
 
-  // Writes out every change and commits the header. Returns 0, or a posted
-  // error code (90 with the operating-system error) after which the caller
-  // must Rollback().
+  // Writes out every change as one atomic update and commits it (steps 1-5).
+  // Returns 0, or a posted error code (90 with the operating-system error)
+  // after which the caller must Rollback(). While changes are held for a
+  // transaction, does nothing and returns 0.
   int Flush();
+
+  // The two halves of Flush, for a transaction over several files.
+  // PrepareCommit runs steps 1-4 (always with a mark, even when no page
+  // needs a shadow). REQUIRES: HasChanges(). Returns 0 or a posted 90.
+  int PrepareCommit();
+  // Step 5 of a prepared update. Returns 0 or a posted 90; on failure the
+  // mark stays, and the next open completes the update.
+  int ApplyCommit();
+  // Drops a prepared update: CommitHeader over the old header truncates the
+  // shadows away, then the cache is dropped. Returns 0 or a posted 90 (the
+  // mark stays, and the next open decides again).
+  int AbandonCommit();
+  bool prepared() const { return prepared_; }
+  const CommitStats& last_commit() const { return stats_; }
+
+  // While held, Flush and MaybeSpill keep every change in memory: a
+  // transaction's changes go out together at its commit.
+  void HoldChanges(bool hold) { hold_changes_ = hold; }
+  bool holding_changes() const { return hold_changes_; }
   // Flush when more than max_dirty_pages are waiting.
   int MaybeSpill();
   // Forgets every unwritten change: drops the cache, re-reads the header.
   // When the header can no longer be read, the pager shows no pages and
   // refuses to write from then on.
   void Rollback();
+  // The header could not be read back by a rollback: no pages, no writes.
+  bool broken() const { return broken_; }
   bool HasChanges() const {
     return header_dirty_ || cache_.dirty_count() > 0 || !free_queue_.empty();
   }
@@ -152,7 +242,32 @@ class Pager {
   std::unordered_map<uint32_t, uint32_t>& shadow_map() { return shadow_map_; }
 
  private:
+  struct Shadow {
+    uint32_t home;
+    uint32_t actual;
+    uint32_t size;
+  };
+  struct ShadowSet {
+    PlxHeader header;  // the new header, read through the map
+    std::vector<Shadow> blocks;
+  };
+
   Pager(std::unique_ptr<OsFile> file, const PagerOptions& options);
+
+  // Reads and decodes the header at offset 0; 1 when there is none valid.
+  int ReadHeader(PlxHeader* out, int64_t* size);
+  // Takes `loaded` over as the committed state (LoadHeader's common path).
+  int TakeOver(const PlxHeader& loaded, int64_t size);
+  void Install(const PlxHeader& header);
+  void EncodeHeader(const PlxHeader& header, uint8_t out[kHeaderBytes]) const;
+  bool Sync();
+  int Prepare(bool transactional);
+  // recovery.cc
+  int Recover(const PlxHeader& mark, int64_t size);
+  bool ScanShadows(const PlxHeader& mark, int64_t size, ShadowSet* set);
+  bool ReadRaw(uint64_t offset, size_t len, uint8_t* buf);
+  bool CopyHome(const Shadow& shadow);
+  bool TransactionWasCommitted();
 
   void MakeRoomAbove(int zone, uint32_t units);
   // Some key inside `node`'s range, to find its parent from the root.
@@ -175,6 +290,16 @@ class Pager {
   bool has_root_ = false;
   bool broken_ = false;  // the header vanished under a rollback
   uint64_t layout_version_ = 0;
+
+  // The header as last committed (what offset 0 holds under a mark).
+  PlxHeader committed_;
+  bool prepared_ = false;
+  bool hold_changes_ = false;
+  uint64_t shadow_start_ = 0;  // S of the update being written
+  uint64_t working_end_ = 0;   // where the next shadow goes
+  std::vector<Shadow> shadows_;
+  CommitStats stats_;
+  Recovery last_recovery_ = Recovery::kNone;
 };
 
 }  // namespace qzr::palisade

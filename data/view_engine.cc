@@ -1,0 +1,817 @@
+// The view engine: positioning, reading rows through joins and the filter,
+// and the sorted list of row positions. One thread per engine; see the
+// header for the driver calls it makes.
+
+#include "data/view_engine.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <charconv>
+
+#include "runtime/locale_data.h"
+#include "runtime/runtime_error.h"
+#include "runtime/string_compare.h"
+
+namespace qzr {
+
+namespace {
+
+std::atomic<uint32_t> next_identity{1};
+
+// View positions: a small tagged byte string.
+//   OFFSET  SIZE   MEANING
+//   0       1      'V'
+//   1       1      format 1
+//   2       2      n, the number of files
+//   4       4n     record position of each file (0: a cleared outer record)
+//   ..      1      access: 0 record order, 1 key, 2 key read backwards, 3 list
+//   ..      1      key number + 1 (0 for none)
+//   ..      2      m, placement fields, then per field: u16 field index,
+//                  u16 byte count, the field's bytes as read
+// Integers little-endian.
+constexpr char kPositionMagic = 'V';
+constexpr char kPositionFormat = 1;
+
+void PutU16(std::string* out, uint32_t v) {
+  out->push_back(static_cast<char>(v & 0xFF));
+  out->push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+void PutU32(std::string* out, uint32_t v) {
+  PutU16(out, v & 0xFFFF);
+  PutU16(out, v >> 16);
+}
+
+class PositionReader {
+ public:
+  explicit PositionReader(std::string_view s) : s_(s) {}
+  bool U8(uint32_t* v) {
+    if (at_ + 1 > s_.size()) return false;
+    *v = static_cast<uint8_t>(s_[at_++]);
+    return true;
+  }
+  bool U16(uint32_t* v) {
+    uint32_t lo = 0, hi = 0;
+    if (!U8(&lo) || !U8(&hi)) return false;
+    *v = lo | hi << 8;
+    return true;
+  }
+  bool U32(uint32_t* v) {
+    uint32_t lo = 0, hi = 0;
+    if (!U16(&lo) || !U16(&hi)) return false;
+    *v = lo | hi << 16;
+    return true;
+  }
+  bool Bytes(size_t n, std::string_view* out) {
+    if (s_.size() - at_ < n) return false;
+    *out = s_.substr(at_, n);
+    at_ += n;
+    return true;
+  }
+  bool AtEnd() const { return at_ == s_.size(); }
+
+ private:
+  std::string_view s_;
+  size_t at_ = 0;
+};
+
+bool IsStringType(TypeCode t) {
+  return t == TypeCode::STRING || t == TypeCode::CSTRING || t == TypeCode::PSTRING ||
+         t == TypeCode::GROUP;
+}
+
+UFO* MakeUfoAt(UfoSlot* slot, const FieldDesc& f, uint8_t* address) {
+  return slot->Make(f.type, address, f.size, f.places);
+}
+
+// True iff the two stored values of field `f` are equal, as a key with or
+// without NOCASE compares them.
+bool SameValue(const FieldDesc& f, uint8_t* a, uint8_t* b, bool nocase) {
+  UfoSlot sa, sb;
+  UFO* ua = MakeUfoAt(&sa, f, a);
+  UFO* ub = MakeUfoAt(&sb, f, b);
+  if (ua->ComputeClass() != ValueClass::String) return ua->Compare(*ub) == 0;
+  std::string ta = ua->Text(), tb = ub->Text();
+  if (nocase) {
+    const auto& upper = Locale().upper;
+    for (char& c : ta) c = static_cast<char>(upper[static_cast<uint8_t>(c)]);
+    for (char& c : tb) c = static_cast<char>(upper[static_cast<uint8_t>(c)]);
+  }
+  return CompareText(ta, tb) == 0;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+ViewEngine::ViewEngine(const View* view) : view_(view), identity_(next_identity++) {
+  for (int n = 1; n <= view_->FileCount(); ++n) files_.push_back(view_->File(n));
+  joins_.resize(files_.size() + 1);
+}
+
+ViewEngine::~ViewEngine() { Close(); }
+
+int ViewEngine::Call(FileOp op, int file, FileArgs& args) {
+  args.view = identity_;
+  return DoFileOp(op, File(file), args);
+}
+
+int ViewEngine::Fail(int code) {
+  PostError(code);
+  return code;
+}
+
+int ViewEngine::ReadPosition(int file, uint32_t* position) {
+  FileArgs args;
+  const int rc = Call(FileOp::POINTERfile, file, args);
+  *position = rc == 0 ? static_cast<uint32_t>(args.result) : 0;
+  return rc;
+}
+
+int ViewEngine::GetByPosition(int file, uint32_t position) {
+  FileArgs args;
+  args.position = position;
+  return Call(FileOp::GETfileptr, file, args);
+}
+
+void ViewEngine::ClearBuffer(int file) {
+  FileDescriptor& f = File(file);
+  std::fill(f.record.begin(), f.record.end(), uint8_t{0});
+  for (const FieldDesc& field : f.fields) {
+    if (field.over != kNoField || field.type == TypeCode::GROUP) continue;
+    for (uint32_t e = 0; e < field.ElementCount(); ++e) {
+      UfoSlot slot;
+      MakeUfoAt(&slot, field, f.record.data() + field.offset + e * field.size)->Clear(0);
+    }
+  }
+  for (std::string& memo : f.memo_values) memo.clear();
+}
+
+// ---------------------------------------------------------------------------
+// Opening, order, filter
+
+int ViewEngine::Open() {
+  if (open_) return Fail(kFileAlreadyOpen);
+  if (files_.empty()) return Fail(kInvalidRecordDeclaration);
+  for (FileDescriptor* f : files_) {
+    if (!f->IsOpen()) return Fail(kFileNotOpen);
+    for (const FieldDesc& field : f->fields) {
+      if (field.offset + field.TotalSize() > f->record.size()) {
+        return Fail(kInvalidRecordDeclaration);
+      }
+    }
+  }
+  for (int j = 2; j <= static_cast<int>(files_.size()); ++j) {
+    const ViewLevel* level = view_->Level(j);
+    joins_[static_cast<size_t>(j)] = JoinSlot();
+    if (level->join_by_expression) {
+      const int rc = Parse(level->join_expression, &joins_[static_cast<size_t>(j)].expression);
+      if (rc != 0) return rc;
+    }
+  }
+  open_ = true;
+  // A driver that ran the whole view itself would say so here; the drivers
+  // of this program leave the reading to the engine, so the answer is only
+  // traced.
+  FileArgs query;
+  Call(FileOp::QUERY_VIEW, 1, query);
+  if (read_ahead_ > 0) SetReadAhead(read_ahead_);
+  ChooseAccess();
+  list_valid_ = false;
+  return Set();
+}
+
+void ViewEngine::Close() {
+  if (!open_) return;
+  open_ = false;
+  list_valid_ = false;
+  list_.clear();
+  list_index_.clear();
+  for (JoinSlot& s : joins_) s.domain.clear();
+  state_ = State::kStart;
+  current_position_.clear();
+}
+
+int ViewEngine::Parse(std::string_view text, std::unique_ptr<Expression>* out) {
+  if (bound_.empty()) {
+    for (FileDescriptor* f : files_) {
+      for (size_t i = 0; i < f->fields.size(); ++i) {
+        const FieldDesc& field = f->fields[i];
+        // An array's name stands for the whole array, which a scalar
+        // expression cannot use: DIM fields are not bound.
+        if (!field.dims.empty() || field.offset + field.size > f->record.size()) continue;
+        bound_.push_back({field.label, MakeUfo(field.type, f->record.data() + field.offset,
+                                               field.size, field.places)});
+      }
+    }
+  }
+  if (!PUSHBIND(false)) return ERRORCODE() != 0 ? ERRORCODE() : 1013;
+  for (const auto& [label, ufo] : bound_) BIND(label, ufo.get());
+  *out = Expression::Parse(text);
+  const int rc = *out ? 0 : ERRORCODE();
+  const std::string detail = ERRORDETAIL();
+  POPBIND();
+  if (rc != 0) {
+    PostError(rc, detail);
+  } else {
+    ClearError();
+  }
+  return rc;
+}
+
+int ViewEngine::SetOrder(std::string_view text) {
+  std::vector<OrderItem> items;
+  std::string bad;
+  if (ParseOrderText(text, files_, &items, &bad) != 0) {
+    PostError(kInvalidOrderText, bad);
+    return kInvalidOrderText;
+  }
+  for (const OrderItem& item : items) {
+    // Only the primary file's fields order the view: a joined file's record
+    // is not known until its parent is, and a parent with several matches
+    // would need several places in the order.
+    if (item.file != 1) {
+      PostError(kInvalidOrderText,
+                File(item.file).fields[static_cast<size_t>(item.field)].label);
+      return kInvalidOrderText;
+    }
+  }
+  order_ = std::move(items);
+  order_text_ = std::string(text);
+  list_valid_ = false;
+  ChooseAccess();
+  return open_ ? Set() : 0;
+}
+
+int ViewEngine::SetFilter(std::string_view text) {
+  if (Trim(text).empty()) {
+    filter_.reset();
+    filter_text_.clear();
+  } else {
+    std::unique_ptr<Expression> parsed;
+    const int rc = Parse(text, &parsed);
+    if (rc != 0) return rc;
+    filter_ = std::move(parsed);
+    filter_text_ = std::string(text);
+  }
+  list_valid_ = false;
+  return open_ ? Set() : 0;
+}
+
+void ViewEngine::SetBuffering(const ViewBuffering& buffering) {
+  buffering_ = buffering;
+  if (buffering.pages_ahead > 0) {
+    SetReadAhead(static_cast<uint32_t>(buffering.pages_ahead) * buffering.page_size);
+  }
+}
+
+void ViewEngine::SetReadAhead(uint32_t records) {
+  read_ahead_ = std::min(records, kMaxReadAhead);
+  if (!open_) return;
+  FileArgs args;
+  args.property = kPropertyReadAhead;
+  args.value = std::to_string(read_ahead_);
+  // A driver without read-ahead answers 80; reading works the same without.
+  Call(FileOp::SET_PROPERTY, 1, args);
+  ClearError();
+}
+
+bool ViewEngine::KeySupports(const KeyDesc& key, bool* reversed) const {
+  if ((key.flags & (kKeyOpt | kKeyIndex)) != 0) return false;
+  if (order_.size() > key.components.size()) return false;
+  const bool nocase = (key.flags & kKeyNocase) != 0;
+  for (size_t i = 0; i < order_.size(); ++i) {
+    const OrderItem& item = order_[i];
+    const KeyComponent& comp = key.components[i];
+    if (comp.field != item.field) return false;
+    const FieldDesc& field = files_[0]->fields[static_cast<size_t>(item.field)];
+    if (IsStringType(field.type)) {
+      // A NOCASE key orders as UPPER does; a plain key orders by the text.
+      if (item.fold != (nocase ? OrderFold::kUpper : OrderFold::kNone)) return false;
+    }
+    const bool flip = item.descending != comp.descending;
+    if (i == 0) {
+      *reversed = flip;
+    } else if (flip != *reversed) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void ViewEngine::ChooseAccess() {
+  key_ = -1;
+  access_ = Access::kRecordOrder;
+  if (order_.empty()) return;
+  const auto& keys = files_[0]->keys;
+  for (size_t k = 0; k < keys.size(); ++k) {
+    bool reversed = false;
+    if (KeySupports(keys[k], &reversed)) {
+      key_ = static_cast<int>(k);
+      access_ = reversed ? Access::kKeyReversed : Access::kKey;
+      return;
+    }
+  }
+  access_ = Access::kSortedList;
+}
+
+std::vector<int> ViewEngine::PlacementFields() const {
+  std::vector<int> fields;
+  if (access_ == Access::kKey || access_ == Access::kKeyReversed) {
+    for (const KeyComponent& c : files_[0]->keys[static_cast<size_t>(key_)].components) {
+      fields.push_back(c.field);
+    }
+  } else if (access_ == Access::kSortedList) {
+    for (const OrderItem& item : order_) fields.push_back(item.field);
+  }
+  return fields;
+}
+
+// ---------------------------------------------------------------------------
+// Positioning
+
+int ViewEngine::Set() {
+  if (!open_) return Fail(kFileNotOpen);
+  state_ = State::kStart;
+  current_position_.clear();
+  if (access_ == Access::kSortedList) {
+    const int rc = EnsureList();
+    if (rc != 0) return rc;
+  }
+  ClearError();
+  return 0;
+}
+
+int ViewEngine::Reset(std::string_view position) {
+  if (!open_) return Fail(kFileNotOpen);
+  PositionReader in(position);
+  uint32_t magic = 0, format = 0, n = 0;
+  if (!in.U8(&magic) || !in.U8(&format) || !in.U16(&n) || magic != kPositionMagic ||
+      format != kPositionFormat || n != files_.size()) {
+    return Fail(kRecordNotFound);
+  }
+  std::vector<uint32_t> positions(n);
+  for (uint32_t& p : positions) {
+    if (!in.U32(&p)) return Fail(kRecordNotFound);
+  }
+  uint32_t tag = 0, key = 0, m = 0;
+  if (!in.U8(&tag) || !in.U8(&key) || !in.U16(&m)) return Fail(kRecordNotFound);
+  std::vector<std::pair<int, std::string_view>> placement;
+  for (uint32_t i = 0; i < m; ++i) {
+    uint32_t field = 0, size = 0;
+    std::string_view bytes;
+    if (!in.U16(&field) || !in.U16(&size) || !in.Bytes(size, &bytes)) {
+      return Fail(kRecordNotFound);
+    }
+    placement.emplace_back(static_cast<int>(field), bytes);
+  }
+  if (!in.AtEnd() || positions[0] == 0) return Fail(kRecordNotFound);
+
+  if (access_ == Access::kSortedList) {
+    const int rc = EnsureList();
+    if (rc != 0) return rc;
+  }
+  const uint32_t target = positions[0];
+  int rc = GetByPosition(1, target);
+  if (rc == kRecordNotFound) {
+    // The row is gone: place the view where it stood, from the values kept
+    // in the position, when they were taken under the same order.
+    const std::vector<int> fields = PlacementFields();
+    bool fits = tag == static_cast<uint32_t>(access_) &&
+                key == static_cast<uint32_t>(key_ + 1) && placement.size() == fields.size();
+    FileDescriptor& primary = File(1);
+    for (size_t i = 0; fits && i < fields.size(); ++i) {
+      const FieldDesc& f = primary.fields[static_cast<size_t>(fields[i])];
+      fits = placement[i].first == fields[i] && placement[i].second.size() == f.TotalSize();
+    }
+    if (!fits) return Fail(kRecordNotFound);
+    for (size_t i = 0; i < fields.size(); ++i) {
+      const FieldDesc& f = primary.fields[static_cast<size_t>(fields[i])];
+      std::copy(placement[i].second.begin(), placement[i].second.end(),
+                primary.record.begin() + f.offset);
+    }
+  } else if (rc != 0) {
+    return rc;
+  }
+
+  FileArgs args;
+  args.position = target;
+  switch (access_) {
+    case Access::kRecordOrder:
+      rc = Call(FileOp::SETfileptr, 1, args);
+      break;
+    case Access::kKey:
+    case Access::kKeyReversed:
+      args.key = key_;
+      rc = Call(FileOp::SETkeykeyptr, 1, args);
+      break;
+    case Access::kSortedList: {
+      ListEntry probe;
+      probe.position = target;
+      probe.key.resize(order_.size());
+      for (size_t i = 0; i < order_.size(); ++i) ReadOrderValue(order_[i], files_, &probe.key[i]);
+      auto less = [this](const ListEntry& a, const ListEntry& b) {
+        const int c = CompareOrderKeys(order_, a.key, b.key);
+        return c != 0 ? c < 0 : a.position < b.position;
+      };
+      const auto found = list_index_.find(target);
+      if (found != list_index_.end()) {
+        seek_lo_ = found->second;
+        seek_hi_ = static_cast<long>(found->second);
+      } else {
+        seek_lo_ = static_cast<size_t>(std::lower_bound(list_.begin(), list_.end(), probe, less) -
+                                       list_.begin());
+        seek_hi_ = static_cast<long>(std::upper_bound(list_.begin(), list_.end(), probe, less) -
+                                     list_.begin()) -
+                   1;
+      }
+      rc = 0;
+      break;
+    }
+  }
+  if (rc != 0) return rc;
+  seek_positions_ = std::move(positions);
+  state_ = State::kSeek;
+  current_position_.clear();
+  ClearError();
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+int ViewEngine::Next() { return Step(true); }
+int ViewEngine::Previous() { return Step(false); }
+
+int ViewEngine::Step(bool forward) {
+  if (!open_) return Fail(kFileNotOpen);
+  while (true) {
+    int rc = 0;
+    bool seeking = false;
+    switch (state_) {
+      case State::kStart:
+        rc = PrimaryStep(forward, true);
+        break;
+      case State::kBeforeFirst:
+        if (!forward) return Fail(kRecordNotAvailable);
+        rc = PrimaryStep(true, true);
+        break;
+      case State::kAfterLast:
+        if (forward) return Fail(kRecordNotAvailable);
+        rc = PrimaryStep(false, true);
+        break;
+      case State::kSeek:
+        seeking = true;
+        rc = SeekPrimary(forward);
+        break;
+      case State::kOnRow:
+        rc = AdvanceJoins(forward);
+        if (rc == 0) break;
+        if (rc != kNoCombination) return rc;
+        rc = PrimaryStep(forward, false);
+        if (rc == 0) rc = FillJoins(2, forward, nullptr);
+        break;
+    }
+    if (seeking && rc == 0) {
+      rc = FillJoins(2, forward, primary_ == seek_positions_[0] ? &seek_positions_ : nullptr);
+    } else if (rc == 0 && (state_ == State::kStart || state_ == State::kBeforeFirst ||
+                           state_ == State::kAfterLast)) {
+      rc = FillJoins(2, forward, nullptr);
+    }
+    if (rc == kRecordNotAvailable) {
+      state_ = forward ? State::kAfterLast : State::kBeforeFirst;
+      current_position_.clear();
+      return Fail(kRecordNotAvailable);
+    }
+    state_ = State::kOnRow;
+    if (rc == kNoCombination) continue;  // INNER found nothing for this parent
+    if (rc != 0) return rc;
+    if (!Passes()) continue;
+    current_position_ = EncodePosition();
+    ClearError();
+    return 0;
+  }
+}
+
+int ViewEngine::PrimaryStep(bool forward, bool from_start) {
+  if (access_ == Access::kSortedList) {
+    const long size = static_cast<long>(list_.size());
+    if (from_start) cursor_ = forward ? -1 : size;
+    return ListStep(forward);
+  }
+  const bool driver_forward = forward != (access_ == Access::kKeyReversed);
+  int rc = 0;
+  if (from_start) {
+    FileArgs args;
+    if (access_ == Access::kRecordOrder) {
+      rc = Call(FileOp::SETfile, 1, args);
+    } else {
+      args.key = key_;
+      rc = Call(FileOp::SETkey, 1, args);
+    }
+    if (rc != 0) return rc;
+  }
+  return DriverRead(driver_forward);
+}
+
+int ViewEngine::DriverRead(bool driver_forward) {
+  int rc = 0;
+  // 35: the record the file was positioned on is gone; the next step goes
+  // on past it. Bounded so that a driver answering 35 forever cannot hang.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    FileArgs args;
+    args.key = key_;
+    rc = Call(driver_forward ? FileOp::NEXT : FileOp::PREVIOUS, 1, args);
+    if (rc != kRecordNotFound) break;
+  }
+  if (rc != 0) return rc;
+  return ReadPosition(1, &primary_);
+}
+
+int ViewEngine::ListStep(bool forward) {
+  const long size = static_cast<long>(list_.size());
+  while (true) {
+    cursor_ += forward ? 1 : -1;
+    if (cursor_ < 0 || cursor_ >= size) {
+      cursor_ = cursor_ < 0 ? -1 : size;
+      return kRecordNotAvailable;
+    }
+    const uint32_t position = list_[static_cast<size_t>(cursor_)].position;
+    const int rc = GetByPosition(1, position);
+    if (rc == kRecordNotFound) continue;  // deleted since the list was built
+    if (rc != 0) return rc;
+    primary_ = position;
+    return 0;
+  }
+}
+
+int ViewEngine::SeekPrimary(bool forward) {
+  if (access_ == Access::kSortedList) {
+    cursor_ = forward ? static_cast<long>(seek_lo_) - 1 : seek_hi_ + 1;
+    return ListStep(forward);
+  }
+  return DriverRead(forward != (access_ == Access::kKeyReversed));
+}
+
+bool ViewEngine::Passes() { return filter_ == nullptr || filter_->EvaluateBool(); }
+
+// ---------------------------------------------------------------------------
+// Joins
+
+int ViewEngine::BuildDomain(int file) {
+  JoinSlot& slot = joins_[static_cast<size_t>(file)];
+  slot.domain.clear();
+  const ViewLevel* level = view_->Level(file);
+  int rc = 0;
+  if (level->join_by_expression) {
+    rc = Call(FileOp::SETfile, file);
+    if (rc != 0) return rc;
+    while (true) {
+      rc = Call(FileOp::NEXT, file);
+      if (rc == kRecordNotAvailable) break;
+      if (rc == kRecordNotFound) continue;
+      if (rc != 0) return rc;
+      if (!slot.expression->EvaluateBool()) continue;
+      uint32_t position = 0;
+      rc = ReadPosition(file, &position);
+      if (rc != 0) return rc;
+      slot.domain.push_back(position);
+    }
+    ClearError();
+    return 0;
+  }
+
+  FileDescriptor& secondary = File(file);
+  FileDescriptor& parent = File(level->parent);
+  const int key = view_->JoinKey(file);
+  const KeyDesc& k = secondary.keys[static_cast<size_t>(key)];
+  const size_t links = level->link_fields.size();
+  // The linked components take the parent's values; the others their first
+  // value in key order, so the read starts at the first match.
+  std::vector<std::vector<uint8_t>> wanted(links);
+  for (size_t i = 0; i < k.components.size(); ++i) {
+    const KeyComponent& comp = k.components[i];
+    UfoSlot dst_slot;
+    UFO* dst = MakeFieldUfo(&dst_slot, secondary, comp.field);
+    if (i < links) {
+      UfoSlot src_slot;
+      dst->SetUfo(*MakeFieldUfo(&src_slot, parent, level->link_fields[i] - 1));
+      const FieldDesc& f = secondary.fields[static_cast<size_t>(comp.field)];
+      wanted[i].assign(secondary.record.begin() + f.offset,
+                       secondary.record.begin() + f.offset + f.size);
+    } else {
+      dst->Clear(comp.descending ? 1 : -1);
+    }
+  }
+  FileArgs set;
+  set.key = key;
+  rc = Call(FileOp::SETkeykey, file, set);
+  if (rc != 0) return rc;
+  const bool nocase = (k.flags & kKeyNocase) != 0;
+  while (true) {
+    rc = Call(FileOp::NEXT, file);
+    if (rc == kRecordNotAvailable) break;
+    if (rc == kRecordNotFound) continue;
+    if (rc != 0) return rc;
+    bool match = true;
+    for (size_t i = 0; match && i < links; ++i) {
+      const int field = k.components[i].field;
+      const FieldDesc& f = secondary.fields[static_cast<size_t>(field)];
+      match = SameValue(f, secondary.FieldData(field), wanted[i].data(), nocase);
+    }
+    if (!match) break;
+    uint32_t position = 0;
+    rc = ReadPosition(file, &position);
+    if (rc != 0) return rc;
+    slot.domain.push_back(position);
+  }
+  ClearError();
+  return 0;
+}
+
+int ViewEngine::LoadJoin(int file) {
+  JoinSlot& slot = joins_[static_cast<size_t>(file)];
+  while (!slot.domain.empty()) {
+    slot.index = std::clamp(slot.index, 0, static_cast<int>(slot.domain.size()) - 1);
+    const int rc = GetByPosition(file, slot.domain[static_cast<size_t>(slot.index)]);
+    if (rc != kRecordNotFound) return rc;
+    slot.domain.erase(slot.domain.begin() + slot.index);  // deleted meanwhile
+  }
+  if (view_->IsInner(file)) return kNoCombination;
+  slot.index = -1;
+  ClearBuffer(file);
+  return 0;
+}
+
+int ViewEngine::FillJoins(int from, bool forward, const std::vector<uint32_t>* targets) {
+  for (int j = from; j <= static_cast<int>(files_.size()); ++j) {
+    int rc = BuildDomain(j);
+    if (rc != 0) return rc;
+    JoinSlot& slot = joins_[static_cast<size_t>(j)];
+    slot.index = forward ? 0 : static_cast<int>(slot.domain.size()) - 1;
+    if (targets != nullptr) {
+      const uint32_t want = (*targets)[static_cast<size_t>(j - 1)];
+      const auto it = std::find(slot.domain.begin(), slot.domain.end(), want);
+      if (want != 0 && it != slot.domain.end()) {
+        slot.index = static_cast<int>(it - slot.domain.begin());
+      }
+    }
+    rc = LoadJoin(j);
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
+int ViewEngine::AdvanceJoins(bool forward) {
+  int j = static_cast<int>(files_.size());
+  while (j >= 2) {
+    JoinSlot& slot = joins_[static_cast<size_t>(j)];
+    const int next = slot.index + (forward ? 1 : -1);
+    if (slot.index < 0 || next < 0 || next >= static_cast<int>(slot.domain.size())) {
+      --j;
+      continue;
+    }
+    slot.index = next;
+    int rc = LoadJoin(j);
+    if (rc == kNoCombination) {
+      --j;
+      continue;
+    }
+    if (rc != 0) return rc;
+    rc = FillJoins(j + 1, forward, nullptr);
+    if (rc != kNoCombination) return rc;
+    // Nothing below this record: try this file's next match.
+  }
+  return kNoCombination;
+}
+
+// ---------------------------------------------------------------------------
+// Positions
+
+std::string ViewEngine::EncodePosition() const {
+  std::string out;
+  out.push_back(kPositionMagic);
+  out.push_back(kPositionFormat);
+  PutU16(&out, static_cast<uint32_t>(files_.size()));
+  PutU32(&out, primary_);
+  for (size_t j = 2; j <= files_.size(); ++j) {
+    const JoinSlot& slot = joins_[j];
+    PutU32(&out, slot.index < 0 ? 0 : slot.domain[static_cast<size_t>(slot.index)]);
+  }
+  out.push_back(static_cast<char>(access_));
+  out.push_back(static_cast<char>(key_ + 1));
+  const std::vector<int> fields = PlacementFields();
+  PutU16(&out, static_cast<uint32_t>(fields.size()));
+  const FileDescriptor& primary = *files_[0];
+  for (int field : fields) {
+    const FieldDesc& f = primary.fields[static_cast<size_t>(field)];
+    PutU16(&out, static_cast<uint32_t>(field));
+    PutU16(&out, static_cast<uint32_t>(f.TotalSize()));
+    out.append(reinterpret_cast<const char*>(primary.record.data() + f.offset), f.TotalSize());
+  }
+  return out;
+}
+
+std::string ViewEngine::Position() const { return current_position_; }
+
+// ---------------------------------------------------------------------------
+// The sorted list
+
+void ViewEngine::Flush() { list_valid_ = false; }
+
+bool ViewEngine::ChangeCounts(std::vector<int64_t>* counts) {
+  counts->clear();
+  for (int n = 1; n <= static_cast<int>(files_.size()); ++n) {
+    FileArgs args;
+    args.property = kPropertyChangeCount;
+    int64_t v = 0;
+    const int rc = Call(FileOp::GET_PROPERTY, n, args);
+    const char* end = args.value.data() + args.value.size();
+    if (rc != 0 || std::from_chars(args.value.data(), end, v).ptr != end || args.value.empty()) {
+      ClearError();
+      counts->clear();
+      return false;
+    }
+    counts->push_back(v);
+  }
+  return true;
+}
+
+int ViewEngine::EnsureList() {
+  if (list_valid_) {
+    std::vector<int64_t> counts;
+    if (list_counted_) {
+      if (ChangeCounts(&counts) && counts == list_counts_) return 0;
+    } else if (std::chrono::steady_clock::now() - list_time_ <
+               std::chrono::seconds(buffering_.timeout)) {
+      // The driver cannot tell us about changes: the list is trusted for as
+      // long as buffered data is.
+      return 0;
+    }
+  }
+  return BuildList();
+}
+
+int ViewEngine::BuildList() {
+  list_valid_ = false;
+  list_.clear();
+  list_index_.clear();
+  // Counted before the pass, so that a change made during it shows up.
+  list_counted_ = ChangeCounts(&list_counts_);
+  int rc = Call(FileOp::SETfile, 1);
+  if (rc != 0) return rc;
+  while (true) {
+    rc = Call(FileOp::NEXT, 1);
+    if (rc == kRecordNotAvailable) break;
+    if (rc == kRecordNotFound) continue;
+    if (rc != 0) return rc;
+    uint32_t position = 0;
+    rc = ReadPosition(1, &position);
+    if (rc != 0) return rc;
+    ListEntry entry;
+    entry.position = position;
+    // Values first: filling the joins may not touch the primary buffer, but
+    // reading before them keeps the order values those of this record.
+    entry.key.resize(order_.size());
+    for (size_t i = 0; i < order_.size(); ++i) ReadOrderValue(order_[i], files_, &entry.key[i]);
+    // A record stays in the list when at least one of its rows passes; the
+    // rows themselves are checked again when read.
+    bool keep = false;
+    if (files_.size() == 1) {
+      keep = Passes();
+    } else if (filter_ != nullptr || HasInnerJoin()) {
+      rc = FillJoins(2, true, nullptr);
+      while (rc == 0 && !(keep = Passes())) rc = AdvanceJoins(true);
+      if (rc != 0 && rc != kNoCombination) return rc;
+    } else {
+      keep = true;
+    }
+    if (keep) list_.push_back(std::move(entry));
+  }
+  std::sort(list_.begin(), list_.end(), [this](const ListEntry& a, const ListEntry& b) {
+    const int c = CompareOrderKeys(order_, a.key, b.key);
+    return c != 0 ? c < 0 : a.position < b.position;
+  });
+  list_index_.reserve(list_.size());
+  for (size_t i = 0; i < list_.size(); ++i) list_index_.emplace(list_[i].position, i);
+  list_valid_ = true;
+  list_time_ = std::chrono::steady_clock::now();
+  ++list_builds_;
+  cursor_ = -1;
+  state_ = State::kStart;
+  ClearError();
+  return 0;
+}
+
+bool ViewEngine::HasInnerJoin() const {
+  for (int j = 2; j <= static_cast<int>(files_.size()); ++j) {
+    if (view_->IsInner(j)) return true;
+  }
+  return false;
+}
+
+}  // namespace qzr

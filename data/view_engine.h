@@ -1,0 +1,243 @@
+// The view engine: reads a VIEW row by row over drivers that do not take the
+// whole view themselves. It owns the view's current order and filter, the
+// list of row positions that serves an order no key supports, and the state
+// of the current row; the files and their record buffers stay the caller's.
+//
+// A row of the view is one record of the primary file with, for each joined
+// file in descriptor order, one matching record (or, for a join that is not
+// INNER and finds nothing, a cleared buffer). A parent with several matching
+// records gives several rows, the later files varying fastest. After every
+// successful Next or Previous each buffer of the view holds that row.
+//
+// Reading the primary file:
+//   - no order: the file's record order (SETfile, NEXT, PREVIOUS);
+//   - an order whose items are the leading components of a key that is
+//     neither OPT (it would leave rows out) nor an INDEX (it may be stale),
+//     with the same case handling (a NOCASE key serves UPPER items only) and
+//     all directions equal to the key's or all reversed: that key, read
+//     forwards or backwards;
+//   - any other order: a list of (order values, row position) built once per
+//     order and filter by one pass over the file, sorted, and read by
+//     position. The list is dropped when a file's change count (the driver's
+//     kPropertyChangeCount) has moved at the next positioning, or, for a
+//     driver that cannot tell, when it is older than the buffering time-out.
+//     Rows are always read afresh by position, so a stale list can only hold
+//     a row in its old place, never show old data.
+//
+// Joins: by key, the joined file's key components are set from the parent's
+// linking fields (the rest to their first value in key order) and the
+// records read while those components match; by expression, the joined file
+// is scanned in record order and every record for which the expression is
+// true matches. The filter is parsed once (with every record field of the
+// view's files bound by its label, in a pushed name scope that still sees
+// the caller's own bindings) and evaluated for each candidate row.
+//
+// What the engine asks of a driver (through DoFileOp, with FileArgs::view
+// set so the trace marks the calls):
+//   SETfile; SETkey (args.key: before the first record of the key);
+//   SETfileptr (args.position); SETkeykey (args.key, the key value in the
+//   record buffer); SETkeykeyptr (the same plus args.position, a seek point
+//   at that entry); after a SET, NEXT reads the first record at or after the
+//   seek point and PREVIOUS the last at or before it; after a read NEXT and
+//   PREVIOUS move one record; 33 past either end. GETfileptr (args.position;
+//   35 when gone). POINTERfile (args.result: the last record read).
+//   Optional: GET_PROPERTY kPropertyChangeCount (args.value: a decimal count
+//   that moves on every change), SET_PROPERTY kPropertyReadAhead, QUERY_VIEW.
+//
+// Between reads the primary file's sequential position belongs to the view:
+// a caller that reads or writes the file itself positions the view again
+// (Set or Reset) before the next Next or Previous.
+//
+// Failures are returned and posted (ERRORCODE): 33 past the end, 35 for a
+// position that names no row, 37 when a file is not open, 47 for a view that
+// the files do not fit, 76 for a bad order text, the evaluator's codes for a
+// bad filter or join expression, and any driver error as the driver gave it.
+//
+// Threads: an engine, its view and its files belong to one thread; filters
+// and join expressions are parsed with that thread's evaluator.
+
+#ifndef QZR_DATA_VIEW_ENGINE_H_
+#define QZR_DATA_VIEW_ENGINE_H_
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "data/file_driver.h"
+#include "data/order_text.h"
+#include "data/view.h"
+#include "runtime/evaluator.h"
+#include "runtime/ufo.h"
+
+namespace qzr {
+
+// A count the driver moves on every change of the file (GET_PROPERTY, the
+// value as decimal text).
+inline constexpr uint32_t kPropertyChangeCount = 0x7C96;
+// The most records the engine asks a driver to read ahead.
+inline constexpr uint32_t kMaxReadAhead = 60;
+
+// The view's buffering: records per page, pages read ahead and kept behind,
+// and how long (seconds) buffered data stays valid.
+struct ViewBuffering {
+  uint16_t page_size = 20;
+  uint16_t pages_behind = 2;
+  uint16_t pages_ahead = 0;
+  uint16_t timeout = 60;
+};
+
+class ViewEngine {
+ public:
+  // How the primary file is read in the current order.
+  enum class Access { kRecordOrder, kKey, kKeyReversed, kSortedList };
+
+  // REQUIRES: `view` was built (Init returned 0) and outlives the engine.
+  explicit ViewEngine(const View* view);
+  ~ViewEngine();
+  ViewEngine(const ViewEngine&) = delete;
+  ViewEngine& operator=(const ViewEngine&) = delete;
+
+  // Opens the view: every file must be open (37) and its record buffer must
+  // hold its fields (47); join expressions are parsed here. 52 when already
+  // open. The view starts positioned before its first row.
+  int Open();
+  void Close();
+  bool IsOpen() const { return open_; }
+
+  // Sets the order (see order_text.h); the view is then positioned before
+  // its first row. On failure the order in force stays.
+  int SetOrder(std::string_view text);
+  const std::string& OrderText() const { return order_text_; }
+  // Sets the filter ("" for none); parsed here, evaluated per row. On
+  // failure the filter in force stays. The view is positioned at its start.
+  int SetFilter(std::string_view text);
+  const std::string& FilterText() const { return filter_text_; }
+
+  void SetBuffering(const ViewBuffering& buffering);
+  const ViewBuffering& Buffering() const { return buffering_; }
+  // Records the primary driver reads ahead per sequential read (0 off; at
+  // most kMaxReadAhead); a driver without read-ahead ignores it.
+  void SetReadAhead(uint32_t records);
+  uint32_t ReadAhead() const { return read_ahead_; }
+
+  // Positions before the first row: Next reads the first row, Previous the
+  // last.
+  int Set();
+  // Positions at a row's view position (from Position()): the next read in
+  // either direction gives that row when it still exists and passes the
+  // filter, else its neighbour in the direction read.
+  int Reset(std::string_view position);
+  // Reads the next or previous row: 0, 33 past the end, or an error.
+  int Next();
+  int Previous();
+
+  // The view position of the current row (the record positions of every
+  // file and the primary record's ordering values); "" before a read.
+  std::string Position() const;
+
+  // Drops the sorted list; the next positioning builds it again.
+  void Flush();
+
+  Access access() const { return access_; }
+  int access_key() const { return key_; }
+  // Times the sorted list has been built (for tests and tuning).
+  int sorted_list_builds() const { return list_builds_; }
+
+ private:
+  enum class State { kStart, kBeforeFirst, kAfterLast, kSeek, kOnRow };
+  // Result of filling the joined files: a row, no row for this parent.
+  static constexpr int kNoCombination = -1;
+
+  struct JoinSlot {
+    std::vector<uint32_t> domain;  // matching record positions
+    int index = -1;                // in domain; -1 for the cleared (outer) record
+    std::unique_ptr<Expression> expression;
+  };
+  struct ListEntry {
+    std::vector<OrderValue> key;
+    uint32_t position = 0;
+  };
+
+  FileDescriptor& File(int n) const { return *files_[static_cast<size_t>(n - 1)]; }
+  int Call(FileOp op, int file, FileArgs& args);
+  int Call(FileOp op, int file) {
+    FileArgs args;
+    return Call(op, file, args);
+  }
+  int Fail(int code);
+  int ReadPosition(int file, uint32_t* position);
+  int GetByPosition(int file, uint32_t position);
+  void ClearBuffer(int file);
+
+  // Parses `text` with every record field of the view bound by its label.
+  int Parse(std::string_view text, std::unique_ptr<Expression>* out);
+  void ChooseAccess();
+  bool KeySupports(const KeyDesc& key, bool* reversed) const;
+  std::vector<int> PlacementFields() const;
+  bool HasInnerJoin() const;
+
+  int Step(bool forward);
+  int PrimaryStep(bool forward, bool from_start);
+  int DriverRead(bool driver_forward);
+  int ListStep(bool forward);
+  int SeekPrimary(bool forward);
+  bool Passes();
+
+  int BuildDomain(int file);
+  int LoadJoin(int file);
+  int FillJoins(int from, bool forward, const std::vector<uint32_t>* targets);
+  int AdvanceJoins(bool forward);
+
+  std::string EncodePosition() const;
+
+  int EnsureList();
+  int BuildList();
+  bool ChangeCounts(std::vector<int64_t>* counts);
+
+  const View* view_;
+  std::vector<FileDescriptor*> files_;
+  uint32_t identity_;
+  bool open_ = false;
+
+  std::string order_text_;
+  std::vector<OrderItem> order_;
+  Access access_ = Access::kRecordOrder;
+  int key_ = -1;
+
+  std::string filter_text_;
+  std::unique_ptr<Expression> filter_;
+  // Field objects the expressions name, with their labels.
+  std::vector<std::pair<std::string, std::unique_ptr<UFO>>> bound_;
+
+  ViewBuffering buffering_;
+  uint32_t read_ahead_ = 0;
+
+  std::vector<JoinSlot> joins_;  // per file; [0] unused
+  State state_ = State::kStart;
+  uint32_t primary_ = 0;  // position of the current primary record
+  std::string current_position_;
+
+  // Seek target of Reset.
+  std::vector<uint32_t> seek_positions_;
+  size_t seek_lo_ = 0;   // sorted list: first entry at or after the target
+  long seek_hi_ = -1;    // sorted list: last entry at or before the target
+
+  // The sorted list.
+  bool list_valid_ = false;
+  std::vector<ListEntry> list_;
+  std::unordered_map<uint32_t, size_t> list_index_;
+  long cursor_ = -1;  // current entry in list_
+  std::vector<int64_t> list_counts_;
+  bool list_counted_ = false;
+  std::chrono::steady_clock::time_point list_time_;
+  int list_builds_ = 0;
+};
+
+}  // namespace qzr
+
+#endif  // QZR_DATA_VIEW_ENGINE_H_

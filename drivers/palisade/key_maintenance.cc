@@ -75,7 +75,8 @@ KeyCollation CollationForFile(const FileDescriptor& file) {
   return OemCollation(ansi, oem_to_ansi, ansi_to_oem);
 }
 
-int TableKeys::Init(const FileDescriptor& declaration, const KeyCollation& collation) {
+int TableKeys::Init(const FileDescriptor& declaration, const KeyCollation& collation,
+                    bool report) {
   collation_ = collation;
   layouts_.clear();
   for (size_t k = 0; k < declaration.keys.size(); ++k) {
@@ -85,6 +86,7 @@ int TableKeys::Init(const FileDescriptor& declaration, const KeyCollation& colla
     int rc = KeyLayoutFromDescriptor(declaration, k, &layout, &attribute);
     if (rc == 0) rc = CheckKeyLayout(layout, declaration.RecordLength(), &attribute, &message);
     if (rc != 0) {
+      if (!report) return 47;
       DeclarationProblem problem;
       problem.level = DeclLevel::kKey;
       problem.item = static_cast<int>(k) + 1;
@@ -100,6 +102,7 @@ int TableKeys::Init(const FileDescriptor& declaration, const KeyCollation& colla
     layouts_.push_back(std::move(layout));
   }
   if (layouts_.size() > size_t{kMaxKeyNumber} + 1) {
+    if (!report) return 47;
     DeclarationProblem problem;
     problem.level = DeclLevel::kKey;
     problem.item = kMaxKeyNumber + 2;

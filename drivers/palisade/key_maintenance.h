@@ -43,8 +43,10 @@ class TableKeys {
  public:
   // Builds the layout of every key of `declaration`. Returns 0, or 47 after
   // reporting the key (attribute "SIZE" with "Key components are more than a
-  // total of 7526 bytes long", or "FIELD" for a component naming no field).
-  [[nodiscard]] int Init(const FileDescriptor& declaration, const KeyCollation& collation);
+  // total of 7526 bytes long", or "FIELD" for a component naming no field);
+  // with `report` false the 47 is only returned (for tools).
+  [[nodiscard]] int Init(const FileDescriptor& declaration, const KeyCollation& collation,
+                         bool report = true);
 
   size_t size() const { return layouts_.size(); }
   // The layout with the flags the encoder and the maintenance rule read:

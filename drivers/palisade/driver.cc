@@ -23,6 +23,7 @@
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/header.h"
 #include "drivers/palisade/table_def.h"
+#include "drivers/palisade/transaction.h"
 #include "runtime/runtime_error.h"
 
 namespace qzr {
@@ -51,7 +52,6 @@ using namespace palisade;  // the error-code constants
 // ---- Process-wide settings --------------------------------------------------
 
 struct Globals {
-  std::string tcf;  // "" while the default control file is in use
   PagerOptions pager;
   int lock_wait_ms = 30000;
   // Settings sent to descriptors while closed, applied at their next OPEN.
@@ -128,7 +128,7 @@ FileSettings SettingsFor(const FileDescriptor& file, const std::string& driver_s
   if (parsed.Find("DecimalCheck") != nullptr) {
     settings.decimal_check = SwitchBool(parsed, PalisadeSwitches(), "DecimalCheck");
   }
-  if (const std::string* tcf = parsed.Find("TCF")) G().tcf = *tcf;
+  if (const std::string* tcf = parsed.Find("TCF")) SetControlFileName(*tcf);
   return settings;
 }
 
@@ -456,8 +456,8 @@ int Send(FileDescriptor& file, FileArgs& args) {
     return 0;
   }
   if (name == "TCF") {
-    args.value = G().tcf;
-    if (has_value) G().tcf = value;
+    args.value = ControlFileName();
+    if (has_value) SetControlFileName(value);
     return 0;
   }
   if (name == "PNM" || name == "PNMQ") {
@@ -671,8 +671,7 @@ void RegisterPalisadeDriver() {
 }
 
 std::string PalisadeTransactionFile() {
-  std::lock_guard<std::recursive_mutex> lock(palisade::DriverMutex());
-  return G().tcf;
+  return palisade::ControlFileName();
 }
 
 void SetPalisadeTestOptions(const palisade::PagerOptions& pager, int lock_wait_ms) {

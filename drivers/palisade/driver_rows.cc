@@ -17,6 +17,7 @@
 #include "drivers/palisade/driver_state.h"
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/memo.h"
+#include "drivers/palisade/transaction.h"
 #include "runtime/runtime_error.h"
 
 namespace qzr::palisade {
@@ -24,11 +25,12 @@ namespace {
 
 // ---- Transactions ---------------------------------------------------------
 
-// The files of each thread's open transaction (LOGOUT until COMMIT or
-// ROLLBACK). Guarded by the driver mutex, like every state.
-std::map<std::thread::id, std::vector<PalisadeState*>>& Transactions() {
-  static auto* map = new std::map<std::thread::id, std::vector<PalisadeState*>>();
-  return *map;
+// The descriptors of the process's transaction (LOGOUT until COMMIT or
+// ROLLBACK); the commit protocol itself is transaction.h's. Guarded by the
+// driver mutex, like every state.
+std::vector<PalisadeState*>& Enlisted() {
+  static auto* files = new std::vector<PalisadeState*>();
+  return *files;
 }
 
 int Logout(PalisadeState& s) {
@@ -40,9 +42,13 @@ int Logout(PalisadeState& s) {
     if (op.rc() != 0) return op.rc();
     if (int rc = s.file->WriteOut(); rc != 0) return rc;
   }
+  Pager* pager = s.file->pager();
+  const int rc = TransactionActive() ? TransactionAdd(pager) : TransactionBegin({pager});
+  if (rc != 0) return rc;
   s.in_transaction = true;
+  // The writer byte is taken at the first change and kept until the end.
   s.file->KeepWriter(true);
-  Transactions()[std::this_thread::get_id()].push_back(&s);
+  Enlisted().push_back(&s);
   return 0;
 }
 
@@ -51,41 +57,40 @@ void EndTransactionOf(PalisadeState& s) {
   if (!s.stream) s.file->KeepWriter(false);
 }
 
-// Writes every file of the transaction out, one after the other. Each file
-// is updated atomically on its own; a failure drops the changes of the
-// files not yet written.
+// COMMIT: every changed file of the transaction is written out as one
+// atomic update. Readers of other file objects are kept out of every
+// changed shared file while its pages go out.
 int Commit() {
-  auto& all = Transactions();
-  auto it = all.find(std::this_thread::get_id());
-  if (it == all.end() || it->second.empty()) return kErrLogoutNotActive;
-  std::vector<PalisadeState*> files = std::move(it->second);
-  all.erase(it);
-  int result = 0;
+  if (!TransactionActive()) return kErrLogoutNotActive;
+  std::vector<PalisadeState*> files = std::move(Enlisted());
+  Enlisted().clear();
+  std::vector<PalisadeState*> excluded;
+  int rc = 0;
   for (PalisadeState* s : files) {
-    if (result == 0) {
-      OpScope op(s->file.get(), true);
-      result = op.rc() != 0 ? op.rc() : s->file->WriteOut();
-      if (result != 0) s->file->Rollback();
-    } else {
-      s->file->Rollback();
-    }
+    PlxFile* f = s->file.get();
+    if (!f->pager()->HasChanges() || !(f->shared() || f->deny_write())) continue;
+    if ((rc = f->locks()->BeginWriteOut()) != 0) break;
+    excluded.push_back(s);
+  }
+  rc = rc == 0 ? TransactionCommit() : (TransactionRollback(), rc);
+  for (PalisadeState* s : excluded) s->file->locks()->EndWriteOut();
+  for (PalisadeState* s : files) {
+    if (rc != 0) s->current_row = 0;
     EndTransactionOf(*s);
   }
-  return result;
+  return rc;
 }
 
 int Rollback() {
-  auto& all = Transactions();
-  auto it = all.find(std::this_thread::get_id());
-  if (it == all.end() || it->second.empty()) return kErrLogoutNotActive;
-  std::vector<PalisadeState*> files = std::move(it->second);
-  all.erase(it);
+  if (!TransactionActive()) return kErrLogoutNotActive;
+  std::vector<PalisadeState*> files = std::move(Enlisted());
+  Enlisted().clear();
+  const int rc = TransactionRollback();
   for (PalisadeState* s : files) {
-    s->file->Rollback();
     s->current_row = 0;
     EndTransactionOf(*s);
   }
-  return 0;
+  return rc;
 }
 
 // ---- Helpers ---------------------------------------------------------------
@@ -461,10 +466,8 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
 
 void LeaveTransaction(PalisadeState& s) {
   if (!s.in_transaction) return;
-  for (auto& [thread, files] : Transactions()) {
-    files.erase(std::remove(files.begin(), files.end(), &s), files.end());
-  }
-  s.file->Rollback();
+  std::erase(Enlisted(), &s);
+  TransactionForget(s.file->pager());
   EndTransactionOf(s);
 }
 

@@ -53,26 +53,6 @@ int PostOpenErrno(int err) {
   return code;
 }
 
-// The page cipher with the password check stamped into every header image
-// on its way out: the pager writes headers (at home offset 0, in place or as
-// a shadow copy) without knowing about the check, so the stamp is put on
-// where every header passes.
-class StampingCipher final : public UnitCipher {
- public:
-  explicit StampingCipher(std::unique_ptr<PageCipher> inner) : inner_(std::move(inner)) {}
-  void Encrypt(uint8_t* data, size_t len, uint64_t home_offset) const override {
-    if (home_offset == 0 && len >= kHeaderBytes) inner_->StampHeader(data);
-    inner_->Encrypt(data, len, home_offset);
-  }
-  void Decrypt(uint8_t* data, size_t len, uint64_t home_offset) const override {
-    inner_->Decrypt(data, len, home_offset);
-  }
-  const PageCipher& inner() const { return *inner_; }
-
- private:
-  std::unique_ptr<PageCipher> inner_;
-};
-
 }  // namespace
 
 int PlxFile::Open(const std::string& path, const PlxOpenOptions& options,
@@ -114,21 +94,22 @@ int PlxFile::Open(const std::string& path, const PlxOpenOptions& options,
         cipher->CheckHeader(raw) != HeaderCheck::kMatches) {
       return PostWrongPassword();
     }
-    f->cipher_ = std::make_unique<StampingCipher>(std::move(cipher));
+    f->cipher_ = std::move(cipher);
   }
 
   f->locks_ = std::make_unique<LockMap>(f->lock_fd_);
   PagerOptions pager_options = options.pager;
+  // The pager stamps the password check into every header it writes.
   pager_options.cipher = f->cipher_.get();
-  // On a shared file an interrupted update may be recovered while the
-  // header is first loaded: that happens under the writer byte.
-  const bool bracket = f->shared() && options.writable;
-  if (bracket) {
-    if (int rc = f->WaitFor(true); rc != 0) return rc;
+  if (f->shared() && options.writable) {
+    // Recovering an interrupted update changes the file: it happens under
+    // the writer byte, unless this object holds it already.
+    PlxFile* self = f.get();
+    pager_options.recovery_guard = [self](bool begin) { return self->RecoveryGuard(begin); };
   }
-  int rc = Pager::Open(path, options.writable, false, pager_options, &f->pager_);
-  if (bracket) f->locks_->EndOperation();
-  if (rc != 0) return rc;
+  if (int rc = Pager::Open(path, options.writable, false, pager_options, &f->pager_); rc != 0) {
+    return rc;
+  }
   f->tree_ = std::make_unique<PageTree>(f->pager_.get());
   f->tree_->set_debug_checks(false);
   f->tables_ = std::make_unique<PlxTables>(f->tree_.get());
@@ -218,10 +199,11 @@ int PlxFile::BeginOperation(bool changing) {
   }
   if (int rc = WaitFor(changing); rc != 0) return rc;
   in_operation_ = true;
-  if (pager_->LoadHeader() != 0) {
+  if (const int rc = pager_->LoadHeader(); rc != 0) {
     EndOperation();
-    PostError(kInvalidDataFile);
-    return kInvalidDataFile;
+    const int code = rc == kAccessDenied ? kAccessDenied : kInvalidDataFile;
+    PostError(code);
+    return code;
   }
   return 0;
 }
@@ -231,6 +213,25 @@ void PlxFile::EndOperation() {
   in_operation_ = false;
   if (keep_writer_ && locks_->changing()) return;
   locks_->EndOperation();
+}
+
+int PlxFile::RecoveryGuard(bool begin) {
+  if (begin) {
+    if (locks_->changing()) return 0;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.lock_wait_ms);
+    for (;;) {
+      const int err = locks_->LockRange(0, LockKind::kWriter, false);
+      if (err == 0) break;
+      if (err != EAGAIN || std::chrono::steady_clock::now() >= deadline) return kAccessDenied;
+      OsLockSleep(1);
+    }
+    recovery_writer_ = true;
+    return 0;
+  }
+  if (recovery_writer_) locks_->UnlockRange(0, LockKind::kWriter);
+  recovery_writer_ = false;
+  return 0;
 }
 
 void PlxFile::KeepWriter(bool keep) {

@@ -86,9 +86,8 @@ class PlxFile {
   bool shared() const { return options_.share == kShareDenyNone; }
   bool deny_write() const { return options_.share == kShareDenyWrite; }
   bool encrypted() const { return cipher_ != nullptr; }
-  // The unit cipher of an encrypted file (stamps the password check on
-  // every header it enciphers); nullptr for a plain file.
-  const UnitCipher* cipher() const { return cipher_.get(); }
+  // The page cipher of an encrypted file; nullptr for a plain file.
+  const PageCipher* cipher() const { return cipher_.get(); }
   const PlxOpenOptions& options() const { return options_; }
 
   // Starts an operation (see the file comment). Returns 0, 5 when the lock
@@ -110,17 +109,19 @@ class PlxFile {
   PlxFile() = default;
   int TakeShare(uint32_t access_bits);
   int WaitFor(bool changing);
+  int RecoveryGuard(bool begin);
 
   std::string path_;
   PlxOpenOptions options_;
   int lock_fd_ = -1;
-  std::unique_ptr<UnitCipher> cipher_;
+  std::unique_ptr<PageCipher> cipher_;
   std::unique_ptr<LockMap> locks_;
   std::unique_ptr<Pager> pager_;
   std::unique_ptr<PageTree> tree_;
   std::unique_ptr<PlxTables> tables_;
   bool in_operation_ = false;
   bool keep_writer_ = false;
+  bool recovery_writer_ = false;  // the writer byte taken for a recovery
 };
 
 }  // namespace qzr::palisade

@@ -163,6 +163,7 @@ int OsFile::WriteAt(uint64_t offset, const void* buf, size_t len) {
 int OsFile::Sync() {
   if (FaultPlan* faults = plan()) {
     ++faults->syncs;
+    if (faults->stop_before_sync != 0 && faults->syncs >= faults->stop_before_sync) Stop(faults);
     if (faults->stopped) return kStoppedErrno;
     if (faults->syncs == faults->fail_sync_at) return EIO;
   }
@@ -191,6 +192,13 @@ int64_t OsFile::Size() {
 
 bool OsFile::Point(const char* name) {
   FaultPlan* faults = plan();
+  if (faults == nullptr) return true;
+  if (!faults->stopped && !faults->stop_at.empty() && faults->stop_at == name) Stop(faults);
+  return !faults->stopped;
+}
+
+bool OsFile::ProcessPoint(const char* name) {
+  FaultPlan* faults = g_process_plan.load();
   if (faults == nullptr) return true;
   if (!faults->stopped && !faults->stop_at.empty() && faults->stop_at == name) Stop(faults);
   return !faults->stopped;
@@ -239,6 +247,9 @@ bool WriteBlock(OsFile* file, uint64_t offset, size_t length, const uint8_t* buf
 int SyncDirectoryOf(const std::string& path) {
   if (FaultPlan* faults = OsFile::process_fault_plan()) {
     ++faults->syncs;
+    if (faults->stop_before_sync != 0 && faults->syncs >= faults->stop_before_sync) {
+      faults->stopped = true;  // a directory sync journals nothing to lose
+    }
     if (faults->stopped) return kStoppedErrno;
     if (faults->syncs == faults->fail_sync_at) return EIO;
   }

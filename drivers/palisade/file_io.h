@@ -43,6 +43,7 @@ struct FaultPlan {
   int fail_write_at = 0;      // this write fails with EIO (0: none); later ones succeed
   int fail_sync_at = 0;       // this sync fails with EIO (0: none)
   int stop_before_write = 0;  // this write and everything after it never happen
+  int stop_before_sync = 0;   // this sync and everything after it never happen
   std::string stop_at;        // stop when the code passes this named point
 
   // Power cut: at the stop, each write since its file's last sync survives
@@ -110,6 +111,9 @@ class OsFile {
   // while no file is in use on another thread.
   static void SetProcessFaultPlan(FaultPlan* plan);
   static FaultPlan* process_fault_plan();
+  // A named point of an update spanning files, checked against the
+  // process-wide plan. Returns false when the plan stops there.
+  static bool ProcessPoint(const char* name);
 
   // The unit cipher (not owned; nullptr for a plain file).
   void set_cipher(const UnitCipher* cipher) { cipher_ = cipher; }

@@ -98,13 +98,18 @@ int CommitSeveral(State& s, const std::vector<Pager*>& changed) {
       return Fail(kUnableToLogTransaction);
     }
   }
-  if (tcf->Leave(id) != 0) {
+  if (!OsFile::ProcessPoint("before-commit-point") || tcf->Leave(id) != 0) {
     // Whether the deletion reached the disk is unknown; every file keeps
     // its mark, and its next open asks the control file.
     for (Pager* file : changed) file->Rollback();
     return Fail(kUnableToLogTransaction);
   }
   s.last_id = id;
+  if (!OsFile::ProcessPoint("after-commit-point")) {
+    // A simulated death: the updates are committed and left to the next
+    // open, as a killed process would leave them.
+    return 0;
+  }
   for (Pager* file : changed) {
     if (file->ApplyCommit() != 0) {
       ClearError();

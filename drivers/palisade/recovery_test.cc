@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+
+#include "drivers/palisade/check.h"
+#include "drivers/palisade/format.h"
+#include "drivers/palisade/page_tree.h"
+#include "drivers/palisade/pager.h"
+#include "drivers/palisade/test_support.h"
+#include "runtime/runtime_error.h"
+
+namespace qzr::palisade {
+namespace {
+
+using test::ReadAll;
+using test::S;
+using test::V;
+using test::WriteAll;
+
+using Contents = std::map<std::string, std::string>;
+
+class ShiftCipher : public UnitCipher {
+ public:
+  void Encrypt(uint8_t* data, size_t len, uint64_t tweak) const override {
+    for (size_t i = 0; i < len; ++i) data[i] = static_cast<uint8_t>(data[i] + Key(tweak + i));
+  }
+  void Decrypt(uint8_t* data, size_t len, uint64_t tweak) const override {
+    for (size_t i = 0; i < len; ++i) data[i] = static_cast<uint8_t>(data[i] - Key(tweak + i));
+  }
+
+ private:
+  static uint8_t Key(uint64_t at) { return static_cast<uint8_t>(0x31 + at / 64 * 7); }
+};
+
+Contents Read(Pager* pager) {
+  Contents out;
+  PageTree tree(pager);
+  TreeCursor cursor(&tree);
+  for (bool ok = cursor.SeekFirst(); ok; ok = cursor.Next()) {
+    const PlxRecord& rec = cursor.record();
+    out[std::string(rec.key().begin(), rec.key().end())] =
+        std::string(rec.payload().begin(), rec.payload().end());
+  }
+  return out;
+}
+
+// Applies the changes of `step` to both the tree and the model.
+void Change(PageTree* tree, Contents* model, int step, int count) {
+  std::mt19937 rng(static_cast<uint32_t>(step) * 7919u + 1);
+  for (int i = 0; i < count; ++i) {
+    const std::string key = "k" + std::to_string(rng() % 400);
+    if (rng() % 4 == 0) {
+      tree->Delete(V(S(key)));
+      model->erase(key);
+    } else {
+      std::string value(rng() % 600, static_cast<char>('a' + rng() % 26));
+      value += std::to_string(step);
+      tree->Put(MakeRecord(V(S(key)), V(S(value))));
+      (*model)[key] = value;
+    }
+  }
+}
+
+class RecoveryTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<Pager> Open(bool writable = true) {
+    std::unique_ptr<Pager> pager;
+    EXPECT_EQ(Pager::Open(path_, writable, true, options_, &pager), 0);
+    return pager;
+  }
+
+  // Commits `steps` rounds of changes; returns the model.
+  Contents Build(int steps) {
+    Contents model;
+    auto pager = Open();
+    PageTree tree(pager.get());
+    for (int s = 0; s < steps; ++s) {
+      Change(&tree, &model, s, 60);
+      EXPECT_EQ(pager->Flush(), 0);
+    }
+    return model;
+  }
+
+  void ExpectClean() {
+    std::unique_ptr<OsFile> file;
+    ASSERT_EQ(OsFile::Open(path_, false, false, &file), 0);
+    file->set_cipher(options_.cipher);
+    EXPECT_EQ(CheckFile(file.get()).problems, std::vector<std::string>());
+  }
+
+  test::TempDir dir_;
+  std::string path_ = dir_.File("rec.plx");
+  PagerOptions options_;
+};
+
+TEST_F(RecoveryTest, ChangesBelowTheCommittedEndGoThroughShadows) {
+  {
+    auto pager = Open();
+    PageTree tree(pager.get());
+    Contents model;
+    Change(&tree, &model, 0, 200);
+    ASSERT_EQ(pager->Flush(), 0);
+    // A new file: every page lies past the committed end, so no shadows
+    // and the two syncs of the header commit.
+    EXPECT_EQ(pager->last_commit().shadow_pages, 0);
+    EXPECT_GT(pager->last_commit().in_place_pages, 0);
+    EXPECT_EQ(pager->last_commit().syncs, 2);
+    Change(&tree, &model, 1, 5);
+    ASSERT_EQ(pager->Flush(), 0);
+    EXPECT_GT(pager->last_commit().shadow_pages, 0);
+    EXPECT_EQ(pager->last_commit().syncs, 4);
+    const PlxHeader& h = pager->header();
+    EXPECT_EQ(h.CommittedEnd, h.WorkingEnd);
+    EXPECT_EQ(h.CommittedEnd, h.ComputedEnd());
+    EXPECT_EQ(ReadAll(path_).size(), h.ComputedEnd());  // shadows truncated away
+    EXPECT_EQ(Read(pager.get()), model);
+  }
+  ExpectClean();
+}
+
+// Given a committed file, when the writer dies before its k-th write (for
+// every k of one update), then the reopened file is clean and holds either
+// the old or the new contents, and never the new before the mark.
+TEST_F(RecoveryTest, DeathAtEveryWriteLeavesTheOldOrTheNewState) {
+  const Contents before = Build(3);
+  const std::vector<uint8_t> committed = ReadAll(path_);
+  Contents after = before;
+  int total = 0;
+  int seen_old = 0, seen_new = 0;
+  for (int k = 1;; ++k) {
+    WriteAll(path_, committed);
+    FaultPlan plan;
+    plan.stop_before_write = k;
+    {
+      auto pager = Open();
+      pager->file()->set_fault_plan(&plan);
+      PageTree tree(pager.get());
+      after = before;
+      Change(&tree, &after, 99, 40);
+      if (pager->Flush() == 0) {
+        ASSERT_FALSE(plan.stopped);
+        total = k - 1;
+        break;
+      }
+    }
+    auto pager = Open();
+    const Contents got = Read(pager.get());
+    if (got == before) ++seen_old;
+    else if (got == after) ++seen_new;
+    else ADD_FAILURE() << "mixed state after death before write " << k;
+    ExpectClean();
+  }
+  EXPECT_GT(total, 4);
+  EXPECT_GT(seen_old, 0);
+  EXPECT_GT(seen_new, 0);  // deaths after the mark are completed at open
+}
+
+// The same with a power cut: writes since the last sync may each be lost.
+// The cut falls before every write and before every sync in turn.
+TEST_F(RecoveryTest, PowerCutAnywhereLeavesTheOldOrTheNewState) {
+  const Contents before = Build(3);
+  const std::vector<uint8_t> committed = ReadAll(path_);
+  int lost = 0;
+  for (bool at_sync : {false, true}) {
+    for (uint32_t seed = 1; seed <= 4; ++seed) {
+      for (int k = 1;; ++k) {
+        WriteAll(path_, committed);
+        FaultPlan plan;
+        (at_sync ? plan.stop_before_sync : plan.stop_before_write) = k;
+        plan.lose_unsynced = true;
+        plan.loss_seed = seed * 1000 + static_cast<uint32_t>(k);
+        Contents after = before;
+        bool done = false;
+        {
+          auto pager = Open();
+          pager->file()->set_fault_plan(&plan);
+          PageTree tree(pager.get());
+          Change(&tree, &after, 77, 40);
+          done = pager->Flush() == 0;
+        }
+        if (done) break;
+        lost += plan.lost_writes;
+        auto pager = Open();
+        const Contents got = Read(pager.get());
+        EXPECT_TRUE(got == before || got == after)
+            << (at_sync ? "sync " : "write ") << k << " seed " << seed;
+        ExpectClean();
+      }
+    }
+  }
+  EXPECT_GT(lost, 0);
+}
+
+TEST_F(RecoveryTest, NamedPointsDecideTheOutcome) {
+  const Contents before = Build(2);
+  const std::vector<uint8_t> committed = ReadAll(path_);
+  struct Case {
+    const char* point;
+    Recovery expected;
+    bool new_state;
+  } cases[] = {
+      {"before-write-pages", Recovery::kNone, false},
+      {"before-commit-header", Recovery::kNone, false},
+      {"before-mark", Recovery::kNone, false},
+      {"before-apply", Recovery::kApplied, true},
+      {"before-final-header", Recovery::kApplied, true},
+  };
+  for (const Case& c : cases) {
+    WriteAll(path_, committed);
+    FaultPlan plan;
+    plan.stop_at = c.point;
+    Contents after = before;
+    {
+      auto pager = Open();
+      pager->file()->set_fault_plan(&plan);
+      PageTree tree(pager.get());
+      Change(&tree, &after, 5, 30);
+      EXPECT_EQ(pager->Flush(), kFileSystemError) << c.point;
+      EXPECT_TRUE(plan.stopped) << c.point;
+    }
+    auto pager = Open();
+    EXPECT_EQ(pager->last_recovery(), c.expected) << c.point;
+    EXPECT_EQ(Read(pager.get()), c.new_state ? after : before) << c.point;
+    ExpectClean();
+  }
+}
+
+TEST_F(RecoveryTest, ADamagedShadowAreaIsDiscarded) {
+  const Contents before = Build(2);
+  FaultPlan plan;
+  plan.stop_at = "before-apply";
+  {
+    auto pager = Open();
+    pager->file()->set_fault_plan(&plan);
+    PageTree tree(pager.get());
+    Contents after = before;
+    Change(&tree, &after, 5, 30);
+    EXPECT_EQ(pager->Flush(), kFileSystemError);
+  }
+  std::vector<uint8_t> bytes = ReadAll(path_);
+  const uint32_t start = LoadU32(bytes.data() + kHdrCommittedEnd);
+  ASSERT_NE(start, LoadU32(bytes.data() + kHdrWorkingEnd));
+  bytes[start + 20] ^= 0xFF;  // inside the first shadow's records
+  bytes[start + 4] = 0xFF;    // and its stored size
+  WriteAll(path_, bytes);
+  auto pager = Open();
+  EXPECT_EQ(pager->last_recovery(), Recovery::kDiscarded);
+  EXPECT_EQ(Read(pager.get()), before);
+  ExpectClean();
+}
+
+TEST_F(RecoveryTest, AReadOnlyOpenReadsThroughTheShadowsWithoutWriting) {
+  const Contents before = Build(2);
+  FaultPlan plan;
+  plan.stop_at = "before-apply";
+  Contents after = before;
+  {
+    auto pager = Open();
+    pager->file()->set_fault_plan(&plan);
+    PageTree tree(pager.get());
+    Change(&tree, &after, 5, 30);
+    EXPECT_EQ(pager->Flush(), kFileSystemError);
+  }
+  const std::vector<uint8_t> marked = ReadAll(path_);
+  {
+    auto reader = Open(false);
+    EXPECT_EQ(reader->last_recovery(), Recovery::kApplied);
+    EXPECT_EQ(Read(reader.get()), after);
+  }
+  EXPECT_EQ(ReadAll(path_), marked);
+  auto pager = Open();
+  EXPECT_EQ(Read(pager.get()), after);
+  ExpectClean();
+}
+
+TEST_F(RecoveryTest, EncryptedShadowsAreFoundAndMovedHome) {
+  ShiftCipher cipher;
+  options_.cipher = &cipher;
+  const Contents before = Build(2);
+  FaultPlan plan;
+  plan.stop_at = "before-apply";
+  Contents after = before;
+  {
+    auto pager = Open();
+    pager->file()->set_fault_plan(&plan);
+    PageTree tree(pager.get());
+    Change(&tree, &after, 5, 30);
+    EXPECT_EQ(pager->Flush(), kFileSystemError);
+  }
+  auto pager = Open();
+  EXPECT_EQ(pager->last_recovery(), Recovery::kApplied);
+  EXPECT_EQ(Read(pager.get()), after);
+  ExpectClean();
+}
+
+TEST_F(RecoveryTest, AbandonedUpdateLeavesTheCommittedState) {
+  const Contents before = Build(2);
+  auto pager = Open();
+  PageTree tree(pager.get());
+  Contents after = before;
+  Change(&tree, &after, 5, 30);
+  ASSERT_EQ(pager->PrepareCommit(), 0);
+  EXPECT_TRUE(pager->prepared());
+  EXPECT_EQ(pager->LoadHeader(), 0);  // its own mark is not recovered
+  ASSERT_EQ(pager->AbandonCommit(), 0);
+  EXPECT_EQ(Read(pager.get()), before);
+  EXPECT_EQ(ReadAll(path_).size(), pager->header().ComputedEnd());
+  ExpectClean();
+}
+
+TEST_F(RecoveryTest, HeldChangesWaitForTheTransaction) {
+  const Contents before = Build(1);
+  auto pager = Open();
+  pager->HoldChanges(true);
+  PageTree tree(pager.get());
+  Contents after = before;
+  Change(&tree, &after, 5, 10);
+  EXPECT_EQ(pager->Flush(), 0);
+  EXPECT_EQ(pager->MaybeSpill(), 0);
+  EXPECT_TRUE(pager->HasChanges());
+  {
+    auto other = Open(false);
+    EXPECT_EQ(Read(other.get()), before);
+  }
+  pager->HoldChanges(false);
+  ASSERT_EQ(pager->Flush(), 0);
+  auto other = Open(false);
+  EXPECT_EQ(Read(other.get()), after);
+}
+
+}  // namespace
+}  // namespace qzr::palisade

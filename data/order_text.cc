@@ -93,8 +93,8 @@ int ParseOrderText(std::string_view text, std::span<FileDescriptor* const> files
   size_t start = 0;
   while (true) {
     const size_t comma = text.find(',', start);
-    const std::string_view piece =
-        text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+    const std::string_view piece = text.substr(
+        start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
     OrderItem item;
     if (!ParseItem(piece, files, &item)) {
       items->clear();
@@ -121,9 +121,15 @@ std::string WriteOrderText(std::span<const OrderItem> items,
     out += item.descending ? '-' : '+';
     const std::string& label = f->fields[static_cast<size_t>(item.field)].label;
     switch (item.fold) {
-      case OrderFold::kNone: out += label; break;
-      case OrderFold::kUpper: out += "UPPER(" + label + ")"; break;
-      case OrderFold::kLower: out += "LOWER(" + label + ")"; break;
+      case OrderFold::kNone:
+        out += label;
+        break;
+      case OrderFold::kUpper:
+        out += "UPPER(" + label + ")";
+        break;
+      case OrderFold::kLower:
+        out += "LOWER(" + label + ")";
+        break;
     }
   }
   return out;
@@ -166,10 +172,18 @@ void ReadOrderValue(const OrderItem& item, std::span<FileDescriptor* const> file
 int CompareOrderValues(const OrderItem& item, const OrderValue& a, const OrderValue& b) {
   int c = 0;
   switch (a.cls) {
-    case ValueClass::Integer: c = (a.l > b.l) - (a.l < b.l); break;
-    case ValueClass::Real: c = (a.r > b.r) - (a.r < b.r); break;
-    case ValueClass::Decimal: c = Decimal::Compare(a.d, b.d); break;
-    default: c = CompareText(a.s, b.s); break;
+    case ValueClass::Integer:
+      c = (a.l > b.l) - (a.l < b.l);
+      break;
+    case ValueClass::Real:
+      c = (a.r > b.r) - (a.r < b.r);
+      break;
+    case ValueClass::Decimal:
+      c = Decimal::Compare(a.d, b.d);
+      break;
+    default:
+      c = CompareText(a.s, b.s);
+      break;
   }
   return item.descending ? -c : c;
 }

@@ -44,8 +44,8 @@ inline constexpr int kInvalidOrderText = 76;
 enum class OrderFold : uint8_t { kNone, kUpper, kLower };
 
 struct OrderItem {
-  int file = 1;    // view file number, 1-based
-  int field = 0;   // index in that file's fields
+  int file = 1;   // view file number, 1-based
+  int field = 0;  // index in that file's fields
   bool descending = false;
   OrderFold fold = OrderFold::kNone;
   bool operator==(const OrderItem&) const = default;
@@ -77,8 +77,7 @@ struct OrderValue {
 UFO* MakeFieldUfo(UfoSlot* slot, FileDescriptor& file, int field);
 
 // Reads item `item`'s value from the current record buffer of its file.
-void ReadOrderValue(const OrderItem& item, std::span<FileDescriptor* const> files,
-                    OrderValue* out);
+void ReadOrderValue(const OrderItem& item, std::span<FileDescriptor* const> files, OrderValue* out);
 
 // Compares two values of the same item: negative, zero or positive in the
 // item's direction.

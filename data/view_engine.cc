@@ -113,7 +113,9 @@ ViewEngine::ViewEngine(const View* view) : view_(view), identity_(next_identity+
   joins_.resize(files_.size() + 1);
 }
 
-ViewEngine::~ViewEngine() { Close(); }
+ViewEngine::~ViewEngine() {
+  Close();
+}
 
 int ViewEngine::Call(FileOp op, int file, FileArgs& args) {
   args.view = identity_;
@@ -198,19 +200,22 @@ void ViewEngine::Close() {
 
 int ViewEngine::Parse(std::string_view text, std::unique_ptr<Expression>* out) {
   if (bound_.empty()) {
-    for (FileDescriptor* f : files_) {
-      for (size_t i = 0; i < f->fields.size(); ++i) {
-        const FieldDesc& field = f->fields[i];
+    for (size_t n = 0; n < files_.size(); ++n) {
+      FileDescriptor* f = files_[n];
+      bound_bases_.push_back(f->record.data());
+      for (const FieldDesc& field : f->fields) {
         // An array's name stands for the whole array, which a scalar
         // expression cannot use: DIM fields are not bound.
         if (!field.dims.empty() || field.offset + field.size > f->record.size()) continue;
-        bound_.push_back({field.label, MakeUfo(field.type, f->record.data() + field.offset,
-                                               field.size, field.places)});
+        bound_.push_back(
+            {field.label, n, field.offset,
+             MakeUfo(field.type, f->record.data() + field.offset, field.size, field.places)});
       }
     }
   }
+  RefreshBindings();
   if (!PUSHBIND(false)) return ERRORCODE() != 0 ? ERRORCODE() : 1013;
-  for (const auto& [label, ufo] : bound_) BIND(label, ufo.get());
+  for (const Bound& b : bound_) BIND(b.label, b.ufo.get());
   *out = Expression::Parse(text);
   const int rc = *out ? 0 : ERRORCODE();
   const std::string detail = ERRORDETAIL();
@@ -235,8 +240,7 @@ int ViewEngine::SetOrder(std::string_view text) {
     // is not known until its parent is, and a parent with several matches
     // would need several places in the order.
     if (item.file != 1) {
-      PostError(kInvalidOrderText,
-                File(item.file).fields[static_cast<size_t>(item.field)].label);
+      PostError(kInvalidOrderText, File(item.file).fields[static_cast<size_t>(item.field)].label);
       return kInvalidOrderText;
     }
   }
@@ -381,8 +385,8 @@ int ViewEngine::Reset(std::string_view position) {
     // The row is gone: place the view where it stood, from the values kept
     // in the position, when they were taken under the same order.
     const std::vector<int> fields = PlacementFields();
-    bool fits = tag == static_cast<uint32_t>(access_) &&
-                key == static_cast<uint32_t>(key_ + 1) && placement.size() == fields.size();
+    bool fits = tag == static_cast<uint32_t>(access_) && key == static_cast<uint32_t>(key_ + 1) &&
+                placement.size() == fields.size();
     FileDescriptor& primary = File(1);
     for (size_t i = 0; fits && i < fields.size(); ++i) {
       const FieldDesc& f = primary.fields[static_cast<size_t>(fields[i])];
@@ -444,8 +448,12 @@ int ViewEngine::Reset(std::string_view position) {
 // ---------------------------------------------------------------------------
 // Reading
 
-int ViewEngine::Next() { return Step(true); }
-int ViewEngine::Previous() { return Step(false); }
+int ViewEngine::Next() {
+  return Step(true);
+}
+int ViewEngine::Previous() {
+  return Step(false);
+}
 
 int ViewEngine::Step(bool forward) {
   if (!open_) return Fail(kFileNotOpen);
@@ -557,7 +565,21 @@ int ViewEngine::SeekPrimary(bool forward) {
   return DriverRead(forward != (access_ == Access::kKeyReversed));
 }
 
-bool ViewEngine::Passes() { return filter_ == nullptr || filter_->EvaluateBool(); }
+bool ViewEngine::Passes() {
+  if (filter_ == nullptr) return true;
+  RefreshBindings();
+  return filter_->EvaluateBool();
+}
+
+void ViewEngine::RefreshBindings() {
+  for (size_t n = 0; n < bound_bases_.size(); ++n) {
+    if (bound_bases_[n] == files_[n]->record.data()) continue;
+    bound_bases_[n] = files_[n]->record.data();
+    for (Bound& b : bound_) {
+      if (b.file == n) b.ufo->Rebind(files_[n]->record.data() + b.offset);
+    }
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Joins
@@ -575,6 +597,7 @@ int ViewEngine::BuildDomain(int file) {
       if (rc == kRecordNotAvailable) break;
       if (rc == kRecordNotFound) continue;
       if (rc != 0) return rc;
+      RefreshBindings();
       if (!slot.expression->EvaluateBool()) continue;
       uint32_t position = 0;
       rc = ReadPosition(file, &position);
@@ -716,12 +739,16 @@ std::string ViewEngine::EncodePosition() const {
   return out;
 }
 
-std::string ViewEngine::Position() const { return current_position_; }
+std::string ViewEngine::Position() const {
+  return current_position_;
+}
 
 // ---------------------------------------------------------------------------
 // The sorted list
 
-void ViewEngine::Flush() { list_valid_ = false; }
+void ViewEngine::Flush() {
+  list_valid_ = false;
+}
 
 bool ViewEngine::ChangeCounts(std::vector<int64_t>* counts) {
   counts->clear();

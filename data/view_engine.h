@@ -187,6 +187,9 @@ class ViewEngine {
   int ListStep(bool forward);
   int SeekPrimary(bool forward);
   bool Passes();
+  // Points the bound field objects at the record buffers again if a driver
+  // replaced a buffer's storage since they were made.
+  void RefreshBindings();
 
   int BuildDomain(int file);
   int LoadJoin(int file);
@@ -211,8 +214,15 @@ class ViewEngine {
 
   std::string filter_text_;
   std::unique_ptr<Expression> filter_;
-  // Field objects the expressions name, with their labels.
-  std::vector<std::pair<std::string, std::unique_ptr<UFO>>> bound_;
+  // Field objects the expressions name, and where each points.
+  struct Bound {
+    std::string label;
+    size_t file = 0;  // index in files_
+    uint32_t offset = 0;
+    std::unique_ptr<UFO> ufo;
+  };
+  std::vector<Bound> bound_;
+  std::vector<const uint8_t*> bound_bases_;  // record buffer of each file when bound
 
   ViewBuffering buffering_;
   uint32_t read_ahead_ = 0;
@@ -224,8 +234,8 @@ class ViewEngine {
 
   // Seek target of Reset.
   std::vector<uint32_t> seek_positions_;
-  size_t seek_lo_ = 0;   // sorted list: first entry at or after the target
-  long seek_hi_ = -1;    // sorted list: last entry at or before the target
+  size_t seek_lo_ = 0;  // sorted list: first entry at or after the target
+  long seek_hi_ = -1;   // sorted list: last entry at or before the target
 
   // The sorted list.
   bool list_valid_ = false;

@@ -73,15 +73,11 @@ TEST(ViewTest, KeyJoinWritesLinkingFieldsWithoutSpacesAndInnerAfterParenthesis) 
             0);
   // Primary: join 0, flags 0, 2 entries (field 1, memo 1), 1 join. Joined:
   // 2 links (2, 5), INNER, 1 entry (field 3), no joins.
-  EXPECT_EQ(view.descriptor(),
-            (std::vector<uint8_t>{0, 0, 2, 0, 1, 0, 0xFF, 0xFF, 1, 0, 1,  //
-                                  2, 2, 0, 5, 0, 1, 1, 0, 3, 0, 0}));
-  EXPECT_EQ(view.Text(), Lines({"VIEW(FILE)",
-                                "  PROJECT(FIELD(1),MEMO(1))",
-                                "  JOIN(KEY,FIELD(2),FIELD(5)),INNER",
-                                "    PROJECT(FIELD(3))",
-                                "  END",
-                                "END"}));
+  EXPECT_EQ(view.descriptor(), (std::vector<uint8_t>{0, 0, 2, 0, 1, 0, 0xFF, 0xFF, 1, 0, 1,  //
+                                                     2, 2, 0, 5, 0, 1, 1,    0,    3, 0, 0}));
+  EXPECT_EQ(view.Text(), Lines({"VIEW(FILE)", "  PROJECT(FIELD(1),MEMO(1))",
+                                "  JOIN(KEY,FIELD(2),FIELD(5)),INNER", "    PROJECT(FIELD(3))",
+                                "  END", "END"}));
   EXPECT_EQ(view.FileCount(), 2);
   EXPECT_TRUE(view.IsInner(2));
   EXPECT_FALSE(view.IsInner(1));
@@ -105,12 +101,8 @@ TEST(ViewTest, ExpressionJoinsNestAndIndentByTwoColumns) {
                 .EndJoin()
                 .Build(&view),
             0);
-  EXPECT_EQ(view.Text(), Lines({"VIEW(FILE)",
-                                "  JOIN(CUS:ID = ORD:CUSTOMER)",
-                                "    JOIN(THI:X = CUS:REGION),INNER",
-                                "    END",
-                                "  END",
-                                "END"}));
+  EXPECT_EQ(view.Text(), Lines({"VIEW(FILE)", "  JOIN(CUS:ID = ORD:CUSTOMER)",
+                                "    JOIN(THI:X = CUS:REGION),INNER", "    END", "  END", "END"}));
   EXPECT_EQ(view.FileCount(), 3);
   EXPECT_EQ(view.File(3), &third);
   EXPECT_EQ(view.Level(3)->parent, 2);
@@ -208,9 +200,7 @@ TEST(ViewTest, InitChecksNumbersAgainstTheFiles) {
       {"memo beyond the file", {0, 0, 1, 0, 0xFF, 0xFF, 2, 0, 0}, {{&orders}}},
       {"primary with a join", {1, 1, 0, 0, 0xFF, 0xFF, 0}, {{&orders}}},
       {"fewer files than levels", {0, 0, 0xFF, 0xFF, 1, 0, 0, 0xFF, 0xFF, 0}, {{&orders}}},
-      {"same file twice",
-       {0, 0, 0xFF, 0xFF, 1, 0, 0, 0xFF, 0xFF, 0},
-       {{&orders}, {&orders, 0}}},
+      {"same file twice", {0, 0, 0xFF, 0xFF, 1, 0, 0, 0xFF, 0xFF, 0}, {{&orders}, {&orders, 0}}},
       {"key join without key",
        {0, 0, 0xFF, 0xFF, 1, 1, 2, 0, 0, 0xFF, 0xFF, 0},
        {{&orders}, {&customers, -1}}},

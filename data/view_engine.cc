@@ -728,8 +728,16 @@ std::string ViewEngine::EncodePosition() const {
   out.push_back(static_cast<char>(access_));
   out.push_back(static_cast<char>(key_ + 1));
   const std::vector<int> fields = PlacementFields();
-  PutU16(&out, static_cast<uint32_t>(fields.size()));
   const FileDescriptor& primary = *files_[0];
+  size_t placement = 2;
+  for (int field : fields) placement += 4 + primary.fields[static_cast<size_t>(field)].TotalSize();
+  // The values only help when the row has gone; a position that would not
+  // fit a list row's position column goes without them.
+  if (out.size() + placement > kMaxViewPosition) {
+    PutU16(&out, 0);
+    return out;
+  }
+  PutU16(&out, static_cast<uint32_t>(fields.size()));
   for (int field : fields) {
     const FieldDesc& f = primary.fields[static_cast<size_t>(field)];
     PutU16(&out, static_cast<uint32_t>(field));

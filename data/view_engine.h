@@ -79,6 +79,9 @@ namespace qzr {
 // A count the driver moves on every change of the file (GET_PROPERTY, the
 // value as decimal text).
 inline constexpr uint32_t kPropertyChangeCount = 0x7C96;
+// The longest view position Position() gives (a list row keeps it in a
+// STRING(1024)).
+inline constexpr size_t kMaxViewPosition = 1024;
 // The most records the engine asks a driver to read ahead.
 inline constexpr uint32_t kMaxReadAhead = 60;
 

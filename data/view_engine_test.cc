@@ -559,6 +559,34 @@ TEST_F(ViewEngineTest, ResetAtADeletedRowGoesOnFromWhereItStood) {
   }
 }
 
+TEST_F(ViewEngineTest, PositionsFitAListRowEvenForLongOrderFields) {
+  FileDescriptor notes = FileDeclaration("NOTES", "NOT")
+                             .Driver("MEMVIEW")
+                             .Field("ID", TypeCode::LONG)
+                             .String("BODY", TypeCode::CSTRING, 2000)
+                             .Build();
+  ASSERT_EQ(DoFileOp(FileOp::OPEN, notes), 0);
+  for (int i = 1; i <= 3; ++i) {
+    UfoLong(notes.FieldData(0)).SetLong(i);
+    UfoCString(notes.FieldData(1), 2000).SetText(std::string(1500, static_cast<char>('d' - i)));
+    ASSERT_EQ(DoFileOp(FileOp::ADD, notes), 0);
+  }
+  View view;
+  ASSERT_EQ(ViewBuilder(&notes).Build(&view), 0);
+  ViewEngine v(&view);
+  ASSERT_EQ(v.Open(), 0);
+  ASSERT_EQ(v.SetOrder("+NOT:BODY"), 0);
+  ASSERT_EQ(v.Next(), 0);
+  ASSERT_EQ(v.Next(), 0);
+  const std::string position = v.Position();
+  EXPECT_LE(position.size(), kMaxViewPosition);
+  ASSERT_EQ(v.Reset(position), 0);
+  ASSERT_EQ(v.Next(), 0);
+  EXPECT_EQ(UfoLong(notes.FieldData(0)).GetLong(), 2);
+  v.Close();
+  DoFileOp(FileOp::CLOSE, notes);
+}
+
 TEST_F(ViewEngineTest, ResetKeepsTheJoinedRecordOfTheRow) {
   AddPerson(1, "a", "", 1);
   AddPerson(2, "b", "", 1);

@@ -27,6 +27,7 @@
 #include "data/driver_string.h"
 #include "data/file_descriptor.h"
 #include "data/file_ops.h"
+#include "runtime/runtime_error.h"
 #include "runtime/types.h"
 
 namespace qzr {
@@ -38,13 +39,9 @@ inline constexpr uint32_t kPropertyReadAhead = 0x7355;  // records fetched per s
 inline constexpr uint32_t kPropertyThread = 0x7C95;     // "1" for a THREAD file (one instance per thread)
 inline constexpr uint32_t kPropertyBlobCount = 0x7311;  // number of BLOBs of the file
 
-// Runtime error codes the interface itself returns.
-inline constexpr int kRecordNotAvailable = 33;
-inline constexpr int kRecordNotFound = 35;
-inline constexpr int kFileNotOpen = 37;
-inline constexpr int kInvalidRecordDeclaration = 47;
-inline constexpr int kFileAlreadyOpen = 52;
-inline constexpr int kUnsupportedFunction = 80;
+// The runtime error codes the interface itself returns (kRecordNotAvailable,
+// kRecordNotFound, kFileNotOpen, kInvalidRecordDeclaration, kFileAlreadyOpen,
+// kUnsupportedFunction) are named in runtime/runtime_error.h.
 
 // The arguments of one operation. Which members an operation reads follows
 // its name's suffix: `key` forms read `key`, `ptr` forms `position`, `len`

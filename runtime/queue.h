@@ -52,16 +52,14 @@
 #include <type_traits>
 #include <vector>
 
+#include "runtime/runtime_error.h"
 #include "runtime/types.h"
 #include "runtime/ufo.h"
 
 namespace qzr {
 
-inline constexpr int kEntryNotFound = 30;             // "Entry Not Found"
-inline constexpr int kInsufficientMemory = 8;         // "Insufficient Memory"
-inline constexpr int kInvalidRecordDeclaration = 47;  // "Invalid Record Declaration"
-inline constexpr int kInvalidFieldType = 75;          // "Invalid Field Type Descriptor"
-inline constexpr int kInvalidIndexString = 76;        // "Invalid Index String"
+// Errors posted: kEntryNotFound, kInsufficientMemory, kInvalidRecordDeclaration,
+// kInvalidFieldType, kInvalidIndexString (runtime/runtime_error.h).
 
 // Orders a list keeps at most, the default order included.
 inline constexpr int kMaxQueueOrders = 16;

@@ -15,9 +15,37 @@
 
 namespace qzr {
 
+// Runtime error codes (ERRORCODE); their texts are RuntimeString(code).
+inline constexpr int kFileNotFound = 2;
+inline constexpr int kPathNotFound = 3;
+inline constexpr int kTooManyOpenFiles = 4;
+inline constexpr int kAccessDenied = 5;
+inline constexpr int kInsufficientMemory = 8;
+inline constexpr int kEntryNotFound = 30;
+inline constexpr int kFileIsAlreadyLocked = 32;
+inline constexpr int kRecordNotAvailable = 33;
+inline constexpr int kRecordNotFound = 35;
+inline constexpr int kInvalidDataFile = 36;
+inline constexpr int kFileNotOpen = 37;
+inline constexpr int kCreatesDuplicateKey = 40;
+inline constexpr int kRecordIsAlreadyHeld = 43;
+inline constexpr int kInvalidFilename = 45;
+inline constexpr int kKeyFileMustBeRebuilt = 46;
+inline constexpr int kInvalidRecordDeclaration = 47;
+inline constexpr int kUnableToLogTransaction = 48;
+inline constexpr int kFileAlreadyOpen = 52;
+inline constexpr int kNoCreateAttribute = 54;
+inline constexpr int kLogoutAlreadyActive = 56;
+inline constexpr int kUnableToRollback = 65;
+inline constexpr int kInvalidFieldType = 75;
+inline constexpr int kInvalidIndexString = 76;
+inline constexpr int kUnsupportedFunction = 80;
+inline constexpr int kInvalidKeyLength = 88;
+inline constexpr int kRecordChangedByAnotherStation = 89;
 // Code 90: an operating-system failure inside a driver; FILEERRORCODE then
 // holds the operating-system error number e and FILEERROR the string 300 + e.
 inline constexpr int kFileSystemError = 90;
+inline constexpr int kLogoutNotActive = 91;
 inline constexpr int kOsStringBase = 300;
 
 // The runtime's string n: the text of runtime error n ("" when n has none),

@@ -1,0 +1,389 @@
+// The Palisade driver against SQLite on the catalogue's workload.
+//
+// Data: rows of the catalogue's shape (a LONG ID primary key, CSTRINGs of
+// 100, 1024, 255 and 30 bytes and a BYTE: a 1414-byte record) and a memo of
+// about 2 KB of code text. Palisade goes through the runtime's file
+// operations (DoFileOp) exactly as the program does; SQLite uses its C API
+// with prepared statements on a table (id INTEGER PRIMARY KEY, the four
+// texts, the byte, the code), synchronous=FULL, once with the rollback
+// journal and once in WAL mode. Files live on the disk that holds the
+// build directory's temp folder, so durable commits pay real syncs.
+//
+//   a  20k inserts in one transaction (LOGOUT .. COMMIT / BEGIN .. COMMIT)
+//   b  500 inserts, each its own durable commit; Palisade's fdatasync calls
+//      per commit are counted through the file seam's fault plan
+//   c  a full scan in primary-key order (every column and the code)
+//   d  100k lookups of random primary keys (every column and the code)
+//   e  the file size after (a) (SQLite WAL: after its checkpoint)
+//
+// Each benchmark runs all three in one iteration and reports the times as
+// counters with ratio_vs_journal and ratio_vs_wal = Palisade / SQLite (below
+// 1: Palisade is faster).
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "data/file_driver.h"
+#include "drivers/palisade/driver.h"
+#include "drivers/palisade/driver_state.h"
+#include "drivers/palisade/file_io.h"
+
+namespace {
+
+using namespace qzr;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kBulkRows = 20000;
+constexpr int kDurableRows = 500;
+constexpr int kLookups = 100000;
+
+double Seconds(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
+
+std::filesystem::path Dir() {
+  static std::filesystem::path dir = [] {
+    auto d = std::filesystem::temp_directory_path() /
+             ("bench_plx_sqlite_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(d);
+    return d;
+  }();
+  return dir;
+}
+
+// ---- The data -----------------------------------------------------------------
+
+struct Row {
+  int32_t id;
+  std::string name, description, link, poster;
+  uint8_t working;
+  std::string code;
+};
+
+Row MakeRow(int32_t id) {
+  static const char* kWords[] = {"LOOP",  "END",    "IF",     "THEN",  "ELSE",  "RETURN",
+                                 "CODE",  "Window", "Result", "LONG",  "STRING", "CLEAR(",
+                                 "ADD(",  "GET(",   "PUT(",   "SELF.", "Queue", "Records",
+                                 "Count", "Index",  "#",      "+= 1",  "= 0",   "Message("};
+  std::mt19937 rng(static_cast<uint32_t>(id));
+  Row r;
+  r.id = id;
+  r.name = "Function " + std::to_string(id) + " " + kWords[rng() % 24];
+  for (int i = 0; i < 12; ++i) r.description += std::string(kWords[rng() % 24]) + " ";
+  r.link = "https://forum.example/thread/" + std::to_string(rng() % 100000);
+  r.poster = "poster" + std::to_string(rng() % 300);
+  r.working = static_cast<uint8_t>(rng() % 2);
+  while (r.code.size() < 2000) {
+    r.code += "  ";
+    for (int i = 0; i < 6; ++i) r.code += std::string(kWords[rng() % 24]) + " ";
+    r.code += "\r\n";
+  }
+  return r;
+}
+
+// ---- Palisade ------------------------------------------------------------------
+
+FileDescriptor Catalogue(const std::string& path) {
+  return FileDeclaration("FUNC", "FUN")
+      .Driver("PALISADE")
+      .Name(path)
+      .Attributes(kFileCreate)
+      .Field("ID", TypeCode::LONG)
+      .String("NAME", TypeCode::CSTRING, 100)
+      .String("DESCRIPTION", TypeCode::CSTRING, 1024)
+      .String("LINK", TypeCode::CSTRING, 255)
+      .String("POSTER", TypeCode::CSTRING, 30)
+      .Field("WORKING", TypeCode::BYTE)
+      .Memo("CODE", 64000)
+      .Key("P_ID", {{"ID"}}, kKeyPrimary)
+      .Build();
+}
+
+void Fill(FileDescriptor& f, const Row& r) {
+  std::fill(f.record.begin(), f.record.end(), 0);
+  uint8_t* p = f.record.data();
+  std::memcpy(p, &r.id, 4);
+  std::memcpy(p + 4, r.name.data(), std::min<size_t>(r.name.size(), 99));
+  std::memcpy(p + 104, r.description.data(), std::min<size_t>(r.description.size(), 1023));
+  std::memcpy(p + 1128, r.link.data(), std::min<size_t>(r.link.size(), 254));
+  std::memcpy(p + 1383, r.poster.data(), std::min<size_t>(r.poster.size(), 29));
+  p[1413] = r.working;
+  f.memo_values[0] = r.code;
+}
+
+struct PlxFileRun {
+  FileDescriptor f;
+  explicit PlxFileRun(const std::string& path, bool fresh) : f(Catalogue(path)) {
+    if (fresh) std::filesystem::remove(path);
+    RegisterPalisadeDriver();
+    f.open_mode = 0x12;  // the program's own single-user open: read/write, deny all
+    if (DoFileOp(FileOp::OPEN, f) != 0) std::abort();
+  }
+  ~PlxFileRun() { DoFileOp(FileOp::CLOSE, f); }
+  palisade::OsFile* os() { return palisade::StateOf(f)->file->pager()->file(); }
+};
+
+std::string PlxPath() { return (Dir() / "FUNC.PLX").string(); }
+
+double PalisadeBulk(const std::string& path) {
+  PlxFileRun run(path, true);
+  const auto t0 = Clock::now();
+  DoFileOp(FileOp::LOGOUT, run.f);
+  for (int i = 1; i <= kBulkRows; ++i) {
+    Fill(run.f, MakeRow(i));
+    if (DoFileOp(FileOp::ADD, run.f) != 0) std::abort();
+  }
+  if (DoFileOp(FileOp::COMMIT, run.f) != 0) std::abort();
+  return Seconds(t0, Clock::now());
+}
+
+double PalisadeDurable(const std::string& path, double* syncs_per_commit) {
+  PlxFileRun run(path, true);
+  palisade::FaultPlan plan;  // counts only: no fault is planned
+  run.os()->set_fault_plan(&plan);
+  const auto t0 = Clock::now();
+  for (int i = 1; i <= kDurableRows; ++i) {
+    Fill(run.f, MakeRow(i));
+    if (DoFileOp(FileOp::ADD, run.f) != 0) std::abort();
+  }
+  const double t = Seconds(t0, Clock::now());
+  *syncs_per_commit = static_cast<double>(plan.syncs) / kDurableRows;
+  run.os()->set_fault_plan(nullptr);
+  return t;
+}
+
+double PalisadeScan(const std::string& path, int64_t* rows) {
+  PlxFileRun run(path, false);
+  const auto t0 = Clock::now();
+  FileArgs set;
+  set.key = 0;
+  DoFileOp(FileOp::SETkey, run.f, set);
+  int64_t n = 0;
+  uint64_t check = 0;
+  while (DoFileOp(FileOp::NEXT, run.f) == 0) {
+    ++n;
+    check += run.f.record[4] + run.f.memo_values[0].size();
+  }
+  benchmark::DoNotOptimize(check);
+  *rows = n;
+  return Seconds(t0, Clock::now());
+}
+
+double PalisadeLookups(const std::string& path) {
+  PlxFileRun run(path, false);
+  std::mt19937 rng(42);
+  uint64_t check = 0;
+  const auto t0 = Clock::now();
+  FileArgs args;
+  args.key = 0;
+  for (int i = 0; i < kLookups; ++i) {
+    int32_t id = static_cast<int32_t>(rng() % kBulkRows) + 1;
+    std::memcpy(run.f.record.data(), &id, 4);
+    if (DoFileOp(FileOp::GETfilekey, run.f, args) != 0) std::abort();
+    check += run.f.record[4] + run.f.memo_values[0].size();
+  }
+  benchmark::DoNotOptimize(check);
+  return Seconds(t0, Clock::now());
+}
+
+// ---- SQLite ---------------------------------------------------------------------
+
+struct Sqlite {
+  sqlite3* db = nullptr;
+  Sqlite(const std::string& path, bool wal, bool fresh) {
+    if (fresh) {
+      for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+        std::filesystem::remove(path + suffix);
+      }
+    }
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) std::abort();
+    Exec(wal ? "PRAGMA journal_mode=WAL" : "PRAGMA journal_mode=DELETE");
+    Exec("PRAGMA synchronous=FULL");
+    Exec("CREATE TABLE IF NOT EXISTS func(id INTEGER PRIMARY KEY, name TEXT, description TEXT,"
+         " link TEXT, poster TEXT, working INTEGER, code TEXT)");
+  }
+  ~Sqlite() { sqlite3_close(db); }
+  void Exec(const char* sql) {
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) std::abort();
+  }
+  sqlite3_stmt* Prepare(const char* sql) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) std::abort();
+    return st;
+  }
+  void Insert(sqlite3_stmt* st, const Row& r) {
+    sqlite3_bind_int(st, 1, r.id);
+    sqlite3_bind_text(st, 2, r.name.data(), static_cast<int>(r.name.size()), SQLITE_STATIC);
+    sqlite3_bind_text(st, 3, r.description.data(), static_cast<int>(r.description.size()),
+                      SQLITE_STATIC);
+    sqlite3_bind_text(st, 4, r.link.data(), static_cast<int>(r.link.size()), SQLITE_STATIC);
+    sqlite3_bind_text(st, 5, r.poster.data(), static_cast<int>(r.poster.size()), SQLITE_STATIC);
+    sqlite3_bind_int(st, 6, r.working);
+    sqlite3_bind_text(st, 7, r.code.data(), static_cast<int>(r.code.size()), SQLITE_STATIC);
+    if (sqlite3_step(st) != SQLITE_DONE) std::abort();
+    sqlite3_reset(st);
+  }
+};
+
+const char* kInsertSql = "INSERT INTO func VALUES(?,?,?,?,?,?,?)";
+const char* kSelectAll = "SELECT id,name,description,link,poster,working,code FROM func";
+
+std::string SqlPath(bool wal) { return (Dir() / (wal ? "wal.db" : "journal.db")).string(); }
+
+uint64_t ReadColumns(sqlite3_stmt* st) {
+  uint64_t check = 0;
+  for (int c = 0; c < 7; ++c) check += static_cast<uint64_t>(sqlite3_column_bytes(st, c));
+  const unsigned char* code = sqlite3_column_text(st, 6);
+  return check + (code != nullptr ? code[0] : 0);
+}
+
+double SqliteBulk(bool wal) {
+  Sqlite s(SqlPath(wal), wal, true);
+  sqlite3_stmt* st = s.Prepare(kInsertSql);
+  const auto t0 = Clock::now();
+  s.Exec("BEGIN");
+  for (int i = 1; i <= kBulkRows; ++i) s.Insert(st, MakeRow(i));
+  s.Exec("COMMIT");
+  const double t = Seconds(t0, Clock::now());
+  sqlite3_finalize(st);
+  return t;
+}
+
+double SqliteDurable(bool wal) {
+  Sqlite s((Dir() / (wal ? "wal_b.db" : "journal_b.db")).string(), wal, true);
+  sqlite3_stmt* st = s.Prepare(kInsertSql);
+  const auto t0 = Clock::now();
+  for (int i = 1; i <= kDurableRows; ++i) s.Insert(st, MakeRow(i));
+  const double t = Seconds(t0, Clock::now());
+  sqlite3_finalize(st);
+  return t;
+}
+
+double SqliteScan(bool wal) {
+  Sqlite s(SqlPath(wal), wal, false);
+  sqlite3_stmt* st = s.Prepare((std::string(kSelectAll) + " ORDER BY id").c_str());
+  uint64_t check = 0;
+  const auto t0 = Clock::now();
+  while (sqlite3_step(st) == SQLITE_ROW) check += ReadColumns(st);
+  const double t = Seconds(t0, Clock::now());
+  benchmark::DoNotOptimize(check);
+  sqlite3_finalize(st);
+  return t;
+}
+
+double SqliteLookups(bool wal) {
+  Sqlite s(SqlPath(wal), wal, false);
+  sqlite3_stmt* st = s.Prepare((std::string(kSelectAll) + " WHERE id=?").c_str());
+  std::mt19937 rng(42);
+  uint64_t check = 0;
+  const auto t0 = Clock::now();
+  for (int i = 0; i < kLookups; ++i) {
+    sqlite3_bind_int(st, 1, static_cast<int>(rng() % kBulkRows) + 1);
+    if (sqlite3_step(st) != SQLITE_ROW) std::abort();
+    check += ReadColumns(st);
+    sqlite3_reset(st);
+  }
+  const double t = Seconds(t0, Clock::now());
+  benchmark::DoNotOptimize(check);
+  sqlite3_finalize(st);
+  return t;
+}
+
+void Report(benchmark::State& state, double plx, double journal, double wal, const char* unit) {
+  state.counters[std::string("palisade_") + unit] = plx;
+  state.counters[std::string("sqlite_journal_") + unit] = journal;
+  state.counters[std::string("sqlite_wal_") + unit] = wal;
+  state.counters["ratio_vs_journal"] = plx / journal;
+  state.counters["ratio_vs_wal"] = plx / wal;
+}
+
+// The three databases of (a), built once for (c), (d) and (e).
+void EnsureBulk(double* plx, double* journal, double* wal) {
+  static double t[3] = {-1, -1, -1};
+  if (t[0] < 0) {
+    t[0] = PalisadeBulk(PlxPath());
+    t[1] = SqliteBulk(false);
+    t[2] = SqliteBulk(true);
+    // The WAL is folded into the database when the last connection closes.
+  }
+  if (plx != nullptr) {
+    *plx = t[0];
+    *journal = t[1];
+    *wal = t[2];
+  }
+}
+
+void BM_a_Insert20kOneTransaction(benchmark::State& state) {
+  for (auto _ : state) {
+    double p, j, w;
+    EnsureBulk(&p, &j, &w);
+    Report(state, p * 1000, j * 1000, w * 1000, "ms");
+  }
+}
+BENCHMARK(BM_a_Insert20kOneTransaction)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_b_Insert500DurableCommits(benchmark::State& state) {
+  for (auto _ : state) {
+    double syncs = 0;
+    const double p = PalisadeDurable((Dir() / "DURABLE.PLX").string(), &syncs);
+    const double j = SqliteDurable(false);
+    const double w = SqliteDurable(true);
+    Report(state, p * 1000, j * 1000, w * 1000, "ms");
+    state.counters["palisade_syncs_per_commit"] = syncs;
+  }
+}
+BENCHMARK(BM_b_Insert500DurableCommits)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_c_FullScanInKeyOrder(benchmark::State& state) {
+  EnsureBulk(nullptr, nullptr, nullptr);
+  for (auto _ : state) {
+    int64_t rows = 0;
+    const double p = PalisadeScan(PlxPath(), &rows);
+    const double j = SqliteScan(false);
+    const double w = SqliteScan(true);
+    if (rows != kBulkRows) state.SkipWithError("the scan did not see every row");
+    Report(state, p * 1000, j * 1000, w * 1000, "ms");
+  }
+}
+BENCHMARK(BM_c_FullScanInKeyOrder)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+void BM_d_RandomPrimaryKeyLookups(benchmark::State& state) {
+  EnsureBulk(nullptr, nullptr, nullptr);
+  for (auto _ : state) {
+    const double p = PalisadeLookups(PlxPath());
+    const double j = SqliteLookups(false);
+    const double w = SqliteLookups(true);
+    Report(state, p * 1000, j * 1000, w * 1000, "ms");
+  }
+}
+BENCHMARK(BM_d_RandomPrimaryKeyLookups)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_e_FileSizeAfterBulkInsert(benchmark::State& state) {
+  EnsureBulk(nullptr, nullptr, nullptr);
+  for (auto _ : state) {
+    const double p = static_cast<double>(std::filesystem::file_size(PlxPath()));
+    const double j = static_cast<double>(std::filesystem::file_size(SqlPath(false)));
+    const double w = static_cast<double>(std::filesystem::file_size(SqlPath(true)));
+    Report(state, p / 1024, j / 1024, w / 1024, "KiB");
+  }
+}
+BENCHMARK(BM_e_FileSizeAfterBulkInsert)->Iterations(1);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::error_code ec;
+  std::filesystem::remove_all(Dir(), ec);
+  return 0;
+}

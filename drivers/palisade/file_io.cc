@@ -65,7 +65,10 @@ FaultPlan* OsFile::plan() const { return faults_ != nullptr ? faults_ : g_proces
 void OsFile::Stop(FaultPlan* plan) {
   if (plan->stopped) return;
   plan->stopped = true;
-  if (!plan->lose_unsynced) return;
+  if (!plan->lose_unsynced) {
+    if (plan->exit_on_stop) ::_exit(kFaultExitCode);
+    return;
+  }
   // Each unsynced write reached the device or not, independently; a later
   // write that survives lands over whatever the earlier ones left.
   std::mt19937 rng(plan->loss_seed);
@@ -83,6 +86,7 @@ void OsFile::Stop(FaultPlan* plan) {
     ReplaceFile(path, bytes);
   }
   plan->pending.clear();
+  if (plan->exit_on_stop) ::_exit(kFaultExitCode);
 }
 
 void OsFile::Journal(FaultPlan* plan, uint64_t offset, const void* buf, size_t len) {
@@ -249,6 +253,7 @@ int SyncDirectoryOf(const std::string& path) {
     ++faults->syncs;
     if (faults->stop_before_sync != 0 && faults->syncs >= faults->stop_before_sync) {
       faults->stopped = true;  // a directory sync journals nothing to lose
+      if (faults->exit_on_stop) ::_exit(kFaultExitCode);
     }
     if (faults->stopped) return kStoppedErrno;
     if (faults->syncs == faults->fail_sync_at) return EIO;

@@ -46,6 +46,10 @@ struct FaultPlan {
   int stop_before_sync = 0;   // this sync and everything after it never happen
   std::string stop_at;        // stop when the code passes this named point
 
+  // A real death: at the stop the process ends at once with _exit(
+  // kFaultExitCode), without unwinding (for crash tests in child processes).
+  bool exit_on_stop = false;
+
   // Power cut: at the stop, each write since its file's last sync survives
   // with probability 1/2, drawn from `loss_seed`.
   bool lose_unsynced = false;
@@ -144,6 +148,9 @@ class OsFile {
 };
 
 inline constexpr size_t kBlockUnit = 64;
+
+// The exit status of a process that a fault plan with exit_on_stop ended.
+inline constexpr int kFaultExitCode = 42;
 
 // Reads `length` bytes at `offset`, deciphering each 64-byte unit with
 // `home_offset` as the tweak of the first (the block's home position, which

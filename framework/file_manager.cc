@@ -2,9 +2,8 @@
 // operations. Saved buffers, saved file states and the operation callback
 // are in file_manager_state.cc.
 
-#include "framework/file_manager_internal.h"  // first: see there
-
 #include "framework/file_manager.h"
+#include "framework/file_manager_internal.h"
 
 #include <algorithm>
 #include <cctype>

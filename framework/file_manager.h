@@ -34,11 +34,6 @@
 // the manager's operation callback (FunctionCalled/FunctionDone) sees them:
 // it keeps BLOBCHANGED and PREVIOUSBUFFER and runs the trigger hooks.
 //
-// The header names ErrorManager and FileArgs without their definitions:
-// runtime/queue.h (through framework/error_manager.h) and data/file_driver.h
-// each define kInvalidRecordDeclaration, so a file that needs both includes
-// framework/file_manager_internal.h, which reconciles them.
-//
 // Threads: a manager serves one thread at a time; a program that shares one
 // between threads serialises its calls. The registry it uses is guarded by
 // its own lock, and a file shared by all threads is opened and closed
@@ -55,15 +50,13 @@
 #include <vector>
 
 #include "data/file_descriptor.h"
-#include "data/file_ops.h"
+#include "data/file_driver.h"
+#include "framework/error_manager.h"
 #include "framework/file_opener.h"
 #include "framework/file_registry.h"
 #include "framework/severity.h"
 
 namespace qzr {
-
-class ErrorManager;
-struct FileArgs;
 
 // What ReleaseAutoNumber needs of a relation manager: delete the current
 // record of its file together with the records that follow it.

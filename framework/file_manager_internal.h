@@ -7,18 +7,6 @@
 #ifndef QZR_FRAMEWORK_FILE_MANAGER_INTERNAL_H_
 #define QZR_FRAMEWORK_FILE_MANAGER_INTERNAL_H_
 
-// runtime/queue.h and data/file_driver.h both define kInvalidRecordDeclaration
-// (the same error 47), so one translation unit cannot include both as they
-// stand. The queue's copy is renamed here; a file that needs the error
-// manager and the driver interface includes this header before anything
-// that brings in runtime/queue.h.
-#ifdef QZR_RUNTIME_QUEUE_H_
-#error "include framework/file_manager_internal.h before runtime/queue.h"
-#endif
-#define kInvalidRecordDeclaration kQueueInvalidRecordDeclaration
-#include "runtime/queue.h"
-#undef kInvalidRecordDeclaration
-
 #include <string>
 
 #include "data/file_descriptor.h"

@@ -1,13 +1,12 @@
 // FileManager: saved record buffers, saved file states, positions and the
 // operation callback.
 
-#include "framework/file_manager_internal.h"  // first: see there
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "framework/file_manager.h"
+#include "framework/file_manager_internal.h"
 #include "runtime/runtime_error.h"
 
 namespace qzr {

@@ -1,14 +1,13 @@
 // The process-wide registry of file managers, relation managers, openers,
 // operation callbacks and per-thread usage records.
 
-#include "framework/file_manager_internal.h"  // first: see there
-
 #include "framework/file_registry.h"
 
 #include <algorithm>
 #include <atomic>
 
 #include "framework/error_manager.h"
+#include "framework/file_manager_internal.h"
 
 namespace qzr {
 namespace {
@@ -133,23 +132,27 @@ void FileRegistry::ReleaseOpener(FileOpener* opener) {
 
 void FileRegistry::RegisterCallback(const FileDescriptor* file, FileCallbackInterface* callback) {
   std::lock_guard<std::mutex> lock(mu_);
+  auto key = std::make_pair(file, FileThreadNumber());
   if (callback == nullptr) {
-    callbacks_.erase(file);
+    callbacks_.erase(key);
   } else {
-    callbacks_[file] = callback;
+    callbacks_[key] = callback;
   }
 }
 
 void FileRegistry::UnregisterCallback(const FileDescriptor* file, FileCallbackInterface* callback) {
   std::lock_guard<std::mutex> lock(mu_);
-  auto it = callbacks_.find(file);
-  if (it != callbacks_.end() && it->second == callback) callbacks_.erase(it);
+  std::erase_if(callbacks_, [&](const auto& e) { return e.first.first == file && e.second == callback; });
 }
 
 FileCallbackInterface* FileRegistry::CallbackFor(const FileDescriptor* file) {
   std::lock_guard<std::mutex> lock(mu_);
-  auto it = callbacks_.find(file);
-  return it == callbacks_.end() ? nullptr : it->second;
+  auto it = callbacks_.find(std::make_pair(file, FileThreadNumber()));
+  if (it != callbacks_.end()) return it->second;
+  for (auto& [key, callback] : callbacks_) {
+    if (key.first == file) return callback;
+  }
+  return nullptr;
 }
 
 FileStatusEntry* FileRegistry::FindStatus(const FileDescriptor* file, int32_t thread,

@@ -33,6 +33,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "data/file_descriptor.h"
@@ -92,7 +93,9 @@ class FileRegistry {
   FileRegistry& operator=(const FileRegistry&) = delete;
 
   // The error manager whose procedure-name stack names the procedures of
-  // STATUSQ; null: every use counts as outside any procedure.
+  // STATUSQ; null: every use counts as outside any procedure. The program
+  // sets its global error manager at start and clears it before that
+  // manager goes away.
   void SetErrorManager(ErrorManager* errors);
   ErrorManager* ERRS();
   // The calling thread's current procedure name ("" when none).
@@ -114,8 +117,11 @@ class FileRegistry {
   FileOpener* AcquireOpener(FileDescriptor* file);
   void ReleaseOpener(FileOpener* opener);
 
-  // The operation callback of `file` (null removes it). One per descriptor:
-  // the last registration wins, and unregistering only removes `callback`.
+  // The operation callback of `file` for the calling thread (null removes
+  // it): per-thread managers of a shared file each see their own thread's
+  // calls. The last registration of a thread wins; unregistering removes
+  // only `callback`. CallbackFor prefers the calling thread's callback and
+  // falls back to another thread's (a manager shared between threads).
   void RegisterCallback(const FileDescriptor* file, FileCallbackInterface* callback);
   void UnregisterCallback(const FileDescriptor* file, FileCallbackInterface* callback);
   FileCallbackInterface* CallbackFor(const FileDescriptor* file);
@@ -159,7 +165,7 @@ class FileRegistry {
   std::vector<Mapping> relation_mapping_;
   std::vector<FileStatusEntry> status_;
   std::map<const FileDescriptor*, OpenerEntry> openers_;
-  std::map<const FileDescriptor*, FileCallbackInterface*> callbacks_;
+  std::map<std::pair<const FileDescriptor*, int32_t>, FileCallbackInterface*> callbacks_;
 };
 
 }  // namespace qzr

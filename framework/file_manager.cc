@@ -448,15 +448,15 @@ const FileKeyEntry* FileManager::FindDuplicateKey() {
   for (const FileKeyEntry& e : KEYS) {
     FileArgs a;
     a.key = e.KEY;
-    int code = Op(FileOp::DUPLICATEkey, a);
-    if (code == 0) {
-      if (a.result != 0) return &e;
-      continue;
-    }
-    if (code != kUnsupportedFunction || e.DUPS) continue;
-    // A driver without DUPLICATE: a key that finds a record with the
-    // buffer's value is the duplicated one. The read goes to a copy of the
-    // buffer, which is put back.
+    if (Op(FileOp::DUPLICATEkey, a) == 0 && a.result != 0) return &e;
+  }
+  // A driver without DUPLICATE, or one whose check leaves out the file's
+  // current record (which a failed reset may leave in place), answers
+  // "none" although the add was refused: a unique key that finds a record
+  // with the buffer's value is the duplicated one. The reads go to a copy
+  // of the buffer, which is put back.
+  for (const FileKeyEntry& e : KEYS) {
+    if (e.DUPS) continue;
     uint16_t saved = SaveRecordBuffer();
     FileArgs g;
     g.key = e.KEY;

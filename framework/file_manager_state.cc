@@ -195,7 +195,7 @@ void FileManager::RestoreFileState(uint16_t handle, bool restore) {
   if (FILE != nullptr && FILE->IsOpen()) {
     if (e.STATE != 0) {
       FileArgs a;
-      a.result = e.STATE;
+      a.position = static_cast<uint32_t>(e.STATE);
       Op(FileOp::RESTORESTATE, a);
     }
     if (!e.POS.empty()) RegetPosition(e);
@@ -206,7 +206,7 @@ void FileManager::RestoreFileState(uint16_t handle, bool restore) {
   if (restore) AUTOINCDONE = e.AUTOINCDONE;
   if (e.STATE != 0 && FILE != nullptr && FILE->IsOpen()) {
     FileArgs a;
-    a.result = e.STATE;
+    a.position = static_cast<uint32_t>(e.STATE);
     Op(FileOp::FREESTATE, a);
   }
   INRESTORE = was_restoring;

@@ -992,6 +992,7 @@ TEST_F(FileManagerTest, TwoThreadsShareASharedFileThroughOneOpener) {
     if (t == 0) m.Close();
     closed_first.arrive_and_wait();
     open_after_first_close[static_cast<size_t>(t)] = file.IsOpen();
+    closed_first.arrive_and_wait();
     if (t == 1) m.Close();
     m.Kill();
   };

@@ -11,7 +11,7 @@
 // Positions: POSITIONkey answers the row number as text in `value`,
 // POSITIONfile the row number in `result`; REGETkey and REGETfile read them
 // back. GETSTATE answers a handle in `result`; RESTORESTATE and FREESTATE
-// take it there.
+// take it in `position`.
 //
 // Threads: every call runs under one mutex, as a real driver serialises its
 // calls; the test-side setters take it too.
@@ -253,13 +253,13 @@ class TestDriver : public FileDriver {
         return 0;
       }
       case FileOp::RESTORESTATE: {
-        auto s = states_.find(args.result);
+        auto s = states_.find(args.position);
         if (s == states_.end()) return Post(kRecordNotFound);
         *st = s->second;
         return 0;
       }
       case FileOp::FREESTATE:
-        states_.erase(args.result);
+        states_.erase(args.position);
         return 0;
       case FileOp::SET_PROPERTY:
         properties_[{&file, args.property}] = args.value;

@@ -144,7 +144,7 @@ int LoadRow(FileDescriptor& file, PalisadeState& s, uint32_t row, uint32_t lengt
   if (length != 0) n = std::min<size_t>(n, length);
   std::memcpy(file.record.data(), image.data(), n);
   int rc = 0;
-  if (!s.nomemo) rc = ReadRowMemos(s.file->tables(), s.table, row, &file);
+  if (!s.nomemo) rc = ReadRowMemos(s.file->tree(), s.table, row, &file);
   s.nomemo = false;
   s.current_row = row;
   s.last_bytes = static_cast<uint32_t>(n);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "drivers/palisade/format.h"
 #include "runtime/ufo_codepage.h"
 
 namespace qzr::palisade {
@@ -40,18 +41,53 @@ void WriteRowMemos(PlxTables* tables, uint32_t table, uint32_t row, const FileDe
   }
 }
 
-int ReadRowMemos(PlxTables* tables, uint32_t table, uint32_t row, FileDescriptor* file) {
-  file->memo_values.resize(file->memos.size());
-  int rc = 0;
-  std::vector<uint8_t> value;
-  for (size_t i = 0; i < file->memos.size(); ++i) {
-    if (int err = tables->ReadMemo(table, row, static_cast<uint8_t>(i), &value); err != 0) {
-      rc = err;
-      file->memo_values[i].clear();
+int ReadRowMemos(PageTree* tree, uint32_t table, uint32_t row, FileDescriptor* file) {
+  const size_t count = file->memos.size();
+  file->memo_values.assign(count, std::string());
+  if (count == 0) return 0;
+  // One walk over the row's pieces (memo by memo, piece by piece, in key
+  // order) instead of a lookup per piece.
+  std::vector<uint8_t> prefix = MemoKey(table, row, 0, 0);
+  prefix.resize(9);  // table, kind, row
+  std::vector<bool> damaged(count, false);
+  std::vector<uint32_t> total(count, 0);
+  std::vector<uint32_t> next_piece(count, 0);
+  TreeCursor cursor(tree);
+  for (bool ok = cursor.Seek(Bytes(prefix.data(), prefix.size()));
+       ok && cursor.key().size() >= prefix.size() &&
+       std::equal(prefix.begin(), prefix.end(), cursor.key().begin());
+       ok = cursor.Next()) {
+    Bytes key = cursor.key();
+    if (key.size() != 12) continue;
+    const uint8_t memo = key[9];
+    const uint16_t piece = LoadBigU16(key.data() + 10);
+    if (memo >= count || damaged[memo]) continue;
+    Bytes payload = cursor.record().payload();
+    std::string& out = file->memo_values[memo];
+    if (piece != next_piece[memo]) {
+      damaged[memo] = true;
       continue;
     }
+    if (piece == 0) {
+      if (payload.size() < 4) {
+        damaged[memo] = true;
+        continue;
+      }
+      total[memo] = LoadU32(payload.data());
+      out.reserve(std::min<size_t>(total[memo], kMaxMemoValue));
+      payload.remove_prefix(4);
+    }
+    out.append(reinterpret_cast<const char*>(payload.data()), payload.size());
+    ++next_piece[memo];
+  }
+  int rc = 0;
+  for (size_t i = 0; i < count; ++i) {
     std::string& out = file->memo_values[i];
-    out.assign(value.begin(), value.end());
+    if (damaged[i] || out.size() != total[i]) {
+      out.clear();
+      rc = kInvalidMemoFile;
+      continue;
+    }
     if (IsOemText(*file, file->memos[i])) {
       OemToAnsiBuffer(reinterpret_cast<uint8_t*>(out.data()), out.size());
     }

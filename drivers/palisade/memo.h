@@ -33,10 +33,11 @@ inline constexpr size_t kMaxMemoValue = kMemoPieceBytes * 0x10000;
 // row had. REQUIRES: CheckMemoValues(file) == 0.
 void WriteRowMemos(PlxTables* tables, uint32_t table, uint32_t row, const FileDescriptor& file);
 
-// Reads every memo and BLOB value of `row` into `file->memo_values`.
-// Returns 0, or 57 when a value's pieces are missing or inconsistent (the
-// other values are still read; the damaged one is left empty).
-[[nodiscard]] int ReadRowMemos(PlxTables* tables, uint32_t table, uint32_t row,
+// Reads every memo and BLOB value of `row` into `file->memo_values`, in one
+// walk over the row's pieces. Returns 0, or 57 when a value's pieces are
+// missing or inconsistent (the other values are still read; the damaged one
+// is left empty).
+[[nodiscard]] int ReadRowMemos(PageTree* tree, uint32_t table, uint32_t row,
                                FileDescriptor* file);
 
 // Clears every memo value of `file` (a read with no row behind it).

@@ -1,0 +1,390 @@
+// JSON, CSV and Markdown for catalogue entries.
+
+#include "app/entry_formats.h"
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+namespace qzr {
+namespace {
+
+using Json = nlohmann::json;
+using OrderedJson = nlohmann::ordered_json;
+
+constexpr const char* kColumns[] = {"id", "title", "description", "code",
+                                    "complete", "link", "postedBy"};
+
+std::string Numbered(size_t n, const std::string& text) {
+  return "entry " + std::to_string(n) + ": " + text;
+}
+
+bool ReadText(const Json& v, const char* key, std::optional<std::string>* out, std::string* why) {
+  if (v.is_null()) {
+    *out = std::string();
+    return true;
+  }
+  if (!v.is_string()) {
+    *why = std::string("\"") + key + "\" must be a string";
+    return false;
+  }
+  *out = v.get<std::string>();
+  return true;
+}
+
+bool FromObject(const Json& obj, EntryFields* out, std::string* why) {
+  if (!obj.is_object()) {
+    *why = "not a JSON object";
+    return false;
+  }
+  EntryFields f;
+  for (auto it = obj.begin(); it != obj.end(); ++it) {
+    const std::string& key = it.key();
+    const Json& v = it.value();
+    if (key == "id") {
+      if (v.is_null()) continue;
+      if (!v.is_number_integer()) {
+        *why = "\"id\" must be a whole number";
+        return false;
+      }
+      f.id = v.get<int64_t>();
+    } else if (key == "title") {
+      if (!ReadText(v, "title", &f.title, why)) return false;
+    } else if (key == "description") {
+      if (!ReadText(v, "description", &f.description, why)) return false;
+    } else if (key == "code") {
+      if (!ReadText(v, "code", &f.code, why)) return false;
+    } else if (key == "link") {
+      if (!ReadText(v, "link", &f.link, why)) return false;
+    } else if (key == "postedBy") {
+      if (!ReadText(v, "postedBy", &f.posted_by, why)) return false;
+    } else if (key == "complete") {
+      if (v.is_boolean()) {
+        f.complete = v.get<bool>();
+      } else if (v.is_number_integer() && (v.get<int64_t>() == 0 || v.get<int64_t>() == 1)) {
+        f.complete = v.get<int64_t>() == 1;
+      } else if (v.is_null()) {
+        f.complete = false;
+      } else {
+        *why = "\"complete\" must be 0, 1, true or false";
+        return false;
+      }
+    } else {
+      *why = "unknown field \"" + key + "\" (fields: id, title, description, code, complete, "
+             "link, postedBy)";
+      return false;
+    }
+  }
+  *out = std::move(f);
+  return true;
+}
+
+bool ParseOne(std::string_view text, Json* out, std::string* why) {
+  try {
+    *out = Json::parse(text.begin(), text.end());
+    return true;
+  } catch (const Json::parse_error& e) {
+    *why = e.what();
+    // Drop the library's "[json.exception.parse_error.101] " prefix.
+    size_t close = why->find("] ");
+    if (close != std::string::npos) why->erase(0, close + 2);
+    return false;
+  }
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+std::string OneLine(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  std::replace(text.begin(), text.end(), '\r', ' ');
+  return text;
+}
+
+bool CsvBool(const std::string& text, bool* out) {
+  std::string t = text;
+  std::transform(t.begin(), t.end(), t.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (t == "1" || t == "true" || t == "yes") {
+    *out = true;
+  } else if (t == "0" || t == "false" || t == "no" || t.empty()) {
+    *out = false;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void ApplyEntryFields(const EntryFields& f, FuncEntry* e) {
+  if (f.title) e->title = *f.title;
+  if (f.description) e->description = *f.description;
+  if (f.code) e->code = *f.code;
+  if (f.complete) e->complete = *f.complete;
+  if (f.link) e->link = *f.link;
+  if (f.posted_by) e->posted_by = *f.posted_by;
+}
+
+std::string EntryToJson(const FuncEntry& e) {
+  OrderedJson j;
+  j["id"] = e.id;
+  j["title"] = e.title;
+  j["description"] = e.description;
+  j["code"] = e.code;
+  j["complete"] = e.complete ? 1 : 0;
+  j["link"] = e.link;
+  j["postedBy"] = e.posted_by;
+  return j.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace);
+}
+
+std::string EntriesToJsonArray(const std::vector<FuncEntry>& entries) {
+  if (entries.empty()) return "[]\n";
+  std::string out = "[\n";
+  for (size_t i = 0; i < entries.size(); ++i) {
+    out += EntryToJson(entries[i]);
+    out += i + 1 < entries.size() ? ",\n" : "\n";
+  }
+  out += "]\n";
+  return out;
+}
+
+std::string EntriesToCsv(const std::vector<FuncEntry>& entries) {
+  std::string out = "id,title,description,code,complete,link,postedBy\r\n";
+  for (const FuncEntry& e : entries) {
+    out += std::to_string(e.id) + "," + CsvField(e.title) + "," + CsvField(e.description) + "," +
+           CsvField(e.code) + "," + (e.complete ? "1" : "0") + "," + CsvField(e.link) + "," +
+           CsvField(e.posted_by) + "\r\n";
+  }
+  return out;
+}
+
+std::string EntriesToMarkdown(const std::vector<FuncEntry>& entries) {
+  std::string out = "# QZR Functions Database\n";
+  for (const FuncEntry& e : entries) {
+    out += "\n## " + std::to_string(e.id) + ". " + OneLine(e.title) + "\n\n";
+    if (!e.description.empty()) out += e.description + "\n\n";
+    out += std::string("- Working code (complete example): ") + (e.complete ? "yes" : "no") + "\n";
+    if (!e.link.empty()) out += "- Forum link: <" + OneLine(e.link) + ">\n";
+    if (!e.posted_by.empty()) out += "- Posted by: " + OneLine(e.posted_by) + "\n";
+    // The fence must be longer than any run of backticks in the code.
+    size_t longest = 0, run = 0;
+    for (char c : e.code) {
+      run = c == '`' ? run + 1 : 0;
+      longest = std::max(longest, run);
+    }
+    std::string fence(std::max<size_t>(3, longest + 1), '`');
+    out += "\n" + fence + "\n" + e.code;
+    if (!e.code.empty() && e.code.back() != '\n') out += "\n";
+    out += fence + "\n";
+  }
+  return out;
+}
+
+bool ParseJsonEntry(std::string_view text, EntryFields* out, std::string* error) {
+  Json j;
+  std::string why;
+  if (!ParseOne(text, &j, &why)) {
+    *error = "not valid JSON: " + why;
+    return false;
+  }
+  if (!FromObject(j, out, &why)) {
+    *error = why;
+    return false;
+  }
+  return true;
+}
+
+bool ParseJsonEntries(std::string_view text, std::vector<EntryFields>* out, std::string* error) {
+  out->clear();
+  Json whole;
+  std::string why;
+  if (ParseOne(text, &whole, &why)) {
+    if (whole.is_object()) whole = Json::array({whole});
+    if (!whole.is_array()) {
+      *error = "expected an array of objects, an object, or one object per line";
+      return false;
+    }
+    for (size_t i = 0; i < whole.size(); ++i) {
+      EntryFields f;
+      if (!FromObject(whole[i], &f, &why)) {
+        *error = Numbered(i + 1, why);
+        out->clear();
+        return false;
+      }
+      out->push_back(std::move(f));
+    }
+    return true;
+  }
+  // One object per line.
+  size_t line_no = 0, start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    ++line_no;
+    if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
+    Json j;
+    EntryFields f;
+    if (!ParseOne(line, &j, &why)) {
+      *error = "line " + std::to_string(line_no) + ": not valid JSON: " + why;
+      out->clear();
+      return false;
+    }
+    if (!FromObject(j, &f, &why)) {
+      *error = Numbered(out->size() + 1, why) + " (line " + std::to_string(line_no) + ")";
+      out->clear();
+      return false;
+    }
+    out->push_back(std::move(f));
+  }
+  return true;
+}
+
+bool ParseCsv(std::string_view text, std::vector<std::vector<std::string>>* rows,
+              std::string* error) {
+  rows->clear();
+  std::vector<std::string> row;
+  std::string field;
+  size_t i = 0, line = 1;
+  bool any = false;  // the current record has begun
+  while (i < text.size()) {
+    char c = text[i];
+    if (c == '"' && field.empty()) {
+      // A quoted field: up to the closing quote; "" is one quote.
+      size_t open_line = line;
+      ++i;
+      bool closed = false;
+      while (i < text.size()) {
+        if (text[i] == '"') {
+          if (i + 1 < text.size() && text[i + 1] == '"') {
+            field += '"';
+            i += 2;
+            continue;
+          }
+          ++i;
+          closed = true;
+          break;
+        }
+        if (text[i] == '\n') ++line;
+        field += text[i++];
+      }
+      if (!closed) {
+        *error = "line " + std::to_string(open_line) + ": a quoted field is never closed";
+        return false;
+      }
+      if (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r') {
+        *error = "line " + std::to_string(line) + ": text after a closing quote";
+        return false;
+      }
+      any = true;
+      continue;
+    }
+    if (c == ',') {
+      row.push_back(std::move(field));
+      field.clear();
+      any = true;
+      ++i;
+      continue;
+    }
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      ++i;
+      ++line;
+      if (any || !field.empty()) {
+        row.push_back(std::move(field));
+        rows->push_back(std::move(row));
+      }
+      row.clear();
+      field.clear();
+      any = false;
+      continue;
+    }
+    field += c;
+    any = true;
+    ++i;
+  }
+  if (any || !field.empty()) {
+    row.push_back(std::move(field));
+    rows->push_back(std::move(row));
+  }
+  return true;
+}
+
+bool ParseCsvEntries(std::string_view text, std::vector<EntryFields>* out, std::string* error) {
+  out->clear();
+  std::vector<std::vector<std::string>> rows;
+  if (!ParseCsv(text, &rows, error)) return false;
+  if (rows.empty()) {
+    *error = "no header row (expected: id,title,description,code,complete,link,postedBy)";
+    return false;
+  }
+  std::vector<int> column;  // index in kColumns per CSV column
+  for (const std::string& name : rows[0]) {
+    int found = -1;
+    for (int k = 0; k < 7; ++k) {
+      if (name == kColumns[k]) found = k;
+    }
+    if (found < 0 || std::find(column.begin(), column.end(), found) != column.end()) {
+      *error = "header: " + std::string(found < 0 ? "unknown" : "repeated") + " column \"" +
+               name + "\" (columns: id, title, description, code, complete, link, postedBy)";
+      return false;
+    }
+    column.push_back(found);
+  }
+  for (size_t r = 1; r < rows.size(); ++r) {
+    const auto& row = rows[r];
+    if (row.size() != column.size()) {
+      *error = Numbered(r, "has " + std::to_string(row.size()) + " fields, the header " +
+                               std::to_string(column.size()));
+      out->clear();
+      return false;
+    }
+    EntryFields f;
+    for (size_t c = 0; c < row.size(); ++c) {
+      const std::string& v = row[c];
+      switch (column[c]) {
+        case 0:
+          if (!v.empty()) {
+            char* end = nullptr;
+            long long id = std::strtoll(v.c_str(), &end, 10);
+            if (end == v.c_str() || *end != '\0') {
+              *error = Numbered(r, "\"id\" must be a whole number");
+              out->clear();
+              return false;
+            }
+            f.id = id;
+          }
+          break;
+        case 1: f.title = v; break;
+        case 2: f.description = v; break;
+        case 3: f.code = v; break;
+        case 4: {
+          bool b = false;
+          if (!CsvBool(v, &b)) {
+            *error = Numbered(r, "\"complete\" must be 0, 1, true or false");
+            out->clear();
+            return false;
+          }
+          f.complete = b;
+          break;
+        }
+        case 5: f.link = v; break;
+        case 6: f.posted_by = v; break;
+      }
+    }
+    out->push_back(std::move(f));
+  }
+  return true;
+}
+
+}  // namespace qzr

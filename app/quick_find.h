@@ -1,0 +1,67 @@
+// The catalogue's quick find: the program-wide find settings and the record
+// filter that lets through only the FUNC records containing the find text.
+//
+// The filter, for the record in FUNC's buffer and memo:
+//   1. When the find is not active, every record passes.
+//   2. Found when the find text (without trailing blanks) occurs in the
+//      whole 1414-byte record buffer taken as one text, upper-cased first
+//      when ignore case is on. The numeric fields take part as their raw
+//      stored bytes, and the text never matches across a CSTRING's
+//      terminator (the find text holds no zero byte).
+//   3. Else, when the find text holds a digit, found when it occurs in
+//      FUN:ID formatted with "@n-14" or FUN:FULLCODE formatted with "@n3".
+//   4. Else, when include memo is on, found when it occurs in the code
+//      (FUN:EXAMPLECODE), upper-cased first when ignore case is on.
+// An empty find text occurs nowhere, so an active find with a blank text
+// lets nothing through.
+//
+// Upper-casing uses the locale's case table; instead of copying and
+// upper-casing every record the search compares through the table.
+//
+// Threads: the settings are one process-wide object (the window and the
+// command line share it) guarded by its own mutex; QuickFindPasses reads a
+// snapshot the caller took, so a filter run never locks per record.
+
+#ifndef QZR_APP_QUICK_FIND_H_
+#define QZR_APP_QUICK_FIND_H_
+
+#include <string>
+#include <string_view>
+
+#include "data/file_descriptor.h"
+
+namespace qzr {
+
+// The find text's capacity (the window keeps it in a STRING(255)).
+inline constexpr size_t kFindTextSize = 255;
+// The program-wide copy of the find text is 500 characters.
+inline constexpr size_t kGlobalFindTextSize = 500;
+
+struct QuickFindSettings {
+  std::string text;           // the find text, upper-cased when ignore_case
+  bool active = false;        // the find is on
+  bool ignore_case = false;
+  bool include_memo = false;
+  bool has_digit = false;     // the text, without trailing blanks, holds "0".."9"
+};
+
+// The program-wide settings: cleared at start, set by the window's find
+// (and the command line's), read by the record filter.
+QuickFindSettings GlobalQuickFind();
+void SetGlobalQuickFind(const QuickFindSettings& settings);
+void ClearGlobalQuickFind();
+
+// True when `text` without trailing blanks holds a digit.
+bool FindTextHasDigit(std::string_view text);
+// `text` upper-cased through the locale's case table.
+std::string UpperCaseText(std::string_view text);
+// Settings for finding `text`: the text upper-cased when ignoring case, cut
+// to kFindTextSize at a character boundary; the digit flag computed.
+QuickFindSettings MakeQuickFind(std::string_view text, bool ignore_case, bool include_memo);
+
+// The record filter: true when the record in `func` passes.
+bool QuickFindPasses(const FileDescriptor& func, const QuickFindSettings& settings);
+
+}  // namespace qzr
+
+#endif  // QZR_APP_QUICK_FIND_H_

@@ -3,11 +3,11 @@
 // are in file_manager_state.cc.
 
 #include "framework/file_manager.h"
-#include "framework/file_manager_internal.h"
 
 #include <algorithm>
 #include <cctype>
 
+#include "framework/file_manager_internal.h"
 #include "runtime/decimal.h"
 #include "runtime/runtime_error.h"
 #include "runtime/ufo.h"
@@ -32,7 +32,9 @@ constexpr size_t kDescriptionSize = 80;
 // otherwise retry a failing add for ever.
 constexpr int kMaxNumberingRounds = 100;
 
-std::string Cut(std::string_view s, size_t n) { return std::string(s.substr(0, std::min(s.size(), n))); }
+std::string Cut(std::string_view s, size_t n) {
+  return std::string(s.substr(0, std::min(s.size(), n)));
+}
 
 // Marks an operation's use check: INUSEFILE is set while it runs.
 class UseMark {
@@ -47,7 +49,9 @@ class UseMark {
 
 }  // namespace
 
-FileManager::FileManager() { FILECALLBACKINTERFACE = this; }
+FileManager::FileManager() {
+  FILECALLBACKINTERFACE = this;
+}
 
 FileManager::~FileManager() {
   if (INITIALIZED && !KILLED) FileManager::Kill();
@@ -155,7 +159,8 @@ int FileManager::RegisterKey(int key, std::string_view description, int autoIncC
   return position;
 }
 
-int FileManager::RegisterKey(std::string_view label, std::string_view description, int autoIncComponent) {
+int FileManager::RegisterKey(std::string_view label, std::string_view description,
+                             int autoIncComponent) {
   if (FILE == nullptr) return 0;
   return RegisterKey(FILE->KeyIndex(label), description, autoIncComponent);
 }
@@ -184,14 +189,18 @@ Severity FileManager::Present(int32_t id) {
   return ERRORS->Throw(id);
 }
 
-void FileManager::RecordError(int32_t id) { Report(id); }
+void FileManager::RecordError(int32_t id) {
+  Report(id);
+}
 
 Severity FileManager::Throw(int32_t id) {
   Report(id);
   return Present(id);
 }
 
-Severity FileManager::ThrowCurrent() { return Present(LASTERROR); }
+Severity FileManager::ThrowCurrent() {
+  return Present(LASTERROR);
+}
 
 Severity FileManager::ThrowWithText(int32_t id, std::string_view text) {
   Report(id);
@@ -404,9 +413,13 @@ Severity FileManager::Fetch(int key) {
   return Op(FileOp::GETfilekey, a) == 0 ? SeverityNone : SeverityInform;
 }
 
-Severity FileManager::ReadNext(bool handleErrors) { return ReadSequential(true, handleErrors); }
+Severity FileManager::ReadNext(bool handleErrors) {
+  return ReadSequential(true, handleErrors);
+}
 
-Severity FileManager::ReadPrevious(bool handleErrors) { return ReadSequential(false, handleErrors); }
+Severity FileManager::ReadPrevious(bool handleErrors) {
+  return ReadSequential(false, handleErrors);
+}
 
 Severity FileManager::ReadSequential(bool next, bool handleErrors) {
   if (EnsureUsable(kUseRead) != SeverityNone) return SeverityHalt;
@@ -709,6 +722,8 @@ Severity FileManager::CheckRecord() {
   return SeverityNone;
 }
 
-Severity FileManager::CheckField(int /*number*/) { return SeverityNone; }
+Severity FileManager::CheckField(int /*number*/) {
+  return SeverityNone;
+}
 
 }  // namespace qzr

@@ -101,18 +101,18 @@ struct FileKeyComponent {
 
 // A KEYS entry.
 struct FileKeyEntry {
-  int KEY = -1;               // index in the descriptor's key list
-  std::string PDESCRIPTION;   // for messages; at most 80 bytes
+  int KEY = -1;              // index in the descriptor's key list
+  std::string PDESCRIPTION;  // for messages; at most 80 bytes
   std::vector<FileKeyComponent> FIELDS;
-  uint8_t AUTOINC = 0;        // 1-based component numbered automatically; 0 none
+  uint8_t AUTOINC = 0;  // 1-based component numbered automatically; 0 none
   uint8_t DUPS = 0;
   uint8_t NOCASE = 0;
 };
 
 // A FIELDS entry.
 struct FileFieldEntry {
-  std::string TAG;       // the field's label
-  int FLD = 0;           // index in the descriptor's field list
+  std::string TAG;  // the field's label
+  int FLD = 0;      // index in the descriptor's field list
   TypeCode FTYPE = TypeCode::END;
   std::string FPICTURE;  // its display picture, without "@"
 };
@@ -165,7 +165,8 @@ class FileManager : public FileCallbackInterface {
   // component automatically and sets HASAUTOINC.
   int RegisterKey(int key, std::string_view description = {}, int autoIncComponent = 0);
   // The same for the key labelled `label`.
-  int RegisterKey(std::string_view label, std::string_view description = {}, int autoIncComponent = 0);
+  int RegisterKey(std::string_view label, std::string_view description = {},
+                  int autoIncComponent = 0);
 
   // Counts an open; opens the file unless LAZYOPEN (or it is open already),
   // or always with `force`.
@@ -183,7 +184,8 @@ class FileManager : public FileCallbackInterface {
   virtual Severity Update(int mode = kUpdateThrow);
   virtual Severity Delete(bool ask = true);
   // Reads the record whose value of key `key` (an index in the
-  // declaration's key list, as RegisterKey takes) is in the buffer: SeverityNone, or SeverityInform on any error, silently.
+  // declaration's key list, as RegisterKey takes) is in the buffer: SeverityNone, or SeverityInform
+  // on any error, silently.
   virtual Severity Fetch(int key);
   virtual Severity ReadNext(bool handleErrors = true);
   virtual Severity ReadPrevious(bool handleErrors = true);
@@ -309,9 +311,9 @@ class FileManager : public FileCallbackInterface {
   void CleanUpRegistry();
   uint16_t NextHandle(bool for_buffers) const;
 
-  bool registered_ = false;        // callback and mapping in the registry
-  bool ever_initialized_ = false;  // Init has run at least once
-  int opening_ = 0;                // depth of OpenServer calls in progress
+  bool registered_ = false;           // callback and mapping in the registry
+  bool ever_initialized_ = false;     // Init has run at least once
+  int opening_ = 0;                   // depth of OpenServer calls in progress
   std::vector<bool> call_owns_view_;  // per driver call in progress: it set INVIEW
 };
 

@@ -2,6 +2,7 @@
 // reopening, a file shared by two threads through one opener, a record
 // changed by another process, and failures as the user sees them.
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,8 +12,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "drivers/palisade/driver.h"
 #include "drivers/palisade/plx_file_check.h"
@@ -54,7 +53,8 @@ std::string GetText(FileDescriptor& f, const char* label) {
   int i = f.FieldIndex(label);
   UfoSlot s;
   char buf[1100];
-  size_t n = s.Make(TypeCode::CSTRING, f.FieldData(i), f.fields[static_cast<size_t>(i)].size)->GetText(buf, sizeof buf);
+  size_t n = s.Make(TypeCode::CSTRING, f.FieldData(i), f.fields[static_cast<size_t>(i)].size)
+                 ->GetText(buf, sizeof buf);
   return std::string(buf, std::min(n, sizeof buf));
 }
 void SetText(FileDescriptor& f, const char* label, const std::string& v) {
@@ -117,7 +117,8 @@ TEST_F(FileManagerPalisadeTest, InsertsAreNumberedOneUpAcrossReopening) {
     for (int i = 1; i <= 12; ++i) {
       internal::ClearRecord(&file);
       SetText(file, "NAME", "function " + std::to_string(i));
-      file.memo_values[0] = "int f" + std::to_string(i) + "() { return " + std::to_string(i) + "; }";
+      file.memo_values[0] =
+          "int f" + std::to_string(i) + "() { return " + std::to_string(i) + "; }";
       ASSERT_EQ(m.Insert(), SeverityNone);
       EXPECT_EQ(GetLong(file, "ID"), session * 12 + i);
       EXPECT_EQ(GetText(file, "NAME"), "function " + std::to_string(i));
@@ -279,7 +280,8 @@ TEST_F(FileManagerPalisadeTest, FailuresReachTheUser) {
     EXPECT_EQ(m.Open(), SeverityHalt);
     ASSERT_EQ(Texts().size(), 1u);
     EXPECT_EQ(Texts()[0],
-              "File func could not be opened.  Error: File Not Found (2).  Press OK to end this application");
+              "File func could not be opened.  Error: File Not Found (2).  Press OK to end this "
+              "application");
     EXPECT_EQ(halts_.size(), 1u);
   }
   // A duplicate key on insert names the key's description.
@@ -295,7 +297,8 @@ TEST_F(FileManagerPalisadeTest, FailuresReachTheUser) {
   ASSERT_EQ(m.Insert(), SeverityNone);
   SetText(file, "NAME", "again");
   EXPECT_EQ(m.Insert(), SeverityInform);
-  EXPECT_EQ(Texts(), std::vector<std::string>{"Adding this record creates a duplicate entry for the key: FUN:P_ID"});
+  EXPECT_EQ(Texts(), std::vector<std::string>{
+                         "Adding this record creates a duplicate entry for the key: FUN:P_ID"});
   EXPECT_EQ(errors_.STATUS().KEYNAME, "FUN:P_ID");
   m.Close();
   ExpectClean();

@@ -13,7 +13,10 @@ namespace qzr {
 namespace internal {
 
 ErrorKeeper::ErrorKeeper()
-    : code_(ERRORCODE()), detail_(ERRORDETAIL()), file_code_(FILEERRORCODE()), file_text_(FILEERROR()) {}
+    : code_(ERRORCODE()),
+      detail_(ERRORDETAIL()),
+      file_code_(FILEERRORCODE()),
+      file_text_(FILEERROR()) {}
 
 ErrorKeeper::~ErrorKeeper() {
   if (code_ == 0) {
@@ -55,13 +58,15 @@ constexpr size_t kPositionSize = 1024;
 
 std::string EncodePointer(int64_t pointer) {
   std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[static_cast<size_t>(i)] = static_cast<char>((pointer >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    s[static_cast<size_t>(i)] = static_cast<char>((pointer >> (8 * i)) & 0xFF);
   return s;
 }
 
 uint32_t DecodePointer(const std::string& s) {
   uint32_t v = 0;
-  for (size_t i = 0; i < 4 && i < s.size(); ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(s[i])) << (8 * i);
+  for (size_t i = 0; i < 4 && i < s.size(); ++i)
+    v |= static_cast<uint32_t>(static_cast<uint8_t>(s[i])) << (8 * i);
   return v;
 }
 
@@ -112,11 +117,13 @@ uint16_t FileManager::SaveRecordBuffer() {
 }
 
 void FileManager::RestoreRecordBuffer(uint16_t handle, bool restore) {
-  auto it = std::find_if(BUFFERS.begin(), BUFFERS.end(), [&](const SavedBufferEntry& e) { return e.ID == handle; });
+  auto it = std::find_if(BUFFERS.begin(), BUFFERS.end(),
+                         [&](const SavedBufferEntry& e) { return e.ID == handle; });
   if (it == BUFFERS.end()) return;
   if (restore) {
     if (BUFFER != nullptr && BUFFER->size() == it->BUFFER.size()) *BUFFER = it->BUFFER;
-    if (FILE != nullptr && FILE->memo_values.size() == it->MEMOS.size()) FILE->memo_values = it->MEMOS;
+    if (FILE != nullptr && FILE->memo_values.size() == it->MEMOS.size())
+      FILE->memo_values = it->MEMOS;
     if (it->HAS_NULLS && FILE != nullptr && FILE->IsOpen()) {
       internal::ErrorKeeper keep;
       FileArgs a;
@@ -129,7 +136,8 @@ void FileManager::RestoreRecordBuffer(uint16_t handle, bool restore) {
 
 bool FileManager::CompareToSaved(uint16_t handle) {
   if (BLOBCHANGED) return true;
-  auto it = std::find_if(BUFFERS.begin(), BUFFERS.end(), [&](const SavedBufferEntry& e) { return e.ID == handle; });
+  auto it = std::find_if(BUFFERS.begin(), BUFFERS.end(),
+                         [&](const SavedBufferEntry& e) { return e.ID == handle; });
   if (it == BUFFERS.end()) return true;
   if (BUFFER != nullptr && *BUFFER != it->BUFFER) return true;
   if (FILE != nullptr && FILE->memo_values != it->MEMOS) return true;
@@ -185,7 +193,8 @@ uint16_t FileManager::SaveFileState() {
 }
 
 void FileManager::RestoreFileState(uint16_t handle, bool restore) {
-  auto it = std::find_if(SAVED.begin(), SAVED.end(), [&](const SavedStateEntry& e) { return e.ID == handle; });
+  auto it = std::find_if(SAVED.begin(), SAVED.end(),
+                         [&](const SavedStateEntry& e) { return e.ID == handle; });
   if (it == SAVED.end()) return;
   SavedStateEntry e = std::move(*it);
   SAVED.erase(it);
@@ -218,9 +227,12 @@ void FileManager::RestoreFileState(uint16_t handle, bool restore) {
 namespace {
 
 bool IsAdd(FileOp op) {
-  return op == FileOp::ADD || op == FileOp::APPEND || op == FileOp::ADDfilelen || op == FileOp::APPENDlen;
+  return op == FileOp::ADD || op == FileOp::APPEND || op == FileOp::ADDfilelen ||
+         op == FileOp::APPENDlen;
 }
-bool IsPut(FileOp op) { return op == FileOp::PUT || op == FileOp::PUTfileptr || op == FileOp::PUTfileptrlen; }
+bool IsPut(FileOp op) {
+  return op == FileOp::PUT || op == FileOp::PUTfileptr || op == FileOp::PUTfileptrlen;
+}
 bool IsRead(FileOp op) {
   switch (op) {
     case FileOp::NEXT:

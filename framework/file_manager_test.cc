@@ -5,14 +5,15 @@
 // Every failure is checked as the user sees it: the message the headless
 // backend was shown.
 
+#include "framework/file_manager.h"
+
+#include <gtest/gtest.h>
+
 #include <barrier>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "framework/file_manager.h"
 #include "framework/file_manager_internal.h"
 #include "framework/file_manager_test_driver.h"
 #include "ui/headless_backend.h"
@@ -192,7 +193,8 @@ TEST_F(FileManagerTest, AMissingFileIsCreatedOrReported) {
     EXPECT_EQ(m.OPENED, 0);
     ASSERT_EQ(Texts().size(), 1u);
     EXPECT_EQ(Texts()[0],
-              "File func could not be opened.  Error: File Not Found (2).  Press OK to end this application");
+              "File func could not be opened.  Error: File Not Found (2).  Press OK to end this "
+              "application");
     EXPECT_EQ(halts_.size(), 1u);
     EXPECT_TRUE(FileRegistry::Instance().STATUSQ().empty());  // the failed open left no record
   }
@@ -321,7 +323,8 @@ TEST_F(FileManagerTest, LazyOpenWaitsForTheFirstUse) {
   EXPECT_EQ(m.ReadNext(), SeverityHalt);
   EXPECT_EQ(m.LASTERROR, 42);
   ASSERT_EQ(Texts().size(), 1u);
-  EXPECT_EQ(Texts()[0], "Attempt to use file (func) before it was opened  Press OK to end this application");
+  EXPECT_EQ(Texts()[0],
+            "Attempt to use file (func) before it was opened  Press OK to end this application");
 }
 
 // ---------------------------------------------------------------------------
@@ -491,7 +494,8 @@ TEST(FileManagerNumbering, DescendingAndMultiComponentKeys) {
   };
   // Lines count per document (case folded, as the key orders them); the
   // descending SEQ still counts up from the highest.
-  const Case cases[] = {{"a", 1, 1}, {"a", 2, 2}, {"b", 1, 3}, {"A", 3, 4}, {"c", 1, 5}, {"b", 2, 6}};
+  const Case cases[] = {{"a", 1, 1}, {"a", 2, 2}, {"b", 1, 3},
+                        {"A", 3, 4}, {"c", 1, 5}, {"b", 2, 6}};
   for (const Case& c : cases) {
     internal::ClearRecord(&file);
     SetText(file, "DOC", c.doc);
@@ -573,7 +577,8 @@ TEST_F(RecordTest, ADuplicateWithAnEmptyDescriptionShowsTheDeclaredNameForKey) {
   SetText(file_, "NAME", "dup");
   EXPECT_EQ(m_.Insert(), SeverityInform);
   EXPECT_EQ(m_.LASTERROR, 15);
-  EXPECT_EQ(Texts(), std::vector<std::string>{"Adding this record creates a duplicate entry for the key: "});
+  EXPECT_EQ(Texts(),
+            std::vector<std::string>{"Adding this record creates a duplicate entry for the key: "});
   EXPECT_EQ(errors_.STATUS().KEYNAME, "FUN:P_ID");
   EXPECT_EQ(errors_.STATUS().SAVEERRORCODE, 40);
   EXPECT_EQ(ERRORCODE(), 40);  // the caller still sees the add's error
@@ -592,7 +597,8 @@ TEST_F(RecordTest, ADuplicateIsFoundWithoutTheDriversDuplicateCheck) {
   SetLong(file_, "ID", 3);
   SetText(file_, "NAME", "mine");
   EXPECT_EQ(m_.Insert(), SeverityInform);
-  EXPECT_EQ(Texts(), std::vector<std::string>{"Adding this record creates a duplicate entry for the key: ID"});
+  EXPECT_EQ(Texts(), std::vector<std::string>{
+                         "Adding this record creates a duplicate entry for the key: ID"});
   EXPECT_EQ(GetText(file_, "NAME"), "mine");
 }
 
@@ -603,7 +609,9 @@ TEST_F(RecordTest, OtherInsertErrorsAreError4) {
   EXPECT_EQ(m_.Insert(), SeverityInform);
   EXPECT_EQ(m_.LASTERROR, 4);
   ASSERT_EQ(Texts().size(), 1u);
-  EXPECT_EQ(Texts()[0].rfind("An error was experienced during the creation of a record.|File: func|Error: ", 0), 0u);
+  EXPECT_EQ(Texts()[0].rfind(
+                "An error was experienced during the creation of a record.|File: func|Error: ", 0),
+            0u);
 }
 
 TEST_F(RecordTest, ACheckThatFailsStopsInsertAndUpdate) {
@@ -640,7 +648,8 @@ TEST_F(RecordTest, ACollisionWithAnotherStationShowsError7AndTheirVersion) {
     int error;
     size_t messages;
   };
-  const Case cases[] = {{kUpdateThrow, 7, 1}, {kUpdateThrowShowChanges, 8, 1}, {kUpdateReportOnly, 7, 0}};
+  const Case cases[] = {
+      {kUpdateThrow, 7, 1}, {kUpdateThrowShowChanges, 8, 1}, {kUpdateReportOnly, 7, 0}};
   for (const Case& c : cases) {
     backend_.Clear();
     // We read record 2 with a watch; the other station changes it.
@@ -681,10 +690,11 @@ TEST_F(RecordTest, ShownCollisionTexts) {
     ASSERT_EQ(DoFileOp(FileOp::PUT, other), 0);
     m_.Update(mode);
   }
-  EXPECT_EQ(Texts(), (std::vector<std::string>{
-                         "This record was changed by another station.",
-                         "This record was changed by another station. Those changes will now be displayed. "
-                         "Use the Ditto Button or Ctrl+H to recall your changes."}));
+  EXPECT_EQ(Texts(),
+            (std::vector<std::string>{
+                "This record was changed by another station.",
+                "This record was changed by another station. Those changes will now be displayed. "
+                "Use the Ditto Button or Ctrl+H to recall your changes."}));
   DoFileOp(FileOp::CLOSE, other);
 }
 
@@ -697,7 +707,8 @@ TEST_F(RecordTest, OtherUpdateErrorsAreError28) {
   EXPECT_EQ(m_.Update(), SeverityInform);
   ASSERT_EQ(Texts().size(), 1u);
   EXPECT_EQ(Texts()[0].rfind("An error (", 0), 0u);
-  EXPECT_NE(Texts()[0].find(") was experienced when making changes to the func file."), std::string::npos);
+  EXPECT_NE(Texts()[0].find(") was experienced when making changes to the func file."),
+            std::string::npos);
 }
 
 TEST_F(RecordTest, DeleteAsksFirst) {
@@ -705,7 +716,8 @@ TEST_F(RecordTest, DeleteAsksFirst) {
   backend_.QueueAnswer(kButtonNo);
   EXPECT_EQ(m_.Delete(), SeverityDeclined);
   EXPECT_EQ(TheTestDriver().RowCount("FUNC"), 3u);
-  EXPECT_EQ(Texts(), std::vector<std::string>{"Are you sure you want to delete the highlighted record?"});
+  EXPECT_EQ(Texts(),
+            std::vector<std::string>{"Are you sure you want to delete the highlighted record?"});
   backend_.QueueAnswer(kButtonYes);
   EXPECT_EQ(m_.Delete(), SeverityNone);
   EXPECT_EQ(TheTestDriver().RowCount("FUNC"), 2u);
@@ -718,7 +730,8 @@ TEST_F(RecordTest, DeleteAsksFirst) {
   EXPECT_TRUE(backend_.Messages().empty());
   EXPECT_EQ(m_.ThrowCurrent(), SeverityInform);
   ASSERT_EQ(Texts().size(), 1u);
-  EXPECT_NE(Texts()[0].find("was experienced when deleting a record from the func file."), std::string::npos);
+  EXPECT_NE(Texts()[0].find("was experienced when deleting a record from the func file."),
+            std::string::npos);
 }
 
 // ---------------------------------------------------------------------------
@@ -747,8 +760,9 @@ TEST_F(RecordTest, HeldRecordsAreReportedOrSkipped) {
   EXPECT_EQ(m_.ReadNext(), SeverityNone);
   EXPECT_EQ(m_.ReadNext(), SeverityInform);
   EXPECT_EQ(m_.LASTERROR, 31);
-  EXPECT_EQ(Texts(), std::vector<std::string>{
-                         "A record held by another station was encountered reading from the func file."});
+  EXPECT_EQ(Texts(),
+            std::vector<std::string>{
+                "A record held by another station was encountered reading from the func file."});
 
   m_.SKIPHELDRECORDS = 1;
   ASSERT_EQ(DoFileOp(FileOp::SETkey, file_, a), 0);

@@ -99,24 +99,54 @@ class TestDriver : public FileDriver {
     std::lock_guard<std::mutex> lock(mu_);
     for (int i = 0; i < times; ++i) fail_[op].push_back(code);
   }
-  void SetReadOnlyMedium(bool on) { std::lock_guard<std::mutex> l(mu_); read_only_medium_ = on; }
-  void SetDenyUntilRecover(bool on) { std::lock_guard<std::mutex> l(mu_); deny_until_recover_ = on; }
-  void SetNeedsRebuild(bool on) { std::lock_guard<std::mutex> l(mu_); needs_rebuild_ = on; }
-  void SetDuplicateSupported(bool on) { std::lock_guard<std::mutex> l(mu_); duplicate_supported_ = on; }
+  void SetReadOnlyMedium(bool on) {
+    std::lock_guard<std::mutex> l(mu_);
+    read_only_medium_ = on;
+  }
+  void SetDenyUntilRecover(bool on) {
+    std::lock_guard<std::mutex> l(mu_);
+    deny_until_recover_ = on;
+  }
+  void SetNeedsRebuild(bool on) {
+    std::lock_guard<std::mutex> l(mu_);
+    needs_rebuild_ = on;
+  }
+  void SetDuplicateSupported(bool on) {
+    std::lock_guard<std::mutex> l(mu_);
+    duplicate_supported_ = on;
+  }
   // Row `row` of `name` is held by another station.
-  void Hold(const std::string& name, uint32_t row) { std::lock_guard<std::mutex> l(mu_); held_.insert({name, row}); }
+  void Hold(const std::string& name, uint32_t row) {
+    std::lock_guard<std::mutex> l(mu_);
+    held_.insert({name, row});
+  }
 
-  std::vector<FileOp> Log() { std::lock_guard<std::mutex> l(mu_); return log_; }
-  void ClearLog() { std::lock_guard<std::mutex> l(mu_); log_.clear(); }
+  std::vector<FileOp> Log() {
+    std::lock_guard<std::mutex> l(mu_);
+    return log_;
+  }
+  void ClearLog() {
+    std::lock_guard<std::mutex> l(mu_);
+    log_.clear();
+  }
   int Count(FileOp op) {
     std::lock_guard<std::mutex> l(mu_);
     return static_cast<int>(std::count(log_.begin(), log_.end(), op));
   }
-  std::vector<std::string> Sends() { std::lock_guard<std::mutex> l(mu_); return sends_; }
+  std::vector<std::string> Sends() {
+    std::lock_guard<std::mutex> l(mu_);
+    return sends_;
+  }
   // Every value set for property `p`, in order.
-  std::vector<std::string> PropertySets(uint32_t p) { std::lock_guard<std::mutex> l(mu_); return property_sets_[p]; }
+  std::vector<std::string> PropertySets(uint32_t p) {
+    std::lock_guard<std::mutex> l(mu_);
+    return property_sets_[p];
+  }
   // Number of GETSTATE handles not yet freed.
-  size_t LiveStates() { std::lock_guard<std::mutex> l(mu_); return states_.size(); }
+  size_t LiveStates() {
+    std::lock_guard<std::mutex> l(mu_);
+    return states_.size();
+  }
 
   // ---- The driver.
   int Call(FileOp op, FileDescriptor& file, FileArgs& args) override {
@@ -199,7 +229,8 @@ class TestDriver : public FileDriver {
         return 0;
       case FileOp::GETfilekey: {
         for (auto& [n, row] : t.rows) {
-          if (CompareKey(file, args.key, file.record, row.record) == 0) return Load(file, st, name, n, row);
+          if (CompareKey(file, args.key, file.record, row.record) == 0)
+            return Load(file, st, name, n, row);
         }
         return Post(kRecordNotFound);
       }
@@ -309,8 +340,9 @@ class TestDriver : public FileDriver {
       UFO* ua = sa.Make(f.type, ca.data() + f.offset, f.size, f.places);
       UFO* ub = sb.Make(f.type, cb.data() + f.offset, f.size, f.places);
       int r;
-      if ((k.flags & kKeyNocase) != 0 && (f.type == TypeCode::STRING || f.type == TypeCode::CSTRING ||
-                                           f.type == TypeCode::PSTRING)) {
+      if ((k.flags & kKeyNocase) != 0 &&
+          (f.type == TypeCode::STRING || f.type == TypeCode::CSTRING ||
+           f.type == TypeCode::PSTRING)) {
         r = Upper(Text(ua)).compare(Upper(Text(ub)));
       } else {
         r = ua->Compare(*ub);
@@ -340,7 +372,8 @@ class TestDriver : public FileDriver {
       if (only >= 0 && static_cast<int>(k) != only) continue;
       if ((file.keys[k].flags & kKeyDup) != 0) continue;
       for (auto& [n, row] : t.rows) {
-        if (n != self && CompareKey(file, static_cast<int>(k), file.record, row.record) == 0) return true;
+        if (n != self && CompareKey(file, static_cast<int>(k), file.record, row.record) == 0)
+          return true;
       }
     }
     return false;

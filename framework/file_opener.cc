@@ -31,9 +31,13 @@ int CloseNow(FileDescriptor* file) {
 
 }  // namespace
 
-int PlainFileOpener::OpenFile(uint32_t mode, int /*attempt*/) { return OpenNow(MYFILE, mode); }
+int PlainFileOpener::OpenFile(uint32_t mode, int /*attempt*/) {
+  return OpenNow(MYFILE, mode);
+}
 
-int PlainFileOpener::CloseFile() { return CloseNow(MYFILE); }
+int PlainFileOpener::CloseFile() {
+  return CloseNow(MYFILE);
+}
 
 int SharedFileOpener::OpenFile(uint32_t mode, int /*attempt*/) {
   std::lock_guard<std::mutex> lock(CSECT);

@@ -90,7 +90,8 @@ FileManager* FileRegistry::GetFileManager(const FileDescriptor* file) {
   return static_cast<FileManager*>(Lookup(file_mapping_, file));
 }
 
-void FileRegistry::AddRelationMapping(const FileDescriptor* file, RelationManagerInterface* relation) {
+void FileRegistry::AddRelationMapping(const FileDescriptor* file,
+                                      RelationManagerInterface* relation) {
   std::lock_guard<std::mutex> lock(mu_);
   relation_mapping_.push_back({file, FileThreadNumber(), relation});
 }
@@ -142,7 +143,8 @@ void FileRegistry::RegisterCallback(const FileDescriptor* file, FileCallbackInte
 
 void FileRegistry::UnregisterCallback(const FileDescriptor* file, FileCallbackInterface* callback) {
   std::lock_guard<std::mutex> lock(mu_);
-  std::erase_if(callbacks_, [&](const auto& e) { return e.first.first == file && e.second == callback; });
+  std::erase_if(callbacks_,
+                [&](const auto& e) { return e.first.first == file && e.second == callback; });
 }
 
 FileCallbackInterface* FileRegistry::CallbackFor(const FileDescriptor* file) {

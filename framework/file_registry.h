@@ -67,19 +67,19 @@ int CallFileOp(FileOp op, FileDescriptor& file);
 int32_t FileThreadNumber();
 
 // Use kinds (FileManager::EnsureUsable).
-inline constexpr uint8_t kUseRead = 2;      // every read and write
-inline constexpr uint8_t kUseNoBook = 4;    // skips the usage bookkeeping
-inline constexpr uint8_t kUseOpen = 5;      // the open path
+inline constexpr uint8_t kUseRead = 2;    // every read and write
+inline constexpr uint8_t kUseNoBook = 4;  // skips the usage bookkeeping
+inline constexpr uint8_t kUseOpen = 5;    // the open path
 
 // One STATUSQ entry.
 struct FileStatusEntry {
   int32_t THREAD = 0;
-  std::string PROC;                   // the procedure's name; "" outside any
+  std::string PROC;  // the procedure's name; "" outside any
   const FileDescriptor* ID = nullptr;
-  uint8_t USTAT = 0;                  // highest use kind so far (0: none yet)
-  uint16_t HOLD = 0;                  // saved file state handle; 0 = none
-  uint16_t SCOPELEVEL = 0;            // kept for callers that track scopes; the registry leaves it 0
-  uint16_t NESTEDOPEN = 0;            // further opens by the same procedure
+  uint8_t USTAT = 0;        // highest use kind so far (0: none yet)
+  uint16_t HOLD = 0;        // saved file state handle; 0 = none
+  uint16_t SCOPELEVEL = 0;  // kept for callers that track scopes; the registry leaves it 0
+  uint16_t NESTEDOPEN = 0;  // further opens by the same procedure
 };
 
 class FileRegistry {

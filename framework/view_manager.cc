@@ -10,6 +10,7 @@
 #include "data/order_text.h"
 #include "framework/file_manager.h"
 #include "framework/file_registry.h"
+#include "framework/relation_manager.h"
 #include "runtime/eval_tokenizer.h"
 #include "runtime/runtime_error.h"
 #include "runtime/ufo.h"
@@ -143,6 +144,7 @@ void ViewManager::Init(ViewEngine* view, FileManager* primary, SortOrderQueue* o
   OPENED = 0;
   closes_view_ = false;
   VIEW = view;
+  PRIMARY = nullptr;
   primary_file_ = primary;
   declaration_ = declaration;
   if (order != nullptr) {
@@ -160,6 +162,12 @@ void ViewManager::Init(ViewEngine* view, FileManager* primary, SortOrderQueue* o
   PAGESBEHIND = kViewPagesBehind;
   PAGESAHEAD = kViewPagesAhead;
   TIMEOUT = kViewTimeout;
+}
+
+void ViewManager::Init(ViewEngine* view, RelationManager* primary, SortOrderQueue* order,
+                       const View* declaration) {
+  Init(view, primary != nullptr ? primary->ME : nullptr, order, declaration);
+  PRIMARY = primary;
 }
 
 void ViewManager::Kill() {

@@ -177,6 +177,11 @@ class ViewManager {
   // REQUIRES: `view` is not null.
   virtual void Init(ViewEngine* view, FileManager* primary, SortOrderQueue* order = nullptr,
                     const View* declaration = nullptr);
+  // The same with the primary file's relation manager (PRIMARY), whose
+  // file manager (ME) reports the errors. A derived class that overrides
+  // Init brings this one back with `using ViewManager::Init;`.
+  void Init(ViewEngine* view, RelationManager* primary, SortOrderQueue* order = nullptr,
+            const View* declaration = nullptr);
   // Closes the view if the manager opened it, frees ORDER when DISPOSEORDER,
   // drops saved buffers (without restoring them); INITED 0, KILLED 1. Once.
   virtual void Kill();

@@ -103,10 +103,18 @@ void FileManager::Init(FileDescriptor* file, ErrorManager* errors) {
 
 void FileManager::Kill() {
   if (!INITIALIZED || KILLED) return;
-  {
+  // Saved states are let go, not put back: a manager going away leaves the
+  // file where it is. The driver's copies are freed.
+  if (FILE != nullptr && FILE->IsOpen()) {
     internal::ErrorKeeper keep;
-    while (!SAVED.empty()) RestoreFileState(SAVED.back().ID, false);
+    for (const SavedStateEntry& e : SAVED) {
+      if (e.STATE == 0) continue;
+      FileArgs a;
+      a.position = static_cast<uint32_t>(e.STATE);
+      Op(FileOp::FREESTATE, a);
+    }
   }
+  SAVED.clear();
   BUFFERS.clear();
   KEYS.clear();
   FIELDS.clear();
@@ -523,6 +531,7 @@ Severity FileManager::Insert(bool handleErrors) {
 Severity FileManager::Update(int mode) {
   if (EnsureUsable(kUseRead) != SeverityNone) return SeverityHalt;
   if (CheckRecord() != SeverityNone) return SeverityQuestion;
+  SetReadAhead(0);
   SavedStateEntry position;
   TakePosition(&position);
   int code = Op(FileOp::PUT);

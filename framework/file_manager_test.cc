@@ -907,6 +907,74 @@ TEST_F(FileManagerTest, ANestedOpenByTheSameProcedureIsCounted) {
   EXPECT_TRUE(FileRegistry::Instance().STATUSQ().empty());
 }
 
+// A manager like the application's: every use first makes a use of the
+// open kind, so a lazy file opens on its first use without an Open.
+struct OpensOnUse : FileManager {
+  Severity EnsureUsable(int useKind) override {
+    if (useKind != kUseOpen) FileManager::EnsureUsable(kUseOpen);
+    return FileManager::EnsureUsable(useKind);
+  }
+};
+
+TEST_F(FileManagerTest, AUseBeforeAnyOpenOpensOnceThroughTheOpenPath) {
+  TheTestDriver().MakeTable("F");
+  FileDescriptor file = CatalogueFile("F");
+  OpensOnUse m;
+  m.Init(&file, &errors_);
+  m.LAZYOPEN = 1;
+  EXPECT_EQ(m.ReadNext(), SeverityInform);  // empty file, but open
+  EXPECT_TRUE(file.IsOpen());
+  EXPECT_EQ(m.OPENED, 1);
+  EXPECT_EQ(TheTestDriver().Count(FileOp::OPEN), 1);
+  EXPECT_EQ(m.ReadNext(), SeverityInform);
+  EXPECT_EQ(TheTestDriver().Count(FileOp::OPEN), 1);
+  // A forced open of a lazy file counts once too.
+  EXPECT_EQ(m.Open(true, true), SeverityNone);
+  EXPECT_EQ(m.OPENED, 2);
+  m.Close();
+  m.Close();
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(TheTestDriver().Count(FileOp::CLOSE), 1);
+  EXPECT_TRUE(backend_.Messages().empty());
+}
+
+TEST_F(FileManagerTest, AnAliasNumbersThroughTheRealFilesManager) {
+  TheTestDriver().MakeTable("F");
+  FileDescriptor real_file = CatalogueFile("F");
+  FileDescriptor alias_file = CatalogueFile("F");
+  FileManager real, alias;
+  InitCatalogue(real, real_file);
+  alias.Init(&alias_file, &errors_);
+  alias.ALIASEDFILE = &real;
+  ASSERT_EQ(real.Open(), SeverityNone);
+  ASSERT_EQ(alias.Open(), SeverityNone);
+  SetText(real_file, "NAME", "real's own");
+  SetText(alias_file, "NAME", "typed in the alias");
+  ASSERT_EQ(alias.StartNewRecord(true), SeverityNone);
+  EXPECT_EQ(GetLong(alias_file, "ID"), 1);
+  EXPECT_EQ(GetText(alias_file, "NAME"), "typed in the alias");
+  EXPECT_EQ(GetText(real_file, "NAME"), "real's own");  // put back
+  EXPECT_EQ(TheTestDriver().RowCount("F"), 1u);
+  alias.Close();
+  real.Close();
+}
+
+TEST_F(FileManagerTest, KillLetsSavedStatesGo) {
+  TheTestDriver().MakeTable("F");
+  FileDescriptor file = CatalogueFile("F");
+  FileManager m;
+  m.Init(&file, &errors_);
+  ASSERT_EQ(m.Open(), SeverityNone);
+  m.SaveFileState();
+  m.SaveFileState();
+  EXPECT_EQ(TheTestDriver().LiveStates(), 2u);
+  m.Kill();
+  EXPECT_EQ(TheTestDriver().LiveStates(), 0u);
+  EXPECT_TRUE(m.SAVED.empty());
+  EXPECT_TRUE(file.IsOpen());  // Kill does not close
+  DoFileOp(FileOp::CLOSE, file);
+}
+
 // ---------------------------------------------------------------------------
 // Callbacks and triggers.
 

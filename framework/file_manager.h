@@ -32,7 +32,21 @@
 //
 // Driver operations go through CallFileOp (framework/file_registry.h), so
 // the manager's operation callback (FunctionCalled/FunctionDone) sees them:
-// it keeps BLOBCHANGED and PREVIOUSBUFFER and runs the trigger hooks.
+// it keeps BLOBCHANGED and PREVIOUSBUFFER and runs the trigger hooks. Calls
+// made straight through DoFileOp are not seen.
+//
+// What the manager asks of a driver (FileArgs members in brackets):
+//   OPEN, CLOSE, CREATE (leaves the file closed), BUILDfile, SEND
+//   "Recover=<seconds>"; ADD, PUT, DELETE of the current record; GETfilekey
+//   [key]; GETfileptr [position] 0 to leave the file without a current
+//   record; SETkey and SETkeykey [key] then NEXT/PREVIOUS; NOMEMO; WATCH
+//   (a later PUT of a record changed by another station answers 89);
+//   DUPLICATEkey [key, result]; POSITIONkey [key, value] or POSITIONfile
+//   [value, or result] and REGETkey/REGETfile [key, value, position];
+//   GETSTATE [result], RESTORESTATE and FREESTATE [position]; GET_PROPERTY
+//   and SET_PROPERTY [property, value] for 7355h; GETNULLS/SETNULLS [value]
+//   when the driver has them. An operation a driver lacks (80) is skipped
+//   where the manager can do without it.
 //
 // Threads: a manager serves one thread at a time; a program that shares one
 // between threads serialises its calls. The registry it uses is guarded by

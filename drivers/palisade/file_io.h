@@ -153,8 +153,10 @@ inline constexpr size_t kBlockUnit = 64;
 inline constexpr int kFaultExitCode = 42;
 
 // Reads `length` bytes at `offset`, deciphering each 64-byte unit with
-// `home_offset` as the tweak of the first (the block's home position, which
-// differs from `offset` for a shadow copy). Returns the bytes read (short at
+// `home_offset` as the tweak of the first. The pager enciphers every unit
+// for the offset where it is written, shadow copies included, so callers
+// pass `offset` (the short form); the tweak stays a parameter for tools
+// that move enciphered blocks. Returns the bytes read (short at
 // end of file; the bytes past what was read are left as they were). A null
 // file reads nothing and returns 0.
 // Checks: 2272 length not a multiple of 64; 2341 offset past 4 GiB; 2277 the
@@ -171,9 +173,10 @@ inline void ReadExact(OsFile* file, uint64_t offset, size_t length, uint8_t* buf
 }
 
 // Writes `length` bytes at `offset`, enciphered with `home_offset` as the
-// tweak of the first unit (the block's home position; a shadow copy is
-// written elsewhere but enciphered for home). The caller's buffer is not
-// changed. Returns true on success; false when the write failed (the file
+// tweak of the first unit (the pager passes `offset`: a shadow copy is
+// enciphered for where it lies, so that recovery can decipher it before it
+// knows its home, and enciphered again for home when it is copied there).
+// The caller's buffer is not changed. Returns true on success; false when the write failed (the file
 // enters the failed state) or was skipped because the file already had.
 // Checks: 2286 length not a multiple of 64; 2341 offset past 4 GiB.
 bool WriteBlock(OsFile* file, uint64_t offset, size_t length, const uint8_t* buffer,

@@ -17,6 +17,10 @@
 
 namespace qzr::palisade {
 
+// CommittedEnd and WorkingEnd are equal in a consistent file. While an
+// update is in progress the header at offset 0 is a mark: its zones are
+// still the committed ones, CommittedEnd is where the shadow area begins and
+// WorkingEnd where it ends (pager.h).
 struct PlxHeader {
   uint32_t HomeOffset = 0;
   uint16_t HeaderSize = kHeaderSizeValue;

@@ -45,14 +45,13 @@
 #include <vector>
 
 #include "drivers/palisade/pager.h"
+#include "runtime/runtime_error.h"
 
 namespace qzr::palisade {
 
-// Runtime error codes of the transaction entry points.
-inline constexpr int kUnableToLogTransaction = 48;
-inline constexpr int kLogoutAlreadyActive = 56;
-inline constexpr int kUnableToRollback = 65;
-inline constexpr int kLogoutNotActive = 91;
+// The entry points answer with the runtime's codes (runtime_error.h):
+// kUnableToLogTransaction 48, kLogoutAlreadyActive 56, kUnableToRollback
+// 65, kLogoutNotActive 91.
 
 // LOGOUT over `files` (not owned; they must stay open until the transaction
 // ends or TransactionForget). Changes a file holds already are committed

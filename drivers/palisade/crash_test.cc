@@ -228,7 +228,8 @@ void RunWriter() {
       for (const Change& c : changes) {
         if (rc == 0) rc = ApplyChange(files[static_cast<size_t>(c.file)], c);
       }
-      rc = rc == 0 ? DoFileOp(FileOp::COMMIT, files[0]) : (DoFileOp(FileOp::ROLLBACK, files[0]), rc);
+      rc =
+          rc == 0 ? DoFileOp(FileOp::COMMIT, files[0]) : (DoFileOp(FileOp::ROLLBACK, files[0]), rc);
     } else {
       rc = ApplyChange(files[static_cast<size_t>(changes[0].file)], changes[0]);
     }
@@ -451,7 +452,8 @@ TEST_F(CrashTest, DeathAtEveryWriteOfATransactionIsAllOrNothing) {
   std::vector<std::vector<uint8_t>> saved;
   for (const char* name : kFileNames) saved.push_back(palisade::test::ReadAll(dir_.File(name)));
   const bool had_tcf = std::filesystem::exists(tcf);
-  const std::vector<uint8_t> saved_tcf = had_tcf ? palisade::test::ReadAll(tcf) : std::vector<uint8_t>();
+  const std::vector<uint8_t> saved_tcf =
+      had_tcf ? palisade::test::ReadAll(tcf) : std::vector<uint8_t>();
   const Model seeded = model;
   int deaths = 0;
   // A power cut at every write is proven in-process (transaction_test); in
@@ -474,8 +476,8 @@ TEST_F(CrashTest, DeathAtEveryWriteOfATransactionIsAllOrNothing) {
       ::close(child.fd);
       const int status = Reap(child.pid);
       const Outcome outcome = Replay(text, &model);
-      const std::string what = std::string(cut ? "power cut" : "death") + " before write " +
-                               std::to_string(k);
+      const std::string what =
+          std::string(cut ? "power cut" : "death") + " before write " + std::to_string(k);
       if (status == 0) {
         EXPECT_EQ(outcome.acknowledged, 1) << what;
         Judge(outcome, &model, what);
@@ -488,8 +490,8 @@ TEST_F(CrashTest, DeathAtEveryWriteOfATransactionIsAllOrNothing) {
       ASSERT_LT(k, 200) << "the transaction never finished";
     }
   }
-  std::printf("crash: %d deaths inside a transaction, absent %d, present %d\n", deaths,
-              old_states_, new_states_);
+  std::printf("crash: %d deaths inside a transaction, absent %d, present %d\n", deaths, old_states_,
+              new_states_);
   EXPECT_GT(old_states_, 0);
   EXPECT_GT(new_states_, 0);
 }

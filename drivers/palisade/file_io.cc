@@ -57,10 +57,16 @@ void ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-void OsFile::SetProcessFaultPlan(FaultPlan* plan) { g_process_plan.store(plan); }
-FaultPlan* OsFile::process_fault_plan() { return g_process_plan.load(); }
+void OsFile::SetProcessFaultPlan(FaultPlan* plan) {
+  g_process_plan.store(plan);
+}
+FaultPlan* OsFile::process_fault_plan() {
+  return g_process_plan.load();
+}
 
-FaultPlan* OsFile::plan() const { return faults_ != nullptr ? faults_ : g_process_plan.load(); }
+FaultPlan* OsFile::plan() const {
+  return faults_ != nullptr ? faults_ : g_process_plan.load();
+}
 
 void OsFile::Stop(FaultPlan* plan) {
   if (plan->stopped) return;
@@ -259,8 +265,9 @@ int SyncDirectoryOf(const std::string& path) {
     if (faults->syncs == faults->fail_sync_at) return EIO;
   }
   const size_t slash = path.find_last_of('/');
-  const std::string dir =
-      slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+  const std::string dir = slash == std::string::npos ? std::string(".")
+                          : slash == 0               ? std::string("/")
+                                                     : path.substr(0, slash);
   int fd;
   do {
     fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -67,9 +67,9 @@ struct FaultPlan {
     std::vector<uint8_t> data;
   };
   struct Pending {
-    uint64_t synced_size = 0;               // the file's length at its last sync
-    std::vector<uint8_t> synced_bytes;      // its contents then (whole file)
-    std::vector<PendingWrite> writes;       // in order
+    uint64_t synced_size = 0;           // the file's length at its last sync
+    std::vector<uint8_t> synced_bytes;  // its contents then (whole file)
+    std::vector<PendingWrite> writes;   // in order
   };
   std::map<std::string, Pending> pending;
 };
@@ -176,9 +176,9 @@ inline void ReadExact(OsFile* file, uint64_t offset, size_t length, uint8_t* buf
 // tweak of the first unit (the pager passes `offset`: a shadow copy is
 // enciphered for where it lies, so that recovery can decipher it before it
 // knows its home, and enciphered again for home when it is copied there).
-// The caller's buffer is not changed. Returns true on success; false when the write failed (the file
-// enters the failed state) or was skipped because the file already had.
-// Checks: 2286 length not a multiple of 64; 2341 offset past 4 GiB.
+// The caller's buffer is not changed. Returns true on success; false when the write failed (the
+// file enters the failed state) or was skipped because the file already had. Checks: 2286 length
+// not a multiple of 64; 2341 offset past 4 GiB.
 bool WriteBlock(OsFile* file, uint64_t offset, size_t length, const uint8_t* buffer,
                 uint64_t home_offset);
 inline bool WriteBlock(OsFile* file, uint64_t offset, size_t length, const uint8_t* buffer) {

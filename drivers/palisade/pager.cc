@@ -112,7 +112,7 @@ int Pager::LoadHeader() {
   int rc = ReadHeader(&loaded, &size);
   if (rc == 0) {
     rc = size > 0 && loaded.CommittedEnd != loaded.WorkingEnd ? Recover(loaded, size)
-                                                               : TakeOver(loaded, size);
+                                                              : TakeOver(loaded, size);
   }
   options_.recovery_guard(false);
   return rc;

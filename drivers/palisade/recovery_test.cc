@@ -147,9 +147,12 @@ TEST_F(RecoveryTest, DeathAtEveryWriteLeavesTheOldOrTheNewState) {
     }
     auto pager = Open();
     const Contents got = Read(pager.get());
-    if (got == before) ++seen_old;
-    else if (got == after) ++seen_new;
-    else ADD_FAILURE() << "mixed state after death before write " << k;
+    if (got == before)
+      ++seen_old;
+    else if (got == after)
+      ++seen_new;
+    else
+      ADD_FAILURE() << "mixed state after death before write " << k;
     ExpectClean();
   }
   EXPECT_GT(total, 4);

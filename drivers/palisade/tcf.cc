@@ -23,7 +23,9 @@ std::vector<uint8_t> IdKey(uint32_t id) {
   return key;
 }
 
-Bytes AsKey(const std::vector<uint8_t>& v) { return Bytes(v.data(), v.size()); }
+Bytes AsKey(const std::vector<uint8_t>& v) {
+  return Bytes(v.data(), v.size());
+}
 
 }  // namespace
 
@@ -129,7 +131,9 @@ int ControlFile::Lock() {
   return 0;
 }
 
-void ControlFile::Unlock() { locks_->EndOperation(); }
+void ControlFile::Unlock() {
+  locks_->EndOperation();
+}
 
 int ControlFile::Enter(uint32_t* id) {
   if (int rc = Lock(); rc != 0) return rc;

@@ -86,7 +86,7 @@ class ControlFile {
   // Deletes `id` and commits: for a transaction, its commit point. Returns
   // 0 or a posted 90.
   int Leave(uint32_t id);
-  // Whether `id` is recorded (read under the lock). 
+  // Whether `id` is recorded (read under the lock).
   bool Holds(uint32_t id);
 
   const std::string& path() const { return path_; }

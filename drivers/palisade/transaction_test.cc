@@ -316,8 +316,8 @@ TEST(TxnRecordTest, EncodesParsesAndResolves) {
   ASSERT_TRUE(back.has_value());
   EXPECT_EQ(back->id, 0x01020304u);
   EXPECT_EQ(back->control_file, "x.tcf");
-  for (const auto& bad : {test::B({1, 2, 3, 4}), test::B({1, 2, 3, 4, 'a'}),
-                          test::B({1, 2, 3, 4, 'a', 0, 'b', 0})}) {
+  for (const auto& bad :
+       {test::B({1, 2, 3, 4}), test::B({1, 2, 3, 4, 'a'}), test::B({1, 2, 3, 4, 'a', 0, 'b', 0})}) {
     EXPECT_FALSE(ParseTxnRecord(V(bad)).has_value());
   }
   EXPECT_EQ(ResolveControlFile("C:\\paliSadE.TCF", "/d/e/f.plx"), "/d/e/palisade.tcf");

@@ -521,6 +521,14 @@ std::string RelationManager::TakePosition() {
   return a.value.empty() ? EncodePointer(a.result) : a.value;
 }
 
+void RelationManager::Reposition(const std::string& position) {
+  if (position.empty() || ME->FILE == nullptr || !ME->FILE->IsOpen()) return;
+  internal::ErrorKeeper keep;
+  uint16_t buffer = ME->SaveRecordBuffer();
+  Reget(position);
+  ME->RestoreRecordBuffer(buffer, true);
+}
+
 int RelationManager::Reget(const std::string& position) {
   FileArgs a;
   a.value = position;
@@ -576,6 +584,7 @@ Severity RelationManager::Update(bool fromForm) {
   auto restore_links = [this] {
     for (RelationEntry& r : RELATIONS) r.FIELDS.RestoreLeft();
   };
+  const std::string position = TakePosition();
   Severity result = SeverityNone;
   {
     FrameScope frame;
@@ -589,7 +598,7 @@ Severity RelationManager::Update(bool fromForm) {
       failed->ME->ThrowCurrent();
       result = SeverityInform;
     } else {
-      InProgressScope self(ME->FILE, TakePosition());
+      InProgressScope self(ME->FILE, position);
       if (!frame.Transactional()) {
         // Nothing could undo a refusal found half-way: check the whole
         // tree before writing anything.
@@ -633,6 +642,11 @@ Severity RelationManager::Update(bool fromForm) {
       }
     }
   }
+  // A record changed by another station is in the buffer as that station
+  // left it, positioned already; after any other failure the record the
+  // user is editing is made current again.
+  if (result != SeverityNone && ME->LASTERROR != kErrChangedByOther && ME->LASTERROR != kErrChangedByOtherShown)
+    Reposition(position);
   // The noted values spoke of the record as it was read; the next update
   // notes them afresh.
   for (RelationEntry& r : RELATIONS) r.FIELDS.ForgetBuffers();
@@ -658,8 +672,11 @@ Severity RelationManager::Delete(bool ask) {
   if (ask && ME->Throw(kErrConfirmDelete) != SeverityNone) return SeverityDeclined;
   PREVUSELOGOUT = USELOGOUT;
   Severity result = SeverityNone;
+  // The record's position is taken once: a rolled-back try leaves the file
+  // without a current record, and every try deletes the same record.
+  std::string position = TakePosition();
   for (int round = 1;; ++round) {
-    result = DeleteOnce();
+    result = DeleteOnce(&position);
     if (result == SeverityNone) break;
     if (ME->ERRORS == nullptr) break;
     ME->ERRORS->SetFile(ME->FileName());
@@ -674,13 +691,13 @@ Severity RelationManager::Delete(bool ask) {
   return result;
 }
 
-Severity RelationManager::DeleteOnce() {
+Severity RelationManager::DeleteOnce(std::string* where) {
   const bool use_logout = USELOGOUT != 0;
   WaitCursor busy;
-  std::string position = TakePosition();
   Severity opened = OpenForOperation();
   if (opened != SeverityNone) return opened;
-  if (position.empty()) position = TakePosition();  // opened just now
+  if (where->empty()) *where = TakePosition();  // opened just now
+  const std::string& position = *where;
 
   Severity result = SeverityNone;
   {
@@ -724,6 +741,7 @@ Severity RelationManager::DeleteOnce() {
     }
     if (result != SeverityNone) RollBack();
   }
+  if (result != SeverityNone) Reposition(position);
   CloseAfterOperation();
   return result;
 }

@@ -248,7 +248,8 @@ class RelationManager : public RelationManagerInterface {
   // The files a transaction for an update (or a delete) must enlist.
   void CollectUpdateFiles(std::vector<RelationManager*>* into);
   void CollectDeleteFiles(std::vector<RelationManager*>* into);
-  Severity DeleteOnce();
+  // One try of Delete on the record at *position (taken here when empty).
+  Severity DeleteOnce(std::string* position);
   // Notes the linking values of the record as stored (falls back on the
   // values noted by SaveLinkingValues, else the buffer's).
   void NoteStoredLinkingValues();
@@ -266,6 +267,9 @@ class RelationManager : public RelationManagerInterface {
   Severity WriteRelated();
   std::string TakePosition();
   int Reget(const std::string& position);
+  // Makes the record at `position` current again (a rollback leaves the
+  // file without one) and keeps the buffer as it is.
+  void Reposition(const std::string& position);
 
   bool registered_ = false;
   bool initialized_ = false;

@@ -68,6 +68,7 @@ void FileManager::Init(FileDescriptor* file, ErrorManager* errors) {
 
   FILE = file;
   ERRORS = errors;
+  nulls_unsupported_ = false;
   BUFFER = file != nullptr ? &file->record : nullptr;
   OPENER = file != nullptr ? FileRegistry::Instance().AcquireOpener(file) : nullptr;
   KEYS.clear();

@@ -328,6 +328,7 @@ class FileManager : public FileCallbackInterface {
   bool registered_ = false;           // callback and mapping in the registry
   bool ever_initialized_ = false;     // Init has run at least once
   int opening_ = 0;                   // depth of OpenServer calls in progress
+  bool nulls_unsupported_ = false;    // the driver answered GETNULLS with 80
   std::vector<bool> call_owns_view_;  // per driver call in progress: it set INVIEW
 };
 

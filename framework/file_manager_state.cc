@@ -102,12 +102,15 @@ uint16_t FileManager::SaveRecordBuffer() {
   // the memo's edits when the copy is put back.
   if (FILE != nullptr) {
     e.MEMOS = FILE->memo_values;
-    if (FILE->IsOpen()) {
+    if (FILE->IsOpen() && !nulls_unsupported_) {
       internal::ErrorKeeper keep;
       FileArgs a;
-      if (Op(FileOp::GETNULLS, a) == 0) {
+      int code = Op(FileOp::GETNULLS, a);
+      if (code == 0) {
         e.NULLS = a.value;
         e.HAS_NULLS = true;
+      } else if (code == kUnsupportedFunction) {
+        nulls_unsupported_ = true;  // a driver without null maps: not asked again
       }
     }
   }

@@ -7,7 +7,9 @@
 // Update or Delete, whether the tree is being walked without writing, and
 // the records that enclosing steps are working on.
 
+// clang-format off
 #include "framework/file_manager_internal.h"  // first: see there
+// clang-format on
 
 #include "framework/relation_manager.h"
 
@@ -184,17 +186,21 @@ class FrameScope {
 
 std::string EncodePointer(int64_t pointer) {
   std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[static_cast<size_t>(i)] = static_cast<char>((pointer >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    s[static_cast<size_t>(i)] = static_cast<char>((pointer >> (8 * i)) & 0xFF);
   return s;
 }
 
 uint32_t DecodePointer(const std::string& s) {
   uint32_t v = 0;
-  for (size_t i = 0; i < 4 && i < s.size(); ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(s[i])) << (8 * i);
+  for (size_t i = 0; i < 4 && i < s.size(); ++i)
+    v |= static_cast<uint32_t>(static_cast<uint8_t>(s[i])) << (8 * i);
   return v;
 }
 
-bool ValidMode(uint8_t mode) { return mode >= kRelationClear && mode <= kRelationCascade; }
+bool ValidMode(uint8_t mode) {
+  return mode >= kRelationClear && mode <= kRelationCascade;
+}
 
 bool KeyIsNocase(const FileDescriptor* file, int key) {
   return file != nullptr && key >= 0 && static_cast<size_t>(key) < file->keys.size() &&
@@ -216,7 +222,8 @@ class LinkBuffersKeeper {
   ~LinkBuffersKeeper() {
     for (size_t i = 0; i < saved_.size() && i < relations_->size(); ++i) {
       auto& list = (*relations_)[i].FIELDS.LIST;
-      for (size_t j = 0; j < saved_[i].size() && j < list.size(); ++j) list[j].BUFFER = saved_[i][j];
+      for (size_t j = 0; j < saved_[i].size() && j < list.size(); ++j)
+        list[j].BUFFER = saved_[i][j];
     }
   }
   LinkBuffersKeeper(const LinkBuffersKeeper&) = delete;
@@ -344,7 +351,9 @@ Severity RelationManager::CancelAutoNumber() {
   return ME->ReleaseAutoNumber(this);
 }
 
-bool RelationManager::CascadeDryRun() { return Context().dry_run; }
+bool RelationManager::CascadeDryRun() {
+  return Context().dry_run;
+}
 
 void RelationManager::RollBack() {
   if (Context().frame != nullptr) RollBackFrame(*Context().frame);
@@ -487,7 +496,8 @@ void Collect(RelationManager* m, bool deleting, std::vector<RelationManager*>* i
   m->EnsureRelations();
   for (RelationEntry& r : m->RELATIONS) {
     if (!deleting) {
-      if (r.UPDATEMODE == kRelationClear || r.UPDATEMODE == kRelationCascade) Collect(r.FILE, false, into, seen);
+      if (r.UPDATEMODE == kRelationClear || r.UPDATEMODE == kRelationCascade)
+        Collect(r.FILE, false, into, seen);
     } else if (r.DELETEMODE == kRelationCascade) {
       Collect(r.FILE, true, into, seen);
     } else if (r.DELETEMODE == kRelationClear) {
@@ -615,7 +625,8 @@ Severity RelationManager::Update(bool fromForm) {
             result = SeverityQuestion;
           } else {
             if (written == SeverityInform) {
-              if (fromForm && ME->LASTERROR == kErrChangedByOther) ME->LASTERROR = kErrChangedByOtherShown;
+              if (fromForm && ME->LASTERROR == kErrChangedByOther)
+                ME->LASTERROR = kErrChangedByOtherShown;
               ME->ThrowCurrent();
             }
             result = ME->LASTERROR == kErrChangedByOther || ME->LASTERROR == kErrChangedByOtherShown
@@ -645,7 +656,8 @@ Severity RelationManager::Update(bool fromForm) {
   // A record changed by another station is in the buffer as that station
   // left it, positioned already; after any other failure the record the
   // user is editing is made current again.
-  if (result != SeverityNone && ME->LASTERROR != kErrChangedByOther && ME->LASTERROR != kErrChangedByOtherShown)
+  if (result != SeverityNone && ME->LASTERROR != kErrChangedByOther &&
+      ME->LASTERROR != kErrChangedByOtherShown)
     Reposition(position);
   // The noted values spoke of the record as it was read; the next update
   // notes them afresh.
@@ -749,8 +761,8 @@ Severity RelationManager::DeleteOnce(std::string* where) {
 // ---------------------------------------------------------------------------
 // The walks.
 
-Severity RelationManager::FindRelated(int hisKey, LinkingFields& linking, bool buffered, size_t limit,
-                                      std::vector<std::string>* positions) {
+Severity RelationManager::FindRelated(int hisKey, LinkingFields& linking, bool buffered,
+                                      size_t limit, std::vector<std::string>* positions) {
   FileDescriptor* file = ME->FILE;
   internal::ClearRecord(file);
   if (buffered) {
@@ -767,7 +779,8 @@ Severity RelationManager::FindRelated(int hisKey, LinkingFields& linking, bool b
     const FieldDesc& d = file->fields[static_cast<size_t>(f)];
     if (d.offset + d.size > file->record.size()) continue;
     UfoSlot slot;
-    slot.Make(d.type, file->FieldData(f), d.size, d.places)->Clear(key.components[c].descending ? 1 : -1);
+    slot.Make(d.type, file->FieldData(f), d.size, d.places)
+        ->Clear(key.components[c].descending ? 1 : -1);
   }
   FileArgs a;
   a.key = hisKey;
@@ -806,7 +819,8 @@ Severity RelationManager::WriteRelated() {
   return SeverityInform;
 }
 
-Severity RelationManager::CascadeDelete(int hisKey, LinkingFields& linkingFields, uint8_t mode, bool ask) {
+Severity RelationManager::CascadeDelete(int hisKey, LinkingFields& linkingFields, uint8_t mode,
+                                        bool ask) {
   if (!ValidMode(mode) || ME == nullptr || ME->FILE == nullptr) return SeverityNone;
   if (hisKey < 0 || static_cast<size_t>(hisKey) >= ME->FILE->keys.size()) return SeverityNone;
   EnsureRelations();
@@ -817,7 +831,8 @@ Severity RelationManager::CascadeDelete(int hisKey, LinkingFields& linkingFields
   LinkBuffersKeeper links(&RELATIONS);
   WalkState state(ME);
   std::vector<std::string> positions;
-  Severity result = FindRelated(hisKey, linkingFields, false, mode == kRelationRestrict ? 1 : 0, &positions);
+  Severity result =
+      FindRelated(hisKey, linkingFields, false, mode == kRelationRestrict ? 1 : 0, &positions);
   const bool nocase = KeyIsNocase(ME->FILE, hisKey);
   for (const std::string& position : positions) {
     if (result != SeverityNone) break;
@@ -873,7 +888,8 @@ Severity RelationManager::CascadeUpdate(int hisKey, LinkingFields& linkingFields
   // Every related record is found before any is changed: a changed record
   // moves within the key being walked.
   std::vector<std::string> positions;
-  Severity result = FindRelated(hisKey, linkingFields, true, mode == kRelationRestrict ? 1 : 0, &positions);
+  Severity result =
+      FindRelated(hisKey, linkingFields, true, mode == kRelationRestrict ? 1 : 0, &positions);
   const bool nocase = KeyIsNocase(ME->FILE, hisKey);
   for (const std::string& position : positions) {
     if (result != SeverityNone) break;

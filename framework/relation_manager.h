@@ -79,7 +79,7 @@ class LinkingFields {
     FileDescriptor* LEFTFILE = nullptr;
     int LEFT = -1;  // field index in LEFTFILE
     FileDescriptor* RIGHTFILE = nullptr;
-    int RIGHT = -1;  // field index in RIGHTFILE
+    int RIGHT = -1;               // field index in RIGHTFILE
     std::vector<uint8_t> BUFFER;  // the left value as noted; empty: not noted
   };
 

@@ -6,19 +6,19 @@
 // kept as the left field's stored bytes. Threads: a list belongs to its
 // relation manager's thread, like the record buffers it points into.
 
-#include "framework/relation_manager.h"
-
 #include <algorithm>
 #include <cctype>
 #include <string>
 
+#include "framework/relation_manager.h"
 #include "runtime/ufo.h"
 
 namespace qzr {
 namespace {
 
 bool FieldFits(const FileDescriptor* file, int field) {
-  if (file == nullptr || field < 0 || static_cast<size_t>(field) >= file->fields.size()) return false;
+  if (file == nullptr || field < 0 || static_cast<size_t>(field) >= file->fields.size())
+    return false;
   const FieldDesc& d = file->fields[static_cast<size_t>(field)];
   return d.size > 0 && d.offset + d.size <= file->record.size();
 }
@@ -54,7 +54,8 @@ bool Same(const UFO& a, const UFO& b, bool nocase) {
 
 }  // namespace
 
-bool LinkingFields::AddPair(FileDescriptor* left, int leftField, FileDescriptor* right, int rightField) {
+bool LinkingFields::AddPair(FileDescriptor* left, int leftField, FileDescriptor* right,
+                            int rightField) {
   if (!FieldFits(left, leftField) || !FieldFits(right, rightField)) return false;
   Pair p;
   p.LEFTFILE = left;
@@ -94,7 +95,8 @@ void LinkingFields::ClearRight() {
 bool LinkingFields::LeftEqualsRight(bool nocase) const {
   for (const Pair& p : LIST) {
     UfoSlot l, r;
-    if (!Same(*MakeField(l, p.LEFTFILE, p.LEFT), *MakeField(r, p.RIGHTFILE, p.RIGHT), nocase)) return false;
+    if (!Same(*MakeField(l, p.LEFTFILE, p.LEFT), *MakeField(r, p.RIGHTFILE, p.RIGHT), nocase))
+      return false;
   }
   return true;
 }
@@ -103,7 +105,8 @@ bool LinkingFields::BufferEqualsRight(bool nocase) const {
   for (const Pair& p : LIST) {
     UfoSlot l, r;
     std::vector<uint8_t> copy = p.BUFFER;
-    UFO* left = p.BUFFER.empty() ? MakeField(l, p.LEFTFILE, p.LEFT) : MakeCopy(l, copy, p.LEFTFILE, p.LEFT);
+    UFO* left =
+        p.BUFFER.empty() ? MakeField(l, p.LEFTFILE, p.LEFT) : MakeCopy(l, copy, p.LEFTFILE, p.LEFT);
     if (!Same(*left, *MakeField(r, p.RIGHTFILE, p.RIGHT), nocase)) return false;
   }
   return true;
@@ -114,7 +117,8 @@ bool LinkingFields::Unchanged() const {
     if (p.BUFFER.empty()) continue;
     UfoSlot l, b;
     std::vector<uint8_t> copy = p.BUFFER;
-    if (MakeField(l, p.LEFTFILE, p.LEFT)->Compare(*MakeCopy(b, copy, p.LEFTFILE, p.LEFT)) != 0) return false;
+    if (MakeField(l, p.LEFTFILE, p.LEFT)->Compare(*MakeCopy(b, copy, p.LEFTFILE, p.LEFT)) != 0)
+      return false;
   }
   return true;
 }

@@ -10,19 +10,23 @@
 // the headless backend; the error manager's halt hook keeps the process
 // alive.
 
+// clang-format off
+#include "framework/file_manager_internal.h"  // first: see there
+// clang-format on
+
+#include "framework/relation_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "framework/file_manager_internal.h"  // first: see there
-
 #include "drivers/palisade/driver.h"
 #include "drivers/palisade/test_support.h"
 #include "drivers/palisade/transaction.h"
-#include "framework/relation_manager.h"
 #include "runtime/ufo.h"
 #include "ui/headless_backend.h"
 #include "ui/message.h"
@@ -32,15 +36,18 @@ namespace {
 
 using palisade::test::TempDir;
 
+UFO* Field(UfoSlot& s, FileDescriptor& f, const char* label) {
+  int i = f.FieldIndex(label);
+  const FieldDesc& d = f.fields[static_cast<size_t>(i)];
+  return s.Make(d.type, f.FieldData(i), d.size, d.places);
+}
 int32_t GetLong(FileDescriptor& f, const char* label) {
   UfoSlot s;
-  int i = f.FieldIndex(label);
-  return s.Make(f.fields[static_cast<size_t>(i)].type, f.FieldData(i))->GetLong();
+  return Field(s, f, label)->GetLong();
 }
 void SetLong(FileDescriptor& f, const char* label, int32_t v) {
   UfoSlot s;
-  int i = f.FieldIndex(label);
-  s.Make(f.fields[static_cast<size_t>(i)].type, f.FieldData(i))->SetLong(v);
+  Field(s, f, label)->SetLong(v);
 }
 
 void SetText(FileDescriptor& f, const char* label, const std::string& v) {
@@ -123,8 +130,9 @@ class RelationManagerTest : public ::testing::Test {
                     .Key("P_ID", {{"ID"}}, kKeyPrimary)
                     .Key("K_CHILD", {{"PARENTID"}, {"CHILDID"}, {"ID"}})
                     .Build();
-    for (auto [fm, file, rm] : {std::tuple{&par_, &par_file_, &par_rel_}, std::tuple{&chi_, &chi_file_, &chi_rel_},
-                                std::tuple{&gra_, &gra_file_, &gra_rel_}}) {
+    for (auto [fm, file, rm] :
+         {std::tuple{&par_, &par_file_, &par_rel_}, std::tuple{&chi_, &chi_file_, &chi_rel_},
+          std::tuple{&gra_, &gra_file_, &gra_rel_}}) {
       fm->Init(file, &errors_);
       fm->RegisterKey("P_ID");
       rm->Init(fm);
@@ -144,7 +152,9 @@ class RelationManagerTest : public ::testing::Test {
 
   // The relations of the picture above, with the given modes.
   void Relate(uint8_t update1, uint8_t delete1, uint8_t update2, uint8_t delete2) {
-    ASSERT_EQ(par_rel_.AddRelation(&chi_rel_, update1, delete1, "K_PARENT", {{"PAR:ID", "CHI:PARENTID"}}), 1);
+    ASSERT_EQ(
+        par_rel_.AddRelation(&chi_rel_, update1, delete1, "K_PARENT", {{"PAR:ID", "CHI:PARENTID"}}),
+        1);
     ASSERT_EQ(chi_rel_.AddRelation(&gra_rel_, update2, delete2, "K_CHILD",
                                    {{"CHI:PARENTID", "GRA:PARENTID"}, {"CHI:ID", "GRA:CHILDID"}}),
               1);
@@ -157,7 +167,8 @@ class RelationManagerTest : public ::testing::Test {
     ASSERT_EQ(chi_.Open(), SeverityNone);
     ASSERT_EQ(gra_.Open(), SeverityNone);
     for (int id : {1, 2}) Add(par_, {{"ID", id}});
-    for (auto [id, parent] : {std::pair{10, 1}, {11, 1}, {20, 2}}) Add(chi_, {{"ID", id}, {"PARENTID", parent}});
+    for (auto [id, parent] : {std::pair{10, 1}, {11, 1}, {20, 2}})
+      Add(chi_, {{"ID", id}, {"PARENTID", parent}});
     for (auto [id, child] : {std::pair{100, 10}, {101, 10}, {110, 11}, {200, 20}})
       Add(gra_, {{"ID", id}, {"PARENTID", child / 10}, {"CHILDID", child}});
     ASSERT_EQ(chi_.Close(), SeverityNone);
@@ -219,6 +230,57 @@ const std::vector<std::string> kAllChildren = {"10/1", "11/1", "20/2"};
 const std::vector<std::string> kAllGrandchildren = {"100/1/10", "101/1/10", "110/1/11", "200/2/20"};
 
 // ---------------------------------------------------------------------------
+// Linking fields.
+
+TEST(LinkingFieldsTest, ValuesMoveAndCompareAcrossTypes) {
+  FileDescriptor left = FileDeclaration("L", "L")
+                            .Field("NUM", TypeCode::LONG)
+                            .String("CODE", TypeCode::CSTRING, 10)
+                            .Build();
+  FileDescriptor right = FileDeclaration("R", "R")
+                             .Decimal("NUM", TypeCode::DECIMAL, 9, 0)
+                             .String("CODE", TypeCode::STRING, 6)
+                             .Build();
+  LinkingFields links;
+  ASSERT_TRUE(links.AddPair(&left, 0, &right, 0));
+  ASSERT_TRUE(links.AddPair(&left, 1, &right, 1));
+  EXPECT_FALSE(links.AddPair(&left, 2, &right, 0));
+  EXPECT_FALSE(links.AddPair(&left, 0, &right, -1));
+  EXPECT_EQ(links.Count(), 2u);
+
+  SetLong(left, "NUM", 42);
+  SetText(left, "CODE", "ab");
+  links.SaveLeft();
+  links.AssignLeftToRight();
+  EXPECT_EQ(GetLong(right, "NUM"), 42);
+  EXPECT_EQ(GetText(right, "CODE"), "ab    ");  // a STRING is blank-padded
+  EXPECT_TRUE(links.LeftEqualsRight());
+
+  SetText(right, "CODE", "AB");
+  EXPECT_FALSE(links.LeftEqualsRight());
+  EXPECT_TRUE(links.LeftEqualsRight(/*nocase=*/true));
+
+  // A changed left value: the buffer remembers the old one.
+  SetLong(left, "NUM", 43);
+  EXPECT_FALSE(links.Unchanged());
+  links.AssignBufferToRight();
+  EXPECT_EQ(GetLong(right, "NUM"), 42);
+  EXPECT_TRUE(links.BufferEqualsRight(true));
+  links.RestoreLeft();
+  EXPECT_EQ(GetLong(left, "NUM"), 42);
+  EXPECT_TRUE(links.Unchanged());
+
+  links.ClearRight();
+  EXPECT_EQ(GetLong(right, "NUM"), 0);
+  EXPECT_EQ(GetText(right, "CODE"), "      ");
+
+  // Never noted: nothing counts as changed.
+  links.ForgetBuffers();
+  SetLong(left, "NUM", 7);
+  EXPECT_TRUE(links.Unchanged());
+}
+
+// ---------------------------------------------------------------------------
 // Relations.
 
 TEST_F(RelationManagerTest, AddRelationRefusesWhatAWalkCouldNotFollow) {
@@ -236,11 +298,16 @@ TEST_F(RelationManagerTest, AddRelationRefusesWhatAWalkCouldNotFollow) {
       {"no such field here", &chi_rel_, "K_PARENT", {{"PAR:NONE", "CHI:PARENTID"}}},
       {"no such field there", &chi_rel_, "K_PARENT", {{"PAR:ID", "CHI:NONE"}}},
       {"not the key's leading component", &chi_rel_, "K_PARENT", {{"PAR:ID", "CHI:ID"}}},
-      {"more fields than the key has", &chi_rel_, "P_ID", {{"PAR:ID", "CHI:ID"}, {"PAR:NAME", "CHI:PARENTID"}}},
+      {"more fields than the key has",
+       &chi_rel_,
+       "P_ID",
+       {{"PAR:ID", "CHI:ID"}, {"PAR:NAME", "CHI:PARENTID"}}},
       {"no fields", &chi_rel_, "K_PARENT", {}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(par_rel_.AddRelation(c.related, kRelationCascade, kRelationCascade, c.key, c.fields), 0) << c.why;
+    EXPECT_EQ(par_rel_.AddRelation(c.related, kRelationCascade, kRelationCascade, c.key, c.fields),
+              0)
+        << c.why;
   }
   EXPECT_TRUE(par_rel_.RELATIONS.empty());
   EXPECT_EQ(par_rel_.AddRelation(&chi_rel_, kRelationCascade, kRelationRestrict, "K_PARENT",
@@ -258,7 +325,8 @@ class DeferredRelations : public RelationManager {
  public:
   void AddDeferredRelations() override {
     ++runs;
-    AddRelation(child, kRelationCascade, kRelationCascade, "K_PARENT", {{"PAR:ID", "CHI:PARENTID"}});
+    AddRelation(child, kRelationCascade, kRelationCascade, "K_PARENT",
+                {{"PAR:ID", "CHI:PARENTID"}});
   }
   RelationManager* child = nullptr;
   int runs = 0;
@@ -289,7 +357,9 @@ TEST_F(RelationManagerTest, DeferredRelationsAreAddedOnceOnFirstOpen) {
 TEST_F(RelationManagerTest, ACycleOfRelationsOpensAndClosesEachFileOnce) {
   // PAR -> CHI -> GRA -> PAR: every traversal comes back to where it began.
   Relate(kRelationCascade, kRelationCascade, kRelationCascade, kRelationCascade);
-  ASSERT_EQ(gra_rel_.AddRelation(&par_rel_, kRelationNone, kRelationNone, "P_ID", {{"GRA:PARENTID", "PAR:ID"}}), 1);
+  ASSERT_EQ(gra_rel_.AddRelation(&par_rel_, kRelationNone, kRelationNone, "P_ID",
+                                 {{"GRA:PARENTID", "PAR:ID"}}),
+            1);
 
   for (int round = 0; round < 2; ++round) {
     ASSERT_EQ(par_rel_.Open(), SeverityNone);
@@ -303,7 +373,8 @@ TEST_F(RelationManagerTest, ACycleOfRelationsOpensAndClosesEachFileOnce) {
 
     EXPECT_EQ(par_rel_.Close(), SeverityNone);
     for (FileManager* m : {&par_, &chi_, &gra_}) EXPECT_EQ(m->OPENED, 0);
-    for (RelationManager* r : {&par_rel_, &chi_rel_, &gra_rel_}) EXPECT_EQ(r->RELATIONS[0].OPENED, 0);
+    for (RelationManager* r : {&par_rel_, &chi_rel_, &gra_rel_})
+      EXPECT_EQ(r->RELATIONS[0].OPENED, 0);
     for (const FileDescriptor* f : {&par_file_, &chi_file_, &gra_file_}) EXPECT_FALSE(f->IsOpen());
   }
 
@@ -351,7 +422,8 @@ TEST_F(RelationManagerTest, CascadeDeleteRemovesGrandchildrenBeforeChildrenBefor
   for (uint8_t logout : {0, 1}) {
     SCOPED_TRACE(logout ? "in a transaction" : "without a transaction");
     TearDown();
-    for (const char* name : {"PARENT.PLX", "CHILD.PLX", "GRAND.PLX"}) std::remove(dir_.File(name).c_str());
+    for (const char* name : {"PARENT.PLX", "CHILD.PLX", "GRAND.PLX"})
+      std::remove(dir_.File(name).c_str());
     deleted_.clear();
     SetUp();
     backend_.Clear();
@@ -361,11 +433,14 @@ TEST_F(RelationManagerTest, CascadeDeleteRemovesGrandchildrenBeforeChildrenBefor
     FetchById(par_, 1);
 
     EXPECT_EQ(par_rel_.Delete(false), SeverityNone);
-    EXPECT_EQ(deleted_, (std::vector<std::string>{"GRA:100", "GRA:101", "CHI:10", "GRA:110", "CHI:11", "PAR:1"}));
+    EXPECT_EQ(deleted_, (std::vector<std::string>{"GRA:100", "GRA:101", "CHI:10", "GRA:110",
+                                                  "CHI:11", "PAR:1"}));
     EXPECT_EQ(Rows(par_file_), std::vector<std::string>{"2"});
     EXPECT_EQ(Rows(chi_file_), std::vector<std::string>{"20/2"});
     EXPECT_EQ(Rows(gra_file_), std::vector<std::string>{"200/2/20"});
     EXPECT_TRUE(Texts().empty());
+    std::vector<int> cursors = backend_.Cursors();
+    EXPECT_NE(std::find(cursors.begin(), cursors.end(), kCursorWait), cursors.end());
     EXPECT_EQ(par_.OPENED, 1);  // the procedure's open; the delete's own is closed
     EXPECT_EQ(chi_.OPENED, 1);
     EXPECT_EQ(gra_.OPENED, 1);
@@ -382,14 +457,17 @@ TEST_F(RelationManagerTest, RestrictAnywhereInTheTreeRefusesTheDeleteAndChangesN
   };
   const Case cases[] = {
       {"restrict on the children", kRelationRestrict, kRelationCascade, 0, "CHILD.PLX"},
-      {"restrict on the children, in a transaction", kRelationRestrict, kRelationCascade, 1, "CHILD.PLX"},
+      {"restrict on the children, in a transaction", kRelationRestrict, kRelationCascade, 1,
+       "CHILD.PLX"},
       {"restrict on the grandchildren", kRelationCascade, kRelationRestrict, 0, "GRAND.PLX"},
-      {"restrict on the grandchildren, in a transaction", kRelationCascade, kRelationRestrict, 1, "GRAND.PLX"},
+      {"restrict on the grandchildren, in a transaction", kRelationCascade, kRelationRestrict, 1,
+       "GRAND.PLX"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     TearDown();
-    for (const char* name : {"PARENT.PLX", "CHILD.PLX", "GRAND.PLX"}) std::remove(dir_.File(name).c_str());
+    for (const char* name : {"PARENT.PLX", "CHILD.PLX", "GRAND.PLX"})
+      std::remove(dir_.File(name).c_str());
     deleted_.clear();
     SetUp();
     backend_.Clear();
@@ -404,7 +482,9 @@ TEST_F(RelationManagerTest, RestrictAnywhereInTheTreeRefusesTheDeleteAndChangesN
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0], "This record is referenced from the file " + dir_.File(c.referenced_from) +
                             ". This record cannot be deleted while these references exist.");
-    EXPECT_EQ(texts[1], "An error was experienced deleting this record. Do you want to try to delete it again?");
+    EXPECT_EQ(
+        texts[1],
+        "An error was experienced deleting this record. Do you want to try to delete it again?");
     EXPECT_TRUE(deleted_.empty());
     EXPECT_EQ(Rows(par_file_), kAllParents);
     EXPECT_EQ(Rows(chi_file_), kAllChildren);
@@ -420,10 +500,12 @@ TEST_F(RelationManagerTest, AFailedDeleteOffersToTryAgainAndRepeatsEverything) {
     Severity result;
     bool deleted;
   };
-  for (const Case& c : {Case{kButtonYes, SeverityNone, true}, Case{kButtonNo, SeverityDeclined, false}}) {
+  for (const Case& c :
+       {Case{kButtonYes, SeverityNone, true}, Case{kButtonNo, SeverityDeclined, false}}) {
     SCOPED_TRACE(c.answer == kButtonYes ? "Yes" : "No");
     TearDown();
-    for (const char* name : {"PARENT.PLX", "CHILD.PLX", "GRAND.PLX"}) std::remove(dir_.File(name).c_str());
+    for (const char* name : {"PARENT.PLX", "CHILD.PLX", "GRAND.PLX"})
+      std::remove(dir_.File(name).c_str());
     deleted_.clear();
     SetUp();
     backend_.Clear();
@@ -437,15 +519,18 @@ TEST_F(RelationManagerTest, AFailedDeleteOffersToTryAgainAndRepeatsEverything) {
     EXPECT_EQ(par_rel_.Delete(false), c.result);
     std::vector<std::string> texts = Texts();
     ASSERT_EQ(texts.size(), 2u);
-    EXPECT_NE(texts[0].find("was experienced when deleting a record from the " + dir_.File("CHILD.PLX") + " file."),
+    EXPECT_NE(texts[0].find("was experienced when deleting a record from the " +
+                            dir_.File("CHILD.PLX") + " file."),
               std::string::npos)
         << texts[0];
-    EXPECT_EQ(texts[1], "An error was experienced deleting this record. Do you want to try to delete it again?");
+    EXPECT_EQ(
+        texts[1],
+        "An error was experienced deleting this record. Do you want to try to delete it again?");
     // The grandchildren of the first try were deleted, then rolled back.
     if (c.deleted) {
       EXPECT_EQ(Rows(chi_file_), std::vector<std::string>{"20/2"});
-      EXPECT_EQ(deleted_, (std::vector<std::string>{"GRA:100", "GRA:101", "GRA:100", "GRA:101", "CHI:10", "GRA:110",
-                                                    "CHI:11", "PAR:1"}));
+      EXPECT_EQ(deleted_, (std::vector<std::string>{"GRA:100", "GRA:101", "GRA:100", "GRA:101",
+                                                    "CHI:10", "GRA:110", "CHI:11", "PAR:1"}));
       EXPECT_EQ(Rows(par_file_), std::vector<std::string>{"2"});
       EXPECT_EQ(Rows(gra_file_), std::vector<std::string>{"200/2/20"});
     } else {
@@ -463,7 +548,8 @@ TEST_F(RelationManagerTest, ConfirmationDeclinedDeletesNothing) {
   FetchById(par_, 1);
   backend_.QueueAnswer(kButtonNo);
   EXPECT_EQ(par_rel_.Delete(true), SeverityDeclined);
-  EXPECT_EQ(Texts(), std::vector<std::string>{"Are you sure you want to delete the highlighted record?"});
+  EXPECT_EQ(Texts(),
+            std::vector<std::string>{"Are you sure you want to delete the highlighted record?"});
   EXPECT_TRUE(deleted_.empty());
   EXPECT_EQ(Rows(par_file_), kAllParents);
 }
@@ -479,19 +565,22 @@ TEST_F(RelationManagerTest, ClearOnDeleteBlanksTheChildrensLinksAndTheirsFollow)
   EXPECT_EQ(deleted_, std::vector<std::string>{"PAR:1"});
   EXPECT_EQ(Rows(par_file_), std::vector<std::string>{"2"});
   EXPECT_EQ(Rows(chi_file_), (std::vector<std::string>{"10/0", "11/0", "20/2"}));
-  EXPECT_EQ(Rows(gra_file_), (std::vector<std::string>{"100/0/10", "101/0/10", "110/0/11", "200/2/20"}));
+  EXPECT_EQ(Rows(gra_file_),
+            (std::vector<std::string>{"100/0/10", "101/0/10", "110/0/11", "200/2/20"}));
 }
 
 TEST_F(RelationManagerTest, CascadingBothWaysDeletesEachRecordOnce) {
   // The children cascade back to their parent: the parent being deleted is
   // not found again through its children.
   Relate(kRelationCascade, kRelationCascade, kRelationCascade, kRelationCascade);
-  ASSERT_EQ(chi_rel_.AddRelation(&par_rel_, kRelationCascade, kRelationCascade, "P_ID", {{"CHI:PARENTID", "PAR:ID"}}),
+  ASSERT_EQ(chi_rel_.AddRelation(&par_rel_, kRelationCascade, kRelationCascade, "P_ID",
+                                 {{"CHI:PARENTID", "PAR:ID"}}),
             2);
   Fill();
   FetchById(par_, 1);
   EXPECT_EQ(par_rel_.Delete(false), SeverityNone);
-  EXPECT_EQ(deleted_, (std::vector<std::string>{"GRA:100", "GRA:101", "CHI:10", "GRA:110", "CHI:11", "PAR:1"}));
+  EXPECT_EQ(deleted_, (std::vector<std::string>{"GRA:100", "GRA:101", "CHI:10", "GRA:110", "CHI:11",
+                                                "PAR:1"}));
   EXPECT_EQ(Rows(par_file_), std::vector<std::string>{"2"});
   EXPECT_TRUE(Texts().empty());
 }
@@ -503,7 +592,8 @@ TEST_F(RelationManagerTest, UpdateCarriesAChangedLinkingValueDownTwoLevels) {
   for (uint8_t logout : {0, 1}) {
     SCOPED_TRACE(logout ? "in a transaction" : "without a transaction");
     TearDown();
-    for (const char* name : {"PARENT.PLX", "CHILD.PLX", "GRAND.PLX"}) std::remove(dir_.File(name).c_str());
+    for (const char* name : {"PARENT.PLX", "CHILD.PLX", "GRAND.PLX"})
+      std::remove(dir_.File(name).c_str());
     SetUp();
     Relate(kRelationCascade, kRelationNone, kRelationCascade, kRelationNone);
     Fill();
@@ -515,7 +605,8 @@ TEST_F(RelationManagerTest, UpdateCarriesAChangedLinkingValueDownTwoLevels) {
     EXPECT_EQ(par_rel_.Update(true), SeverityNone);
     EXPECT_EQ(Rows(par_file_), (std::vector<std::string>{"2", "5"}));
     EXPECT_EQ(Rows(chi_file_), (std::vector<std::string>{"10/5", "11/5", "20/2"}));
-    EXPECT_EQ(Rows(gra_file_), (std::vector<std::string>{"100/5/10", "101/5/10", "110/5/11", "200/2/20"}));
+    EXPECT_EQ(Rows(gra_file_),
+              (std::vector<std::string>{"100/5/10", "101/5/10", "110/5/11", "200/2/20"}));
     EXPECT_TRUE(Texts().empty());
     EXPECT_FALSE(palisade::TransactionActive());
   }
@@ -537,7 +628,8 @@ TEST_F(RelationManagerTest, ClearOnUpdateBlanksTheLinks) {
   SetLong(par_file_, "ID", 9);
   EXPECT_EQ(par_rel_.Update(false), SeverityNone);
   EXPECT_EQ(Rows(chi_file_), (std::vector<std::string>{"10/0", "11/0", "20/2"}));
-  EXPECT_EQ(Rows(gra_file_), (std::vector<std::string>{"100/0/10", "101/0/10", "110/0/11", "200/2/20"}));
+  EXPECT_EQ(Rows(gra_file_),
+            (std::vector<std::string>{"100/0/10", "101/0/10", "110/0/11", "200/2/20"}));
 }
 
 TEST_F(RelationManagerTest, RestrictOnUpdateResetsTheLinkAndWritesNothing) {
@@ -555,7 +647,8 @@ TEST_F(RelationManagerTest, RestrictOnUpdateResetsTheLinkAndWritesNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     TearDown();
-    for (const char* name : {"PARENT.PLX", "CHILD.PLX", "GRAND.PLX"}) std::remove(dir_.File(name).c_str());
+    for (const char* name : {"PARENT.PLX", "CHILD.PLX", "GRAND.PLX"})
+      std::remove(dir_.File(name).c_str());
     SetUp();
     backend_.Clear();
     Relate(c.update1, kRelationNone, c.update2, kRelationNone);
@@ -566,7 +659,8 @@ TEST_F(RelationManagerTest, RestrictOnUpdateResetsTheLinkAndWritesNothing) {
 
     EXPECT_EQ(par_rel_.Update(true), SeverityInform);
     ASSERT_EQ(Texts().size(), 1u);
-    EXPECT_NE(Texts()[0].find("Linking field(s) have been restricted from change and have been reset to original values."),
+    EXPECT_NE(Texts()[0].find("Linking field(s) have been restricted from change and have been "
+                              "reset to original values."),
               std::string::npos);
     EXPECT_EQ(GetLong(par_file_, "ID"), 1);  // the user sees the old value again
     EXPECT_EQ(Rows(par_file_), kAllParents);
@@ -597,12 +691,15 @@ TEST_F(RelationManagerTest, ARecordChangedByAnotherStationIsReportedToTheForm) {
     bool fromForm;
     const char* text;
   };
-  for (const Case& c : {Case{false, "This record was changed by another station."},
-                        Case{true, "This record was changed by another station. Those changes will now be "
-                                   "displayed. Use the Ditto Button or Ctrl+H to recall your changes."}}) {
+  for (const Case& c :
+       {Case{false, "This record was changed by another station."},
+        Case{true,
+             "This record was changed by another station. Those changes will now be "
+             "displayed. Use the Ditto Button or Ctrl+H to recall your changes."}}) {
     SCOPED_TRACE(c.fromForm);
     TearDown();
-    for (const char* name : {"PARENT.PLX", "CHILD.PLX", "GRAND.PLX"}) std::remove(dir_.File(name).c_str());
+    for (const char* name : {"PARENT.PLX", "CHILD.PLX", "GRAND.PLX"})
+      std::remove(dir_.File(name).c_str());
     SetUp();
     backend_.Clear();
     Relate(kRelationCascade, kRelationNone, kRelationNone, kRelationNone);
@@ -649,7 +746,8 @@ TEST_F(RelationManagerTest, AFileThatCannotJoinTheTransactionCancelsTheOperation
 
   EXPECT_EQ(par_rel_.Delete(false), SeverityDeclined);
   ASSERT_FALSE(Texts().empty());
-  EXPECT_NE(Texts()[0].find("attempting to frame the transaction on " + dir_.File("GRAND.PLX")), std::string::npos)
+  EXPECT_NE(Texts()[0].find("attempting to frame the transaction on " + dir_.File("GRAND.PLX")),
+            std::string::npos)
       << Texts()[0];
   EXPECT_FALSE(palisade::TransactionActive());
   EXPECT_TRUE(deleted_.empty());
@@ -659,11 +757,14 @@ TEST_F(RelationManagerTest, AFileThatCannotJoinTheTransactionCancelsTheOperation
 
 TEST_F(RelationManagerTest, QuickScanIsSentToEveryFileOfTheTreeOnce) {
   Relate(kRelationCascade, kRelationCascade, kRelationCascade, kRelationCascade);
-  ASSERT_EQ(gra_rel_.AddRelation(&par_rel_, kRelationNone, kRelationNone, "P_ID", {{"GRA:PARENTID", "PAR:ID"}}), 1);
+  ASSERT_EQ(gra_rel_.AddRelation(&par_rel_, kRelationNone, kRelationNone, "P_ID",
+                                 {{"GRA:PARENTID", "PAR:ID"}}),
+            1);
   PostError(kRecordNotAvailable);
   EXPECT_EQ(par_rel_.SwitchQuickScan(true, true), SeverityNone);
   EXPECT_EQ(ERRORCODE(), kRecordNotAvailable);  // the caller's error is left alone
-  for (LoggingFileManager* m : {&par_, &chi_, &gra_}) EXPECT_EQ(m->sends, std::vector<std::string>{"QUICKSCAN=on"});
+  for (LoggingFileManager* m : {&par_, &chi_, &gra_})
+    EXPECT_EQ(m->sends, std::vector<std::string>{"QUICKSCAN=on"});
   EXPECT_EQ(par_rel_.SwitchQuickScan(false, false), SeverityNone);
   EXPECT_EQ(par_.sends, (std::vector<std::string>{"QUICKSCAN=on", "QUICKSCAN=off"}));
   EXPECT_EQ(chi_.sends.size(), 1u);

@@ -157,35 +157,44 @@ std::string EntriesToJsonArray(const std::vector<FuncEntry>& entries) {
   return out;
 }
 
+std::string CsvHeader() { return "id,title,description,code,complete,link,postedBy\r\n"; }
+
+std::string EntryToCsvRow(const FuncEntry& e) {
+  return std::to_string(e.id) + "," + CsvField(e.title) + "," + CsvField(e.description) + "," +
+         CsvField(e.code) + "," + (e.complete ? "1" : "0") + "," + CsvField(e.link) + "," +
+         CsvField(e.posted_by) + "\r\n";
+}
+
 std::string EntriesToCsv(const std::vector<FuncEntry>& entries) {
-  std::string out = "id,title,description,code,complete,link,postedBy\r\n";
-  for (const FuncEntry& e : entries) {
-    out += std::to_string(e.id) + "," + CsvField(e.title) + "," + CsvField(e.description) + "," +
-           CsvField(e.code) + "," + (e.complete ? "1" : "0") + "," + CsvField(e.link) + "," +
-           CsvField(e.posted_by) + "\r\n";
+  std::string out = CsvHeader();
+  for (const FuncEntry& e : entries) out += EntryToCsvRow(e);
+  return out;
+}
+
+std::string MarkdownHeader() { return "# QZR Functions Database\n"; }
+
+std::string EntryToMarkdown(const FuncEntry& e) {
+  std::string out = "\n## " + std::to_string(e.id) + ". " + OneLine(e.title) + "\n\n";
+  if (!e.description.empty()) out += e.description + "\n\n";
+  out += std::string("- Working code (complete example): ") + (e.complete ? "yes" : "no") + "\n";
+  if (!e.link.empty()) out += "- Forum link: <" + OneLine(e.link) + ">\n";
+  if (!e.posted_by.empty()) out += "- Posted by: " + OneLine(e.posted_by) + "\n";
+  // The fence must be longer than any run of backticks in the code.
+  size_t longest = 0, run = 0;
+  for (char c : e.code) {
+    run = c == '`' ? run + 1 : 0;
+    longest = std::max(longest, run);
   }
+  std::string fence(std::max<size_t>(3, longest + 1), '`');
+  out += "\n" + fence + "\n" + e.code;
+  if (!e.code.empty() && e.code.back() != '\n') out += "\n";
+  out += fence + "\n";
   return out;
 }
 
 std::string EntriesToMarkdown(const std::vector<FuncEntry>& entries) {
-  std::string out = "# QZR Functions Database\n";
-  for (const FuncEntry& e : entries) {
-    out += "\n## " + std::to_string(e.id) + ". " + OneLine(e.title) + "\n\n";
-    if (!e.description.empty()) out += e.description + "\n\n";
-    out += std::string("- Working code (complete example): ") + (e.complete ? "yes" : "no") + "\n";
-    if (!e.link.empty()) out += "- Forum link: <" + OneLine(e.link) + ">\n";
-    if (!e.posted_by.empty()) out += "- Posted by: " + OneLine(e.posted_by) + "\n";
-    // The fence must be longer than any run of backticks in the code.
-    size_t longest = 0, run = 0;
-    for (char c : e.code) {
-      run = c == '`' ? run + 1 : 0;
-      longest = std::max(longest, run);
-    }
-    std::string fence(std::max<size_t>(3, longest + 1), '`');
-    out += "\n" + fence + "\n" + e.code;
-    if (!e.code.empty() && e.code.back() != '\n') out += "\n";
-    out += fence + "\n";
-  }
+  std::string out = MarkdownHeader();
+  for (const FuncEntry& e : entries) out += EntryToMarkdown(e);
   return out;
 }
 

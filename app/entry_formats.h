@@ -48,6 +48,12 @@ void ApplyEntryFields(const EntryFields& fields, FuncEntry* entry);
 
 // One JSON object on one line, without a line end.
 std::string EntryToJson(const FuncEntry& entry);
+// The CSV header row and one entry's row, each with its CRLF.
+std::string CsvHeader();
+std::string EntryToCsvRow(const FuncEntry& entry);
+// The Markdown document's heading and one entry's section.
+std::string MarkdownHeader();
+std::string EntryToMarkdown(const FuncEntry& entry);
 // A JSON array with one object a line.
 std::string EntriesToJsonArray(const std::vector<FuncEntry>& entries);
 // A CSV document: the header row and one row per entry.

@@ -1,28 +1,46 @@
-// Entry point of qzrfunctions. Until the window and the command-line commands
-// exist it prints the program's usage.
+// Entry point of qzrfunctions: the command line over the catalogue FUNC in
+// the current directory, or (without a command) the program's window.
+//
+// A fatal runtime error (an internal error, or a damaged data file found by
+// the storage driver) ends the program with one line on standard error and
+// exit code 1, without running further code in the broken state; an
+// interrupted change to the data file is undone by the driver's recovery
+// the next time the file is opened.
+
+#include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/commands.h"
+#include "runtime/fatal.h"
 
 namespace {
 
-constexpr char kUsage[] =
-    "QZR Functions Database: a catalogue of reusable source-code functions.\n"
-    "\n"
-    "Usage: qzrfunctions [COMMAND [ARGS...]]\n"
-    "\n"
-    "Without a command the program opens its main window. The catalogue is the\n"
-    "file FUNC in the current directory, created on first use.\n"
-    "\n"
-    "  -h, --help   show this text\n";
+void OnFatal(int code, const std::string& text) {
+  std::string line = "qzrfunctions: " + text;
+  if (code == qzr::kDataCorruption) line += " (run 'qzrfunctions check' to examine the file)";
+  line += "\n";
+  std::fflush(stdout);
+  ssize_t ignored = write(2, line.data(), line.size());
+  (void)ignored;
+  _exit(qzr::kExitFailure);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0) {
-    std::fprintf(stderr, "qzrfunctions: unknown command '%s'\n\n%s", argv[1], kUsage);
-    return 2;
-  }
-  std::fputs(kUsage, stdout);
-  return 0;
+  qzr::SetFatalHandler(OnFatal);
+  std::ios::sync_with_stdio(false);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  qzr::CommandIo io;
+  io.in = &std::cin;
+  io.out = &std::cout;
+  io.err = &std::cerr;
+  io.interactive = isatty(0) == 1;
+  int code = qzr::RunCommandLine(args, io);
+  std::cout.flush();
+  return code;
 }

@@ -1,0 +1,196 @@
+// The catalogue's operations over FUNC.
+
+#include "app/catalogue.h"
+
+#include <cstring>
+
+#include "app/func_managers.h"
+#include "app/quick_find.h"
+#include "data/file_driver.h"
+#include "framework/file_registry.h"
+#include "runtime/runtime_error.h"
+
+namespace qzr {
+namespace {
+
+std::string RuntimeErrorText() {
+  std::string text = ERROR();
+  if (text.empty()) text = "error " + std::to_string(ERRORCODE());
+  return text;
+}
+
+void SetId(FileDescriptor* func, int32_t id) {
+  std::memcpy(func->FieldData(kFunId), &id, sizeof id);
+}
+
+int32_t GetId(const FileDescriptor& func) {
+  int32_t id = 0;
+  std::memcpy(&id, func.FieldData(kFunId), sizeof id);
+  return id;
+}
+
+}  // namespace
+
+RecordStatus FunctionsView::ValidateRecord() {
+  RecordStatus status = ViewManager::ValidateRecord();
+  if (status != RecordStatus::kOk) return status;
+  FileDescriptor* func = PrimaryDescriptor();
+  if (func == nullptr) return status;
+  return QuickFindPasses(*func, GlobalQuickFind()) ? RecordStatus::kOk : RecordStatus::kFiltered;
+}
+
+int BuildFunctionsView(FileDescriptor* func, View* view) {
+  return ViewBuilder(func)
+      .Project({"FUN:FULLCODE", "FUN:NAME", "FUN:DESCRIPTION"})
+      .ProjectMemo("FUN:EXAMPLECODE")
+      .Project({"FUN:ID", "FUN:FORUMLINK"})
+      .Build(view);
+}
+
+Catalogue::~Catalogue() { Close(); }
+
+bool Catalogue::Fail(CatalogueError* error, std::string text) {
+  if (error != nullptr) error->text = std::move(text);
+  return false;
+}
+
+bool Catalogue::Open(CatalogueError* error) {
+  if (opened_) return true;
+  if (FuncRelate == nullptr) return Fail(error, "the catalogue's file objects are not set up");
+  if (FuncRelate->Open(true) != SeverityNone) {
+    return Fail(error, "the catalogue file FUNC could not be opened: " + RuntimeErrorText());
+  }
+  opened_ = true;
+  return true;
+}
+
+void Catalogue::Close() {
+  if (!opened_) return;
+  if (FuncRelate != nullptr) FuncRelate->Close(true);
+  opened_ = false;
+}
+
+bool Catalogue::ForEach(const std::function<bool(const FuncEntry&)>& each,
+                        CatalogueError* error) {
+  if (!Open(error)) return false;
+  FileDescriptor& func = FUNC();
+  View view;
+  if (BuildFunctionsView(&func, &view) != 0) {
+    return Fail(error, "the view of FUNC could not be built");
+  }
+  ViewEngine engine(&view);
+  FunctionsView manager;
+  manager.Init(&engine, FuncAccess, nullptr, &view);
+  manager.PRIMARY = FuncRelate;
+  manager.AddSortOrder(kFunPId);
+  bool ok = true;
+  if (manager.Open() != SeverityNone) {
+    ok = Fail(error, "the catalogue could not be read: " + RuntimeErrorText());
+  }
+  while (ok) {
+    Severity s = manager.Next();
+    if (s == SeverityInform) break;
+    if (s != SeverityNone) {
+      ok = Fail(error, "reading the catalogue failed: " + RuntimeErrorText());
+      break;
+    }
+    if (!each(ReadFuncEntry(func))) break;
+  }
+  manager.Close();
+  manager.Kill();
+  return ok;
+}
+
+bool Catalogue::Get(int32_t id, FuncEntry* entry, CatalogueError* error) {
+  if (!Open(error)) return false;
+  FileDescriptor& func = FUNC();
+  SetId(&func, id);
+  if (FuncAccess->Fetch(kFunPId) != SeverityNone) {
+    // Fetch fails silently; say why.
+    if (ERRORCODE() == kRecordNotFound || ERRORCODE() == kRecordNotAvailable) {
+      return Fail(error, "no entry " + std::to_string(id));
+    }
+    return Fail(error, "entry " + std::to_string(id) + " could not be read: " + RuntimeErrorText());
+  }
+  *entry = ReadFuncEntry(func);
+  return true;
+}
+
+bool Catalogue::Add(const FuncEntry& entry, int32_t* id, CatalogueError* error) {
+  if (!Open(error)) return false;
+  FileDescriptor& func = FUNC();
+  FuncEntry fresh = entry;
+  fresh.id = 0;
+  WriteFuncEntry(&func, fresh, true);
+  if (FuncAccess->Insert(true) != SeverityNone) {
+    return Fail(error, "the entry could not be added: " + RuntimeErrorText());
+  }
+  *id = GetId(func);
+  return true;
+}
+
+bool Catalogue::Update(const FuncEntry& entry, bool* changed, CatalogueError* error) {
+  *changed = false;
+  FuncEntry stored;
+  if (!Get(entry.id, &stored, error)) return false;
+  // As a form saves: nothing is written when the entry equals the record
+  // as read.
+  if (stored == entry) return true;
+  WriteFuncEntry(&FUNC(), entry, true);
+  if (FuncRelate->Update(false) != SeverityNone) {
+    return Fail(error, "entry " + std::to_string(entry.id) + " could not be changed: " +
+                           RuntimeErrorText());
+  }
+  *changed = true;
+  return true;
+}
+
+bool Catalogue::Delete(int32_t id, bool* declined, CatalogueError* error) {
+  *declined = false;
+  FuncEntry stored;
+  if (!Get(id, &stored, error)) return false;
+  Severity s = FuncRelate->Delete(true);
+  if (s == SeverityNone) return true;
+  if (s == SeverityDeclined) {
+    *declined = true;
+    return Fail(error, "entry " + std::to_string(id) + " was not deleted");
+  }
+  return Fail(error, "entry " + std::to_string(id) + " could not be deleted: " + RuntimeErrorText());
+}
+
+bool Catalogue::Import(const std::vector<FuncEntry>& entries, std::vector<int32_t>* ids,
+                       CatalogueError* error) {
+  ids->clear();
+  if (!Open(error)) return false;
+  FileDescriptor& func = FUNC();
+  // Make the file usable before the transaction enlists it.
+  if (FuncAccess->EnsureUsable(kUseRead) != SeverityNone) {
+    return Fail(error, "the catalogue file FUNC could not be opened: " + RuntimeErrorText());
+  }
+  FileArgs logout;
+  if (CallFileOp(FileOp::LOGOUT, func, logout) != 0) {
+    return Fail(error, "the import could not start a transaction: " + RuntimeErrorText());
+  }
+  for (size_t i = 0; i < entries.size(); ++i) {
+    FuncEntry fresh = entries[i];
+    fresh.id = 0;
+    WriteFuncEntry(&func, fresh, true);
+    if (FuncAccess->Insert(true) != SeverityNone) {
+      std::string why = RuntimeErrorText();
+      CallFileOp(FileOp::ROLLBACK, func);
+      ids->clear();
+      return Fail(error, "entry " + std::to_string(i + 1) + " could not be added (" + why +
+                             "); nothing was imported");
+    }
+    ids->push_back(GetId(func));
+  }
+  if (CallFileOp(FileOp::COMMIT, func) != 0) {
+    std::string why = RuntimeErrorText();
+    CallFileOp(FileOp::ROLLBACK, func);
+    ids->clear();
+    return Fail(error, "the import could not be committed (" + why + "); nothing was imported");
+  }
+  return true;
+}
+
+}  // namespace qzr

@@ -1,0 +1,64 @@
+// The command line of qzrfunctions: parsing the arguments, and each command
+// run as the program's top procedure over FUNC in the current directory.
+//
+//   qzrfunctions                       (the window, when there is one; now
+//                                       the usage text)
+//   qzrfunctions list [--json]
+//   qzrfunctions find TEXT [--case-sensitive] [--no-memo] [--json]
+//   qzrfunctions show ID [--json]
+//   qzrfunctions add [FIELDS | --json] [--truncate]
+//   qzrfunctions update ID [FIELDS | --json] [--truncate]
+//   qzrfunctions delete ID [--yes]
+//   qzrfunctions export [--format json|csv|markdown] [--output FILE]
+//   qzrfunctions import FILE|- [--format json|csv] [--truncate]
+//   qzrfunctions check
+//   qzrfunctions eval EXPRESSION
+//   FIELDS: --title T --description D --code-file FILE|- --complete
+//           --not-complete --link URL --user NAME
+//
+// Exit codes: 0 success, 1 a failure the command reports (one line on the
+// error stream, or the framework's message), 2 wrong usage (nothing is
+// touched). Every command runs as the top procedure of the whole program
+// (module start-up, the main procedure, shut-down), so numbering, locking
+// and messages are the framework's own.
+//
+// Threads: one command at a time per process (the program's globals are
+// process-wide).
+
+#ifndef QZR_APP_COMMANDS_H_
+#define QZR_APP_COMMANDS_H_
+
+#include <istream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "ui/window_backend.h"
+
+namespace qzr {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+struct CommandIo {
+  std::istream* in = nullptr;
+  std::ostream* out = nullptr;
+  std::ostream* err = nullptr;
+  // Standard input is a terminal: questions are asked there.
+  bool interactive = false;
+  // Answers the framework's messages instead of the command line's own
+  // backend (tests); not owned.
+  WindowBackend* backend = nullptr;
+};
+
+// Runs the command in `args` (the arguments after the program's name) and
+// returns the exit code.
+int RunCommandLine(const std::vector<std::string>& args, const CommandIo& io);
+
+// The usage text.
+const char* UsageText();
+
+}  // namespace qzr
+
+#endif  // QZR_APP_COMMANDS_H_

@@ -585,6 +585,23 @@ TEST_F(RelationManagerTest, CascadingBothWaysDeletesEachRecordOnce) {
   EXPECT_TRUE(Texts().empty());
 }
 
+TEST_F(RelationManagerTest, CancellingAReservedNumberDeletesTheRecordWithItsRelatedRecords) {
+  Relate(kRelationCascade, kRelationCascade, kRelationCascade, kRelationCascade);
+  Fill();
+  par_.KEYS.clear();
+  par_.RegisterKey("P_ID", "", 1);  // numbered automatically
+  ASSERT_EQ(par_.StartNewRecord(), SeverityNone);
+  ASSERT_EQ(par_.AUTOINCDONE, 1);
+  EXPECT_EQ(GetLong(par_file_, "ID"), 3);
+  Add(chi_, {{"ID", 30}, {"PARENTID", 3}});  // entered before the insert was abandoned
+
+  EXPECT_EQ(par_rel_.CancelAutoNumber(), SeverityNone);
+  EXPECT_EQ(par_.AUTOINCDONE, 0);
+  EXPECT_EQ(deleted_, (std::vector<std::string>{"CHI:30", "PAR:3"}));
+  EXPECT_EQ(Rows(par_file_), kAllParents);
+  EXPECT_EQ(Rows(chi_file_), kAllChildren);
+}
+
 // ---------------------------------------------------------------------------
 // Update.
 

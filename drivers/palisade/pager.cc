@@ -317,6 +317,16 @@ int Pager::Prepare(bool transactional) {
     if (PageOffset(node->Address) < committed_end) needs_shadow = true;
   }
   shadows_.clear();
+  if (file_->Size() == 0) {
+    // A new file gets its empty header first, durably: a death during its
+    // first commit must leave a file that opens (empty), never one whose
+    // pages lie behind a header that was not written.
+    uint8_t empty[kHeaderBytes];
+    EncodeHeader(committed_, empty);
+    if (!WriteBlock(file_.get(), 0, kHeaderBytes, empty) || !Sync()) {
+      return FailFlush(file_->failed_errno());
+    }
+  }
   shadow_start_ = std::max<uint64_t>(committed_end, header_.ComputedEnd());
   working_end_ = shadow_start_;
   if (!WritePages()) return FailFlush(file_->failed_errno());

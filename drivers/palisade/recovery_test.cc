@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
@@ -102,11 +103,11 @@ TEST_F(RecoveryTest, ChangesBelowTheCommittedEndGoThroughShadows) {
     Contents model;
     Change(&tree, &model, 0, 200);
     ASSERT_EQ(pager->Flush(), 0);
-    // A new file: every page lies past the committed end, so no shadows
-    // and the two syncs of the header commit.
+    // A new file: every page lies past the committed end, so no shadows:
+    // the empty header first, then the two syncs of the header commit.
     EXPECT_EQ(pager->last_commit().shadow_pages, 0);
     EXPECT_GT(pager->last_commit().in_place_pages, 0);
-    EXPECT_EQ(pager->last_commit().syncs, 2);
+    EXPECT_EQ(pager->last_commit().syncs, 3);
     Change(&tree, &model, 1, 5);
     ASSERT_EQ(pager->Flush(), 0);
     EXPECT_GT(pager->last_commit().shadow_pages, 0);
@@ -158,6 +159,33 @@ TEST_F(RecoveryTest, DeathAtEveryWriteLeavesTheOldOrTheNewState) {
   EXPECT_GT(total, 4);
   EXPECT_GT(seen_old, 0);
   EXPECT_GT(seen_new, 0);  // deaths after the mark are completed at open
+}
+
+// A file that dies in its first commit opens afterwards, empty or full.
+TEST_F(RecoveryTest, DeathInTheFirstCommitOfANewFileLeavesAFileThatOpens) {
+  for (bool cut : {false, true}) {
+    for (int k = 1;; ++k) {
+      std::filesystem::remove(path_);
+      FaultPlan plan;
+      plan.stop_before_write = k;
+      plan.lose_unsynced = cut;
+      Contents after;
+      bool done = false;
+      {
+        auto pager = Open();
+        pager->file()->set_fault_plan(&plan);
+        PageTree tree(pager.get());
+        Change(&tree, &after, 1, 150);
+        done = pager->Flush() == 0;
+      }
+      if (done) break;
+      auto pager = Open();
+      ASSERT_NE(pager, nullptr) << "write " << k;
+      const Contents got = Read(pager.get());
+      EXPECT_TRUE(got.empty() || got == after) << "write " << k;
+      ExpectClean();
+    }
+  }
 }
 
 // The same with a power cut: writes since the last sync may each be lost.

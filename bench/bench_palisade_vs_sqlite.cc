@@ -27,8 +27,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -61,8 +61,8 @@ double Cpu() {
 
 std::filesystem::path Dir() {
   static std::filesystem::path dir = [] {
-    auto d = std::filesystem::temp_directory_path() /
-             ("bench_plx_sqlite_" + std::to_string(::getpid()));
+    auto d =
+        std::filesystem::temp_directory_path() / ("bench_plx_sqlite_" + std::to_string(::getpid()));
     std::filesystem::create_directories(d);
     return d;
   }();
@@ -79,10 +79,10 @@ struct Row {
 };
 
 Row MakeRow(int32_t id) {
-  static const char* kWords[] = {"LOOP",  "END",    "IF",     "THEN",  "ELSE",  "RETURN",
+  static const char* kWords[] = {"LOOP",  "END",    "IF",     "THEN",  "ELSE",   "RETURN",
                                  "CODE",  "Window", "Result", "LONG",  "STRING", "CLEAR(",
-                                 "ADD(",  "GET(",   "PUT(",   "SELF.", "Queue", "Records",
-                                 "Count", "Index",  "#",      "+= 1",  "= 0",   "Message("};
+                                 "ADD(",  "GET(",   "PUT(",   "SELF.", "Queue",  "Records",
+                                 "Count", "Index",  "#",      "+= 1",  "= 0",    "Message("};
   std::mt19937 rng(static_cast<uint32_t>(id));
   Row r;
   r.id = id;
@@ -141,7 +141,9 @@ struct PlxFileRun {
   palisade::OsFile* os() { return palisade::StateOf(f)->file->pager()->file(); }
 };
 
-std::string PlxPath() { return (Dir() / "FUNC.PLX").string(); }
+std::string PlxPath() {
+  return (Dir() / "FUNC.PLX").string();
+}
 
 double PalisadeBulk(const std::string& path) {
   PlxFileRun run(path, true);
@@ -217,8 +219,9 @@ struct Sqlite {
     if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) std::abort();
     Exec(wal ? "PRAGMA journal_mode=WAL" : "PRAGMA journal_mode=DELETE");
     Exec("PRAGMA synchronous=FULL");
-    Exec("CREATE TABLE IF NOT EXISTS func(id INTEGER PRIMARY KEY, name TEXT, description TEXT,"
-         " link TEXT, poster TEXT, working INTEGER, code TEXT)");
+    Exec(
+        "CREATE TABLE IF NOT EXISTS func(id INTEGER PRIMARY KEY, name TEXT, description TEXT,"
+        " link TEXT, poster TEXT, working INTEGER, code TEXT)");
   }
   ~Sqlite() { sqlite3_close(db); }
   void Exec(const char* sql) {
@@ -246,7 +249,9 @@ struct Sqlite {
 const char* kInsertSql = "INSERT INTO func VALUES(?,?,?,?,?,?,?)";
 const char* kSelectAll = "SELECT id,name,description,link,poster,working,code FROM func";
 
-std::string SqlPath(bool wal) { return (Dir() / (wal ? "wal.db" : "journal.db")).string(); }
+std::string SqlPath(bool wal) {
+  return (Dir() / (wal ? "wal.db" : "journal.db")).string();
+}
 
 uint64_t ReadColumns(sqlite3_stmt* st) {
   uint64_t check = 0;

@@ -111,20 +111,20 @@ DriverInfo MakeInfo() {
   info.display_name = kPalisadeDisplayName;
   info.default_extension = kPalisadeExtension;
   DriverCapabilities& c = info.capabilities;
-  c.types = TypeMask({TypeCode::BYTE, TypeCode::SHORT, TypeCode::USHORT, TypeCode::DATE,
-                      TypeCode::TIME, TypeCode::LONG, TypeCode::ULONG, TypeCode::SREAL,
-                      TypeCode::REAL, TypeCode::DECIMAL, TypeCode::PDECIMAL, TypeCode::BFLOAT4,
-                      TypeCode::BFLOAT8, TypeCode::STRING, TypeCode::CSTRING, TypeCode::PSTRING,
-                      TypeCode::GROUP});
+  c.types =
+      TypeMask({TypeCode::BYTE, TypeCode::SHORT, TypeCode::USHORT, TypeCode::DATE, TypeCode::TIME,
+                TypeCode::LONG, TypeCode::ULONG, TypeCode::SREAL, TypeCode::REAL, TypeCode::DECIMAL,
+                TypeCode::PDECIMAL, TypeCode::BFLOAT4, TypeCode::BFLOAT8, TypeCode::STRING,
+                TypeCode::CSTRING, TypeCode::PSTRING, TypeCode::GROUP});
   c.memo = true;
   c.blob = true;
   c.binary_memo = true;
   c.descending_keys = true;
   c.mixed_keys = true;
-  c.max_memos = 255;                 // the memo index of a piece is one byte
-  c.max_keys = kMaxKeyNumber + 1;    // key numbers stay below the row kind
-  c.max_field_size = 15000;          // a row is one record of a page
-  c.max_memo_size = 65535;           // a MEMO's SIZE is stored in 16 bits
+  c.max_memos = 255;               // the memo index of a piece is one byte
+  c.max_keys = kMaxKeyNumber + 1;  // key numbers stay below the row kind
+  c.max_field_size = 15000;        // a row is one record of a page
+  c.max_memo_size = 65535;         // a MEMO's SIZE is stored in 16 bits
   info.switches = PalisadeSwitches();
   return info;
 }
@@ -169,8 +169,8 @@ int OpenTable(FileDescriptor& file, FileArgs& args, uint32_t mode) {
   if (file.PhysicalName().empty()) return kErrInvalidFilename;
   const TableName name = SplitTableName(file.PhysicalName());
   auto state = std::make_unique<PalisadeState>();
-  state->settings = SettingsFor(file, args.driver_string.empty() ? file.driver_string
-                                                                 : args.driver_string);
+  state->settings =
+      SettingsFor(file, args.driver_string.empty() ? file.driver_string : args.driver_string);
   if (int rc = state->keys.Init(file, CollationForFile(file)); rc != 0) return rc;
   uint32_t share = mode & 0xF0;
   if (mode < 0x10) share = kShareDenyNone;
@@ -186,8 +186,7 @@ int OpenTable(FileDescriptor& file, FileArgs& args, uint32_t mode) {
     if (op.rc() != 0) return op.rc();
     table = state->file->tables()->FindTable(name.table);
     if (table) {
-      if (int rc = state->file->tables()->CompareTable(*table, file,
-                                                       state->settings.decimal_check);
+      if (int rc = state->file->tables()->CompareTable(*table, file, state->settings.decimal_check);
           rc != 0) {
         return rc;
       }
@@ -207,8 +206,8 @@ int OpenTable(FileDescriptor& file, FileArgs& args, uint32_t mode) {
       }
       if (int rc = state->file->WriteOut(); rc != 0) return rc;
       table = id;
-    } else if (int rc = state->file->tables()->CompareTable(*table, file,
-                                                            state->settings.decimal_check);
+    } else if (int rc =
+                   state->file->tables()->CompareTable(*table, file, state->settings.decimal_check);
                rc != 0) {
       return rc;
     }
@@ -529,10 +528,8 @@ int GetProperty(FileDescriptor& file, FileArgs& args) {
       args.value = file.Has(kFileThread) ? "1" : "0";
       return 0;
     case kPropertyBlobCount:
-      args.value = std::to_string(
-          std::count_if(file.memos.begin(), file.memos.end(), [](const MemoDesc& m) {
-            return m.IsBlob();
-          }));
+      args.value = std::to_string(std::count_if(file.memos.begin(), file.memos.end(),
+                                                [](const MemoDesc& m) { return m.IsBlob(); }));
       return 0;
     default:
       return kErrUnsupported;
@@ -681,7 +678,9 @@ PalisadeState::~PalisadeState() {
 
 }  // namespace palisade
 
-std::unique_ptr<FileDriver> MakePalisadeDriver() { return std::make_unique<PalisadeDriver>(); }
+std::unique_ptr<FileDriver> MakePalisadeDriver() {
+  return std::make_unique<PalisadeDriver>();
+}
 
 void RegisterPalisadeDriver() {
   static std::once_flag once;

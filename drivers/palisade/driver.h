@@ -104,11 +104,12 @@ inline constexpr uint32_t kKeyPropertyDup = 1;         // "1" or "0"
 inline constexpr uint32_t kKeyPropertyNocase = 2;      // "1" or "0"
 inline constexpr uint32_t kKeyPropertyPrimary = 3;     // "1" or "0"
 inline constexpr uint32_t kKeyPropertyComponents = 4;  // the component count
-inline constexpr uint32_t kKeyPropertyComponent = 5;   // component `index`: field number (1-based), "-" first when descending
-inline constexpr uint32_t kKeyPropertyOpt = 6;         // "1" or "0"
+inline constexpr uint32_t kKeyPropertyComponent =
+    5;  // component `index`: field number (1-based), "-" first when descending
+inline constexpr uint32_t kKeyPropertyOpt = 6;  // "1" or "0"
 inline constexpr uint32_t kKeyPropertyLabel = 7;
 inline constexpr uint32_t kKeyPropertyName = 8;
-inline constexpr uint32_t kKeyPropertyRecords = 9;     // entries in the key
+inline constexpr uint32_t kKeyPropertyRecords = 9;  // entries in the key
 
 // FLAGS reply bits.
 inline constexpr uint32_t kFlagShared = 0x01;

@@ -387,8 +387,8 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     case FileOp::POSITIONkey: {
       if (int rc = need_key(); rc != 0) return rc;
       if (s.current_row == 0) return kErrRecordNotAvailable;
-      std::vector<uint8_t> v = s.keys.ValuePrefix(s.table, static_cast<size_t>(args.key),
-                                                  file.record);
+      std::vector<uint8_t> v =
+          s.keys.ValuePrefix(s.table, static_cast<size_t>(args.key), file.record);
       uint8_t r[4];
       StoreBigU32(r, s.current_row);
       args.value.assign(reinterpret_cast<const char*>(v.data()) + kKeyEntryHeadSize,
@@ -430,7 +430,8 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
       StoreBigU32(entry.data(), s.table);
       entry[4] = static_cast<uint8_t>(args.key);
       entry.insert(entry.end(), p, p + value_size);
-      if (s.keys.layout(static_cast<size_t>(args.key)).dup()) entry.insert(entry.end(), p + value_size, p + value_size + 4);
+      if (s.keys.layout(static_cast<size_t>(args.key)).dup())
+        entry.insert(entry.end(), p + value_size, p + value_size + 4);
       s.pos = AtEntryKey(args.key, std::move(entry));
       return 0;
     }

@@ -68,7 +68,9 @@ std::string GetText(FileDescriptor& f, const char* label) {
   return std::string(p, strnlen(p, f.fields[static_cast<size_t>(i)].size));
 }
 
-int Op(FileOp op, FileDescriptor& f, FileArgs args = {}) { return DoFileOp(op, f, args); }
+int Op(FileOp op, FileDescriptor& f, FileArgs args = {}) {
+  return DoFileOp(op, f, args);
+}
 int OpKey(FileOp op, FileDescriptor& f, int key) {
   FileArgs args;
   args.key = key;
@@ -241,6 +243,7 @@ TEST_F(PalisadeDriverTest, SequentialReadsInRowAndKeyOrder) {
   ASSERT_EQ(DoFileOp(FileOp::SKIP, f, skip), 0);
   EXPECT_EQ(Op(FileOp::PREVIOUS, f), 33);
   ASSERT_EQ(Op(FileOp::CLOSE, f), 0);
+  ExpectClean();
 }
 
 TEST_F(PalisadeDriverTest, PositionRegetAndResetRoundTrip) {
@@ -282,6 +285,7 @@ TEST_F(PalisadeDriverTest, PositionRegetAndResetRoundTrip) {
   ASSERT_EQ(OpPtr(FileOp::FREESTATE, f, static_cast<uint32_t>(handle)), 0);
   EXPECT_EQ(OpPtr(FileOp::RESTORESTATE, f, static_cast<uint32_t>(handle)), 33);
   ASSERT_EQ(Op(FileOp::CLOSE, f), 0);
+  ExpectClean();
 }
 
 TEST_F(PalisadeDriverTest, RowDeletedByAnotherFileObjectIsReportedOnce) {
@@ -327,6 +331,7 @@ TEST_F(PalisadeDriverTest, HoldAndLockConflictBetweenFileObjects) {
   EXPECT_EQ(Op(FileOp::LOCKfile, b), 0);
   ASSERT_EQ(Op(FileOp::CLOSE, a), 0);
   ASSERT_EQ(Op(FileOp::CLOSE, b), 0);
+  ExpectClean();
 }
 
 TEST_F(PalisadeDriverTest, HoldOfARowHeldByAnotherProcessAnswers43) {
@@ -368,6 +373,7 @@ TEST_F(PalisadeDriverTest, HoldOfARowHeldByAnotherProcessAnswers43) {
   EXPECT_EQ(OpKey(FileOp::GETfilekey, f, 1), 0);  // the child's hold ended with it
   ASSERT_EQ(Op(FileOp::CLOSE, f), 0);
   for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
+  ExpectClean();
 }
 
 TEST_F(PalisadeDriverTest, SharingModesConflictAsDeclared) {
@@ -469,9 +475,9 @@ TEST_F(PalisadeDriverTest, SendCommandsReplyWithThePreviousSetting) {
     const char* command;
     const char* reply;
   } cases[] = {
-      {"DecimalCheck", "ON"},    {"decimalcheck = OFF", "ON"}, {"DECIMALCHECK", "OFF"},
-      {"FULLBUILD=ON", "OFF"},   {"FullBuild=x", "ON"},        {"FULLBUILD", "OFF"},
-      {"TCF=/tmp/x.tcf", ""},    {"TCF", "/tmp/x.tcf"},        {"TCF=", "/tmp/x.tcf"},
+      {"DecimalCheck", "ON"},     {"decimalcheck = OFF", "ON"},    {"DECIMALCHECK", "OFF"},
+      {"FULLBUILD=ON", "OFF"},    {"FullBuild=x", "ON"},           {"FULLBUILD", "OFF"},
+      {"TCF=/tmp/x.tcf", ""},     {"TCF", "/tmp/x.tcf"},           {"TCF=", "/tmp/x.tcf"},
       {"PNM=unnamed", "UNNAMED"}, {"PNMQ=UNNAMED", "\"UNNAMED\""}, {"PNM=none", ""},
       {"Recover=10", ""},
   };
@@ -483,6 +489,7 @@ TEST_F(PalisadeDriverTest, SendCommandsReplyWithThePreviousSetting) {
   EXPECT_EQ(PalisadeTransactionFile(), "");
   EXPECT_EQ(SendToDriver(f, "NOSUCH=1"), 80);
   ASSERT_EQ(Op(FileOp::CLOSE, f), 0);
+  ExpectClean();
 }
 
 TEST_F(PalisadeDriverTest, PropertiesTheFileManagerReads) {
@@ -713,8 +720,7 @@ TEST_F(PalisadeDriverTest, ManyRowsWithSmallPagesStayConsistent) {
   FileDescriptor f = OpenCatalogue();
   ASSERT_EQ(Op(FileOp::STREAM, f), 0);
   for (int i = 1; i <= 300; ++i) {
-    ASSERT_EQ(AddEntry(f, (i * 37) % 301, "name" + std::to_string(i % 50), std::string(i, 'c')),
-              0);
+    ASSERT_EQ(AddEntry(f, (i * 37) % 301, "name" + std::to_string(i % 50), std::string(i, 'c')), 0);
   }
   for (int i = 1; i <= 300; i += 3) {
     SetLong(f, "ID", (i * 37) % 301);

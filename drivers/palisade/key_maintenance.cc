@@ -75,8 +75,7 @@ KeyCollation CollationForFile(const FileDescriptor& file) {
   return OemCollation(ansi, oem_to_ansi, ansi_to_oem);
 }
 
-int TableKeys::Init(const FileDescriptor& declaration, const KeyCollation& collation,
-                    bool report) {
+int TableKeys::Init(const FileDescriptor& declaration, const KeyCollation& collation, bool report) {
   collation_ = collation;
   layouts_.clear();
   for (size_t k = 0; k < declaration.keys.size(); ++k) {
@@ -132,8 +131,8 @@ int MaintainRowKeys(PlxTables* tables, PageTree* tree, uint32_t table, const Tab
     if (layout.flags & kKeyNotMaintained) continue;
     const uint32_t mark = tables->ReadCounters(table, static_cast<uint8_t>(k)).LastRecord;
     // A non-zero mark always governs (see the file comment).
-    const uint16_t flags = mark != 0 ? static_cast<uint16_t>(layout.flags | kKeyBuildMark)
-                                     : layout.flags;
+    const uint16_t flags =
+        mark != 0 ? static_cast<uint16_t>(layout.flags | kKeyBuildMark) : layout.flags;
     if (!KeyMaintainedForRow(flags, mark, row)) continue;
     KeyChange change = PlanKeyChange(table, static_cast<uint8_t>(k), layout, keys.collation(),
                                      old_image, new_image, row, 0);

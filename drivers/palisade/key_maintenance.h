@@ -86,8 +86,8 @@ bool KeyNeedsBuild(PlxTables* tables, uint32_t table, size_t k);
 // the mark. Returns 0, or 40 when two rows share a value of a unique key (the
 // key is then left empty and marked from row 1, so that it reads as needing
 // a build rather than as complete).
-[[nodiscard]] int BuildKey(PlxTables* tables, PageTree* tree, uint32_t table,
-                           const TableKeys& keys, size_t k);
+[[nodiscard]] int BuildKey(PlxTables* tables, PageTree* tree, uint32_t table, const TableKeys& keys,
+                           size_t k);
 
 // Deletes every key entry of key k of the table.
 void DropKeyEntries(PageTree* tree, uint32_t table, size_t k);

@@ -37,8 +37,7 @@ void WriteRowMemos(PlxTables* tables, uint32_t table, uint32_t row, const FileDe
 // walk over the row's pieces. Returns 0, or 57 when a value's pieces are
 // missing or inconsistent (the other values are still read; the damaged one
 // is left empty).
-[[nodiscard]] int ReadRowMemos(PageTree* tree, uint32_t table, uint32_t row,
-                               FileDescriptor* file);
+[[nodiscard]] int ReadRowMemos(PageTree* tree, uint32_t table, uint32_t row, FileDescriptor* file);
 
 // Clears every memo value of `file` (a read with no row behind it).
 void ClearMemoValues(FileDescriptor* file);

@@ -151,9 +151,8 @@ int PlxFile::TakeShare(uint32_t access_bits) {
   };
   const bool reads = (access_bits & 1u) != 0;
   const bool writes = (access_bits & 2u) != 0;
-  bool refused = (reads && conflict(kShareDeniesRead)) ||
-                 (writes && conflict(kShareDeniesWrite)) || (deny_read && conflict(kShareReads)) ||
-                 (deny_write && conflict(kShareWrites));
+  bool refused = (reads && conflict(kShareDeniesRead)) || (writes && conflict(kShareDeniesWrite)) ||
+                 (deny_read && conflict(kShareReads)) || (deny_write && conflict(kShareWrites));
   if (!refused) {
     auto take = [&](bool want, uint64_t byte) {
       if (want && OsTryLock(lock_fd_, byte, 1, false) != 0) refused = true;
@@ -254,6 +253,8 @@ int PlxFile::WriteOut() {
   return rc;
 }
 
-void PlxFile::Rollback() { pager_->Rollback(); }
+void PlxFile::Rollback() {
+  pager_->Rollback();
+}
 
 }  // namespace qzr::palisade

@@ -20,7 +20,11 @@ bool StartsWith(Bytes key, const std::vector<uint8_t>& prefix) {
 class TableChecker {
  public:
   TableChecker(PlxFile* file, const std::string& name, uint32_t table, LogicalReport* report)
-      : file_(file), tables_(file->tables()), tree_(file->tree()), name_(name), table_(table),
+      : file_(file),
+        tables_(file->tables()),
+        tree_(file->tree()),
+        name_(name),
+        table_(table),
         report_(report) {}
 
   void Run() {
@@ -90,8 +94,8 @@ class TableChecker {
         if (layout.flags & kKeyNotMaintained) continue;
         const uint32_t mark = tables_->ReadCounters(table_, static_cast<uint8_t>(k)).LastRecord;
         if (mark != 0 && !KeyMaintainedForRow(kKeyBuildMark, mark, row)) continue;
-        std::optional<KeyEntry> entry = MakeKeyEntry(table_, static_cast<uint8_t>(k), layout,
-                                                     keys_.collation(), image, row);
+        std::optional<KeyEntry> entry =
+            MakeKeyEntry(table_, static_cast<uint8_t>(k), layout, keys_.collation(), image, row);
         if (!entry) continue;
         const PlxRecord* rec = tree_->Find(Bytes(entry->bytes.data(), entry->key_length));
         if (rec == nullptr || rec->bytes != entry->bytes) {
@@ -117,7 +121,8 @@ class TableChecker {
     if (!HasRow(row)) {
       // An INDEX is filled by BUILD only; its entries may name rows since
       // deleted.
-      if (!index) Problem(what + " has an entry for row " + std::to_string(row) + ", which is gone");
+      if (!index)
+        Problem(what + " has an entry for row " + std::to_string(row) + ", which is gone");
       return;
     }
     if (index) return;

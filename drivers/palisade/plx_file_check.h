@@ -26,7 +26,7 @@ namespace qzr::palisade {
 struct TableSummary {
   std::string name;
   uint32_t table = 0;
-  uint32_t rows = 0;  // data rows found
+  uint32_t rows = 0;                  // data rows found
   std::vector<uint32_t> key_entries;  // entries found per key
 };
 

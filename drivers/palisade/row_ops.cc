@@ -118,7 +118,9 @@ void DropTable(PageTree* tree, const std::string& name, uint32_t table) {
   tree->Delete(Bytes(name_key.data(), name_key.size()));
 }
 
-SeqPosition StartOfRows() { return SeqPosition(); }
+SeqPosition StartOfRows() {
+  return SeqPosition();
+}
 
 SeqPosition AtRow(uint32_t table, uint32_t row) {
   SeqPosition p;

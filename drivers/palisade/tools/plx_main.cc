@@ -23,10 +23,9 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "data/file_descriptor.h"
 #include "drivers/palisade/check.h"
@@ -193,7 +192,8 @@ int Dump(const std::string& name, const std::string& password) {
   std::vector<uint8_t> memo;
   int status = 0;
   for (bool ok = cursor.Seek(Bytes(prefix.data(), prefix.size()));
-       ok && cursor.key().size() == 9 && std::equal(prefix.begin(), prefix.end(), cursor.key().begin());
+       ok && cursor.key().size() == 9 &&
+       std::equal(prefix.begin(), prefix.end(), cursor.key().begin());
        ok = cursor.Next()) {
     const uint32_t row = LoadBigU32(cursor.key().data() + 5);
     image.assign(cursor.record().payload().begin(), cursor.record().payload().end());
@@ -211,9 +211,8 @@ int Dump(const std::string& name, const std::string& password) {
         continue;
       }
       std::string value(memo.begin(), memo.end());
-      out[desc.label] = desc.IsBlob() || desc.IsBinary()
-                            ? Base64(value)
-                            : ToUtf8(memo.data(), memo.size());
+      out[desc.label] =
+          desc.IsBlob() || desc.IsBinary() ? Base64(value) : ToUtf8(memo.data(), memo.size());
     }
     std::cout << out.dump() << "\n";
     // The memo reads went through the tree; find the row again.
@@ -235,8 +234,7 @@ int Tables(const std::string& path, const std::string& password) {
     }
     std::cout << name << "  rows=" << tables->ReadCounters(*table, kKindRow).RecordCount
               << "  fields=" << decl.fields.size() << "  memos=" << decl.memos.size()
-              << "  keys=" << decl.keys.size() << "  record=" << decl.RecordLength()
-              << " bytes\n";
+              << "  keys=" << decl.keys.size() << "  record=" << decl.RecordLength() << " bytes\n";
   }
   return 0;
 }
@@ -317,4 +315,6 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace qzr::palisade
 
-int main(int argc, char** argv) { return qzr::palisade::Main(argc, argv); }
+int main(int argc, char** argv) {
+  return qzr::palisade::Main(argc, argv);
+}

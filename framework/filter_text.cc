@@ -99,7 +99,8 @@ void AppendFilterText(std::string* text, std::string_view filter) {
 bool IsSelfContainedFilter(std::string_view filter) {
   int depth = 0;
   bool quoted = false;
-  for (char c : filter) {
+  for (size_t i = 0; i < filter.size(); ++i) {
+    const char c = filter[i];
     if (quoted) {
       // A doubled quote closes and reopens at once: the same state.
       if (c == '\'') quoted = false;
@@ -107,6 +108,27 @@ bool IsSelfContainedFilter(std::string_view filter) {
     }
     if (c == '\'') {
       quoted = true;
+    } else if (c == '@') {
+      // A picture (@N(9.2), @N~(~12) ...) runs to the next "," or ")" that
+      // is neither inside its own parentheses nor inside a "~" text, as the
+      // evaluator reads it; its brackets are its own.
+      int own = 0;
+      bool tilde = false;
+      for (; i + 1 < filter.size(); ++i) {
+        const char p = filter[i + 1];
+        if (tilde) {
+          if (p == '~') tilde = false;
+          continue;
+        }
+        if (p == '~') {
+          tilde = true;
+        } else if (p == '(') {
+          ++own;
+        } else if (p == ')' || p == ',') {
+          if (own == 0) break;
+          if (p == ')') --own;
+        }
+      }
     } else if (c == '(') {
       ++depth;
     } else if (c == ')') {

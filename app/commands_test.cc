@@ -1,0 +1,487 @@
+// Tests of the qzrfunctions commands as a user meets them: each test works
+// in a fresh directory, runs commands (in this process with captured
+// streams, or the built program itself where another process or a damaged
+// file is the point) and checks what they print, their exit codes and what
+// the catalogue holds afterwards.
+
+#include "app/commands.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "ui/headless_backend.h"
+#include "ui/message.h"
+
+namespace qzr {
+namespace {
+
+struct Result {
+  int code = -1;
+  std::string out;
+  std::string err;
+  bool signaled = false;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+class CommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/qzr_commands_XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    old_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(old_);
+    std::filesystem::remove_all(dir_);
+  }
+
+  // The command in this process.
+  Result Run(const std::vector<std::string>& args, const std::string& input = "",
+             WindowBackend* backend = nullptr) {
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    CommandIo io;
+    io.in = &in;
+    io.out = &out;
+    io.err = &err;
+    io.backend = backend;
+    Result r;
+    r.code = RunCommandLine(args, io);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+  }
+
+  // The built program, in the current directory, standard input from
+  // /dev/null.
+  static Result Exe(const std::vector<std::string>& args, const std::string& tag = "exe") {
+    std::string out_path = tag + ".out", err_path = tag + ".err";
+    pid_t pid = fork();
+    if (pid == 0) {
+      int in = open("/dev/null", O_RDONLY);
+      int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(in, 0);
+      dup2(out, 1);
+      dup2(err, 2);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(QZR_FUNCTIONS_EXE));
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(QZR_FUNCTIONS_EXE, argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    Result r;
+    r.signaled = WIFSIGNALED(status);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = ReadFile(out_path);
+    r.err = ReadFile(err_path);
+    std::filesystem::remove(out_path);
+    std::filesystem::remove(err_path);
+    return r;
+  }
+
+  std::vector<nlohmann::json> ListJson() {
+    Result r = Run({"list", "--json"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::vector<nlohmann::json> rows;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) rows.push_back(nlohmann::json::parse(line));
+    return rows;
+  }
+
+  int Add(const std::string& title, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args = {"add", "--title", title};
+    args.insert(args.end(), more.begin(), more.end());
+    Result r = Run(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    return std::atoi(r.out.c_str());
+  }
+
+  std::string dir_;
+  std::filesystem::path old_;
+};
+
+TEST_F(CommandsTest, FirstRunInAnEmptyDirectoryCreatesTheFileAndListsNothing) {
+  Result r = Run({"list"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(std::filesystem::exists("FUNC.PLX"));
+  EXPECT_EQ(Run({"list", "--json"}).out, "");
+  EXPECT_EQ(Run({"export"}).out, "[]\n");
+}
+
+TEST_F(CommandsTest, AddedEntriesGetDistinctIncreasingNumbers) {
+  int a = Add("first"), b = Add("second"), c = Add("third");
+  EXPECT_EQ(a, 1);
+  EXPECT_LT(a, b);
+  EXPECT_LT(b, c);
+  ASSERT_EQ(Run({"delete", std::to_string(b), "--yes"}).code, 0);
+  int d = Add("fourth");
+  EXPECT_GT(d, c);
+  std::vector<nlohmann::json> rows = ListJson();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0]["id"], a);
+  EXPECT_EQ(rows[1]["id"], c);
+  EXPECT_EQ(rows[2]["id"], d);
+  EXPECT_EQ(rows[2]["title"], "fourth");
+}
+
+TEST_F(CommandsTest, ATitleOf99CharactersIsStoredWholeAndALongerOneIsRefusedOrCut) {
+  const std::string t99(99, 'x');
+  int id = Add(t99);
+  Result shown = Run({"show", std::to_string(id), "--json"});
+  EXPECT_EQ(nlohmann::json::parse(shown.out)["title"], t99);
+
+  Result refused = Run({"add", "--title", std::string(100, 'y')});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.err.find("title is 100 bytes long; the field holds at most 99"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_EQ(ListJson().size(), 1u);
+
+  Result cut = Run({"add", "--title", std::string(120, 'z'), "--truncate"});
+  ASSERT_EQ(cut.code, 0) << cut.err;
+  EXPECT_EQ(nlohmann::json::parse(Run({"show", "2", "--json"}).out)["title"],
+            std::string(99, 'z'));
+}
+
+TEST_F(CommandsTest, AddUpdateAndShowCarryEveryField) {
+  WriteFile("code.c", "int add(int a, int b) {\n  return a + b;\n}\n");
+  int id = Add("adder", {"--description", "adds two numbers", "--code-file", "code.c",
+                         "--complete", "--link", "http://forum/t=1", "--user", "ann"});
+  nlohmann::json e = nlohmann::json::parse(Run({"show", std::to_string(id), "--json"}).out);
+  EXPECT_EQ(e["description"], "adds two numbers");
+  EXPECT_EQ(e["code"], "int add(int a, int b) {\n  return a + b;\n}\n");
+  EXPECT_EQ(e["complete"], 1);
+  EXPECT_EQ(e["link"], "http://forum/t=1");
+  EXPECT_EQ(e["postedBy"], "ann");
+
+  // An update changes what it names and keeps the rest.
+  Result u = Run({"update", std::to_string(id), "--not-complete", "--user", "bob"});
+  ASSERT_EQ(u.code, 0) << u.err;
+  EXPECT_EQ(u.out, "entry 1 changed\n");
+  e = nlohmann::json::parse(Run({"show", "1", "--json"}).out);
+  EXPECT_EQ(e["complete"], 0);
+  EXPECT_EQ(e["postedBy"], "bob");
+  EXPECT_EQ(e["title"], "adder");
+
+  Result json = Run({"update", "1", "--json"}, R"({"title":"adder2","code":"x"})");
+  ASSERT_EQ(json.code, 0) << json.err;
+  e = nlohmann::json::parse(Run({"show", "1", "--json"}).out);
+  EXPECT_EQ(e["title"], "adder2");
+  EXPECT_EQ(e["code"], "x");
+  EXPECT_EQ(e["postedBy"], "bob");
+  EXPECT_EQ(Run({"update", "1", "--user", "bob"}).out, "entry 1 unchanged\n");
+
+  Result added = Run({"add", "--json"}, R"({"title":"from json","complete":true})");
+  ASSERT_EQ(added.code, 0) << added.err;
+  EXPECT_EQ(added.out, "2\n");
+
+  Result table = Run({"show", "1"});
+  EXPECT_NE(table.out.find("Title:       adder2"), std::string::npos) << table.out;
+
+  Result missing = Run({"update", "99", "--title", "x"});
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_EQ(missing.err, "qzrfunctions: no entry 99\n");
+}
+
+TEST_F(CommandsTest, FindMatchesTheRecordAndTheCodeByCaseAndMemoSettings) {
+  int a = Add("Read XML", {"--description", "reads", "--code-file", "-"});
+  (void)a;
+  // The code of entry 1 was read from (empty) standard input; set it now.
+  ASSERT_EQ(Run({"update", "1", "--json"}, R"({"code":"return parse_json(text);"})").code, 0);
+  Add("json writer");
+  Add("other", {"--description", "nothing here"});
+
+  auto ids = [&](const std::vector<std::string>& args) {
+    Result r = Run(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::vector<int> out;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+      out.push_back(nlohmann::json::parse(line)["id"].get<int>());
+    }
+    return out;
+  };
+  EXPECT_EQ(ids({"find", "JSON", "--json"}), (std::vector<int>{1, 2}));
+  EXPECT_EQ(ids({"find", "json", "--no-memo", "--json"}), (std::vector<int>{2}));
+  EXPECT_EQ(ids({"find", "JSON", "--case-sensitive", "--json"}), (std::vector<int>{}));
+  EXPECT_EQ(ids({"find", "parse_json", "--case-sensitive", "--json"}), (std::vector<int>{1}));
+  EXPECT_EQ(ids({"find", "HERE", "--json"}), (std::vector<int>{3}));
+  EXPECT_EQ(ids({"find", "nowhere at all", "--json"}), (std::vector<int>{}));
+
+  Result table = Run({"find", "writer"});
+  EXPECT_NE(table.out.find("json writer"), std::string::npos);
+  EXPECT_EQ(table.out.find("Read XML"), std::string::npos);
+}
+
+TEST_F(CommandsTest, ExportThenImportIntoANewDirectoryGivesTheSameEntries) {
+  Add("quotes \"and\", commas", {"--description", "line one\nline two", "--complete", "--user",
+                                 "Zoë"});
+  ASSERT_EQ(Run({"update", "1", "--json"}, R"({"code":"a,b\r\n\"c\"\n\ttab"})").code, 0);
+  Add("plain");
+  std::vector<nlohmann::json> before = ListJson();
+
+  for (const std::string format : {"json", "csv"}) {
+    SCOPED_TRACE(format);
+    std::string file = dir_ + "/export." + format;
+    Result ex = Run({"export", "--format", format, "--output", file});
+    ASSERT_EQ(ex.code, 0) << ex.err;
+    std::string sub = dir_ + "/into_" + format;
+    std::filesystem::create_directory(sub);
+    std::filesystem::current_path(sub);
+    Result im = Run({"import", file});
+    ASSERT_EQ(im.code, 0) << im.err;
+    EXPECT_EQ(im.out, "imported 2 entries (1..2)\n");
+    EXPECT_EQ(ListJson(), before);
+    std::filesystem::current_path(dir_);
+  }
+  Result md = Run({"export", "--format", "markdown"});
+  EXPECT_EQ(md.code, 0);
+  EXPECT_NE(md.out.find("## 2. plain"), std::string::npos);
+}
+
+TEST_F(CommandsTest, ABadImportChangesNothing) {
+  Add("keep me");
+  std::vector<nlohmann::json> before = ListJson();
+  struct Case {
+    std::string text;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {R"([{"title":"a"},{"title":"b"},{"title":")" + std::string(150, 'c') + R"("}])",
+       "entry 3: the title is 150 bytes long"},
+      {"{\"title\":\"a\"}\n{\"title\":\n", "line 2: not valid JSON"},
+      {R"([{"title":"a"},{"user":"b"}])", "entry 2: unknown field \"user\""},
+      {R"([{"title":"a","link":")" + std::string(300, 'l') + R"("}])",
+       "entry 1: the link is 300 bytes long"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    WriteFile("bad.json", c.text);
+    Result r = Run({"import", "bad.json"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("nothing was imported"), std::string::npos) << r.err;
+    EXPECT_EQ(ListJson(), before);
+  }
+  Result missing = Run({"import", "no-such-file.json"});
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_EQ(ListJson(), before);
+
+  // Cut instead of refused when asked.
+  WriteFile("long.json", cases[0].text);
+  Result cut = Run({"import", "long.json", "--truncate"});
+  ASSERT_EQ(cut.code, 0) << cut.err;
+  EXPECT_EQ(ListJson().size(), 4u);
+}
+
+TEST_F(CommandsTest, ImportReadsOneObjectPerLineAndCsvFromStandardInput) {
+  Result lines = Run({"import", "-"}, "{\"title\":\"a\"}\n{\"title\":\"b\",\"complete\":1}\n");
+  ASSERT_EQ(lines.code, 0) << lines.err;
+  Result csv = Run({"import", "-", "--format", "csv"}, "title,postedBy\r\nc,me\r\n");
+  ASSERT_EQ(csv.code, 0) << csv.err;
+  std::vector<nlohmann::json> rows = ListJson();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1]["complete"], 1);
+  EXPECT_EQ(rows[2]["postedBy"], "me");
+}
+
+TEST_F(CommandsTest, DeleteAsksConfirmDeleteAndNoKeepsTheEntry) {
+  Add("victim");
+  HeadlessBackend backend;
+  backend.QueueAnswer(kButtonNo);
+  Result no = Run({"delete", "1"}, "", &backend);
+  EXPECT_EQ(no.code, 1);
+  ASSERT_EQ(backend.Messages().size(), 1u);
+  EXPECT_EQ(backend.Messages()[0].request.caption, "Confirm Delete");
+  EXPECT_EQ(backend.Messages()[0].request.text,
+            "Are you sure you want to delete the highlighted record?");
+  EXPECT_EQ(ListJson().size(), 1u);
+
+  backend.Clear();
+  backend.QueueAnswer(kButtonYes);
+  Result yes = Run({"delete", "1"}, "", &backend);
+  EXPECT_EQ(yes.code, 0) << yes.err;
+  EXPECT_EQ(ListJson().size(), 0u);
+
+  // Without a terminal and without --yes nobody confirms: nothing is deleted.
+  int survivor = Add("survivor");
+  Result unasked = Run({"delete", std::to_string(survivor)});
+  EXPECT_EQ(unasked.code, 1);
+  EXPECT_NE(unasked.err.find("Confirm Delete"), std::string::npos) << unasked.err;
+  EXPECT_EQ(ListJson().size(), 1u);
+  EXPECT_EQ(Run({"delete", "7", "--yes"}).err, "qzrfunctions: no entry 7\n");
+}
+
+TEST_F(CommandsTest, EvalPrintsTheValueOrTheErrorWithItsCode) {
+  Result ok = Run({"eval", "1 + 2 * 3"});
+  EXPECT_EQ(ok.code, 0);
+  EXPECT_EQ(ok.out, "7\n");
+  Result bad = Run({"eval", "1 +"});
+  EXPECT_EQ(bad.code, 1);
+  EXPECT_EQ(bad.out, "");
+  EXPECT_EQ(bad.err.rfind("error 1010: ", 0), 0u) << bad.err;
+  Result unknown = Run({"eval", "nosuchname"});
+  EXPECT_EQ(unknown.code, 1);
+  EXPECT_NE(unknown.err.find("error 1011: "), std::string::npos);
+  EXPECT_NE(unknown.err.find(": nosuchname"), std::string::npos) << unknown.err;
+}
+
+TEST_F(CommandsTest, WrongUsageExitsWithTwoAndTouchesNothing) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"bogus"},
+      {"show"},
+      {"show", "x"},
+      {"show", "0"},
+      {"show", "1", "2"},
+      {"find", "  "},
+      {"find", std::string(300, 'a')},
+      {"list", "--nope"},
+      {"list", "--json=1"},
+      {"add", "--json", "--title", "x"},
+      {"add", "--complete", "--not-complete"},
+      {"add", "--title"},
+      {"update", "1"},
+      {"export", "--format", "xml"},
+      {"import", "f", "--format", "markdown"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
+    Result r = Run(args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Try 'qzrfunctions --help'."), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists("FUNC.PLX"));
+  Result help = Run({"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("Usage: qzrfunctions"), std::string::npos);
+  // Without a command the program runs and, having no window yet, shows
+  // its usage.
+  Result bare = Run({});
+  EXPECT_EQ(bare.code, 0);
+  EXPECT_EQ(bare.out, help.out);
+}
+
+TEST_F(CommandsTest, TwoProcessesAddingAtOnceBothSucceedWithDistinctNumbers) {
+  ASSERT_EQ(Run({"list"}).code, 0);  // the file exists before the race
+  constexpr int kPerProcess = 12;
+  pid_t children[2];
+  for (int p = 0; p < 2; ++p) {
+    children[p] = fork();
+    if (children[p] == 0) {
+      int failures = 0;
+      for (int i = 0; i < kPerProcess; ++i) {
+        std::string title = "p" + std::to_string(p) + "-" + std::to_string(i);
+        Result r = Exe({"add", "--title", title}, "child" + std::to_string(p));
+        if (r.code != 0) ++failures;
+      }
+      _exit(failures);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "adds that failed in one process";
+  }
+  std::vector<nlohmann::json> rows = ListJson();
+  ASSERT_EQ(rows.size(), 2u * kPerProcess);
+  std::set<int> ids;
+  std::set<std::string> titles;
+  for (const auto& row : rows) {
+    ids.insert(row["id"].get<int>());
+    titles.insert(row["title"].get<std::string>());
+  }
+  EXPECT_EQ(ids.size(), rows.size());
+  EXPECT_EQ(titles.size(), rows.size());
+  Result check = Exe({"check"});
+  EXPECT_EQ(check.code, 0) << check.out << check.err;
+}
+
+TEST_F(CommandsTest, ADamagedFileIsReportedNotCrashedOn) {
+  std::string code(3000, 'c');
+  WriteFile("code.txt", code);
+  for (int i = 0; i < 30; ++i) Add("entry " + std::to_string(i), {"--code-file", "code.txt"});
+  Result sound = Exe({"check"});
+  ASSERT_EQ(sound.code, 0) << sound.out << sound.err;
+  EXPECT_EQ(sound.out, "FUNC.PLX: no problems found\n");
+
+  const auto size = std::filesystem::file_size("FUNC.PLX");
+  const std::string original = ReadFile("FUNC.PLX");
+  struct Damage {
+    const char* what;
+    std::function<void()> apply;
+  };
+  const std::vector<Damage> damages = {
+      {"garbage in the middle",
+       [&] {
+         std::string bytes = original;
+         for (size_t i = size / 3; i < size / 3 + 512 && i < bytes.size(); ++i) bytes[i] = '\x5A';
+         WriteFile("FUNC.PLX", bytes);
+       }},
+      {"cut in half", [&] { WriteFile("FUNC.PLX", original.substr(0, size / 2)); }},
+      {"header overwritten",
+       [&] {
+         std::string bytes = original;
+         for (size_t i = 0; i < 64 && i < bytes.size(); ++i) bytes[i] = '\xFF';
+         WriteFile("FUNC.PLX", bytes);
+       }},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    d.apply();
+    Result check = Exe({"check"});
+    EXPECT_FALSE(check.signaled);
+    EXPECT_EQ(check.code, 1);
+    EXPECT_NE(check.err.find("FUNC.PLX is damaged"), std::string::npos) << check.err;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"list"}, {"find", "entry"}, {"show", "5"},
+          {"add", "--title", "x"}}) {
+      Result r = Exe(args);
+      EXPECT_FALSE(r.signaled) << args[0];
+      EXPECT_TRUE(r.code == 0 || r.code == 1) << args[0] << " exit " << r.code;
+      if (r.code != 0) {
+        EXPECT_NE(r.err, "") << args[0];
+      }
+      EXPECT_EQ(r.err.find("AddressSanitizer"), std::string::npos) << r.err;
+      EXPECT_EQ(r.err.find("runtime error:"), std::string::npos) << r.err;
+    }
+  }
+  std::filesystem::remove("FUNC.PLX");
+  Result none = Exe({"check"});
+  EXPECT_EQ(none.code, 1);
+  EXPECT_NE(none.err.find("no catalogue file FUNC.PLX"), std::string::npos) << none.err;
+}
+
+}  // namespace
+}  // namespace qzr

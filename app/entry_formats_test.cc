@@ -1,0 +1,96 @@
+// Tests of the exchange formats: JSON, CSV and Markdown out and back.
+
+#include "app/entry_formats.h"
+
+#include <gtest/gtest.h>
+
+namespace qzr {
+namespace {
+
+const std::vector<FuncEntry> kEntries = {
+    {1, "comma, \"quote\"", "two\nlines", "a,b\r\n\"c\"", true, "http://x/?a=1,2", "Zoë"},
+    {5, "", "", "", false, "", ""},
+};
+
+std::vector<FuncEntry> Apply(const std::vector<EntryFields>& fields) {
+  std::vector<FuncEntry> out;
+  for (const EntryFields& f : fields) {
+    FuncEntry e;
+    ApplyEntryFields(f, &e);
+    e.id = static_cast<int32_t>(f.id.value_or(0));
+    out.push_back(e);
+  }
+  return out;
+}
+
+TEST(EntryFormatsTest, JsonArrayAndJsonLinesReadBackTheSameEntries) {
+  std::string array = EntriesToJsonArray(kEntries);
+  std::string lines = EntryToJson(kEntries[0]) + "\n\n" + EntryToJson(kEntries[1]) + "\n";
+  for (const std::string& text : {array, lines}) {
+    std::vector<EntryFields> fields;
+    std::string error;
+    ASSERT_TRUE(ParseJsonEntries(text, &fields, &error)) << error;
+    EXPECT_EQ(Apply(fields), kEntries);
+  }
+  EXPECT_EQ(EntryToJson(kEntries[1]),
+            R"({"id":5,"title":"","description":"","code":"","complete":0,"link":"","postedBy":""})");
+}
+
+TEST(EntryFormatsTest, CsvQuotesWhatItMustAndReadsBack) {
+  std::string csv = EntriesToCsv(kEntries);
+  EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "id,title,description,code,complete,link,postedBy");
+  EXPECT_NE(csv.find("\"comma, \"\"quote\"\"\""), std::string::npos);
+  std::vector<EntryFields> fields;
+  std::string error;
+  ASSERT_TRUE(ParseCsvEntries(csv, &fields, &error)) << error;
+  EXPECT_EQ(Apply(fields), kEntries);
+}
+
+TEST(EntryFormatsTest, CsvColumnsMayComeInAnyOrderAndBeLeftOut) {
+  std::vector<EntryFields> fields;
+  std::string error;
+  ASSERT_TRUE(ParseCsvEntries("title,complete\nabc,yes\n", &fields, &error)) << error;
+  ASSERT_EQ(fields.size(), 1u);
+  EXPECT_EQ(*fields[0].title, "abc");
+  EXPECT_TRUE(*fields[0].complete);
+  EXPECT_FALSE(fields[0].code.has_value());
+}
+
+TEST(EntryFormatsTest, BadInputIsRefusedWithTheEntryAndTheReason) {
+  struct Case {
+    bool csv;
+    const char* text;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {false, R"([{"title":"a"},{"titel":"b"}])", "entry 2: unknown field \"titel\""},
+      {false, R"([{"title":1}])", "entry 1: \"title\" must be a string"},
+      {false, R"([{"complete":2}])", "entry 1: \"complete\" must be 0, 1, true or false"},
+      {false, "{\"title\":\"a\"}\n{oops\n", "line 2: not valid JSON"},
+      {false, "42", "expected an array of objects"},
+      {true, "title,bogus\na,b\n", "header: unknown column \"bogus\""},
+      {true, "title\n\"open\n", "line 2: a quoted field is never closed"},
+      {true, "title,code\na\n", "entry 1: has 1 fields, the header 2"},
+      {true, "complete\nmaybe\n", "entry 1: \"complete\" must be"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::vector<EntryFields> fields;
+    std::string error;
+    bool ok = c.csv ? ParseCsvEntries(c.text, &fields, &error)
+                    : ParseJsonEntries(c.text, &fields, &error);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    EXPECT_TRUE(fields.empty());
+  }
+}
+
+TEST(EntryFormatsTest, MarkdownFencesCodeWithMoreBackticksThanItHolds) {
+  FuncEntry e{3, "t", "d", "x = ```y```\n", true, "", ""};
+  std::string md = EntryToMarkdown(e);
+  EXPECT_NE(md.find("## 3. t"), std::string::npos);
+  EXPECT_NE(md.find("\n````\nx = ```y```\n````\n"), std::string::npos) << md;
+}
+
+}  // namespace
+}  // namespace qzr

@@ -107,12 +107,24 @@ void OsFile::Journal(FaultPlan* plan, uint64_t offset, const void* buf, size_t l
 
 int OsFile::Open(const std::string& path, bool writable, bool create,
                  std::unique_ptr<OsFile>* out) {
-  int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC;
-  if (create && writable) flags |= O_CREAT;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags, 0666);
-  } while (fd < 0 && errno == EINTR);
+  const int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+  int fd = -1;
+  bool created = false;
+  for (int attempt = 0; fd < 0 && attempt < 4; ++attempt) {
+    // Exclusive creation first, so that the caller learns whether the name
+    // is new (and its directory must be synced).
+    if (create && writable) {
+      fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
+      if (fd >= 0) {
+        created = true;
+        break;
+      }
+      if (errno == EINTR) continue;
+      if (errno != EEXIST) return errno;
+    }
+    fd = ::open(path.c_str(), flags);
+    if (fd < 0 && errno != EINTR && !(create && writable && errno == ENOENT)) return errno;
+  }
   if (fd < 0) return errno;
   struct stat st;
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -120,6 +132,7 @@ int OsFile::Open(const std::string& path, bool writable, bool create,
     return EISDIR;
   }
   out->reset(new OsFile(fd, path, writable));
+  (*out)->created_ = created;
   return 0;
 }
 

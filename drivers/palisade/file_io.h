@@ -91,6 +91,9 @@ class OsFile {
   // The descriptor, for byte-range locks that must belong to this file
   // object. Never close it.
   int fd() const { return fd_; }
+  // True iff Open created the file (its name is not yet durable until the
+  // directory is synced: SyncDirectoryOf).
+  bool created() const { return created_; }
 
   // Reads up to `len` bytes at `offset` into `buf`; *got is the count read
   // (short at end of file). Returns 0 or errno.
@@ -145,6 +148,7 @@ class OsFile {
   FaultPlan* faults_ = nullptr;
   const UnitCipher* cipher_ = nullptr;
   int failed_errno_ = 0;
+  bool created_ = false;
 };
 
 inline constexpr size_t kBlockUnit = 64;

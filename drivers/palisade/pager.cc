@@ -48,6 +48,13 @@ int Pager::Open(const std::string& path, bool writable, bool create, const Pager
                 std::unique_ptr<Pager>* out) {
   std::unique_ptr<OsFile> file;
   if (int err = OsFile::Open(path, writable, create, &file); err != 0) return PostOpenError(err);
+  // A new file's name must survive a crash as surely as its first commit.
+  if (file->created()) {
+    if (int err = SyncDirectoryOf(path); err != 0) {
+      PostErrno(err);
+      return kFileSystemError;
+    }
+  }
   file->set_cipher(options.cipher);
   std::unique_ptr<Pager> pager(new Pager(std::move(file), options));
   if (int rc = pager->LoadHeader(); rc != 0) {

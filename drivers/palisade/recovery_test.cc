@@ -161,6 +161,16 @@ TEST_F(RecoveryTest, DeathAtEveryWriteLeavesTheOldOrTheNewState) {
   EXPECT_GT(seen_new, 0);  // deaths after the mark are completed at open
 }
 
+TEST_F(RecoveryTest, CreatingAFileSyncsItsDirectoryOnce) {
+  FaultPlan counter;
+  OsFile::SetProcessFaultPlan(&counter);
+  { auto created = Open(); }
+  EXPECT_EQ(counter.syncs, 1);
+  { auto opened = Open(); }
+  EXPECT_EQ(counter.syncs, 1);
+  OsFile::SetProcessFaultPlan(nullptr);
+}
+
 // A file that dies in its first commit opens afterwards, empty or full.
 TEST_F(RecoveryTest, DeathInTheFirstCommitOfANewFileLeavesAFileThatOpens) {
   for (bool cut : {false, true}) {

@@ -143,6 +143,8 @@ void ViewManager::Init(ViewEngine* view, FileManager* primary, SortOrderQueue* o
   USED = 0;
   OPENED = 0;
   closes_view_ = false;
+  refused_order_.reset();
+  refused_filter_.reset();
   VIEW = view;
   PRIMARY = nullptr;
   primary_file_ = primary;
@@ -584,35 +586,44 @@ Severity ViewManager::ApplyOrder() {
   const SortOrder* order = CurrentOrder();
   const std::string text = order != nullptr ? order->ORDER : std::string();
   if (text == VIEW->OrderText()) return SeverityNone;
+  // A text refused once is not offered (nor reported) again until another
+  // text has been in force.
+  if (refused_order_ && text == *refused_order_) return SeverityInform;
   if (VIEW->SetOrder(text) != 0) {
+    refused_order_ = text;
     ThrowError(kErrViewOpen);
     return SeverityInform;
   }
+  refused_order_.reset();
   return SeverityNone;
 }
 
 Severity ViewManager::ApplyRange() {
   if (!OPENED || VIEW == nullptr) return SeverityNone;
-  const SortOrder* order = CurrentOrder();
-  if (order != nullptr) {
-    for (const ViewFilterEntry& f : order->FILTER) {
-      if (!IsSelfContainedFilter(f.FILTER)) {
-        PostError(kRuntimeBadExpression, f.FILTER);
-        ThrowError(kErrViewOpen);
-        VIEW->SetFilter("");
-        return SeverityInform;
-      }
-    }
-  }
   const std::string text = RangeFilterText();
   // Setting the same text again would only make the view rebuild what it
   // has; the caller positions the view itself.
   if (text == VIEW->FilterText()) return SeverityNone;
-  if (VIEW->SetFilter(text) != 0) {
+  // A refused text is reported once: a reset that builds the same text
+  // again goes on unfiltered without a second message.
+  if (refused_filter_ && text == *refused_filter_) return SeverityInform;
+  bool refused = false;
+  if (const SortOrder* order = CurrentOrder(); order != nullptr) {
+    for (const ViewFilterEntry& f : order->FILTER) {
+      if (!IsSelfContainedFilter(f.FILTER)) {
+        PostError(kRuntimeBadExpression, f.FILTER);
+        refused = true;
+        break;
+      }
+    }
+  }
+  if (refused || VIEW->SetFilter(text) != 0) {
+    refused_filter_ = text;
     ThrowError(kErrViewOpen);
     VIEW->SetFilter("");
     return SeverityInform;
   }
+  refused_filter_.reset();
   return SeverityNone;
 }
 

@@ -43,6 +43,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -280,11 +281,12 @@ class ViewManager {
   // now (current values read now).
   std::string RangeFilterText() const;
   // Hands the current order's text to the view; a refused text throws 43
-  // (the view keeps its previous order). SeverityNone when applied.
+  // once (the view keeps its previous order). SeverityNone when applied.
   virtual Severity ApplyOrder();
   // Builds the range-and-filter text and hands it to the view unless it
   // equals the view's filter already; a refused text (or a filter that
   // escapes its parentheses) throws 43 and the view goes on unfiltered.
+  // The same refused text built again is not reported a second time.
   virtual Severity ApplyRange();
 
   // The field labelled `label` in any of the view's files (the primary
@@ -345,6 +347,9 @@ class ViewManager {
   const View* declaration_ = nullptr;
   std::unique_ptr<SortOrderQueue> own_order_;
   bool closes_view_ = false;  // this manager opened the view
+  // The last order and range-and-filter texts the view refused.
+  std::optional<std::string> refused_order_;
+  std::optional<std::string> refused_filter_;
   // Sizes of SAVEDBUFFERS at each SaveBuffers, for RestoreBuffers.
   std::vector<size_t> saved_marks_;
 };

@@ -221,6 +221,15 @@ TEST_F(ViewManagerTest, ASecondOrderAndSwitchingBetweenOrders) {
   vm.SetOrder("");
   EXPECT_EQ(vm.CurrentOrder()->ORDER, "+FUN:ID");
   EXPECT_EQ(ReadAll(vm).back(), 12);
+  // An order without a key reads in the file's record order until given a
+  // text; an empty text brings that natural order back.
+  EXPECT_EQ(vm.AddSortOrder(), 3);
+  EXPECT_EQ(engine_->OrderText(), "");
+  vm.SetOrder("-FUN:ID");
+  EXPECT_EQ(ReadAll(vm).front(), 12);
+  vm.SetOrder("");
+  EXPECT_EQ(engine_->OrderText(), "");
+  EXPECT_EQ(ReadAll(vm).size(), 12u);
   EXPECT_TRUE(backend_.Messages().empty());
 }
 
@@ -365,6 +374,9 @@ TEST_F(ViewManagerTest, AFilterTheViewRefusesIsReportedOnceAndTheViewGoesOnUnfil
     vm.SetFilter(c.filter);
     EXPECT_EQ(Captions(), std::vector<std::string>({"View Open Error"})) << c.filter;
     EXPECT_EQ(engine_->FilterText(), "") << c.filter;
+    // Building the same text again (a reset) does not report it again.
+    EXPECT_EQ(vm.ApplyRange(), SeverityInform);
+    EXPECT_EQ(backend_.Messages().size(), 1u) << c.filter;
     EXPECT_EQ(ReadAll(vm).size(), 12u) << c.filter;
     vm.SetFilter("FUN:ID >= 10");
     EXPECT_EQ(ReadAll(vm).size(), 3u);

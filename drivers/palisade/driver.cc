@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "data/driver_string.h"
+#include "data/file_trace.h"
 #include "drivers/palisade/driver_state.h"
 #include "drivers/palisade/file_io.h"
 #include "drivers/palisade/format.h"
@@ -179,6 +180,14 @@ int OpenTable(FileDescriptor& file, FileArgs& args, uint32_t mode) {
   options.create = writable && file.Has(kFileCreate);
   if (int rc = PlxFile::Open(name.file, options, &state->file); rc != 0) return rc;
   state->table_name = name.table;
+  // Failed lock attempts go to the file's trace (when it has one). The
+  // descriptor may move while open, so the trace keeps its own copy of the
+  // declaration.
+  state->file->locks()->set_trace(
+      [decl = std::make_shared<FileDescriptor>(file.CopyDeclaration())](const std::string& text) {
+        static const DriverInfo* info = new DriverInfo(MakeInfo());
+        TraceNote(*decl, *info, text);
+      });
 
   std::optional<uint32_t> table;
   {

@@ -164,7 +164,7 @@ int SequentialRead(FileDescriptor& file, PalisadeState& s, bool forward) {
   TableRef ref = s.Ref();
   for (;;) {
     uint32_t row = 0;
-    if (int rc = Step(ref, &s.pos, forward, &row); rc != 0) return rc;
+    if (int rc = Step(ref, &s.pos, forward, &row, s.Cursor()); rc != 0) return rc;
     const int rc = LoadRow(file, s, row, 0);
     // An INDEX is not maintained: an entry whose row has gone is passed over.
     if (rc == kErrRecordNotFound && s.pos.key >= 0) continue;

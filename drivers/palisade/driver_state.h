@@ -70,7 +70,8 @@ struct PalisadeState final : DriverFileState {
   FileSettings settings;
 
   SeqPosition pos;
-  uint32_t current_row = 0;  // the row read or added last; 0 for none
+  std::optional<TreeCursor> cursor;  // kept between sequential reads
+  uint32_t current_row = 0;          // the row read or added last; 0 for none
   uint32_t last_bytes = 0;
   bool hold_armed = false;
   std::vector<uint32_t> held_rows;  // rows held by this descriptor
@@ -85,6 +86,16 @@ struct PalisadeState final : DriverFileState {
   uint32_t next_state = 1;
 
   TableRef Ref() { return TableRef{file->tables(), file->tree(), table, &keys}; }
+  // The kept cursor, made on first use (and again after PACK changed the
+  // file object).
+  TreeCursor* Cursor() {
+    if (!cursor || cursor_tree != file->tree()) {
+      cursor.emplace(file->tree());
+      cursor_tree = file->tree();
+    }
+    return &*cursor;
+  }
+  PageTree* cursor_tree = nullptr;
 };
 
 inline PalisadeState* StateOf(FileDescriptor& file) {

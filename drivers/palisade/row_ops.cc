@@ -163,9 +163,10 @@ SeqPosition AtEntryKey(int key, std::vector<uint8_t> entry_key) {
   return p;
 }
 
-int Step(const TableRef& t, SeqPosition* pos, bool forward, uint32_t* row) {
+int Step(const TableRef& t, SeqPosition* pos, bool forward, uint32_t* row, TreeCursor* keep) {
   const std::vector<uint8_t> prefix = OrderPrefix(t.table, pos->key);
-  TreeCursor cursor(t.tree);
+  TreeCursor local(t.tree);
+  TreeCursor& cursor = keep != nullptr ? *keep : local;
   bool ok = false;
   switch (pos->kind) {
     case SeqPosition::Kind::kStart: {
@@ -184,6 +185,13 @@ int Step(const TableRef& t, SeqPosition* pos, bool forward, uint32_t* row) {
       break;
     case SeqPosition::Kind::kOn: {
       Bytes at(pos->at.data(), pos->at.size());
+      const bool unchanged = keep != nullptr && cursor.Valid() && cursor.key() == at &&
+                             pos->tree_version == t.tree->version() &&
+                             pos->layout_version == t.tree->pager()->layout_version();
+      if (unchanged) {
+        ok = forward ? cursor.Next() : cursor.Prev();
+        break;
+      }
       if (pos->on_row && t.tree->Find(at) == nullptr) {
         // The record read last has gone (another file object deleted it):
         // say so once; the next step goes on from where it was.
@@ -205,6 +213,8 @@ int Step(const TableRef& t, SeqPosition* pos, bool forward, uint32_t* row) {
   pos->kind = SeqPosition::Kind::kOn;
   pos->at.assign(cursor.key().begin(), cursor.key().end());
   pos->on_row = true;
+  pos->tree_version = t.tree->version();
+  pos->layout_version = t.tree->pager()->layout_version();
   return 0;
 }
 

@@ -76,6 +76,10 @@ struct SeqPosition {
   std::vector<uint8_t> prev;  // kSeek: PREVIOUS reads the last record < prev
   std::vector<uint8_t> at;    // kOn: the key of the record read
   bool on_row = false;        // kOn after a read: the record must still exist
+  // The tree and page-layout versions when the position was last moved: while
+  // both stand, nothing has changed and a kept cursor is still on `at`.
+  uint64_t tree_version = 0;
+  uint64_t layout_version = 0;
 };
 
 // Positions: row order from the start, at row `row`, or in key order.
@@ -94,9 +98,11 @@ SeqPosition AtEntryKey(int key, std::vector<uint8_t> entry_key);
 // One step of a sequential read. Returns 0 with *row (and the position now
 // on that record); 33 when no further record exists; 35 when the record the
 // position was on no longer exists (the position then lets the next step
-// continue past it). With `move_only`, the record is not checked for a row
-// behind it (SKIP).
-[[nodiscard]] int Step(const TableRef& t, SeqPosition* pos, bool forward, uint32_t* row);
+// continue past it). `keep`, when given, is a cursor kept between steps
+// (one per descriptor): while nothing changed it moves on from where it is
+// instead of seeking from the root again.
+[[nodiscard]] int Step(const TableRef& t, SeqPosition* pos, bool forward, uint32_t* row,
+                       TreeCursor* keep = nullptr);
 
 // The position after a read of `row` by GET: on that record in row order,
 // or, in key order, on its entry for `image`.

@@ -38,6 +38,11 @@ namespace qzr {
 inline constexpr uint32_t kPropertyReadAhead = 0x7355;  // records fetched per sequential read; 0 = off
 inline constexpr uint32_t kPropertyThread = 0x7C95;     // "1" for a THREAD file (one instance per thread)
 inline constexpr uint32_t kPropertyBlobCount = 0x7311;  // number of BLOBs of the file
+// A count that moves whenever the file changes, in this process or another
+// (the storage engine answers its committed change count). Readers that keep
+// derived data, such as a view's sorted row list, compare it to know when to
+// rebuild.
+inline constexpr uint32_t kPropertyChangeCount = 0x7C96;
 
 // The runtime error codes the interface itself returns (kRecordNotAvailable,
 // kRecordNotFound, kFileNotOpen, kInvalidRecordDeclaration, kFileAlreadyOpen,

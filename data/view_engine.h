@@ -76,9 +76,6 @@
 
 namespace qzr {
 
-// A count the driver moves on every change of the file (GET_PROPERTY, the
-// value as decimal text).
-inline constexpr uint32_t kPropertyChangeCount = 0x7C96;
 // The longest view position Position() gives (a list row keeps it in a
 // STRING(1024)).
 inline constexpr size_t kMaxViewPosition = 1024;

@@ -540,6 +540,15 @@ int GetProperty(FileDescriptor& file, FileArgs& args) {
       args.value = std::to_string(std::count_if(file.memos.begin(), file.memos.end(),
                                                 [](const MemoDesc& m) { return m.IsBlob(); }));
       return 0;
+    case kPropertyChangeCount: {
+      if (s == nullptr) return kErrFileNotOpen;
+      // The bracket re-reads the header of a shared file, so a change
+      // committed by another process shows.
+      OpScope op(s->file.get(), false);
+      if (op.rc() != 0) return op.rc();
+      args.value = std::to_string(s->file->pager()->header().ChangeCount);
+      return 0;
+    }
     default:
       return kErrUnsupported;
   }

@@ -309,6 +309,30 @@ TEST_F(PalisadeDriverTest, RowDeletedByAnotherFileObjectIsReportedOnce) {
   ExpectClean();
 }
 
+// Given two file objects on one catalogue, when either one commits a change,
+// then the change count both of them read moves; reading alone moves nothing.
+TEST_F(PalisadeDriverTest, ChangeCountMovesWithEveryCommittedChange) {
+  FileDescriptor a = OpenCatalogue();
+  FileDescriptor b = OpenCatalogue();
+  auto count = [](FileDescriptor& f) {
+    FileArgs args;
+    args.property = kPropertyChangeCount;
+    EXPECT_EQ(DoFileOp(FileOp::GET_PROPERTY, f, args), 0);
+    return std::stoll(args.value);
+  };
+  const int64_t start = count(a);
+  ASSERT_EQ(AddEntry(a, 1, "n1"), 0);
+  const int64_t after_add = count(b);
+  EXPECT_GT(after_add, start);
+  EXPECT_EQ(Result(FileOp::RECORDSfile, b), 1);
+  EXPECT_EQ(count(a), after_add);
+  ASSERT_EQ(AddEntry(b, 2, "n2"), 0);
+  EXPECT_GT(count(a), after_add);
+  ASSERT_EQ(Op(FileOp::CLOSE, a), 0);
+  ASSERT_EQ(Op(FileOp::CLOSE, b), 0);
+  ExpectClean();
+}
+
 TEST_F(PalisadeDriverTest, HoldAndLockConflictBetweenFileObjects) {
   FileDescriptor a = OpenCatalogue();
   ASSERT_EQ(AddEntry(a, 1, "one"), 0);

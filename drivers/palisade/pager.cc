@@ -114,7 +114,9 @@ int Pager::LoadHeader() {
   if (size == 0 || loaded.CommittedEnd == loaded.WorkingEnd) return TakeOver(loaded, size);
   // A mark: decide under the writer byte, and read again once it is ours,
   // since whoever held it may have finished the update meanwhile.
-  if (!file_->writable() || !options_.recovery_guard) return Recover(loaded, size);
+  // A read-only file decides in memory, but under the guard as well: while
+  // another process completes the update on disk its shadows may vanish.
+  if (!options_.recovery_guard) return Recover(loaded, size);
   if (options_.recovery_guard(true) != 0) return 5;
   int rc = ReadHeader(&loaded, &size);
   if (rc == 0) {

@@ -99,9 +99,10 @@ struct PagerOptions {
   // must be known before the header is read. A PageCipher also stamps its
   // password check into every header written.
   const UnitCipher* cipher = nullptr;
-  // Called with true before an interrupted update is recovered on a writable
-  // file, and with false afterwards; the owner takes the file's writer byte
-  // (waiting) so that two processes never recover at once. A non-zero
+  // Called with true before an interrupted update is recovered, and with
+  // false afterwards; the owner takes the file's writer byte (waiting; a
+  // shared lock on a read-only descriptor) so that two processes never
+  // recover at once, nor one reads through shadows another is moving home. A non-zero
   // return (the lock could not be had) leaves the file alone and LoadHeader
   // returns 5. Unset: no locking (a file not shared).
   std::function<int(bool begin)> recovery_guard;

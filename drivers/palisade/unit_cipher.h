@@ -2,10 +2,12 @@
 //
 // Every transfer to and from a Palisade file is a whole number of 64-byte
 // units. When a file is encrypted, each unit is enciphered on its way out and
-// deciphered on its way in; the tweak of a unit is its home offset in the
-// file, so a block written to a shadow location and later moved home moves as
-// plain bytes. Implementations hold only immutable key material and are safe
-// to use from several threads at once.
+// deciphered on its way in; the tweak of a unit is the file offset at which
+// it is actually written. A shadow copy is therefore enciphered for its
+// shadow offset, and applying it deciphers it there and enciphers it again
+// for its home, so recovery can read a shadow before it knows the shadow's
+// home. Implementations hold only immutable key material and are safe to use
+// from several threads at once.
 
 #ifndef QZR_DRIVERS_PALISADE_UNIT_CIPHER_H_
 #define QZR_DRIVERS_PALISADE_UNIT_CIPHER_H_
@@ -21,7 +23,8 @@ class UnitCipher {
  public:
   virtual ~UnitCipher() = default;
   // REQUIRES: len is a multiple of kCipherUnit. `home_offset` is the file
-  // offset at which data[0] belongs; unit i uses home_offset + 64 * i.
+  // offset at which data[0] is written or was read; unit i uses
+  // home_offset + 64 * i.
   virtual void Encrypt(uint8_t* data, size_t len, uint64_t home_offset) const = 0;
   virtual void Decrypt(uint8_t* data, size_t len, uint64_t home_offset) const = 0;
 };

@@ -84,6 +84,9 @@ bool Catalogue::ForEach(const std::function<bool(const FuncEntry&)>& each,
   manager.PRIMARY = FuncRelate;
   manager.AddSortOrder(kFunPId);
   bool ok = true;
+  // The whole view is read in one go: let the driver read ahead as a
+  // browse does for a page of rows.
+  engine.SetReadAhead(kMaxReadAhead);
   if (manager.Open() != SeverityNone) {
     ok = Fail(error, "the catalogue could not be read: " + RuntimeErrorText());
   }

@@ -399,6 +399,11 @@ int Pager::ApplyCommit() {
     node->image_valid = false;
     cache_.MarkClean(node);
   }
+  // The pages just written are clean now and count against the cache's
+  // limits. Trimming otherwise happens only before a page is loaded, so a
+  // bulk load followed by reads that all hit would keep every page cached
+  // and make each lookup walk long hash chains.
+  cache_.Trim();
   shadows_.clear();
   prepared_ = false;
   return 0;

@@ -28,14 +28,24 @@ std::mutex g_icon_mu;
 std::string g_icon;
 
 // The runtime core: each thread evaluates expressions in its own context.
-void RuntimeThreadConstruct() { CreateEvaluator(); }
-void RuntimeThreadDestruct() { DestroyEvaluator(); }
+void RuntimeThreadConstruct() {
+  CreateEvaluator();
+}
+void RuntimeThreadDestruct() {
+  DestroyEvaluator();
+}
 // The locale tables (case, collation, pictures) are read once, up front.
-void LocaleGlobalConstruct() { Locale(); }
+void LocaleGlobalConstruct() {
+  Locale();
+}
 // Storage drivers are known before any file is registered.
-void DriversEarly() { RegisterPalisadeDriver(); }
+void DriversEarly() {
+  RegisterPalisadeDriver();
+}
 // The framework's file registry exists before any manager registers.
-void FrameworkGlobalConstruct() { FileRegistry::Instance(); }
+void FrameworkGlobalConstruct() {
+  FileRegistry::Instance();
+}
 
 constexpr ModuleInitRecord kModules[] = {
     {"runtime", 200, nullptr, nullptr, nullptr, nullptr, RuntimeThreadConstruct,
@@ -49,7 +59,9 @@ constexpr ModuleInitRecord kModules[] = {
 
 }  // namespace
 
-void AppRegisterFiles() { RegisterFuncFile(); }
+void AppRegisterFiles() {
+  RegisterFuncFile();
+}
 
 void AppGlobalConstruct() {
   ClearGlobalQuickFind();
@@ -83,7 +95,9 @@ void AppThreadDestruct() {
   ReleaseFuncFile();
 }
 
-std::span<const ModuleInitRecord> ProgramModules() { return kModules; }
+std::span<const ModuleInitRecord> ProgramModules() {
+  return kModules;
+}
 
 std::string DefaultWindowIcon() {
   std::lock_guard<std::mutex> lock(g_icon_mu);

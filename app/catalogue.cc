@@ -47,7 +47,9 @@ int BuildFunctionsView(FileDescriptor* func, View* view) {
       .Build(view);
 }
 
-Catalogue::~Catalogue() { Close(); }
+Catalogue::~Catalogue() {
+  Close();
+}
 
 bool Catalogue::Fail(CatalogueError* error, std::string text) {
   if (error != nullptr) error->text = std::move(text);
@@ -70,8 +72,7 @@ void Catalogue::Close() {
   opened_ = false;
 }
 
-bool Catalogue::ForEach(const std::function<bool(const FuncEntry&)>& each,
-                        CatalogueError* error) {
+bool Catalogue::ForEach(const std::function<bool(const FuncEntry&)>& each, CatalogueError* error) {
   if (!Open(error)) return false;
   FileDescriptor& func = FUNC();
   View view;
@@ -141,8 +142,8 @@ bool Catalogue::Update(const FuncEntry& entry, bool* changed, CatalogueError* er
   if (stored == entry) return true;
   WriteFuncEntry(&FUNC(), entry, true);
   if (FuncRelate->Update(false) != SeverityNone) {
-    return Fail(error, "entry " + std::to_string(entry.id) + " could not be changed: " +
-                           RuntimeErrorText());
+    return Fail(error, "entry " + std::to_string(entry.id) +
+                           " could not be changed: " + RuntimeErrorText());
   }
   *changed = true;
   return true;
@@ -158,7 +159,8 @@ bool Catalogue::Delete(int32_t id, bool* declined, CatalogueError* error) {
     *declined = true;
     return Fail(error, "entry " + std::to_string(id) + " was not deleted");
   }
-  return Fail(error, "entry " + std::to_string(id) + " could not be deleted: " + RuntimeErrorText());
+  return Fail(error,
+              "entry " + std::to_string(id) + " could not be deleted: " + RuntimeErrorText());
 }
 
 bool Catalogue::Import(const std::vector<FuncEntry>& entries, std::vector<int32_t>* ids,

@@ -11,8 +11,8 @@
 //
 // Every operation returns false on failure. A failure the framework knows
 // of is shown through AppErrors as it happens; CatalogueError says what went
-// wrong in any case, for a caller whose user saw no message. REQUIRES (all): the main procedure has run
-// InitFileObjects on this thread.
+// wrong in any case, for a caller whose user saw no message. REQUIRES (all): the main procedure has
+// run InitFileObjects on this thread.
 //
 // Threads: one catalogue per thread, over the thread's FUNC and managers.
 

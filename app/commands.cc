@@ -77,8 +77,8 @@ struct CommandSpec {
   std::vector<std::string> valued;
 };
 
-const std::vector<std::string> kFieldOptions = {"--title", "--description", "--code-file",
-                                                "--link", "--user"};
+const std::vector<std::string> kFieldOptions = {"--title", "--description", "--code-file", "--link",
+                                                "--user"};
 
 const std::vector<CommandSpec>& Specs() {
   static const std::vector<CommandSpec> specs = {
@@ -416,8 +416,8 @@ void Runner::PrintEntry(const FuncEntry& e) {
 int Runner::List(bool find) {
   const bool json = p_.Has("--json");
   if (find) {
-    SetGlobalQuickFind(MakeQuickFind(p_.positional[0], !p_.Has("--case-sensitive"),
-                                     !p_.Has("--no-memo")));
+    SetGlobalQuickFind(
+        MakeQuickFind(p_.positional[0], !p_.Has("--case-sensitive"), !p_.Has("--no-memo")));
   } else {
     ClearGlobalQuickFind();
   }
@@ -559,8 +559,9 @@ int Runner::Import() {
   std::vector<EntryFields> parsed;
   bool ok = format == "csv" ? ParseCsvEntries(text, &parsed, &why)
                             : ParseJsonEntries(text, &parsed, &why);
-  if (!ok) return FailAlways("import: " + (name == "-" ? std::string("standard input") : name) +
-                             ": " + why + "; nothing was imported");
+  if (!ok)
+    return FailAlways("import: " + (name == "-" ? std::string("standard input") : name) + ": " +
+                      why + "; nothing was imported");
   std::vector<FuncEntry> entries;
   entries.reserve(parsed.size());
   for (size_t i = 0; i < parsed.size(); ++i) {
@@ -632,7 +633,9 @@ int Runner::Run() {
 
 }  // namespace
 
-const char* UsageText() { return kUsage; }
+const char* UsageText() {
+  return kUsage;
+}
 
 int RunCommandLine(const std::vector<std::string>& args, const CommandIo& io) {
   if (args.empty()) {

@@ -7,6 +7,7 @@
 #include "app/commands.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,13 +15,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "ui/headless_backend.h"
 #include "ui/message.h"
@@ -169,14 +168,13 @@ TEST_F(CommandsTest, ATitleOf99CharactersIsStoredWholeAndALongerOneIsRefusedOrCu
 
   Result cut = Run({"add", "--title", std::string(120, 'z'), "--truncate"});
   ASSERT_EQ(cut.code, 0) << cut.err;
-  EXPECT_EQ(nlohmann::json::parse(Run({"show", "2", "--json"}).out)["title"],
-            std::string(99, 'z'));
+  EXPECT_EQ(nlohmann::json::parse(Run({"show", "2", "--json"}).out)["title"], std::string(99, 'z'));
 }
 
 TEST_F(CommandsTest, AddUpdateAndShowCarryEveryField) {
   WriteFile("code.c", "int add(int a, int b) {\n  return a + b;\n}\n");
-  int id = Add("adder", {"--description", "adds two numbers", "--code-file", "code.c",
-                         "--complete", "--link", "http://forum/t=1", "--user", "ann"});
+  int id = Add("adder", {"--description", "adds two numbers", "--code-file", "code.c", "--complete",
+                         "--link", "http://forum/t=1", "--user", "ann"});
   nlohmann::json e = nlohmann::json::parse(Run({"show", std::to_string(id), "--json"}).out);
   EXPECT_EQ(e["description"], "adds two numbers");
   EXPECT_EQ(e["code"], "int add(int a, int b) {\n  return a + b;\n}\n");
@@ -244,8 +242,8 @@ TEST_F(CommandsTest, FindMatchesTheRecordAndTheCodeByCaseAndMemoSettings) {
 }
 
 TEST_F(CommandsTest, ExportThenImportIntoANewDirectoryGivesTheSameEntries) {
-  Add("quotes \"and\", commas", {"--description", "line one\nline two", "--complete", "--user",
-                                 "Zoë"});
+  Add("quotes \"and\", commas",
+      {"--description", "line one\nline two", "--complete", "--user", "Zoë"});
   ASSERT_EQ(Run({"update", "1", "--json"}, R"({"code":"a,b\r\n\"c\"\n\ttab"})").code, 0);
   Add("plain");
   std::vector<nlohmann::json> before = ListJson();
@@ -464,9 +462,10 @@ TEST_F(CommandsTest, ADamagedFileIsReportedNotCrashedOn) {
     EXPECT_FALSE(check.signaled);
     EXPECT_EQ(check.code, 1);
     EXPECT_NE(check.err.find("FUNC.PLX is damaged"), std::string::npos) << check.err;
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"list"}, {"find", "entry"}, {"show", "5"},
-          {"add", "--title", "x"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"list"},
+                                                 {"find", "entry"},
+                                                 {"show", "5"},
+                                                 {"add", "--title", "x"}}) {
       Result r = Exe(args);
       EXPECT_FALSE(r.signaled) << args[0];
       EXPECT_TRUE(r.code == 0 || r.code == 1) << args[0] << " exit " << r.code;

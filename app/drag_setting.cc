@@ -25,6 +25,8 @@ DragSetting& CurrentDragSetting() {
   return s != nullptr ? *s : g_system;
 }
 
-DragSetting* InstallDragSetting(DragSetting* setting) { return g_installed.exchange(setting); }
+DragSetting* InstallDragSetting(DragSetting* setting) {
+  return g_installed.exchange(setting);
+}
 
 }  // namespace qzr

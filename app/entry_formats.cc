@@ -3,7 +3,6 @@
 #include "app/entry_formats.h"
 
 #include <algorithm>
-
 #include <nlohmann/json.hpp>
 
 namespace qzr {
@@ -12,8 +11,8 @@ namespace {
 using Json = nlohmann::json;
 using OrderedJson = nlohmann::ordered_json;
 
-constexpr const char* kColumns[] = {"id", "title", "description", "code",
-                                    "complete", "link", "postedBy"};
+constexpr const char* kColumns[] = {"id",       "title", "description", "code",
+                                    "complete", "link",  "postedBy"};
 
 std::string Numbered(size_t n, const std::string& text) {
   return "entry " + std::to_string(n) + ": " + text;
@@ -70,7 +69,8 @@ bool FromObject(const Json& obj, EntryFields* out, std::string* why) {
         return false;
       }
     } else {
-      *why = "unknown field \"" + key + "\" (fields: id, title, description, code, complete, "
+      *why = "unknown field \"" + key +
+             "\" (fields: id, title, description, code, complete, "
              "link, postedBy)";
       return false;
     }
@@ -157,7 +157,9 @@ std::string EntriesToJsonArray(const std::vector<FuncEntry>& entries) {
   return out;
 }
 
-std::string CsvHeader() { return "id,title,description,code,complete,link,postedBy\r\n"; }
+std::string CsvHeader() {
+  return "id,title,description,code,complete,link,postedBy\r\n";
+}
 
 std::string EntryToCsvRow(const FuncEntry& e) {
   return std::to_string(e.id) + "," + CsvField(e.title) + "," + CsvField(e.description) + "," +
@@ -171,7 +173,9 @@ std::string EntriesToCsv(const std::vector<FuncEntry>& entries) {
   return out;
 }
 
-std::string MarkdownHeader() { return "# QZR Functions Database\n"; }
+std::string MarkdownHeader() {
+  return "# QZR Functions Database\n";
+}
 
 std::string EntryToMarkdown(const FuncEntry& e) {
   std::string out = "\n## " + std::to_string(e.id) + ". " + OneLine(e.title) + "\n\n";
@@ -344,8 +348,8 @@ bool ParseCsvEntries(std::string_view text, std::vector<EntryFields>* out, std::
       if (name == kColumns[k]) found = k;
     }
     if (found < 0 || std::find(column.begin(), column.end(), found) != column.end()) {
-      *error = "header: " + std::string(found < 0 ? "unknown" : "repeated") + " column \"" +
-               name + "\" (columns: id, title, description, code, complete, link, postedBy)";
+      *error = "header: " + std::string(found < 0 ? "unknown" : "repeated") + " column \"" + name +
+               "\" (columns: id, title, description, code, complete, link, postedBy)";
       return false;
     }
     column.push_back(found);
@@ -374,9 +378,15 @@ bool ParseCsvEntries(std::string_view text, std::vector<EntryFields>* out, std::
             f.id = id;
           }
           break;
-        case 1: f.title = v; break;
-        case 2: f.description = v; break;
-        case 3: f.code = v; break;
+        case 1:
+          f.title = v;
+          break;
+        case 2:
+          f.description = v;
+          break;
+        case 3:
+          f.code = v;
+          break;
         case 4: {
           bool b = false;
           if (!CsvBool(v, &b)) {
@@ -387,8 +397,12 @@ bool ParseCsvEntries(std::string_view text, std::vector<EntryFields>* out, std::
           f.complete = b;
           break;
         }
-        case 5: f.link = v; break;
-        case 6: f.posted_by = v; break;
+        case 5:
+          f.link = v;
+          break;
+        case 6:
+          f.posted_by = v;
+          break;
       }
     }
     out->push_back(std::move(f));

@@ -32,8 +32,9 @@ TEST(EntryFormatsTest, JsonArrayAndJsonLinesReadBackTheSameEntries) {
     ASSERT_TRUE(ParseJsonEntries(text, &fields, &error)) << error;
     EXPECT_EQ(Apply(fields), kEntries);
   }
-  EXPECT_EQ(EntryToJson(kEntries[1]),
-            R"({"id":5,"title":"","description":"","code":"","complete":0,"link":"","postedBy":""})");
+  EXPECT_EQ(
+      EntryToJson(kEntries[1]),
+      R"({"id":5,"title":"","description":"","code":"","complete":0,"link":"","postedBy":""})");
 }
 
 TEST(EntryFormatsTest, CsvQuotesWhatItMustAndReadsBack) {

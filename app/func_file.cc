@@ -75,7 +75,9 @@ FileDescriptor& FUNC() {
   return *t_func;
 }
 
-bool HasFuncFile() { return t_func != nullptr; }
+bool HasFuncFile() {
+  return t_func != nullptr;
+}
 
 void ReleaseFuncFile() {
   if (!t_func) return;
@@ -135,8 +137,7 @@ std::string_view CutAtCharBoundary(std::string_view text, size_t max_bytes) {
   // Step back over continuation bytes to the start of the sequence that
   // would be split; at most three steps for well-formed text, and never
   // more than a sequence's length for anything else.
-  for (int steps = 0; cut > 0 && steps < 4 &&
-                      (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80;
+  for (int steps = 0; cut > 0 && steps < 4 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80;
        ++steps) {
     --cut;
   }

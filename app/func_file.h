@@ -94,9 +94,9 @@ void WriteFuncEntry(FileDescriptor* file, const FuncEntry& entry, bool with_id);
 
 // A field of the entry that is too long to store.
 struct FuncFieldProblem {
-  std::string field;  // "title", "description", "code", "link", "postedBy"
-  size_t length = 0;  // bytes given
-  size_t limit = 0;   // bytes the field holds
+  std::string field;      // "title", "description", "code", "link", "postedBy"
+  size_t length = 0;      // bytes given
+  size_t limit = 0;       // bytes the field holds
   bool has_zero = false;  // a zero byte inside a text field (it would end the text)
 };
 

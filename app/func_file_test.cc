@@ -3,9 +3,9 @@
 
 #include "app/func_file.h"
 
-#include <cstring>
-
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 namespace qzr {
 namespace {
@@ -83,7 +83,9 @@ TEST(FuncEntryTest, CheckNamesTheFirstFieldThatDoesNotFit) {
   const Case cases[] = {
       {{0, std::string(99, 'a'), std::string(1023, 'b'), std::string(64000, 'c'), false,
         std::string(254, 'd'), std::string(29, 'e')},
-       true, "", 0},
+       true,
+       "",
+       0},
       {{0, std::string(100, 'a'), "", "", false, "", ""}, false, "title", 99},
       {{0, "", std::string(1024, 'b'), "", false, "", ""}, false, "description", 1023},
       {{0, "", "", std::string(64001, 'c'), false, "", ""}, false, "code", 64000},

@@ -31,8 +31,8 @@ std::string Fold(std::string_view text, bool nocase) {
 
 bool IsWordByte(char c) {
   unsigned char u = static_cast<unsigned char>(c);
-  return u >= 0x80 || (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') ||
-         (u >= 'a' && u <= 'z') || u == '_';
+  return u >= 0x80 || (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') ||
+         u == '_';
 }
 
 // 1-based position of `word` in `doc` (whole words only when asked), or 0.

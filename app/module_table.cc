@@ -79,8 +79,14 @@ void ModuleRuntime::EndThread() {
   for (auto it = g_order.rbegin(); it != g_order.rend(); ++it) Run(g_table[*it].thread_destruct);
 }
 
-bool ModuleRuntime::Running() { return g_running; }
-int ModuleRuntime::ExitCode() { return g_exit_code; }
-bool ModuleRuntime::IsMainThread() { return g_running && std::this_thread::get_id() == g_main_thread; }
+bool ModuleRuntime::Running() {
+  return g_running;
+}
+int ModuleRuntime::ExitCode() {
+  return g_exit_code;
+}
+bool ModuleRuntime::IsMainThread() {
+  return g_running && std::this_thread::get_id() == g_main_thread;
+}
 
 }  // namespace qzr

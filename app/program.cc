@@ -21,8 +21,12 @@ void ResetFloatingPoint() {
   std::fesetenv(FE_DFL_ENV);
 }
 
-void SetProgramExitCode(int code) { g_exit_code = code; }
-int ProgramExitCode() { return g_exit_code; }
+void SetProgramExitCode(int code) {
+  g_exit_code = code;
+}
+int ProgramExitCode() {
+  return g_exit_code;
+}
 
 void MainProcedure(const TopProcedure& main) {
   AppErrors->Init();

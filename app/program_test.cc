@@ -4,14 +4,13 @@
 
 #include "app/program.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/app_globals.h"
 #include "app/drag_setting.h"
@@ -25,17 +24,29 @@ namespace {
 std::vector<std::string> g_log;
 
 template <int N>
-void Early() { g_log.push_back("early" + std::to_string(N)); }
+void Early() {
+  g_log.push_back("early" + std::to_string(N));
+}
 template <int N>
-void Files() { g_log.push_back("files" + std::to_string(N)); }
+void Files() {
+  g_log.push_back("files" + std::to_string(N));
+}
 template <int N>
-void Global() { g_log.push_back("global" + std::to_string(N)); }
+void Global() {
+  g_log.push_back("global" + std::to_string(N));
+}
 template <int N>
-void Thread() { g_log.push_back("thread" + std::to_string(N)); }
+void Thread() {
+  g_log.push_back("thread" + std::to_string(N));
+}
 template <int N>
-void ThreadEnd() { g_log.push_back("~thread" + std::to_string(N)); }
+void ThreadEnd() {
+  g_log.push_back("~thread" + std::to_string(N));
+}
 template <int N>
-void GlobalEnd() { g_log.push_back("~global" + std::to_string(N)); }
+void GlobalEnd() {
+  g_log.push_back("~global" + std::to_string(N));
+}
 
 template <int N>
 constexpr ModuleInitRecord Module(uint8_t priority) {
@@ -53,10 +64,10 @@ TEST(ModuleTableTest, PassesVisitPrioritiesDownwardsAndTableOrderWithin) {
   ModuleRuntime::Halt(7);
   EXPECT_EQ(ModuleRuntime::ExitCode(), 7);
   const std::vector<std::string> expected = {
-      "early2",   "early4",  "early1",   "early3",                       // pass 1
-      "files2",   "global2", "thread2",  "files4",   "global4", "thread4",  // pass 2
-      "files1",   "global1", "thread1",  "files3",   "global3", "thread3",
-      "~thread3", "~global3", "~thread1", "~global1",                    // shut-down
+      "early2",   "early4",   "early1",   "early3",                          // pass 1
+      "files2",   "global2",  "thread2",  "files4",   "global4", "thread4",  // pass 2
+      "files1",   "global1",  "thread1",  "files3",   "global3", "thread3",
+      "~thread3", "~global3", "~thread1", "~global1",  // shut-down
       "~thread4", "~global4", "~thread2", "~global2"};
   EXPECT_EQ(g_log, expected);
 }

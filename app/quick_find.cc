@@ -63,7 +63,9 @@ void SetGlobalQuickFind(const QuickFindSettings& settings) {
   }
 }
 
-void ClearGlobalQuickFind() { SetGlobalQuickFind(QuickFindSettings()); }
+void ClearGlobalQuickFind() {
+  SetGlobalQuickFind(QuickFindSettings());
+}
 
 bool FindTextHasDigit(std::string_view text) {
   for (char c : ClipTrailingBlanks(text)) {

@@ -38,11 +38,11 @@ inline constexpr size_t kFindTextSize = 255;
 inline constexpr size_t kGlobalFindTextSize = 500;
 
 struct QuickFindSettings {
-  std::string text;           // the find text, upper-cased when ignore_case
-  bool active = false;        // the find is on
+  std::string text;     // the find text, upper-cased when ignore_case
+  bool active = false;  // the find is on
   bool ignore_case = false;
   bool include_memo = false;
-  bool has_digit = false;     // the text, without trailing blanks, holds "0".."9"
+  bool has_digit = false;  // the text, without trailing blanks, holds "0".."9"
 };
 
 // The program-wide settings: cleared at start, set by the window's find

@@ -21,53 +21,52 @@ TEST(QuickFindTest, InactiveFindLetsEveryRecordThrough) {
 }
 
 TEST(QuickFindTest, FindsTextInFieldsAndCodeByCaseAndMemoSettings) {
-  const FuncEntry entry{7, "Parse the XyZ header", "reads a file", "int decode_abc(void);",
-                        false, "http://forum/t=9", "Ann"};
+  const FuncEntry entry{7,     "Parse the XyZ header", "reads a file", "int decode_abc(void);",
+                        false, "http://forum/t=9",     "Ann"};
   const FileDescriptor rec = Record(entry);
   struct Case {
     const char* text;
     bool ignore_case, include_memo, passes;
   };
   const Case cases[] = {
-      {"xyz", true, true, true},          // title, any case
-      {"xyz", false, true, false},        // as typed: the title has "XyZ"
+      {"xyz", true, true, true},    // title, any case
+      {"xyz", false, true, false},  // as typed: the title has "XyZ"
       {"XyZ", false, false, true},
-      {"READS A", true, false, true},     // description
-      {"forum/t", true, false, true},     // link
-      {"ann", true, false, true},         // poster
-      {"decode_abc", true, true, true},   // code
-      {"decode_abc", true, false, false}, // code not searched
-      {"DECODE_ABC", false, true, false}, // code, case kept
-      {"header   ", true, false, true},   // trailing blanks do not count
+      {"READS A", true, false, true},      // description
+      {"forum/t", true, false, true},      // link
+      {"ann", true, false, true},          // poster
+      {"decode_abc", true, true, true},    // code
+      {"decode_abc", true, false, false},  // code not searched
+      {"DECODE_ABC", false, true, false},  // code, case kept
+      {"header   ", true, false, true},    // trailing blanks do not count
       {"nowhere", true, true, false},
       {"header reads", true, true, false},  // never across a field's end
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(QuickFindPasses(rec, MakeQuickFind(c.text, c.ignore_case, c.include_memo)),
-              c.passes);
+    EXPECT_EQ(QuickFindPasses(rec, MakeQuickFind(c.text, c.ignore_case, c.include_memo)), c.passes);
   }
 }
 
 TEST(QuickFindTest, NumericFieldsTakePartAsRawBytesAndFormattedWhenTheTextHasADigit) {
   // FUN:ID 65 is stored as the bytes 41 00 00 00: an "A" anywhere in the
   // record's text.
-  EXPECT_TRUE(QuickFindPasses(Record({65, "zzz", "", "", false, "", ""}),
-                              MakeQuickFind("a", true, false)));
-  EXPECT_FALSE(QuickFindPasses(Record({66, "zzz", "", "", false, "", ""}),
-                               MakeQuickFind("a", true, false)));
+  EXPECT_TRUE(
+      QuickFindPasses(Record({65, "zzz", "", "", false, "", ""}), MakeQuickFind("a", true, false)));
+  EXPECT_FALSE(
+      QuickFindPasses(Record({66, "zzz", "", "", false, "", ""}), MakeQuickFind("a", true, false)));
   // With a digit in the text the numbers are also compared as displayed.
   EXPECT_TRUE(QuickFindPasses(Record({1234, "zzz", "", "", false, "", ""}),
                               MakeQuickFind("123", true, false)));
   EXPECT_FALSE(QuickFindPasses(Record({1234, "zzz", "", "", false, "", ""}),
                                MakeQuickFind("124", true, false)));
-  EXPECT_TRUE(QuickFindPasses(Record({2, "zzz", "", "", true, "", ""}),
-                              MakeQuickFind("1", true, false)));
+  EXPECT_TRUE(
+      QuickFindPasses(Record({2, "zzz", "", "", true, "", ""}), MakeQuickFind("1", true, false)));
 }
 
 TEST(QuickFindTest, ActiveFindWithBlankTextLetsNothingThrough) {
-  EXPECT_FALSE(QuickFindPasses(Record({1, "abc", "", "", false, "", ""}),
-                               MakeQuickFind("   ", true, true)));
+  EXPECT_FALSE(
+      QuickFindPasses(Record({1, "abc", "", "", false, "", ""}), MakeQuickFind("   ", true, true)));
 }
 
 TEST(QuickFindTest, SettingsAreUpperCasedAndTheDigitFlagComputed) {

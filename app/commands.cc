@@ -116,11 +116,11 @@ bool Contains(const std::vector<std::string>& list, const std::string& s) {
 // Parses `args`; false with the reason in *why.
 bool Parse(const std::vector<std::string>& args, Parsed* out, std::string* why) {
   out->command = args[0];
-  const CommandSpec* spec = nullptr;
+  const CommandSpec* command_syntax = nullptr;
   for (const CommandSpec& s : Specs()) {
-    if (out->command == s.name) spec = &s;
+    if (out->command == s.name) command_syntax = &s;
   }
-  if (spec == nullptr) {
+  if (command_syntax == nullptr) {
     *why = "unknown command '" + out->command + "'";
     return false;
   }
@@ -137,13 +137,13 @@ bool Parse(const std::vector<std::string>& args, Parsed* out, std::string* why) 
     }
     size_t eq = a.find('=');
     std::string name = a.substr(0, eq);
-    if (Contains(spec->flags, name)) {
+    if (Contains(command_syntax->flags, name)) {
       if (eq != std::string::npos) {
         *why = out->command + ": option " + name + " takes no value";
         return false;
       }
       out->flags.insert(name);
-    } else if (Contains(spec->valued, name)) {
+    } else if (Contains(command_syntax->valued, name)) {
       std::string value;
       if (eq != std::string::npos) {
         value = a.substr(eq + 1);
@@ -163,8 +163,8 @@ bool Parse(const std::vector<std::string>& args, Parsed* out, std::string* why) 
       return false;
     }
   }
-  if (out->positional.size() != spec->positional) {
-    *why = out->command + (out->positional.size() < spec->positional
+  if (out->positional.size() != command_syntax->positional) {
+    *why = out->command + (out->positional.size() < command_syntax->positional
                                ? ": missing argument"
                                : ": unexpected argument '" + out->positional.back() + "'");
     return false;

@@ -821,6 +821,18 @@ Severity RelationManager::WriteRelated() {
 
 Severity RelationManager::CascadeDelete(int hisKey, LinkingFields& linkingFields, uint8_t mode,
                                         bool ask) {
+  // A record a step of this operation has taken away or relinked since it
+  // was found is no longer this walk's.
+  return WalkRelated(
+      hisKey, linkingFields, mode, false,
+      [&](bool nocase) { return linkingFields.LeftEqualsRight(nocase); },
+      [&] { return CascadeOneDelete(linkingFields, mode, ask); });
+}
+
+Severity RelationManager::WalkRelated(int hisKey, LinkingFields& linking, uint8_t mode,
+                                      bool buffered,
+                                      const std::function<bool(bool nocase)>& matches,
+                                      const std::function<Severity()>& visit) {
   if (!ValidMode(mode) || ME == nullptr || ME->FILE == nullptr) return SeverityNone;
   if (hisKey < 0 || static_cast<size_t>(hisKey) >= ME->FILE->keys.size()) return SeverityNone;
   EnsureRelations();
@@ -832,15 +844,13 @@ Severity RelationManager::CascadeDelete(int hisKey, LinkingFields& linkingFields
   WalkState state(ME);
   std::vector<std::string> positions;
   Severity result =
-      FindRelated(hisKey, linkingFields, false, mode == kRelationRestrict ? 1 : 0, &positions);
+      FindRelated(hisKey, linking, buffered, mode == kRelationRestrict ? 1 : 0, &positions);
   const bool nocase = KeyIsNocase(ME->FILE, hisKey);
   for (const std::string& position : positions) {
     if (result != SeverityNone) break;
-    // A record a step of this operation has taken away or relinked since
-    // it was found is no longer this walk's.
-    if (Reget(position) != 0 || !linkingFields.LeftEqualsRight(nocase)) continue;
+    if (Reget(position) != 0 || !matches(nocase)) continue;
     InProgressScope self(ME->FILE, position);
-    result = CascadeOneDelete(linkingFields, mode, ask);
+    result = visit();
   }
   return result;
 }
@@ -876,28 +886,10 @@ Severity RelationManager::CascadeOneDelete(LinkingFields& linking, uint8_t mode,
 }
 
 Severity RelationManager::CascadeUpdate(int hisKey, LinkingFields& linkingFields, uint8_t mode) {
-  if (!ValidMode(mode) || ME == nullptr || ME->FILE == nullptr) return SeverityNone;
-  if (hisKey < 0 || static_cast<size_t>(hisKey) >= ME->FILE->keys.size()) return SeverityNone;
-  EnsureRelations();
-  if (ME->EnsureUsable(kUseRead) != SeverityNone) {
-    RollBack();
-    return SeverityInform;
-  }
-  LinkBuffersKeeper links(&RELATIONS);
-  WalkState state(ME);
-  // Every related record is found before any is changed: a changed record
-  // moves within the key being walked.
-  std::vector<std::string> positions;
-  Severity result =
-      FindRelated(hisKey, linkingFields, true, mode == kRelationRestrict ? 1 : 0, &positions);
-  const bool nocase = KeyIsNocase(ME->FILE, hisKey);
-  for (const std::string& position : positions) {
-    if (result != SeverityNone) break;
-    if (Reget(position) != 0 || !linkingFields.BufferEqualsRight(nocase)) continue;
-    InProgressScope self(ME->FILE, position);
-    result = CascadeOneUpdate(linkingFields, mode);
-  }
-  return result;
+  return WalkRelated(
+      hisKey, linkingFields, mode, true,
+      [&](bool nocase) { return linkingFields.BufferEqualsRight(nocase); },
+      [&] { return CascadeOneUpdate(linkingFields, mode); });
 }
 
 Severity RelationManager::CascadeOneUpdate(LinkingFields& linking, uint8_t mode) {

@@ -44,6 +44,7 @@
 #define QZR_FRAMEWORK_RELATION_MANAGER_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -260,6 +261,13 @@ class RelationManager : public RelationManagerInterface {
   // parent's old (`buffered`) or current values; at most `limit` (0: all).
   Severity FindRelated(int hisKey, LinkingFields& linking, bool buffered, size_t limit,
                        std::vector<std::string>* positions);
+  // The walk shared by CascadeUpdate and CascadeDelete: finds every related
+  // record of `hisKey` first (a change moves records within the key), then
+  // visits each that still `matches` and hands it to `visit`, stopping at
+  // the first result other than SeverityNone.
+  Severity WalkRelated(int hisKey, LinkingFields& linking, uint8_t mode, bool buffered,
+                       const std::function<bool(bool nocase)>& matches,
+                       const std::function<Severity()>& visit);
   Severity CascadeOneDelete(LinkingFields& linking, uint8_t mode, bool ask);
   Severity CascadeOneUpdate(LinkingFields& linking, uint8_t mode);
   // Writes the current record after a cascade changed it; reports and

@@ -9,12 +9,14 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/commands.h"
+#include "runtime/command_line.h"
 #include "runtime/fatal.h"
 
 namespace {
@@ -35,6 +37,14 @@ int main(int argc, char** argv) {
   qzr::SetFatalHandler(OnFatal);
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv + 1, argv + argc);
+  qzr::SetProgramArguments(args);
+  // The trace switches of the link handler are for it alone: the command
+  // line proper never sees them.
+  std::erase_if(args, [](const std::string& a) {
+    std::string lower;
+    for (char c : a) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "/lwdbg" || lower == "/lwdbgreg";
+  });
   qzr::CommandIo io;
   io.in = &std::cin;
   io.out = &std::cout;

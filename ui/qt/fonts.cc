@@ -1,0 +1,113 @@
+// Font substitution and dialog units.
+
+#include "ui/qt/fonts.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QString>
+#include <algorithm>
+#include <cmath>
+
+namespace qzr {
+namespace {
+
+enum class Family { kUi, kSans, kFixed, kNamed };
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+Family FamilyOf(std::string_view face) {
+  while (!face.empty() && face.back() == ' ') face.remove_suffix(1);
+  if (face.empty()) return Family::kUi;
+  for (std::string_view ui : {"MS Sans Serif", "MS Shell Dlg", "MS Shell Dlg 2",
+                              "Microsoft Sans Serif", "Tahoma", "Segoe UI", "System"}) {
+    if (EqualsNoCase(face, ui)) return Family::kUi;
+  }
+  for (std::string_view sans : {"Arial", "Helvetica"}) {
+    if (EqualsNoCase(face, sans)) return Family::kSans;
+  }
+  for (std::string_view fixed :
+       {"Courier New", "Courier", "Consolas", "Lucida Console", "Fixedsys"}) {
+    if (EqualsNoCase(face, fixed)) return Family::kFixed;
+  }
+  return Family::kNamed;
+}
+
+}  // namespace
+
+QFont FontForFace(std::string_view face, int points, int style) {
+  QFont font;
+  switch (FamilyOf(face)) {
+    case Family::kUi:
+      font = QApplication::font();
+      break;
+    case Family::kSans:
+      // "sans-serif" is fontconfig's alias; the style hint covers platforms
+      // that do not resolve the alias.
+      font = QFont(QStringLiteral("sans-serif"));
+      font.setStyleHint(QFont::SansSerif);
+      font.setPointSizeF(QApplication::font().pointSizeF());
+      break;
+    case Family::kFixed:
+      font = CodeFont();
+      break;
+    case Family::kNamed:
+      font = QApplication::font();
+      font.setFamilies({QString::fromUtf8(face.data(), static_cast<qsizetype>(face.size())),
+                        QApplication::font().family()});
+      break;
+  }
+  if (points > 0) font.setPointSize(points);
+  int weight = style & 0xFFF;
+  if (weight > 0) font.setWeight(static_cast<QFont::Weight>(std::clamp(weight, 1, 1000)));
+  if (style & kFontItalic) font.setItalic(true);
+  if (style & kFontUnderline) font.setUnderline(true);
+  if (style & kFontStrikeout) font.setStrikeOut(true);
+  return font;
+}
+
+QFont CodeFont() {
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setStyleHint(QFont::Monospace);
+  font.setFixedPitch(true);
+  return font;
+}
+
+DialogBase BaseUnitsOf(const QFont& font) {
+  QFontMetrics metrics(font);
+  // The average width of the 52 Latin letters, rounded: the classic measure
+  // behind dialog units.
+  int width = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  DialogBase base;
+  base.x = std::max(1, (width / 26 + 1) / 2);
+  base.y = std::max(1, metrics.height());
+  return base;
+}
+
+int DluToPixelsX(int dlu, const DialogBase& base) {
+  return static_cast<int>(std::lround(static_cast<double>(dlu) * base.x / 4.0));
+}
+
+int DluToPixelsY(int dlu, const DialogBase& base) {
+  return static_cast<int>(std::lround(static_cast<double>(dlu) * base.y / 8.0));
+}
+
+QRect DluToPixels(const QRect& dlu, const DialogBase& base) {
+  int left = DluToPixelsX(dlu.x(), base);
+  int top = DluToPixelsY(dlu.y(), base);
+  // Convert the far edges too, so that adjacent controls stay adjacent after
+  // rounding.
+  int right = DluToPixelsX(dlu.x() + dlu.width(), base);
+  int bottom = DluToPixelsY(dlu.y() + dlu.height(), base);
+  return QRect(left, top, right - left, bottom - top);
+}
+
+}  // namespace qzr

@@ -6,13 +6,27 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QString>
+#include <cstdio>
 #include <cstdlib>
 
 #include "testing/fatal_guard.h"
 
+namespace {
+
+// The offscreen platform warns about what it cannot do with a window (size
+// hints); everything else is printed.
+void FilterMessages(QtMsgType, const QMessageLogContext&, const QString& text) {
+  if (text.contains(QLatin1String("propagateSizeHints"))) return;
+  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   qzr::testing::InstallThrowingFatalHandler();
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  qInstallMessageHandler(FilterMessages);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);

@@ -302,6 +302,17 @@ std::vector<FileDescriptor*> ViewManager::ViewFiles() const {
   return files;
 }
 
+bool ViewManager::ProjectsField(const ViewField& field) const {
+  if (!field.valid()) return false;
+  if (declaration_ == nullptr) return field.file == PrimaryDescriptor();
+  const int n = declaration_->FileNumber(field.file);
+  const ViewLevel* level = n > 0 ? declaration_->Level(n) : nullptr;
+  if (level == nullptr) return false;
+  if (!level->projected) return true;
+  return std::find(level->projection.begin(), level->projection.end(), field.field + 1) !=
+         level->projection.end();
+}
+
 std::unique_ptr<SortOrder> ViewManager::NewSortOrder() { return std::make_unique<SortOrder>(); }
 
 SortOrder* ViewManager::CurrentOrder() const {

@@ -317,6 +317,10 @@ class ViewManager {
   // The view's files, primary first (the primary alone without the
   // declaration).
   std::vector<FileDescriptor*> ViewFiles() const;
+  // True iff `field` is a field the view reads: a field of one of its files
+  // that the file's level projects (every field of a level without
+  // PROJECT; every field of the primary file without the declaration).
+  bool ProjectsField(const ViewField& field) const;
 
   // Fields, in declaration order.
   uint8_t DISPOSEORDER = 0;

@@ -1,0 +1,304 @@
+#include "addons/sort_header.h"
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+
+#include "framework/view_manager.h"
+#include "runtime/profile.h"
+#include "runtime/registry.h"
+
+namespace qzr {
+namespace {
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+std::string_view TrimTrailing(std::string_view s) {
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The registry root INIFILENAME names, if it holds one in decimal. Handles
+// kept in a signed LONG read as negative numbers; both spellings are taken.
+std::optional<uint32_t> RegistryRootOf(std::string_view text) {
+  text = TrimBlanks(text);
+  if (text.empty()) return std::nullopt;
+  int64_t value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end) return std::nullopt;
+  if (value < 0) value += int64_t{1} << 32;
+  if (value < 0 || value > 0xFFFFFFFFll) return std::nullopt;
+  const auto handle = static_cast<uint32_t>(value);
+  if (!IsRegistryRoot(handle)) return std::nullopt;
+  return handle;
+}
+
+}  // namespace
+
+void SortHeader::Init(int32_t listControl, ViewManager* view, int pk, std::string_view iniFileName,
+                      std::string_view procedureName, std::vector<SortHeaderColumn> columns) {
+  LISTCONTROL = listControl;
+  VIEW = view;
+  PK = pk;
+  INIFILENAME = std::string(iniFileName.substr(0, std::min<size_t>(iniFileName.size(), 255)));
+  PROCEDURENAME = std::string(procedureName.substr(0, std::min<size_t>(procedureName.size(), 255)));
+  QUEUELISTHEADER = std::move(columns);
+  for (SortHeaderColumn& c : QUEUELISTHEADER) c.SORTABLE = FieldSortable(c) ? 1 : 0;
+  QUEUELISTSORT.clear();
+  SORTORDER = 0;
+  PREVSORTORDER = 0;
+  killed_ = false;
+  FIRSTSORTFIELD.clear();
+  if (VIEW != nullptr && VIEW->CurrentOrder() != nullptr)
+    FIRSTSORTFIELD = VIEW->CurrentOrder()->ORDER;
+  if (RestoreSortOrder() && !QUEUELISTSORT.empty()) ApplyOrder(BuildOrder());
+}
+
+void SortHeader::Kill() {
+  if (killed_) return;
+  killed_ = true;
+  SaveSortOrder();
+}
+
+const SortHeaderColumn* SortHeader::Column(int32_t column) const {
+  for (const SortHeaderColumn& c : QUEUELISTHEADER) {
+    if (c.COLUMN == column) return &c;
+  }
+  return nullptr;
+}
+
+bool SortHeader::IsSortable(int32_t column) const {
+  const SortHeaderColumn* c = Column(column);
+  return c != nullptr && c->SORTABLE != 0;
+}
+
+bool SortHeader::FieldSortable(const SortHeaderColumn& column) const {
+  const std::string_view label = TrimBlanks(column.FIELD);
+  if (label.empty()) return false;
+  if (VIEW == nullptr) return true;  // nothing to check against; BuildOrder only
+  const ViewField f = VIEW->FieldOf(label);
+  // Memos and names of variables are no record field of the view's files:
+  // the view cannot order by them.
+  if (!f.valid()) return false;
+  if (DISABLENONVIEWCOLUMNS == 0) return true;
+  return VIEW->ProjectsField(f);
+}
+
+bool SortHeader::FoldsCase(const SortHeaderColumn& column) const {
+  if (NOCASE == 0) return false;
+  if (USEPICTUREFORCASE == 0) return true;
+  std::string_view pic = TrimBlanks(column.PICTURE);
+  if (!pic.empty() && pic.front() == '@') pic.remove_prefix(1);
+  return !pic.empty() && (pic.front() == 'S' || pic.front() == 's');
+}
+
+// ---- The sort string.
+
+void SortHeader::ApplySortString(std::string_view text) {
+  QUEUELISTSORT.clear();
+  SORTORDER = 0;
+  PREVSORTORDER = 0;
+  // A valid string is never longer than an order text; the rest of a longer
+  // one is damage.
+  if (text.size() > kMaxSortOrderText) text = text.substr(0, kMaxSortOrderText);
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t comma = text.find(',', start);
+    if (comma == std::string_view::npos) comma = text.size();
+    std::string_view item = TrimBlanks(text.substr(start, comma - start));
+    start = comma + 1;
+    if (item.empty()) continue;
+    int32_t direction = 1;
+    if (item.front() == '+' || item.front() == '-') {
+      direction = item.front() == '-' ? -1 : 1;
+      item = TrimBlanks(item.substr(1));
+    }
+    if (item.empty()) continue;
+    for (const SortHeaderColumn& c : QUEUELISTHEADER) {
+      if (!EqualNoCase(item, TrimBlanks(c.FIELD))) continue;
+      // The first column showing the field takes it; a column named twice,
+      // or one that cannot be ordered by, is not taken.
+      const bool taken = std::any_of(QUEUELISTSORT.begin(), QUEUELISTSORT.end(),
+                                     [&](const SortHeaderItem& s) { return s.COLUMN == c.COLUMN; });
+      if (!taken && c.SORTABLE != 0) {
+        QUEUELISTSORT.push_back({c.COLUMN, direction});
+        SORTORDER = static_cast<int16_t>(c.COLUMN * direction);
+      }
+      break;
+    }
+    if (QUEUELISTSORT.size() >= QUEUELISTHEADER.size()) break;
+  }
+}
+
+std::string SortHeader::SortString() const {
+  std::string text;
+  for (const SortHeaderItem& s : QUEUELISTSORT) {
+    const SortHeaderColumn* c = Column(s.COLUMN);
+    if (c == nullptr) continue;
+    if (!text.empty()) text += ',';
+    text += s.DIRECTION < 0 ? '-' : '+';
+    text += TrimBlanks(c->FIELD);
+  }
+  return text;
+}
+
+// ---- The order.
+
+std::string SortHeader::BuildOrder() const {
+  std::vector<std::string> items;
+  for (const SortHeaderItem& s : QUEUELISTSORT) {
+    const SortHeaderColumn* c = Column(s.COLUMN);
+    if (c == nullptr || c->SORTABLE == 0) continue;
+    const std::string field(TrimBlanks(c->FIELD));
+    std::string item(1, s.DIRECTION < 0 ? '-' : '+');
+    item += FoldsCase(*c) ? "UPPER(" + field + ")" : field;
+    items.push_back(std::move(item));
+  }
+  // The key's components, each unless an item orders by it already. Whole
+  // items are compared: "+FUN:IDX" does not stand for "+FUN:ID".
+  std::vector<std::string> key_items;
+  const FileDescriptor* file = VIEW != nullptr ? VIEW->PrimaryDescriptor() : nullptr;
+  if (file != nullptr && PK >= 0 && static_cast<size_t>(PK) < file->keys.size()) {
+    for (const KeyComponent& k : file->keys[static_cast<size_t>(PK)].components) {
+      if (k.field < 0 || static_cast<size_t>(k.field) >= file->fields.size()) continue;
+      const std::string& name = file->fields[static_cast<size_t>(k.field)].label;
+      const bool present = std::any_of(items.begin(), items.end(), [&](const std::string& it) {
+        const std::string_view body = std::string_view(it).substr(1);
+        return EqualNoCase(body, name) || EqualNoCase(body, "UPPER(" + name + ")");
+      });
+      if (!present) key_items.push_back(std::string(1, k.descending ? '-' : '+') + name);
+    }
+  }
+  auto join = [&](size_t keep) {
+    std::string text;
+    for (size_t i = 0; i < keep; ++i) {
+      if (!text.empty()) text += ',';
+      text += items[i];
+    }
+    for (const std::string& k : key_items) {
+      if (!text.empty()) text += ',';
+      text += k;
+    }
+    return text;
+  };
+  // Sort columns that do not fit go, from the last; the key stays, or the
+  // order would no longer be unique.
+  for (size_t keep = items.size();; --keep) {
+    std::string text = join(keep);
+    if (text.size() <= kMaxSortOrderText || keep == 0) return text;
+  }
+}
+
+std::string SortHeader::OrderInForce() const {
+  return QUEUELISTSORT.empty() ? std::string() : BuildOrder();
+}
+
+void SortHeader::ApplyOrder(std::string_view order) {
+  if (VIEW == nullptr) return;
+  VIEW->SelectOrderText(order.empty() ? std::string_view(FIRSTSORTFIELD) : order);
+}
+
+// ---- Clicks.
+
+bool SortHeader::ClickColumn(int32_t column, int32_t keyCode) {
+  if (!IsSortable(column)) return false;
+  LASTKEYCODE = keyCode;
+  const bool add = MULTIPLECOLUMNS != 0 && (keyCode & (kSortShiftKey | kSortCtrlKey)) != 0;
+  auto found = std::find_if(QUEUELISTSORT.begin(), QUEUELISTSORT.end(),
+                            [&](const SortHeaderItem& s) { return s.COLUMN == column; });
+  const int32_t fresh = FORCECHANGESIGNORDER != 0 ? -1 : 1;
+  int32_t direction = fresh;
+  if (add) {
+    if (found != QUEUELISTSORT.end()) {
+      found->DIRECTION = -found->DIRECTION;
+      direction = found->DIRECTION;
+    } else {
+      QUEUELISTSORT.push_back({column, fresh});
+    }
+  } else {
+    // A click on the first sort column reverses it; on any other column the
+    // sort is by that column alone.
+    if (!QUEUELISTSORT.empty() && QUEUELISTSORT.front().COLUMN == column) {
+      direction = -QUEUELISTSORT.front().DIRECTION;
+    }
+    QUEUELISTSORT.assign(1, {column, direction});
+  }
+  PREVSORTORDER = SORTORDER;
+  SORTORDER = static_cast<int16_t>(column * direction);
+  ApplyOrder(OrderInForce());
+  SaveSortOrder();
+  return true;
+}
+
+// ---- Storage.
+
+SortStoragePlace SortHeader::StoragePlace() const {
+  SortStoragePlace place;
+  const std::string_view section = TrimTrailing(PROCEDURENAME);
+  const std::string_view file = TrimBlanks(INIFILENAME);
+  if (section.empty() || file.empty()) return place;
+  place.section = std::string(section);
+  place.entry = kSortHeaderEntry + std::to_string(LISTCONTROL);
+  if (std::optional<uint32_t> root = RegistryRootOf(file)) {
+    place.kind = SortStoragePlace::Kind::kRegistry;
+    place.root = *root;
+  } else {
+    place.kind = SortStoragePlace::Kind::kIni;
+    place.file = std::string(file);
+  }
+  return place;
+}
+
+bool SortHeader::RestoreSortOrder() {
+  const SortStoragePlace place = StoragePlace();
+  std::optional<std::string> text;
+  switch (place.kind) {
+    case SortStoragePlace::Kind::kNone:
+      return false;
+    case SortStoragePlace::Kind::kIni: {
+      // A default no stored string can equal tells "absent" from "empty".
+      static constexpr char kAbsent[] = "\x01";
+      std::string value = GetPrivateProfileString(place.section, place.entry, kAbsent, place.file);
+      if (value != kAbsent) text = std::move(value);
+      break;
+    }
+    case SortStoragePlace::Kind::kRegistry:
+      text = RegGetString(place.root, place.section, place.entry);
+      break;
+  }
+  if (!text) return false;
+  ApplySortString(*text);
+  return true;
+}
+
+bool SortHeader::SaveSortOrder() {
+  const SortStoragePlace place = StoragePlace();
+  const std::string text = SortString();
+  switch (place.kind) {
+    case SortStoragePlace::Kind::kNone:
+      return false;
+    case SortStoragePlace::Kind::kIni:
+      return WritePrivateProfileString(place.section, place.entry, text, place.file);
+    case SortStoragePlace::Kind::kRegistry:
+      return RegPutString(place.root, place.section, place.entry, text) == ERROR_SUCCESS;
+  }
+  return false;
+}
+
+}  // namespace qzr

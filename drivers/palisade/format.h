@@ -166,6 +166,7 @@ inline constexpr int kCheckRootHeader = 1013;      // header unreadable when the
 inline constexpr int kCheckIssueReadOnly = 1163;   // identifier issued on a read-only file
 inline constexpr int kCheckIssueHeader = 1164;     // header could not be loaded to issue
 inline constexpr int kCheckIssueLimit = 1173;      // LastIssued would reach 0xFE000000
+inline constexpr int kCheckIssuedInUse = 1175;     // an issued row or table number is in use
 inline constexpr int kCheckStoredSize = 1477;      // stored size does not match the zone
 inline constexpr int kCheckParseLength = 1602;     // records do not parse to PlainSize
 inline constexpr int kCheckOverCapacity = 1659;    // page larger than its capacity

@@ -46,6 +46,7 @@ class TableChecker {
       Problem("counts " + std::to_string(rows.RecordCount) + " rows but holds " +
               std::to_string(summary_.rows));
     }
+    CheckNumbering(rows);
     for (size_t k = 0; k < keys_.size(); ++k) {
       const Counters c = tables_->ReadCounters(table_, static_cast<uint8_t>(k));
       if (c.RecordCount != summary_.key_entries[k]) {
@@ -104,6 +105,27 @@ class TableChecker {
       }
     }
     std::sort(rows_.begin(), rows_.end());
+  }
+
+  // Row and table numbers come from the header's LastIssued, and the rows'
+  // LastRecord is the number of the last row added: both at or above every
+  // number stored, or the next ADD would be given a number in use.
+  void CheckNumbering(const Counters& rows) {
+    const uint32_t issued = file_->pager()->header().LastIssuedValue();
+    if (table_ > issued) {
+      Problem("its table number " + std::to_string(table_) +
+              " is above the file's last issued number " + std::to_string(issued));
+    }
+    if (rows_.empty()) return;
+    const uint32_t highest = rows_.back();
+    if (highest > issued) {
+      Problem("holds row " + std::to_string(highest) + ", above the file's last issued number " +
+              std::to_string(issued));
+    }
+    if (highest > rows.LastRecord) {
+      Problem("holds row " + std::to_string(highest) + ", above its last added row " +
+              std::to_string(rows.LastRecord));
+    }
   }
 
   bool HasRow(uint32_t row) const { return std::binary_search(rows_.begin(), rows_.end(), row); }

@@ -7,8 +7,11 @@
 // with a build mark, rows from the mark on may lack theirs; an INDEX is
 // not checked for missing entries); every key entry belongs to a row and
 // equals the entry that row's image gives (no stray or stale entries, no
-// entry of a row that is gone); every memo piece belongs to a row; and the
-// counters equal what is stored: rows counted, entries per key counted.
+// entry of a row that is gone); every memo piece belongs to a row; the
+// counters equal what is stored: rows counted, entries per key counted; and
+// the numbering counters stand at or above every number stored: the file's
+// LastIssued above its table number and every row, the rows' LastRecord
+// above every row (a lower counter would give the next ADD a number in use).
 //
 // Reads only. Run it on a file no other thread writes.
 

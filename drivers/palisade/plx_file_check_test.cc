@@ -21,6 +21,13 @@ class PlxFileCheckTest : public ::testing::Test {
   void SetUp() override {
     RegisterPalisadeDriver();
     path_ = dir_.File("DATA.PLX");
+    FileDescriptor f = Declaration();
+    ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0);
+    for (int32_t id = 1; id <= 5; ++id) AddRow(&f, id);
+    ASSERT_EQ(DoFileOp(FileOp::CLOSE, f), 0);
+  }
+
+  FileDescriptor Declaration() {
     FileDescriptor f = FileDeclaration("D", "D")
                            .Driver("PALISADE")
                            .Name(path_)
@@ -32,14 +39,23 @@ class PlxFileCheckTest : public ::testing::Test {
                            .Key("N", {{"NAME"}}, kKeyDup)
                            .Build();
     f.open_mode = kOpenReadWriteDenyNone;
-    ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0);
-    for (int32_t id = 1; id <= 5; ++id) {
-      std::memcpy(f.record.data(), &id, 4);
-      std::memset(f.record.data() + 4, 'a' + id, 10);
-      f.memo_values[0] = std::string(300, static_cast<char>('a' + id));
-      ASSERT_EQ(DoFileOp(FileOp::ADD, f), 0);
-    }
-    ASSERT_EQ(DoFileOp(FileOp::CLOSE, f), 0);
+    return f;
+  }
+
+  static void AddRow(FileDescriptor* f, int32_t id) {
+    std::memcpy(f->record.data(), &id, 4);
+    std::memset(f->record.data() + 4, 'a' + id, 10);
+    f->memo_values[0] = std::string(300, static_cast<char>('a' + id));
+    ASSERT_EQ(DoFileOp(FileOp::ADD, *f), 0);
+  }
+
+  // Sets the header's LastIssued (big-endian at bytes 20..23) as a damaged
+  // header would hold it.
+  void SetLastIssued(uint32_t value) {
+    std::vector<uint8_t> bytes = test::ReadAll(path_);
+    ASSERT_GE(bytes.size(), kHeaderBytes);
+    StoreBigU32(bytes.data() + kHdrLastIssued, value);
+    test::WriteAll(path_, bytes);
   }
 
   // Opens the file for writing, lets `damage` change records directly, and
@@ -138,6 +154,42 @@ TEST_F(PlxFileCheckTest, FindsAnUnreadableMemo) {
     ASSERT_TRUE(f->tree()->Delete(Bytes(key.data(), key.size())));
   });
   EXPECT_TRUE(Reports("memo 1 cannot be read"));
+}
+
+TEST_F(PlxFileCheckTest, FindsANumberingCounterBelowWhatIsStored) {
+  // The table is number 1 and its rows 2..6; LastIssued 6, LastRecord 6.
+  for (uint32_t lowered : {1u, 3u, 5u}) {
+    SCOPED_TRACE(lowered);
+    SetLastIssued(lowered);
+    EXPECT_TRUE(
+        Reports("holds row 6, above the file's last issued number " + std::to_string(lowered)));
+  }
+  SetLastIssued(0);
+  EXPECT_TRUE(Reports("its table number 1 is above the file's last issued number 0"));
+  SetLastIssued(6);
+  EXPECT_TRUE(CheckPlxFile(path_).empty());
+  SetLastIssued(100);
+  EXPECT_TRUE(CheckPlxFile(path_).empty());
+
+  Damage([](PlxFile* f, uint32_t table) {
+    Counters c = f->tables()->ReadCounters(table, kKindRow);
+    c.LastRecord = 4;
+    f->tables()->WriteCounters(table, kKindRow, c);
+  });
+  EXPECT_TRUE(Reports("holds row 6, above its last added row 4"));
+}
+
+TEST_F(PlxFileCheckTest, AddNeverReplacesARowWhenTheCounterWentBack) {
+  // Given a header whose LastIssued dropped below the highest row,
+  SetLastIssued(4);
+  const std::vector<uint8_t> before = test::ReadAll(path_);
+  // when a row is added, the number issued (5) is in use: a corruption
+  // check, and nothing is written.
+  FileDescriptor f = Declaration();
+  ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0);
+  EXPECT_EQ(test::CheckNumberOf([&] { AddRow(&f, 50); }), kCheckIssuedInUse);
+  f.state.reset();
+  EXPECT_EQ(test::ReadAll(path_), before);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/memo.h"
+#include "runtime/fatal.h"
 
 namespace qzr::palisade {
 namespace {
@@ -59,6 +60,13 @@ int AddRow(const TableRef& t, std::span<const uint8_t> image, const FileDescript
     if (int rc = CheckMemoValues(*memos); rc != 0) return rc;
   }
   const uint32_t id = t.tree->pager()->IssueNumber();
+  // Numbers are issued once, so a row already stored under the new number
+  // means LastIssued went back (a damaged header); storing would replace
+  // that row.
+  const std::vector<uint8_t> row_key = RowKey(t.table, id);
+  if (t.tree->Find(Bytes(row_key.data(), row_key.size())) != nullptr) {
+    Corruption(kCheckIssuedInUse);
+  }
   if (append) {
     MarkKeysForBuild(t.tables, t.table, *t.keys, id);
   } else if (int rc = MaintainRowKeys(t.tables, t.tree, t.table, *t.keys, {}, image, id); rc != 0) {

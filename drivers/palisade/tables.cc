@@ -9,6 +9,7 @@
 #include "data/declaration_check.h"
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/table_def.h"
+#include "runtime/fatal.h"
 
 namespace qzr::palisade {
 namespace {
@@ -98,6 +99,16 @@ int PlxTables::CreateTable(const std::string& name, const FileDescriptor& declar
   // A name must leave room for its key within a page's key limit.
   if (1 + name.size() > kMaxKeyLength) return 45;
   const uint32_t id = tree_->pager()->IssueNumber();
+  // As for rows: records under the new number mean LastIssued went back.
+  {
+    uint8_t prefix[4];
+    StoreBigU32(prefix, id);
+    TreeCursor cursor(tree_);
+    if (cursor.Seek(Bytes(prefix, 4)) && cursor.key().size() >= 4 &&
+        std::memcmp(cursor.key().data(), prefix, 4) == 0) {
+      Corruption(kCheckIssuedInUse);
+    }
+  }
 
   std::vector<uint8_t> name_key = TableNameKey(name);
   uint8_t number[4];

@@ -42,7 +42,7 @@ Family FamilyOf(std::string_view face) {
 
 }  // namespace
 
-QFont FontForFace(std::string_view face, int points, int style) {
+QFont FontForFace(std::string_view face, int points) {
   QFont font;
   switch (FamilyOf(face)) {
     case Family::kUi:
@@ -65,12 +65,11 @@ QFont FontForFace(std::string_view face, int points, int style) {
       break;
   }
   if (points > 0) font.setPointSize(points);
-  int weight = style & 0xFFF;
-  if (weight > 0) font.setWeight(static_cast<QFont::Weight>(std::clamp(weight, 1, 1000)));
-  if (style & kFontItalic) font.setItalic(true);
-  if (style & kFontUnderline) font.setUnderline(true);
-  if (style & kFontStrikeout) font.setStrikeOut(true);
   return font;
+}
+
+bool IsFixedFace(std::string_view face) {
+  return FamilyOf(face) == Family::kFixed;
 }
 
 QFont CodeFont() {

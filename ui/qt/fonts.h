@@ -24,15 +24,11 @@
 
 namespace qzr {
 
-// Font style bits, as the definitions give them.
-inline constexpr int kFontBold = 0x2BC;  // weight 700 in the low bits
-inline constexpr int kFontItalic = 0x1000;
-inline constexpr int kFontUnderline = 0x2000;
-inline constexpr int kFontStrikeout = 0x4000;
+// The font for `face` at `points` (0 keeps the substitute's own size).
+QFont FontForFace(std::string_view face, int points = 0);
 
-// The font for `face` at `points` (0 keeps the substitute's own size) with
-// `style` (weight 0..999 in the low 12 bits, kFontItalic...).
-QFont FontForFace(std::string_view face, int points = 0, int style = 0);
+// True iff `face` maps to the fixed-pitch font.
+bool IsFixedFace(std::string_view face);
 
 // The font code is shown in: the system's fixed-width font.
 QFont CodeFont();

@@ -69,6 +69,7 @@ void ByteCapacityValidator::SetProgramText(QLineEdit* edit, const QString& text)
 }
 
 QValidator::State ByteCapacityValidator::validate(QString& input, int& pos) const {
+  if (upper_ && !program_) input = input.toUpper();
   if (program_ || capacity_ == 0 || Utf8Bytes(input) <= capacity_) {
     accepted_ = input;
     return Acceptable;

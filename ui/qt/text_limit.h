@@ -45,6 +45,9 @@ class ByteCapacityValidator : public QValidator {
   void SetCapacity(size_t capacity) { capacity_ = capacity; }
   size_t Capacity() const { return capacity_; }
 
+  // Typed letters become upper case.
+  void SetUpperCase(bool upper) { upper_ = upper; }
+
   // Sets `edit`'s text as the program's: accepted whole, no beep.
   void SetProgramText(QLineEdit* edit, const QString& text);
 
@@ -55,6 +58,7 @@ class ByteCapacityValidator : public QValidator {
  private:
   size_t capacity_;
   bool program_ = false;
+  bool upper_ = false;
   mutable QString accepted_;  // the text as last accepted
 };
 

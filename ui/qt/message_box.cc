@@ -1,6 +1,6 @@
-// Message boxes, cursor and beep with Qt Widgets.
+// Message boxes with Qt Widgets.
 
-#include "ui/qt/qt_backend.h"
+#include "ui/qt/message_box.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -8,10 +8,8 @@
 #include <QPushButton>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 
 #include "ui/message.h"
-#include "ui/qt/cursors.h"
 #include "ui/qt/icons.h"
 
 namespace qzr {
@@ -44,13 +42,9 @@ QMessageBox::ButtonRole RoleOf(int button) {
 
 const char* kButtonProperty = "qzrButton";
 
-bool OnGuiThread() {
-  return QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
 }  // namespace
 
-QMessageBox* QtBackend::BuildMessageBox(const MessageRequest& request, QWidget* parent) {
+QMessageBox* BuildMessageBox(const MessageRequest& request, QWidget* parent) {
   auto* box = new QMessageBox(parent);
   box->setAttribute(Qt::WA_DeleteOnClose, false);
   box->setWindowModality(Qt::ApplicationModal);
@@ -96,7 +90,7 @@ QMessageBox* QtBackend::BuildMessageBox(const MessageRequest& request, QWidget* 
   return box;
 }
 
-int QtBackend::AnswerOf(QMessageBox* box, int default_button) {
+int AnswerOf(QMessageBox* box, int default_button) {
   QAbstractButton* clicked = box->clickedButton();
   if (clicked == nullptr) return default_button;
   bool ok = false;
@@ -104,59 +98,12 @@ int QtBackend::AnswerOf(QMessageBox* box, int default_button) {
   return ok ? bit : default_button;
 }
 
-int QtBackend::ShowOnGuiThread(const MessageRequest& request) {
-  QMessageBox* box = BuildMessageBox(request, QApplication::activeWindow());
+int RunMessageBox(const MessageRequest& request, QWidget* parent) {
+  QMessageBox* box = BuildMessageBox(request, parent);
   box->exec();
   int answer = AnswerOf(box, request.default_button);
   delete box;
   return answer;
-}
-
-int QtBackend::ShowMessage(const MessageRequest& request) {
-  if (QCoreApplication::instance() == nullptr) return request.default_button;
-  if (OnGuiThread()) return ShowOnGuiThread(request);
-  int answer = request.default_button;
-  QMetaObject::invokeMethod(
-      QCoreApplication::instance(), [&] { answer = ShowOnGuiThread(request); },
-      Qt::BlockingQueuedConnection);
-  return answer;
-}
-
-void QtBackend::SetCursorOnGuiThread(int cursor) {
-  if (cursor == kCursorNormal) {
-    if (overridden_) QApplication::restoreOverrideCursor();
-    overridden_ = false;
-    return;
-  }
-  QCursor shape(CursorShapeByNumber(cursor));
-  if (overridden_) {
-    QApplication::changeOverrideCursor(shape);
-  } else {
-    QApplication::setOverrideCursor(shape);
-    overridden_ = true;
-  }
-}
-
-void QtBackend::SetCursor(int cursor) {
-  if (QCoreApplication::instance() == nullptr) return;
-  if (OnGuiThread()) {
-    SetCursorOnGuiThread(cursor);
-  } else {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [this, cursor] { SetCursorOnGuiThread(cursor); },
-        Qt::QueuedConnection);
-  }
-}
-
-void QtBackend::Beep(int type) {
-  ++beeps_;
-  if (QCoreApplication::instance() == nullptr) return;
-  if (OnGuiThread()) {
-    QApplication::beep();
-  } else {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [] { QApplication::beep(); }, Qt::QueuedConnection);
-  }
 }
 
 }  // namespace qzr

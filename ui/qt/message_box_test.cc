@@ -1,4 +1,4 @@
-#include "ui/qt/qt_backend.h"
+#include "ui/qt/message_box.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "ui/message.h"
+#include "ui/qt/qt_toolkit.h"
 
 namespace qzr {
 namespace {
@@ -36,8 +37,8 @@ QStringList ButtonTexts(QMessageBox* box) {
   return texts;
 }
 
-TEST(QtBackendTest, MessageShowsItsButtonsIconAndTextAndAnswersTheClickedOne) {
-  QtBackend backend;
+TEST(MessageBoxTest, MessageShowsItsButtonsIconAndTextAndAnswersTheClickedOne) {
+  QtToolkit backend;
   ScopedBackend scope(&backend);
   QStringList seen;
   QString text;
@@ -61,8 +62,8 @@ TEST(QtBackendTest, MessageShowsItsButtonsIconAndTextAndAnswersTheClickedOne) {
   EXPECT_EQ(default_text, "&Yes");
 }
 
-TEST(QtBackendTest, EscapeAndKeysAnswerAsOnTheDesktop) {
-  QtBackend backend;
+TEST(MessageBoxTest, EscapeAndKeysAnswerAsOnTheDesktop) {
+  QtToolkit backend;
   ScopedBackend scope(&backend);
   struct Case {
     int buttons, default_button;
@@ -81,19 +82,19 @@ TEST(QtBackendTest, EscapeAndKeysAnswerAsOnTheDesktop) {
   }
 }
 
-TEST(QtBackendTest, ABoxClosedWithoutAButtonAnswersTheDefault) {
+TEST(MessageBoxTest, ABoxClosedWithoutAButtonAnswersTheDefault) {
   MessageRequest request;
   request.text = "x";
   request.buttons = kButtonYes | kButtonNo;
   request.default_button = kButtonNo;
-  std::unique_ptr<QMessageBox> box(QtBackend::BuildMessageBox(request));
-  EXPECT_EQ(QtBackend::AnswerOf(box.get(), request.default_button), kButtonNo);
+  std::unique_ptr<QMessageBox> box(BuildMessageBox(request));
+  EXPECT_EQ(AnswerOf(box.get(), request.default_button), kButtonNo);
   EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
   EXPECT_EQ(box->escapeButton(), nullptr);
 }
 
-TEST(QtBackendTest, AMessageFromAnotherThreadShowsOnTheGuiThread) {
-  QtBackend backend;
+TEST(MessageBoxTest, AMessageFromAnotherThreadShowsOnTheGuiThread) {
+  QtToolkit backend;
   WhenMessageShows([&](QMessageBox* box) {
     for (QAbstractButton* b : box->buttons()) {
       if (b->text() == "&Retry") QTest::mouseClick(b, Qt::LeftButton);
@@ -115,8 +116,8 @@ TEST(QtBackendTest, AMessageFromAnotherThreadShowsOnTheGuiThread) {
   EXPECT_EQ(answer, kButtonRetry);
 }
 
-TEST(QtBackendTest, WaitCursorOverridesAndRestores) {
-  QtBackend backend;
+TEST(MessageBoxTest, WaitCursorOverridesAndRestores) {
+  QtToolkit backend;
   ScopedBackend scope(&backend);
   ASSERT_EQ(QApplication::overrideCursor(), nullptr);
   {

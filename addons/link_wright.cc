@@ -11,7 +11,10 @@
 
 #include "runtime/command_line.h"
 #include "runtime/launch.h"
+#include "ui/event.h"
 #include "ui/message.h"
+#include "ui/toolkit.h"
+#include "ui/window.h"
 
 namespace qzr {
 namespace {

@@ -17,6 +17,11 @@
 // {"xdg-open", address} through the launch seam (runtime/launch.h): no shell
 // ever sees the text. A refused value gets a message saying why.
 //
+// On a window, each registered link (AddItem) gets the hand cursor and its
+// colours and style when the window opens (PrepareControls); its event (by
+// default EVENT:Accepted: a click on a button) opens the text its source
+// control shows, typed or displayed (TakeEvent).
+//
 // HYPERBROWSER and HYPEREMAIL name the desktop's default browser and mail
 // program for the trace only (xdg-open picks the program itself); they are
 // looked up with xdg-mime the first time a trace needs them, so a window
@@ -38,8 +43,13 @@
 #include <iosfwd>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "framework/severity.h"
 
 namespace qzr {
+
+class Window;
 
 // The longest value or address taken, in bytes (the size of URLTORUN).
 inline constexpr size_t kMaxLinkBytes = 4096;
@@ -100,6 +110,30 @@ inline constexpr char kLinkOpener[] = "xdg-open";
 inline constexpr char kNoBrowserFound[] = "No Browser found in the registry.";
 inline constexpr char kNoEmailFound[] = "No Email program found";
 
+// A registered link (an entry of ITEMQ): a control whose event opens the
+// text of SOURCE (the control itself when 0) as a link.
+struct LinkItem {
+  int32_t CONTROL = 0;
+  int32_t COLUMN = 0;  // a list's column; 0 for other controls (lists are not served yet)
+  int32_t SOURCE = 0;
+  int32_t NORMALCOLOR = -1;    // 0xBBGGRR; -1 the toolkit's
+  int32_t BRIGHTCOLOR = -1;    // while the mouse is over it
+  int32_t INACTIVECOLOR = -1;  // while it is disabled
+  int32_t STYLE = 0;           // font style bits (kFont... of ui/toolkit.h)
+  uint8_t UNDERLINE = 0;
+  int32_t EVENT = 0;   // the event that opens it; 0: EVENT:Accepted
+  std::string CURSOR;  // "" the handler's HANDCURSORTOUSE
+  int32_t NORMALSTYLE = 0;
+  uint8_t STANDARDAPPEARANCE = 0;  // leave colours and style alone
+  uint8_t SKYPEACTION = 0;         // not served: only web and mail links open
+};
+
+// A control whose colour is changed while the mouse is over it.
+struct LinkTracker {
+  int32_t FEQ = 0;
+  int32_t OLDCOLOR = 0;
+};
+
 class LinkWright {
  public:
   LinkWright() = default;
@@ -110,7 +144,20 @@ class LinkWright {
   // Prepares the object for its window. Starts nothing and reads nothing:
   // the program names are looked up when a trace first needs them.
   virtual void Init();
+  // The same, for the links of `window` (which must outlive the handler's
+  // use of it).
+  void Init(Window* window);
   virtual void Kill();
+
+  // Registers a link.
+  void AddItem(const LinkItem& item);
+  // Gives every link its cursor, colour and style; the window manager calls
+  // it on EVENT:OpenWindow.
+  void PrepareControls();
+  // The handler's part of the thread's current event: the mouse entering or
+  // leaving a link changes its colour; a link's event opens the text of its
+  // source. Never consumes the event (SeverityNone).
+  Severity TakeEvent();
 
   // The address in `text`: PrepareLink's url, or "" when it is refused.
   std::string ExtractUrl(std::string_view text) const;
@@ -154,6 +201,8 @@ class LinkWright {
   uint8_t DEBUGSET = 0;
   uint8_t DEBUGON = 0;
   uint8_t TRYTOSTARTINEXISTINGWINDOW = 0;
+  std::vector<LinkItem> ITEMQ;
+  std::vector<LinkTracker> TRACKERQ;
 
  private:
   // Evaluates the trace switches once.
@@ -161,6 +210,9 @@ class LinkWright {
   // Fills `field` from `xdg-mime query default <mime>`, or `missing`.
   void LookUpProgram(std::string* field, const char* mime, const char* missing);
 
+  const LinkItem* FindItem(int32_t control) const;
+
+  Window* window_ = nullptr;
   bool trace_registry_ = false;
   std::ostream* trace_out_ = nullptr;
 };

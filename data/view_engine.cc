@@ -380,26 +380,35 @@ int ViewEngine::Reset(std::string_view position) {
     if (rc != 0) return rc;
   }
   const uint32_t target = positions[0];
-  int rc = GetByPosition(1, target);
-  if (rc == kRecordNotFound) {
-    // The row is gone: place the view where it stood, from the values kept
-    // in the position, when they were taken under the same order.
-    const std::vector<int> fields = PlacementFields();
-    bool fits = tag == static_cast<uint32_t>(access_) && key == static_cast<uint32_t>(key_ + 1) &&
-                placement.size() == fields.size();
-    FileDescriptor& primary = File(1);
-    for (size_t i = 0; fits && i < fields.size(); ++i) {
-      const FieldDesc& f = primary.fields[static_cast<size_t>(fields[i])];
-      fits = placement[i].first == fields[i] && placement[i].second.size() == f.TotalSize();
-    }
-    if (!fits) return Fail(kRecordNotFound);
+  const std::vector<int> fields = PlacementFields();
+  bool fits = tag == static_cast<uint32_t>(access_) && key == static_cast<uint32_t>(key_ + 1) &&
+              placement.size() == fields.size();
+  FileDescriptor& primary = File(1);
+  for (size_t i = 0; fits && i < fields.size(); ++i) {
+    const FieldDesc& f = primary.fields[static_cast<size_t>(fields[i])];
+    fits = placement[i].first == fields[i] && placement[i].second.size() == f.TotalSize();
+  }
+  // The view is placed without reading the row where the position tells
+  // enough: record order seeks by the record position alone, the sorted
+  // list finds a listed row by it, and a key seeks by the ordering values
+  // the position kept. The row itself, when it is still there, is then the
+  // next read in either direction; when it is gone the reads go on from
+  // where it stood. (Reading it here would read every edge row twice.)
+  int rc = 0;
+  const bool listed = access_ == Access::kSortedList && list_index_.count(target) != 0;
+  if (access_ == Access::kRecordOrder || listed) {
+    // nothing to read
+  } else if (fits) {
     for (size_t i = 0; i < fields.size(); ++i) {
       const FieldDesc& f = primary.fields[static_cast<size_t>(fields[i])];
       std::copy(placement[i].second.begin(), placement[i].second.end(),
                 primary.record.begin() + f.offset);
     }
-  } else if (rc != 0) {
-    return rc;
+  } else {
+    // Taken under another order, or without its values: the row's own
+    // values place the view, so it must still be there.
+    rc = GetByPosition(1, target);
+    if (rc != 0) return rc == kRecordNotFound ? Fail(kRecordNotFound) : rc;
   }
 
   FileArgs args;
@@ -414,19 +423,21 @@ int ViewEngine::Reset(std::string_view position) {
       rc = Call(FileOp::SETkeykeyptr, 1, args);
       break;
     case Access::kSortedList: {
-      ListEntry probe;
-      probe.position = target;
-      probe.key.resize(order_.size());
-      for (size_t i = 0; i < order_.size(); ++i) ReadOrderValue(order_[i], files_, &probe.key[i]);
-      auto less = [this](const ListEntry& a, const ListEntry& b) {
-        const int c = CompareOrderKeys(order_, a.key, b.key);
-        return c != 0 ? c < 0 : a.position < b.position;
-      };
       const auto found = list_index_.find(target);
       if (found != list_index_.end()) {
         seek_lo_ = found->second;
         seek_hi_ = static_cast<long>(found->second);
       } else {
+        ListEntry probe;
+        probe.position = target;
+        probe.key.resize(order_.size());
+        for (size_t i = 0; i < order_.size(); ++i) {
+          ReadOrderValue(order_[i], files_, &probe.key[i]);
+        }
+        auto less = [this](const ListEntry& a, const ListEntry& b) {
+          const int c = CompareOrderKeys(order_, a.key, b.key);
+          return c != 0 ? c < 0 : a.position < b.position;
+        };
         seek_lo_ = static_cast<size_t>(std::lower_bound(list_.begin(), list_.end(), probe, less) -
                                        list_.begin());
         seek_hi_ = static_cast<long>(std::upper_bound(list_.begin(), list_.end(), probe, less) -
@@ -441,6 +452,35 @@ int ViewEngine::Reset(std::string_view position) {
   seek_positions_ = std::move(positions);
   state_ = State::kSeek;
   current_position_.clear();
+  ClearError();
+  return 0;
+}
+
+int ViewEngine::Reget(std::string_view position) {
+  if (!open_) return Fail(kFileNotOpen);
+  PositionReader in(position);
+  uint32_t magic = 0, format = 0, n = 0;
+  if (!in.U8(&magic) || !in.U8(&format) || !in.U16(&n) || magic != kPositionMagic ||
+      format != kPositionFormat || n != files_.size()) {
+    return Fail(kRecordNotFound);
+  }
+  std::vector<uint32_t> positions(n);
+  for (uint32_t& p : positions) {
+    if (!in.U32(&p)) return Fail(kRecordNotFound);
+  }
+  if (positions[0] == 0) return Fail(kRecordNotFound);
+  int rc = GetByPosition(1, positions[0]);
+  if (rc != 0) return rc;
+  for (int file = 2; file <= static_cast<int>(files_.size()); ++file) {
+    const uint32_t p = positions[static_cast<size_t>(file - 1)];
+    rc = p == 0 ? kRecordNotFound : GetByPosition(file, p);
+    if (rc == kRecordNotFound) {
+      ClearBuffer(file);
+    } else if (rc != 0) {
+      return rc;
+    }
+  }
+  RefreshBindings();
   ClearError();
   return 0;
 }

@@ -135,6 +135,12 @@ class ViewEngine {
   // Reads the next or previous row: 0, 33 past the end, or an error.
   int Next();
   int Previous();
+  // Reads the row at a view position (from Position()) into the buffers
+  // again, without moving the view: 0, or 35 when its primary record is
+  // gone (a joined record that is gone leaves its buffer cleared). The
+  // filter is not consulted. A driver whose reads by position move its
+  // sequential position needs the view positioned again afterwards.
+  int Reget(std::string_view position);
 
   // The view position of the current row (the record positions of every
   // file and the primary record's ordering values); "" before a read.

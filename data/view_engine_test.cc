@@ -535,6 +535,46 @@ TEST_F(ViewEngineTest, ResetReturnsToARowInEveryAccessMode) {
   }
 }
 
+TEST_F(ViewEngineTest, ResetPlacesTheViewWithoutReadingTheRow) {
+  for (int i = 1; i <= 6; ++i) AddPerson(i, std::string(1, static_cast<char>('f' - i)), "", i);
+  ViewEngine* v = Single();
+  for (const char* order : {"", "+PEO:ID", "-PEO:ID", "+UPPER(PEO:NAME)"}) {
+    ASSERT_EQ(v->SetOrder(order), 0);
+    ASSERT_EQ(v->Set(), 0);
+    ASSERT_EQ(v->Next(), 0);
+    ASSERT_EQ(v->Next(), 0);
+    const std::string second = v->Position();
+    ASSERT_EQ(v->Next(), 0);
+    TheDriver()->calls.clear();
+    ASSERT_EQ(v->Reset(second), 0) << order;
+    EXPECT_EQ(TheDriver()->calls[FileOp::GETfileptr], 0) << order;
+    ASSERT_EQ(v->Next(), 0);
+    EXPECT_EQ(v->Position(), second) << order;
+  }
+}
+
+TEST_F(ViewEngineTest, RegetReadsARowAgainWithoutMovingTheView) {
+  for (int i = 1; i <= 4; ++i) AddPerson(i, "p", "", i);
+  ViewEngine* v = Single();
+  ASSERT_EQ(v->SetOrder("+PEO:ID"), 0);
+  ASSERT_EQ(v->Next(), 0);
+  const std::string first = v->Position();
+  ASSERT_EQ(v->Next(), 0);
+  ASSERT_EQ(v->Reget(first), 0);
+  EXPECT_EQ(UfoLong(people_.FieldData(0)).GetLong(), 1);
+  ASSERT_EQ(v->Next(), 0);
+  EXPECT_EQ(UfoLong(people_.FieldData(0)).GetLong(), 3);
+  // Gone, or not a position at all.
+  FileArgs args;
+  args.position = 1;
+  ASSERT_EQ(DoFileOp(FileOp::GETfileptr, people_, args), 0);
+  ASSERT_EQ(DoFileOp(FileOp::DELETE, people_), 0);
+  EXPECT_EQ(v->Reget(first), kRecordNotFound);
+  EXPECT_EQ(v->Reget("garbage"), kRecordNotFound);
+  v->Close();
+  EXPECT_EQ(v->Reget(first), kFileNotOpen);
+}
+
 TEST_F(ViewEngineTest, ResetAtADeletedRowGoesOnFromWhereItStood) {
   for (int i = 1; i <= 5; ++i) AddPerson(i * 10, "x", "", i);
   ViewEngine* v = Single();

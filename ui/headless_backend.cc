@@ -159,8 +159,14 @@ void HeadlessBackend::Click(int control) {
 void HeadlessBackend::Type(int control, std::string_view text, bool finish) {
   std::string t(text);
   AddStep("Type(" + std::to_string(control) + ", " + Quote(text) + (finish ? ")" : ", pending)"),
-          [control, t, finish](WindowId id, HeadlessWindow* w) {
-            if (w->focus != control) InputSink::FocusMoved(id, control);
+          [this, control, t, finish](WindowId id, HeadlessWindow* w) {
+            if (w->focus != control) {
+              Mirrored(id, [&] { w->focus = control; });
+              InputSink::FocusMoved(id, control);
+            }
+            Mirrored(id, [&] {
+              if (HeadlessControl* c = MirrorControl(id, control)) c->text = t;
+            });
             InputSink::TextChanged(id, control, t);
             if (finish) InputSink::EditFinished(id, control, kKeyTab);
           });
@@ -175,21 +181,26 @@ void HeadlessBackend::Key(int32_t keycode, int control) {
 
 void HeadlessBackend::Check(int control, bool checked) {
   AddStep("Check(" + std::to_string(control) + ", " + (checked ? "on" : "off") + ")",
-          [control, checked](WindowId id, HeadlessWindow*) {
+          [this, control, checked](WindowId id, HeadlessWindow*) {
+            Mirrored(id, [&] {
+              if (HeadlessControl* c = MirrorControl(id, control)) c->checked = checked;
+            });
             InputSink::Toggled(id, control, checked);
           });
 }
 
 void HeadlessBackend::SelectRow(int list, int row) {
   AddStep("SelectRow(" + std::to_string(list) + ", " + std::to_string(row) + ")",
-          [list, row](WindowId id, HeadlessWindow*) {
+          [this, list, row](WindowId id, HeadlessWindow*) {
+            SelectMirroredRow(id, list, row);
             InputSink::RowClicked(id, list, row, kMouseLeft);
           });
 }
 
 void HeadlessBackend::DoubleClick(int list, int row) {
   AddStep("DoubleClick(" + std::to_string(list) + ", " + std::to_string(row) + ")",
-          [list, row](WindowId id, HeadlessWindow*) {
+          [this, list, row](WindowId id, HeadlessWindow*) {
+            SelectMirroredRow(id, list, row);
             InputSink::RowClicked(id, list, row, kMouseLeft);
             InputSink::RowClicked(id, list, row, kMouseLeft2);
           });
@@ -197,19 +208,28 @@ void HeadlessBackend::DoubleClick(int list, int row) {
 
 void HeadlessBackend::RightClick(int list, int row) {
   AddStep("RightClick(" + std::to_string(list) + ", " + std::to_string(row) + ")",
-          [list, row](WindowId id, HeadlessWindow*) {
+          [this, list, row](WindowId id, HeadlessWindow*) {
+            SelectMirroredRow(id, list, row);
             InputSink::RowClicked(id, list, row, kMouseRight);
           });
 }
 
 void HeadlessBackend::SelectTab(int sheet, int tab) {
   AddStep("SelectTab(" + std::to_string(sheet) + ", " + std::to_string(tab) + ")",
-          [sheet, tab](WindowId id, HeadlessWindow*) { InputSink::TabSelected(id, sheet, tab); });
+          [this, sheet, tab](WindowId id, HeadlessWindow*) {
+            Mirrored(id, [&] {
+              if (HeadlessControl* c = MirrorControl(id, sheet)) c->choice = tab;
+            });
+            InputSink::TabSelected(id, sheet, tab);
+          });
 }
 
 void HeadlessBackend::Focus(int control) {
   AddStep("Focus(" + std::to_string(control) + ")",
-          [control](WindowId id, HeadlessWindow*) { InputSink::FocusMoved(id, control); });
+          [this, control](WindowId id, HeadlessWindow* w) {
+            Mirrored(id, [&] { w->focus = control; });
+            InputSink::FocusMoved(id, control);
+          });
 }
 
 void HeadlessBackend::Hover(int control) {
@@ -237,18 +257,22 @@ void HeadlessBackend::HeaderClick(int list, int column, int32_t modifiers) {
 
 void HeadlessBackend::Resize(int width, int height) {
   AddStep("Resize(" + std::to_string(width) + ", " + std::to_string(height) + ")",
-          [width, height](WindowId id, HeadlessWindow* w) {
-            w->at.width = width;
-            w->at.height = height;
+          [this, width, height](WindowId id, HeadlessWindow* w) {
+            Mirrored(id, [&] {
+              w->at.width = width;
+              w->at.height = height;
+            });
             InputSink::Resized(id, width, height);
           });
 }
 
 void HeadlessBackend::Move(int x, int y) {
   AddStep("Move(" + std::to_string(x) + ", " + std::to_string(y) + ")",
-          [x, y](WindowId id, HeadlessWindow* w) {
-            w->at.x = x;
-            w->at.y = y;
+          [this, x, y](WindowId id, HeadlessWindow* w) {
+            Mirrored(id, [&] {
+              w->at.x = x;
+              w->at.y = y;
+            });
             InputSink::Moved(id, x, y);
           });
 }
@@ -388,6 +412,17 @@ void HeadlessBackend::Wake() {
   std::lock_guard<std::mutex> lock(mu_);
   woken_ = true;
   woken_cv_.notify_all();
+}
+
+void HeadlessBackend::Mirrored(WindowId id, const std::function<void()>& change) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (Mirror(id) != nullptr) change();
+}
+
+void HeadlessBackend::SelectMirroredRow(WindowId id, int list, int row) {
+  std::lock_guard<std::mutex> lock(mu_);
+  HeadlessControl* c = MirrorControl(id, list);
+  if (c != nullptr && row >= 1 && row <= static_cast<int>(c->rows.size())) c->choice = row;
 }
 
 // ---- Records ---------------------------------------------------------------------

@@ -236,6 +236,10 @@ class HeadlessBackend : public Toolkit {
   };
   void AddStep(std::string label, std::function<void(WindowId, HeadlessWindow*)> action);
   void Fail(std::string text);  // records, then calls the handler (unlocked)
+  // A change the user's action makes to the native control by itself (the
+  // typed text, the checked state, the selected row), under the lock.
+  void Mirrored(WindowId id, const std::function<void()>& change);
+  void SelectMirroredRow(WindowId id, int list, int row);
   HeadlessWindow* Mirror(WindowId id);
   HeadlessControl* MirrorControl(WindowId id, int control);
 

@@ -2,6 +2,13 @@
 
 #include "ui/window_def.h"
 
+#include <cctype>
+#include <map>
+#include <set>
+
+#include "runtime/picture.h"
+#include "ui/list_format.h"
+
 namespace qzr {
 
 const char* ControlKindName(ControlKind kind) {

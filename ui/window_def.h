@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qzr {
@@ -116,6 +117,18 @@ int ControlNumber(const WindowDef& def, size_t index);
 // naming the window and the control: `Window "P1$WINDOW", control 6 (?LIST):
 // bad list format: offset 7: ...`.
 bool ValidateWindowDef(const WindowDef& def, std::string* error);
+
+// The checks of one control (numbered `number`), as ValidateWindowDef makes
+// them, without those that need the other controls.
+bool ValidateControlDef(const WindowDef& def, const ControlDef& control, int number,
+                        std::string* error);
+
+// `Window "P1$WINDOW", control 6 (?LIST)`: how messages name a control.
+std::string DescribeControl(const WindowDef& def, int number, const std::string& name);
+
+// A picture as written in a definition, with its leading "@" ("s20" and
+// "@s20" are both "@s20").
+std::string PictureText(std::string_view picture);
 
 }  // namespace qzr
 

@@ -258,6 +258,13 @@ std::string FieldText(QUEUE* queue, int field, int32_t* as_long) {
   return ufo->Text();
 }
 
+bool HasDigitPlaces(const CompiledPicture& pic) {
+  for (int i = 0; i < pic.count; ++i) {
+    if (pic.entries[i].code == kDigitShowFill || pic.entries[i].code == kDigitBlank) return true;
+  }
+  return false;
+}
+
 std::string TrimRight(std::string s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
   return s;
@@ -288,7 +295,11 @@ ListRow FormatListRow(const ListFormat& format, QUEUE* queue) {
     if (column.picture.empty()) {
       cell.text = TrimRight(std::move(value));
     } else {
-      cell.text = TrimRight(Format(CompilePicture(column.picture), value));
+      const CompiledPicture pic = CompilePicture(column.picture);
+      // A pattern without digit places (an icon column's "@p p") shows only
+      // its literals, whatever the value: the value is not for showing.
+      if (pic.kind() == PictureKind::Pattern && !HasDigitPlaces(pic)) value = "0";
+      cell.text = TrimRight(Format(pic, value));
     }
     if (column.icon_field != 0) FieldText(queue, column.icon_field, &cell.icon);
     if (column.tip_field != 0) cell.tip = TrimRight(FieldText(queue, column.tip_field, nullptr));

@@ -58,7 +58,76 @@ int ControlNumber(const WindowDef& def, size_t index) {
   return n != 0 ? n : static_cast<int>(index + 1);
 }
 
+namespace {
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+std::string DescribeControl(const WindowDef& def, int number, const std::string& name) {
+  std::string out = "Window \"" + def.name + "\", control " + std::to_string(number);
+  if (!name.empty()) out += " (" + name + ")";
+  return out;
+}
+
+std::string PictureText(std::string_view picture) {
+  if (picture.empty() || picture[0] == '@') return std::string(picture);
+  return "@" + std::string(picture);
+}
+
+bool ValidateControlDef(const WindowDef& def, const ControlDef& control, int number,
+                        std::string* error) {
+  auto fail = [&](const std::string& what) {
+    *error = DescribeControl(def, number, control.name) + ": " + what;
+    return false;
+  };
+  if (number <= 0) return fail("control numbers must be positive");
+  if (control.parent == number) return fail("the control cannot enclose itself");
+  if (!control.picture.empty() && !CompilePicture(PictureText(control.picture)).valid()) {
+    return fail("bad picture \"" + control.picture + "\"");
+  }
+  if (control.kind == ControlKind::kList) {
+    ListFormat format;
+    std::string why;
+    if (!ParseListFormat(control.format, &format, &why)) return fail("bad list format: " + why);
+  }
+  return true;
+}
+
 bool ValidateWindowDef(const WindowDef& def, std::string* error) {
+  std::string scratch;
+  if (error == nullptr) error = &scratch;
+  std::set<int> numbers;
+  std::map<std::string, int> names;
+  for (size_t i = 0; i < def.controls.size(); ++i) {
+    const ControlDef& c = def.controls[i];
+    const int number = ControlNumber(def, i);
+    if (!ValidateControlDef(def, c, number, error)) return false;
+    if (!numbers.insert(number).second) {
+      *error = DescribeControl(def, number, c.name) + ": the number is used twice";
+      return false;
+    }
+    if (!c.name.empty()) {
+      auto [it, fresh] = names.emplace(Upper(c.name), number);
+      if (!fresh) {
+        *error = DescribeControl(def, number, c.name) + ": the name is already used by control " +
+                 std::to_string(it->second);
+        return false;
+      }
+    }
+  }
+  for (size_t i = 0; i < def.controls.size(); ++i) {
+    const ControlDef& c = def.controls[i];
+    if (c.parent != 0 && numbers.count(c.parent) == 0) {
+      *error = DescribeControl(def, ControlNumber(def, i), c.name) + ": its parent " +
+               std::to_string(c.parent) + " does not exist";
+      return false;
+    }
+  }
   return true;
 }
 

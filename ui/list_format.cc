@@ -8,6 +8,7 @@
 #include "runtime/queue.h"
 #include "runtime/runtime_error.h"
 #include "runtime/ufo.h"
+#include "ui/picture_input.h"
 
 namespace qzr {
 namespace {
@@ -299,7 +300,7 @@ ListRow FormatListRow(const ListFormat& format, QUEUE* queue) {
       // A pattern without digit places (an icon column's "@p p") shows only
       // its literals, whatever the value: the value is not for showing.
       if (pic.kind() == PictureKind::Pattern && !HasDigitPlaces(pic)) value = "0";
-      cell.text = TrimRight(Format(pic, value));
+      cell.text = DisplayText(pic, value);
     }
     if (column.icon_field != 0) FieldText(queue, column.icon_field, &cell.icon);
     if (column.tip_field != 0) cell.tip = TrimRight(FieldText(queue, column.tip_field, nullptr));

@@ -102,7 +102,7 @@ bool ParseListFormat(std::string_view text, ListFormat* format, std::string* err
 
 // One cell of a shown row.
 struct ListCell {
-  std::string text;  // the value through the column's picture
+  std::string text;  // the value through the column's picture, trimmed as DisplayText does
   int32_t icon = 0;  // the icon number (an index into the list's icon table), 0 none
   std::string tip;   // the tip, when the column has one
   bool operator==(const ListCell&) const = default;

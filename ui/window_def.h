@@ -75,20 +75,22 @@ inline constexpr uint32_t kControlPassword = 1u << 11;
 inline constexpr uint32_t kControlHeaderRegion = 1u << 12;
 inline constexpr uint32_t kControlFullWidth = 1u << 13;  // a list row highlights across all columns
 
+// Every member has a default, so a table may name only what it needs:
+//   {.kind = ControlKind::kEntry, .name = "?FUN:NAME", .picture = "@s99"}
 struct ControlDef {
   int number = 0;  // 0: the position in WindowDef::controls (1-based)
   ControlKind kind = ControlKind::kString;
-  std::string name;     // "?FUN:NAME"; unique within the window when not empty
-  std::string text;     // caption, label or initial text; "&" marks the accelerator
-  std::string picture;  // entries, strings, spins: "@s99" (a leading "@" may be left out)
-  std::string format;   // lists: the list format (ui/list_format.h)
-  std::string tip;
-  std::string cursor;  // "hand.cur"; "" the window's
-  std::string icon;    // buttons and images
-  std::string font;    // "" the window's
-  int font_size = 0;   // points; 0 the window's
-  Rect at;             // dialog units, relative to the window's client area
-  int parent = 0;      // the enclosing control's number (a tab, group or list); 0 the window
+  std::string name = {};     // "?FUN:NAME"; unique within the window when not empty
+  std::string text = {};     // caption, label or initial text; "&" marks the accelerator
+  std::string picture = {};  // entries, strings, spins: "@s99" (a leading "@" may be left out)
+  std::string format = {};   // lists: the list format (ui/list_format.h)
+  std::string tip = {};
+  std::string cursor = {};  // "hand.cur"; "" the window's
+  std::string icon = {};    // buttons and images
+  std::string font = {};    // "" the window's
+  int font_size = 0;        // points; 0 the window's
+  Rect at = {};             // dialog units, relative to the window's client area
+  int parent = 0;           // the enclosing control's number (a tab, group or list); 0 the window
   uint32_t flags = 0;
   // Check boxes: the values the use variable takes when checked and not.
   int32_t true_value = 1;
@@ -96,16 +98,16 @@ struct ControlDef {
 };
 
 struct WindowDef {
-  std::string resource;  // "qzrfunctions$qzrfunctions001"
-  std::string name;      // "P1$WINDOW"
-  std::string caption;
-  std::string font;  // "MS Sans Serif"
+  std::string resource = {};  // "qzrfunctions$qzrfunctions001"
+  std::string name = {};      // "P1$WINDOW"
+  std::string caption = {};
+  std::string font = {};  // "MS Sans Serif"
   int font_size = 8;
-  std::string icon;  // "AutoformatDoc.ico"
-  Rect at;           // x, y of the window; width, height of its client area
+  std::string icon = {};  // "AutoformatDoc.ico"
+  Rect at = {};           // x, y of the window; width, height of its client area
   bool resizable = false;
   bool modal = true;  // blocks the windows below it while it runs
-  std::vector<ControlDef> controls;
+  std::vector<ControlDef> controls = {};
 };
 
 // The number control `index` (0-based) of `def` carries.

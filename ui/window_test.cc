@@ -752,10 +752,9 @@ TEST_F(WindowTest, IconizingIsTheDefaultOfTheRequest) {
   ui_.Restore();
   ui_.Iconize();  // declined by the handler
   ui_.Close();
-  const auto events = Run(w, [&](const Event& e) {
-    static int iconizes = 0;
-    return e.code == EVENT::Iconize && ++iconizes == 2;
-  });
+  int iconizes = 0;
+  const auto events =
+      Run(w, [&](const Event& e) { return e.code == EVENT::Iconize && ++iconizes == 2; });
   EXPECT_THAT(Codes(events),
               ElementsAre(EVENT::OpenWindow, EVENT::Sized, EVENT::Iconize, EVENT::Iconized,
                           EVENT::Restore, EVENT::Restored, EVENT::Iconize, EVENT::CloseWindow));

@@ -55,6 +55,11 @@ bool HeadlessWindow::Checked(int control) const {
   return c && c->checked;
 }
 
+bool HeadlessWindow::IsDefault(int control) const {
+  const HeadlessControl* c = Control(control);
+  return c && (c->flags & kControlDefault) != 0;
+}
+
 int HeadlessWindow::Choice(int control) const {
   const HeadlessControl* c = Control(control);
   return c ? c->choice : 0;
@@ -550,7 +555,8 @@ bool HeadlessBackend::CreateWindow(WindowId id, const WindowDef& def, WindowId o
     HeadlessControl c;
     c.def = def.controls[i];
     c.text = c.def.text;
-    c.flags = c.def.flags & (kControlHidden | kControlDisabled | kControlReadOnly);
+    c.flags =
+        c.def.flags & (kControlHidden | kControlDisabled | kControlReadOnly | kControlDefault);
     c.at = c.def.at;
     c.look.tip = c.def.tip;
     c.look.cursor = c.def.cursor;
@@ -583,7 +589,8 @@ bool HeadlessBackend::AddControl(WindowId id, const ControlDef& control, std::st
   HeadlessControl c;
   c.def = control;
   c.text = control.text;
-  c.flags = control.flags & (kControlHidden | kControlDisabled | kControlReadOnly);
+  c.flags =
+      control.flags & (kControlHidden | kControlDisabled | kControlReadOnly | kControlDefault);
   c.at = control.at;
   c.look.tip = control.tip;
   c.look.cursor = control.cursor;

@@ -61,7 +61,7 @@ namespace qzr {
 struct HeadlessControl {
   ControlDef def;
   std::string text;
-  uint32_t flags = 0;  // kControlHidden, kControlDisabled, kControlReadOnly
+  uint32_t flags = 0;  // kControlHidden, kControlDisabled, kControlReadOnly, kControlDefault
   Rect at;
   Appearance look;
   bool checked = false;
@@ -89,6 +89,7 @@ struct HeadlessWindow {
   bool Enabled(int control) const;
   bool ReadOnly(int control) const;
   bool Checked(int control) const;
+  bool IsDefault(int control) const;  // the button Enter presses
   int Choice(int control) const;
   Rect Position(int control) const;
   // The rows as shown: each cell's text.

@@ -117,8 +117,9 @@ class Toolkit : public WindowBackend {
   // The text shown: a caption or label, an entry's formatted value, a
   // sheet's tab text for a tab.
   virtual void SetControlText(WindowId id, int control, std::string_view text) = 0;
-  // kControlHidden, kControlDisabled and kControlReadOnly as the control has
-  // them now (other bits are the definition's and do not change).
+  // kControlHidden, kControlDisabled, kControlReadOnly and kControlDefault
+  // as the control has them now (other bits are the definition's and do not
+  // change).
   virtual void SetControlFlags(WindowId id, int control, uint32_t flags) = 0;
   virtual void SetControlRect(WindowId id, int control, const Rect& rect) = 0;
   virtual void SetAppearance(WindowId id, int control, const Appearance& appearance) = 0;
@@ -197,7 +198,9 @@ class InputSink {
   // A column header of `list` clicked (1-based column, modifier bits of
   // ui/keycodes.h): EVENT:Accepted on the list's header region, if it has one.
   static void HeaderClicked(WindowId id, int list, int column, int32_t modifiers);
-  // The user moved the focus to `control` (by mouse or Tab).
+  // The user moved the focus to `control` (by mouse or Tab). The control
+  // left behind finishes its edit (as EditFinished); the focus itself raises
+  // no event.
   static void FocusMoved(WindowId id, int control);
   // The pointer is now over `control` (0: over no control).
   static void MouseOver(WindowId id, int control);

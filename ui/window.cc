@@ -41,6 +41,10 @@ constexpr int32_t kMsgSync = kSystemMessageBase + 4;       // only a toolkit upd
 // A toolkit update made when an entry is taken.
 enum class Sync : uint8_t { kNone, kChoice, kFocus };
 
+// The flags that change while a window is open.
+constexpr uint32_t kMutableFlags =
+    kControlHidden | kControlDisabled | kControlReadOnly | kControlDefault;
+
 // Rows a list shows per dialog unit of height: one row per this many.
 constexpr int kListRowHeight = 10;
 
@@ -62,7 +66,7 @@ struct ThreadState;
 struct ControlRec {
   ControlDef def;
   int number = 0;
-  uint32_t flags = 0;  // kControlHidden | kControlDisabled | kControlReadOnly as now
+  uint32_t flags = 0;  // kMutableFlags as they are now
   std::string text;    // the screen text
   std::string shown;   // the text last displayed from the variable
   bool has_shown = false;
@@ -329,7 +333,7 @@ int FirstFocus(const WindowCore* w) {
 
 int DefaultButton(const WindowCore* w) {
   for (const ControlRec& c : w->controls) {
-    if (c.def.kind == ControlKind::kButton && (c.def.flags & kControlDefault) &&
+    if (c.def.kind == ControlKind::kButton && (c.flags & kControlDefault) &&
         !(c.flags & (kControlDisabled | kControlHidden))) {
       return c.number;
     }
@@ -496,7 +500,7 @@ bool Window::Open(Window* owner) {
     ControlRec c;
     c.def = def.controls[i];
     c.number = ControlNumber(def, i);
-    c.flags = c.def.flags & (kControlHidden | kControlDisabled | kControlReadOnly);
+    c.flags = c.def.flags & kMutableFlags;
     c.text = c.def.text;
     c.shown = c.text;
     c.at = c.def.at;
@@ -775,7 +779,7 @@ int Window::AddControl(ControlDef def) {
   ControlRec c;
   c.def = def;
   c.number = def.number;
-  c.flags = def.flags & (kControlHidden | kControlDisabled | kControlReadOnly);
+  c.flags = def.flags & kMutableFlags;
   c.text = def.text;
   c.shown = c.text;
   c.at = def.at;
@@ -910,6 +914,23 @@ void Window::SetText(int control, std::string_view text) {
   c->text = std::string(text);
   c->shown = c->text;
   if (Toolkit* tk = core_->toolkit()) tk->SetControlText(core_->id, control, text);
+}
+
+bool Window::Edited(int control) const {
+  const ControlRec* c = core_->Find(control);
+  return c != nullptr && IsInputKind(c->def.kind) && c->dirty();
+}
+
+void Window::SetDefaultButton(int control) {
+  WindowCore* w = core_.get();
+  for (ControlRec& c : w->controls) {
+    if (c.def.kind != ControlKind::kButton) continue;
+    const bool is_default = c.number == control;
+    const uint32_t flags = is_default ? c.flags | kControlDefault : c.flags & ~kControlDefault;
+    if (flags == c.flags) continue;
+    c.flags = flags;
+    SyncFlags(w, &c);
+  }
 }
 
 bool Window::Hidden(int control) const {
@@ -1213,6 +1234,14 @@ void InputSink::EditFinished(WindowId id, int control, int32_t keycode) {
   if (w == nullptr) return;
   ControlRec* c = w->Find(control);
   if (c == nullptr || !c->dirty()) return;
+  {
+    // A toolkit may report the end of one edit twice (focus out, then its
+    // own editing-finished signal): one commit is enough.
+    std::lock_guard<std::mutex> lock(g_mu);
+    for (const Entry& q : w->queue) {
+      if (q.message == kMsgCommit && q.control == control && q.text == c->text) return;
+    }
+  }
   Entry e;
   e.message = kMsgCommit;
   e.control = control;

@@ -172,6 +172,11 @@ class Window {
   // screen text (typed or displayed).
   std::string Text(int control) const;
   void SetText(int control, std::string_view text);
+  // True when the user has typed into the entry or text `control` since its
+  // value was last shown or accepted (an edit not yet accepted).
+  bool Edited(int control) const;
+  // Makes `control` the button Enter presses (0: none); the others lose it.
+  void SetDefaultButton(int control);
   bool Hidden(int control) const;
   void SetHidden(int control, bool hidden);
   bool Disabled(int control) const;

@@ -687,6 +687,35 @@ TEST_F(WindowTest, EnterCommitsTheEntryThenPressesTheDefaultButton) {
   EXPECT_EQ(count, 9);
 }
 
+TEST_F(WindowTest, TheDefaultButtonCanMoveAndAnEditIsCommittedOnce) {
+  const WindowDef def = FormDef();
+  Window w(def);
+  ASSERT_TRUE(w.Open());
+  int32_t count = 0;
+  w.Use(kCount, UfoLong(&count));
+  w.Display();
+  w.SetDefaultButton(kCancel);
+  EXPECT_FALSE(ui_.Top()->IsDefault(kOk));
+  EXPECT_TRUE(ui_.Top()->IsDefault(kCancel));
+  ui_.Type(kCount, "007", false);
+  ui_.Then([&](HeadlessWindow&) {
+    EXPECT_TRUE(w.Edited(kCount));
+    EXPECT_FALSE(w.Edited(kName));
+    // Focus out and the toolkit's own end of editing: one commit.
+    InputSink::FocusMoved(w.Id(), kName);
+    InputSink::EditFinished(w.Id(), kCount, 0);
+  });
+  ui_.Key(kKeyEnter);
+  ui_.Close();
+  const auto events = Run(w);
+  EXPECT_THAT(Codes(events), ElementsAre(EVENT::OpenWindow, EVENT::Sized, EVENT::Accepted,
+                                         EVENT::Accepted, EVENT::CloseWindow));
+  EXPECT_EQ(events[2].control, kCount);
+  EXPECT_EQ(events[3].control, kCancel);
+  EXPECT_EQ(count, 7);
+  EXPECT_FALSE(w.Edited(kCount));
+}
+
 TEST_F(WindowTest, PopupsReturnTheChosenItemAndMessagesTakeTheirAnswersInOrder) {
   const WindowDef def = SmallDef("W", "W");
   Window w(def);

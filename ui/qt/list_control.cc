@@ -286,6 +286,14 @@ void ListControl::ShowHeader(bool show) {
   LayOut();
 }
 
+void ListControl::SetImmediate(bool immediate, bool scroll_bar) {
+  immediate_ = immediate;
+  scroll_->setVisible(immediate);
+  view_->setVerticalScrollBarPolicy(immediate || !scroll_bar ? Qt::ScrollBarAlwaysOff
+                                                             : Qt::ScrollBarAsNeeded);
+  LayOut();
+}
+
 int ListControl::Capacity() const {
   // Computed from the geometry rather than read from the viewport, which is
   // laid out only once the list is shown.
@@ -383,6 +391,7 @@ bool ListControl::eventFilter(QObject* watched, QEvent* event) {
       case QEvent::MouseMove:
         return true;  // no drag-selection
       case QEvent::Wheel: {
+        if (!immediate_) break;
         auto* wheel = static_cast<QWheelEvent*>(event);
         wheel_rest_ += wheel->angleDelta().y();
         // One notch (120) scrolls three lines, as desktops do.

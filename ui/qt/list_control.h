@@ -19,9 +19,10 @@
 // (Capacity), reported whenever it changes.
 //
 // User actions are handed to the callbacks (set by the window) and never
-// change the rows: a click selects the row and reports it; the scroll bar,
-// the wheel and (on a list whose keys the program takes) the keys report
-// scroll actions. Program changes (SetRows, SetChoice) report nothing.
+// change the rows: a click selects the row and reports it; the scroll bar
+// and the wheel report scroll actions. Program changes (SetRows, SetChoice)
+// report nothing. (An ordinary list, which holds all its rows, scrolls by
+// itself instead: SetImmediate.)
 //
 // Threads: GUI thread only.
 
@@ -84,6 +85,11 @@ class ListControl : public QWidget {
   // Shows the column headers (also when the format names none: a header
   // region wants clicks on them).
   void ShowHeader(bool show);
+  // An immediate list (the default) holds one screenful of a longer result:
+  // its scroll bar and the wheel ask the program to scroll. An ordinary
+  // list holds all its rows and scrolls by itself, with the view's own
+  // scroll bar when `scroll_bar`.
+  void SetImmediate(bool immediate, bool scroll_bar);
 
   // How many whole rows fit in the list now.
   int Capacity() const;
@@ -118,6 +124,7 @@ class ListControl : public QWidget {
   int reported_capacity_ = -1;
   int wheel_rest_ = 0;  // wheel angle not yet turned into lines
   bool program_ = false;
+  bool immediate_ = true;
 };
 
 }  // namespace qzr

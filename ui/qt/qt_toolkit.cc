@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
-#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -46,13 +45,6 @@ void AddItems(QMenu* menu, const std::vector<PopupItem>& items) {
       }
     }
   }
-}
-
-// An edit in progress ends when the focus leaves for another control of the
-// window; not when another window takes it (a message box, a popup), which
-// hands the focus back afterwards.
-bool EndsEdit(Qt::FocusReason reason) {
-  return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
 }
 
 }  // namespace
@@ -286,6 +278,15 @@ bool QtToolkit::eventFilter(QObject* watched, QEvent* event) {
       if (InputSink::KeyPressed(window->Id(), window->ControlOf(watched), code)) return true;
       break;
     }
+    case QEvent::ShortcutOverride: {
+      // A mnemonic (Alt+S) presses its button through Qt's shortcuts, past
+      // the KeyPress above: note the key so the click reports it.
+      QtWindow* window = WindowOf(watched);
+      if (window == nullptr) break;
+      int32_t code = KeyCodeOf(*static_cast<QKeyEvent*>(event));
+      if (code != 0) window->NoteInput(code);
+      break;
+    }
     case QEvent::MouseButtonPress: {
       if (QtWindow* window = WindowOf(watched)) window->NoteInput(0);
       break;
@@ -295,19 +296,6 @@ bool QtToolkit::eventFilter(QObject* watched, QEvent* event) {
       if (window == nullptr || window->InProgramChange()) break;
       int control = window->ControlOf(watched);
       if (control != 0) InputSink::FocusMoved(window->Id(), control);
-      break;
-    }
-    case QEvent::FocusOut: {
-      QtWindow* window = WindowOf(watched);
-      if (window == nullptr) break;
-      auto* focus = static_cast<QFocusEvent*>(event);
-      int control = window->ControlOf(watched);
-      if (control == 0 || !EndsEdit(focus->reason())) break;
-      QWidget* w = window->Widget(control);
-      if (qobject_cast<QLineEdit*>(w) != nullptr || qobject_cast<QPlainTextEdit*>(w) != nullptr ||
-          qobject_cast<CodeView*>(w) != nullptr) {
-        InputSink::EditFinished(window->Id(), control, 0);
-      }
       break;
     }
     default:

@@ -7,9 +7,10 @@
 // toolkit's application-wide filter adds what belongs to no single widget
 // signal: every key pressed in one of its windows goes to
 // InputSink::KeyPressed first (a key the core takes, such as an alerted key
-// or Tab, goes no further), focus moves become InputSink::FocusMoved, and an
-// entry or text the focus leaves has its edit finished
-// (InputSink::EditFinished). Nothing in these paths runs procedure code:
+// or Tab, goes no further), and focus moves become InputSink::FocusMoved
+// (which also finishes the edit of the control left behind). Focus taken by
+// another window (a message box, a popup) is not a move: the focus comes
+// back to the same control. Nothing in these paths runs procedure code:
 // the core only queues, and the procedure's handlers run after
 // WaitForInput has returned, outside every Qt callback.
 //

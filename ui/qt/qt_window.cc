@@ -283,8 +283,7 @@ QWidget* QtWindow::MakeWidget(Control* c, std::string* error) {
         return nullptr;
       }
       list->SetFormat(c->format, base_);
-      list->ScrollBar()->setVisible((d.flags & kControlVScroll) != 0 ||
-                                    (d.flags & kControlImmediate) != 0);
+      list->SetImmediate((d.flags & kControlImmediate) != 0, (d.flags & kControlVScroll) != 0);
       list->on_row = [this, number, id](int row, int32_t key) {
         if (program_ == 0) InputSink::RowClicked(id, number, row, key);
       };

@@ -4,11 +4,14 @@
 // drive them with QTest.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QString>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "testing/fatal_guard.h"
 
@@ -26,6 +29,12 @@ void FilterMessages(QtMsgType, const QMessageLogContext&, const QString& text) {
 int main(int argc, char** argv) {
   qzr::testing::InstallThrowingFatalHandler();
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // Qt wants a private runtime directory; a test run may have none.
+  if (getenv("XDG_RUNTIME_DIR") == nullptr) {
+    std::string dir = "/tmp/qzr-runtime-" + std::to_string(getuid());
+    mkdir(dir.c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 0);
+  }
   qInstallMessageHandler(FilterMessages);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);

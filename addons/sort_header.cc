@@ -6,7 +6,9 @@
 
 #include "framework/view_manager.h"
 #include "runtime/profile.h"
+#include "runtime/queue.h"
 #include "runtime/registry.h"
+#include "ui/window.h"
 
 namespace qzr {
 namespace {
@@ -68,6 +70,53 @@ void SortHeader::Init(int32_t listControl, ViewManager* view, int pk, std::strin
   if (VIEW != nullptr && VIEW->CurrentOrder() != nullptr)
     FIRSTSORTFIELD = VIEW->CurrentOrder()->ORDER;
   if (RestoreSortOrder() && !QUEUELISTSORT.empty()) ApplyOrder(BuildOrder());
+}
+
+void SortHeader::Init(Window* window, int32_t listControl, QUEUE* listQueue, ViewManager* view,
+                      int pk, std::string_view iniFileName, std::string_view procedureName) {
+  LISTQUEUE = listQueue;
+  std::vector<SortHeaderColumn> columns;
+  if (window != nullptr && window->HasControl(listControl) &&
+      window->Kind(listControl) == ControlKind::kList) {
+    columns = ColumnsOf(window->Format(listControl), listQueue);
+    REGIONCONTROL = window->FindControl(kSortRegionName);
+    if (REGIONCONTROL == 0) {
+      ControlDef region;
+      region.kind = ControlKind::kRegion;
+      region.name = kSortRegionName;
+      region.parent = listControl;
+      region.flags = kControlHeaderRegion;
+      region.at = window->Position(listControl);
+      REGIONCONTROL = window->AddControl(region);
+    }
+  }
+  Init(listControl, view, pk, iniFileName, procedureName, std::move(columns));
+}
+
+std::vector<SortHeaderColumn> SortHeader::ColumnsOf(const ListFormat& format,
+                                                    const QUEUE* listQueue) {
+  std::vector<SortHeaderColumn> columns;
+  for (size_t i = 0; i < format.columns.size(); ++i) {
+    const ListColumn& c = format.columns[i];
+    SortHeaderColumn col;
+    col.COLUMN = static_cast<int32_t>(i + 1);
+    col.TEXT = c.header;
+    col.PICTURE = c.picture;
+    if (listQueue != nullptr && c.value_field > 0 &&
+        static_cast<size_t>(c.value_field) <= listQueue->fields().size()) {
+      col.FIELD = listQueue->fields()[static_cast<size_t>(c.value_field - 1)].name;
+    }
+    columns.push_back(std::move(col));
+  }
+  return columns;
+}
+
+bool SortHeader::TakeEvent(const Event& event) {
+  if (REGIONCONTROL == 0 || event.control != REGIONCONTROL || event.code != EVENT::Accepted) {
+    return false;
+  }
+  ClickColumn(event.param, event.keycode);
+  return true;
 }
 
 void SortHeader::Kill() {

@@ -41,11 +41,14 @@
 #include <vector>
 
 #include "data/file_descriptor.h"
+#include "ui/event.h"
+#include "ui/list_format.h"
 
 namespace qzr {
 
 class ViewManager;
 class QUEUE;
+class Window;
 
 // The longest order text BuildOrder gives, and the longest stored sort
 // string read back.
@@ -54,9 +57,12 @@ inline constexpr size_t kMaxSortOrderText = 10240;
 // The entry name prefix of the stored sort string.
 inline constexpr char kSortHeaderEntry[] = "SortHeader_";
 
-// Key-code bits of the modifiers held with a click.
+// Key-code bits of the modifiers held with a click (ui/keycodes.h).
 inline constexpr int32_t kSortShiftKey = 0x100;
 inline constexpr int32_t kSortCtrlKey = 0x200;
+
+// The name of the header region a sort header adds over its list.
+inline constexpr char kSortRegionName[] = "?SortHeaderRegion";
 
 // An entry of QUEUELISTHEADER: one column of the list.
 struct SortHeaderColumn {
@@ -99,8 +105,19 @@ class SortHeader {
   // names a column.
   virtual void Init(int32_t listControl, ViewManager* view, int pk, std::string_view iniFileName,
                     std::string_view procedureName, std::vector<SortHeaderColumn> columns);
+  // The same over a list of an open window: the columns come from the
+  // list's format (header texts and pictures) and the list queue's field
+  // names (the field each column shows), and a header region is added over
+  // the list (REGIONCONTROL), whose clicks TakeEvent handles.
+  void Init(Window* window, int32_t listControl, QUEUE* listQueue, ViewManager* view, int pk,
+            std::string_view iniFileName, std::string_view procedureName);
   // Saves the sort order. Once; the destructor does not call it.
   virtual void Kill();
+
+  // Reacts to a click on the header region (EVENT:Accepted on REGIONCONTROL,
+  // the column in the event's param, the modifiers in its key code). True
+  // when the event was such a click: it is dealt with, sortable or not.
+  virtual bool TakeEvent(const Event& event);
 
   // Reads the stored sort string and applies it to QUEUELISTSORT. Nothing
   // when there is no storage place or nothing stored. Returns true iff a
@@ -132,6 +149,11 @@ class SortHeader {
   bool IsSortable(int32_t column) const;
   // The place the sort string goes to.
   SortStoragePlace StoragePlace() const;
+
+  // The header queue of a list: one column per column of `format`, the
+  // field each shows named by `listQueue`'s field names (none when the
+  // queue is null or lacks the field).
+  static std::vector<SortHeaderColumn> ColumnsOf(const ListFormat& format, const QUEUE* listQueue);
 
   // Fields, in declaration order.
   QUEUE* LISTQUEUE = nullptr;

@@ -29,10 +29,14 @@
 #include "framework/view_manager.h"
 #include "runtime/evaluator.h"
 #include "runtime/profile.h"
+#include "runtime/queue.h"
 #include "runtime/registry.h"
 #include "runtime/runtime_error.h"
 #include "runtime/ufo.h"
+#include "ui/event.h"
 #include "ui/headless_backend.h"
+#include "ui/window.h"
+#include "ui/window_def.h"
 
 namespace qzr {
 namespace {
@@ -160,6 +164,7 @@ class SortHeaderTest : public ::testing::Test {
 
   palisade::test::TempDir dir_;
   HeadlessBackend backend_;
+  HeadlessBackend& ui_ = backend_;
   ScopedBackend scope_{&backend_};
   ErrorManager errors_;
   FileDescriptor file_;
@@ -440,6 +445,72 @@ TEST_F(SortHeaderTest, AnUnwritableFileLeavesTheOrderInForce) {
   EXPECT_FALSE(h->SaveSortOrder());
   EXPECT_EQ(engine_->OrderText(), "+UPPER(FUN:NAME),+FUN:ID");
   EXPECT_EQ(ReadAll().front(), 2);
+}
+
+// ---------------------------------------------------------------------------
+// On a window.
+
+TEST_F(SortHeaderTest, HeaderClicksOnTheListSortByTheColumnsItShows) {
+  ui_.SetFailureHandler([](const std::string& f) { ADD_FAILURE() << f; });
+  // The main window's list queue and format, with header texts.
+  QUEUE rows(1 + 4 + 4 * 100 + 4, {{"FUN:FULLCODE", TypeCode::BYTE, 0, 1},
+                                   {"FUN:FULLCODE_ICON", TypeCode::LONG, 1, 4},
+                                   {"FUN:NAME", TypeCode::CSTRING, 5, 100},
+                                   {"FUN:DESCRIPTION", TypeCode::CSTRING, 105, 100},
+                                   {"FUN:EXAMPLECODE", TypeCode::CSTRING, 205, 100},
+                                   {"FUN:FORUMLINK", TypeCode::CSTRING, 305, 100},
+                                   {"FUN:ID", TypeCode::LONG, 405, 4}});
+  WindowDef def;
+  def.name = "P1$WINDOW";
+  def.caption = "Sorting";
+  def.at = Rect{0, 0, 300, 200};
+  ControlDef list;
+  list.number = 6;
+  list.kind = ControlKind::kList;
+  list.name = "?LIST";
+  list.at = Rect{4, 4, 290, 150};
+  list.format =
+      "12L(2)I@p p@396L(2)|M~Title~@s99@1020L(2)|M~Description~@s255@1020L(2)|M~Code~@s255@"
+      "1016L(2)|M~Forum Link~@s254@";
+  def.controls.push_back(list);
+  Window w(def);
+  ASSERT_TRUE(w.Open()) << w.OpenError();
+  w.From(6, &rows);
+
+  SortHeader h;
+  h.Init(&w, 6, &rows, &vm_, file_.KeyIndex("P_ID"), "qzrfunctions.INI", "Main");
+  ASSERT_NE(h.REGIONCONTROL, 0);
+  std::vector<std::string> fields, texts;
+  for (const SortHeaderColumn& c : h.QUEUELISTHEADER) {
+    fields.push_back(c.FIELD);
+    texts.push_back(c.TEXT);
+  }
+  EXPECT_EQ(fields, std::vector<std::string>({"FUN:FULLCODE", "FUN:NAME", "FUN:DESCRIPTION",
+                                              "FUN:EXAMPLECODE", "FUN:FORUMLINK"}));
+  EXPECT_EQ(texts, std::vector<std::string>({"", "Title", "Description", "Code", "Forum Link"}));
+
+  std::vector<std::string> orders;
+  ui_.HeaderClick(6, 2);
+  ui_.Then([&](HeadlessWindow&) { orders.push_back(engine_->OrderText()); });
+  ui_.HeaderClick(6, 2);
+  ui_.Then([&](HeadlessWindow&) { orders.push_back(engine_->OrderText()); });
+  ui_.HeaderClick(6, 4);  // the code: nothing happens
+  ui_.Then([&](HeadlessWindow&) { orders.push_back(engine_->OrderText()); });
+  ui_.Close();
+  Event e;
+  int taken = 0;
+  while (w.Accept(&e)) {
+    if (h.TakeEvent(e)) {
+      ++taken;
+      continue;
+    }
+    w.Default(e);
+  }
+  EXPECT_EQ(taken, 3);
+  EXPECT_EQ(orders, std::vector<std::string>(
+                        {"+FUN:NAME,+FUN:ID", "-FUN:NAME,+FUN:ID", "-FUN:NAME,+FUN:ID"}));
+  h.Kill();
+  EXPECT_NE(IniText().find("SortHeader_6=-FUN:NAME"), std::string::npos);
 }
 
 }  // namespace

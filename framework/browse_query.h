@@ -1,0 +1,34 @@
+// Query by example on a browse: putting a query manager's filter in force
+// on the browse's view and refilling the list from the start of its order.
+//
+// The query's filter is the current order's named filter "QBE", so it holds
+// together with the order's range, its other named filters and the browse's
+// record filter (a quick find): a row is listed only when all of them let
+// it through. The refill starts at the start of the order, so applying a
+// query reads each record of the file at most once (a filter that rejects
+// most rows is a single pass over the file, never a pass forward and then a
+// second one back to top up the list).
+//
+// Threads: as the browse: its own thread.
+
+#ifndef QZR_FRAMEWORK_BROWSE_QUERY_H_
+#define QZR_FRAMEWORK_BROWSE_QUERY_H_
+
+namespace qzr {
+
+class BrowseManager;
+class QueryManager;
+
+// The ID of the named filter that holds the query.
+inline constexpr char kQueryFilterId[] = "QBE";
+
+// Builds `query`'s filter and puts it in force on `browse` (an empty query
+// removes the filter), then refills the list from the start. False when the
+// query is refused (an entry its column cannot read, a filter too long):
+// the reason is shown (caption "Query by Example") and the filter in force
+// stays as it was.
+bool ApplyQuery(BrowseManager* browse, const QueryManager& query);
+
+}  // namespace qzr
+
+#endif  // QZR_FRAMEWORK_BROWSE_QUERY_H_

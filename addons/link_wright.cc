@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -372,8 +373,86 @@ void LinkWright::Init() {
   INITED = 1;
 }
 
+void LinkWright::Init(Window* window) {
+  Init();
+  window_ = window;
+  if (HANDCURSORTOUSE.empty()) HANDCURSORTOUSE = "hand2.cur";
+}
+
 void LinkWright::Kill() {
   INITED = 0;
+  ITEMQ.clear();
+  TRACKERQ.clear();
+  window_ = nullptr;
+}
+
+void LinkWright::AddItem(const LinkItem& item) {
+  Trace("In AddItem:  URL: " + std::to_string(item.SOURCE) +
+        " Norm: " + std::to_string(item.NORMALCOLOR) + " Brt: " + std::to_string(item.BRIGHTCOLOR) +
+        " InActCol: " + std::to_string(item.INACTIVECOLOR) +
+        " Style: " + std::to_string(item.STYLE) + " Col: " + std::to_string(item.COLUMN) +
+        " UnderLine: " + std::to_string(item.UNDERLINE) + " Event: " + std::to_string(item.EVENT) +
+        " Cur: " + item.CURSOR + " NStl: " + std::to_string(item.NORMALSTYLE) +
+        " StdA: " + std::to_string(item.STANDARDAPPEARANCE));
+  ITEMQ.push_back(item);
+}
+
+const LinkItem* LinkWright::FindItem(int32_t control) const {
+  for (const LinkItem& item : ITEMQ) {
+    if (item.CONTROL == control && control != 0) return &item;
+  }
+  return nullptr;
+}
+
+void LinkWright::PrepareControls() {
+  if (window_ == nullptr || !window_->IsOpen()) return;
+  for (const LinkItem& item : ITEMQ) {
+    if (!window_->HasControl(item.CONTROL)) continue;
+    Appearance a = window_->GetAppearance(item.CONTROL);
+    a.cursor = item.CURSOR.empty() ? HANDCURSORTOUSE : item.CURSOR;
+    if (!item.STANDARDAPPEARANCE) {
+      if (item.NORMALCOLOR != kColorNone) a.font_color = item.NORMALCOLOR;
+      a.font_style = item.STYLE | (item.UNDERLINE ? kFontUnderline : 0);
+    }
+    window_->SetAppearance(item.CONTROL, a);
+  }
+}
+
+Severity LinkWright::TakeEvent() {
+  if (window_ == nullptr || !window_->IsOpen()) return SeverityNone;
+  const int32_t event = CurrentEvent();
+  const int32_t control = CurrentControl();
+  const LinkItem* item = FindItem(control);
+  if (item == nullptr) return SeverityNone;
+  if (event == EVENT::MouseIn) {
+    if (item->BRIGHTCOLOR != kColorNone && !item->STANDARDAPPEARANCE) {
+      Appearance a = window_->GetAppearance(control);
+      TRACKERQ.push_back(LinkTracker{control, a.font_color});
+      a.font_color = item->BRIGHTCOLOR;
+      window_->SetAppearance(control, a);
+    }
+    return SeverityNone;
+  }
+  if (event == EVENT::MouseOut) {
+    for (size_t i = 0; i < TRACKERQ.size(); ++i) {
+      if (TRACKERQ[i].FEQ != control) continue;
+      Appearance a = window_->GetAppearance(control);
+      a.font_color = TRACKERQ[i].OLDCOLOR;
+      window_->SetAppearance(control, a);
+      TRACKERQ.erase(TRACKERQ.begin() + static_cast<std::ptrdiff_t>(i));
+      break;
+    }
+    return SeverityNone;
+  }
+  const int32_t opens_on = item->EVENT != 0 ? item->EVENT : EVENT::Accepted;
+  if (event != opens_on) return SeverityNone;
+  Trace("In TakeEvent: Ctrl: (" + std::to_string(control) + ") Event: " + std::to_string(event) +
+        " UseEvent: " + std::to_string(opens_on) +
+        " LastSel: " + std::to_string(LASTFIELDSELECTED));
+  LASTFIELDSELECTED = control;
+  const int32_t source = item->SOURCE != 0 ? item->SOURCE : control;
+  Run(window_->Text(source));
+  return SeverityNone;
 }
 
 std::string LinkWright::ExtractUrl(std::string_view text) const {

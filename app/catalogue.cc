@@ -52,8 +52,29 @@ Catalogue::~Catalogue() {
 }
 
 bool Catalogue::Fail(CatalogueError* error, std::string text) {
-  if (error != nullptr) error->text = std::move(text);
+  if (error != nullptr) {
+    error->text = std::move(text);
+    error->code = ERRORCODE();
+    error->file_error = FILEERRORCODE();
+  }
   return false;
+}
+
+bool Catalogue::Lock(CatalogueError* error) {
+  FileDescriptor& func = FUNC();
+  if (FuncAccess->EnsureUsable(kUseRead) != SeverityNone) {
+    return Fail(error, "the catalogue file FUNC could not be opened: " + RuntimeErrorText());
+  }
+  FileArgs lock;
+  lock.timeout = kCatalogueLockSeconds;
+  if (CallFileOp(FileOp::LOCKfilesec, func, lock) != 0) {
+    return Fail(error, "the catalogue is locked by another process");
+  }
+  return true;
+}
+
+void Catalogue::Unlock() {
+  CallFileOp(FileOp::UNLOCK, FUNC());
 }
 
 bool Catalogue::Open(CatalogueError* error) {
@@ -91,13 +112,25 @@ bool Catalogue::ForEach(const std::function<bool(const FuncEntry&)>& each, Catal
   if (manager.Open() != SeverityNone) {
     ok = Fail(error, "the catalogue could not be read: " + RuntimeErrorText());
   }
+  int32_t last_read = 0;
   while (ok) {
+    SetId(&func, 0);
     Severity s = manager.Next();
     if (s == SeverityInform) break;
     if (s != SeverityNone) {
-      ok = Fail(error, "reading the catalogue failed: " + RuntimeErrorText());
+      // The row may have been read before its code failed: name it, else
+      // the last entry read before the failure.
+      const int32_t failed = GetId(func);
+      std::string where =
+          failed > last_read ? "entry " + std::to_string(failed) + " could not be read"
+          : last_read > 0
+              ? "the entry after entry " + std::to_string(last_read) + " could not be read"
+              : "the first entry could not be read";
+      ok = Fail(error, "reading the catalogue stopped: " + where + " (" + RuntimeErrorText() +
+                           "); run 'qzrfunctions check'");
       break;
     }
+    last_read = GetId(func);
     if (!each(ReadFuncEntry(func))) break;
   }
   manager.Close();
@@ -122,13 +155,17 @@ bool Catalogue::Get(int32_t id, FuncEntry* entry, CatalogueError* error) {
 
 bool Catalogue::Add(const FuncEntry& entry, int32_t* id, CatalogueError* error) {
   if (!Open(error)) return false;
+  if (!Lock(error)) return false;
   FileDescriptor& func = FUNC();
   FuncEntry fresh = entry;
   fresh.id = 0;
   WriteFuncEntry(&func, fresh, true);
   if (FuncAccess->Insert(true) != SeverityNone) {
-    return Fail(error, "the entry could not be added: " + RuntimeErrorText());
+    Fail(error, "the entry could not be added: " + RuntimeErrorText());
+    Unlock();
+    return false;
   }
+  Unlock();
   *id = GetId(func);
   return true;
 }
@@ -163,38 +200,71 @@ bool Catalogue::Delete(int32_t id, bool* declined, CatalogueError* error) {
               "entry " + std::to_string(id) + " could not be deleted: " + RuntimeErrorText());
 }
 
-bool Catalogue::Import(const std::vector<FuncEntry>& entries, std::vector<int32_t>* ids,
-                       CatalogueError* error) {
+bool Catalogue::Import(const std::vector<FuncEntry>& entries, bool renumber,
+                       std::vector<int32_t>* ids, CatalogueError* error) {
   ids->clear();
   if (!Open(error)) return false;
   FileDescriptor& func = FUNC();
   // Make the file usable before the transaction enlists it.
-  if (FuncAccess->EnsureUsable(kUseRead) != SeverityNone) {
-    return Fail(error, "the catalogue file FUNC could not be opened: " + RuntimeErrorText());
-  }
+  if (!Lock(error)) return false;
   FileArgs logout;
   if (CallFileOp(FileOp::LOGOUT, func, logout) != 0) {
-    return Fail(error, "the import could not start a transaction: " + RuntimeErrorText());
+    Fail(error, "the import could not start a transaction: " + RuntimeErrorText());
+    Unlock();
+    return false;
   }
+  auto give_up = [&](const std::string& text) {
+    Fail(error, text + "; nothing was imported");
+    CallFileOp(FileOp::ROLLBACK, func);
+    Unlock();
+    ids->clear();
+    return false;
+  };
+  ids->assign(entries.size(), 0);
+  // Entries that keep their ids first, so that numbering the others starts
+  // past every id kept.
+  std::vector<size_t> numbered;
   for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string which = "entry " + std::to_string(i + 1);
+    const int32_t given = entries[i].id;
+    if (given <= 0) {
+      numbered.push_back(i);
+      continue;
+    }
+    SetId(&func, given);
+    const bool taken = FuncAccess->Fetch(kFunPId) == SeverityNone;
+    if (!taken && ERRORCODE() != kRecordNotFound && ERRORCODE() != kRecordNotAvailable) {
+      return give_up(which + ": id " + std::to_string(given) + " could not be looked up (" +
+                     RuntimeErrorText() + ")");
+    }
+    if (taken) {
+      if (!renumber) {
+        return give_up(which + ": id " + std::to_string(given) +
+                       " is taken (use --renumber to give such entries new numbers)");
+      }
+      numbered.push_back(i);
+      continue;
+    }
+    WriteFuncEntry(&func, entries[i], true);
+    if (CallFileOp(FileOp::ADD, func) != 0) {
+      return give_up(which + " could not be added (" + RuntimeErrorText() + ")");
+    }
+    (*ids)[i] = given;
+  }
+  for (size_t i : numbered) {
     FuncEntry fresh = entries[i];
     fresh.id = 0;
     WriteFuncEntry(&func, fresh, true);
     if (FuncAccess->Insert(true) != SeverityNone) {
-      std::string why = RuntimeErrorText();
-      CallFileOp(FileOp::ROLLBACK, func);
-      ids->clear();
-      return Fail(error, "entry " + std::to_string(i + 1) + " could not be added (" + why +
-                             "); nothing was imported");
+      return give_up("entry " + std::to_string(i + 1) + " could not be added (" +
+                     RuntimeErrorText() + ")");
     }
-    ids->push_back(GetId(func));
+    (*ids)[i] = GetId(func);
   }
   if (CallFileOp(FileOp::COMMIT, func) != 0) {
-    std::string why = RuntimeErrorText();
-    CallFileOp(FileOp::ROLLBACK, func);
-    ids->clear();
-    return Fail(error, "the import could not be committed (" + why + "); nothing was imported");
+    return give_up("the import could not be committed (" + RuntimeErrorText() + ")");
   }
+  Unlock();
   return true;
 }
 

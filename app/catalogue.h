@@ -43,7 +43,16 @@ class FunctionsView : public ViewManager {
 // framework message.
 struct CatalogueError {
   std::string text;
+  // The runtime error behind the failure, as posted when it happened
+  // (ERRORCODE and FILEERRORCODE), so that a caller can tell a lock, a
+  // read-only file or a full disk from other failures.
+  int code = 0;
+  std::string file_error;
 };
+
+// How long an add or an import waits for another process's add or import
+// to end.
+inline constexpr int kCatalogueLockSeconds = 5;
 
 class Catalogue {
  public:
@@ -58,12 +67,17 @@ class Catalogue {
   void Close();
 
   // Calls `each` for every entry in FUN:ID order that the quick find in
-  // force lets through; `each` returns false to stop early.
+  // force lets through; `each` returns false to stop early. A read error
+  // ends the walk with false, the error naming the entry that could not be
+  // read (or the last one read before it).
   bool ForEach(const std::function<bool(const FuncEntry&)>& each, CatalogueError* error);
   // Reads entry `id` into *entry; false (with "no entry N") when there is
   // none.
   bool Get(int32_t id, FuncEntry* entry, CatalogueError* error);
-  // Adds `entry` (its id is ignored); the new FUN:ID in *id.
+  // Adds `entry` (its id is ignored); the new FUN:ID in *id. The number is
+  // taken and the entry added under the file's lock, which every add and
+  // import of the command line takes, so that two processes adding at once
+  // never race for one number (waits up to kCatalogueLockSeconds).
   bool Add(const FuncEntry& entry, int32_t* id, CatalogueError* error);
   // Replaces entry `entry.id` with `entry`. *changed says whether anything
   // was written (an unchanged entry is not).
@@ -71,13 +85,21 @@ class Catalogue {
   // Deletes entry `id` after the confirmation "Confirm Delete" (the user's
   // answer; SeverityDeclined leaves *declined set).
   bool Delete(int32_t id, bool* declined, CatalogueError* error);
-  // Adds `entries` in order, all or none: one transaction, rolled back on
-  // the first failure. The numbers given in *ids.
-  bool Import(const std::vector<FuncEntry>& entries, std::vector<int32_t>* ids,
+  // Adds `entries` in order, all or none: one transaction under the file's
+  // lock (as Add), rolled back on the first failure. An entry with an id
+  // (above 0) keeps it when no entry has it; a taken id (in the catalogue,
+  // or given twice) fails the import, naming the entry and the id, unless
+  // `renumber`, which numbers such an entry as new. Entries without an id
+  // are numbered after the rest, from the highest number then in use. The
+  // numbers given, in input order, in *ids.
+  bool Import(const std::vector<FuncEntry>& entries, bool renumber, std::vector<int32_t>* ids,
               CatalogueError* error);
 
  private:
   bool Fail(CatalogueError* error, std::string text);
+  // The file's lock, taken around numbering (LOCK with a timeout).
+  bool Lock(CatalogueError* error);
+  void Unlock();
   bool opened_ = false;
 };
 

@@ -2,13 +2,16 @@
 
 #include "app/commands.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -21,9 +24,12 @@
 #include "app/cli_backend.h"
 #include "app/entry_formats.h"
 #include "app/func_file.h"
+#include "app/func_managers.h"
 #include "app/program.h"
 #include "app/quick_find.h"
 #include "drivers/palisade/driver.h"
+#include "drivers/palisade/format.h"
+#include "drivers/palisade/plx_file.h"
 #include "drivers/palisade/plx_file_check.h"
 #include "runtime/evaluator.h"
 #include "runtime/picture.h"
@@ -33,12 +39,23 @@
 namespace qzr {
 namespace {
 
+// The structural check's report of an update a killed process left half
+// done.
+constexpr char kPendingUpdateProblem[] = "header: an interrupted update is pending";
+
+std::string RuntimeErrorText() {
+  std::string text = ERROR();
+  if (text.empty()) text = "error " + std::to_string(ERRORCODE());
+  return text;
+}
+
 constexpr char kUsage[] =
     "QZR Functions Database: a catalogue of reusable source-code functions.\n"
     "\n"
     "Usage: qzrfunctions [COMMAND [ARGS...]]\n"
     "\n"
-    "The catalogue is the file FUNC in the current directory, created on first use.\n"
+    "The catalogue is the file FUNC.PLX in the current directory, created on first\n"
+    "use.\n"
     "Without a command the program opens its main window.\n"
     "\n"
     "Commands:\n"
@@ -48,13 +65,16 @@ constexpr char kUsage[] =
     "                                    unless --no-memo), ignoring case unless\n"
     "                                    --case-sensitive\n"
     "  show ID [--json]                  one entry\n"
-    "  add FIELDS | --json               add an entry (the JSON object on standard\n"
-    "                                    input); prints its number\n"
+    "  add --title TEXT [FIELDS] | --json\n"
+    "                                    add an entry (with --json, the JSON object\n"
+    "                                    on standard input); prints its number\n"
     "  update ID FIELDS | --json         change an entry\n"
     "  delete ID [--yes]                 delete an entry after confirmation\n"
     "  export [--format json|csv|markdown] [--output FILE]\n"
-    "  import FILE|- [--format json|csv] [--truncate]\n"
-    "                                    add entries, all or none\n"
+    "  import FILE|- [--format json|csv] [--truncate] [--renumber]\n"
+    "                                    add entries, all or none; an entry's id\n"
+    "                                    is kept, and one already taken refuses\n"
+    "                                    the import unless --renumber\n"
     "  check                             check the catalogue file's structure\n"
     "  eval EXPRESSION                   evaluate an expression\n"
     "\n"
@@ -89,7 +109,7 @@ const std::vector<CommandSpec>& Specs() {
       {"update", 1, {"--json", "--complete", "--not-complete", "--truncate"}, kFieldOptions},
       {"delete", 1, {"--yes"}, {}},
       {"export", 0, {}, {"--format", "--output"}},
-      {"import", 1, {"--truncate"}, {"--format"}},
+      {"import", 1, {"--truncate", "--renumber"}, {"--format"}},
       {"check", 0, {}, {}},
       {"eval", 1, {}, {}},
   };
@@ -220,6 +240,12 @@ bool Validate(const Parsed& p, std::string* why) {
       *why = "update: nothing to change (give field options or --json)";
       return false;
     }
+    const std::string* title = p.Value("--title");
+    if (c == "add" && !p.Has("--json") &&
+        (title == nullptr || title->find_first_not_of(" \t") == std::string::npos)) {
+      *why = "add: a title is required (--title TEXT)";
+      return false;
+    }
   }
   if (c == "export" && p.Value("--format") != nullptr) {
     const std::string& f = *p.Value("--format");
@@ -258,10 +284,204 @@ class CountingBackend : public WindowBackend {
   std::atomic<int> count_{0};
 };
 
+// ---- Text for the terminal --------------------------------------------------
+
+// Decodes the UTF-8 sequence at text[i]: its code point and length; length
+// 1 with cp = 0xFFFFFFFF for a byte that begins no valid sequence.
+size_t NextCodePoint(std::string_view text, size_t i, uint32_t* cp) {
+  size_t bad = InvalidUtf8At(text.substr(i, std::min<size_t>(4, text.size() - i)));
+  const uint8_t lead = static_cast<uint8_t>(text[i]);
+  size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  if (bad == 0 || len > text.size() - i || (bad != std::string_view::npos && bad < len)) {
+    *cp = 0xFFFFFFFFu;
+    return 1;
+  }
+  *cp = len == 1 ? lead : len == 2 ? lead & 0x1F : len == 3 ? lead & 0x0F : lead & 0x07;
+  for (size_t k = 1; k < len; ++k) *cp = (*cp << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
+  return len;
+}
+
+// Columns a code point takes on a terminal: 0 for combining marks and
+// zero-width characters, 2 for East Asian wide and full-width characters
+// and emoji, else 1.
+int ColumnsOf(uint32_t cp) {
+  struct Range {
+    uint32_t first, last;
+  };
+  static constexpr Range kZero[] = {
+      {0x0300, 0x036F}, {0x0483, 0x0489},   {0x0591, 0x05BD},  {0x0610, 0x061A}, {0x064B, 0x065F},
+      {0x0E31, 0x0E31}, {0x0E34, 0x0E3A},   {0x200B, 0x200F},  {0x20D0, 0x20FF}, {0xFE00, 0xFE0F},
+      {0xFE20, 0xFE2F}, {0x1F3FB, 0x1F3FF}, {0xE0100, 0xE01EF}};
+  static constexpr Range kWide[] = {
+      {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC},
+      {0x23F0, 0x23F0},   {0x23F3, 0x23F3},   {0x25FD, 0x25FE},   {0x2614, 0x2615},
+      {0x2648, 0x2653},   {0x267F, 0x267F},   {0x2693, 0x2693},   {0x26A1, 0x26A1},
+      {0x26AA, 0x26AB},   {0x26BD, 0x26BE},   {0x26C4, 0x26C5},   {0x26CE, 0x26CE},
+      {0x26D4, 0x26D4},   {0x26EA, 0x26EA},   {0x26F2, 0x26F3},   {0x26F5, 0x26F5},
+      {0x26FA, 0x26FA},   {0x26FD, 0x26FD},   {0x2705, 0x2705},   {0x270A, 0x270B},
+      {0x2728, 0x2728},   {0x274C, 0x274C},   {0x274E, 0x274E},   {0x2753, 0x2755},
+      {0x2757, 0x2757},   {0x2795, 0x2797},   {0x27B0, 0x27B0},   {0x27BF, 0x27BF},
+      {0x2B1B, 0x2B1C},   {0x2B50, 0x2B50},   {0x2B55, 0x2B55},   {0x2E80, 0x303E},
+      {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},
+      {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},
+      {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x16FE0, 0x16FE4},
+      {0x17000, 0x18CFF}, {0x1B000, 0x1B2FF}, {0x1F004, 0x1F004}, {0x1F0CF, 0x1F0CF},
+      {0x1F18E, 0x1F18E}, {0x1F191, 0x1F19A}, {0x1F200, 0x1F251}, {0x1F300, 0x1F64F},
+      {0x1F680, 0x1F6FF}, {0x1F7E0, 0x1F7EB}, {0x1F90C, 0x1F9FF}, {0x1FA70, 0x1FAFF},
+      {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD}};
+  auto in = [cp](const auto& table) {
+    for (const Range& r : table) {
+      if (cp >= r.first && cp <= r.last) return true;
+    }
+    return false;
+  };
+  if (in(kZero)) return 0;
+  return in(kWide) ? 2 : 1;
+}
+
+// `text` with what could drive a terminal shown escaped: C0 controls
+// (line breaks and tabs too unless `keep_lines`), DEL, the C1 controls and
+// bytes that are not UTF-8, as \xNN, \uNNNN, \t, \n or \r.
+std::string Escaped(std::string_view text, bool keep_lines) {
+  std::string out;
+  out.reserve(text.size());
+  char buf[16];
+  for (size_t i = 0; i < text.size();) {
+    uint32_t cp = 0;
+    const size_t len = NextCodePoint(text, i, &cp);
+    if (cp == 0xFFFFFFFFu) {
+      std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<uint8_t>(text[i]));
+      out += buf;
+    } else if (cp == '\n' || cp == '\t' || cp == '\r') {
+      if (keep_lines && cp != '\r') {
+        out += static_cast<char>(cp);
+      } else {
+        out += cp == '\n' ? "\\n" : cp == '\t' ? "\\t" : "\\r";
+      }
+    } else if (cp < 0x20 || cp == 0x7F) {
+      std::snprintf(buf, sizeof buf, "\\x%02X", cp);
+      out += buf;
+    } else if (cp >= 0x80 && cp < 0xA0) {
+      std::snprintf(buf, sizeof buf, "\\u%04X", cp);
+      out += buf;
+    } else {
+      out.append(text.substr(i, len));
+    }
+    i += len;
+  }
+  return out;
+}
+
+// `text` on one line, escaped, cut or padded to `width` terminal columns
+// (a cut ends in "~").
+std::string Cell(const std::string& text, size_t width) {
+  std::string one = Escaped(text, false);
+  std::string out;
+  size_t columns = 0;
+  for (size_t i = 0; i < one.size();) {
+    uint32_t cp = 0;
+    const size_t len = NextCodePoint(one, i, &cp);
+    const size_t w = static_cast<size_t>(ColumnsOf(cp));
+    if (columns + w > width - 1) {
+      // Only a cut when something follows that does not fit.
+      size_t rest = 0;
+      for (size_t k = i; k < one.size();) {
+        uint32_t c2 = 0;
+        k += NextCodePoint(one, k, &c2);
+        rest += static_cast<size_t>(ColumnsOf(c2));
+      }
+      if (columns + rest <= width) {
+        out.append(one.substr(i));
+        columns += rest;
+      } else {
+        out += "~";
+        ++columns;
+      }
+      break;
+    }
+    out.append(one.substr(i, len));
+    columns += w;
+    i += len;
+  }
+  return out + std::string(width > columns ? width - columns : 0, ' ');
+}
+
+// ---- Files -------------------------------------------------------------------
+
+// Reads the whole file at `path`, refusing what is not a regular file's
+// contents (a directory). False with the reason in *why.
+bool ReadWholeInput(const std::string& path, std::string* out, std::string* why) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *why = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    *why = "cannot read " + path + ": " + std::strerror(EISDIR);
+    return false;
+  }
+  out->clear();
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int err = errno;
+      ::close(fd);
+      *why = "cannot read " + path + ": " + std::strerror(err);
+      return false;
+    }
+    if (n == 0) break;
+    out->append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+// The catalogue file's name as the driver opens it.
+std::string CataloguePath() {
+  std::string path = FUNC().PhysicalName();
+  if (path.find('.') == std::string::npos) path += kPalisadeExtension;
+  return path;
+}
+
+// What is wrong with the catalogue file before anything opens it: a
+// directory in its place, a file whose header cannot be read without a
+// password. "" when neither (a missing file is created; damage is found by
+// opening it, or by the check).
+std::string CatalogueFileProblem(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return "";
+  if (S_ISDIR(st.st_mode)) return path + " is a directory, not a catalogue file";
+  if (!S_ISREG(st.st_mode) || st.st_size < static_cast<off_t>(palisade::kHeaderBytes)) return "";
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  uint8_t header[palisade::kHeaderBytes];
+  const ssize_t got = ::pread(fd, header, sizeof header, 0);
+  ::close(fd);
+  if (got != static_cast<ssize_t>(sizeof header)) return "";
+  if (std::memcmp(header + palisade::kHdrMagic, palisade::kMagic, 4) == 0) return "";
+  // An encrypted file enciphers its header too: no magic, and bytes that
+  // look like noise (a text file or another format has mostly text or
+  // zeros).
+  int noise = 0;
+  for (uint8_t b : header) noise += b >= 0x80 ? 1 : 0;
+  if (st.st_size % 64 == 0 && noise > 128) {
+    return path +
+           " is encrypted: it opens only with its password, which this program does not take";
+  }
+  // Anything else is damage, which opening (or the check) reports.
+  return "";
+}
+
+// ---- The runner ---------------------------------------------------------------
+
 class Runner {
  public:
-  Runner(const Parsed& p, const CommandIo& io, CountingBackend* messages)
-      : p_(p), io_(io), messages_(messages) {}
+  Runner(const Parsed& p, const CommandIo& io, CountingBackend* messages, CommandLineBackend* own)
+      : p_(p), io_(io), messages_(messages), own_(own) {}
 
   int Run();
 
@@ -280,29 +500,117 @@ class Runner {
   // since the command began (that message is the report).
   int Fail(const std::string& text);
   int FailAlways(const std::string& text);
+  // A failure of the catalogue: a read-only file, a lock or a full disk in
+  // one line of our own; else as Fail.
+  int FailWith(const CatalogueError& error);
+  // A read that stopped: the line naming where, instead of the framework's.
+  int FailRead(const CatalogueError& error);
   bool ReadInput(const std::string& name, std::string* out, std::string* why);
-  // The entry's texts checked against their fields (or cut, --truncate).
+  // Reads every entry the quick find in force lets through into `each`. A
+  // read error, or any message of the framework on the way (a list has
+  // none to give unless reading failed), ends it with false and the line
+  // naming where it stopped.
+  bool ReadAll(const std::function<bool(const FuncEntry&)>& each, CatalogueError* error);
+  // The entry's texts checked against their fields (or cut, --truncate),
+  // and for valid UTF-8.
   bool Fit(FuncEntry* entry, const std::string& where, std::string* why);
   bool EntryFromOptions(FuncEntry* entry, std::string* why);
   void PrintTableRow(const FuncEntry& e, bool* header_done);
   void PrintEntry(const FuncEntry& e);
+  // Ends the command: the failure's line (or the framework's messages) on
+  // the error stream, and a failed write of the output made a failure.
+  int Finish(int code);
 
   const Parsed& p_;
   const CommandIo& io_;
   CountingBackend* messages_;
+  CommandLineBackend* own_;  // nullptr when a test answers the messages
   int messages_before_ = 0;
   Catalogue catalogue_;
+  // The failure's line, printed by Finish: always, or only when the
+  // framework said nothing, or instead of what the framework said.
+  std::string failure_;
+  enum class Report { kNone, kUnlessShown, kAlways, kInstead } report_ = Report::kNone;
 };
 
+bool Runner::ReadAll(const std::function<bool(const FuncEntry&)>& each, CatalogueError* error) {
+  const int before = messages_->count();
+  int32_t last = 0;
+  bool ok = catalogue_.ForEach(
+      [&](const FuncEntry& e) {
+        last = e.id;
+        return each(e);
+      },
+      error);
+  if (ok && messages_->count() > before) {
+    ok = false;
+    std::string why = own_ != nullptr ? own_->FirstKept() : std::string();
+    error->text = "reading the catalogue stopped " +
+                  (last > 0 ? "after entry " + std::to_string(last) : "before the first entry") +
+                  (why.empty() ? std::string() : ": " + why) + "; run 'qzrfunctions check'";
+    error->code = 0;
+  }
+  return ok;
+}
+
 int Runner::Fail(const std::string& text) {
-  if (messages_->count() > messages_before_) return kExitFailure;
-  return FailAlways(text);
+  failure_ = text;
+  report_ = Report::kUnlessShown;
+  return kExitFailure;
 }
 
 int Runner::FailAlways(const std::string& text) {
-  *io_.err << kProgramName << ": " << text << "\n";
-  io_.err->flush();
+  failure_ = text;
+  report_ = Report::kAlways;
   return kExitFailure;
+}
+
+int Runner::FailWith(const CatalogueError& error) {
+  const std::string path = CataloguePath();
+  // 39 is the operating system's "disk full", kept with 90 and with a
+  // transaction's 48.
+  if ((error.code == kFileSystemError || error.code == kUnableToLogTransaction) &&
+      error.file_error == "39") {
+    failure_ = "disk full: the catalogue file " + path +
+               " could not be written (it is as it was before the command)";
+    report_ = Report::kInstead;
+    return kExitFailure;
+  }
+  if (error.code == kAccessDenied || error.code == kFileIsAlreadyLocked) {
+    failure_ = ::access(path.c_str(), W_OK) != 0 && errno != ENOENT
+                   ? "the catalogue file " + path + " is read-only"
+                   : "the catalogue is locked by another process";
+    report_ = Report::kInstead;
+    return kExitFailure;
+  }
+  return Fail(error.text);
+}
+
+int Runner::FailRead(const CatalogueError& error) {
+  FailWith(error);
+  if (report_ == Report::kUnlessShown) report_ = Report::kInstead;
+  return kExitFailure;
+}
+
+int Runner::Finish(int code) {
+  io_.out->flush();
+  if (!io_.out->good() && code == kExitOk) {
+    const int err = io_.out_error ? io_.out_error() : 0;
+    code = FailAlways("cannot write the output" +
+                      (err != 0 ? std::string(": ") + std::strerror(err) : std::string()));
+  }
+  const bool shown = messages_->count() > messages_before_;
+  if (report_ == Report::kInstead) {
+    if (own_ != nullptr) own_->Discard();
+  } else if (own_ != nullptr) {
+    own_->Flush();
+  }
+  if (report_ == Report::kAlways || report_ == Report::kInstead ||
+      (report_ == Report::kUnlessShown && !shown)) {
+    *io_.err << kProgramName << ": " << failure_ << "\n";
+    io_.err->flush();
+  }
+  return code;
 }
 
 bool Runner::ReadInput(const std::string& name, std::string* out, std::string* why) {
@@ -312,22 +620,23 @@ bool Runner::ReadInput(const std::string& name, std::string* out, std::string* w
     *out = all.str();
     return true;
   }
-  std::ifstream in(name, std::ios::binary);
-  if (!in) {
-    *why = "cannot read " + name + ": " + std::strerror(errno);
-    return false;
-  }
-  std::ostringstream all;
-  all << in.rdbuf();
-  if (in.bad()) {
-    *why = "cannot read " + name;
-    return false;
-  }
-  *out = all.str();
-  return true;
+  return ReadWholeInput(name, out, why);
 }
 
 bool Runner::Fit(FuncEntry* entry, const std::string& where, std::string* why) {
+  const std::pair<const char*, const std::string*> texts[] = {{"title", &entry->title},
+                                                              {"description", &entry->description},
+                                                              {"code", &entry->code},
+                                                              {"link", &entry->link},
+                                                              {"poster", &entry->posted_by}};
+  for (const auto& [field, text] : texts) {
+    const size_t bad = InvalidUtf8At(*text);
+    if (bad != std::string::npos) {
+      *why = where + "the " + field + " is not valid UTF-8 (byte " + std::to_string(bad + 1) +
+             " of it)";
+      return false;
+    }
+  }
   if (p_.Has("--truncate")) {
     TruncateFuncEntry(entry);
     return true;
@@ -358,6 +667,11 @@ bool Runner::EntryFromOptions(FuncEntry* entry, std::string* why) {
              std::to_string(entry->id);
       return false;
     }
+    if (p_.command == "add" &&
+        (!fields.title || fields.title->find_first_not_of(" \t") == std::string::npos)) {
+      *why = "a title is required (the object's \"title\")";
+      return false;
+    }
     ApplyEntryFields(fields, entry);
     return true;
   }
@@ -371,19 +685,6 @@ bool Runner::EntryFromOptions(FuncEntry* entry, std::string* why) {
     if (!ReadInput(*v, &entry->code, why)) return false;
   }
   return true;
-}
-
-std::string Cell(const std::string& text, size_t width) {
-  std::string one = text;
-  std::replace(one.begin(), one.end(), '\n', ' ');
-  std::replace(one.begin(), one.end(), '\r', ' ');
-  std::replace(one.begin(), one.end(), '\t', ' ');
-  size_t chars = Utf8Length(one);
-  if (chars > width) {
-    one = one.substr(0, Utf8Prefix(one, width - 1)) + "~";
-    chars = width;
-  }
-  return one + std::string(width - chars, ' ');
 }
 
 void Runner::PrintTableRow(const FuncEntry& e, bool* header_done) {
@@ -402,15 +703,17 @@ void Runner::PrintTableRow(const FuncEntry& e, bool* header_done) {
 
 void Runner::PrintEntry(const FuncEntry& e) {
   std::ostream& out = *io_.out;
+  const std::string description = Escaped(e.description, true);
+  const std::string code = Escaped(e.code, true);
   out << "ID:          " << e.id << "\n"
-      << "Title:       " << e.title << "\n"
+      << "Title:       " << Escaped(e.title, false) << "\n"
       << "Complete:    " << (e.complete ? "yes (working code, complete example)" : "no") << "\n"
-      << "Forum link:  " << e.link << "\n"
-      << "Posted by:   " << e.posted_by << "\n"
+      << "Forum link:  " << Escaped(e.link, false) << "\n"
+      << "Posted by:   " << Escaped(e.posted_by, false) << "\n"
       << "\nDescription:\n"
-      << e.description << (e.description.empty() || e.description.back() == '\n' ? "" : "\n")
+      << description << (description.empty() || description.back() == '\n' ? "" : "\n")
       << "\nCode:\n"
-      << e.code << (e.code.empty() || e.code.back() == '\n' ? "" : "\n");
+      << code << (code.empty() || code.back() == '\n' ? "" : "\n");
 }
 
 int Runner::List(bool find) {
@@ -423,7 +726,7 @@ int Runner::List(bool find) {
   }
   bool header_done = false;
   CatalogueError error;
-  bool ok = catalogue_.ForEach(
+  bool ok = ReadAll(
       [&](const FuncEntry& e) {
         if (json) {
           *io_.out << EntryToJson(e) << "\n";
@@ -434,9 +737,7 @@ int Runner::List(bool find) {
       },
       &error);
   ClearGlobalQuickFind();
-  if (!ok) return Fail(error.text);
-  io_.out->flush();
-  if (!io_.out->good()) return FailAlways("cannot write the output");
+  if (!ok) return FailRead(error);
   return kExitOk;
 }
 
@@ -445,7 +746,7 @@ int Runner::Show() {
   ParseId(p_.positional[0], &id);
   FuncEntry e;
   CatalogueError error;
-  if (!catalogue_.Get(id, &e, &error)) return Fail(error.text);
+  if (!catalogue_.Get(id, &e, &error)) return FailWith(error);
   if (p_.Has("--json")) {
     *io_.out << EntryToJson(e) << "\n";
   } else {
@@ -460,7 +761,7 @@ int Runner::Add() {
   if (!EntryFromOptions(&e, &why) || !Fit(&e, "", &why)) return FailAlways("add: " + why);
   int32_t id = 0;
   CatalogueError error;
-  if (!catalogue_.Add(e, &id, &error)) return Fail(error.text);
+  if (!catalogue_.Add(e, &id, &error)) return FailWith(error);
   *io_.out << id << "\n";
   return kExitOk;
 }
@@ -470,11 +771,11 @@ int Runner::Update() {
   ParseId(p_.positional[0], &id);
   FuncEntry e;
   CatalogueError error;
-  if (!catalogue_.Get(id, &e, &error)) return Fail(error.text);
+  if (!catalogue_.Get(id, &e, &error)) return FailWith(error);
   std::string why;
   if (!EntryFromOptions(&e, &why) || !Fit(&e, "", &why)) return FailAlways("update: " + why);
   bool changed = false;
-  if (!catalogue_.Update(e, &changed, &error)) return Fail(error.text);
+  if (!catalogue_.Update(e, &changed, &error)) return FailWith(error);
   *io_.out << "entry " << id << (changed ? " changed" : " unchanged") << "\n";
   return kExitOk;
 }
@@ -482,11 +783,18 @@ int Runner::Update() {
 int Runner::Delete() {
   int32_t id = 0;
   ParseId(p_.positional[0], &id);
-  bool declined = false;
   CatalogueError error;
+  FuncEntry stored;
+  if (!catalogue_.Get(id, &stored, &error)) return FailWith(error);
+  if (own_ != nullptr) {
+    own_->Rephrase(
+        "Are you sure you want to delete the highlighted record?",
+        "Delete entry " + std::to_string(id) + " \"" + Escaped(stored.title, false) + "\"?");
+  }
+  bool declined = false;
   if (!catalogue_.Delete(id, &declined, &error)) {
     // A declined confirmation is the user's answer, reported as such.
-    return declined ? FailAlways(error.text) : Fail(error.text);
+    return declined ? FailAlways(error.text) : FailWith(error);
   }
   *io_.out << "entry " << id << " deleted\n";
   return kExitOk;
@@ -495,13 +803,26 @@ int Runner::Delete() {
 int Runner::Export() {
   std::string format = p_.Value("--format") ? *p_.Value("--format") : "json";
   const std::string* output = p_.Value("--output");
-  // A file is written whole or not at all: into a temporary beside it,
-  // renamed over it at the end.
-  std::string temp;
+  // A file is written whole or not at all: into a temporary beside the file
+  // it replaces (the one a symbolic link names), synced, renamed over it.
+  std::string target, temp;
   std::ofstream file;
   std::ostream* out = io_.out;
   if (output != nullptr) {
-    temp = *output + ".tmp" + std::to_string(getpid());
+    target = *output;
+    char resolved[PATH_MAX];
+    if (::realpath(output->c_str(), resolved) != nullptr) target = resolved;
+    struct stat out_st, cat_st;
+    const std::string catalogue = CataloguePath();
+    if (::stat(target.c_str(), &out_st) == 0 && ::stat(catalogue.c_str(), &cat_st) == 0 &&
+        out_st.st_dev == cat_st.st_dev && out_st.st_ino == cat_st.st_ino) {
+      return FailAlways("export: " + *output + " is the catalogue file " + catalogue +
+                        "; give another file");
+    }
+    if (::stat(target.c_str(), &out_st) == 0 && S_ISDIR(out_st.st_mode)) {
+      return FailAlways("export: cannot write " + *output + ": " + std::strerror(EISDIR));
+    }
+    temp = target + ".tmp" + std::to_string(getpid());
     file.open(temp, std::ios::binary | std::ios::trunc);
     if (!file) return FailAlways("export: cannot write " + *output + ": " + std::strerror(errno));
     out = &file;
@@ -511,7 +832,7 @@ int Runner::Export() {
   if (format == "markdown") *out << MarkdownHeader();
   CatalogueError error;
   ClearGlobalQuickFind();
-  bool ok = catalogue_.ForEach(
+  bool ok = ReadAll(
       [&](const FuncEntry& e) {
         if (format == "json") {
           *out << (count == 0 ? "[\n" : ",\n") << EntryToJson(e);
@@ -530,15 +851,21 @@ int Runner::Export() {
   if (output != nullptr) {
     file.close();
     written = written && !file.fail();
-    if (written && std::rename(temp.c_str(), output->c_str()) != 0) {
-      std::string why = std::strerror(errno);
-      std::remove(temp.c_str());
-      return FailAlways("export: cannot write " + *output + ": " + why);
+    int err = written ? 0 : EIO;
+    if (written) {
+      int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0 || ::fsync(fd) != 0) err = errno;
+      if (fd >= 0) ::close(fd);
     }
-    if (!written) std::remove(temp.c_str());
+    if (err == 0 && std::rename(temp.c_str(), target.c_str()) != 0) err = errno;
+    if (err != 0) {
+      std::remove(temp.c_str());
+      if (!ok) return FailRead(error);
+      return FailAlways("export: cannot write " + *output + ": " + std::strerror(err));
+    }
+    return kExitOk;
   }
-  if (!ok) return Fail(error.text);
-  if (!written) return FailAlways("export: cannot write the output");
+  if (!ok) return FailRead(error);
   return kExitOk;
 }
 
@@ -564,32 +891,65 @@ int Runner::Import() {
                       why + "; nothing was imported");
   std::vector<FuncEntry> entries;
   entries.reserve(parsed.size());
+  std::set<int64_t> given;
   for (size_t i = 0; i < parsed.size(); ++i) {
+    const std::string where = "entry " + std::to_string(i + 1) + ": ";
     FuncEntry e;
     ApplyEntryFields(parsed[i], &e);
-    if (!Fit(&e, "entry " + std::to_string(i + 1) + ": ", &why)) {
-      return FailAlways("import: " + why + "; nothing was imported");
+    if (parsed[i].id) {
+      const int64_t id = *parsed[i].id;
+      if (id < 1 || id > 2147483647LL) {
+        return FailAlways("import: " + where + "the id " + std::to_string(id) +
+                          " is not an entry number (1 to 2147483647); nothing was imported");
+      }
+      if (!given.insert(id).second && !p_.Has("--renumber")) {
+        return FailAlways("import: " + where + "the id " + std::to_string(id) +
+                          " is given twice (use --renumber to give such entries new numbers); "
+                          "nothing was imported");
+      }
+      e.id = static_cast<int32_t>(id);
     }
+    if (!Fit(&e, where, &why)) return FailAlways("import: " + why + "; nothing was imported");
     entries.push_back(std::move(e));
   }
   std::vector<int32_t> ids;
   CatalogueError error;
-  if (!catalogue_.Import(entries, &ids, &error)) return Fail("import: " + error.text);
+  if (!catalogue_.Import(entries, p_.Has("--renumber"), &ids, &error)) {
+    error.text = "import: " + error.text;
+    return FailWith(error);
+  }
   *io_.out << "imported " << ids.size() << (ids.size() == 1 ? " entry" : " entries");
-  if (!ids.empty()) *io_.out << " (" << ids.front() << ".." << ids.back() << ")";
+  if (!ids.empty()) {
+    *io_.out << " (" << *std::min_element(ids.begin(), ids.end()) << ".."
+             << *std::max_element(ids.begin(), ids.end()) << ")";
+  }
   *io_.out << "\n";
   return kExitOk;
 }
 
 int Runner::Check() {
-  FileDescriptor& func = FUNC();
-  std::string path = func.PhysicalName();
-  if (path.find('.') == std::string::npos) path += kPalisadeExtension;
+  const std::string path = CataloguePath();
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
     return FailAlways("check: there is no catalogue file " + path + " in this directory");
   }
+  // As any open for writing does, complete (or drop) an update a killed
+  // process left half done; only one that cannot be completed here (a
+  // file this process may not write) is left for the check to report.
+  std::string no_recovery;
+  if (::access(path.c_str(), W_OK) != 0) {
+    no_recovery = "the file is read-only";
+  } else {
+    palisade::PlxOpenOptions options;
+    std::unique_ptr<palisade::PlxFile> file;
+    if (palisade::PlxFile::Open(path, options, &file) != 0) no_recovery = RuntimeErrorText();
+  }
   std::vector<std::string> problems = palisade::CheckPlxFile(path);
+  for (std::string& problem : problems) {
+    if (problem == kPendingUpdateProblem && !no_recovery.empty()) {
+      problem += " and cannot be completed here (" + no_recovery + ")";
+    }
+  }
   if (problems.empty()) {
     *io_.out << path << ": no problems found\n";
     return kExitOk;
@@ -616,6 +976,23 @@ int Runner::Run() {
   messages_before_ = messages_->count();
   const std::string& c = p_.command;
   int code = kExitUsage;
+  const bool uses_catalogue = c != "eval" && c != "check";
+  const bool writes = c == "add" || c == "update" || c == "delete" || c == "import";
+  const std::string path = CataloguePath();
+  if (uses_catalogue || c == "check") {
+    if (std::string problem = CatalogueFileProblem(path); !problem.empty()) {
+      code = FailAlways(problem);
+      return Finish(code);
+    }
+  }
+  struct stat st;
+  if (uses_catalogue && ::stat(path.c_str(), &st) == 0 && ::access(path.c_str(), W_OK) != 0) {
+    // A file this process may not write: a change is refused at once, and
+    // reading opens it read-only from the start (no fall-back warning).
+    if (writes) return Finish(FailAlways("the catalogue file " + path + " is read-only"));
+    FuncAccess->OPENMODE = static_cast<uint8_t>(FuncAccess->OPENMODE & 0xF0);
+    FuncAccess->OPENMODEOVERRIDDEN = 1;
+  }
   if (c == "list") code = List(false);
   if (c == "find") code = List(true);
   if (c == "show") code = Show();
@@ -627,8 +1004,7 @@ int Runner::Run() {
   if (c == "check") code = Check();
   if (c == "eval") code = Eval();
   catalogue_.Close();
-  io_.out->flush();
-  return code;
+  return Finish(code);
 }
 
 }  // namespace
@@ -652,7 +1028,11 @@ int RunCommandLine(const std::vector<std::string>& args, const CommandIo& io) {
     *io.err << kProgramName << ": " << why << "\nTry '" << kProgramName << " --help'.\n";
     return kExitUsage;
   }
-  CommandLineBackend own(io.err, io.interactive, parsed.Has("--yes"));
+  // A command waits for another process's lock a few seconds, not the
+  // driver's default half minute.
+  SetPalisadeLockWait(kCatalogueLockSeconds * 1000);
+  CommandLineBackend own(io.err, io.interactive, parsed.Has("--yes"), io.question_in_fd,
+                         io.question_out_fd);
   CountingBackend counting(io.backend != nullptr ? io.backend : &own);
   int code = kExitFailure;
   RunProgram([&] {
@@ -661,7 +1041,7 @@ int RunCommandLine(const std::vector<std::string>& args, const CommandIo& io) {
     // A halt-level message ends the command, not the process in the middle
     // of a file operation: the operation returns and the command fails.
     AppErrors->SetHaltHook([&](int) { halted = true; });
-    Runner runner(parsed, io, &counting);
+    Runner runner(parsed, io, &counting, io.backend != nullptr ? nullptr : &own);
     code = runner.Run();
     if (halted && code == kExitOk) code = kExitFailure;
     AppErrors->SetHaltHook(nullptr);

@@ -6,11 +6,11 @@
 //   qzrfunctions list [--json]
 //   qzrfunctions find TEXT [--case-sensitive] [--no-memo] [--json]
 //   qzrfunctions show ID [--json]
-//   qzrfunctions add [FIELDS | --json] [--truncate]
+//   qzrfunctions add FIELDS | --json [--truncate]   (FIELDS with --title)
 //   qzrfunctions update ID [FIELDS | --json] [--truncate]
 //   qzrfunctions delete ID [--yes]
 //   qzrfunctions export [--format json|csv|markdown] [--output FILE]
-//   qzrfunctions import FILE|- [--format json|csv] [--truncate]
+//   qzrfunctions import FILE|- [--format json|csv] [--truncate] [--renumber]
 //   qzrfunctions check
 //   qzrfunctions eval EXPRESSION
 //   FIELDS: --title T --description D --code-file FILE|- --complete
@@ -18,9 +18,12 @@
 //
 // Exit codes: 0 success, 1 a failure the command reports (one line on the
 // error stream, or the framework's message), 2 wrong usage (nothing is
-// touched). Every command runs as the top procedure of the whole program
-// (module start-up, the main procedure, shut-down), so numbering, locking
-// and messages are the framework's own.
+// touched). A read-only catalogue, one locked by another process and a
+// full disk are each said in one line of the command line's own; messages
+// of the framework that speak of windows are reworded for the command
+// line, and one said again and again is printed once. Every command runs as the top procedure of
+// the whole program (module start-up, the main procedure, shut-down), so numbering, locking and
+// messages are the framework's own.
 //
 // Threads: one command at a time per process (the program's globals are
 // process-wide).
@@ -28,6 +31,7 @@
 #ifndef QZR_APP_COMMANDS_H_
 #define QZR_APP_COMMANDS_H_
 
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -50,6 +54,12 @@ struct CommandIo {
   // Answers the framework's messages instead of the command line's own
   // backend (tests); not owned.
   WindowBackend* backend = nullptr;
+  // The errno of the first failed write to `out` (0 when none), for saying
+  // why output was lost; unset when `out` cannot tell.
+  std::function<int()> out_error;
+  // Where an interactive question is asked and answered (the terminal).
+  int question_in_fd = 0;
+  int question_out_fd = 2;
 };
 
 // Runs the command in `args` (the arguments after the program's name) and

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "drivers/palisade/check.h"
+#include "drivers/palisade/file_io.h"
+#include "drivers/palisade/format.h"
+#include "drivers/palisade/plx_file.h"
 #include "ui/headless_backend.h"
 #include "ui/message.h"
 
@@ -50,6 +55,8 @@ class CommandsTest : public ::testing::Test {
   void SetUp() override {
     char tmpl[] = "/tmp/qzr_commands_XXXXXX";
     dir_ = mkdtemp(tmpl);
+    // Open to the unprivileged user of the read-only tests.
+    chmod(dir_.c_str(), 0777);
     old_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
   }
@@ -76,8 +83,10 @@ class CommandsTest : public ::testing::Test {
   }
 
   // The built program, in the current directory, standard input from
-  // /dev/null.
-  static Result Exe(const std::vector<std::string>& args, const std::string& tag = "exe") {
+  // /dev/null. With `other_user`, a superuser's run becomes the unprivileged
+  // user's, so that file permissions apply to it.
+  static Result Exe(const std::vector<std::string>& args, const std::string& tag = "exe",
+                    bool other_user = false) {
     std::string out_path = tag + ".out", err_path = tag + ".err";
     pid_t pid = fork();
     if (pid == 0) {
@@ -87,6 +96,9 @@ class CommandsTest : public ::testing::Test {
       dup2(in, 0);
       dup2(out, 1);
       dup2(err, 2);
+      if (other_user && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+        _exit(126);
+      }
       std::vector<char*> argv;
       argv.push_back(const_cast<char*>(QZR_FUNCTIONS_EXE));
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -122,6 +134,20 @@ class CommandsTest : public ::testing::Test {
     EXPECT_EQ(r.code, 0) << r.err;
     return std::atoi(r.out.c_str());
   }
+
+  // Leaves the catalogue with an add that stopped in its commit window:
+  // its shadow pages and the mark are on disk, the update is not applied.
+  void AddStoppedBeforeApply(const std::string& title) {
+    palisade::FaultPlan plan;
+    plan.stop_at = "before-apply";
+    palisade::OsFile::SetProcessFaultPlan(&plan);
+    Run({"add", "--title", title});
+    palisade::OsFile::SetProcessFaultPlan(nullptr);
+    ASSERT_TRUE(plan.stopped);
+    ASSERT_NE(palisade::CheckFile("FUNC.PLX").problems, std::vector<std::string>());
+  }
+
+  static constexpr uid_t kNobody = 65534;
 
   std::string dir_;
   std::filesystem::path old_;
@@ -480,6 +506,127 @@ TEST_F(CommandsTest, ADamagedFileIsReportedNotCrashedOn) {
   Result none = Exe({"check"});
   EXPECT_EQ(none.code, 1);
   EXPECT_NE(none.err.find("no catalogue file FUNC.PLX"), std::string::npos) << none.err;
+}
+
+TEST_F(CommandsTest, CheckCompletesAnUpdateAKilledProcessLeftInItsCommitWindow) {
+  Add("first");
+  AddStoppedBeforeApply("second");
+  Result check = Exe({"check"});
+  EXPECT_EQ(check.code, 0) << check.out << check.err;
+  EXPECT_EQ(check.out, "FUNC.PLX: no problems found\n");
+  EXPECT_EQ(check.err, "");
+  EXPECT_EQ(ListJson().size(), 2u);
+
+  // A file this process may not write keeps its pending update: that is
+  // reported, with the reason it stays.
+  AddStoppedBeforeApply("third");
+  chmod("FUNC.PLX", 0444);
+  Result read_only = Exe({"check"}, "ro", true);
+  EXPECT_EQ(read_only.code, 1);
+  EXPECT_NE(read_only.out.find("an interrupted update is pending and cannot be completed here "
+                               "(the file is read-only)"),
+            std::string::npos)
+      << read_only.out << read_only.err;
+  chmod("FUNC.PLX", 0644);
+  EXPECT_EQ(Exe({"check"}).code, 0);
+  EXPECT_EQ(ListJson().size(), 3u);
+}
+
+// Drops one memo piece of the entry stored in row `nth` (0-based, in row
+// order): that entry's code can no longer be read.
+void DamageMemoOfRow(size_t nth) {
+  palisade::PlxOpenOptions options;
+  std::unique_ptr<palisade::PlxFile> file;
+  ASSERT_EQ(palisade::PlxFile::Open("FUNC.PLX", options, &file), 0);
+  std::vector<std::string> names = file->tables()->ListTables();
+  ASSERT_EQ(names.size(), 1u);
+  uint32_t table = *file->tables()->FindTable(names[0]);
+  std::vector<uint8_t> prefix = palisade::KindPrefix(table, palisade::kKindRow);
+  palisade::TreeCursor rows(file->tree());
+  ASSERT_TRUE(rows.Seek(palisade::Bytes(prefix.data(), prefix.size())));
+  for (size_t i = 0; i < nth; ++i) ASSERT_TRUE(rows.Next());
+  uint32_t row = palisade::LoadBigU32(rows.key().data() + 5);
+  std::vector<uint8_t> piece = palisade::MemoKey(table, row, 0, 1);
+  ASSERT_TRUE(file->tree()->Delete(palisade::Bytes(piece.data(), piece.size())));
+  ASSERT_EQ(file->WriteOut(), 0);
+}
+
+TEST_F(CommandsTest, AReadErrorEndsListFindAndExportWithTheEntryNamed) {
+  WriteFile("code.txt", std::string(600, 'c'));
+  for (int i = 1; i <= 6; ++i) Add("entry " + std::to_string(i), {"--code-file", "code.txt"});
+  Result good = Run({"export", "--output", "backup.json"});
+  ASSERT_EQ(good.code, 0) << good.err;
+  const std::string backup = ReadFile("backup.json");
+  DamageMemoOfRow(3);  // entry 4: reading stops after entry 3
+  Result damaged = Exe({"check"});
+  ASSERT_EQ(damaged.code, 1) << damaged.out;
+  EXPECT_NE(damaged.out.find("memo 1 cannot be read"), std::string::npos) << damaged.out;
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"list"},
+                                               {"list", "--json"},
+                                               {"find", "entry"},
+                                               {"export"},
+                                               {"export", "--format", "csv"}}) {
+    SCOPED_TRACE(args[0] + " " + args.back());
+    Result r = Exe(args);
+    EXPECT_EQ(r.code, 1) << r.out.substr(0, 200);
+    EXPECT_NE(r.err.find("stopped after entry 3"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  // A file export is never left as if complete: the earlier backup stays.
+  Result ex = Exe({"export", "--output", "backup.json"});
+  EXPECT_EQ(ex.code, 1);
+  EXPECT_EQ(ReadFile("backup.json"), backup);
+  for (const auto& entry : std::filesystem::directory_iterator(".")) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+  }
+}
+
+TEST_F(CommandsTest, AFullDiskIsSaidWithTheFileName) {
+  Add("first");
+  const std::string before = ReadFile("FUNC.PLX");
+  WriteFile("two.json", R"([{"title":"a"},{"title":"b"}])");
+  const std::vector<std::vector<std::string>> commands = {
+      {"add", "--title", "x"}, {"update", "1", "--title", "y"}, {"import", "two.json"}};
+  for (const auto& args : commands) {
+    SCOPED_TRACE(args[0]);
+    palisade::FaultPlan plan;
+    plan.fail_writes_from = 1;
+    plan.fail_errno = ENOSPC;
+    palisade::OsFile::SetProcessFaultPlan(&plan);
+    Result r = Run(args);
+    palisade::OsFile::SetProcessFaultPlan(nullptr);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("disk full"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("FUNC.PLX"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(ListJson().size(), 1u);
+  }
+  EXPECT_EQ(Exe({"check"}).code, 0);
+}
+
+TEST_F(CommandsTest, AReadOnlyCatalogueIsSaidOnceAndReadingItIsQuiet) {
+  Add("keep");
+  WriteFile("one.json", R"([{"title":"a"}])");
+  chmod("FUNC.PLX", 0444);
+  const std::vector<std::vector<std::string>> writes = {{"delete", "1", "--yes"},
+                                                        {"add", "--title", "x"},
+                                                        {"update", "1", "--title", "y"},
+                                                        {"import", "one.json"}};
+  for (const auto& args : writes) {
+    SCOPED_TRACE(args[0]);
+    Result r = Exe(args, "ro", true);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "qzrfunctions: the catalogue file FUNC.PLX is read-only\n");
+  }
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"list"}, {"show", "1"}, {"find", "keep"}, {"export"}, {"check"}}) {
+    SCOPED_TRACE(args[0]);
+    Result r = Exe(args, "ro", true);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+  }
+  chmod("FUNC.PLX", 0644);
+  EXPECT_EQ(ListJson().size(), 1u);
 }
 
 }  // namespace

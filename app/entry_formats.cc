@@ -79,17 +79,54 @@ bool FromObject(const Json& obj, EntryFields* out, std::string* why) {
   return true;
 }
 
-bool ParseOne(std::string_view text, Json* out, std::string* why) {
+// The library's message without its "[json.exception.parse_error.101] "
+// prefix.
+std::string LibraryMessage(const Json::exception& e) {
+  std::string why = e.what();
+  size_t close = why.find("] ");
+  if (close != std::string::npos) why.erase(0, close + 2);
+  return why;
+}
+
+// Parses `text`. On failure *why says what and where, "line L: not valid
+// JSON at column C: ...", lines counted from `first_line` (the line of a
+// longer input that `text` starts at).
+bool ParseOne(std::string_view text, Json* out, std::string* why, size_t first_line = 1) {
   try {
     *out = Json::parse(text.begin(), text.end());
     return true;
   } catch (const Json::parse_error& e) {
-    *why = e.what();
-    // Drop the library's "[json.exception.parse_error.101] " prefix.
-    size_t close = why->find("] ");
-    if (close != std::string::npos) why->erase(0, close + 2);
+    // e.byte counts from 1 the byte where parsing stopped.
+    size_t at = std::min<size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
+    size_t line = first_line, line_start = 0;
+    for (size_t i = 0; i < at; ++i) {
+      if (text[i] == '\n') {
+        ++line;
+        line_start = i + 1;
+      }
+    }
+    std::string message = LibraryMessage(e);
+    // The library names a position of its own counting; ours replaces it.
+    const std::string kAt = "parse error at line ";
+    if (message.rfind(kAt, 0) == 0) {
+      size_t colon = message.find(": ");
+      if (colon != std::string::npos) message.erase(0, colon + 2);
+    }
+    *why = "line " + std::to_string(line) + ": not valid JSON at column " +
+           std::to_string(at - line_start + 1) + ": " + message;
+    return false;
+  } catch (const Json::exception& e) {
+    // Numbers beyond what a double holds (1e400) and the like: refused, not
+    // thrown past the caller.
+    *why = "not valid JSON: " + LibraryMessage(e);
     return false;
   }
+}
+
+// Input may begin with a UTF-8 byte-order mark, which is not text.
+std::string_view WithoutByteOrderMark(std::string_view text) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  return text;
 }
 
 std::string CsvField(const std::string& text) {
@@ -205,8 +242,8 @@ std::string EntriesToMarkdown(const std::vector<FuncEntry>& entries) {
 bool ParseJsonEntry(std::string_view text, EntryFields* out, std::string* error) {
   Json j;
   std::string why;
-  if (!ParseOne(text, &j, &why)) {
-    *error = "not valid JSON: " + why;
+  if (!ParseOne(WithoutByteOrderMark(text), &j, &why)) {
+    *error = why;
     return false;
   }
   if (!FromObject(j, out, &why)) {
@@ -218,9 +255,27 @@ bool ParseJsonEntry(std::string_view text, EntryFields* out, std::string* error)
 
 bool ParseJsonEntries(std::string_view text, std::vector<EntryFields>* out, std::string* error) {
   out->clear();
+  text = WithoutByteOrderMark(text);
   Json whole;
   std::string why;
-  if (ParseOne(text, &whole, &why)) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  // An array, or one object spread over lines, is one JSON text: an error
+  // in it is reported where it is. Several objects, one per line, are read
+  // line by line.
+  bool whole_ok = ParseOne(text, &whole, &why);
+  bool one_per_line = false;
+  if (!whole_ok && first != std::string_view::npos && text[first] == '{') {
+    size_t end = text.find('\n', first);
+    Json probe;
+    std::string ignored;
+    one_per_line = ParseOne(text.substr(first, end == std::string_view::npos ? end : end - first),
+                            &probe, &ignored);
+  }
+  if (!whole_ok && !one_per_line) {
+    *error = why;
+    return false;
+  }
+  if (whole_ok) {
     if (whole.is_object()) whole = Json::array({whole});
     if (!whole.is_array()) {
       *error = "expected an array of objects, an object, or one object per line";
@@ -248,8 +303,8 @@ bool ParseJsonEntries(std::string_view text, std::vector<EntryFields>* out, std:
     if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
     Json j;
     EntryFields f;
-    if (!ParseOne(line, &j, &why)) {
-      *error = "line " + std::to_string(line_no) + ": not valid JSON: " + why;
+    if (!ParseOne(line, &j, &why, line_no)) {
+      *error = why;
       out->clear();
       return false;
     }
@@ -336,7 +391,7 @@ bool ParseCsv(std::string_view text, std::vector<std::vector<std::string>>* rows
 bool ParseCsvEntries(std::string_view text, std::vector<EntryFields>* out, std::string* error) {
   out->clear();
   std::vector<std::vector<std::string>> rows;
-  if (!ParseCsv(text, &rows, error)) return false;
+  if (!ParseCsv(WithoutByteOrderMark(text), &rows, error)) return false;
   if (rows.empty()) {
     *error = "no header row (expected: id,title,description,code,complete,link,postedBy)";
     return false;
@@ -408,6 +463,40 @@ bool ParseCsvEntries(std::string_view text, std::vector<EntryFields>* out, std::
     out->push_back(std::move(f));
   }
   return true;
+}
+
+size_t InvalidUtf8At(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const uint8_t lead = static_cast<uint8_t>(text[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len = 0;
+    uint8_t lo = 0x80, hi = 0xBF;  // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      len = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      len = 3;
+      if (lead == 0xE0) lo = 0xA0;  // overlong
+      if (lead == 0xED) hi = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      len = 4;
+      if (lead == 0xF0) lo = 0x90;  // overlong
+      if (lead == 0xF4) hi = 0x8F;  // past U+10FFFF
+    } else {
+      return i;
+    }
+    if (i + len > text.size()) return i;
+    const uint8_t second = static_cast<uint8_t>(text[i + 1]);
+    if (second < lo || second > hi) return i;
+    for (size_t k = 2; k < len; ++k) {
+      if ((static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) return i;
+    }
+    i += len;
+  }
+  return std::string_view::npos;
 }
 
 }  // namespace qzr

@@ -14,8 +14,11 @@
 // number (1-based, in input order) and the reason, when it is not well
 // formed: a value of the wrong type, a key or column that is not one of the
 // seven, JSON that is neither an array of objects, one object, nor one
-// object per line. Text that is not valid UTF-8 is written with each bad
-// sequence replaced by U+FFFD.
+// object per line (a JSON error names its line and column), a number past
+// what the format can hold. A UTF-8 byte-order mark at the start of JSON or
+// CSV input is skipped. Text that is not valid UTF-8 is written with each
+// bad sequence replaced by U+FFFD (the commands refuse such text before it
+// is stored, so a backup never changes it).
 //
 // Threads: plain functions over the caller's data.
 
@@ -69,6 +72,11 @@ bool ParseJsonEntry(std::string_view text, EntryFields* out, std::string* error)
 // Parses CSV input with a header row naming the columns (any order, each at
 // most once). False with the reason in *error.
 bool ParseCsvEntries(std::string_view text, std::vector<EntryFields>* out, std::string* error);
+
+// The offset of the first byte of `text` that does not begin a well-formed
+// UTF-8 sequence (overlong forms, surrogates and values past U+10FFFF are
+// not well formed); npos when the whole text is valid UTF-8.
+size_t InvalidUtf8At(std::string_view text);
 
 // Splits CSV text into records of fields (RFC 4180; CRLF or LF line ends).
 // False on a quote that is never closed or stray text after a closing quote,

@@ -86,6 +86,72 @@ TEST(EntryFormatsTest, BadInputIsRefusedWithTheEntryAndTheReason) {
   }
 }
 
+TEST(EntryFormatsTest, AJsonErrorNamesItsRealLineAndColumn) {
+  struct Case {
+    const char* text;
+    const char* where;
+  } cases[] = {
+      {"[\n  {\"title\":\"a\"},\n  {\"title\" \"b\"}\n]\n", "line 3: not valid JSON at column 14"},
+      {"{\"title\":\"a\"}\n{\"title\":\"b\"}\n{\"title\":}\n",
+       "line 3: not valid JSON at column 10"},
+      {"{\n  \"title\": \"a\",\n  \"code\": tru\n}", "line 3: not valid JSON at column"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::vector<EntryFields> fields;
+    std::string error;
+    EXPECT_FALSE(ParseJsonEntries(c.text, &fields, &error));
+    EXPECT_EQ(error.rfind(c.where, 0), 0u) << error;
+    EXPECT_EQ(error.find("line 1"), std::string::npos) << error;
+  }
+}
+
+TEST(EntryFormatsTest, NumbersPastADoubleAreRefusedNotThrown) {
+  for (const char* text : {R"([{"title":"x","complete":1e400}])", R"([123123e100000])",
+                           R"([{"id":-1e400}])", R"({"title":"x","id":1.5e99999})"}) {
+    SCOPED_TRACE(text);
+    std::vector<EntryFields> fields;
+    std::string error;
+    EXPECT_FALSE(ParseJsonEntries(text, &fields, &error));
+    EXPECT_NE(error.find("not valid JSON"), std::string::npos) << error;
+    EntryFields one;
+    EXPECT_FALSE(ParseJsonEntry(text, &one, &error));
+  }
+}
+
+TEST(EntryFormatsTest, AByteOrderMarkIsSkippedInCsvAsInJson) {
+  std::vector<EntryFields> fields;
+  std::string error;
+  ASSERT_TRUE(ParseCsvEntries("\xEF\xBB\xBFtitle,postedBy\r\nx,me\r\n", &fields, &error)) << error;
+  ASSERT_EQ(fields.size(), 1u);
+  EXPECT_EQ(*fields[0].title, "x");
+  ASSERT_TRUE(ParseJsonEntries("\xEF\xBB\xBF[{\"title\":\"y\"}]", &fields, &error)) << error;
+  EXPECT_EQ(*fields[0].title, "y");
+  ASSERT_TRUE(
+      ParseJsonEntries("\xEF\xBB\xBF{\"title\":\"a\"}\n{\"title\":\"b\"}\n", &fields, &error))
+      << error;
+  EXPECT_EQ(fields.size(), 2u);
+}
+
+TEST(EntryFormatsTest, InvalidUtf8IsFoundAtItsFirstBadByte) {
+  struct Case {
+    std::string text;
+    size_t at;
+  } cases[] = {
+      {"plain", std::string::npos},
+      {"café ☕ 𝄞", std::string::npos},
+      {"ab\xFF", 2},
+      {"\xC3", 0},              // cut short
+      {"x\xC0\xAF", 1},         // overlong
+      {"\xED\xA0\x80", 0},      // a surrogate
+      {"\xF4\x90\x80\x80", 0},  // past U+10FFFF
+      {"é\x80", 2},             // a stray continuation byte
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(InvalidUtf8At(c.text), c.at) << c.text;
+  }
+}
+
 TEST(EntryFormatsTest, MarkdownFencesCodeWithMoreBackticksThanItHolds) {
   FuncEntry e{3, "t", "d", "x = ```y```\n", true, "", ""};
   std::string md = EntryToMarkdown(e);

@@ -2,11 +2,11 @@
 
 #include "app/quick_find.h"
 
-#include <array>
 #include <cstring>
 #include <mutex>
 
 #include "app/func_file.h"
+#include "runtime/case_fold.h"
 #include "runtime/locale_data.h"
 #include "runtime/picture.h"
 
@@ -21,31 +21,10 @@ std::string_view ClipTrailingBlanks(std::string_view text) {
   return text;
 }
 
-// True when `needle` occurs in `hay`, comparing each byte of `hay` through
-// `fold` (the needle is given folded already). Horspool's skip over folded
-// bytes keeps a miss over a long code text cheap.
-bool FoldedContains(std::string_view hay, std::string_view needle,
-                    const std::array<uint8_t, 256>* fold) {
-  size_t n = needle.size();
-  if (n == 0 || n > hay.size()) return false;
-  if (fold == nullptr) return hay.find(needle) != std::string_view::npos;
-  std::array<size_t, 256> skip;
-  skip.fill(n);
-  for (size_t i = 0; i + 1 < n; ++i) skip[static_cast<uint8_t>(needle[i])] = n - 1 - i;
-  const auto& f = *fold;
-  const uint8_t* h = reinterpret_cast<const uint8_t*>(hay.data());
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(needle.data());
-  const uint8_t last = p[n - 1];
-  for (size_t at = 0; at + n <= hay.size();) {
-    uint8_t c = f[h[at + n - 1]];
-    if (c == last) {
-      size_t i = 0;
-      while (i + 1 < n && f[h[at + i]] == p[i]) ++i;
-      if (i + 1 >= n) return true;
-    }
-    at += skip[c];
-  }
-  return false;
+// A CSTRING field of the record: its bytes up to the terminator.
+std::string_view TextField(const FileDescriptor& func, int field, size_t size) {
+  const char* data = reinterpret_cast<const char*>(func.FieldData(field));
+  return std::string_view(data, strnlen(data, size));
 }
 
 }  // namespace
@@ -60,6 +39,7 @@ void SetGlobalQuickFind(const QuickFindSettings& settings) {
   g_settings = settings;
   if (g_settings.text.size() > kGlobalFindTextSize) {
     g_settings.text.resize(CutAtCharBoundary(g_settings.text, kGlobalFindTextSize).size());
+    g_settings.folded.clear();
   }
 }
 
@@ -85,6 +65,7 @@ QuickFindSettings MakeQuickFind(std::string_view text, bool ignore_case, bool in
   QuickFindSettings s;
   std::string_view cut = CutAtCharBoundary(text, kFindTextSize);
   s.text = ignore_case ? UpperCaseText(cut) : std::string(cut);
+  if (ignore_case) s.folded = FoldCase(cut);
   s.active = true;
   s.ignore_case = ignore_case;
   s.include_memo = include_memo;
@@ -92,33 +73,51 @@ QuickFindSettings MakeQuickFind(std::string_view text, bool ignore_case, bool in
   return s;
 }
 
+bool QuickFindContains(std::string_view hay, std::string_view needle, bool ignore_case) {
+  if (needle.empty()) return false;
+  if (!ignore_case) return hay.find(needle) != std::string_view::npos;
+  // Folding may change a text's length in bytes, so the needle is looked
+  // for in the folded haystack rather than compared position by position.
+  thread_local std::string folded;
+  folded.clear();
+  AppendFoldedCase(hay, &folded);
+  return std::string_view(folded).find(needle) != std::string_view::npos;
+}
+
 bool QuickFindPasses(const FileDescriptor& func, const QuickFindSettings& settings) {
   if (!settings.active) return true;
+  std::string folded_needle;
   std::string_view needle = ClipTrailingBlanks(settings.text);
-  const std::array<uint8_t, 256>* fold = settings.ignore_case ? &Locale().upper : nullptr;
+  if (settings.ignore_case) {
+    folded_needle = settings.folded.empty() ? FoldCase(needle) : settings.folded;
+    needle = ClipTrailingBlanks(folded_needle);
+  }
+  if (needle.empty()) return false;
+  const bool fold = settings.ignore_case;
 
-  std::string_view record(reinterpret_cast<const char*>(func.record.data()), func.record.size());
-  if (FoldedContains(record, needle, fold)) return true;
+  for (const auto& [field, size] : {std::pair{kFunName, kFunNameSize},
+                                    {kFunDescription, kFunDescriptionSize},
+                                    {kFunForumLink, kFunForumLinkSize},
+                                    {kFunUser, kFunUserSize}}) {
+    if (QuickFindContains(TextField(func, field, size), needle, fold)) return true;
+  }
 
   if (settings.has_digit) {
     static const CompiledPicture kIdPicture = CompilePicture("@n-14");
     static const CompiledPicture kFullCodePicture = CompilePicture("@n3");
     int32_t id = 0;
     std::memcpy(&id, func.FieldData(kFunId), sizeof id);
-    if (Format(kIdPicture, static_cast<int64_t>(id)).find(needle) != std::string::npos &&
-        !needle.empty()) {
+    if (Format(kIdPicture, static_cast<int64_t>(id)).find(needle) != std::string::npos) {
       return true;
     }
     int64_t full = *func.FieldData(kFunFullCode);
-    if (!needle.empty() && Format(kFullCodePicture, full).find(needle) != std::string::npos) {
-      return true;
-    }
+    if (Format(kFullCodePicture, full).find(needle) != std::string::npos) return true;
   }
 
   if (settings.include_memo && !func.memo_values.empty()) {
     std::string_view code = func.memo_values[kFunExampleCode];
     if (code.size() > kFunExampleCodeSize) code = code.substr(0, kFunExampleCodeSize);
-    if (FoldedContains(code, needle, fold)) return true;
+    if (QuickFindContains(code, needle, fold)) return true;
   }
   return false;
 }

@@ -1,26 +1,32 @@
 // The catalogue's quick find: the program-wide find settings and the record
 // filter that lets through only the FUNC records containing the find text.
+// The window's browse (through FunctionsView, catalogue.h) and the command
+// line's find use this one filter.
 //
 // The filter, for the record in FUNC's buffer and memo:
 //   1. When the find is not active, every record passes.
-//   2. Found when the find text (without trailing blanks) occurs in the
-//      whole 1414-byte record buffer taken as one text, upper-cased first
-//      when ignore case is on. The numeric fields take part as their raw
-//      stored bytes, and the text never matches across a CSTRING's
-//      terminator (the find text holds no zero byte).
+//   2. Found when the find text (without trailing blanks) occurs in one of
+//      the text fields, each searched on its own up to its terminator:
+//      FUN:NAME, FUN:DESCRIPTION, FUN:FORUMLINK, FUN:USER. A match never
+//      runs from one field into the next.
 //   3. Else, when the find text holds a digit, found when it occurs in
 //      FUN:ID formatted with "@n-14" or FUN:FULLCODE formatted with "@n3".
+//      The stored bytes of these two numbers never take part: their bytes
+//      are not text, and matching them found records by accident.
 //   4. Else, when include memo is on, found when it occurs in the code
-//      (FUN:EXAMPLECODE), upper-cased first when ignore case is on.
+//      (FUN:EXAMPLECODE).
 // An empty find text occurs nowhere, so an active find with a blank text
 // lets nothing through.
 //
-// Upper-casing uses the locale's case table; instead of copying and
-// upper-casing every record the search compares through the table.
+// Ignoring case compares the Unicode simple case folding of both sides
+// (runtime/case_fold.h), so "café" finds "CAFÉ"; the settings keep the find
+// text upper-cased for display, as the window shows it, and its folded form
+// for matching.
 //
 // Threads: the settings are one process-wide object (the window and the
 // command line share it) guarded by its own mutex; QuickFindPasses reads a
-// snapshot the caller took, so a filter run never locks per record.
+// snapshot the caller took, so a filter run never locks per record. The
+// folding buffer is per thread.
 
 #ifndef QZR_APP_QUICK_FIND_H_
 #define QZR_APP_QUICK_FIND_H_
@@ -38,7 +44,10 @@ inline constexpr size_t kFindTextSize = 255;
 inline constexpr size_t kGlobalFindTextSize = 500;
 
 struct QuickFindSettings {
-  std::string text;     // the find text, upper-cased when ignore_case
+  std::string text;  // the find text, upper-cased when ignore_case
+  // The find text case-folded, for matching when ignore_case (computed from
+  // `text` when left empty).
+  std::string folded;
   bool active = false;  // the find is on
   bool ignore_case = false;
   bool include_memo = false;
@@ -55,12 +64,18 @@ void ClearGlobalQuickFind();
 bool FindTextHasDigit(std::string_view text);
 // `text` upper-cased through the locale's case table.
 std::string UpperCaseText(std::string_view text);
-// Settings for finding `text`: the text upper-cased when ignoring case, cut
-// to kFindTextSize at a character boundary; the digit flag computed.
+// Settings for finding `text`: the text upper-cased when ignoring case (and
+// its folded form), cut to kFindTextSize at a character boundary; the digit
+// flag computed.
 QuickFindSettings MakeQuickFind(std::string_view text, bool ignore_case, bool include_memo);
 
 // The record filter: true when the record in `func` passes.
 bool QuickFindPasses(const FileDescriptor& func, const QuickFindSettings& settings);
+
+// True when `needle` occurs in `hay`, comparing case-folded text when
+// `ignore_case` (then `needle` must be folded already). An empty needle
+// occurs nowhere.
+bool QuickFindContains(std::string_view hay, std::string_view needle, bool ignore_case);
 
 }  // namespace qzr
 

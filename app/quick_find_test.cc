@@ -48,20 +48,44 @@ TEST(QuickFindTest, FindsTextInFieldsAndCodeByCaseAndMemoSettings) {
   }
 }
 
-TEST(QuickFindTest, NumericFieldsTakePartAsRawBytesAndFormattedWhenTheTextHasADigit) {
-  // FUN:ID 65 is stored as the bytes 41 00 00 00: an "A" anywhere in the
-  // record's text.
-  EXPECT_TRUE(
-      QuickFindPasses(Record({65, "zzz", "", "", false, "", ""}), MakeQuickFind("a", true, false)));
-  EXPECT_FALSE(
-      QuickFindPasses(Record({66, "zzz", "", "", false, "", ""}), MakeQuickFind("a", true, false)));
-  // With a digit in the text the numbers are also compared as displayed.
+TEST(QuickFindTest, NumbersTakePartOnlyAsDisplayedWhenTheTextHasADigit) {
+  // Every number's stored bytes (0x78 is "x", 0x5A "Z", 0x5B "[") and the
+  // flag's byte never match as text, in any case mode.
+  for (int32_t id : {0x78, 0x5A, 0x5B, 0x7A, 0x5A5A, 1}) {
+    SCOPED_TRACE(id);
+    const FileDescriptor rec = Record({id, "item", "", "", true, "", ""});
+    for (const char* text : {"x", "X", "z", "Z", "[", "\x01"}) {
+      EXPECT_FALSE(QuickFindPasses(rec, MakeQuickFind(text, false, true))) << text;
+      EXPECT_FALSE(QuickFindPasses(rec, MakeQuickFind(text, true, true))) << text;
+    }
+  }
+  // With a digit in the text the numbers are compared as displayed.
   EXPECT_TRUE(QuickFindPasses(Record({1234, "zzz", "", "", false, "", ""}),
                               MakeQuickFind("123", true, false)));
   EXPECT_FALSE(QuickFindPasses(Record({1234, "zzz", "", "", false, "", ""}),
                                MakeQuickFind("124", true, false)));
   EXPECT_TRUE(
       QuickFindPasses(Record({2, "zzz", "", "", true, "", ""}), MakeQuickFind("1", true, false)));
+  EXPECT_FALSE(
+      QuickFindPasses(Record({2, "zzz", "", "", false, "", ""}), MakeQuickFind("1", true, false)));
+}
+
+TEST(QuickFindTest, IgnoringCaseFoldsEveryLetterNotOnlyAToZ) {
+  const FileDescriptor rec =
+      Record({3, "CAFÉ CRÈME", "Ελληνικά ΣΟΦΙΑ", "int größe;", false, "", "ÅSA"});
+  struct Case {
+    const char* text;
+    bool ignore_case, passes;
+  } cases[] = {
+      {"café", true, true},    {"café", false, false}, {"CAFÉ", false, true},
+      {"crème", true, true},   {"σοφια", true, true},  {"ΕΛΛΗΝΙΚΆ", true, true},
+      {"GRÖSSE", true, false},  // simple folding: ß stays one letter
+      {"GRÖßE", true, true},   {"åsa", true, true},    {"cafe", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(QuickFindPasses(rec, MakeQuickFind(c.text, c.ignore_case, true)), c.passes);
+  }
 }
 
 TEST(QuickFindTest, ActiveFindWithBlankTextLetsNothingThrough) {

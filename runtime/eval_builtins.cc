@@ -16,10 +16,12 @@
 #include <system_error>
 
 #include "runtime/date_builtins.h"
+#include "runtime/eval_tokenizer.h"
 #include "runtime/locale_data.h"
 #include "runtime/match.h"
 #include "runtime/picture.h"
 #include "runtime/profile.h"
+#include "runtime/runtime_error.h"
 #include "runtime/text_number.h"
 
 namespace qzr {
@@ -392,10 +394,21 @@ EvalValue Upper(const BuiltinCall& c) {
   return MapCase(c, map, 'a', -32);
 }
 
+// Posts 1016 (the pattern as detail) for a regular expression that gave
+// up at the match limit: 0 would claim "no match" where the search could
+// not decide.
+void PostMatchLimit(bool limit_hit, std::string_view pattern) {
+  if (limit_hit) PostError(kRuntimeMatchLimit, pattern);
+}
+
 // MATCH(text, pattern [, mode]): 1 when the text matches (match.h), else 0.
 EvalValue MatchFn(const BuiltinCall& c) {
   char b0[kNumberTextCap], b1[kNumberTextCap];
-  return EvalValue::Long(Match(Text(c, 0, b0), Text(c, 1, b1), Long(c, 2)) ? 1 : 0);
+  std::string_view pattern = Text(c, 1, b1);
+  bool limit_hit = false;
+  const bool matched = Match(Text(c, 0, b0), pattern, Long(c, 2), &limit_hit);
+  PostMatchLimit(limit_hit, pattern);
+  return EvalValue::Long(matched ? 1 : 0);
 }
 
 // MEMORY(n): the physical memory free now, in bytes, at most 2147483647.
@@ -491,7 +504,11 @@ EvalValue Sqrt(const BuiltinCall& c) { return Math(std::sqrt, c); }
 // ignores case.
 EvalValue Strpos(const BuiltinCall& c) {
   char b0[kNumberTextCap], b1[kNumberTextCap];
-  return EvalValue::Long(RegexPosition(Text(c, 0, b0), Text(c, 1, b1), Long(c, 2) != 0));
+  std::string_view pattern = Text(c, 1, b1);
+  bool limit_hit = false;
+  const int at = RegexPosition(Text(c, 0, b0), pattern, Long(c, 2) != 0, &limit_hit);
+  PostMatchLimit(limit_hit, pattern);
+  return EvalValue::Long(at);
 }
 
 // SUB(text, start, length): `length` characters from position `start`

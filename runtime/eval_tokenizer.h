@@ -63,6 +63,7 @@ inline constexpr int kRuntimeMismatchedBind = 1012; // "Mismatched PUSHBIND/POPB
 inline constexpr int kRuntimeNoEvaluator = 1013;    // "No evaluator exists"
 inline constexpr int kRuntimeUnknownContext = 1014; // "Unknown evaluation context"
 inline constexpr int kRuntimeNotOmittable = 1015;   // "Not-omittable parameter of built-in function is omitted"
+inline constexpr int kRuntimeMatchLimit = 1016;     // "Regular expression exceeds the match limit"
 
 struct Token {
   TokenKind kind = TokenKind::End;

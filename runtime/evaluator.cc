@@ -174,7 +174,11 @@ bool POPBIND() {
 std::string EVALUATE(std::string_view expression) {
   auto parsed = Expression::Parse(expression);
   if (!parsed) return {};
-  return parsed->EvaluateText();
+  std::string value = parsed->EvaluateText();
+  // A built-in that could not compute its value (a regular expression past
+  // the match limit) fails the evaluation like a parse error does.
+  if (ERRORCODE() == kRuntimeMatchLimit) return {};
+  return value;
 }
 
 // ---- Expression.

@@ -115,6 +115,18 @@ TEST_F(EvaluatorTest, ErrorsCarryTheirDetail) {
   EXPECT_EQ(RuntimeString(1015), "Not-omittable parameter of built-in function is omitted");
 }
 
+TEST_F(EvaluatorTest, ARegularExpressionPastTheMatchLimitIsAnErrorNotNoMatch) {
+  for (const char* expression :
+       {"MATCH(ALL('a', 5000), '{a*}*[bc]', 2)", "STRPOS(ALL('a', 5000), '{a*}*[bc]')"}) {
+    EXPECT_EQ(EVALUATE(expression), "") << expression;
+    EXPECT_EQ(ERRORCODE(), 1016) << expression;
+    EXPECT_EQ(ERROR(), "Regular expression exceeds the match limit");
+    EXPECT_EQ(ERRORDETAIL(), "{a*}*[bc]");
+  }
+  EXPECT_EQ(EVALUATE("MATCH(ALL('a', 5000), 'a*b', 2)"), "0");
+  EXPECT_EQ(ERRORCODE(), 0);
+}
+
 TEST_F(EvaluatorTest, SuccessClearsAnEarlierError) {
   EVALUATE("1 +");
   ASSERT_EQ(ERRORCODE(), 1010);

@@ -143,15 +143,23 @@ struct MatchScratch {
   pcre2_match_context* context;
 };
 
-// Offset of the first match, or -1.
-long RegexSearch(std::string_view text, std::string_view pattern, bool no_case) {
+// Offset of the first match, or -1 (*limit_hit set when the search gave up
+// at one of the engine's limits rather than finding no match).
+long RegexSearch(std::string_view text, std::string_view pattern, bool no_case, bool* limit_hit) {
+  if (limit_hit != nullptr) *limit_hit = false;
   std::shared_ptr<const CompiledRegex> compiled = CompiledFor(pattern, no_case);
   if (!compiled->code) return -1;
   thread_local MatchScratch scratch;
   if (!scratch.data) return -1;
-  int rc = pcre2_match(compiled->code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
-                       0, scratch.data, scratch.context);
-  if (rc < 0) return -1;
+  int rc = pcre2_match(compiled->code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0,
+                       scratch.data, scratch.context);
+  if (rc < 0) {
+    const bool limit = rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
+                       rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT ||
+                       rc == PCRE2_ERROR_NOMEMORY;
+    if (limit && limit_hit != nullptr) *limit_hit = true;
+    return -1;
+  }
   return static_cast<long>(pcre2_get_ovector_pointer(scratch.data)[0]);
 }
 
@@ -218,14 +226,15 @@ std::optional<std::string> TranslateRegex(std::string_view pattern) {
   return out;
 }
 
-bool Match(std::string_view text, std::string_view pattern, int mode) {
+bool Match(std::string_view text, std::string_view pattern, int mode, bool* limit_hit) {
+  if (limit_hit != nullptr) *limit_hit = false;
   text = TrimRight(text);
   bool no_case = (mode & kMatchNoCase) != 0;
   switch (mode & 15) {
     case kMatchWild:
       return WildMatch(text, TrimRight(pattern), Folder(no_case));
     case kMatchRegular:
-      return RegexSearch(text, pattern, no_case) >= 0;
+      return RegexSearch(text, pattern, no_case, limit_hit) >= 0;
     case kMatchSoundex:
       return Soundex(text) == Soundex(pattern);
     default:
@@ -233,8 +242,8 @@ bool Match(std::string_view text, std::string_view pattern, int mode) {
   }
 }
 
-int RegexPosition(std::string_view text, std::string_view pattern, bool no_case) {
-  long offset = RegexSearch(text, pattern, no_case);
+int RegexPosition(std::string_view text, std::string_view pattern, bool no_case, bool* limit_hit) {
+  long offset = RegexSearch(text, pattern, no_case, limit_hit);
   return offset < 0 ? 0 : static_cast<int>(offset + 1);
 }
 

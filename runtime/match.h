@@ -39,12 +39,17 @@ inline constexpr int kMatchNoCase = 16;
 // Trailing spaces of the text are ignored in every mode, since the text is
 // often a space-padded STRING field; those of the pattern are ignored in all
 // but the regular mode, where a space can be meaningful. A kind above 3 is
-// compared as simple. An invalid regular expression matches nothing.
-bool Match(std::string_view text, std::string_view pattern, int mode);
+// compared as simple. An invalid regular expression matches nothing. A
+// regular expression that needs more backtracking than the match limit
+// allows gives up: false, with *limit_hit set (when given), so a caller can
+// tell "no match" from "could not decide".
+bool Match(std::string_view text, std::string_view pattern, int mode, bool* limit_hit = nullptr);
 
 // The 1-based position of the first match of the regular expression
-// `pattern` in `text`, 0 when there is none or the pattern is invalid.
-int RegexPosition(std::string_view text, std::string_view pattern, bool no_case);
+// `pattern` in `text`, 0 when there is none or the pattern is invalid (or,
+// with *limit_hit set, when the search hit the match limit).
+int RegexPosition(std::string_view text, std::string_view pattern, bool no_case,
+                  bool* limit_hit = nullptr);
 
 // The PCRE2 form of a pattern in the dialect above; nullopt when the pattern
 // is malformed in a way the translation can see (an unclosed class or group).

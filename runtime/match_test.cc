@@ -56,9 +56,9 @@ TEST(MatchTest, AllFourModes) {
       {"a]b", "[]]", kMatchRegular, true},
       {"HELLO", "hel", kMatchRegular | kMatchNoCase, true},
       {"HELLO", "hel", kMatchRegular, false},
-      {"abc", "[abc", kMatchRegular, false},   // unclosed class: no match
-      {"abc", "{ab", kMatchRegular, false},    // unclosed group
-      {"abc", "*a", kMatchRegular, false},     // nothing to repeat
+      {"abc", "[abc", kMatchRegular, false},  // unclosed class: no match
+      {"abc", "{ab", kMatchRegular, false},   // unclosed group
+      {"abc", "*a", kMatchRegular, false},    // nothing to repeat
       {"line1\nline2", "1.line", kMatchRegular, true},
       // Sound-alike.
       {"Smith", "Smyth", kMatchSoundex, true},
@@ -101,6 +101,19 @@ TEST(MatchTest, RegexPositionIsOneBased) {
 TEST(MatchTest, PathologicalPatternsGiveUpInsteadOfHanging) {
   std::string text(5000, 'a');
   EXPECT_FALSE(Match(text, "{a*}*b", kMatchRegular));
+  // Giving up is told apart from finding no match. (Above, the engine
+  // sees at once that no "b" occurs; a class defeats that shortcut.)
+  bool limit_hit = false;
+  EXPECT_FALSE(Match(text, "{a*}*[bc]", kMatchRegular, &limit_hit));
+  EXPECT_TRUE(limit_hit);
+  EXPECT_EQ(RegexPosition(text, "{a*}*[bc]", false, &limit_hit), 0);
+  EXPECT_TRUE(limit_hit);
+  EXPECT_FALSE(Match(text, "{a*}*b", kMatchRegular, &limit_hit));
+  EXPECT_FALSE(limit_hit);
+  EXPECT_FALSE(Match(text, "a*b", kMatchRegular, &limit_hit));
+  EXPECT_FALSE(limit_hit);
+  EXPECT_TRUE(Match(text, "{a*}*", kMatchRegular, &limit_hit));
+  EXPECT_FALSE(limit_hit);
 }
 
 TEST(MatchTest, ThreadsSharingTheCachedPatternAgree) {

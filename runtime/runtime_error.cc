@@ -125,6 +125,7 @@ const std::unordered_map<int, const char*>& StringTable() {
       {1013, "No evaluator exists"},
       {1014, "Unknown evaluation context"},
       {1015, "Not-omittable parameter of built-in function is omitted"},
+      {1016, "Regular expression exceeds the match limit"},
   };
   return table;
 }

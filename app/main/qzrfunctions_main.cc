@@ -5,18 +5,25 @@
 // the storage driver) ends the program with one line on standard error and
 // exit code 1, without running further code in the broken state; an
 // interrupted change to the data file is undone by the driver's recovery
-// the next time the file is opened.
+// the next time the file is opened. Nothing thrown leaves main: anything
+// uncaught becomes one line and exit code 1 as well.
+//
+// Standard output goes through a buffer of its own that keeps the reason
+// of the first failed write (a full device), so that a command can say why
+// its output was lost.
 
 #include <unistd.h>
 
-#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <iostream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
 #include "app/commands.h"
-#include "runtime/command_line.h"
 #include "runtime/fatal.h"
 
 namespace {
@@ -31,26 +38,81 @@ void OnFatal(int code, const std::string& text) {
   _exit(qzr::kExitFailure);
 }
 
+// The last resort: one line, exit 1.
+[[noreturn]] void Uncaught(const char* what) {
+  std::string line = std::string("qzrfunctions: internal error: ") + what + "\n";
+  ssize_t ignored = write(2, line.data(), line.size());
+  (void)ignored;
+  _exit(qzr::kExitFailure);
+}
+
+// A write-only stream buffer over a file descriptor that remembers the
+// errno of its first failed write; after a failure it writes nothing more.
+class FdOutBuf : public std::streambuf {
+ public:
+  explicit FdOutBuf(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
+  ~FdOutBuf() override { sync(); }
+  int error() const { return error_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (Drain() != 0) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return Drain(); }
+
+ private:
+  int Drain() {
+    const char* p = pbase();
+    while (error_ == 0 && p < pptr()) {
+      const ssize_t n = ::write(fd_, p, static_cast<size_t>(pptr() - p));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error_ = n < 0 ? errno : EIO;
+        break;
+      }
+      p += n;
+    }
+    setp(buffer_, buffer_ + sizeof buffer_);
+    return error_ == 0 ? 0 : -1;
+  }
+
+  int fd_;
+  int error_ = 0;
+  char buffer_[1 << 16];
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  qzr::SetFatalHandler(OnFatal);
-  std::ios::sync_with_stdio(false);
-  std::vector<std::string> args(argv + 1, argv + argc);
-  qzr::SetProgramArguments(args);
-  // The trace switches of the link handler are for it alone: the command
-  // line proper never sees them.
-  std::erase_if(args, [](const std::string& a) {
-    std::string lower;
-    for (char c : a) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower == "/lwdbg" || lower == "/lwdbgreg";
-  });
-  qzr::CommandIo io;
-  io.in = &std::cin;
-  io.out = &std::cout;
-  io.err = &std::cerr;
-  io.interactive = isatty(0) == 1;
-  int code = qzr::RunCommandLine(args, io);
-  std::cout.flush();
-  return code;
+  std::set_terminate([] { Uncaught("an exception was not handled"); });
+  try {
+    qzr::SetFatalHandler(OnFatal);
+    std::ios::sync_with_stdio(false);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    FdOutBuf out_buf(1);
+    std::ostream out(&out_buf);
+    qzr::CommandIo io;
+    io.in = &std::cin;
+    io.out = &out;
+    io.err = &std::cerr;
+    io.out_error = [&out_buf] { return out_buf.error(); };
+    io.interactive = isatty(0) == 1;
+    int code = qzr::RunCommandLine(args, io);
+    out.flush();
+    if (out_buf.error() != 0 && code == qzr::kExitOk) {
+      std::cerr << "qzrfunctions: cannot write the output: " << std::strerror(out_buf.error())
+                << "\n";
+      code = qzr::kExitFailure;
+    }
+    return code;
+  } catch (const std::exception& e) {
+    Uncaught(e.what());
+  } catch (...) {
+    Uncaught("an unknown exception");
+  }
 }

@@ -717,6 +717,11 @@ void SetPalisadeTestOptions(const palisade::PagerOptions& pager, int lock_wait_m
   G().lock_wait_ms = lock_wait_ms;
 }
 
+void SetPalisadeLockWait(int lock_wait_ms) {
+  std::lock_guard<std::recursive_mutex> lock(palisade::DriverMutex());
+  G().lock_wait_ms = lock_wait_ms;
+}
+
 void ResetPalisadeTestOptions() {
   SetPalisadeTestOptions(DefaultPagerOptions(), 30000);
 }

@@ -134,6 +134,11 @@ std::string PalisadeTransactionFile();
 // Test seams: pager options for files opened from now on (small page limits
 // make splits run on small data) and how long a lock is waited for.
 void SetPalisadeTestOptions(const palisade::PagerOptions& pager, int lock_wait_ms);
+
+// How long an operation of a file opened from now on waits for another
+// file object's lock before it gives up with 5 (default 30 s); a command
+// that should answer quickly sets a few seconds.
+void SetPalisadeLockWait(int lock_wait_ms);
 void ResetPalisadeTestOptions();
 
 }  // namespace qzr

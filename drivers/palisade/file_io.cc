@@ -164,7 +164,10 @@ int OsFile::WriteAt(uint64_t offset, const void* buf, size_t len) {
       Stop(faults);
     }
     if (faults->stopped) return kStoppedErrno;
-    if (faults->writes == faults->fail_write_at) return EIO;
+    if (faults->writes == faults->fail_write_at ||
+        (faults->fail_writes_from != 0 && faults->writes >= faults->fail_writes_from)) {
+      return faults->fail_errno;
+    }
     if (faults->lose_unsynced && writable_) Journal(faults, offset, buf, len);
   }
   if (!writable_) return EBADF;

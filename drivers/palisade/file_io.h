@@ -26,6 +26,7 @@
 #ifndef QZR_DRIVERS_PALISADE_FILE_IO_H_
 #define QZR_DRIVERS_PALISADE_FILE_IO_H_
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -40,7 +41,9 @@ namespace qzr::palisade {
 // What a test wants to go wrong. Counters start at zero when the plan is
 // attached; numbers are 1-based counts of calls through the file.
 struct FaultPlan {
-  int fail_write_at = 0;      // this write fails with EIO (0: none); later ones succeed
+  int fail_write_at = 0;      // this write fails with fail_errno (0: none); later ones succeed
+  int fail_writes_from = 0;   // this write and every later one fail with fail_errno
+  int fail_errno = EIO;       // or ENOSPC for a full disk
   int fail_sync_at = 0;       // this sync fails with EIO (0: none)
   int stop_before_write = 0;  // this write and everything after it never happen
   int stop_before_sync = 0;   // this sync and everything after it never happen

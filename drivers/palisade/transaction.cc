@@ -28,8 +28,11 @@ State& S() {
   return *state;
 }
 
+// Posts `code`; an operating-system failure posted just before (a full
+// disk) stays readable as its FILEERRORCODE.
 int Fail(int code) {
-  PostError(code);
+  const std::string os_error = ERRORCODE() == kFileSystemError ? FILEERRORCODE() : std::string();
+  PostError(code, {}, os_error);
   return code;
 }
 

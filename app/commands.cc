@@ -476,6 +476,23 @@ std::string CatalogueFileProblem(const std::string& path) {
   return "";
 }
 
+// True when another process holds the catalogue's lock for longer than a
+// command waits: a reading operation waits for writers that are writing
+// out, a changing one for any writer.
+bool CatalogueIsLocked(const std::string& path, bool writable, bool changing) {
+  palisade::PlxOpenOptions options;
+  options.writable = writable;
+  options.lock_wait_ms = kCatalogueLockSeconds * 1000;
+  std::unique_ptr<palisade::PlxFile> file;
+  int rc = palisade::PlxFile::Open(path, options, &file);
+  if (rc == 0) {
+    rc = file->BeginOperation(changing);
+    if (rc == 0) file->EndOperation();
+  }
+  ClearError();
+  return rc == kAccessDenied;
+}
+
 // ---- The runner ---------------------------------------------------------------
 
 class Runner {
@@ -986,12 +1003,19 @@ int Runner::Run() {
     }
   }
   struct stat st;
-  if (uses_catalogue && ::stat(path.c_str(), &st) == 0 && ::access(path.c_str(), W_OK) != 0) {
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  const bool read_only = exists && ::access(path.c_str(), W_OK) != 0;
+  if (uses_catalogue && read_only) {
     // A file this process may not write: a change is refused at once, and
     // reading opens it read-only from the start (no fall-back warning).
     if (writes) return Finish(FailAlways("the catalogue file " + path + " is read-only"));
     FuncAccess->OPENMODE = static_cast<uint8_t>(FuncAccess->OPENMODE & 0xF0);
     FuncAccess->OPENMODEOVERRIDDEN = 1;
+  }
+  if (uses_catalogue && exists && CatalogueIsLocked(path, !read_only, writes)) {
+    // Said once, after one wait, rather than after each of the framework's
+    // attempts to open the file.
+    return Finish(FailAlways("the catalogue is locked by another process"));
   }
   if (c == "list") code = List(false);
   if (c == "find") code = List(true);

@@ -629,5 +629,301 @@ TEST_F(CommandsTest, AReadOnlyCatalogueIsSaidOnceAndReadingItIsQuiet) {
   EXPECT_EQ(ListJson().size(), 1u);
 }
 
+TEST_F(CommandsTest, ExportNeverWritesOntoTheCatalogue) {
+  Add("precious");
+  const std::string before = ReadFile("FUNC.PLX");
+  std::filesystem::create_symlink("FUNC.PLX", "link.json");
+  for (const std::string& target :
+       std::vector<std::string>{"FUNC.PLX", "./FUNC.PLX", dir_ + "/FUNC.PLX", "link.json"}) {
+    SCOPED_TRACE(target);
+    Result r = Run({"export", "--output", target});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("is the catalogue file"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile("FUNC.PLX"), before);
+  }
+  EXPECT_EQ(ListJson().size(), 1u);
+  // A symbolic link to another file: that file is replaced, the link stays.
+  WriteFile("old.json", "old");
+  std::filesystem::create_symlink("old.json", "backup.json");
+  ASSERT_EQ(Run({"export", "--output", "backup.json"}).code, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink("backup.json"));
+  EXPECT_NE(ReadFile("old.json").find("precious"), std::string::npos);
+}
+
+TEST_F(CommandsTest, ManyProcessesAddingAtOnceAllSucceed) {
+  ASSERT_EQ(Run({"list"}).code, 0);
+  constexpr int kProcesses = 6, kPerProcess = 10;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t child = fork();
+    if (child == 0) {
+      int failures = 0;
+      for (int i = 0; i < kPerProcess; ++i) {
+        Result r = Exe({"add", "--title", "p" + std::to_string(p) + "-" + std::to_string(i)},
+                       "many" + std::to_string(p));
+        if (r.code != 0) ++failures;
+      }
+      _exit(failures);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "adds that failed in one process";
+  }
+  std::vector<nlohmann::json> rows = ListJson();
+  std::set<int> ids;
+  for (const auto& row : rows) ids.insert(row["id"].get<int>());
+  EXPECT_EQ(rows.size(), static_cast<size_t>(kProcesses * kPerProcess));
+  EXPECT_EQ(ids.size(), rows.size());
+}
+
+TEST_F(CommandsTest, AddAndUpdateRefuseTextThatIsNotUtf8) {
+  int id = Add("good");
+  WriteFile("bad.c", "int x; // \xFF\xFE\n");
+  const std::vector<std::vector<std::string>> cases = {
+      {"add", "--title", "caf\xE9"},
+      {"add", "--title", "ok", "--code-file", "bad.c"},
+      {"update", std::to_string(id), "--user", "\xC3"},
+      {"update", std::to_string(id), "--description", "a\xED\xA0\x80"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    Result r = Run(args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("is not valid UTF-8"), std::string::npos) << r.err;
+  }
+  std::vector<nlohmann::json> rows = ListJson();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["title"], "good");
+  EXPECT_EQ(rows[0]["postedBy"], "");
+}
+
+TEST_F(CommandsTest, ADirectoryGivenAsAFileIsRefused) {
+  std::filesystem::create_directory("somedir");
+  Result add = Run({"add", "--title", "x", "--code-file", "somedir"});
+  EXPECT_EQ(add.code, 1);
+  EXPECT_NE(add.err.find("somedir: Is a directory"), std::string::npos) << add.err;
+  Result import = Run({"import", "somedir"});
+  EXPECT_EQ(import.code, 1);
+  EXPECT_NE(import.err.find("somedir: Is a directory"), std::string::npos) << import.err;
+  EXPECT_EQ(ListJson().size(), 0u);
+}
+
+TEST_F(CommandsTest, OutputThatCannotBeWrittenIsAFailure) {
+  Add("one");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"show", "1"},
+                                               {"eval", "1+1"},
+                                               {"check"},
+                                               {"list"},
+                                               {"add", "--title", "two"}}) {
+    SCOPED_TRACE(args[0]);
+    std::string out_path = "full.out";
+    pid_t pid = fork();
+    if (pid == 0) {
+      int full = open("/dev/full", O_WRONLY);
+      int err = open("full.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(full, 1);
+      dup2(err, 2);
+      std::vector<char*> argv = {const_cast<char*>(QZR_FUNCTIONS_EXE)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(QZR_FUNCTIONS_EXE, argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(ReadFile("full.err").find("cannot write the output: No space left on device"),
+              std::string::npos)
+        << ReadFile("full.err");
+  }
+}
+
+TEST_F(CommandsTest, ImportKeepsGivenIdsAndRefusesTakenOnesUnlessRenumbered) {
+  WriteFile("gaps.json", R"([{"id":3,"title":"three"},{"id":7,"title":"seven"},{"title":"new"}])");
+  Result first = Run({"import", "gaps.json"});
+  ASSERT_EQ(first.code, 0) << first.err;
+  std::vector<nlohmann::json> rows = ListJson();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0]["id"], 3);
+  EXPECT_EQ(rows[1]["id"], 7);
+  EXPECT_EQ(rows[2]["id"], 8);
+  EXPECT_EQ(rows[2]["title"], "new");
+
+  // A restore of an export gives the same numbers.
+  ASSERT_EQ(Run({"export", "--output", "backup.json"}).code, 0);
+  std::filesystem::create_directory("restore");
+  std::filesystem::current_path("restore");
+  ASSERT_EQ(Run({"import", "../backup.json"}).code, 0);
+  EXPECT_EQ(ListJson(), rows);
+  std::filesystem::current_path(dir_);
+
+  WriteFile("taken.json", R"([{"id":5,"title":"five"},{"id":7,"title":"again"}])");
+  Result taken = Run({"import", "taken.json"});
+  EXPECT_EQ(taken.code, 1);
+  EXPECT_NE(taken.err.find("entry 2: id 7 is taken"), std::string::npos) << taken.err;
+  EXPECT_EQ(ListJson(), rows);
+  Result renumbered = Run({"import", "taken.json", "--renumber"});
+  ASSERT_EQ(renumbered.code, 0) << renumbered.err;
+  rows = ListJson();
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[1]["id"], 5);
+  EXPECT_EQ(rows[4]["id"], 9);
+  EXPECT_EQ(rows[4]["title"], "again");
+
+  WriteFile("twice.json", R"([{"id":20,"title":"a"},{"id":20,"title":"b"}])");
+  EXPECT_NE(Run({"import", "twice.json"}).err.find("the id 20 is given twice"), std::string::npos);
+  WriteFile("zero.json", R"([{"id":0,"title":"a"}])");
+  EXPECT_NE(Run({"import", "zero.json"}).err.find("is not an entry number"), std::string::npos);
+  EXPECT_EQ(ListJson().size(), 5u);
+}
+
+TEST_F(CommandsTest, ALockedCatalogueIsSaidAfterAFewSeconds) {
+  Add("one");
+  palisade::PlxOpenOptions options;
+  std::unique_ptr<palisade::PlxFile> holder;
+  ASSERT_EQ(palisade::PlxFile::Open("FUNC.PLX", options, &holder), 0);
+  // A writer stopped in the middle of writing holds the writer byte and
+  // every reader slot.
+  ASSERT_EQ(holder->BeginOperation(true), 0);
+  ASSERT_EQ(holder->locks()->BeginWriteOut(), 0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"list"}, {"add", "--title", "two"}}) {
+    SCOPED_TRACE(args[0]);
+    Result r = Exe(args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "qzrfunctions: the catalogue is locked by another process\n");
+  }
+  holder->locks()->EndWriteOut();
+  holder->EndOperation();
+  holder.reset();
+  EXPECT_EQ(ListJson().size(), 1u);
+}
+
+TEST_F(CommandsTest, MessagesSpeakOfTheCommandLine) {
+  int id = Add("victim");
+  Result unasked = Run({"delete", std::to_string(id)});
+  EXPECT_EQ(unasked.code, 1);
+  EXPECT_NE(unasked.err.find("Delete entry 1 \"victim\"?"), std::string::npos) << unasked.err;
+  EXPECT_EQ(unasked.err.find("highlighted"), std::string::npos) << unasked.err;
+  // A file in the catalogue's place that is a directory, or encrypted.
+  std::filesystem::rename("FUNC.PLX", "saved.plx");
+  std::filesystem::create_directory("FUNC.PLX");
+  Result dir = Run({"list"});
+  EXPECT_EQ(dir.code, 1);
+  EXPECT_EQ(dir.err, "qzrfunctions: FUNC.PLX is a directory, not a catalogue file\n");
+  std::filesystem::remove("FUNC.PLX");
+  std::string noise(4096, '\0');
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 167 + 13) % 251 + 3);
+  WriteFile("FUNC.PLX", noise);
+  Result encrypted = Run({"list"});
+  EXPECT_EQ(encrypted.code, 1);
+  EXPECT_NE(encrypted.err.find("FUNC.PLX is encrypted"), std::string::npos) << encrypted.err;
+  EXPECT_EQ(encrypted.err.find("(36)"), std::string::npos) << encrypted.err;
+}
+
+TEST_F(CommandsTest, ListAndShowEscapeControlsAndKeepColumnsByDisplayWidth) {
+  ASSERT_EQ(
+      Run({"add", "--json"},
+          R"({"title":"evil\u001b]0;pwned\u0007 title","description":"line\u001b[2J\nnext","code":"a\u0085b"})")
+          .code,
+      0);
+  Add("漢字のタイトル", {"--user", "🙂 me"});
+  Add("plain", {"--user", "ann"});
+  Result list = Run({"list"});
+  ASSERT_EQ(list.code, 0) << list.err;
+  EXPECT_EQ(list.out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(list.out.find('\x07'), std::string::npos);
+  EXPECT_NE(list.out.find("evil\\x1B]0;pwned\\x07 title"), std::string::npos) << list.out;
+  // The poster column starts at the same display column on every row.
+  std::istringstream lines(list.out);
+  std::string header, evil, wide, plain;
+  std::getline(lines, header);
+  std::getline(lines, evil);
+  std::getline(lines, wide);
+  std::getline(lines, plain);
+  EXPECT_NE(wide.find("漢字のタイトル" + std::string(50 - 14, ' ') + "  🙂 me"),
+            std::string::npos)
+      << wide;
+  EXPECT_NE(plain.find("plain" + std::string(45, ' ') + "  ann"), std::string::npos) << plain;
+  Result show = Run({"show", "1"});
+  EXPECT_EQ(show.out.find('\x1b'), std::string::npos);
+  EXPECT_NE(show.out.find("line\\x1B[2J\nnext"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("a\\u0085b"), std::string::npos) << show.out;
+}
+
+TEST_F(CommandsTest, TheTerminalDeleteQuestionDefaultsToNo) {
+  int id = Add("keep");
+  auto ask = [&](const std::string& typed) {
+    int answers[2], shown[2];
+    EXPECT_EQ(pipe(answers), 0);
+    EXPECT_EQ(pipe(shown), 0);
+    EXPECT_EQ(write(answers[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    close(answers[1]);
+    std::istringstream in;
+    std::ostringstream out, err;
+    CommandIo io;
+    io.in = &in;
+    io.out = &out;
+    io.err = &err;
+    io.interactive = true;
+    io.question_in_fd = answers[0];
+    io.question_out_fd = shown[1];
+    int code = RunCommandLine({"delete", std::to_string(id)}, io);
+    close(answers[0]);
+    close(shown[1]);
+    char buf[4096];
+    ssize_t n = read(shown[0], buf, sizeof buf);
+    close(shown[0]);
+    EXPECT_GT(n, 0);
+    EXPECT_NE(std::string(buf, n > 0 ? n : 0).find("Delete entry"), std::string::npos);
+    return code;
+  };
+  EXPECT_EQ(ask("\n"), 1);
+  EXPECT_EQ(ListJson().size(), 1u);
+  EXPECT_EQ(ask(""), 1);  // end of input
+  EXPECT_EQ(ListJson().size(), 1u);
+  EXPECT_EQ(ask("y\n"), 0);
+  EXPECT_EQ(ListJson().size(), 0u);
+}
+
+TEST_F(CommandsTest, AddWithoutATitleIsAUsageError) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"add"}, {"add", "--user", "me"}, {"add", "--title", "  "}}) {
+    Result r = Run(args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("a title is required"), std::string::npos) << r.err;
+  }
+  Result json = Run({"add", "--json"}, R"({"user":"x"})");
+  EXPECT_EQ(json.code, 1);
+  Result no_title = Run({"add", "--json"}, R"({"postedBy":"x"})");
+  EXPECT_EQ(no_title.code, 1);
+  EXPECT_NE(no_title.err.find("a title is required"), std::string::npos) << no_title.err;
+  EXPECT_NE(std::string(UsageText()).find("FUNC.PLX"), std::string::npos);
+  EXPECT_EQ(ListJson().size(), 0u);
+}
+
+TEST_F(CommandsTest, ALoweredRowCounterNeverLetsAddReplaceAnEntry) {
+  Add("first");
+  Add("second");
+  // LastIssued (big-endian, header bytes 20..23) set back below the rows.
+  std::string bytes = ReadFile("FUNC.PLX");
+  bytes[20] = bytes[21] = bytes[22] = 0;
+  bytes[23] = 2;
+  WriteFile("FUNC.PLX", bytes);
+  Result check = Exe({"check"});
+  EXPECT_EQ(check.code, 1);
+  EXPECT_NE(check.out.find("above the file's last issued number 2"), std::string::npos)
+      << check.out;
+  Result add = Exe({"add", "--title", "third"});
+  EXPECT_EQ(add.code, 1);
+  EXPECT_NE(add.err.find("(1175)"), std::string::npos) << add.err;
+  EXPECT_EQ(ReadFile("FUNC.PLX"), bytes);
+}
+
 }  // namespace
 }  // namespace qzr

@@ -14,8 +14,9 @@
 //
 // A password-protected file needs --password=TEXT (before or after the
 // command). Files are opened read-only and shared, so a running program
-// may keep them open. Exit status 2: bad usage or a file that cannot be
-// opened.
+// may keep them open, and by the name given (no extension is added).
+// Errors name the runtime's text with its number. Exit status 2: bad
+// usage or a file that cannot be opened, in every command.
 //
 // Single-threaded.
 
@@ -34,6 +35,7 @@
 #include "drivers/palisade/plx_file.h"
 #include "drivers/palisade/plx_file_check.h"
 #include "drivers/palisade/table_def.h"
+#include "runtime/runtime_error.h"
 #include "runtime/ufo.h"
 
 namespace qzr::palisade {
@@ -51,14 +53,47 @@ int OpenForReading(const std::string& path, const std::string& password,
   options.share = kShareDenyNone;
   options.password = password;
   if (int rc = PlxFile::Open(path, options, out); rc != 0) {
-    std::cerr << "plx: cannot open " << path << " (error " << rc << ")\n";
+    std::string text = RuntimeString(rc);
+    if (rc == kFileSystemError && !FILEERROR().empty()) text = FILEERROR();
+    std::cerr << "plx: cannot open " << path << ": " << (text.empty() ? "error" : text) << " ("
+              << rc << ")\n";
     return 2;
   }
   return 0;
 }
 
-// Text of the file's character set (ANSI, taken as Latin-1) in UTF-8.
+// The file part of FILE[\!table] exactly as given: the driver's default
+// extension is not added here, so the file named is the file opened.
+TableName SplitAsGiven(const std::string& name) {
+  TableName tn = SplitTableName(name);
+  const std::string ext = kDefaultExtension;
+  if (tn.file.size() >= ext.size() &&
+      tn.file.compare(tn.file.size() - ext.size(), ext.size(), ext) == 0) {
+    const std::string bare = tn.file.substr(0, tn.file.size() - ext.size());
+    if (name == bare || name.rfind(bare + kTableSeparator, 0) == 0) tn.file = bare;
+  }
+  return tn;
+}
+
+// Text in UTF-8: as stored when it is UTF-8 already (the catalogue's
+// texts are), else taken as the file's ANSI character set (Latin-1).
 std::string ToUtf8(const uint8_t* p, size_t n) {
+  bool valid = true;
+  for (size_t i = 0; i < n && valid;) {
+    const uint8_t c = p[i];
+    size_t len = c < 0x80                   ? 1
+                 : (c >= 0xC2 && c <= 0xDF) ? 2
+                 : (c >= 0xE0 && c <= 0xEF) ? 3
+                 : (c >= 0xF0 && c <= 0xF4) ? 4
+                                            : 0;
+    if (len == 0 || i + len > n) {
+      valid = false;
+      break;
+    }
+    for (size_t k = 1; k < len; ++k) valid = valid && (p[i + k] & 0xC0) == 0x80;
+    i += len;
+  }
+  if (valid) return std::string(reinterpret_cast<const char*>(p), n);
   std::string out;
   out.reserve(n);
   for (size_t i = 0; i < n; ++i) {
@@ -161,7 +196,7 @@ bool ReadDeclaration(PlxTables* tables, uint32_t table, FileDescriptor* decl) {
 }
 
 int Dump(const std::string& name, const std::string& password) {
-  const TableName tn = SplitTableName(name);
+  const TableName tn = SplitAsGiven(name);
   const bool named = name.find(kTableSeparator) != std::string::npos;
   std::unique_ptr<PlxFile> file;
   if (int rc = OpenForReading(tn.file, password, &file); rc != 0) return rc;
@@ -280,6 +315,11 @@ int Stat(const std::string& path, const std::string& password) {
 }
 
 int Check(const std::string& path, const std::string& password) {
+  {
+    // A file that cannot be opened is said as every command says it.
+    std::unique_ptr<PlxFile> file;
+    if (int rc = OpenForReading(path, password, &file); rc != 0) return rc;
+  }
   const std::vector<std::string> problems = CheckPlxFile(path, password);
   if (problems.empty()) {
     std::cout << "ok\n";
@@ -305,7 +345,7 @@ int Main(int argc, char** argv) {
   const std::string& name = args[1];
   if (command == "dump") return Dump(name, password);
   // The other commands look at the whole file; a table part is ignored.
-  const std::string path = SplitTableName(name).file;
+  const std::string path = SplitAsGiven(name).file;
   if (command == "check") return Check(path, password);
   if (command == "tables") return Tables(path, password);
   if (command == "stat") return Stat(path, password);

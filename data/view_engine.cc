@@ -756,14 +756,18 @@ int ViewEngine::AdvanceJoins(bool forward) {
 // Positions
 
 std::string ViewEngine::EncodePosition() const {
+  return EncodePosition(primary_, true);
+}
+
+std::string ViewEngine::EncodePosition(uint32_t row, bool joins) const {
   std::string out;
   out.push_back(kPositionMagic);
   out.push_back(kPositionFormat);
   PutU16(&out, static_cast<uint32_t>(files_.size()));
-  PutU32(&out, primary_);
+  PutU32(&out, row);
   for (size_t j = 2; j <= files_.size(); ++j) {
     const JoinSlot& slot = joins_[j];
-    PutU32(&out, slot.index < 0 ? 0 : slot.domain[static_cast<size_t>(slot.index)]);
+    PutU32(&out, !joins || slot.index < 0 ? 0 : slot.domain[static_cast<size_t>(slot.index)]);
   }
   out.push_back(static_cast<char>(access_));
   out.push_back(static_cast<char>(key_ + 1));
@@ -789,6 +793,16 @@ std::string ViewEngine::EncodePosition() const {
 
 std::string ViewEngine::Position() const {
   return current_position_;
+}
+
+std::string ViewEngine::CurrentRecordPosition() {
+  if (!open_) return {};
+  uint32_t position = 0;
+  if (ReadPosition(1, &position) != 0 || position == 0) {
+    ClearError();
+    return {};
+  }
+  return EncodePosition(position, false);
 }
 
 // ---------------------------------------------------------------------------

@@ -145,6 +145,11 @@ class ViewEngine {
   // The view position of the current row (the record positions of every
   // file and the primary record's ordering values); "" before a read.
   std::string Position() const;
+  // The view position of the primary file's current record (the one its
+  // driver read or wrote last, whose values are in its buffer), without
+  // joined records: to place the view at a record just added or changed
+  // through the file. "" when the driver has no current record.
+  std::string CurrentRecordPosition();
 
   // Drops the sorted list; the next positioning builds it again.
   void Flush();
@@ -203,6 +208,7 @@ class ViewEngine {
   int AdvanceJoins(bool forward);
 
   std::string EncodePosition() const;
+  std::string EncodePosition(uint32_t row, bool joins) const;
 
   int EnsureList();
   int BuildList();

@@ -575,6 +575,28 @@ TEST_F(ViewEngineTest, RegetReadsARowAgainWithoutMovingTheView) {
   EXPECT_EQ(v->Reget(first), kFileNotOpen);
 }
 
+TEST_F(ViewEngineTest, TheRecordJustAddedPlacesTheViewInEveryOrder) {
+  for (int i = 1; i <= 5; ++i) AddPerson(i * 10, std::string(1, static_cast<char>('a' + i)), "", i);
+  ViewEngine* v = Single();
+  for (const char* order : {"", "+PEO:ID", "-PEO:ID", "+UPPER(PEO:NAME)"}) {
+    ASSERT_EQ(v->SetOrder(order), 0);
+    ASSERT_EQ(v->Set(), 0);
+    ASSERT_EQ(v->Next(), 0);
+    AddPerson(25, "cc", "", 1);  // between 20 and 30 in every order but the file's
+    const std::string position = v->CurrentRecordPosition();
+    ASSERT_FALSE(position.empty()) << order;
+    ASSERT_EQ(v->Reset(position), 0) << order;
+    ASSERT_EQ(v->Next(), 0) << order;
+    EXPECT_EQ(UfoLong(people_.FieldData(0)).GetLong(), 25) << order;
+    // Out again for the next order.
+    FileArgs args;
+    ASSERT_EQ(DoFileOp(FileOp::POINTERfile, people_, args), 0);
+    ASSERT_EQ(DoFileOp(FileOp::DELETE, people_), 0);
+  }
+  v->Close();
+  EXPECT_EQ(v->CurrentRecordPosition(), "");
+}
+
 TEST_F(ViewEngineTest, ResetAtADeletedRowGoesOnFromWhereItStood) {
   for (int i = 1; i <= 5; ++i) AddPerson(i * 10, "x", "", i);
   ViewEngine* v = Single();

@@ -26,18 +26,19 @@
 #include "runtime/queue.h"
 #include "runtime/runtime_error.h"
 #include "runtime/ufo.h"
+#include "ui/event.h"
 #include "ui/headless_backend.h"
 
 namespace qzr {
 namespace {
 
-constexpr int32_t kScrollUp = 3;
-constexpr int32_t kScrollDown = 4;
-constexpr int32_t kPageUp = 5;
-constexpr int32_t kPageDown = 6;
-constexpr int32_t kScrollTop = 7;
-constexpr int32_t kScrollBottom = 8;
-constexpr int32_t kScrollDrag = 20;
+constexpr int32_t kScrollUp = EVENT::ScrollUp;
+constexpr int32_t kScrollDown = EVENT::ScrollDown;
+constexpr int32_t kPageUp = EVENT::PageUp;
+constexpr int32_t kPageDown = EVENT::PageDown;
+constexpr int32_t kScrollTop = EVENT::ScrollTop;
+constexpr int32_t kScrollBottom = EVENT::ScrollBottom;
+constexpr int32_t kScrollDrag = EVENT::ScrollDrag;
 
 constexpr int32_t kRows = 5;  // rows the test list shows
 

@@ -9,19 +9,19 @@
 #include "framework/file_manager_internal.h"
 #include "framework/relation_manager.h"
 #include "runtime/runtime_error.h"
+#include "ui/event.h"
 #include "ui/message.h"
 
 namespace qzr {
 namespace {
 
-// Scroll event codes the browse handles.
-constexpr int32_t kScrollUp = 3;
-constexpr int32_t kScrollDown = 4;
-constexpr int32_t kPageUp = 5;
-constexpr int32_t kPageDown = 6;
-constexpr int32_t kScrollTop = 7;
-constexpr int32_t kScrollBottom = 8;
-constexpr int32_t kScrollDrag = 20;
+constexpr int32_t kScrollUp = EVENT::ScrollUp;
+constexpr int32_t kScrollDown = EVENT::ScrollDown;
+constexpr int32_t kPageUp = EVENT::PageUp;
+constexpr int32_t kPageDown = EVENT::PageDown;
+constexpr int32_t kScrollTop = EVENT::ScrollTop;
+constexpr int32_t kScrollBottom = EVENT::ScrollBottom;
+constexpr int32_t kScrollDrag = EVENT::ScrollDrag;
 
 }  // namespace
 
@@ -527,8 +527,10 @@ void BrowseManager::SetSortText(std::string_view text) {
 
 bool BrowseManager::RefillOwed() {
   if (NEEDREFRESH) return true;
-  if (LOADPENDING) return (ILC == nullptr || ILC->Visible() || ACTIVEINVISIBLE) && !iconized_;
-  return false;
+  const bool can_fill = (ILC == nullptr || ILC->Visible() || ACTIVEINVISIBLE) && !iconized_;
+  if (LOADPENDING) return can_fill;
+  // The list grew or shrank: it shows another number of rows.
+  return LOADED && can_fill && ILC != nullptr && ILC->Items() > 0 && ILC->Items() != LASTITEMS;
 }
 
 void BrowseManager::ResetBrowse(bool force) {
@@ -545,7 +547,7 @@ void BrowseManager::ResetBrowse(bool force) {
     RefillList(kRefillFromStart);
     return;
   }
-  if (force || NEEDREFRESH) {
+  if (force || NEEDREFRESH || ListItems() != LASTITEMS) {
     RefillList(kRefillFromTop);
     return;
   }

@@ -110,6 +110,9 @@ class DataSet {
       if (DoFileOp(FileOp::ADD, file_) != 0) std::abort();
     }
     if (DoFileOp(FileOp::COMMIT, file_) != 0) std::abort();
+    // The program finds the catalogue made by an earlier run: open afresh.
+    DoFileOp(FileOp::CLOSE, file_);
+    if (DoFileOp(FileOp::OPEN, file_) != 0) std::abort();
 
     sqlite3_open((dir_ / "func.db").string().c_str(), &db_);
     Exec("PRAGMA journal_mode=WAL");

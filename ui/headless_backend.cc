@@ -260,6 +260,14 @@ void HeadlessBackend::HeaderClick(int list, int column, int32_t modifiers) {
           });
 }
 
+void HeadlessBackend::ResizeColumn(int list, int column, int width) {
+  AddStep("ResizeColumn(" + std::to_string(list) + ", " + std::to_string(column) + ", " +
+              std::to_string(width) + ")",
+          [list, column, width](WindowId id, HeadlessWindow*) {
+            InputSink::ColumnResized(id, list, column, width);
+          });
+}
+
 void HeadlessBackend::Resize(int width, int height) {
   AddStep("Resize(" + std::to_string(width) + ", " + std::to_string(height) + ")",
           [this, width, height](WindowId id, HeadlessWindow* w) {
@@ -663,6 +671,11 @@ void HeadlessBackend::SetRows(WindowId id, int list, const std::vector<ListRow>&
 void HeadlessBackend::SetIcons(WindowId id, int list, const std::vector<std::string>& icons) {
   std::lock_guard<std::mutex> lock(mu_);
   if (HeadlessControl* c = MirrorControl(id, list)) c->icons = icons;
+}
+
+void HeadlessBackend::SetColumnWidths(WindowId id, int list, const std::vector<int>& widths) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (HeadlessControl* c = MirrorControl(id, list)) c->column_widths = widths;
 }
 
 void HeadlessBackend::SetChoice(WindowId id, int control, int choice) {

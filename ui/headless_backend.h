@@ -68,6 +68,7 @@ struct HeadlessControl {
   int choice = 0;
   std::vector<ListRow> rows;
   std::vector<std::string> icons;
+  std::vector<int> column_widths;  // as the program last set them; empty: the format's
 };
 
 // The mirror of one window, as the user would see it.
@@ -136,6 +137,8 @@ class HeadlessBackend : public Toolkit {
   void Hover(int control);  // the pointer moves over `control` (0: off every control)
   void Scroll(int list, ScrollAction action, int percent = 0);
   void HeaderClick(int list, int column, int32_t modifiers = 0);
+  // The user drags the right edge of column `column` of `list` to `width`.
+  void ResizeColumn(int list, int column, int width);
   void Resize(int width, int height);
   void Move(int x, int y);
   void Iconize();
@@ -218,6 +221,7 @@ class HeadlessBackend : public Toolkit {
   void SetChecked(WindowId id, int control, bool checked) override;
   void SetRows(WindowId id, int list, const std::vector<ListRow>& rows) override;
   void SetIcons(WindowId id, int list, const std::vector<std::string>& icons) override;
+  void SetColumnWidths(WindowId id, int list, const std::vector<int>& widths) override;
   void SetChoice(WindowId id, int control, int choice) override;
   void SetFocus(WindowId id, int control) override;
   int ShowPopup(WindowId id, const PopupMenu& menu) override;

@@ -129,6 +129,10 @@ class Toolkit : public WindowBackend {
   virtual void SetRows(WindowId id, int list, const std::vector<ListRow>& rows) = 0;
   // The list's icons: icons[0] is icon number 1.
   virtual void SetIcons(WindowId id, int list, const std::vector<std::string>& icons) = 0;
+  // The widths of a list's columns (dialog units), first column first, as
+  // the program set them. The base version does nothing: a toolkit that
+  // cannot size columns keeps its own.
+  virtual void SetColumnWidths(WindowId id, int list, const std::vector<int>& widths) {}
   // The selected row of a list (1-based, 0 none) or tab of a sheet.
   virtual void SetChoice(WindowId id, int control, int choice) = 0;
   virtual void SetFocus(WindowId id, int control) = 0;
@@ -218,6 +222,10 @@ class InputSink {
   static void TimerFired(WindowId id);
   // How many rows `list` can show now (after a resize or a font change).
   static void ListCapacity(WindowId id, int list, int rows);
+  // The user dragged the edge of column `column` (1-based) of `list` to
+  // `width` dialog units: the width is kept (Window::ColumnWidths), then
+  // EVENT:ColumnResize on the list, the column in its param.
+  static void ColumnResized(WindowId id, int list, int column, int width);
   // The session or the application is ending: EVENT:CloseDown to every open
   // window of every thread, top windows first.
   static void ShutDown();

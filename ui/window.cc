@@ -1079,6 +1079,23 @@ const ListFormat& Window::Format(int list) const {
   return c ? c->format : core_->no_format;
 }
 
+std::vector<int> Window::ColumnWidths(int list) const {
+  std::vector<int> widths;
+  const ControlRec* c = core_->Find(list);
+  if (c == nullptr || c->def.kind != ControlKind::kList) return widths;
+  for (const ListColumn& column : c->format.columns) widths.push_back(column.width);
+  return widths;
+}
+
+void Window::SetColumnWidths(int list, const std::vector<int>& widths) {
+  ControlRec* c = core_->Find(list);
+  if (c == nullptr || c->def.kind != ControlKind::kList) return;
+  for (size_t i = 0; i < widths.size() && i < c->format.columns.size(); ++i) {
+    if (widths[i] >= 1) c->format.columns[i].width = widths[i];
+  }
+  if (Toolkit* tk = core_->toolkit()) tk->SetColumnWidths(core_->id, list, ColumnWidths(list));
+}
+
 // ---- Window: keys, timer, popups -------------------------------------------------------------
 
 void Window::Alert(int32_t keycode, int control) {
@@ -1528,6 +1545,20 @@ void InputSink::ListCapacity(WindowId id, int list, int rows) {
   WindowCore* w = SinkTarget(id);
   if (w == nullptr) return;
   if (ControlRec* c = w->Find(list)) c->capacity = std::max(rows, 0);
+}
+
+void InputSink::ColumnResized(WindowId id, int list, int column, int width) {
+  WindowCore* w = SinkTarget(id);
+  if (w == nullptr) return;
+  ControlRec* c = Usable(w, list);
+  if (c == nullptr || c->def.kind != ControlKind::kList || column < 1 ||
+      static_cast<size_t>(column) > c->format.columns.size() || width < 1) {
+    return;
+  }
+  c->format.columns[static_cast<size_t>(column - 1)].width = width;
+  Entry e = Ev(EVENT::ColumnResize, list, kMouseLeft, true);
+  e.param = column;
+  Push(w, std::move(e));
 }
 
 void InputSink::ShutDown() {

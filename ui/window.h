@@ -212,6 +212,14 @@ class Window {
   void SetIcon(int list, int number, std::string_view name);
   // The list format of a list (parsed at Open). REQUIRES: a list control.
   const ListFormat& Format(int list) const;
+  // The widths of a list's columns (dialog units): the format's, or what
+  // the user dragged them to, or what SetColumnWidths set. Empty for a
+  // control that is not a list.
+  std::vector<int> ColumnWidths(int list) const;
+  // Sets the widths of a list's columns, first column first. Widths beyond
+  // the list's columns are ignored, and a width below 1 leaves its column
+  // as it is.
+  void SetColumnWidths(int list, const std::vector<int>& widths);
 
   // ---- Keys, timer, popups ---------------------------------------------------
 

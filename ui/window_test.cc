@@ -616,6 +616,30 @@ TEST_F(WindowTest, ListsShowTheirQueueAndReportTheUsersActions) {
   EXPECT_THAT(choices, ElementsAre(3, 2, 2, 1));
 }
 
+TEST_F(WindowTest, ColumnWidthsFollowTheUserAndTheProgram) {
+  const WindowDef def = FormDef();
+  Window w(def);
+  ASSERT_TRUE(w.Open());
+  EXPECT_THAT(w.ColumnWidths(kList), ElementsAre(40, 20));  // the format's
+  EXPECT_THAT(w.ColumnWidths(kName), IsEmpty());            // not a list
+  w.SetColumnWidths(kList, {55, 0, 99});                    // 0 keeps; past the columns ignored
+  EXPECT_THAT(w.ColumnWidths(kList), ElementsAre(55, 20));
+  EXPECT_THAT(ui_.Top()->Control(kList)->column_widths, ElementsAre(55, 20));
+  ui_.ResizeColumn(kList, 2, 33);
+  ui_.ResizeColumn(kList, 3, 10);  // no such column: nothing
+  ui_.Close();
+  const auto events = Run(w, [&](const Event& e) {
+    if (e.code == EVENT::ColumnResize) {
+      EXPECT_EQ(e.control, kList);
+      EXPECT_EQ(e.param, 2);
+      EXPECT_THAT(w.ColumnWidths(kList), ElementsAre(55, 33));
+    }
+    return false;
+  });
+  EXPECT_THAT(Codes(events), ElementsAre(EVENT::OpenWindow, EVENT::Sized, EVENT::ColumnResize,
+                                         EVENT::CloseWindow));
+}
+
 TEST_F(WindowTest, OrdinaryListsMoveTheirSelectionThemselves) {
   WindowDef def = FormDef();
   def.controls[kList - 1].flags = 0;

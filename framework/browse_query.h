@@ -17,6 +17,8 @@
 namespace qzr {
 
 class BrowseManager;
+class BrowsePopup;
+struct BrowsePopupItem;
 class QueryManager;
 
 // The ID of the named filter that holds the query.
@@ -28,6 +30,21 @@ inline constexpr char kQueryFilterId[] = "QBE";
 // the reason is shown (caption "Query by Example") and the filter in force
 // stays as it was.
 bool ApplyQuery(BrowseManager* browse, const QueryManager& query);
+
+// Runs the dialog "Query by Example Settings" over `query`; on OK applies
+// the query to `browse`. True when a query was applied.
+bool AskQuery(BrowseManager* browse, QueryManager* query);
+
+// Appends the query's popup entries to a browse's popup: an item per saved
+// query ("tsQBEItem1" ..., shown as "&1 name" and so on, most recently saved
+// first) or the disabled item "tsQBEEmpty" when there is none, the
+// separator "tsQBESeparator1" and "tsQBEClear" ("C&lear").
+void AddQueryItems(BrowsePopup* popup, const QueryManager& query);
+
+// Acts on a chosen popup item when it is one of AddQueryItems': a saved
+// query is restored and applied, "C&lear" empties the query and applies
+// that. True when the item was one of them (acted on or not).
+bool TakeQueryItem(BrowseManager* browse, QueryManager* query, const BrowsePopupItem& item);
 
 }  // namespace qzr
 

@@ -7,6 +7,7 @@
 #include "framework/browse_query.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cstdio>
 #include <functional>
@@ -20,9 +21,11 @@
 #include "drivers/palisade/driver.h"
 #include "drivers/palisade/test_support.h"
 #include "framework/browse_manager.h"
+#include "framework/browse_popup.h"
 #include "framework/counting_driver.h"
 #include "framework/error_manager.h"
 #include "framework/file_manager.h"
+#include "framework/ini_manager.h"
 #include "framework/query_manager.h"
 #include "framework/relation_manager.h"
 #include "runtime/evaluator.h"
@@ -30,6 +33,7 @@
 #include "runtime/runtime_error.h"
 #include "runtime/ufo.h"
 #include "ui/headless_backend.h"
+#include "ui/popup_menu.h"
 
 namespace qzr {
 namespace {
@@ -279,6 +283,59 @@ TEST_F(BrowseQueryTest, ARefusedQueryLeavesTheFilterInForce) {
   ASSERT_EQ(backend_.Messages().size(), 1u);
   EXPECT_EQ(backend_.Messages()[0].request.caption, "Query by Example");
   EXPECT_EQ(backend_.Messages()[0].request.text, "Number: \"1) OR (1\" is not a valid number.");
+}
+
+TEST_F(BrowseQueryTest, SavedQueriesAndClearAreItemsOfTheBrowsePopup) {
+  ::setenv("QZR_CONFIG_DIR", suite_dir_->File("cfg").c_str(), 1);
+  IniManager ini;
+  ini.Init("qzrfunctions.INI");
+  QueryManager saved;
+  saved.Init(&ini, "Main", &errors_);
+  saved.AddQueryField("FUN:USER", "Posted by", "@s29");
+  saved.AddQueryField("FUN:ID", "Number", "@n-14");
+  auto menu = [&] {
+    BrowsePopup popup;
+    popup.AddMimic("!&Query", "&Query", "&Query", 0);
+    AddQueryItems(&popup, saved);
+    return popup;
+  };
+  EXPECT_EQ(menu().MenuText(nullptr), "&Query|~(No Saved Queries)|-|C&lear");
+
+  saved.SetQuery("FUN:USER", "cy");
+  ASSERT_EQ(saved.SaveQuery("by cy"), SeverityNone);
+  saved.ClearQuery();
+  saved.SetQuery("FUN:ID", "", "", "4");
+  ASSERT_EQ(saved.SaveQuery("R&D | first {4}"), SeverityNone);
+  saved.ClearQuery();
+  const BrowsePopup popup = menu();
+  const std::string text = popup.MenuText(nullptr);
+  EXPECT_EQ(text, "&Query|&1 R&&D  first 4|&2 by cy|-|C&lear");
+  PopupMenu parsed;
+  std::string error;
+  ASSERT_TRUE(ParsePopupMenu(text, &parsed, &error)) << error;
+  EXPECT_EQ(StripAccelerator(FindPopupItem(parsed, 2)->text), "1 R&D  first 4");
+
+  // Choosing the second saved query restores and applies it.
+  const BrowsePopupItem* second = nullptr;
+  for (const BrowsePopupItem& item : popup.Items()) {
+    if (item.NAME == "tsQBEItem2") second = &item;
+  }
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(TakeQueryItem(&browse_, &saved, *second));
+  EXPECT_EQ(saved.GetQuery("FUN:USER", QueryEntry::kMiddle), "cy");
+  EXPECT_EQ(Ids(), Model([](int32_t i) { return i % 4 == 2; }));
+
+  // "C&lear" empties the query and lists everything again.
+  const BrowsePopupItem& clear = popup.Items().back();
+  EXPECT_EQ(clear.NAME, "tsQBEClear");
+  EXPECT_TRUE(TakeQueryItem(&browse_, &saved, clear));
+  EXPECT_TRUE(saved.IsEmpty());
+  EXPECT_EQ(Ids(), Model([](int32_t) { return true; }));
+
+  // Items of the browse's own are not the query's.
+  EXPECT_FALSE(TakeQueryItem(&browse_, &saved, popup.Items().front()));
+  ini.Kill();
+  ::unsetenv("QZR_CONFIG_DIR");
 }
 
 }  // namespace

@@ -303,6 +303,23 @@ int WithTimeout(uint32_t seconds, int busy_code, F attempt) {
   }
 }
 
+// True for the operations that read a record into the buffer.
+bool IsRetrieval(FileOp op) {
+  switch (op) {
+    case FileOp::NEXT:
+    case FileOp::PREVIOUS:
+    case FileOp::GETfileptr:
+    case FileOp::GETfileptrlen:
+    case FileOp::GETkeyptr:
+    case FileOp::GETfilekey:
+    case FileOp::REGETfile:
+    case FileOp::REGETkey:
+      return true;
+    default:
+      return false;
+  }
+}
+
 int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
   OpScope scope(s.file.get(), false);
   if (scope.rc() != 0) return scope.rc();
@@ -558,8 +575,15 @@ int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     case FileOp::FREESTATE:
       s.states.erase(args.position);
       return 0;
-    default:
-      return Read(op, file, s, args);
+    default: {
+      const int rc = Read(op, file, s, args);
+      // NOMEMO covers the next retrieval, whether or not it finds a record:
+      // left armed by a read that found nothing (numbering reads the last
+      // record that way, and a file's first record has none before it), it
+      // would make a later read silently skip its memos.
+      if (IsRetrieval(op)) s.nomemo = false;
+      return rc;
+    }
   }
 }
 

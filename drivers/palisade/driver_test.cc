@@ -576,6 +576,12 @@ TEST_F(PalisadeDriverTest, PropertiesTheFileManagerReads) {
   ASSERT_EQ(Op(FileOp::NOMEMO, f), 0);
   ASSERT_EQ(OpPtr(FileOp::GETfileptr, f, static_cast<uint32_t>(row)), 0);
   EXPECT_EQ(f.memo_values[1], "mine");
+  // A NOMEMO whose read finds nothing is used up all the same: the next
+  // read brings the memos.
+  ASSERT_EQ(Op(FileOp::NOMEMO, f), 0);
+  EXPECT_NE(OpPtr(FileOp::GETfileptr, f, 999999u), 0);
+  ASSERT_EQ(OpPtr(FileOp::GETfileptr, f, static_cast<uint32_t>(row)), 0);
+  EXPECT_EQ(f.memo_values[1], std::string(100, 'm'));
   ASSERT_EQ(Op(FileOp::CLOSE, f), 0);
   ExpectClean();
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "framework/error_window.h"
 #include "framework/message_table.h"
 #include "runtime/date_builtins.h"
 #include "runtime/picture.h"
@@ -51,7 +52,7 @@ thread_local ErrorStatus t_status;
 thread_local std::string t_runtime_status;
 
 // A small number per thread, for PROCNAMES: the first thread to ask gets 1.
-int32_t ThreadNumber() {
+int32_t CallingThreadNumber() {
   static std::atomic<int32_t> next{1};
   thread_local int32_t number = next.fetch_add(1);
   return number;
@@ -289,28 +290,38 @@ void ErrorManager::CaptureRuntimeError() {
 // ---------------------------------------------------------------------------
 // Throwing.
 
+void ErrorManager::MakeCurrent(int32_t id) {
+  ErrorStatus& st = t_status;
+  std::lock_guard<std::recursive_mutex> lock(CRITSECT);
+  RuntimeErrorKeeper keep;
+  st.PREVERRORID = st.ERRORBUFFER.ID;
+  ErrorBufferEntry& buf = st.ERRORBUFFER;
+  if (FindEntry(id) != 0) {
+    const ErrorEntry& e = ERRORS->record;
+    buf.ID = e.ID;
+    buf.MESSAGE = std::string(PText(e.MESSAGE));
+    buf.TITLE = std::string(PText(e.TITLE));
+    buf.FATALITY = e.FATALITY;
+    buf.CATEGORY = std::string(CString(e.CATEGORY));
+  } else {
+    buf.ID = id;
+    buf.MESSAGE = "Unknown error number " + std::to_string(id) + ".";
+    buf.TITLE = "Unknown Error";
+    buf.FATALITY = SeverityInform;
+    buf.CATEGORY.clear();
+  }
+}
+
+int ErrorManager::Ask(int32_t id, int buttons, int default_button) {
+  MakeCurrent(id);
+  const ErrorBufferEntry& buf = t_status.ERRORBUFFER;
+  return Message(SubstitutedMessage(), buf.TITLE, kIconExclamation, buttons, default_button,
+                 MSGSTYLE);
+}
+
 Severity ErrorManager::Throw(int32_t id) {
   ErrorStatus& st = t_status;
-  {
-    std::lock_guard<std::recursive_mutex> lock(CRITSECT);
-    RuntimeErrorKeeper keep;
-    st.PREVERRORID = st.ERRORBUFFER.ID;
-    ErrorBufferEntry& buf = st.ERRORBUFFER;
-    if (FindEntry(id) != 0) {
-      const ErrorEntry& e = ERRORS->record;
-      buf.ID = e.ID;
-      buf.MESSAGE = std::string(PText(e.MESSAGE));
-      buf.TITLE = std::string(PText(e.TITLE));
-      buf.FATALITY = e.FATALITY;
-      buf.CATEGORY = std::string(CString(e.CATEGORY));
-    } else {
-      buf.ID = id;
-      buf.MESSAGE = "Unknown error number " + std::to_string(id) + ".";
-      buf.TITLE = "Unknown Error";
-      buf.FATALITY = SeverityInform;
-      buf.CATEGORY.clear();
-    }
-  }
+  MakeCurrent(id);
   switch (st.ERRORBUFFER.FATALITY) {
     case SeverityNone:
       return HandleNone();
@@ -408,7 +419,7 @@ std::string ErrorManager::Substitute(std::string_view message) {
     std::lock_guard<std::recursive_mutex> lock(CRITSECT);
     RuntimeErrorKeeper keep;
     if (PROCNAMES) {
-      int32_t me = ThreadNumber();
+      int32_t me = CallingThreadNumber();
       for (int32_t i = RECORDS(PROCNAMES.get()); i >= 1; --i) {
         GET(PROCNAMES.get(), i);
         if (PROCNAMES->record.THREAD == me) {
@@ -534,6 +545,11 @@ int ErrorManager::Message(std::string_view text, std::string_view caption, int i
                           int default_button, int style) {
   const ErrorBufferEntry& buf = t_status.ERRORBUFFER;
   const int32_t threshold = HISTORYTHRESHOLD;
+  const int offered = buttons & kAllButtons;
+  // More than one button: the user is asked something, and only the user
+  // may answer it.
+  const bool question = (offered & (offered - 1)) != 0;
+  ErrorWindowRequest shown;
   std::string history_text;
   bool show_history = false;
   {
@@ -552,29 +568,41 @@ int ErrorManager::Message(std::string_view text, std::string_view caption, int i
       SetCString(r.CATEGORY, buf.CATEGORY.empty() ? std::string_view(DEFAULTCATEGORY)
                                                   : std::string_view(buf.CATEGORY));
       ADD(HISTORY.get());
-      if (!SILENT && buf.FATALITY == HISTORYVIEWLEVEL) {
+      if (!SILENT && (buf.FATALITY == HISTORYVIEWLEVEL || question)) {
         show_history = true;
         history_text = HistoryListText();
+        int32_t n = RECORDS(HISTORY.get());
+        for (int32_t i = 1; i <= n; ++i) {
+          GET(HISTORY.get(), i);
+          shown.history.push_back({std::string(CString(HISTORY->record.TXT)),
+                                   std::string(CString(HISTORY->record.CATEGORY))});
+        }
       }
     }
   }
   if (SILENT) return default_button;
-  if (threshold != 0) {
-    // With a history, only messages of the view level are shown, together
-    // with the history; the rest are only kept.
-    if (!show_history) return default_button;
-    std::string shown(text);
-    shown += "||";
-    shown += history_text;
-    int pressed = MessageBox(shown, caption, icon, buttons, default_button, style);
-    if (HISTORYRESETONVIEW) {
-      std::lock_guard<std::recursive_mutex> lock(CRITSECT);
-      RuntimeErrorKeeper keep;
-      if (HISTORY) FREE(HISTORY.get());
-    }
-    return pressed;
+  if (threshold == 0) return MessageBox(text, caption, icon, buttons, default_button, style);
+  // With a history, messages of the view level (and questions) are shown
+  // together with the history; the rest are only kept.
+  if (!show_history) return default_button;
+  shown.text = std::string(text);
+  shown.caption = std::string(caption);
+  shown.icon = icon;
+  shown.buttons = buttons;
+  shown.default_button = default_button;
+  int pressed = 0;
+  if (!ShowErrorWindow(shown, &pressed)) {
+    std::string stand_in(text);
+    stand_in += "||";
+    stand_in += history_text;
+    pressed = MessageBox(stand_in, caption, icon, buttons, default_button, style);
   }
-  return MessageBox(text, caption, icon, buttons, default_button, style);
+  if (HISTORYRESETONVIEW) {
+    std::lock_guard<std::recursive_mutex> lock(CRITSECT);
+    RuntimeErrorKeeper keep;
+    if (HISTORY) FREE(HISTORY.get());
+  }
+  return pressed;
 }
 
 void ErrorManager::ShowHistory() {
@@ -601,7 +629,7 @@ void ErrorManager::PushProcedureName(std::string_view name) {
   RuntimeErrorKeeper keep;
   ProcNameEntry& r = PROCNAMES->record;
   r = ProcNameEntry{};
-  r.THREAD = ThreadNumber();
+  r.THREAD = CallingThreadNumber();
   SetCString(r.NAME, name);
   ADD(PROCNAMES.get());
 }
@@ -610,7 +638,7 @@ void ErrorManager::PopProcedureName() {
   std::lock_guard<std::recursive_mutex> lock(CRITSECT);
   if (!PROCNAMES) return;
   RuntimeErrorKeeper keep;
-  int32_t me = ThreadNumber();
+  int32_t me = CallingThreadNumber();
   for (int32_t i = RECORDS(PROCNAMES.get()); i >= 1; --i) {
     GET(PROCNAMES.get(), i);
     if (PROCNAMES->record.THREAD == me) {

@@ -175,6 +175,13 @@ class ErrorManager {
   Severity CaptureAndThrow(int32_t id);
   Severity ThrowWithText(int32_t id, std::string_view text);
 
+  // Presents error `id` as a question with the set of `buttons` and
+  // `default_button` (ui/message.h), whatever the entry's severity, under
+  // its title with the exclamation icon, and returns the pressed button
+  // (the default when nothing was shown). The error becomes the current one,
+  // as with Throw.
+  virtual int Ask(int32_t id, int buttons, int default_button);
+
   // The current error's message (ERRORBUFFER.MESSAGE) with its placeholders
   // substituted from the thread's status.
   std::string SubstitutedMessage();
@@ -185,9 +192,17 @@ class ErrorManager {
   std::string Substitute(std::string_view message);
 
   // Logs, keeps in the history and shows `text`; returns the pressed
-  // button, or `default_button` when nothing was shown (SILENT, or a
-  // history view level that does not match). Button and icon values are
-  // those of ui/message.h.
+  // button, or `default_button` when nothing was shown. Button and icon
+  // values are those of ui/message.h.
+  //
+  // With SILENT nothing is shown. With a history kept (HISTORYTHRESHOLD not
+  // 0) a message is shown in the error window (framework/error_window.h),
+  // with the history list, when its severity is HISTORYVIEWLEVEL, and a
+  // question (more than one button) always: nobody's answer is ever taken
+  // for granted. Other messages are only kept. Without a history the
+  // message box of ui/message.h shows it. Where no window can open (a
+  // terminal), the message box stands in for the error window, with the
+  // history appended to the text.
   virtual int Message(std::string_view text, std::string_view caption, int icon, int buttons,
                       int default_button, int style);
 
@@ -236,6 +251,9 @@ class ErrorManager {
   std::atomic<int16_t> MSGSTYLE{0};
 
  private:
+  // Makes `id` the calling thread's current error (ERRORBUFFER,
+  // PREVERRORID); an unknown number becomes "Unknown Error" information.
+  void MakeCurrent(int32_t id);
   // REQUIRES: CRITSECT held. Position of `id` in ERRORS, 0 when absent.
   int32_t FindEntry(int32_t id);
   // REQUIRES: CRITSECT held. Appends decoded entries whose texts live in

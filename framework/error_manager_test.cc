@@ -290,20 +290,45 @@ TEST_F(ErrorManagerTest, ThresholdThreeKeepsTheLastThree) {
   }
 }
 
-TEST_F(ErrorManagerTest, HistoryShowsOnlyTheViewLevelAndResetsOnView) {
+// A backend without windows: the error window's place is taken by the
+// message box, the history appended to the text.
+class MessageOnlyBackend : public WindowBackend {
+ public:
+  int ShowMessage(const MessageRequest& request) override {
+    shown.push_back(request);
+    return request.default_button;
+  }
+  void SetCursor(int) override {}
+  void Beep(int) override {}
+  std::vector<MessageRequest> shown;
+};
+
+TEST_F(ErrorManagerTest, HistoryShowsTheViewLevelAndQuestionsAndResetsOnView) {
+  MessageOnlyBackend plain;
+  ScopedBackend use(&plain);
   errors_.HISTORYTHRESHOLD = -1;  // keep all
-  errors_.HISTORYVIEWLEVEL = SeverityInform;
+  errors_.HISTORYVIEWLEVEL = SeverityHalt;
   errors_.HISTORYRESETONVIEW = 1;
-  // A question below the view level is kept and answered with its default.
-  EXPECT_EQ(errors_.Throw(10), SeverityNone);
-  EXPECT_TRUE(Shown().empty());
-  EXPECT_EQ(RECORDS(errors_.HISTORY.get()), 1);
-  // Information at the view level is shown with the history.
+  // Below the view level: kept, not shown.
+  EXPECT_EQ(errors_.Throw(2), SeverityInform);
   EXPECT_EQ(errors_.Throw(25), SeverityInform);
-  ASSERT_EQ(Shown().size(), 1u);
-  EXPECT_EQ(Shown()[0].request.text,
+  EXPECT_TRUE(plain.shown.empty());
+  EXPECT_EQ(RECORDS(errors_.HISTORY.get()), 2);
+  // A question is asked whatever the view level: nobody answers it unasked.
+  EXPECT_EQ(errors_.Throw(10), SeverityNone);  // the backend takes the default, Yes
+  ASSERT_EQ(plain.shown.size(), 1u);
+  EXPECT_EQ(plain.shown[0].text,
+            "Are you sure you want to cancel?||"
+            "Could not get write access to  so trying read-only.  [KFW]|"
+            "There are no records available to process.  [KFW]|"
+            "Are you sure you want to cancel?  [KFW]");
+  EXPECT_EQ(RECORDS(errors_.HISTORY.get()), 0);  // shown, so reset
+  // Information at the view level is shown with the history.
+  errors_.HISTORYVIEWLEVEL = SeverityInform;
+  EXPECT_EQ(errors_.Throw(25), SeverityInform);
+  ASSERT_EQ(plain.shown.size(), 2u);
+  EXPECT_EQ(plain.shown[1].text,
             "There are no records available to process.||"
-            "Are you sure you want to cancel?  [KFW]|"
             "There are no records available to process.  [KFW]");
   EXPECT_EQ(RECORDS(errors_.HISTORY.get()), 0);
 }

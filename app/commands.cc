@@ -1037,10 +1037,29 @@ const char* UsageText() {
   return kUsage;
 }
 
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
 int RunCommandLine(const std::vector<std::string>& args, const CommandIo& io) {
   if (args.empty()) {
-    // The window's Main takes this place once the program has a window.
-    return RunProgram([&] { *io.out << kUsage; });
+    if (!HasDisplay()) {
+      *io.err << kProgramName
+              << ": no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is "
+                 "set); the commands below work without one.\n\n"
+              << kUsage;
+      return kExitUsage;
+    }
+    if (!io.open_windows) {
+      *io.err << kProgramName << ": this build has no windows; the commands below work.\n\n"
+              << kUsage;
+      return kExitUsage;
+    }
+    return io.open_windows();
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     *io.out << kUsage;

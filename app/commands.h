@@ -1,8 +1,7 @@
 // The command line of qzrfunctions: parsing the arguments, and each command
 // run as the program's top procedure over FUNC in the current directory.
 //
-//   qzrfunctions                       (the window, when there is one; now
-//                                       the usage text)
+//   qzrfunctions                       the main window (needs a display)
 //   qzrfunctions list [--json]
 //   qzrfunctions find TEXT [--case-sensitive] [--no-memo] [--json]
 //   qzrfunctions show ID [--json]
@@ -18,7 +17,8 @@
 //
 // Exit codes: 0 success, 1 a failure the command reports (one line on the
 // error stream, or the framework's message), 2 wrong usage (nothing is
-// touched). A read-only catalogue, one locked by another process and a
+// touched; also for no command without a display: one line saying so and
+// the usage). A read-only catalogue, one locked by another process and a
 // full disk are each said in one line of the command line's own; messages
 // of the framework that speak of windows are reworded for the command
 // line, and one said again and again is printed once. Every command runs as the top procedure of
@@ -60,7 +60,16 @@ struct CommandIo {
   // Where an interactive question is asked and answered (the terminal).
   int question_in_fd = 0;
   int question_out_fd = 2;
+  // Runs the program with its windows and returns the exit code: what the
+  // program does without a command when a display is there. Set by the
+  // entry point, which links the desktop backend; empty, the program has
+  // no windows to open.
+  std::function<int()> open_windows;
 };
+
+// True iff windows can be opened: DISPLAY or WAYLAND_DISPLAY is set, or a
+// window-system platform was chosen explicitly (QT_QPA_PLATFORM).
+bool HasDisplay();
 
 // Runs the command in `args` (the arguments after the program's name) and
 // returns the exit code.

@@ -409,11 +409,34 @@ TEST_F(CommandsTest, WrongUsageExitsWithTwoAndTouchesNothing) {
   Result help = Run({"--help"});
   EXPECT_EQ(help.code, 0);
   EXPECT_NE(help.out.find("Usage: qzrfunctions"), std::string::npos);
-  // Without a command the program runs and, having no window yet, shows
-  // its usage.
+  // Without a command and without windows to open: one line, the usage,
+  // and nothing touched.
   Result bare = Run({});
-  EXPECT_EQ(bare.code, 0);
-  EXPECT_EQ(bare.out, help.out);
+  EXPECT_EQ(bare.code, 2);
+  EXPECT_EQ(bare.out, "");
+  EXPECT_NE(bare.err.find("\n\n" + help.out), std::string::npos) << bare.err;
+  EXPECT_FALSE(std::filesystem::exists("FUNC.PLX"));
+}
+
+TEST_F(CommandsTest, WithoutADisplayTheProgramSaysSoAndShowsItsUsage) {
+  // Given the real program and an environment without any display, when it
+  // is started without a command, then it explains in one line and exits 2.
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    if (const char* v = std::getenv(name)) saved.emplace_back(name, v);
+    unsetenv(name);
+  }
+  EXPECT_FALSE(HasDisplay());
+  Result r = Exe({});
+  for (const auto& [name, value] : saved) setenv(name.c_str(), value.c_str(), 1);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.out, "");
+  std::string first = r.err.substr(0, r.err.find('\n'));
+  EXPECT_EQ(first,
+            "qzrfunctions: no display to open the window on (neither DISPLAY nor "
+            "WAYLAND_DISPLAY is set); the commands below work without one.");
+  EXPECT_NE(r.err.find(UsageText()), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists("FUNC.PLX"));
 }
 
 TEST_F(CommandsTest, TwoProcessesAddingAtOnceBothSucceedWithDistinctNumbers) {

@@ -1,5 +1,6 @@
 // Entry point of qzrfunctions: the command line over the catalogue FUNC in
-// the current directory, or (without a command) the program's window.
+// the current directory, or (without a command) the program's windows on the
+// desktop, through the Qt backend (which only this file and ui/qt know).
 //
 // A fatal runtime error (an internal error, or a damaged data file found by
 // the storage driver) ends the program with one line on standard error and
@@ -23,8 +24,13 @@
 #include <string>
 #include <vector>
 
+#include "app/app_globals.h"
 #include "app/commands.h"
+#include "app/program.h"
 #include "runtime/fatal.h"
+#include "ui/qt/desktop.h"
+#include "ui/qt/gallery.h"
+#include "ui/window.h"
 
 namespace {
 
@@ -86,6 +92,21 @@ class FdOutBuf : public std::streambuf {
   char buffer_[1 << 16];
 };
 
+// The program's top procedure with windows. A halt (an error the framework
+// cannot go on from) does not end the process under the windows' feet: it
+// asks every window to close, and the program ends through its loops, the
+// main procedure and the shut-down hooks with the halt's exit code.
+void WindowMain() {
+  qzr::AppErrors->SetHaltHook([](int exit_code) {
+    qzr::SetProgramExitCode(exit_code);
+    qzr::InputSink::ShutDown();
+  });
+  // The control gallery stands in for the catalogue's browse until the
+  // program has it.
+  qzr::RunGallery();
+  qzr::AppErrors->SetHaltHook(nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,6 +123,10 @@ int main(int argc, char** argv) {
     io.err = &std::cerr;
     io.out_error = [&out_buf] { return out_buf.error(); };
     io.interactive = isatty(0) == 1;
+    io.open_windows = [&] {
+      return qzr::RunDesktop(argc, argv, qzr::DesktopOptions(),
+                             [] { return qzr::RunProgram(WindowMain); });
+    };
     int code = qzr::RunCommandLine(args, io);
     out.flush();
     if (out_buf.error() != 0 && code == qzr::kExitOk) {

@@ -45,7 +45,7 @@ WindowDef MakeGalleryDef() {
   add(K::kPrompt, "?COUNT:PROMPT", {160, 24, 30, 10}, kGalleryTab1).text = "C&ount:";
   add(K::kEntry, "?COUNT", {192, 23, 40, 12}, kGalleryTab1).picture = "@n5";
   add(K::kString, "?STRING", {242, 24, 120, 10}, kGalleryTab1).text =
-      "A string: gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9D\x84\x9E";
+      "A string: gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xCE\xA9";
   add(K::kCheck, "?COMPLETE", {12, 40, 80, 10}, kGalleryTab1).text = "Co&mplete";
   add(K::kGroup, "?GROUP", {8, 54, 200, 140}, kGalleryTab1).text = "Texts";
   add(K::kText, "?DESCRIPTION", {14, 66, 188, 34}, kGalleryGroup, kControlVScroll).picture =

@@ -106,8 +106,9 @@ TEST_F(GalleryTest, DisplayAndUpdateRoundTripThroughTheWidgets) {
             U("Caf\xC3\xA9 menu 4"));
   EXPECT_FALSE(
       list->Model()->data(list->Model()->index(0, 0), Qt::DecorationRole).value<QIcon>().isNull());
-  EXPECT_EQ(Get<QLabel>(kGalleryString)->text(), U("A string: gr\xC3\xBC\xC3\x9F \xE2\x82\xAC "
-                                                   "\xF0\x9D\x84\x9E"));
+  EXPECT_EQ(Get<QLabel>(kGalleryString)->text(),
+            U("A string: gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xCE\xA9"));
+  EXPECT_EQ(Get<QLabel>(kGalleryNamePrompt)->buddy(), native_->Widget(kGalleryName));
   EXPECT_EQ(native_->windowTitle(), U(GalleryDef().caption.c_str()));
 
   // The user edits; Update brings the screen's values into the variables.

@@ -139,6 +139,12 @@ bool QtWindow::AddControl(const ControlDef& def, std::string* error) {
     *error = "control " + std::to_string(def.number) + " already exists";
     return false;
   }
+  // A prompt belongs to the control after it: its "&" letter focuses that.
+  QLabel* prompt = nullptr;
+  if (!order_.empty()) {
+    const Control& previous = controls_.at(order_.back());
+    if (previous.def.kind == ControlKind::kPrompt) prompt = qobject_cast<QLabel*>(previous.widget);
+  }
   Control& c = controls_[def.number];
   c.def = def;
   c.flags = def.flags;
@@ -159,6 +165,7 @@ bool QtWindow::AddControl(const ControlDef& def, std::string* error) {
       }
     }
     c.widget->setEnabled(!(def.flags & kControlDisabled));
+    if (prompt != nullptr) prompt->setBuddy(c.widget);
     if (def.flags & kControlSkip) c.widget->setFocusPolicy(Qt::ClickFocus);
     Place(c);
   }

@@ -25,7 +25,10 @@ constexpr int32_t kInheritedRightClickUp = kMouseRightUp;
 WindowManager::WindowManager() = default;
 
 WindowManager::~WindowManager() {
-  Kill();
+  if (pushed_bind_) {
+    internal::ErrorKeeper keep;
+    POPBIND();
+  }
 }
 
 // ---------------------------------------------------------------------------

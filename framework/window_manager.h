@@ -128,7 +128,10 @@ struct HistoryFieldEntry {
 class WindowManager {
  public:
   WindowManager();
-  // Runs Kill when it has not run.
+  // Does not run Kill: by the time it runs, the derived procedure's window
+  // and components (usually its members) are gone. A manager is killed by
+  // Run, or by whoever called Init; the destructor only closes the binding
+  // level Init opened when nobody did.
   virtual ~WindowManager();
 
   WindowManager(const WindowManager&) = delete;

@@ -232,5 +232,60 @@ TEST_F(WindowManagerLifeTest, SaveAndStayAddsTheRecordThenChangesIt) {
   EXPECT_EQ(Names(), std::vector<std::string>{"final, completed"});
 }
 
+// A window of one numeric entry and a button, bound to a LONG.
+class NumberWindow : public WindowManager {
+ public:
+  NumberWindow() {
+    ControlDef entry;
+    entry.number = 1;
+    entry.kind = ControlKind::kEntry;
+    entry.name = "?COUNT";
+    entry.picture = "@n3";
+    entry.at = Rect{4, 4, 40, 12};
+    ControlDef ok;
+    ok.number = 2;
+    ok.kind = ControlKind::kButton;
+    ok.name = "?OK";
+    ok.text = "OK";
+    ok.at = Rect{4, 20, 40, 14};
+    def_.name = "NUMBERS";
+    def_.caption = "Numbers";
+    def_.at = Rect{0, 0, 100, 40};
+    def_.controls = {entry, ok};
+  }
+  Severity Init() override {
+    if (Severity s = WindowManager::Init(); s != SeverityNone) return s;
+    AddButton(2, kRequestCompleted);
+    window_ = std::make_unique<Window>(def_);
+    if (Severity s = Open(window_.get()); s != SeverityNone) return s;
+    UfoSlot slot;
+    window_->Use(1, *slot.Make(TypeCode::LONG, &count));
+    window_->Display();
+    return SeverityNone;
+  }
+  int32_t count = 7;
+
+ private:
+  WindowDef def_;
+  std::unique_ptr<Window> window_;
+};
+
+TEST_F(WindowManagerLifeTest, RejectedInputBeepsAndLeavesTheVariableAlone) {
+  NumberWindow w;
+  ui_.Type(1, "abc");
+  ui_.Then([&w](HeadlessWindow& m) {
+    EXPECT_EQ(w.count, 7);
+    EXPECT_EQ(m.focus, 1);  // back on the control
+  });
+  ui_.Type(1, "12");
+  ui_.Then([&w](HeadlessWindow&) { EXPECT_EQ(w.count, 12); });
+  ui_.Click(2);
+  EXPECT_EQ(w.Run(), kRequestCompleted);
+  EXPECT_EQ(ui_.Beeps(), std::vector<int>{kBeepStandard});
+  int rejected = 0;
+  for (const auto& e : ui_.Events()) rejected += e.event.code == EVENT::Rejected;
+  EXPECT_EQ(rejected, 1);
+}
+
 }  // namespace
 }  // namespace qzr::testing

@@ -167,6 +167,10 @@ void WindowResizer::SetStrategy(int32_t control, uint16_t positional, uint16_t r
   }
 }
 
+Severity WindowResizer::HandleEvent() {
+  return TakeEvent(CurrentEvent());
+}
+
 Severity WindowResizer::TakeEvent(int32_t code) {
   if (code == kResizePassEvent || code == EVENT::Restored || code == EVENT::Maximized ||
       code == EVENT::GainFocus) {

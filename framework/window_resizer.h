@@ -40,6 +40,7 @@
 
 #include "framework/resize_rules.h"
 #include "framework/severity.h"
+#include "framework/window_component.h"
 
 namespace qzr {
 
@@ -77,7 +78,7 @@ std::unique_ptr<ResizeSurface> SurfaceOf(Window* window);
 // kind `type` (a ControlKind number): positional in .first, resize in .second.
 std::pair<uint16_t, uint16_t> DefaultStrategy(uint8_t app_strategy, int32_t type);
 
-class WindowResizer {
+class WindowResizer : public WindowComponent {
  public:
   struct WindowGeometry {
     int32_t XPOS = 0;
@@ -99,8 +100,12 @@ class WindowResizer {
   // The same on any surface; the resizer keeps `surface`.
   void Init(std::unique_ptr<ResizeSurface> surface, uint8_t app_strategy, bool set_min_size,
             bool set_max_size);
-  // Frees the queues and lets the window go. Safe to call twice.
-  virtual void Kill();
+  // Frees the queues and lets the window go. Safe to call twice (the
+  // window manager kills it as a component and as its resizer).
+  void Kill() override;
+  // As a component of the window manager: TakeEvent of the thread's
+  // current event.
+  Severity HandleEvent() override;
 
   // Gives `control` its own strategies (after Init).
   void SetStrategy(int32_t control, uint16_t positional, uint16_t resize);

@@ -1,0 +1,209 @@
+// The update form, driven by the scripted user over a real catalogue file in
+// a fresh folder.
+
+#include "app/update_functions.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/app_globals.h"
+#include "app/func_file.h"
+#include "app/func_managers.h"
+#include "app/program.h"
+#include "drivers/palisade/test_support.h"
+#include "framework/window_manager.h"
+#include "runtime/launch.h"
+#include "ui/headless_backend.h"
+#include "ui/keycodes.h"
+#include "ui/message.h"
+#include "ui/window.h"
+
+namespace qzr {
+namespace {
+
+class UpdateFunctionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    ui_.SetFailureHandler([](const std::string& f) { ADD_FAILURE() << f; });
+    SetLaunchHook([this](const std::vector<std::string>& argv, std::string*) {
+      starts_.push_back(argv);
+      return 0;
+    });
+  }
+  void TearDown() override {
+    SetLaunchHook({});
+    std::filesystem::current_path(old_);
+  }
+
+  // Runs `body` inside the program (globals, FUNC and its managers set up).
+  void InProgram(const std::function<void()>& body) {
+    RunProgram([&] {
+      ScopedBackend scope(&ui_);
+      // The test's own use of the file keeps it open (and the record buffer
+      // as read) between the forms.
+      ASSERT_EQ(FuncAccess->Open(), SeverityNone);
+      body();
+      FuncAccess->Close();
+    });
+  }
+
+  // Adds an entry; returns its number.
+  static int32_t Add(const std::string& title, const std::string& code = "x = 1") {
+    FuncEntry e;
+    e.title = title;
+    e.code = code;
+    e.link = "www.example.org/forum";
+    WriteFuncEntry(&FUNC(), e, false);
+    EXPECT_EQ(FuncAccess->Insert(), SeverityNone);
+    return ReadFuncEntry(FUNC()).id;
+  }
+  // Reads entry `id` into the record buffer; false when it is gone.
+  static bool Load(int32_t id) {
+    FuncEntry key;
+    key.id = id;
+    WriteFuncEntry(&FUNC(), key, true);
+    return FuncAccess->Fetch(kFunPId) == SeverityNone;
+  }
+  static std::vector<FuncEntry> All() {
+    std::vector<FuncEntry> out;
+    for (int32_t id = 1; id < 50; ++id) {
+      FuncEntry key;
+      key.id = id;
+      WriteFuncEntry(&FUNC(), key, true);
+      if (FuncAccess->Fetch(kFunPId) == SeverityNone) out.push_back(ReadFuncEntry(FUNC()));
+    }
+    return out;
+  }
+  static int Call(uint8_t request) {
+    PendingRequest = request;
+    update_functions();
+    return LastResponse;
+  }
+
+  palisade::test::TempDir dir_;
+  std::filesystem::path old_;
+  HeadlessBackend ui_;
+  std::vector<std::vector<std::string>> starts_;
+};
+
+TEST_F(UpdateFunctionsTest, ViewShowsViewRecordEverythingReadOnlyAndSaveCloses) {
+  InProgram([&] {
+    int32_t id = Add("Quick sort", "def qs(a): ...");
+    ASSERT_TRUE(Load(id));
+    uint64_t launches = LaunchCount();
+    ui_.Then([&](HeadlessWindow& w) {
+      EXPECT_EQ(w.caption, kCaptionView);
+      for (int c : {kUfName, kUfDescription, kUfForumLink, kUfExampleCode, kUfFullCode}) {
+        EXPECT_TRUE(w.ReadOnly(c)) << c;
+      }
+      EXPECT_TRUE(w.Enabled(kUfGotoWeb));
+      EXPECT_EQ(w.Text(kUfExampleCode), "def qs(a): ...");
+      // Opening the form started nothing.
+      EXPECT_EQ(LaunchCount(), launches);
+    });
+    ui_.Click(kUfGotoWeb);
+    ui_.Click(kUfOk);
+    EXPECT_EQ(Call(kViewRecord), kRequestCancelled);
+    EXPECT_TRUE(ui_.Messages().empty());
+  });
+  ASSERT_EQ(starts_.size(), 1u);
+  EXPECT_EQ(starts_[0], (std::vector<std::string>{"xdg-open", "http://www.example.org/forum"}));
+}
+
+TEST_F(UpdateFunctionsTest, InsertNumbersTheEntryAndCtrlHRecallsItsTitleInTheNext) {
+  InProgram([&] {
+    ui_.Then([](HeadlessWindow& w) { EXPECT_EQ(w.caption, kCaptionInsert); });
+    ui_.Type(kUfName, "Binary search");
+    ui_.Type(kUfExampleCode, "int bs() { return 0; }");
+    ui_.Click(kUfOk);
+    EXPECT_EQ(Call(kInsertRecord), kRequestCompleted);
+
+    ui_.Focus(kUfName);
+    ui_.Key(kKeyCtrlH, kUfName);
+    ui_.Then([](HeadlessWindow& w) { EXPECT_EQ(w.Text(kUfName), "Binary search"); });
+    ui_.Click(kUfCancel);
+    ui_.AnswerMessage(kButtonYes);  // "Changes will be lost!"
+    EXPECT_EQ(Call(kInsertRecord), kRequestCancelled);
+
+    std::vector<FuncEntry> all = All();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].title, "Binary search");
+    EXPECT_EQ(all[0].code, "int bs() { return 0; }");
+    EXPECT_GT(all[0].id, 0);
+  });
+}
+
+TEST_F(UpdateFunctionsTest, ClosingAsksOnlyWhenSomethingChanged) {
+  InProgram([&] {
+    int32_t id = Add("Hash map");
+    ASSERT_TRUE(Load(id));
+    ui_.Then([](HeadlessWindow& w) { EXPECT_EQ(w.caption, kCaptionChange); });
+    ui_.Close();
+    EXPECT_EQ(Call(kChangeRecord), kRequestCancelled);
+    EXPECT_TRUE(ui_.Messages().empty());
+
+    ASSERT_TRUE(Load(id));
+    ui_.Type(kUfName, "Hash map (open addressing)");
+    ui_.Close();
+    ui_.AnswerMessage(kButtonNo);  // keeps it open
+    ui_.Then([](HeadlessWindow& w) { EXPECT_EQ(w.caption, kCaptionChange); });
+    ui_.Close();
+    ui_.AnswerMessage(kButtonYes);
+    EXPECT_EQ(Call(kChangeRecord), kRequestCancelled);
+    auto shown = ui_.Messages();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].request.caption, "Changes will be lost!");
+    ASSERT_TRUE(Load(id));
+    EXPECT_EQ(ReadFuncEntry(FUNC()).title, "Hash map");
+  });
+}
+
+TEST_F(UpdateFunctionsTest, AnEditOnlyToTheCodeIsSaved) {
+  InProgram([&] {
+    int32_t id = Add("Trie", "old code");
+    ASSERT_TRUE(Load(id));
+    ui_.Type(kUfExampleCode, "new code\n  indented\n");
+    ui_.Click(kUfOk);
+    EXPECT_EQ(Call(kChangeRecord), kRequestCompleted);
+    ASSERT_TRUE(Load(id));
+    EXPECT_EQ(ReadFuncEntry(FUNC()).code, "new code\n  indented\n");
+    EXPECT_EQ(ReadFuncEntry(FUNC()).title, "Trie");
+  });
+}
+
+TEST_F(UpdateFunctionsTest, DeleteNeverOpensTheForm) {
+  InProgram([&] {
+    int32_t id = Add("Bubble sort");
+    ASSERT_TRUE(Load(id));
+    ui_.AnswerMessage(kButtonYes);  // "Confirm Delete"
+    EXPECT_EQ(Call(kDeleteRecord), kRequestCompleted);
+    EXPECT_TRUE(ui_.WindowsOpened().empty());
+    EXPECT_FALSE(Load(id));
+  });
+}
+
+}  // namespace
+}  // namespace qzr
+namespace qzr {
+namespace {
+TEST_F(UpdateFunctionsTest, TheFirstEntrysCodeReadsBack) {
+  InProgram([&] {
+    int32_t id = Add("A", "some code");
+    EXPECT_EQ(ReadFuncEntry(FUNC()).code, "some code");
+    ASSERT_TRUE(Load(id));
+    EXPECT_EQ(ReadFuncEntry(FUNC()).code, "some code");
+    FuncEntry e = ReadFuncEntry(FUNC());
+    e.code = "changed";
+    WriteFuncEntry(&FUNC(), e, true);
+    EXPECT_EQ(FuncAccess->Update(), SeverityNone);
+    ASSERT_TRUE(Load(id));
+    EXPECT_EQ(ReadFuncEntry(FUNC()).code, "changed");
+  });
+}
+}  // namespace
+}  // namespace qzr

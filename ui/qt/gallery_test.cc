@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QEnterEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -201,6 +202,14 @@ TEST_F(GalleryTest, UserActionsRaiseExactlyTheirEvents) {
                            QPoint(header->sectionViewportPosition(1) + 5, 4));
        },
        {{Accepted, kGalleryHeader, kMouseLeft | kShift, 2}}},
+      {"drag the Title column's edge",
+       [&] {
+         // What the header does while the edge is dragged, then the release.
+         QHeaderView* header = list->View()->header();
+         header->resizeSection(1, header->sectionSize(1) + 30);
+         QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(5, 4));
+       },
+       {{ColumnResize, kGalleryList, kMouseLeft, 2}}},
       {"click the region",
        [&] { QTest::mouseClick(native_->Widget(kGalleryRegion), Qt::LeftButton); },
        {{Accepted, kGalleryRegion, kMouseLeft, 0}}},
@@ -253,6 +262,34 @@ TEST_F(GalleryTest, UserActionsRaiseExactlyTheirEvents) {
   EXPECT_TRUE(window_.Visible(kGalleryOther));
 }
 
+TEST_F(GalleryTest, ColumnWidthsGoBothWays) {
+  ListControl* list = Get<ListControl>(kGalleryList);
+  QHeaderView* header = list->View()->header();
+  window_.SetColumnWidths(kGalleryList, {14, 60, 80});
+  EXPECT_EQ(header->sectionSize(1), DluToPixelsX(60, native_->Base()));
+  EXPECT_EQ(Drain(), std::vector<Seen>{});
+  header->resizeSection(2, DluToPixelsX(120, native_->Base()));
+  QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(5, 4));
+  EXPECT_EQ(Drain(), (std::vector<Seen>{{EVENT::ColumnResize, kGalleryList, kMouseLeft, 3}}));
+  EXPECT_EQ(window_.ColumnWidths(kGalleryList), (std::vector<int>{14, 60, 120}));
+}
+
+TEST_F(GalleryTest, ThePointerEnteringAndLeavingControlsIsReported) {
+  QWidget* save = native_->Widget(kGallerySave);
+  QWidget* close = native_->Widget(kGalleryClose);
+  InputSink::MouseOver(window_.Id(), 0);  // wherever the pointer was: away
+  Drain();
+  QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), save->mapToGlobal(QPointF(2, 2)));
+  QApplication::sendEvent(save, &enter);
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(save, &leave);
+  QEnterEvent enter2(QPointF(2, 2), QPointF(2, 2), close->mapToGlobal(QPointF(2, 2)));
+  QApplication::sendEvent(close, &enter2);
+  EXPECT_EQ(Drain(), (std::vector<Seen>{{EVENT::MouseIn, kGallerySave, 0, 0},
+                                        {EVENT::MouseOut, kGallerySave, 0, 0},
+                                        {EVENT::MouseIn, kGalleryClose, 0, 0}}));
+}
+
 TEST_F(GalleryTest, ProgramChangesRaiseNoEvents) {
   window_.SetText(kGalleryName, "set by the program");
   window_.SetText(kGalleryCode, "def f():\n    pass\n");
@@ -265,6 +302,7 @@ TEST_F(GalleryTest, ProgramChangesRaiseNoEvents) {
   window_.SetCaption("Another caption");
   window_.SetHidden(kGalleryImage, true);
   window_.SetDisabled(kGallerySave, true);
+  window_.SetColumnWidths(kGalleryList, {20, 50, 50});
   window_.SetReadOnly(kGalleryCode, true);
   window_.SetPosition(kGalleryList, {214, 40, 196, 60});
   window_.Select(kGalleryCode);

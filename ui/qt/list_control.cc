@@ -195,6 +195,10 @@ ListControl::ListControl(QWidget* parent)
   header->setStretchLastSection(false);
   header->setMinimumSectionSize(0);
   header->setHidden(true);
+  header->viewport()->installEventFilter(this);
+  connect(header, &QHeaderView::sectionResized, this, [this](int section, int, int size) {
+    if (!program_) resized_[section] = size;
+  });
   connect(header, &QHeaderView::sectionClicked, this, [this](int section) {
     if (on_header) on_header(section + 1, ModifierBits(QGuiApplication::keyboardModifiers()));
   });
@@ -222,6 +226,7 @@ ListControl::ListControl(QWidget* parent)
 }
 
 void ListControl::SetFormat(const ListFormat& format, const DialogBase& base) {
+  program_ = true;
   format_ = format;
   model_->SetFormat(format);
   QFontMetrics metrics(font());
@@ -243,6 +248,7 @@ void ListControl::SetFormat(const ListFormat& format, const DialogBase& base) {
   static_cast<CellDelegate*>(view_->itemDelegate())
       ->Configure(row_height_, std::move(indents), std::move(borders), std::move(aligns));
   header->setHidden(!format.has_headers());
+  program_ = false;
   LayOut();
 }
 
@@ -256,6 +262,16 @@ void ListControl::SetRows(const std::vector<ListRow>& rows) {
 
 void ListControl::SetIcons(const std::vector<std::string>& names) {
   model_->SetIcons(names);
+}
+
+void ListControl::SetColumnWidths(const std::vector<int>& widths, const DialogBase& base) {
+  program_ = true;
+  QHeaderView* header = view_->header();
+  for (size_t i = 0; i < widths.size() && static_cast<int>(i) < header->count(); ++i) {
+    header->resizeSection(static_cast<int>(i), DluToPixelsX(widths[i], base));
+  }
+  program_ = false;
+  LayOut();
 }
 
 void ListControl::SelectRow(int row) {
@@ -367,6 +383,19 @@ void ListControl::OnScrollAction(int action) {
 }
 
 bool ListControl::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == view_->header()->viewport() && event->type() == QEvent::MouseButtonPress) {
+    resized_.clear();
+  }
+  if (watched == view_->header()->viewport() && event->type() == QEvent::MouseButtonRelease &&
+      !resized_.empty()) {
+    // A drag of a column's edge ends: its final width is the user's choice.
+    std::map<int, int> done;
+    done.swap(resized_);
+    for (const auto& [section, size] : done) {
+      if (on_column_width) on_column_width(section + 1, size);
+    }
+    LayOut();
+  }
   if (watched == view_->viewport()) {
     switch (event->type()) {
       case QEvent::MouseButtonPress:

@@ -35,6 +35,7 @@
 #include <QTreeView>
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,9 @@ class ListControl : public QWidget {
   void SetFormat(const ListFormat& format, const DialogBase& base);
   void SetRows(const std::vector<ListRow>& rows);
   void SetIcons(const std::vector<std::string>& names);
+  // Column widths in dialog units, first column first (the program's; the
+  // user's drags report through on_column_width).
+  void SetColumnWidths(const std::vector<int>& widths, const DialogBase& base);
   // 1-based; 0 clears the selection. Rows past the end select nothing.
   void SetChoice(int row);
   int Choice() const;
@@ -104,6 +108,9 @@ class ListControl : public QWidget {
   std::function<void(ScrollAction action, int percent)> on_scroll;
   std::function<void(int column, int32_t modifiers)> on_header;
   std::function<void(int rows)> on_capacity;
+  // A column the user resized (1-based), its new width in pixels; reported
+  // when the drag ends.
+  std::function<void(int column, int pixels)> on_column_width;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -122,7 +129,8 @@ class ListControl : public QWidget {
   ListFormat format_;
   int row_height_ = 16;
   int reported_capacity_ = -1;
-  int wheel_rest_ = 0;  // wheel angle not yet turned into lines
+  int wheel_rest_ = 0;          // wheel angle not yet turned into lines
+  std::map<int, int> resized_;  // sections the user is resizing: width
   bool program_ = false;
   bool immediate_ = true;
 };

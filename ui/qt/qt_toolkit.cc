@@ -218,6 +218,10 @@ void QtToolkit::SetIcons(WindowId id, int list, const std::vector<std::string>& 
   if (QtWindow* w = Find(id)) w->SetIcons(list, icons);
 }
 
+void QtToolkit::SetColumnWidths(WindowId id, int list, const std::vector<int>& widths) {
+  if (QtWindow* w = Find(id)) w->SetColumnWidths(list, widths);
+}
+
 void QtToolkit::SetChoice(WindowId id, int control, int choice) {
   if (QtWindow* w = Find(id)) w->SetChoice(control, choice);
 }
@@ -289,6 +293,21 @@ bool QtToolkit::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::MouseButtonPress: {
       if (QtWindow* window = WindowOf(watched)) window->NoteInput(0);
+      break;
+    }
+    case QEvent::Enter:
+    case QEvent::Leave: {
+      // Entering a control, or leaving one for the window's background.
+      QtWindow* window = WindowOf(watched);
+      if (window == nullptr || watched == window) break;
+      int control = window->ControlOf(watched);
+      if (control == 0) break;
+      if (event->type() == QEvent::Enter) {
+        InputSink::MouseOver(window->Id(), control);
+      } else if (auto* widget = qobject_cast<QWidget*>(watched);
+                 widget != nullptr && widget->property("qzrControl").isValid()) {
+        InputSink::MouseOver(window->Id(), 0);
+      }
       break;
     }
     case QEvent::FocusIn: {

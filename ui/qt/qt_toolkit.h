@@ -8,7 +8,9 @@
 // signal: every key pressed in one of its windows goes to
 // InputSink::KeyPressed first (a key the core takes, such as an alerted key
 // or Tab, goes no further), and focus moves become InputSink::FocusMoved
-// (which also finishes the edit of the control left behind). Focus taken by
+// (which also finishes the edit of the control left behind), and the
+// pointer entering and leaving controls becomes InputSink::MouseOver. Focus
+// taken by
 // another window (a message box, a popup) is not a move: the focus comes
 // back to the same control. Nothing in these paths runs procedure code:
 // the core only queues, and the procedure's handlers run after
@@ -73,6 +75,7 @@ class QtToolkit : public QObject, public Toolkit {
   void SetChecked(WindowId id, int control, bool checked) override;
   void SetRows(WindowId id, int list, const std::vector<ListRow>& rows) override;
   void SetIcons(WindowId id, int list, const std::vector<std::string>& icons) override;
+  void SetColumnWidths(WindowId id, int list, const std::vector<int>& widths) override;
   void SetChoice(WindowId id, int control, int choice) override;
   void SetFocus(WindowId id, int control) override;
   int ShowPopup(WindowId id, const PopupMenu& menu) override;

@@ -300,6 +300,11 @@ QWidget* QtWindow::MakeWidget(Control* c, std::string* error) {
       list->on_header = [this, number, id](int column, int32_t modifiers) {
         if (program_ == 0) InputSink::HeaderClicked(id, number, column, modifiers);
       };
+      list->on_column_width = [this, number, id](int column, int pixels) {
+        if (program_ == 0) {
+          InputSink::ColumnResized(id, number, column, std::max(1, PixelsToDluX(pixels)));
+        }
+      };
       // Reported after the current change is done: the core hears of the
       // list's capacity between its own calls, never inside one.
       list->on_capacity = [this, number, id](int rows) {
@@ -533,7 +538,8 @@ void QtWindow::SetControlFlags(int control, uint32_t flags) {
   auto it = controls_.find(control);
   if (it == controls_.end()) return;
   Control& c = it->second;
-  constexpr uint32_t kChanging = kControlHidden | kControlDisabled | kControlReadOnly;
+  constexpr uint32_t kChanging =
+      kControlHidden | kControlDisabled | kControlReadOnly | kControlDefault;
   c.flags = (c.flags & ~kChanging) | (flags & kChanging);
   bool disabled = (c.flags & kControlDisabled) != 0;
   bool read_only = (c.flags & kControlReadOnly) != 0;
@@ -542,6 +548,9 @@ void QtWindow::SetControlFlags(int control, uint32_t flags) {
     if (auto* tabs = qobject_cast<QTabWidget*>(Widget(c.def.parent))) {
       tabs->setTabEnabled(c.tab_index, !disabled);
     }
+  }
+  if (auto* button = qobject_cast<QPushButton*>(c.widget)) {
+    button->setDefault((c.flags & kControlDefault) != 0);
   }
   if (auto* edit = qobject_cast<QLineEdit*>(c.widget)) edit->setReadOnly(read_only);
   if (auto* code = qobject_cast<CodeView*>(c.widget)) code->setReadOnly(read_only);
@@ -630,6 +639,11 @@ void QtWindow::SetRows(int list, const std::vector<ListRow>& rows) {
 void QtWindow::SetIcons(int list, const std::vector<std::string>& icons) {
   ProgramChange change(this);
   if (auto* l = qobject_cast<ListControl*>(Widget(list))) l->SetIcons(icons);
+}
+
+void QtWindow::SetColumnWidths(int list, const std::vector<int>& widths) {
+  ProgramChange change(this);
+  if (auto* l = qobject_cast<ListControl*>(Widget(list))) l->SetColumnWidths(widths, base_);
 }
 
 void QtWindow::SetChoice(int control, int choice) {

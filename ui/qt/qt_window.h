@@ -94,6 +94,7 @@ class QtWindow : public QWidget {
   void SetChecked(int control, bool checked);
   void SetRows(int list, const std::vector<ListRow>& rows);
   void SetIcons(int list, const std::vector<std::string>& icons);
+  void SetColumnWidths(int list, const std::vector<int>& widths);
   void SetChoice(int control, int choice);
   void SetFocusTo(int control);
 

@@ -4,7 +4,9 @@
 #include <charconv>
 #include <optional>
 
+#include "framework/browse_manager.h"
 #include "framework/view_manager.h"
+#include "framework/window_manager.h"
 #include "runtime/profile.h"
 #include "runtime/queue.h"
 #include "runtime/registry.h"
@@ -91,6 +93,27 @@ void SortHeader::Init(Window* window, int32_t listControl, QUEUE* listQueue, Vie
     }
   }
   Init(listControl, view, pk, iniFileName, procedureName, std::move(columns));
+}
+
+void SortHeader::Init(WindowManager* manager, int32_t listControl, QUEUE* listQueue,
+                      ViewManager* view, int pk, std::string_view iniFileName,
+                      std::string_view procedureName) {
+  manager_ = manager;
+  Init(manager != nullptr ? manager->MYWINDOW : nullptr, listControl, listQueue, view, pk,
+       iniFileName, procedureName);
+  if (manager != nullptr) manager->AddItem(this);
+}
+
+Severity SortHeader::HandleEvent() {
+  Event event;
+  if (manager_ != nullptr) {
+    event = manager_->ThisEvent();
+  } else {
+    event.code = CurrentEvent();
+    event.control = CurrentControl();
+    event.keycode = KeyCode();
+  }
+  return TakeEvent(event) ? SeverityInform : SeverityNone;
 }
 
 std::vector<SortHeaderColumn> SortHeader::ColumnsOf(const ListFormat& format,
@@ -260,6 +283,11 @@ std::string SortHeader::OrderInForce() const {
 
 void SortHeader::ApplyOrder(std::string_view order) {
   if (VIEW == nullptr) return;
+  if (auto* browse = dynamic_cast<BrowseManager*>(VIEW)) {
+    browse->SetSortText(order);
+    if (FORCEFINDRECORD == 0) browse->RefillList(kRefillFromStart);
+    return;
+  }
   VIEW->SelectOrderText(order.empty() ? std::string_view(FIRSTSORTFIELD) : order);
 }
 

@@ -41,6 +41,8 @@
 #include <vector>
 
 #include "data/file_descriptor.h"
+#include "framework/severity.h"
+#include "framework/window_component.h"
 #include "ui/event.h"
 #include "ui/list_format.h"
 
@@ -49,6 +51,7 @@ namespace qzr {
 class ViewManager;
 class QUEUE;
 class Window;
+class WindowManager;
 
 // The longest order text BuildOrder gives, and the longest stored sort
 // string read back.
@@ -90,10 +93,13 @@ struct SortStoragePlace {
   std::string entry;    // "SortHeader_<n>"
 };
 
-class SortHeader {
+// A window component: registered with its window manager (Init with the
+// manager), it sees the window's events (HandleEvent) and saves the order
+// when the manager is killed (Kill).
+class SortHeader : public WindowComponent {
  public:
   SortHeader() = default;
-  virtual ~SortHeader() = default;
+  ~SortHeader() override = default;
   SortHeader(const SortHeader&) = delete;
   SortHeader& operator=(const SortHeader&) = delete;
 
@@ -111,8 +117,15 @@ class SortHeader {
   // the list (REGIONCONTROL), whose clicks TakeEvent handles.
   void Init(Window* window, int32_t listControl, QUEUE* listQueue, ViewManager* view, int pk,
             std::string_view iniFileName, std::string_view procedureName);
+  // The same over the window of `manager` (its MYWINDOW), registering the
+  // sort header as one of the manager's components.
+  void Init(WindowManager* manager, int32_t listControl, QUEUE* listQueue, ViewManager* view,
+            int pk, std::string_view iniFileName, std::string_view procedureName);
   // Saves the sort order. Once; the destructor does not call it.
-  virtual void Kill();
+  void Kill() override;
+  // The event the window manager is handling: a header click is dealt with
+  // (SeverityInform), anything else passed on.
+  Severity HandleEvent() override;
 
   // Reacts to a click on the header region (EVENT:Accepted on REGIONCONTROL,
   // the column in the event's param, the modifiers in its key code). True
@@ -182,8 +195,10 @@ class SortHeader {
 
  protected:
   // Puts `order` in force on the view ("" brings back the order in force
-  // before the user sorted). The base hands it to the view manager as the
-  // current order's text; a browse overrides it to reset its list.
+  // before the user sorted). A browse takes it as an outside order and
+  // refills keeping the selected record (going to the start of the order
+  // instead when FORCEFINDRECORD is 0); another view manager takes it as
+  // the current order's text.
   virtual void ApplyOrder(std::string_view order);
 
  private:
@@ -196,6 +211,7 @@ class SortHeader {
   std::string OrderInForce() const;
 
   bool killed_ = false;
+  WindowManager* manager_ = nullptr;
 };
 
 }  // namespace qzr

@@ -27,6 +27,7 @@
 #include "framework/error_manager.h"
 #include "framework/file_manager.h"
 #include "framework/view_manager.h"
+#include "framework/window_manager.h"
 #include "runtime/evaluator.h"
 #include "runtime/profile.h"
 #include "runtime/queue.h"
@@ -511,6 +512,76 @@ TEST_F(SortHeaderTest, HeaderClicksOnTheListSortByTheColumnsItShows) {
                         {"+FUN:NAME,+FUN:ID", "-FUN:NAME,+FUN:ID", "-FUN:NAME,+FUN:ID"}));
   h.Kill();
   EXPECT_NE(IniText().find("SortHeader_6=-FUN:NAME"), std::string::npos);
+}
+
+// A procedure with the main window's list, its sort header registered as a
+// component.
+class SortingProcedure : public WindowManager {
+ public:
+  SortingProcedure(const WindowDef& def, QUEUE* rows, ViewManager* view, int pk)
+      : window_(def), rows_(rows), view_(view), pk_(pk) {}
+  Severity Init() override {
+    if (Severity s = WindowManager::Init(); s != SeverityNone) return s;
+    if (Severity s = Open(&window_); s != SeverityNone) return s;
+    window_.From(6, rows_);
+    header.NOCASE = 1;
+    header.Init(this, 6, rows_, view_, pk_, "qzrfunctions.INI", "Main");
+    return SeverityNone;
+  }
+  SortHeader header;
+
+ private:
+  Window window_;
+  QUEUE* rows_;
+  ViewManager* view_;
+  int pk_;
+};
+
+TEST_F(SortHeaderTest, AsAComponentItSortsOnClicksAndSavesWhenTheWindowCloses) {
+  ui_.SetFailureHandler([](const std::string& f) { ADD_FAILURE() << f; });
+  QUEUE rows(1 + 4 + 4 * 100 + 4, {{"FUN:FULLCODE", TypeCode::BYTE, 0, 1},
+                                   {"FUN:FULLCODE_ICON", TypeCode::LONG, 1, 4},
+                                   {"FUN:NAME", TypeCode::CSTRING, 5, 100},
+                                   {"FUN:DESCRIPTION", TypeCode::CSTRING, 105, 100},
+                                   {"FUN:EXAMPLECODE", TypeCode::CSTRING, 205, 100},
+                                   {"FUN:FORUMLINK", TypeCode::CSTRING, 305, 100},
+                                   {"FUN:ID", TypeCode::LONG, 405, 4}});
+  WindowDef def;
+  def.name = "P1$WINDOW";
+  def.caption = "Sorting";
+  def.at = Rect{0, 0, 300, 200};
+  ControlDef list;
+  list.number = 6;
+  list.kind = ControlKind::kList;
+  list.name = "?LIST";
+  list.at = Rect{4, 4, 290, 150};
+  list.format = "12L(2)I@p p@396L(2)|M@s99@1020L(2)|M@s255@1020L(2)|M@s255@1016L(2)|M@s254@";
+  def.controls.push_back(list);
+
+  std::vector<std::string> orders;
+  ui_.HeaderClick(6, 5);
+  ui_.Then([&](HeadlessWindow&) { orders.push_back(engine_->OrderText()); });
+  ui_.HeaderClick(6, 4);
+  ui_.Then([&](HeadlessWindow&) { orders.push_back(engine_->OrderText()); });
+  ui_.HeaderClick(6, 5);
+  ui_.Then([&](HeadlessWindow&) { orders.push_back(engine_->OrderText()); });
+  ui_.Close();
+  {
+    SortingProcedure proc(def, &rows, &vm_, file_.KeyIndex("P_ID"));
+    proc.Run();
+  }
+  EXPECT_EQ(orders, std::vector<std::string>({"+UPPER(FUN:FORUMLINK),+FUN:ID",
+                                              "+UPPER(FUN:FORUMLINK),+FUN:ID",
+                                              "-UPPER(FUN:FORUMLINK),+FUN:ID"}));
+  EXPECT_NE(IniText().find("SortHeader_6=-FUN:FORUMLINK"), std::string::npos) << IniText();
+
+  // The next run opens in that order.
+  vm_.SelectOrderText("");
+  ui_.Then([&](HeadlessWindow&) { orders.push_back(engine_->OrderText()); });
+  ui_.Close();
+  SortingProcedure again(def, &rows, &vm_, file_.KeyIndex("P_ID"));
+  again.Run();
+  EXPECT_EQ(orders.back(), "-UPPER(FUN:FORUMLINK),+FUN:ID");
 }
 
 }  // namespace

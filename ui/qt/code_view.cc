@@ -69,6 +69,10 @@ CodeView::CodeView(QWidget* parent) : QsciScintilla(parent) {
   setTabWidth(4);
   setWrapMode(QsciScintilla::WrapNone);
   setEolMode(QsciScintilla::EolUnix);
+  // The horizontal scroll bar follows the longest line shown, not a fixed
+  // guess of 2000 pixels.
+  SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1L);
+  SendScintilla(SCI_SETSCROLLWIDTH, 1L);
   // Ask Scintilla to offer each insertion for checking, for the capacity.
   long mask = SendScintilla(SCI_GETMODEVENTMASK);
   SendScintilla(SCI_SETMODEVENTMASK, static_cast<unsigned long>(mask | SC_MOD_INSERTCHECK));

@@ -18,6 +18,7 @@
 #include "data/view_engine.h"
 #include "drivers/palisade/driver.h"
 #include "drivers/palisade/test_support.h"
+#include "framework/browse_test_support.h"
 #include "framework/counting_driver.h"
 #include "framework/error_manager.h"
 #include "framework/file_manager.h"
@@ -42,23 +43,6 @@ constexpr int32_t kScrollDrag = EVENT::ScrollDrag;
 
 constexpr int32_t kRows = 5;  // rows the test list shows
 
-FileDescriptor Func(const std::string& path) {
-  return FileDeclaration("FUNC", "FUN")
-      .Driver(kPalisadeDriverName)
-      .Name(path)
-      .Attributes(kFileCreate | kFileThread)
-      .Field("ID", TypeCode::LONG)
-      .String("NAME", TypeCode::CSTRING, 100)
-      .String("DESCRIPTION", TypeCode::CSTRING, 1024)
-      .Field("FULLCODE", TypeCode::BYTE)
-      .String("FORUMLINK", TypeCode::CSTRING, 255)
-      .String("USER", TypeCode::CSTRING, 30)
-      .Memo("EXAMPLECODE", 64000)
-      .Key("P_ID", {{"ID"}}, kKeyPrimary | kKeyNocase | kKeyOpt)
-      .Key("K_ID", {{"ID"}}, kKeyNocase)
-      .Build();
-}
-
 // A list the test controls: its height in rows, whether it can be seen,
 // and the row the user selected.
 class FakeList : public BrowseListControl {
@@ -75,68 +59,13 @@ class FakeList : public BrowseListControl {
   int thumb = -1;
 };
 
-struct ListRow {
-  int32_t ID;
-  char NAME[100];
-  char POSITION[1024];
-};
-
 class BrowseTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    RegisterPalisadeDriver();
-    counter_ = CountingDriver::Install(kPalisadeDriverName);
-    ASSERT_NE(counter_, nullptr);
-    CreateEvaluator();
-    FileStatus().Clear();
-    ClearError();
-    errors_.SetHaltHook([](int) {});
-    errors_.Init();
-    file_ = Func(dir_.File("FUNC.PLX"));
-    fm_.Init(&file_, &errors_);
-    fm_.RegisterKey("P_ID", "FUN:P_ID", 1);
-    rm_.Init(&fm_);
-    ASSERT_EQ(fm_.Open(), SeverityNone);
-    ASSERT_EQ(ViewBuilder(&file_).Build(&view_), 0);
-    engine_ = std::make_unique<ViewEngine>(&view_);
-    queue_.Field("ID", &ListRow::ID);
-    queue_.Field("NAME", &ListRow::NAME, TypeCode::CSTRING);
-    const int position = queue_.Field("POSITION", &ListRow::POSITION);
-    rows_ =
-        std::make_unique<BrowseListRows>(&queue_, position, std::vector<FileDescriptor*>{&file_});
-    rows_->AddField(&file_, 0, 1);
-    rows_->AddField(&file_, 1, 2);
-  }
-  void TearDown() override {
-    browse_.Kill();
-    engine_.reset();
-    rm_.Kill();
-    fm_.Close();
-    fm_.Kill();
-    errors_.Kill();
-    FileStatus().Clear();
-  }
+  void TearDown() override { browse_.Kill(); }
 
-  void Add(int32_t id) {
-    std::fill(file_.record.begin(), file_.record.end(), 0);
-    UfoLong(file_.FieldData(0)).SetLong(id);
-    // Titles sort as the numbers do.
-    char name[32];
-    std::snprintf(name, sizeof name, "Entry %06d", id);
-    UfoCString(file_.FieldData(1), 100).SetText(name);
-    file_.memo_values[0] = "code of " + std::to_string(id);
-    ASSERT_EQ(DoFileOp(FileOp::ADD, file_), 0);
-  }
-  void Fill(int32_t n) {
-    for (int32_t i = 1; i <= n; ++i) Add(10 * i);
-  }
-  void Remove(int32_t id) {
-    UfoLong(file_.FieldData(0)).SetLong(id);
-    FileArgs args;
-    args.key = 0;
-    ASSERT_EQ(DoFileOp(FileOp::GETfilekey, file_, args), 0);
-    ASSERT_EQ(DoFileOp(FileOp::DELETE, file_), 0);
-  }
+  void Add(int32_t id) { fx_.Add(id); }
+  void Fill(int32_t n) { fx_.Fill(n); }
+  void Remove(int32_t id) { fx_.Remove(id); }
 
   // Opens the browse in FUN:ID order (by the key K_ID; the primary key is
   // OPT, which no view reads in key order) and fills it from the start.
@@ -166,7 +95,7 @@ class BrowseTest : public ::testing::Test {
     return ids;
   }
   // The record in the file's buffer (the selected record).
-  int32_t Current() { return UfoLong(file_.FieldData(0)).GetLong(); }
+  int32_t Current() { return fx_.Current(); }
   int32_t Selected() {
     if (browse_.CURRENTCHOICE < 1) return 0;
     GET(&queue_, browse_.CURRENTCHOICE);
@@ -195,18 +124,16 @@ class BrowseTest : public ::testing::Test {
     }
   }
 
-  palisade::test::TempDir dir_;
   HeadlessBackend backend_;
   ScopedBackend scope_{&backend_};
-  CountingDriver* counter_ = nullptr;
-  ErrorManager errors_;
-  FileDescriptor file_;
-  FileManager fm_;
-  RelationManager rm_;
-  View view_;
-  std::unique_ptr<ViewEngine> engine_;
-  Queue<ListRow> queue_;
-  std::unique_ptr<BrowseListRows> rows_;
+  BrowseFixture fx_;
+  CountingDriver* counter_ = fx_.counter;
+  FileDescriptor& file_ = fx_.file;
+  RelationManager& rm_ = fx_.rm;
+  View& view_ = fx_.view;
+  std::unique_ptr<ViewEngine>& engine_ = fx_.engine;
+  Queue<BrowseTestRow>& queue_ = fx_.queue;
+  std::unique_ptr<BrowseListRows>& rows_ = fx_.rows;
   FakeList list_;
   BrowseManager browse_;
 };

@@ -51,11 +51,14 @@
 #include <vector>
 
 #include "framework/browse_list.h"
+#include "framework/browse_popup.h"
 #include "framework/view_manager.h"
+#include "framework/window_component.h"
 
 namespace qzr {
 
 class BrowseManager;
+class WindowManager;
 
 // Directions of Fetch.
 inline constexpr int kFillBackward = 1;
@@ -96,16 +99,25 @@ struct BrowseSortOrder : SortOrder {
   BrowseThumb* THUMB = nullptr;
 };
 
-class BrowseManager : public ViewManager {
+class BrowseManager : public ViewManager, public WindowComponent {
  public:
   BrowseManager();
   ~BrowseManager() override;
 
   using ViewManager::Init;
   // The view-manager part, then the list: `list` (ILC) and `rows`
-  // (LISTQUEUE) belong to the caller and outlive the browse.
+  // (LISTQUEUE) belong to the caller and outlive the browse. A browse made
+  // this way has no window: no keys, buttons or update procedure.
   void Init(BrowseListControl* list, ViewEngine* view, BrowseListQueue* rows,
             RelationManager* primary, const View* declaration = nullptr);
+  // The same for the list control `list` of `window`'s window (reached
+  // when it is open), with `window` as the browse's WINDOW: its keys,
+  // buttons and popup, and its RunProcedure for the update procedure.
+  // SELECTING follows the window's request (select).
+  void Init(int32_t list, ViewEngine* view, BrowseListQueue* rows, RelationManager* primary,
+            WindowManager* window, const View* declaration = nullptr);
+  // Frees the list and closes the view (both the view manager's and the
+  // window component's Kill).
   void Kill() override;
   std::unique_ptr<SortOrder> NewSortOrder() override;
   // The current sort order as a browse order (SORT); nullptr when none.
@@ -181,6 +193,34 @@ class BrowseManager : public ViewManager {
   bool AtStart() const { return at_start_; }
   bool AtEnd() const { return at_end_; }
 
+  // ---- Actions (browse_actions.cc).
+
+  // Runs the update procedure for `request` (insert 1, change 2, delete 3,
+  // view 6) through the window's RunProcedure(ASKPROCEDURE, request), then
+  // refills so that the record worked on is shown. Change, delete and view
+  // act only on a selected row, and only after reading its record afresh:
+  // a row whose record is gone is not acted on (the list is refilled and
+  // the answer is SeverityInform). Returns the procedure's response as
+  // SeverityNone (completed) or SeverityInform (cancelled, or not run).
+  virtual Severity Ask(int request);
+  // The popup's items for the actions set, in order (built afresh).
+  void BuildPopup();
+  const BrowsePopup& Popup() const { return popup_; }
+  // The list control's number; 0 for a browse without a window.
+  int32_t ListControl() const { return list_control_; }
+  // Enables the buttons that need a selected row when the list has rows,
+  // disables them when it is empty.
+  void UpdateButtons();
+
+  // ---- WindowComponent.
+  void Reset(bool force) override { ResetBrowse(force); }
+  bool NeedsReset() override { return RefillOwed(); }
+  void RegisterKeys() override;
+  Severity HandleEvent() override;
+  // Shows the list's rows and selection, the buttons' state and the
+  // window's controls bound to the selected record.
+  void RefreshDisplay() override;
+
   // ---- Fields, in declaration order (those this browse uses).
   uint8_t ACTIVEINVISIBLE = 0;
   uint8_t ALLOWUNFILLED = 0;
@@ -217,8 +257,16 @@ class BrowseManager : public ViewManager {
   uint8_t SELECTING = 0;
   BrowseSortOrder* SORT = nullptr;
   uint8_t STARTATCURRENT = 0;
+  WindowManager* WINDOW = nullptr;
 
  protected:
+  // The action of a key alerted on the list, of a double click, of a
+  // popup item: as if its button had been pressed (nothing when the button
+  // is disabled or not set).
+  Severity TakeAction(int request);
+  // A locator key or EVENT:Locate; the base hands typed keys to the
+  // current order's locator when it has one.
+  virtual void Locate(int32_t keycode);
   // Rows the list shows now (at least 1).
   int32_t ListItems();
   // Positions of every row, first to last.
@@ -240,8 +288,12 @@ class BrowseManager : public ViewManager {
   // back (topping up) unless the fill starts at the start of the order.
   // `keep` rows must stay above the first row read.
   void FillAround(bool from_start, int32_t keep);
-  void StepBack(int32_t rows_wanted);
 
+  // The list control of a window browse.
+  class WindowList;
+  std::unique_ptr<WindowList> window_list_;
+  int32_t list_control_ = 0;
+  BrowsePopup popup_;
   std::optional<std::string> pending_selection_;
   bool iconized_ = false;
   bool at_start_ = false;

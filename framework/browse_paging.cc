@@ -25,11 +25,6 @@ constexpr int32_t kScrollDrag = EVENT::ScrollDrag;
 
 }  // namespace
 
-BrowseManager::BrowseManager() = default;
-BrowseManager::~BrowseManager() {
-  if (INITED && !KILLED) BrowseManager::Kill();
-}
-
 void BrowseManager::Init(BrowseListControl* list, ViewEngine* view, BrowseListQueue* rows,
                          RelationManager* primary, const View* declaration) {
   ViewManager::Init(view, primary, nullptr, declaration);

@@ -11,6 +11,7 @@
 #include "app/func_file.h"
 #include "app/func_managers.h"
 #include "app/main_window_def.h"
+#include "app/update_functions.h"
 #include "runtime/ufo.h"
 #include "runtime/ufo_memo.h"
 #include "ui/message.h"
@@ -285,8 +286,8 @@ Severity MainWindow::Kill() {
 int MainWindow::RunProcedure(int32_t number, int32_t request) {
   if (REQUEST == kViewRecord) return kRequestCancelled;
   PendingRequest = static_cast<uint8_t>(request);
-  UpdateProcedure procedure = g_update_procedure;
-  if (procedure == nullptr) return kRequestCancelled;
+  UpdateProcedure procedure =
+      g_update_procedure != nullptr ? g_update_procedure : &update_functions;
   procedure();
   return LastResponse;
 }

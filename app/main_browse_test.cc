@@ -29,6 +29,7 @@
 #include "app/main_window_def.h"
 #include "app/program.h"
 #include "app/quick_find.h"
+#include "app/update_functions.h"
 #include "ui/event.h"
 #include "ui/headless_backend.h"
 #include "ui/keycodes.h"
@@ -341,6 +342,30 @@ TEST_F(MainTest, ButtonsKeysAndPopupRunTheUpdateFormOnTheSelectedEntry) {
   RunMain({Entry("a"), Entry("b"), Entry("c")});
   EXPECT_THAT(g_requests, ElementsAre(kChangeRecord, kDeleteRecord, kChangeRecord, kInsertRecord));
   EXPECT_THAT(g_handed, ElementsAre(2, 2, 1, g_handed[3]));
+}
+
+TEST_F(MainTest, TheUpdateFormAddsAndChangesEntriesAndTheListShowsThem) {
+  SetMainUpdateProcedure(nullptr);  // the program's own form
+  ui_.Click(kMainInsert);
+  ui_.ExpectWindow("Record Will Be Added");
+  ui_.Type(kUfName, "delta");
+  ui_.Click(kUfOk);
+  ui_.Then([](HeadlessWindow& w) {
+    EXPECT_EQ(w.caption, "QZR Functions Database");
+    EXPECT_EQ(w.Row(kMainList, w.Choice(kMainList)).find("delta") != std::string::npos, true);
+  });
+  ui_.SelectRow(kMainList, 1);
+  ui_.Key(kKeyCtrlEnter, kMainList);
+  ui_.ExpectWindow("Record Will Be Changed");
+  ui_.Type(kUfName, "alpha 2");
+  ui_.Click(kUfOk);
+  ui_.Then([](HeadlessWindow& w) {
+    EXPECT_EQ(w.Choice(kMainList), 1);
+    EXPECT_THAT(Titles(w), ElementsAre("alpha 2", "beta", "delta"));
+  });
+  ui_.Click(kMainClose);
+  RunMain({Entry("alpha"), Entry("beta")});
+  EXPECT_EQ(response_, kRequestCompleted);
 }
 
 TEST_F(MainTest, ChangeAndDeleteAreOffOnAnEmptyCatalogue) {

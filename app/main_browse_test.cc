@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <string>
@@ -366,6 +367,35 @@ TEST_F(MainTest, TheUpdateFormAddsAndChangesEntriesAndTheListShowsThem) {
   ui_.Click(kMainClose);
   RunMain({Entry("alpha"), Entry("beta")});
   EXPECT_EQ(response_, kRequestCompleted);
+}
+
+TEST_F(MainTest, DamagedSettingsAreLeftAsideAndAnUnwritableFileLosesOnlyThem) {
+  // Garbage where the sort order, the window's place and the column widths
+  // are kept: the window opens as its resource has it.
+  {
+    std::ofstream ini(dir_ + "/qzrfunctions.INI");
+    ini << "[Main]\nSortHeader_6=+NOSUCH:FIELD,,,-\x01\x02" << std::string(20000, 'x')
+        << "\nWindow=1,2,three,4\nColumnWidths=5,-6,7\n";
+  }
+  ui_.Then([](HeadlessWindow& w) {
+    EXPECT_THAT(Titles(w), ElementsAre("b", "a"));  // the file's own order
+    EXPECT_EQ(w.Position(0).width, MainWindowDef().at.width);
+    EXPECT_TRUE(w.Control(kMainList)->column_widths.empty());
+  });
+  ui_.Click(kMainClose);
+  RunMain({Entry("b"), Entry("a")});
+  EXPECT_THAT(ui_.Messages(), IsEmpty());
+
+  // A settings folder that cannot be made: the window works and closes as
+  // ever; only the settings are not kept.
+  setenv("QZR_CONFIG_DIR", "/dev/null/settings", 1);
+  ui_.HeaderClick(kMainList, 2);
+  ui_.Resize(600, 500);
+  ui_.Then([](HeadlessWindow& w) { EXPECT_THAT(Titles(w), ElementsAre("a", "b")); });
+  ui_.Click(kMainClose);
+  RunMain();
+  EXPECT_EQ(response_, kRequestCompleted);
+  EXPECT_THAT(ui_.Messages(), IsEmpty());
 }
 
 TEST_F(MainTest, ChangeAndDeleteAreOffOnAnEmptyCatalogue) {

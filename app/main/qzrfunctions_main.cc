@@ -26,10 +26,10 @@
 
 #include "app/app_globals.h"
 #include "app/commands.h"
+#include "app/main_browse.h"
 #include "app/program.h"
 #include "runtime/fatal.h"
 #include "ui/qt/desktop.h"
-#include "ui/qt/gallery.h"
 #include "ui/window.h"
 
 namespace {
@@ -101,9 +101,7 @@ void WindowMain() {
     qzr::SetProgramExitCode(exit_code);
     qzr::InputSink::ShutDown();
   });
-  // The control gallery stands in for the catalogue's browse until the
-  // program has it.
-  qzr::RunGallery();
+  qzr::Main();
   qzr::AppErrors->SetHaltHook(nullptr);
 }
 

@@ -8,7 +8,8 @@
 // framework error, worded by the error manager) and update-form.png (the
 // update form changing entry ENTRY of the catalogue in the current
 // directory, when it has one; scripts/screenshots imports the demo
-// catalogue first).
+// catalogue first), then main.png (the main window over that catalogue) and
+// main-find.png (the same with the quick find on for "frame").
 //
 //   qzr_screenshots OUTPUT_DIR [ENTRY]
 //
@@ -22,6 +23,8 @@
 #include "app/app_globals.h"
 #include "app/func_file.h"
 #include "app/func_managers.h"
+#include "app/main_browse.h"
+#include "app/main_window_def.h"
 #include "app/program.h"
 #include "app/update_functions.h"
 #include "framework/window_manager.h"
@@ -49,6 +52,15 @@ int main(int argc, char** argv) {
       [](qzr::ScreenshotUser& user) {
         user.Save("update-form.png");
         user.Click(qzr::kUfCancel);
+      },
+      [](qzr::ScreenshotUser& user) {
+        user.Save("main.png");
+        user.Type(qzr::kMainFindEntry, "frame");
+        user.Click(qzr::kMainFindButton);
+      },
+      [](qzr::ScreenshotUser& user) {
+        user.Save("main-find.png");
+        user.Close();
       },
   };
   run.message_files = {"error.png"};
@@ -79,6 +91,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "screenshots: the catalogue has no entry %d\n", entry);
       }
       qzr::FuncAccess->Close();
+      // The main window over the catalogue, then with the quick find on.
+      qzr::Main();
     });
     return code != 0 || !shown ? 1 : 0;
   });

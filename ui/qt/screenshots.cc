@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QTabWidget>
@@ -66,7 +67,22 @@ class ShotToolkit : public QtToolkit, public ScreenshotUser {
 
   void Click(int control) override {
     if (auto* b = qobject_cast<QAbstractButton*>(current_ ? current_->Widget(control) : nullptr)) {
+      // As a mouse click does: the focus first (an entry left behind
+      // finishes its edit), then the click.
+      b->setFocus(Qt::MouseFocusReason);
+      QApplication::processEvents();
       b->click();
+    }
+  }
+
+  void Type(int control, const std::string& text) override {
+    if (auto* e = qobject_cast<QLineEdit*>(current_ ? current_->Widget(control) : nullptr)) {
+      current_->activateWindow();
+      e->setFocus(Qt::MouseFocusReason);
+      QApplication::processEvents();
+      const QString q = QString::fromStdString(text);
+      e->setText(q);
+      emit e->textEdited(q);  // as a user's typing reports it
     }
   }
 

@@ -25,6 +25,8 @@ class ScreenshotUser {
   virtual void ChooseTab(int sheet, int tab) = 0;
   // Clicks the button `control`.
   virtual void Click(int control) = 0;
+  // Puts `text` in the entry `control`, as typing it would (no event).
+  virtual void Type(int control, const std::string& text) = 0;
   // Presses the window's close box.
   virtual void Close() = 0;
 };

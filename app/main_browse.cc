@@ -189,6 +189,16 @@ Severity MainWindow::Init() {
   }
   AddItem(&browse_);
 
+  // Query by example over the entry's fields; saved queries under "Main".
+  query_.Init(AppIni, kMainProcedureName, AppErrors);
+  query_.AddQueryField("FUN:NAME", "Title", "@s99");
+  query_.AddQueryField("FUN:DESCRIPTION", "Description", "@s255");
+  query_.AddQueryField("FUN:FORUMLINK", "Forum Link", "@s254");
+  query_.AddQueryField("FUN:USER", "Posted by", "@s29");
+  query_.AddQueryField("FUN:ID", "Number", "@n-14");
+  query_.AddQueryField("FUN:FULLCODE", "Complete", "@n3");
+  browse_.QUERY = &query_;
+
   if (Severity s = Open(&window_); s != SeverityNone) return s;
 
   // The quick find starts off, ignoring case and searching the code.
@@ -274,6 +284,8 @@ Severity MainWindow::Kill() {
       files_opened_ = false;
       sort_.Kill();
     }
+    browse_.QUERY = nullptr;
+    query_.Kill();
   }
   if (pushed_name_) {
     ClearGlobalQuickFind();

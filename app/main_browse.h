@@ -16,6 +16,13 @@
 //     --Find pressed-->               find off, entry cleared, all listed
 //     --nothing matches-->            "No Matches", then find off
 //
+// Query by example: the "Browse Actions" popup offers "&Query" (and Ctrl+Q
+// does the same anywhere in the window), which opens the dialog "Query by
+// Example Settings" over the title, description, link, poster, number and
+// complete flag; below it the saved queries and "C&lear". The query holds
+// together with the quick find: an entry is listed when both let it
+// through. Saved queries live in "qzrfunctions.INI".
+//
 // The check boxes "Ingore Case" and "Include Memo" show the find's own
 // flags (on when the window opens) and set them; a change while the find
 // is on finds again.
@@ -42,6 +49,7 @@
 #include "data/view.h"
 #include "data/view_engine.h"
 #include "framework/browse_manager.h"
+#include "framework/query_manager.h"
 #include "framework/window_manager.h"
 #include "framework/window_resizer.h"
 #include "runtime/queue.h"
@@ -131,6 +139,7 @@ class MainWindow : public WindowManager {
   MainListQueue& ListQueue() { return *queue_; }
   Window& TheWindow() { return window_; }
   MainSortHeader& Sorter() { return sort_; }
+  QueryManager& Query() { return query_; }
 
  private:
   // The find settings into the program-wide copy.
@@ -147,6 +156,7 @@ class MainWindow : public WindowManager {
   std::unique_ptr<ViewEngine> engine_;
   MainBrowse browse_;
   MainSortHeader sort_;
+  QueryManager query_;
   WindowResizer resizer_;
   bool files_opened_ = false;
   bool pushed_name_ = false;

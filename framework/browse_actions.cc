@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include "framework/browse_manager.h"
+#include "framework/browse_query.h"
+#include "framework/query_manager.h"
 #include "framework/window_manager.h"
 #include "ui/event.h"
 #include "ui/keycodes.h"
@@ -69,6 +71,8 @@ void BrowseManager::RegisterKeys() {
   if (CHANGECONTROL != 0) w->Alert(kKeyCtrlEnter, list_control_);
   if (DELETECONTROL != 0) w->Alert(kKeyDelete, list_control_);
   if (VIEWCONTROL != 0) w->Alert(kKeyShiftEnter, list_control_);
+  // The query dialog, from anywhere in the window.
+  if (QUERY != nullptr) w->Alert(kQueryDialogKey, 0);
 }
 
 void BrowseManager::BuildPopup() {
@@ -78,9 +82,10 @@ void BrowseManager::BuildPopup() {
   if (DELETECONTROL != 0) popup_.AddMimic("!&Delete&Delete", "&Delete", "&Delete", DELETECONTROL);
   if (VIEWCONTROL != 0) popup_.AddMimic("!&View", "&View", "&View", VIEWCONTROL);
   if (PRINTCONTROL != 0) popup_.AddMimic("!&Print", "&Print", "&Print", PRINTCONTROL);
-  if (QUERYCONTROL != 0) {
+  if (QUERYCONTROL != 0 || QUERY != nullptr) {
     popup_.AddSeparator("Separator2");
     popup_.AddMimic("!&Query", "&Query", "&Query", QUERYCONTROL);
+    if (QUERY != nullptr) AddQueryItems(&popup_, *QUERY);
   }
   if (SELECTCONTROL != 0 && SELECTING) {
     popup_.AddMimic("!&Select&Select", "&Select", "&Select", SELECTCONTROL);
@@ -149,6 +154,10 @@ Severity BrowseManager::HandleEvent() {
     }
     return SeverityNone;
   }
+  if (e.code == EVENT::AlertKey && QUERY != nullptr &&
+      (e.keycode != 0 ? e.keycode : KeyCode()) == kQueryDialogKey) {
+    return RunQuery();
+  }
   if (e.control == list_control_ && list_control_ != 0) {
     switch (e.code) {
       case EVENT::ScrollUp:
@@ -169,6 +178,15 @@ Severity BrowseManager::HandleEvent() {
           BuildPopup();
           const BrowsePopupItem* item = popup_.Ask(WINDOW->MYWINDOW);
           if (item == nullptr) return SeverityNone;
+          // The query's own items first: they have no button, and a
+          // control of 0 must not be taken for an action that is not set.
+          if (QUERY != nullptr) {
+            if (item->NAME == "!&Query") return RunQuery();
+            if (TakeQueryItem(this, QUERY, *item)) {
+              RefreshDisplay();
+              return SeverityInform;
+            }
+          }
           // As if its button had been pressed.
           if (item->CONTROL == INSERTCONTROL) return TakeAction(kInsertRecord);
           if (item->CONTROL == CHANGECONTROL) return TakeAction(kChangeRecord);
@@ -216,8 +234,17 @@ Severity BrowseManager::HandleEvent() {
     if (e.control == DELETECONTROL) return TakeAction(kDeleteRecord);
     if (e.control == VIEWCONTROL) return TakeAction(kViewRecord);
     if (e.control == SELECTCONTROL) return TakeAction(kSelectRecord);
+    if (e.control == QUERYCONTROL && QUERY != nullptr) return RunQuery();
   }
   return SeverityNone;
+}
+
+Severity BrowseManager::RunQuery() {
+  if (QUERY == nullptr) return SeverityNone;
+  if (WINDOW != nullptr) WINDOW->Update();
+  AskQuery(this, QUERY);
+  RefreshDisplay();
+  return SeverityInform;
 }
 
 // ---------------------------------------------------------------------------

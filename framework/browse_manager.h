@@ -58,6 +58,7 @@
 namespace qzr {
 
 class BrowseManager;
+class QueryManager;
 class WindowManager;
 
 // Directions of Fetch.
@@ -248,6 +249,10 @@ class BrowseManager : public ViewManager, public WindowComponent {
   uint8_t LOADED = 0;
   uint8_t NEEDREFRESH = 0;
   uint8_t USEPOPUP = 1;
+  // The query by example of this browse (not owned; null: none). With it
+  // the popup offers "&Query" (the dialog), the saved queries and "C&lear",
+  // and Ctrl+Q anywhere in the window opens the dialog (browse_query.h).
+  QueryManager* QUERY = nullptr;
   uint8_t QUICKSCAN = 0;
   uint8_t RETAINROW = 0;
   uint8_t SAVEDSORT = 0;
@@ -264,6 +269,8 @@ class BrowseManager : public ViewManager, public WindowComponent {
   // popup item: as if its button had been pressed (nothing when the button
   // is disabled or not set).
   Severity TakeAction(int request);
+  // Runs the query dialog and applies the query on OK (QUERY set).
+  Severity RunQuery();
   // A locator key or EVENT:Locate; the base hands typed keys to the
   // current order's locator when it has one.
   virtual void Locate(int32_t keycode);

@@ -14,12 +14,20 @@
 #ifndef QZR_FRAMEWORK_BROWSE_QUERY_H_
 #define QZR_FRAMEWORK_BROWSE_QUERY_H_
 
+#include <cstdint>
+
+#include "ui/keycodes.h"
+
 namespace qzr {
 
 class BrowseManager;
 class BrowsePopup;
 struct BrowsePopupItem;
 class QueryManager;
+
+// The key that opens the query dialog anywhere in a browse's window (a
+// browse with a query alerts it on its whole window).
+inline constexpr int32_t kQueryDialogKey = kCtrl | 'Q';
 
 // The ID of the named filter that holds the query.
 inline constexpr char kQueryFilterId[] = "QBE";

@@ -9,6 +9,7 @@
 #include "app/app_globals.h"
 #include "app/func_file.h"
 #include "app/func_managers.h"
+#include "data/file_driver.h"
 #include "framework/window_manager.h"
 #include "framework/window_resizer.h"
 #include "runtime/ufo.h"
@@ -113,6 +114,10 @@ class UpdateFunctionsForm : public WindowManager {
  private:
   // Binds the controls to FUNC's record buffer and memo.
   void BindControls();
+  // Re-reads the entry to change, watched, so that a save after another
+  // process changed it reports that (and shows their version) instead of
+  // writing over their change.
+  void WatchEntry();
   // False (after saying which) when a field's text is longer than it holds.
   bool TextsFit();
 
@@ -158,6 +163,7 @@ Severity UpdateFunctionsForm::Init() {
     CHANGEACTION = 2;
     CANCELACTION = 2;
     OKCONTROL = kUfOk;
+    if (REQUEST == kChangeRecord) WatchEntry();
     if (PrepareRequest() != SeverityNone) return SeverityInform;
   }
   if (Severity s = Open(&window_); s != SeverityNone) return s;
@@ -185,6 +191,19 @@ Severity UpdateFunctionsForm::Init() {
   AddItem(&resizer_);
   RegisterKeys();
   return SeverityNone;
+}
+
+void UpdateFunctionsForm::WatchEntry() {
+  // The entry as the file holds it now. When it cannot be read (another
+  // process deleted it meanwhile) the buffer stays as the caller left it,
+  // and the save says what went wrong.
+  FileDescriptor& file = FUNC();
+  const std::vector<uint8_t> buffer = file.record;
+  const std::vector<std::string> memos = file.memo_values;
+  if (DoFileOp(FileOp::WATCH, file) != 0 || FuncAccess->Fetch(kFunPId) != SeverityNone) {
+    file.record = buffer;
+    file.memo_values = memos;
+  }
 }
 
 void UpdateFunctionsForm::BindControls() {

@@ -4,6 +4,8 @@
 #include "app/update_functions.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -83,6 +85,22 @@ class UpdateFunctionsTest : public ::testing::Test {
     PendingRequest = request;
     update_functions();
     return LastResponse;
+  }
+
+  // Runs the program itself with `args` in the test's folder, as another
+  // process working on the same catalogue would; its exit status.
+  static int OtherProcess(const std::vector<std::string>& args) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      std::vector<char*> argv = {const_cast<char*>(QZR_FUNCTIONS_EXE)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(QZR_FUNCTIONS_EXE, argv.data());
+      ::_exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
   }
 
   palisade::test::TempDir dir_;
@@ -173,6 +191,79 @@ TEST_F(UpdateFunctionsTest, AnEditOnlyToTheCodeIsSaved) {
     ASSERT_TRUE(Load(id));
     EXPECT_EQ(ReadFuncEntry(FUNC()).code, "new code\n  indented\n");
     EXPECT_EQ(ReadFuncEntry(FUNC()).title, "Trie");
+  });
+}
+
+TEST_F(UpdateFunctionsTest, AnEntryChangedByAnotherProcessShowsTheirsAndCtrlHRecallsOurs) {
+  InProgram([&] {
+    int32_t id = Add("mine", "old code");
+    ASSERT_TRUE(Load(id));
+    ui_.Type(kUfName, "ours");
+    ui_.Type(kUfExampleCode, "our code");
+    ui_.Then([&](HeadlessWindow&) {
+      EXPECT_EQ(OtherProcess({"update", std::to_string(id), "--title", "theirs"}), 0);
+    });
+    ui_.Click(kUfOk);
+    ui_.AnswerMessage(kButtonOk);  // "Record Was Not Updated"
+    ui_.Then([](HeadlessWindow& w) {
+      EXPECT_EQ(w.caption, kCaptionChange);
+      EXPECT_EQ(w.Text(kUfName), "theirs");
+      EXPECT_EQ(w.Text(kUfExampleCode), "old code");
+    });
+    ui_.Focus(kUfName);
+    ui_.Key(kKeyCtrlH, kUfName);
+    ui_.Focus(kUfExampleCode);
+    ui_.Key(kKeyCtrlH, kUfExampleCode);
+    ui_.Then([](HeadlessWindow& w) {
+      EXPECT_EQ(w.Text(kUfName), "ours");
+      EXPECT_EQ(w.Text(kUfExampleCode), "our code");
+    });
+    ui_.Click(kUfOk);
+    EXPECT_EQ(Call(kChangeRecord), kRequestCompleted);
+    auto shown = ui_.Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].request.caption, "Record Was Not Updated");
+    ASSERT_TRUE(Load(id));
+    EXPECT_EQ(ReadFuncEntry(FUNC()).title, "ours");
+    EXPECT_EQ(ReadFuncEntry(FUNC()).code, "our code");
+  });
+}
+
+TEST_F(UpdateFunctionsTest, AnEntryDeletedByAnotherProcessKeepsOurTextForCtrlH) {
+  InProgram([&] {
+    int32_t id = Add("mine", "old code");
+    ASSERT_TRUE(Load(id));
+    ui_.Type(kUfName, "ours");
+    ui_.Type(kUfExampleCode, "our code");
+    ui_.Then([&](HeadlessWindow&) {
+      EXPECT_EQ(OtherProcess({"delete", std::to_string(id), "--yes"}), 0);
+    });
+    ui_.Click(kUfOk);
+    ui_.AnswerMessage(kButtonOk);  // "Record Was Not Updated": the form stays
+    ui_.Then([](HeadlessWindow& w) {
+      EXPECT_EQ(w.caption, kCaptionChange);
+      EXPECT_EQ(w.Text(kUfName), "ours");
+      EXPECT_EQ(w.Text(kUfExampleCode), "our code");
+    });
+    ui_.Click(kUfCancel);
+    ui_.AnswerMessage(kButtonYes);  // "Changes will be lost!"
+    EXPECT_EQ(Call(kChangeRecord), kRequestCancelled);
+    std::vector<std::string> captions;
+    for (const auto& m : ui_.Messages()) captions.push_back(m.request.caption);
+    EXPECT_EQ(captions,
+              (std::vector<std::string>{"Record Was Not Updated", "Changes will be lost!"}));
+
+    // A new entry takes our text back with Ctrl+H.
+    ui_.Focus(kUfName);
+    ui_.Key(kKeyCtrlH, kUfName);
+    ui_.Focus(kUfExampleCode);
+    ui_.Key(kKeyCtrlH, kUfExampleCode);
+    ui_.Click(kUfOk);
+    EXPECT_EQ(Call(kInsertRecord), kRequestCompleted);
+    std::vector<FuncEntry> all = All();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].title, "ours");
+    EXPECT_EQ(all[0].code, "our code");
   });
 }
 

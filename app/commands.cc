@@ -1,4 +1,6 @@
-// The commands of qzrfunctions.
+// The commands of qzrfunctions: one table (Commands) gives each command its
+// name, usage lines, syntax, validator and handler; parsing, the usage text
+// and dispatch all read it.
 
 #include "app/commands.h"
 
@@ -49,7 +51,7 @@ std::string RuntimeErrorText() {
   return text;
 }
 
-constexpr char kUsage[] =
+constexpr char kUsageHead[] =
     "QZR Functions Database: a catalogue of reusable source-code functions.\n"
     "\n"
     "Usage: qzrfunctions [COMMAND [ARGS...]]\n"
@@ -58,25 +60,9 @@ constexpr char kUsage[] =
     "use.\n"
     "Without a command the program opens its main window.\n"
     "\n"
-    "Commands:\n"
-    "  list [--json]                     all entries in number order\n"
-    "  find TEXT [--case-sensitive] [--no-memo] [--json]\n"
-    "                                    entries containing TEXT (the code too,\n"
-    "                                    unless --no-memo), ignoring case unless\n"
-    "                                    --case-sensitive\n"
-    "  show ID [--json]                  one entry\n"
-    "  add --title TEXT [FIELDS] | --json\n"
-    "                                    add an entry (with --json, the JSON object\n"
-    "                                    on standard input); prints its number\n"
-    "  update ID FIELDS | --json         change an entry\n"
-    "  delete ID [--yes]                 delete an entry after confirmation\n"
-    "  export [--format json|csv|markdown] [--output FILE]\n"
-    "  import FILE|- [--format json|csv] [--truncate] [--renumber]\n"
-    "                                    add entries, all or none; an entry's id\n"
-    "                                    is kept, and one already taken refuses\n"
-    "                                    the import unless --renumber\n"
-    "  check                             check the catalogue file's structure\n"
-    "  eval EXPRESSION                   evaluate an expression\n"
+    "Commands:\n";
+
+constexpr char kUsageTail[] =
     "\n"
     "FIELDS: --title TEXT --description TEXT --code-file FILE|- --complete\n"
     "        --not-complete --link URL --user NAME   (add --truncate to cut\n"
@@ -90,38 +76,46 @@ constexpr char kUsage[] =
 // ---------------------------------------------------------------------------
 // Arguments
 
-struct CommandSpec {
+class Runner;
+struct Parsed;
+
+// What a command needs of the catalogue before it runs.
+enum class Needs {
+  kNothing,  // evaluates without the catalogue
+  kFile,     // looks at the catalogue file itself, as it is
+  kReading,  // reads entries
+  kChanging  // changes entries (refused at once on a read-only file)
+};
+
+// One command: its name, its lines in the usage text, its syntax (the
+// positional arguments it takes, its flags and its options with values),
+// what it checks before the program starts, and what runs it.
+struct Command {
   const char* name;
+  const char* usage;
   size_t positional;  // exact count
   std::vector<std::string> flags;
   std::vector<std::string> valued;
+  // Checks what can be checked before the program starts; nullptr when
+  // the syntax is all. False with the reason in *why (a usage error).
+  bool (*validate)(const Parsed& p, std::string* why);
+  int (Runner::*run)();
+  Needs needs;
 };
+
+// The command table (defined after the runner, whose members it names).
+const std::vector<Command>& Commands();
 
 const std::vector<std::string> kFieldOptions = {"--title", "--description", "--code-file", "--link",
                                                 "--user"};
 
-const std::vector<CommandSpec>& Specs() {
-  static const std::vector<CommandSpec> specs = {
-      {"list", 0, {"--json"}, {}},
-      {"find", 1, {"--case-sensitive", "--no-memo", "--json"}, {}},
-      {"show", 1, {"--json"}, {}},
-      {"add", 0, {"--json", "--complete", "--not-complete", "--truncate"}, kFieldOptions},
-      {"update", 1, {"--json", "--complete", "--not-complete", "--truncate"}, kFieldOptions},
-      {"delete", 1, {"--yes"}, {}},
-      {"export", 0, {}, {"--format", "--output"}},
-      {"import", 1, {"--truncate", "--renumber"}, {"--format"}},
-      {"check", 0, {}, {}},
-      {"eval", 1, {}, {}},
-  };
-  return specs;
-}
-
 struct Parsed {
-  std::string command;
+  const Command* command = nullptr;
   std::vector<std::string> positional;
   std::set<std::string> flags;
   std::map<std::string, std::string> values;
 
+  std::string Name() const { return command->name; }
   bool Has(const std::string& flag) const { return flags.count(flag) != 0; }
   const std::string* Value(const std::string& name) const {
     auto it = values.find(name);
@@ -133,17 +127,17 @@ bool Contains(const std::vector<std::string>& list, const std::string& s) {
   return std::find(list.begin(), list.end(), s) != list.end();
 }
 
-// Parses `args`; false with the reason in *why.
+// Parses `args` against the command table; false with the reason in *why.
 bool Parse(const std::vector<std::string>& args, Parsed* out, std::string* why) {
-  out->command = args[0];
-  const CommandSpec* command_syntax = nullptr;
-  for (const CommandSpec& s : Specs()) {
-    if (out->command == s.name) command_syntax = &s;
+  for (const Command& c : Commands()) {
+    if (args[0] == c.name) out->command = &c;
   }
-  if (command_syntax == nullptr) {
-    *why = "unknown command '" + out->command + "'";
+  if (out->command == nullptr) {
+    *why = "unknown command '" + args[0] + "'";
     return false;
   }
+  const Command& command = *out->command;
+  const std::string name = command.name;
   bool options_done = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -156,40 +150,40 @@ bool Parse(const std::vector<std::string>& args, Parsed* out, std::string* why) 
       continue;
     }
     size_t eq = a.find('=');
-    std::string name = a.substr(0, eq);
-    if (Contains(command_syntax->flags, name)) {
+    std::string option = a.substr(0, eq);
+    if (Contains(command.flags, option)) {
       if (eq != std::string::npos) {
-        *why = out->command + ": option " + name + " takes no value";
+        *why = name + ": option " + option + " takes no value";
         return false;
       }
-      out->flags.insert(name);
-    } else if (Contains(command_syntax->valued, name)) {
+      out->flags.insert(option);
+    } else if (Contains(command.valued, option)) {
       std::string value;
       if (eq != std::string::npos) {
         value = a.substr(eq + 1);
       } else if (i + 1 < args.size()) {
         value = args[++i];
       } else {
-        *why = out->command + ": option " + name + " needs a value";
+        *why = name + ": option " + option + " needs a value";
         return false;
       }
-      if (out->values.count(name) != 0) {
-        *why = out->command + ": option " + name + " given twice";
+      if (out->values.count(option) != 0) {
+        *why = name + ": option " + option + " given twice";
         return false;
       }
-      out->values[name] = value;
+      out->values[option] = value;
     } else {
-      *why = out->command + ": unknown option " + name;
+      *why = name + ": unknown option " + option;
       return false;
     }
   }
-  if (out->positional.size() != command_syntax->positional) {
-    *why = out->command + (out->positional.size() < command_syntax->positional
-                               ? ": missing argument"
-                               : ": unexpected argument '" + out->positional.back() + "'");
+  if (out->positional.size() != command.positional) {
+    *why = name + (out->positional.size() < command.positional
+                       ? ": missing argument"
+                       : ": unexpected argument '" + out->positional.back() + "'");
     return false;
   }
-  return true;
+  return command.validate == nullptr || command.validate(*out, why);
 }
 
 // An entry number: a whole number 1 .. 2^31-1.
@@ -204,62 +198,75 @@ bool ParseId(const std::string& text, int32_t* id) {
   return true;
 }
 
-// Checks what can be checked before the program starts.
-bool Validate(const Parsed& p, std::string* why) {
-  const std::string& c = p.command;
-  if (c == "show" || c == "update" || c == "delete") {
-    int32_t id = 0;
-    if (!ParseId(p.positional[0], &id)) {
-      *why = c + ": '" + p.positional[0] + "' is not an entry number";
-      return false;
-    }
+// ---- Validators of the command table ----------------------------------------
+
+bool ValidateId(const Parsed& p, std::string* why) {
+  int32_t id = 0;
+  if (!ParseId(p.positional[0], &id)) {
+    *why = p.Name() + ": '" + p.positional[0] + "' is not an entry number";
+    return false;
   }
-  if (c == "find") {
-    const std::string& text = p.positional[0];
-    if (text.find_first_not_of(' ') == std::string::npos) {
-      *why = "find: the text to find is blank";
-      return false;
-    }
-    if (text.size() > kFindTextSize) {
-      *why = "find: the text to find is longer than " + std::to_string(kFindTextSize) + " bytes";
-      return false;
-    }
+  return true;
+}
+
+bool ValidateFind(const Parsed& p, std::string* why) {
+  const std::string& text = p.positional[0];
+  if (text.find_first_not_of(' ') == std::string::npos) {
+    *why = "find: the text to find is blank";
+    return false;
   }
-  if (c == "add" || c == "update") {
-    if (p.Has("--complete") && p.Has("--not-complete")) {
-      *why = c + ": --complete and --not-complete exclude each other";
-      return false;
-    }
-    bool fields = p.Has("--complete") || p.Has("--not-complete");
-    for (const std::string& o : kFieldOptions) fields = fields || p.Value(o) != nullptr;
-    if (p.Has("--json") && fields) {
-      *why = c + ": --json takes the whole entry from standard input; give no field options";
-      return false;
-    }
-    if (c == "update" && !p.Has("--json") && !fields) {
-      *why = "update: nothing to change (give field options or --json)";
-      return false;
-    }
-    const std::string* title = p.Value("--title");
-    if (c == "add" && !p.Has("--json") &&
-        (title == nullptr || title->find_first_not_of(" \t") == std::string::npos)) {
-      *why = "add: a title is required (--title TEXT)";
-      return false;
-    }
+  if (text.size() > kFindTextSize) {
+    *why = "find: the text to find is longer than " + std::to_string(kFindTextSize) + " bytes";
+    return false;
   }
-  if (c == "export" && p.Value("--format") != nullptr) {
-    const std::string& f = *p.Value("--format");
-    if (f != "json" && f != "csv" && f != "markdown") {
-      *why = "export: unknown format '" + f + "' (json, csv or markdown)";
-      return false;
-    }
+  return true;
+}
+
+// The fields of add and update: given as options or as JSON, not both.
+bool ValidateFields(const Parsed& p, std::string* why) {
+  const std::string c = p.Name();
+  if (p.Has("--complete") && p.Has("--not-complete")) {
+    *why = c + ": --complete and --not-complete exclude each other";
+    return false;
   }
-  if (c == "import" && p.Value("--format") != nullptr) {
-    const std::string& f = *p.Value("--format");
-    if (f != "json" && f != "csv") {
-      *why = "import: unknown format '" + f + "' (json or csv)";
-      return false;
-    }
+  bool fields = p.Has("--complete") || p.Has("--not-complete");
+  for (const std::string& o : kFieldOptions) fields = fields || p.Value(o) != nullptr;
+  if (p.Has("--json") && fields) {
+    *why = c + ": --json takes the whole entry from standard input; give no field options";
+    return false;
+  }
+  if (c == "update" && !p.Has("--json") && !fields) {
+    *why = "update: nothing to change (give field options or --json)";
+    return false;
+  }
+  const std::string* title = p.Value("--title");
+  if (c == "add" && !p.Has("--json") &&
+      (title == nullptr || title->find_first_not_of(" \t") == std::string::npos)) {
+    *why = "add: a title is required (--title TEXT)";
+    return false;
+  }
+  return true;
+}
+
+bool ValidateUpdate(const Parsed& p, std::string* why) {
+  return ValidateId(p, why) && ValidateFields(p, why);
+}
+
+bool ValidateExport(const Parsed& p, std::string* why) {
+  ExportFormat format;
+  const std::string* f = p.Value("--format");
+  if (f != nullptr && !ExportFormatNamed(*f, &format)) {
+    *why = "export: unknown format '" + *f + "' (" + kExportFormatNames + ")";
+    return false;
+  }
+  return true;
+}
+
+bool ValidateImport(const Parsed& p, std::string* why) {
+  const std::string* f = p.Value("--format");
+  if (f != nullptr && *f != "json" && *f != "csv") {
+    *why = "import: unknown format '" + *f + "' (json or csv)";
+    return false;
   }
   return true;
 }
@@ -500,10 +507,13 @@ class Runner {
   Runner(const Parsed& p, const CommandIo& io, CountingBackend* messages, CommandLineBackend* own)
       : p_(p), io_(io), messages_(messages), own_(own) {}
 
+  // Runs the command: the catalogue's state checked as the command needs,
+  // then its handler from the command table.
   int Run();
 
- private:
-  int List(bool find);
+  // The handlers of the command table.
+  int ListAll() { return List(false); }
+  int Find() { return List(true); }
   int Show();
   int Add();
   int Update();
@@ -512,6 +522,9 @@ class Runner {
   int Import();
   int Check();
   int Eval();
+
+ private:
+  int List(bool find);
 
   // Reports a failure: one line, unless the framework has shown a message
   // since the command began (that message is the report).
@@ -549,6 +562,110 @@ class Runner {
   std::string failure_;
   enum class Report { kNone, kUnlessShown, kAlways, kInstead } report_ = Report::kNone;
 };
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {
+      {"list",
+       "  list [--json]                     all entries in number order\n",
+       0,
+       {"--json"},
+       {},
+       nullptr,
+       &Runner::ListAll,
+       Needs::kReading},
+      {"find",
+       "  find TEXT [--case-sensitive] [--no-memo] [--json]\n"
+       "                                    entries containing TEXT (the code too,\n"
+       "                                    unless --no-memo), ignoring case unless\n"
+       "                                    --case-sensitive\n",
+       1,
+       {"--case-sensitive", "--no-memo", "--json"},
+       {},
+       ValidateFind,
+       &Runner::Find,
+       Needs::kReading},
+      {"show",
+       "  show ID [--json]                  one entry\n",
+       1,
+       {"--json"},
+       {},
+       ValidateId,
+       &Runner::Show,
+       Needs::kReading},
+      {"add",
+       "  add --title TEXT [FIELDS] | --json\n"
+       "                                    add an entry (with --json, the JSON object\n"
+       "                                    on standard input); prints its number\n",
+       0,
+       {"--json", "--complete", "--not-complete", "--truncate"},
+       kFieldOptions,
+       ValidateFields,
+       &Runner::Add,
+       Needs::kChanging},
+      {"update",
+       "  update ID FIELDS | --json         change an entry\n",
+       1,
+       {"--json", "--complete", "--not-complete", "--truncate"},
+       kFieldOptions,
+       ValidateUpdate,
+       &Runner::Update,
+       Needs::kChanging},
+      {"delete",
+       "  delete ID [--yes]                 delete an entry after confirmation\n",
+       1,
+       {"--yes"},
+       {},
+       ValidateId,
+       &Runner::Delete,
+       Needs::kChanging},
+      {"export",
+       "  export [--format json|csv|markdown] [--output FILE]\n",
+       0,
+       {},
+       {"--format", "--output"},
+       ValidateExport,
+       &Runner::Export,
+       Needs::kReading},
+      {"import",
+       "  import FILE|- [--format json|csv] [--truncate] [--renumber]\n"
+       "                                    add entries, all or none; an entry's id\n"
+       "                                    is kept, and one already taken refuses\n"
+       "                                    the import unless --renumber\n",
+       1,
+       {"--truncate", "--renumber"},
+       {"--format"},
+       ValidateImport,
+       &Runner::Import,
+       Needs::kChanging},
+      {"check",
+       "  check                             check the catalogue file's structure\n",
+       0,
+       {},
+       {},
+       nullptr,
+       &Runner::Check,
+       Needs::kFile},
+      {"eval",
+       "  eval EXPRESSION                   evaluate an expression\n",
+       1,
+       {},
+       {},
+       nullptr,
+       &Runner::Eval,
+       Needs::kNothing},
+  };
+  return commands;
+}
+
+// The usage text: its head, each command's lines in table order, its tail.
+const std::string& Usage() {
+  static const std::string usage = [] {
+    std::string text = kUsageHead;
+    for (const Command& c : Commands()) text += c.usage;
+    return text + kUsageTail;
+  }();
+  return usage;
+}
 
 bool Runner::ReadAll(const std::function<bool(const FuncEntry&)>& each, CatalogueError* error) {
   const int before = messages_->count();
@@ -679,12 +796,12 @@ bool Runner::EntryFromOptions(FuncEntry* entry, std::string* why) {
       *why = "standard input: " + *why;
       return false;
     }
-    if (fields.id && p_.command == "update" && *fields.id != entry->id) {
+    if (fields.id && p_.Name() == "update" && *fields.id != entry->id) {
       *why = "update: the object's id " + std::to_string(*fields.id) + " is not entry " +
              std::to_string(entry->id);
       return false;
     }
-    if (p_.command == "add" &&
+    if (p_.Name() == "add" &&
         (!fields.title || fields.title->find_first_not_of(" \t") == std::string::npos)) {
       *why = "a title is required (the object's \"title\")";
       return false;
@@ -818,7 +935,9 @@ int Runner::Delete() {
 }
 
 int Runner::Export() {
-  std::string format = p_.Value("--format") ? *p_.Value("--format") : "json";
+  // The format was checked with the arguments; JSON when none is given.
+  ExportFormat format = ExportFormat::kJson;
+  if (const std::string* name = p_.Value("--format")) ExportFormatNamed(*name, &format);
   const std::string* output = p_.Value("--output");
   // A file is written whole or not at all: into a temporary beside the file
   // it replaces (the one a symbolic link names), synced, renamed over it.
@@ -844,25 +963,17 @@ int Runner::Export() {
     if (!file) return FailAlways("export: cannot write " + *output + ": " + std::strerror(errno));
     out = &file;
   }
-  size_t count = 0;
-  if (format == "csv") *out << CsvHeader();
-  if (format == "markdown") *out << MarkdownHeader();
+  EntryWriter writer(format, out);
+  writer.Begin();
   CatalogueError error;
   ClearGlobalQuickFind();
   bool ok = ReadAll(
       [&](const FuncEntry& e) {
-        if (format == "json") {
-          *out << (count == 0 ? "[\n" : ",\n") << EntryToJson(e);
-        } else if (format == "csv") {
-          *out << EntryToCsvRow(e);
-        } else {
-          *out << EntryToMarkdown(e);
-        }
-        ++count;
+        writer.Write(e);
         return out->good();
       },
       &error);
-  if (ok && format == "json") *out << (count == 0 ? "[]\n" : "\n]\n");
+  if (ok) writer.End();
   out->flush();
   bool written = ok && out->good();
   if (output != nullptr) {
@@ -991,15 +1102,13 @@ int Runner::Eval() {
 
 int Runner::Run() {
   messages_before_ = messages_->count();
-  const std::string& c = p_.command;
-  int code = kExitUsage;
-  const bool uses_catalogue = c != "eval" && c != "check";
-  const bool writes = c == "add" || c == "update" || c == "delete" || c == "import";
+  const Needs needs = p_.command->needs;
+  const bool uses_catalogue = needs == Needs::kReading || needs == Needs::kChanging;
+  const bool writes = needs == Needs::kChanging;
   const std::string path = CataloguePath();
-  if (uses_catalogue || c == "check") {
+  if (needs != Needs::kNothing) {
     if (std::string problem = CatalogueFileProblem(path); !problem.empty()) {
-      code = FailAlways(problem);
-      return Finish(code);
+      return Finish(FailAlways(problem));
     }
   }
   struct stat st;
@@ -1017,16 +1126,7 @@ int Runner::Run() {
     // attempts to open the file.
     return Finish(FailAlways("the catalogue is locked by another process"));
   }
-  if (c == "list") code = List(false);
-  if (c == "find") code = List(true);
-  if (c == "show") code = Show();
-  if (c == "add") code = Add();
-  if (c == "update") code = Update();
-  if (c == "delete") code = Delete();
-  if (c == "export") code = Export();
-  if (c == "import") code = Import();
-  if (c == "check") code = Check();
-  if (c == "eval") code = Eval();
+  const int code = (this->*p_.command->run)();
   catalogue_.Close();
   return Finish(code);
 }
@@ -1034,7 +1134,7 @@ int Runner::Run() {
 }  // namespace
 
 const char* UsageText() {
-  return kUsage;
+  return Usage().c_str();
 }
 
 bool HasDisplay() {
@@ -1051,23 +1151,23 @@ int RunCommandLine(const std::vector<std::string>& args, const CommandIo& io) {
       *io.err << kProgramName
               << ": no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is "
                  "set); the commands below work without one.\n\n"
-              << kUsage;
+              << Usage();
       return kExitUsage;
     }
     if (!io.open_windows) {
       *io.err << kProgramName << ": this build has no windows; the commands below work.\n\n"
-              << kUsage;
+              << Usage();
       return kExitUsage;
     }
     return io.open_windows();
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    *io.out << kUsage;
+    *io.out << Usage();
     return kExitOk;
   }
   Parsed parsed;
   std::string why;
-  if (!Parse(args, &parsed, &why) || !Validate(parsed, &why)) {
+  if (!Parse(args, &parsed, &why)) {
     *io.err << kProgramName << ": " << why << "\nTry '" << kProgramName << " --help'.\n";
     return kExitUsage;
   }

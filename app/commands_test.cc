@@ -418,6 +418,26 @@ TEST_F(CommandsTest, WrongUsageExitsWithTwoAndTouchesNothing) {
   EXPECT_FALSE(std::filesystem::exists("FUNC.PLX"));
 }
 
+TEST_F(CommandsTest, AnUnknownExportFormatIsAUsageErrorAndWritesNothing) {
+  ASSERT_EQ(Run({"add", "--title", "kept"}).code, 0);
+  for (const std::string format : {"xml", "JSON", "md", ""}) {
+    SCOPED_TRACE(format);
+    Result r = Run({"export", "--format=" + format, "--output", "out.txt"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("export: unknown format '" + format + "' (json, csv or markdown)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists("out.txt"));
+  }
+  // Each known format is taken, and the usage lists them.
+  for (const char* format : {"json", "csv", "markdown"}) {
+    EXPECT_EQ(Run({"export", "--format", format}).code, 0) << format;
+  }
+  EXPECT_NE(Run({"--help"}).out.find("export [--format json|csv|markdown] [--output FILE]"),
+            std::string::npos);
+}
+
 TEST_F(CommandsTest, WithoutADisplayTheProgramSaysSoAndShowsItsUsage) {
   // Given the real program and an environment without any display, when it
   // is started without a command, then it explains in one line and exits 2.

@@ -160,6 +160,32 @@ bool CsvBool(const std::string& text, bool* out) {
   return true;
 }
 
+std::string CsvRow(const FuncEntry& e) {
+  return std::to_string(e.id) + "," + CsvField(e.title) + "," + CsvField(e.description) + "," +
+         CsvField(e.code) + "," + (e.complete ? "1" : "0") + "," + CsvField(e.link) + "," +
+         CsvField(e.posted_by) + "\r\n";
+}
+
+// One entry's section: its number and title as a heading, the description,
+// the flags, and the code in a fence longer than any run of backticks in it.
+std::string MarkdownSection(const FuncEntry& e) {
+  std::string out = "\n## " + std::to_string(e.id) + ". " + OneLine(e.title) + "\n\n";
+  if (!e.description.empty()) out += e.description + "\n\n";
+  out += std::string("- Working code (complete example): ") + (e.complete ? "yes" : "no") + "\n";
+  if (!e.link.empty()) out += "- Forum link: <" + OneLine(e.link) + ">\n";
+  if (!e.posted_by.empty()) out += "- Posted by: " + OneLine(e.posted_by) + "\n";
+  size_t longest = 0, run = 0;
+  for (char c : e.code) {
+    run = c == '`' ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  std::string fence(std::max<size_t>(3, longest + 1), '`');
+  out += "\n" + fence + "\n" + e.code;
+  if (!e.code.empty() && e.code.back() != '\n') out += "\n";
+  out += fence + "\n";
+  return out;
+}
+
 }  // namespace
 
 void ApplyEntryFields(const EntryFields& f, FuncEntry* e) {
@@ -183,60 +209,50 @@ std::string EntryToJson(const FuncEntry& e) {
   return j.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace);
 }
 
-std::string EntriesToJsonArray(const std::vector<FuncEntry>& entries) {
-  if (entries.empty()) return "[]\n";
-  std::string out = "[\n";
-  for (size_t i = 0; i < entries.size(); ++i) {
-    out += EntryToJson(entries[i]);
-    out += i + 1 < entries.size() ? ",\n" : "\n";
+bool ExportFormatNamed(std::string_view name, ExportFormat* format) {
+  static constexpr std::pair<std::string_view, ExportFormat> kNames[] = {
+      {"json", ExportFormat::kJson},
+      {"csv", ExportFormat::kCsv},
+      {"markdown", ExportFormat::kMarkdown}};
+  for (const auto& [n, f] : kNames) {
+    if (n == name) {
+      *format = f;
+      return true;
+    }
   }
-  out += "]\n";
-  return out;
+  return false;
 }
 
-std::string CsvHeader() {
-  return "id,title,description,code,complete,link,postedBy\r\n";
-}
-
-std::string EntryToCsvRow(const FuncEntry& e) {
-  return std::to_string(e.id) + "," + CsvField(e.title) + "," + CsvField(e.description) + "," +
-         CsvField(e.code) + "," + (e.complete ? "1" : "0") + "," + CsvField(e.link) + "," +
-         CsvField(e.posted_by) + "\r\n";
-}
-
-std::string EntriesToCsv(const std::vector<FuncEntry>& entries) {
-  std::string out = CsvHeader();
-  for (const FuncEntry& e : entries) out += EntryToCsvRow(e);
-  return out;
-}
-
-std::string MarkdownHeader() {
-  return "# QZR Functions Database\n";
-}
-
-std::string EntryToMarkdown(const FuncEntry& e) {
-  std::string out = "\n## " + std::to_string(e.id) + ". " + OneLine(e.title) + "\n\n";
-  if (!e.description.empty()) out += e.description + "\n\n";
-  out += std::string("- Working code (complete example): ") + (e.complete ? "yes" : "no") + "\n";
-  if (!e.link.empty()) out += "- Forum link: <" + OneLine(e.link) + ">\n";
-  if (!e.posted_by.empty()) out += "- Posted by: " + OneLine(e.posted_by) + "\n";
-  // The fence must be longer than any run of backticks in the code.
-  size_t longest = 0, run = 0;
-  for (char c : e.code) {
-    run = c == '`' ? run + 1 : 0;
-    longest = std::max(longest, run);
+void EntryWriter::Begin() {
+  switch (format_) {
+    case ExportFormat::kJson:
+      break;  // the bracket goes with the first entry, or with End
+    case ExportFormat::kCsv:
+      *out_ << "id,title,description,code,complete,link,postedBy\r\n";
+      break;
+    case ExportFormat::kMarkdown:
+      *out_ << "# QZR Functions Database\n";
+      break;
   }
-  std::string fence(std::max<size_t>(3, longest + 1), '`');
-  out += "\n" + fence + "\n" + e.code;
-  if (!e.code.empty() && e.code.back() != '\n') out += "\n";
-  out += fence + "\n";
-  return out;
 }
 
-std::string EntriesToMarkdown(const std::vector<FuncEntry>& entries) {
-  std::string out = MarkdownHeader();
-  for (const FuncEntry& e : entries) out += EntryToMarkdown(e);
-  return out;
+void EntryWriter::Write(const FuncEntry& e) {
+  switch (format_) {
+    case ExportFormat::kJson:
+      *out_ << (count_ == 0 ? "[\n" : ",\n") << EntryToJson(e);
+      break;
+    case ExportFormat::kCsv:
+      *out_ << CsvRow(e);
+      break;
+    case ExportFormat::kMarkdown:
+      *out_ << MarkdownSection(e);
+      break;
+  }
+  ++count_;
+}
+
+void EntryWriter::End() {
+  if (format_ == ExportFormat::kJson) *out_ << (count_ == 0 ? "[]\n" : "\n]\n");
 }
 
 bool ParseJsonEntry(std::string_view text, EntryFields* out, std::string* error) {

@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,18 +52,32 @@ void ApplyEntryFields(const EntryFields& fields, FuncEntry* entry);
 
 // One JSON object on one line, without a line end.
 std::string EntryToJson(const FuncEntry& entry);
-// The CSV header row and one entry's row, each with its CRLF.
-std::string CsvHeader();
-std::string EntryToCsvRow(const FuncEntry& entry);
-// The Markdown document's heading and one entry's section.
-std::string MarkdownHeader();
-std::string EntryToMarkdown(const FuncEntry& entry);
-// A JSON array with one object a line.
-std::string EntriesToJsonArray(const std::vector<FuncEntry>& entries);
-// A CSV document: the header row and one row per entry.
-std::string EntriesToCsv(const std::vector<FuncEntry>& entries);
-// A Markdown document.
-std::string EntriesToMarkdown(const std::vector<FuncEntry>& entries);
+
+// The formats an export writes.
+enum class ExportFormat { kJson, kCsv, kMarkdown };
+// The names export takes, as the usage says them.
+inline constexpr char kExportFormatNames[] = "json, csv or markdown";
+// True iff `name` ("json", "csv", "markdown") names a format; *format set.
+bool ExportFormatNamed(std::string_view name, ExportFormat* format);
+
+// Writes entries to a stream one at a time in one format: JSON as an array
+// with one object a line ("[]" when empty), CSV as the header row and one
+// row an entry, Markdown as a heading and one section an entry. Begin,
+// then Write for each entry, then End; nothing is held back, so a long
+// export needs no more memory than one entry.
+class EntryWriter {
+ public:
+  EntryWriter(ExportFormat format, std::ostream* out) : format_(format), out_(out) {}
+  void Begin();
+  void Write(const FuncEntry& entry);
+  void End();
+  size_t count() const { return count_; }
+
+ private:
+  ExportFormat format_;
+  std::ostream* out_;
+  size_t count_ = 0;
+};
 
 // Parses JSON input: an array of objects, a single object, or one object
 // per line (blank lines skipped). False with the reason in *error.

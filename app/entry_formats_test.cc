@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace qzr {
 namespace {
 
@@ -11,6 +13,16 @@ const std::vector<FuncEntry> kEntries = {
     {1, "comma, \"quote\"", "two\nlines", "a,b\r\n\"c\"", true, "http://x/?a=1,2", "Zoë"},
     {5, "", "", "", false, "", ""},
 };
+
+// The entries as an export writes them in `format`.
+std::string Written(ExportFormat format, const std::vector<FuncEntry>& entries) {
+  std::ostringstream out;
+  EntryWriter writer(format, &out);
+  writer.Begin();
+  for (const FuncEntry& e : entries) writer.Write(e);
+  writer.End();
+  return out.str();
+}
 
 std::vector<FuncEntry> Apply(const std::vector<EntryFields>& fields) {
   std::vector<FuncEntry> out;
@@ -24,7 +36,7 @@ std::vector<FuncEntry> Apply(const std::vector<EntryFields>& fields) {
 }
 
 TEST(EntryFormatsTest, JsonArrayAndJsonLinesReadBackTheSameEntries) {
-  std::string array = EntriesToJsonArray(kEntries);
+  std::string array = Written(ExportFormat::kJson, kEntries);
   std::string lines = EntryToJson(kEntries[0]) + "\n\n" + EntryToJson(kEntries[1]) + "\n";
   for (const std::string& text : {array, lines}) {
     std::vector<EntryFields> fields;
@@ -38,7 +50,7 @@ TEST(EntryFormatsTest, JsonArrayAndJsonLinesReadBackTheSameEntries) {
 }
 
 TEST(EntryFormatsTest, CsvQuotesWhatItMustAndReadsBack) {
-  std::string csv = EntriesToCsv(kEntries);
+  std::string csv = Written(ExportFormat::kCsv, kEntries);
   EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "id,title,description,code,complete,link,postedBy");
   EXPECT_NE(csv.find("\"comma, \"\"quote\"\"\""), std::string::npos);
   std::vector<EntryFields> fields;
@@ -154,9 +166,35 @@ TEST(EntryFormatsTest, InvalidUtf8IsFoundAtItsFirstBadByte) {
 
 TEST(EntryFormatsTest, MarkdownFencesCodeWithMoreBackticksThanItHolds) {
   FuncEntry e{3, "t", "d", "x = ```y```\n", true, "", ""};
-  std::string md = EntryToMarkdown(e);
+  std::string md = Written(ExportFormat::kMarkdown, {e});
   EXPECT_NE(md.find("## 3. t"), std::string::npos);
   EXPECT_NE(md.find("\n````\nx = ```y```\n````\n"), std::string::npos) << md;
+}
+
+TEST(EntryFormatsTest, EachFormatIsNamedAndFramesAnEmptyExport) {
+  const struct {
+    const char* name;
+    ExportFormat format;
+    const char* empty;
+  } cases[] = {
+      {"json", ExportFormat::kJson, "[]\n"},
+      {"csv", ExportFormat::kCsv, "id,title,description,code,complete,link,postedBy\r\n"},
+      {"markdown", ExportFormat::kMarkdown, "# QZR Functions Database\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ExportFormat named = ExportFormat::kJson;
+    ASSERT_TRUE(ExportFormatNamed(c.name, &named));
+    EXPECT_EQ(named, c.format);
+    EXPECT_EQ(Written(c.format, {}), c.empty);
+  }
+  ExportFormat unchanged = ExportFormat::kCsv;
+  for (const char* name : {"", "xml", "JSON", "md", "json "}) {
+    EXPECT_FALSE(ExportFormatNamed(name, &unchanged)) << name;
+  }
+  EXPECT_EQ(unchanged, ExportFormat::kCsv);
+  EXPECT_EQ(Written(ExportFormat::kJson, {kEntries[1]}),
+            "[\n" + EntryToJson(kEntries[1]) + "\n]\n");
 }
 
 }  // namespace

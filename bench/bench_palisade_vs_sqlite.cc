@@ -15,6 +15,9 @@
 //   c  a full scan in primary-key order (every column and the code)
 //   d  100k lookups of random primary keys (every column and the code)
 //   e  the file size after (a) (SQLite WAL: after its checkpoint)
+//   f  heap allocations per row in a steady full scan (after the first
+//      2000 rows), with the file open exclusively and shared (the shared
+//      open reads in batches); counted through operator new
 //
 // Each benchmark runs all three in one iteration and reports the times as
 // counters with ratio_vs_journal and ratio_vs_wal = Palisade / SQLite (below
@@ -26,10 +29,13 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -38,6 +44,25 @@
 #include "drivers/palisade/driver.h"
 #include "drivers/palisade/driver_state.h"
 #include "drivers/palisade/file_io.h"
+
+namespace {
+
+// Heap allocations made through operator new, for (f).
+std::atomic<uint64_t> g_allocations{0};
+
+}  // namespace
+
+void* operator new(size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  std::free(p);
+}
 
 namespace {
 
@@ -391,6 +416,35 @@ void BM_e_FileSizeAfterBulkInsert(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_e_FileSizeAfterBulkInsert)->Iterations(1);
+
+// Allocations per row over the scan of (c) after its first 2000 rows.
+double AllocationsPerRow(uint32_t open_mode) {
+  PlxFileRun run(PlxPath(), false);
+  // Reopened in the mode asked for.
+  DoFileOp(FileOp::CLOSE, run.f);
+  run.f.open_mode = open_mode;
+  if (DoFileOp(FileOp::OPEN, run.f) != 0) std::abort();
+  FileArgs set;
+  set.key = 0;
+  DoFileOp(FileOp::SETkey, run.f, set);
+  int64_t n = 0;
+  uint64_t before = 0;
+  constexpr int64_t kWarm = 2000;
+  while (DoFileOp(FileOp::NEXT, run.f) == 0) {
+    if (++n == kWarm) before = g_allocations.load();
+  }
+  if (n <= kWarm) std::abort();
+  return static_cast<double>(g_allocations.load() - before) / static_cast<double>(n - kWarm);
+}
+
+void BM_f_AllocationsPerRowInASteadyScan(benchmark::State& state) {
+  EnsureBulk(nullptr, nullptr, nullptr);
+  for (auto _ : state) {
+    state.counters["exclusive_allocs_per_row"] = AllocationsPerRow(0x12);
+    state.counters["shared_allocs_per_row"] = AllocationsPerRow(kOpenReadWriteDenyNone);
+  }
+}
+BENCHMARK(BM_f_AllocationsPerRowInASteadyScan)->Iterations(1);
 
 }  // namespace
 

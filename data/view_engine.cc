@@ -310,6 +310,7 @@ bool ViewEngine::KeySupports(const KeyDesc& key, bool* reversed) const {
 void ViewEngine::ChooseAccess() {
   key_ = -1;
   access_ = Access::kRecordOrder;
+  placement_fields_.clear();
   if (order_.empty()) return;
   const auto& keys = files_[0]->keys;
   for (size_t k = 0; k < keys.size(); ++k) {
@@ -317,22 +318,22 @@ void ViewEngine::ChooseAccess() {
     if (KeySupports(keys[k], &reversed)) {
       key_ = static_cast<int>(k);
       access_ = reversed ? Access::kKeyReversed : Access::kKey;
-      return;
+      break;
     }
   }
-  access_ = Access::kSortedList;
-}
-
-std::vector<int> ViewEngine::PlacementFields() const {
-  std::vector<int> fields;
+  if (key_ < 0) access_ = Access::kSortedList;
+  // Kept with the access: every row read encodes them into its position.
   if (access_ == Access::kKey || access_ == Access::kKeyReversed) {
-    for (const KeyComponent& c : files_[0]->keys[static_cast<size_t>(key_)].components) {
-      fields.push_back(c.field);
+    for (const KeyComponent& c : keys[static_cast<size_t>(key_)].components) {
+      placement_fields_.push_back(c.field);
     }
   } else if (access_ == Access::kSortedList) {
-    for (const OrderItem& item : order_) fields.push_back(item.field);
+    for (const OrderItem& item : order_) placement_fields_.push_back(item.field);
   }
-  return fields;
+}
+
+const std::vector<int>& ViewEngine::PlacementFields() const {
+  return placement_fields_;
 }
 
 // ---------------------------------------------------------------------------
@@ -380,7 +381,7 @@ int ViewEngine::Reset(std::string_view position) {
     if (rc != 0) return rc;
   }
   const uint32_t target = positions[0];
-  const std::vector<int> fields = PlacementFields();
+  const std::vector<int>& fields = PlacementFields();
   bool fits = tag == static_cast<uint32_t>(access_) && key == static_cast<uint32_t>(key_ + 1) &&
               placement.size() == fields.size();
   FileDescriptor& primary = File(1);
@@ -469,6 +470,8 @@ int ViewEngine::Reget(std::string_view position) {
     if (!in.U32(&p)) return Fail(kRecordNotFound);
   }
   if (positions[0] == 0) return Fail(kRecordNotFound);
+  // A read by position may move the file's sequential position.
+  run_ = false;
   int rc = GetByPosition(1, positions[0]);
   if (rc != 0) return rc;
   for (int file = 2; file <= static_cast<int>(files_.size()); ++file) {
@@ -548,7 +551,10 @@ int ViewEngine::Step(bool forward) {
 int ViewEngine::PrimaryStep(bool forward, bool from_start) {
   if (access_ == Access::kSortedList) {
     const long size = static_cast<long>(list_.size());
-    if (from_start) cursor_ = forward ? -1 : size;
+    if (from_start) {
+      cursor_ = forward ? -1 : size;
+      run_ = false;
+    }
     return ListStep(forward);
   }
   const bool driver_forward = forward != (access_ == Access::kKeyReversed);
@@ -582,14 +588,45 @@ int ViewEngine::DriverRead(bool driver_forward) {
 
 int ViewEngine::ListStep(bool forward) {
   const long size = static_cast<long>(list_.size());
+  const long dir = forward ? 1 : -1;
   while (true) {
-    cursor_ += forward ? 1 : -1;
+    cursor_ += dir;
     if (cursor_ < 0 || cursor_ >= size) {
       cursor_ = cursor_ < 0 ? -1 : size;
       return kRecordNotAvailable;
     }
     const uint32_t position = list_[static_cast<size_t>(cursor_)].position;
-    const int rc = GetByPosition(1, position);
+    // Entries whose records lay next to each other in record order when
+    // the list was built (an order that follows the records' own) are read
+    // as a run of sequential reads, which a driver can serve in batches,
+    // instead of a lookup each.
+    const auto linked = [this](long a, long b) {  // b follows a
+      return b > 0 && b < static_cast<long>(list_.size()) && a == b - 1 &&
+             list_[static_cast<size_t>(b)].follows;
+    };
+    const bool continues = run_ && (forward ? linked(run_at_, cursor_) : linked(cursor_, run_at_));
+    const bool starts = forward ? linked(cursor_, cursor_ + 1) : linked(cursor_ - 1, cursor_);
+    int rc = 0;
+    if (continues || starts) {
+      if (!continues) {
+        FileArgs set;
+        set.position = position;
+        rc = Call(FileOp::SETfileptr, 1, set);
+      }
+      if (rc == 0) rc = Call(forward ? FileOp::NEXT : FileOp::PREVIOUS, 1);
+      uint32_t got = 0;
+      if (rc == 0) rc = ReadPosition(1, &got);
+      if (rc == 0 && got == position) {
+        run_ = true;
+        run_at_ = cursor_;
+        primary_ = position;
+        return 0;
+      }
+      // The records moved since the list was built: look this one up.
+      if (rc != 0 && rc != kRecordNotFound && rc != kRecordNotAvailable) return rc;
+    }
+    run_ = false;
+    rc = GetByPosition(1, position);
     if (rc == kRecordNotFound) continue;  // deleted since the list was built
     if (rc != 0) return rc;
     primary_ = position;
@@ -599,6 +636,7 @@ int ViewEngine::ListStep(bool forward) {
 
 int ViewEngine::SeekPrimary(bool forward) {
   if (access_ == Access::kSortedList) {
+    run_ = false;
     cursor_ = forward ? static_cast<long>(seek_lo_) - 1 : seek_hi_ + 1;
     return ListStep(forward);
   }
@@ -771,7 +809,7 @@ std::string ViewEngine::EncodePosition(uint32_t row, bool joins) const {
   }
   out.push_back(static_cast<char>(access_));
   out.push_back(static_cast<char>(key_ + 1));
-  const std::vector<int> fields = PlacementFields();
+  const std::vector<int>& fields = PlacementFields();
   const FileDescriptor& primary = *files_[0];
   size_t placement = 2;
   for (int field : fields) placement += 4 + primary.fields[static_cast<size_t>(field)].TotalSize();
@@ -851,8 +889,10 @@ int ViewEngine::BuildList() {
   list_index_.clear();
   // Counted before the pass, so that a change made during it shows up.
   list_counted_ = ChangeCounts(&list_counts_);
+  run_ = false;
   int rc = Call(FileOp::SETfile, 1);
   if (rc != 0) return rc;
+  uint32_t scan = 0;
   while (true) {
     rc = Call(FileOp::NEXT, 1);
     if (rc == kRecordNotAvailable) break;
@@ -863,6 +903,7 @@ int ViewEngine::BuildList() {
     if (rc != 0) return rc;
     ListEntry entry;
     entry.position = position;
+    entry.scan = ++scan;
     // Values first: filling the joins may not touch the primary buffer, but
     // reading before them keeps the order values those of this record.
     entry.key.resize(order_.size());
@@ -886,7 +927,10 @@ int ViewEngine::BuildList() {
     return c != 0 ? c < 0 : a.position < b.position;
   });
   list_index_.reserve(list_.size());
-  for (size_t i = 0; i < list_.size(); ++i) list_index_.emplace(list_[i].position, i);
+  for (size_t i = 0; i < list_.size(); ++i) {
+    list_index_.emplace(list_[i].position, i);
+    list_[i].follows = i > 0 && list_[i].scan == list_[i - 1].scan + 1;
+  }
   list_valid_ = true;
   list_time_ = std::chrono::steady_clock::now();
   ++list_builds_;

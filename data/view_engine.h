@@ -172,6 +172,8 @@ class ViewEngine {
   struct ListEntry {
     std::vector<OrderValue> key;
     uint32_t position = 0;
+    uint32_t scan = 0;     // when the list was built: its record's place in record order
+    bool follows = false;  // its record came right after the previous entry's then
   };
 
   FileDescriptor& File(int n) const { return *files_[static_cast<size_t>(n - 1)]; }
@@ -189,7 +191,7 @@ class ViewEngine {
   int Parse(std::string_view text, std::unique_ptr<Expression>* out);
   void ChooseAccess();
   bool KeySupports(const KeyDesc& key, bool* reversed) const;
-  std::vector<int> PlacementFields() const;
+  const std::vector<int>& PlacementFields() const;
   bool HasInnerJoin() const;
 
   int Step(bool forward);
@@ -223,6 +225,7 @@ class ViewEngine {
   std::vector<OrderItem> order_;
   Access access_ = Access::kRecordOrder;
   int key_ = -1;
+  std::vector<int> placement_fields_;  // fields whose values place a row (ChooseAccess)
 
   std::string filter_text_;
   std::unique_ptr<Expression> filter_;
@@ -254,6 +257,11 @@ class ViewEngine {
   std::vector<ListEntry> list_;
   std::unordered_map<uint32_t, size_t> list_index_;
   long cursor_ = -1;  // current entry in list_
+  // The primary file's sequential position is on the record of entry
+  // run_at_ (read by a sequential read), so that an entry whose record
+  // follows it in record order is read by NEXT or PREVIOUS.
+  bool run_ = false;
+  long run_at_ = -1;
   std::vector<int64_t> list_counts_;
   bool list_counted_ = false;
   std::chrono::steady_clock::time_point list_time_;

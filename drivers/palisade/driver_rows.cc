@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "drivers/palisade/driver_state.h"
@@ -132,43 +133,178 @@ int HoldForRead(PalisadeState& s, uint32_t row) {
   return 0;
 }
 
+// The stored record of row `row`, or nullptr; valid until the next call
+// into the tree. Found through the kept row cursor, so that rows read in
+// ascending order (a key that orders as the rows do) seldom descend.
+const PlxRecord* FindRowRecord(PalisadeState& s, uint32_t row) {
+  uint8_t key[9];
+  StoreBigU32(key, s.table);
+  key[4] = kKindRow;
+  StoreBigU32(key + 5, row);
+  const Bytes wanted(key, sizeof key);
+  TreeCursor* cursor = s.RowCursor();
+  if (!cursor->SeekNear(wanted) || cursor->key() != wanted) return nullptr;
+  return &cursor->record();
+}
+
 // Reads row `row` into the buffer (its first `length` bytes; 0: all) and its
-// memos. Returns 0, 35, 43 (a held read met another's hold) or 57.
+// memos, straight from the page. Returns 0, 35, 43 (a held read met
+// another's hold) or 57.
 int LoadRow(FileDescriptor& file, PalisadeState& s, uint32_t row, uint32_t length) {
-  std::vector<uint8_t> image;
-  if (!s.file->tables()->GetRow(s.table, row, &image)) return kErrRecordNotFound;
+  const PlxRecord* rec = FindRowRecord(s, row);
+  if (rec == nullptr) return kErrRecordNotFound;
   if (s.hold_armed) {
     if (int rc = HoldForRead(s, row); rc != 0) return rc;
   }
+  const Bytes image = rec->payload();
   size_t n = std::min(image.size(), file.record.size());
   if (length != 0) n = std::min<size_t>(n, length);
   std::memcpy(file.record.data(), image.data(), n);
-  int rc = 0;
-  if (!s.nomemo) rc = ReadRowMemos(s.file->tree(), s.table, row, &file);
-  s.nomemo = false;
-  s.current_row = row;
-  s.last_bytes = static_cast<uint32_t>(n);
   if (s.watch_armed) {
     s.watch_armed = false;
     s.watched_row = row;
-    s.watched_image = std::move(image);
+    s.watched_image.assign(image.begin(), image.end());
   }
+  int rc = 0;
+  if (!s.nomemo) rc = ReadRowMemos(s.file->tree(), s.table, row, &file, s.MemoCursor());
+  s.nomemo = false;
+  s.current_row = row;
+  s.last_bytes = static_cast<uint32_t>(n);
   return rc;
 }
 
-int SequentialRead(FileDescriptor& file, PalisadeState& s, bool forward) {
-  if (s.pos.key >= 0 && KeyNeedsBuild(s.file->tables(), s.table, static_cast<size_t>(s.pos.key))) {
-    return kErrMustRebuild;
+// ---- Read batches -----------------------------------------------------------
+//
+// On a shared file every operation takes the reader slot and re-reads the
+// header: system calls that would be paid per row. A sequential read there
+// reads a batch instead: under one bracket it reads the row asked for and
+// the rows after it in the same direction, up to a bound in rows, bytes and
+// time, and hands them out one by one at the next NEXT or PREVIOUS calls
+// without touching the file. So a writer of another process waits for at
+// most one batch to be read (the bracket is never held between calls), and
+// a reader sees each batch as one committed state: the old or the new,
+// never a mix, noticing another process's commit at its next batch.
+//
+// A batch is dropped, and reading goes on from the row handed out last, by
+// any call on the descriptor that is not a sequential read or a question
+// about the row read (see RowCall), by a change of direction or order, and
+// by a commit to the file from any file object of this process. Held and
+// watched reads are never batched: each needs its row's lock or image at
+// the moment it is read.
+
+constexpr uint32_t kBatchRows = 32;                        // rows, when no read-ahead is set
+constexpr size_t kBatchBytes = size_t{1} << 20;            // images and memos
+constexpr auto kBatchTime = std::chrono::milliseconds(2);  // spent reading one
+
+bool Batching(const PalisadeState& s) {
+  return s.file->shared() && !s.hold_armed && !s.watch_armed;
+}
+
+// Hands out the next row of the batch. False when the batch cannot serve
+// this read (then it is dropped, and the caller reads from the file).
+bool ServeFromBatch(FileDescriptor& file, PalisadeState& s, bool forward, int* rc) {
+  ReadBatch& b = s.batch;
+  if (!b.Pending()) return false;
+  if (!Batching(s) || b.forward != forward || b.key != s.pos.key ||
+      b.commits != s.file->local_commits() || (!s.nomemo && !b.with_memos)) {
+    b.Drop();
+    return false;
   }
-  const SeqPosition before = s.pos;
+  ReadBatch::Row& r = b.rows[b.next++];
+  const size_t n = std::min(r.image.size(), file.record.size());
+  std::memcpy(file.record.data(), r.image.data(), n);
+  if (!s.nomemo) file.memo_values.swap(r.memos);
+  s.nomemo = false;
+  s.current_row = r.row;
+  s.last_bytes = static_cast<uint32_t>(n);
+  s.pos.kind = SeqPosition::Kind::kOn;
+  s.pos.at.swap(r.at);
+  s.pos.on_row = true;
+  s.pos.tree_version = b.tree_version;
+  s.pos.layout_version = b.layout_version;
+  *rc = r.rc;
+  return true;
+}
+
+// Reads the rows after the one just read into the batch (see above). The
+// sequential position is left on the row just read.
+void FillBatch(FileDescriptor& file, PalisadeState& s, bool forward, bool with_memos) {
+  ReadBatch& b = s.batch;
+  b.Drop();
+  b.forward = forward;
+  b.key = s.pos.key;
+  b.with_memos = with_memos;
+  b.commits = s.file->local_commits();
+  const uint32_t limit = s.read_ahead > 0 ? s.read_ahead : kBatchRows;
+  const auto start = std::chrono::steady_clock::now();
   TableRef ref = s.Ref();
+  // The position to come back to: on the row just read.
+  SeqPosition& pos = s.pos;
+  const uint32_t first_row = s.current_row;
+  std::vector<uint8_t>& first_at = b.at_scratch;
+  first_at.assign(pos.at.begin(), pos.at.end());
+  size_t bytes = 0;
+  while (b.count < limit && bytes < kBatchBytes &&
+         std::chrono::steady_clock::now() - start < kBatchTime) {
+    uint32_t row = 0;
+    if (Step(ref, &pos, forward, &row, s.Cursor()) != 0) break;
+    const PlxRecord* rec = FindRowRecord(s, row);
+    // An INDEX is not maintained: an entry whose row has gone is passed over.
+    if (rec == nullptr && pos.key >= 0) continue;
+    if (rec == nullptr) break;
+    if (b.rows.size() <= b.count) b.rows.emplace_back();
+    ReadBatch::Row& r = b.rows[b.count];
+    r.row = row;
+    r.image.assign(rec->payload().begin(), rec->payload().end());
+    r.at.assign(pos.at.begin(), pos.at.end());
+    r.rc = 0;
+    if (with_memos) {
+      r.rc = ReadRowMemosInto(s.file->tree(), s.table, row, file, &r.memos, s.MemoCursor());
+      for (const std::string& m : r.memos) bytes += m.size();
+    }
+    bytes += r.image.size();
+    ++b.count;
+  }
+  b.tree_version = s.file->tree()->version();
+  b.layout_version = s.file->tree()->pager()->layout_version();
+  // Back on the row just read; the kept cursor stays where the batch ended,
+  // which is where the position will be when the batch is used up.
+  pos.kind = SeqPosition::Kind::kOn;
+  pos.at.swap(first_at);
+  pos.on_row = true;
+  pos.tree_version = b.tree_version;
+  pos.layout_version = b.layout_version;
+  s.current_row = first_row;
+}
+
+// True when key `key` must be built before it can be read. A key found
+// built stays so until the tree or its pages change, so a scan asks once.
+bool MustBuild(PalisadeState& s, int key) {
+  const uint64_t tree = s.file->tree()->version();
+  const uint64_t layout = s.file->pager()->layout_version();
+  if (s.built.key == key && s.built.tree_version == tree && s.built.layout_version == layout) {
+    return false;
+  }
+  if (KeyNeedsBuild(s.file->tables(), s.table, static_cast<size_t>(key))) return true;
+  s.built = {key, tree, layout};
+  return false;
+}
+
+int SequentialRead(FileDescriptor& file, PalisadeState& s, bool forward) {
+  if (s.pos.key >= 0 && MustBuild(s, s.pos.key)) return kErrMustRebuild;
+  // A held read that meets another's hold stays where it was.
+  std::optional<SeqPosition> before;
+  if (s.hold_armed) before = s.pos;
+  TableRef ref = s.Ref();
+  const bool with_memos = !s.nomemo;
   for (;;) {
     uint32_t row = 0;
     if (int rc = Step(ref, &s.pos, forward, &row, s.Cursor()); rc != 0) return rc;
     const int rc = LoadRow(file, s, row, 0);
     // An INDEX is not maintained: an entry whose row has gone is passed over.
     if (rc == kErrRecordNotFound && s.pos.key >= 0) continue;
-    if (rc == kErrHeld) s.pos = before;
+    if (rc == kErrHeld && before) s.pos = std::move(*before);
+    if ((rc == 0 || rc == kErrInvalidMemo) && Batching(s)) FillBatch(file, s, forward, with_memos);
     return rc;
   }
 }
@@ -490,6 +626,29 @@ void LeaveTransaction(PalisadeState& s) {
 }
 
 int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
+  // Rows read ahead serve only sequential reads that follow each other;
+  // questions about the row read leave them be, anything else ends them.
+  switch (op) {
+    case FileOp::NEXT:
+    case FileOp::PREVIOUS: {
+      int rc = 0;
+      if (ServeFromBatch(file, s, op == FileOp::NEXT, &rc)) return rc;
+      break;
+    }
+    case FileOp::POINTERfile:
+    case FileOp::POINTERkey:
+    case FileOp::BYTES:
+    case FileOp::POSITIONfile:
+    case FileOp::POSITIONkey:
+    case FileOp::BLOB_SIZE:
+    case FileOp::GETSTATE:
+    case FileOp::FREESTATE:
+    case FileOp::NOMEMO:
+      break;
+    default:
+      s.batch.Drop();
+      break;
+  }
   switch (op) {
     case FileOp::ADD:
     case FileOp::APPEND:

@@ -35,6 +35,7 @@ inline constexpr int kErrHeld = 43;
 inline constexpr int kErrInvalidFilename = 45;
 inline constexpr int kErrMustRebuild = 46;
 inline constexpr int kErrRecordDeclaration = 47;
+inline constexpr int kErrInvalidMemo = 57;
 inline constexpr int kErrFileAlreadyOpen = 52;
 inline constexpr int kErrLogoutActive = 56;
 inline constexpr int kErrExclusiveRequired = 63;
@@ -60,6 +61,31 @@ struct SavedState {
   bool hold_armed = false;
 };
 
+// Rows read ahead by a sequential read on a shared file (driver_rows.cc).
+// Storage is kept from batch to batch.
+struct ReadBatch {
+  struct Row {
+    uint32_t row = 0;
+    std::vector<uint8_t> at;     // the row's record key in the order read
+    std::vector<uint8_t> image;  // the row's record image
+    std::vector<std::string> memos;
+    int rc = 0;  // what reading it answered (0, or 57 for a damaged memo)
+  };
+  std::vector<Row> rows;
+  size_t count = 0;  // rows filled
+  size_t next = 0;   // the next row to hand out
+  bool forward = true;
+  int key = -1;
+  bool with_memos = true;
+  uint64_t commits = 0;  // the file's local_commits() when read
+  uint64_t tree_version = 0;
+  uint64_t layout_version = 0;
+  std::vector<uint8_t> at_scratch;  // storage for the position while filling
+
+  bool Pending() const { return next < count; }
+  void Drop() { count = next = 0; }
+};
+
 struct PalisadeState final : DriverFileState {
   ~PalisadeState() override;
 
@@ -81,21 +107,41 @@ struct PalisadeState final : DriverFileState {
   std::vector<uint8_t> watched_image;
   bool stream = false;
   bool in_transaction = false;
-  uint32_t read_ahead = 0;
+  uint32_t read_ahead = 0;  // rows a batch reads ahead (0: the default)
+  // The key a sequential read last found built, and the tree and layout
+  // versions then (driver_rows.cc).
+  struct BuiltKey {
+    int key = -1;
+    uint64_t tree_version = 0;
+    uint64_t layout_version = 0;
+  } built;
+  ReadBatch batch;
   std::map<uint32_t, SavedState> states;
   uint32_t next_state = 1;
 
   TableRef Ref() { return TableRef{file->tables(), file->tree(), table, &keys}; }
-  // The kept cursor, made on first use (and again after PACK changed the
-  // file object).
-  TreeCursor* Cursor() {
-    if (!cursor || cursor_tree != file->tree()) {
-      cursor.emplace(file->tree());
+  // The kept cursors, made on first use (and again after PACK changed the
+  // file object): the sequential position's, the one that finds the rows
+  // of a read in key order, and the one that walks their memo pieces. Each
+  // moves on from where the last read left it.
+  TreeCursor* Cursor() { return Kept(&cursor); }
+  TreeCursor* RowCursor() { return Kept(&row_cursor); }
+  TreeCursor* MemoCursor() { return Kept(&memo_cursor); }
+  std::optional<TreeCursor> row_cursor;
+  std::optional<TreeCursor> memo_cursor;
+  PageTree* cursor_tree = nullptr;
+
+ private:
+  TreeCursor* Kept(std::optional<TreeCursor>* kept) {
+    if (cursor_tree != file->tree()) {
+      cursor.reset();
+      row_cursor.reset();
+      memo_cursor.reset();
       cursor_tree = file->tree();
     }
-    return &*cursor;
+    if (!*kept) kept->emplace(file->tree());
+    return &**kept;
   }
-  PageTree* cursor_tree = nullptr;
 };
 
 inline PalisadeState* StateOf(FileDescriptor& file) {

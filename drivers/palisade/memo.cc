@@ -41,54 +41,76 @@ void WriteRowMemos(PlxTables* tables, uint32_t table, uint32_t row, const FileDe
   }
 }
 
-int ReadRowMemos(PageTree* tree, uint32_t table, uint32_t row, FileDescriptor* file) {
-  const size_t count = file->memos.size();
-  file->memo_values.assign(count, std::string());
+int ReadRowMemos(PageTree* tree, uint32_t table, uint32_t row, FileDescriptor* file,
+                 TreeCursor* keep) {
+  return ReadRowMemosInto(tree, table, row, *file, &file->memo_values, keep);
+}
+
+int ReadRowMemosInto(PageTree* tree, uint32_t table, uint32_t row, const FileDescriptor& file,
+                     std::vector<std::string>* values, TreeCursor* keep) {
+  const size_t count = file.memos.size();
+  // Emptied, not replaced: the values keep their storage from row to row.
+  values->resize(count);
+  for (std::string& value : *values) value.clear();
   if (count == 0) return 0;
   // One walk over the row's pieces (memo by memo, piece by piece, in key
   // order) instead of a lookup per piece.
-  std::vector<uint8_t> prefix = MemoKey(table, row, 0, 0);
-  prefix.resize(9);  // table, kind, row
-  std::vector<bool> damaged(count, false);
-  std::vector<uint32_t> total(count, 0);
-  std::vector<uint32_t> next_piece(count, 0);
-  TreeCursor cursor(tree);
-  for (bool ok = cursor.Seek(Bytes(prefix.data(), prefix.size()));
-       ok && cursor.key().size() >= prefix.size() &&
-       std::equal(prefix.begin(), prefix.end(), cursor.key().begin());
-       ok = cursor.Next()) {
+  uint8_t prefix[9];  // table, kind, row
+  StoreBigU32(prefix, table);
+  prefix[4] = kKindMemo;
+  StoreBigU32(prefix + 5, row);
+  const Bytes row_prefix(prefix, sizeof prefix);
+  // Per memo: damaged, total length, next piece expected. Tables have few
+  // memos; the array form keeps the common case off the heap.
+  struct Progress {
+    bool damaged = false;
+    uint32_t total = 0;
+    uint32_t next_piece = 0;
+  };
+  constexpr size_t kInline = 8;
+  Progress inline_progress[kInline];
+  std::vector<Progress> heap_progress;
+  Progress* progress = inline_progress;
+  if (count > kInline) {
+    heap_progress.resize(count);
+    progress = heap_progress.data();
+  }
+  TreeCursor local(tree);
+  TreeCursor& cursor = keep != nullptr ? *keep : local;
+  for (bool ok = keep != nullptr ? cursor.SeekNear(row_prefix) : cursor.Seek(row_prefix);
+       ok && cursor.key().substr(0, sizeof prefix) == row_prefix; ok = cursor.Next()) {
     Bytes key = cursor.key();
     if (key.size() != 12) continue;
     const uint8_t memo = key[9];
     const uint16_t piece = LoadBigU16(key.data() + 10);
-    if (memo >= count || damaged[memo]) continue;
+    if (memo >= count || progress[memo].damaged) continue;
     Bytes payload = cursor.record().payload();
-    std::string& out = file->memo_values[memo];
-    if (piece != next_piece[memo]) {
-      damaged[memo] = true;
+    std::string& out = (*values)[memo];
+    if (piece != progress[memo].next_piece) {
+      progress[memo].damaged = true;
       continue;
     }
     if (piece == 0) {
       if (payload.size() < 4) {
-        damaged[memo] = true;
+        progress[memo].damaged = true;
         continue;
       }
-      total[memo] = LoadU32(payload.data());
-      out.reserve(std::min<size_t>(total[memo], kMaxMemoValue));
+      progress[memo].total = LoadU32(payload.data());
+      out.reserve(std::min<size_t>(progress[memo].total, kMaxMemoValue));
       payload.remove_prefix(4);
     }
     out.append(reinterpret_cast<const char*>(payload.data()), payload.size());
-    ++next_piece[memo];
+    ++progress[memo].next_piece;
   }
   int rc = 0;
   for (size_t i = 0; i < count; ++i) {
-    std::string& out = file->memo_values[i];
-    if (damaged[i] || out.size() != total[i]) {
+    std::string& out = (*values)[i];
+    if (progress[i].damaged || out.size() != progress[i].total) {
       out.clear();
       rc = kInvalidMemoFile;
       continue;
     }
-    if (IsOemText(*file, file->memos[i])) {
+    if (IsOemText(file, file.memos[i])) {
       OemToAnsiBuffer(reinterpret_cast<uint8_t*>(out.data()), out.size());
     }
   }

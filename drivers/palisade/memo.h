@@ -36,8 +36,16 @@ void WriteRowMemos(PlxTables* tables, uint32_t table, uint32_t row, const FileDe
 // Reads every memo and BLOB value of `row` into `file->memo_values`, in one
 // walk over the row's pieces. Returns 0, or 57 when a value's pieces are
 // missing or inconsistent (the other values are still read; the damaged one
-// is left empty).
-[[nodiscard]] int ReadRowMemos(PageTree* tree, uint32_t table, uint32_t row, FileDescriptor* file);
+// is left empty). `keep`, when given, is a cursor kept between reads: it
+// finds the row's pieces from where the previous read left it.
+[[nodiscard]] int ReadRowMemos(PageTree* tree, uint32_t table, uint32_t row, FileDescriptor* file,
+                               TreeCursor* keep = nullptr);
+
+// ReadRowMemos into `values` (one per memo of `file`, emptied first)
+// instead of the descriptor's memo values.
+[[nodiscard]] int ReadRowMemosInto(PageTree* tree, uint32_t table, uint32_t row,
+                                   const FileDescriptor& file, std::vector<std::string>* values,
+                                   TreeCursor* keep = nullptr);
 
 // Clears every memo value of `file` (a read with no row behind it).
 void ClearMemoValues(FileDescriptor* file);

@@ -150,7 +150,9 @@ void PatchImage(PageNode* node, uint64_t home_offset) {
   }
 }
 
-int DecodePage(const uint8_t* block, size_t block_len, PageNode* node) {
+int DecodePage(const uint8_t* block, size_t block_len, PageNode* node, RecordPool* pool) {
+  RecordPool local;
+  if (pool == nullptr) pool = &local;
   if (block_len < kPageHeaderBytes) return kCheckStoredSize;
   const size_t stored = LoadU16(block + kPgStoredSize);
   const size_t plain = LoadU16(block + kPgPlainSize);
@@ -162,15 +164,19 @@ int DecodePage(const uint8_t* block, size_t block_len, PageNode* node) {
   if (stored < head || plain < head || stored > plain) return kCheckParseLength;
 
   node->NodeFlag = flag;
-  node->records.clear();
   node->image_valid = false;
   int check;
   if (stored < plain) {
-    std::vector<uint8_t> area(plain - head);
-    check = RleDecode(block + head, stored - head, area.data(), area.size());
-    if (check == 0) check = DecodeRecords(area.data(), area.size(), count, &node->records);
+    // The expanded record area, kept between calls (one per thread) so
+    // that a page load allocates nothing once it has grown.
+    thread_local std::vector<uint8_t> area;
+    if (area.size() < plain - head) area.resize(plain - head);
+    check = RleDecode(block + head, stored - head, area.data(), plain - head);
+    if (check == 0) {
+      check = DecodeRecordsInto(area.data(), plain - head, count, &node->records, pool);
+    }
   } else {
-    check = DecodeRecords(block + head, plain - head, count, &node->records);
+    check = DecodeRecordsInto(block + head, plain - head, count, &node->records, pool);
   }
   if (check != 0) return check;
   if (flag != 0) {

@@ -94,8 +94,10 @@ void PatchImage(PageNode* node, uint64_t home_offset);
 // failed: 1477 stored size does not match block_len; 522/530 the compressed
 // area is damaged; 1602 the sizes are inconsistent or the records do not
 // parse to PlainSize; 824 a record is too long; 1735 an inner page names a
-// child at a negative address.
-int DecodePage(const uint8_t* block, size_t block_len, PageNode* node);
+// child at a negative address. The records `node` already holds go to
+// `pool` (may be nullptr), from where the decode takes the storage of the
+// records it makes (see DecodeRecordsInto).
+int DecodePage(const uint8_t* block, size_t block_len, PageNode* node, RecordPool* pool = nullptr);
 
 }  // namespace qzr::palisade
 

@@ -8,6 +8,37 @@ PageCache::~PageCache() {
   Clear();
 }
 
+void PageCache::Recycle(PageNode* node) {
+  std::unique_ptr<PageNode> owned(node);
+  if (spare_nodes_.size() >= kMaxSpareNodes) {
+    for (PlxRecord& rec : node->records) spare_records_.Give(std::move(rec));
+    return;  // destroyed with `owned`
+  }
+  spare_nodes_.push_back(std::move(owned));
+}
+
+std::unique_ptr<PageNode> PageCache::TakeNode(bool empty) {
+  if (spare_nodes_.empty()) return std::make_unique<PageNode>();
+  std::unique_ptr<PageNode> node = std::move(spare_nodes_.back());
+  spare_nodes_.pop_back();
+  if (empty) {
+    for (PlxRecord& rec : node->records) spare_records_.Give(std::move(rec));
+    node->records.clear();
+  }
+  node->Address = 0;
+  node->NodeFlag = 0;
+  node->Capacity = 13;
+  node->Image.clear();
+  node->image_valid = false;
+  node->dirty = false;
+  node->pins = 0;
+  node->created = node->last_use = 0;
+  node->uses = 0;
+  node->hash_next = node->lru_prev = node->lru_next = nullptr;
+  node->in_lru = false;
+  return node;
+}
+
 PageNode* PageCache::Find(int32_t address) {
   for (PageNode* n = buckets_[Bucket(address)]; n != nullptr; n = n->hash_next) {
     if (n->Address == address) {
@@ -52,7 +83,7 @@ void PageCache::Remove(PageNode* node) {
   if (node->in_lru) UnlinkLru(node);
   if (node->dirty) --dirty_count_;
   --count_;
-  delete node;
+  Recycle(node);
 }
 
 void PageCache::MarkDirty(PageNode* node) {
@@ -142,7 +173,7 @@ void PageCache::Clear() {
     while (head != nullptr) {
       PageNode* n = head;
       head = n->hash_next;
-      delete n;
+      Recycle(n);
     }
   }
   lru_head_ = lru_tail_ = nullptr;

@@ -14,6 +14,10 @@
 // and stop, unless (clock - its last use) >= 4 * ((clock - its creation) /
 // clean count); otherwise drop it. The clock advances on every access.
 //
+// Nodes the cache lets go (trimmed, removed, cleared) are kept as spares,
+// records and all, up to kMaxSpareNodes: a page loaded into a spare decodes
+// into storage that is already there, so a steady scan allocates nothing.
+//
 // One thread at a time (the driver serialises calls).
 
 #ifndef QZR_DRIVERS_PALISADE_PAGE_CACHE_H_
@@ -37,6 +41,8 @@ class PageCache {
  public:
   static constexpr int kBuckets = 100;
 
+  static constexpr size_t kMaxSpareNodes = 32;
+
   explicit PageCache(CacheLimits limits = {}) : limits_(limits) {}
   ~PageCache();
   PageCache(const PageCache&) = delete;
@@ -50,8 +56,15 @@ class PageCache {
   PageNode* Add(std::unique_ptr<PageNode> node);
   // Re-files `node` under `address`. REQUIRES: none cached there.
   void Rekey(PageNode* node, int32_t address);
-  // Removes and destroys `node` (a page freed by the tree).
+  // Removes `node` (a page freed by the tree); it becomes a spare.
   void Remove(PageNode* node);
+  // A node for a page about to be loaded or made: a spare (holding the
+  // records of the page it was, for DecodePage to reuse) or a new one. Its
+  // cache bookkeeping is reset. With `empty`, its records go to the spare
+  // records first.
+  std::unique_ptr<PageNode> TakeNode(bool empty);
+  // Records whose storage a decode may reuse.
+  RecordPool* spare_records() { return &spare_records_; }
 
   void MarkDirty(PageNode* node);
   void MarkClean(PageNode* node);
@@ -60,7 +73,7 @@ class PageCache {
 
   // Drops clean, unpinned pages by the trimming rule.
   void Trim();
-  // Destroys every node, dirty ones included (after a failed write-out or
+  // Drops every node, dirty ones included (after a failed write-out or
   // when another process changed the file).
   void Clear();
 
@@ -81,6 +94,8 @@ class PageCache {
   void Unhash(PageNode* node);
   // Keeps the node on the LRU list iff clean and unpinned.
   void Refile(PageNode* node);
+  // Keeps an unlinked node as a spare, or destroys it.
+  void Recycle(PageNode* node);
 
   CacheLimits limits_;
   PageNode* buckets_[kBuckets] = {};
@@ -90,6 +105,8 @@ class PageCache {
   size_t lru_count_ = 0;
   size_t dirty_count_ = 0;
   uint64_t clock_ = 0;
+  std::vector<std::unique_ptr<PageNode>> spare_nodes_;
+  RecordPool spare_records_;
 };
 
 // Pins a node for the lifetime of the guard.

@@ -80,7 +80,7 @@ bool PageTree::Descend(Bytes key, std::vector<Step>* path) {
 }
 
 const PlxRecord* PageTree::Find(Bytes key) {
-  std::vector<Step> path;
+  std::vector<Step>& path = find_path_;
   if (!Descend(key, &path)) return nullptr;
   PageNode* leaf = pager_->GetPage(path.back().address);
   const size_t i = path.back().index;
@@ -548,6 +548,26 @@ bool TreeCursor::Seek(Bytes key) {
   valid_ = false;
   if (!tree_->Descend(key, &path_)) return false;
   return Settle(true);
+}
+
+bool TreeCursor::SeekNear(Bytes key) {
+  if (!valid_ || Stale() || path_.empty()) return Seek(key);
+  Pager* pager = tree_->pager();
+  PageNode* leaf = pager->GetPage(path_.back().address);
+  size_t n = leaf->records.size();
+  if (n == 0 || CompareKeys(key, leaf->records[0].key()) < 0) return Seek(key);
+  if (CompareKeys(key, leaf->records[n - 1].key()) > 0) {
+    // Past this leaf: the first record of the next leaf may be the one.
+    path_.back().index = n;
+    if (!Settle(true)) return false;  // nothing at or after the key
+    if (CompareKeys(key, this->key()) <= 0) return true;
+    leaf = pager->GetPage(path_.back().address);
+    n = leaf->records.size();
+    if (CompareKeys(key, leaf->records[n - 1].key()) > 0) return Seek(key);
+  }
+  // Every record before this leaf is below the key, and its last is not.
+  path_.back().index = leaf->LowerBound(key);
+  return Finish();
 }
 
 bool TreeCursor::SeekAfter(Bytes key) {

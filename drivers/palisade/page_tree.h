@@ -87,6 +87,7 @@ class PageTree {
   void DebugCheck();
 
   Pager* pager_;
+  std::vector<Step> find_path_;  // Find's path, kept for its storage
   uint64_t version_ = 0;
   bool debug_checks_ = true;
 };
@@ -99,7 +100,12 @@ class TreeCursor {
   // Each positions the cursor and returns Valid().
   bool SeekFirst();
   bool SeekLast();
-  bool Seek(Bytes key);        // first record with a key >= key
+  bool Seek(Bytes key);  // first record with a key >= key
+  // Seek, starting from where the cursor stands when nothing changed since
+  // it moved and the key lies in its leaf or the next: a scan that looks up
+  // ascending keys one after another descends from the root about once a
+  // leaf instead of once a key.
+  bool SeekNear(Bytes key);
   bool SeekAfter(Bytes key);   // first record with a key > key
   bool SeekBefore(Bytes key);  // last record with a key < key
   bool Next();

@@ -162,6 +162,7 @@ int Pager::CommitHeader() {
   }
   header_dirty_ = false;
   committed_ = header_;
+  if (options_.commit_counter != nullptr) options_.commit_counter->fetch_add(1);
   return 0;
 }
 
@@ -188,7 +189,8 @@ PageNode* Pager::GetPage(int32_t address) {
   if (size_class == 0) Corruption(kCheckAddress);
   cache_.Trim();
   const size_t len = static_cast<size_t>(size_class) * kUnit;
-  std::vector<uint8_t> block(len);
+  if (read_buffer_.size() < len) read_buffer_.resize(len);
+  uint8_t* block = read_buffer_.data();
   const uint64_t home = PageOffset(address);
   uint64_t actual = home;
   if (!shadow_map_.empty()) {
@@ -197,15 +199,18 @@ PageNode* Pager::GetPage(int32_t address) {
     }
   }
   // A shadow is enciphered for where it lies, not for its home.
-  ReadExact(file_.get(), actual, len, block.data(), actual);
-  auto node = std::make_unique<PageNode>();
+  ReadExact(file_.get(), actual, len, block, actual);
+  // A recycled node lends its records' storage to the decode.
+  std::unique_ptr<PageNode> node = cache_.TakeNode(false);
   node->Address = address;
-  if (int check = DecodePage(block.data(), len, node.get()); check != 0) Corruption(check);
+  if (int check = DecodePage(block, len, node.get(), cache_.spare_records()); check != 0) {
+    Corruption(check);
+  }
   return cache_.Add(std::move(node));
 }
 
 PageNode* Pager::NewPage(uint8_t node_flag) {
-  auto node = std::make_unique<PageNode>();
+  std::unique_ptr<PageNode> node = cache_.TakeNode(true);
   node->Address = --next_negative_;
   node->NodeFlag = node_flag;
   node->ResetPlainSize();

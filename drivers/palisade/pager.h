@@ -73,6 +73,7 @@
 #ifndef QZR_DRIVERS_PALISADE_PAGER_H_
 #define QZR_DRIVERS_PALISADE_PAGER_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -106,6 +107,10 @@ struct PagerOptions {
   // return (the lock could not be had) leaves the file alone and LoadHeader
   // returns 5. Unset: no locking (a file not shared).
   std::function<int(bool begin)> recovery_guard;
+  // Counts every header this pager commits (not owned; nullptr for none).
+  // File objects of one process share a counter per file, so that a reader
+  // holding rows read ahead knows at once when another one committed.
+  std::atomic<uint64_t>* commit_counter = nullptr;
 };
 
 // What the last LoadHeader found.
@@ -286,6 +291,7 @@ class Pager {
   PageCache cache_;
   std::unordered_map<uint32_t, uint32_t> shadow_map_;
   std::vector<int32_t> free_queue_;
+  std::vector<uint8_t> read_buffer_;  // the block of the page being loaded
   int32_t next_negative_ = 0;
   int32_t root_ = 0;
   bool has_root_ = false;

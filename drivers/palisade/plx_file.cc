@@ -9,6 +9,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <map>
+#include <mutex>
+#include <utility>
 
 #include "drivers/palisade/file_lock.h"
 #include "runtime/runtime_error.h"
@@ -53,6 +56,15 @@ int PostOpenErrno(int err) {
   return code;
 }
 
+// The commit counter of the file with identity (dev, ino), shared by every
+// file object of the process. Counters stay for the life of the process.
+std::atomic<uint64_t>* CommitCounterOf(dev_t dev, ino_t ino) {
+  static std::mutex mu;
+  static auto* counters = new std::map<std::pair<dev_t, ino_t>, std::atomic<uint64_t>>();
+  std::lock_guard<std::mutex> lock(mu);
+  return &(*counters)[{dev, ino}];
+}
+
 }  // namespace
 
 int PlxFile::Open(const std::string& path, const PlxOpenOptions& options,
@@ -73,6 +85,7 @@ int PlxFile::Open(const std::string& path, const PlxOpenOptions& options,
   struct stat st;
   if (::fstat(f->lock_fd_, &st) != 0) return PostOpenErrno(errno);
   if (S_ISDIR(st.st_mode)) return PostOpenErrno(EISDIR);
+  f->commit_counter_ = CommitCounterOf(st.st_dev, st.st_ino);
 
   if (int rc = f->TakeShare(options.writable ? 3u : 1u); rc != 0) return rc;
 
@@ -101,6 +114,7 @@ int PlxFile::Open(const std::string& path, const PlxOpenOptions& options,
   PagerOptions pager_options = options.pager;
   // The pager stamps the password check into every header it writes.
   pager_options.cipher = f->cipher_.get();
+  pager_options.commit_counter = f->commit_counter_;
   if (f->shared() && options.writable) {
     // Recovering an interrupted update changes the file: it happens under
     // the writer byte, unless this object holds it already.

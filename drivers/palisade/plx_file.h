@@ -35,6 +35,7 @@
 #ifndef QZR_DRIVERS_PALISADE_PLX_FILE_H_
 #define QZR_DRIVERS_PALISADE_PLX_FILE_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -105,6 +106,10 @@ class PlxFile {
   // Drops every change not written out.
   void Rollback();
 
+  // Commits made to this file by any file object of this process so far
+  // (another process's commits show through the header's ChangeCount).
+  uint64_t local_commits() const { return commit_counter_->load(); }
+
  private:
   PlxFile() = default;
   int TakeShare(uint32_t access_bits);
@@ -114,6 +119,7 @@ class PlxFile {
   std::string path_;
   PlxOpenOptions options_;
   int lock_fd_ = -1;
+  std::atomic<uint64_t>* commit_counter_ = nullptr;  // shared per file; not owned
   std::unique_ptr<PageCipher> cipher_;
   std::unique_ptr<LockMap> locks_;
   std::unique_ptr<Pager> pager_;

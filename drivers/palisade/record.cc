@@ -3,6 +3,7 @@
 #include "drivers/palisade/record.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "drivers/palisade/format.h"
@@ -79,12 +80,16 @@ size_t EncodeRecord(const PlxRecord& rec, const PlxRecord* prev, uint8_t* out) {
   return static_cast<size_t>(p - out);
 }
 
-int DecodeRecords(const uint8_t* in, size_t len, size_t count, std::vector<PlxRecord>* out) {
+namespace {
+
+// Parses `count` records from in[0, len); slot(i, length) gives the record
+// to fill for the i-th, `length` bytes long. REQUIRES: the records slot() hands out stay where they
+// are while the parse runs (the caller reserves room for all of them first).
+template <typename Slot>
+int ParseRecords(const uint8_t* in, size_t len, size_t count, Slot slot) {
   size_t pos = 0;
-  const size_t first = out->size();
-  out->reserve(first + count);
+  const PlxRecord* prev = nullptr;
   for (size_t i = 0; i < count; ++i) {
-    const PlxRecord* prev = i == 0 ? nullptr : &(*out)[first + i - 1];
     if (pos >= len) return kCheckParseLength;
     const uint8_t flags = in[pos++];
     const size_t shared = flags & kRecSharedMask;
@@ -113,17 +118,70 @@ int DecodeRecords(const uint8_t* in, size_t len, size_t count, std::vector<PlxRe
     }
     const size_t rest = length - shared;
     if (len - pos < rest) return kCheckParseLength;
-    PlxRecord rec;
+    PlxRecord& rec = slot(i, length);
     rec.bytes.resize(length);
     rec.key_length = static_cast<uint16_t>(key_length);
+    rec.child = 0;
     if (shared > 0) std::memcpy(rec.bytes.data(), prev->bytes.data(), shared);
     if (rest > 0) std::memcpy(rec.bytes.data() + shared, in + pos, rest);
     pos += rest;
     // The tree's search relies on strictly ascending keys within a page.
     if (prev != nullptr && CompareKeys(prev->key(), rec.key()) >= 0) return kCheckParseLength;
-    out->push_back(std::move(rec));
+    prev = &rec;
   }
   return pos == len ? 0 : kCheckParseLength;
+}
+
+}  // namespace
+
+int DecodeRecords(const uint8_t* in, size_t len, size_t count, std::vector<PlxRecord>* out) {
+  const size_t first = out->size();
+  out->reserve(first + count);
+  return ParseRecords(in, len, count,
+                      [out](size_t, size_t) -> PlxRecord& { return out->emplace_back(); });
+}
+
+int RecordPool::ClassOf(size_t capacity) {
+  int k = 0;
+  while (k + 1 < kClasses && (size_t{2} << k) <= capacity) ++k;
+  return k;
+}
+
+PlxRecord RecordPool::Take(size_t length) {
+  // Any record of class k has room for 2^k bytes: start at the first class
+  // whose every record holds `length`.
+  int k = 0;
+  while (k + 1 < kClasses && (size_t{1} << k) < length) ++k;
+  for (; k < kClasses; ++k) {
+    std::vector<PlxRecord>& c = classes_[k];
+    if (!c.empty() && c.back().bytes.capacity() >= length) {
+      PlxRecord rec = std::move(c.back());
+      c.pop_back();
+      --count_;
+      return rec;
+    }
+  }
+  PlxRecord rec;
+  rec.bytes.reserve(std::bit_ceil(std::max<size_t>(length, 16)));
+  return rec;
+}
+
+void RecordPool::Give(PlxRecord&& rec) {
+  if (count_ >= kMaxRecords || rec.bytes.capacity() == 0) return;
+  classes_[ClassOf(rec.bytes.capacity())].push_back(std::move(rec));
+  ++count_;
+}
+
+int DecodeRecordsInto(const uint8_t* in, size_t len, size_t count, std::vector<PlxRecord>* records,
+                      RecordPool* pool) {
+  // A count beyond what the bytes could hold is damage; do not reserve for it.
+  if (count > len) return kCheckParseLength;
+  for (PlxRecord& rec : *records) pool->Give(std::move(rec));
+  records->clear();
+  records->reserve(count);
+  return ParseRecords(in, len, count, [records, pool](size_t, size_t length) -> PlxRecord& {
+    return records->emplace_back(pool->Take(length));
+  });
 }
 
 }  // namespace qzr::palisade

@@ -68,6 +68,37 @@ size_t EncodeRecord(const PlxRecord& rec, const PlxRecord* prev, uint8_t* out);
 // strictly ascending order.
 int DecodeRecords(const uint8_t* in, size_t len, size_t count, std::vector<PlxRecord>* out);
 
+// Records kept for the storage of their bytes, filed by capacity, so that a
+// decode finds one that holds a record of a given length without growing.
+// At most kMaxRecords are kept. One thread at a time.
+class RecordPool {
+ public:
+  static constexpr size_t kMaxRecords = 8192;
+
+  // A record whose bytes hold `length` bytes without growing, when one is
+  // kept; otherwise a new record with room for that many (rounded up, so
+  // that it serves longer records later).
+  PlxRecord Take(size_t length);
+  // Keeps `rec` for later (or lets it go when the pool is full).
+  void Give(PlxRecord&& rec);
+  size_t size() const { return count_; }
+
+ private:
+  // Class k holds records of capacity in [2^k, 2^(k+1)); the last class
+  // everything larger.
+  static constexpr int kClasses = 16;
+  static int ClassOf(size_t capacity);
+  std::vector<PlxRecord> classes_[kClasses];
+  size_t count_ = 0;
+};
+
+// DecodeRecords into `*records`, which it replaces: the records it held go
+// to `pool`, and each record decoded takes its storage from there, so that
+// a steady run of decodes allocates nothing. Same checks; on failure
+// `*records` is unspecified.
+int DecodeRecordsInto(const uint8_t* in, size_t len, size_t count, std::vector<PlxRecord>* records,
+                      RecordPool* pool);
+
 }  // namespace qzr::palisade
 
 #endif  // QZR_DRIVERS_PALISADE_RECORD_H_

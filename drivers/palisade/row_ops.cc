@@ -3,6 +3,7 @@
 #include "drivers/palisade/row_ops.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/memo.h"
@@ -28,10 +29,6 @@ void DeletePrefix(PageTree* tree, const std::vector<uint8_t>& prefix) {
     if (batch.empty()) return;
     for (const auto& key : batch) tree->Delete(Bytes(key.data(), key.size()));
   }
-}
-
-std::vector<uint8_t> OrderPrefix(uint32_t table, int key) {
-  return KindPrefix(table, key < 0 ? kKindRow : static_cast<uint8_t>(key));
 }
 
 void CountRow(PlxTables* tables, uint32_t table, int delta, uint32_t row) {
@@ -172,18 +169,23 @@ SeqPosition AtEntryKey(int key, std::vector<uint8_t> entry_key) {
 }
 
 int Step(const TableRef& t, SeqPosition* pos, bool forward, uint32_t* row, TreeCursor* keep) {
-  const std::vector<uint8_t> prefix = OrderPrefix(t.table, pos->key);
+  // The order's prefix: table, then the row kind or the key number.
+  uint8_t order[5];
+  StoreBigU32(order, t.table);
+  order[4] = pos->key < 0 ? kKindRow : static_cast<uint8_t>(pos->key);
+  const Bytes prefix(order, sizeof order);
   TreeCursor local(t.tree);
   TreeCursor& cursor = keep != nullptr ? *keep : local;
   bool ok = false;
   switch (pos->kind) {
     case SeqPosition::Kind::kStart: {
       if (forward) {
-        ok = cursor.Seek(Bytes(prefix.data(), prefix.size()));
+        ok = cursor.Seek(prefix);
       } else {
-        std::vector<uint8_t> upper = prefix;
-        ++upper.back();  // kind bytes stop below 0xFF
-        ok = cursor.SeekBefore(Bytes(upper.data(), upper.size()));
+        uint8_t upper[5];
+        std::memcpy(upper, order, sizeof upper);
+        ++upper[4];  // kind bytes stop below 0xFF
+        ok = cursor.SeekBefore(Bytes(upper, sizeof upper));
       }
       break;
     }
@@ -210,7 +212,7 @@ int Step(const TableRef& t, SeqPosition* pos, bool forward, uint32_t* row, TreeC
       break;
     }
   }
-  if (!ok || !StartsWith(cursor.key(), prefix)) return kRecordNotAvailableCode;
+  if (!ok || cursor.key().substr(0, prefix.size()) != prefix) return kRecordNotAvailableCode;
   const PlxRecord& rec = cursor.record();
   if (pos->key < 0) {
     if (rec.KeyLength() != 9) return kRecordNotAvailableCode;

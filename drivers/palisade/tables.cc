@@ -170,8 +170,11 @@ std::vector<std::string> PlxTables::ListTables() {
 
 Counters PlxTables::ReadCounters(uint32_t table, uint8_t subject) {
   Counters c;
-  std::vector<uint8_t> key = CountersKey(table, subject);
-  const PlxRecord* rec = tree_->Find(Bytes(key.data(), key.size()));
+  uint8_t key[6];
+  StoreBigU32(key, table);
+  key[4] = kKindCounters;
+  key[5] = subject;
+  const PlxRecord* rec = tree_->Find(Bytes(key, sizeof key));
   if (rec != nullptr && rec->payload().size() >= 8) {
     c.RecordCount = LoadU32(rec->payload().data());
     c.LastRecord = LoadU32(rec->payload().data() + 4);

@@ -892,16 +892,8 @@ int ViewEngine::BuildList() {
   run_ = false;
   int rc = Call(FileOp::SETfile, 1);
   if (rc != 0) return rc;
-  // The pass needs the records' fields only (the order values; a single
-  // file without a filter keeps every record): their memos are left
-  // unread, by drivers that can.
-  const bool fields_only = files_.size() == 1 && filter_ == nullptr;
   uint32_t scan = 0;
   while (true) {
-    if (fields_only) {
-      Call(FileOp::NOMEMO, 1);
-      ClearError();
-    }
     rc = Call(FileOp::NEXT, 1);
     if (rc == kRecordNotAvailable) break;
     if (rc == kRecordNotFound) continue;

@@ -213,7 +213,12 @@ bool ServeFromBatch(FileDescriptor& file, PalisadeState& s, bool forward, int* r
   ReadBatch::Row& r = b.rows[b.next++];
   const size_t n = std::min(r.image.size(), file.record.size());
   std::memcpy(file.record.data(), r.image.data(), n);
-  if (!s.nomemo) file.memo_values.swap(r.memos);
+  if (!s.nomemo) {
+    // Value by value: the strings of memo_values stay the same objects, as
+    // a read from the file leaves them (a caller may hold their addresses).
+    file.memo_values.resize(r.memos.size());
+    for (size_t i = 0; i < r.memos.size(); ++i) file.memo_values[i].swap(r.memos[i]);
+  }
   s.nomemo = false;
   s.current_row = r.row;
   s.last_bytes = static_cast<uint32_t>(n);

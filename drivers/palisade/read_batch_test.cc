@@ -191,6 +191,30 @@ TEST(ReadBatchTest, ReadsFollowEveryChangeOfAnotherFileObjectAsTheModelSays) {
   EXPECT_TRUE(problems.empty()) << problems.front();
 }
 
+// Rows handed out of a batch land in the same memo strings a read from the
+// file fills: a caller that keeps the address of a memo value (a window
+// control bound to it) sees every row's memo, not the first one's.
+TEST(ReadBatchTest, MemoValuesStayTheSameStringsFromRowToRow) {
+  RegisterPalisadeDriver();
+  palisade::test::TempDir dir;
+  FileDescriptor f = Table(dir.File("BOUND.PLX"));
+  ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
+  for (int32_t id = 1; id <= 5; ++id) {
+    SetRow(f, id, Versioned(id, 0));
+    ASSERT_EQ(DoFileOp(FileOp::ADD, f), 0) << ERROR();
+  }
+  const std::string* bound = &f.memo_values[0];
+  FileArgs args;
+  args.key = 0;
+  ASSERT_EQ(DoFileOp(FileOp::SETkey, f, args), 0);
+  for (int32_t id = 1; id <= 5; ++id) {
+    ASSERT_EQ(DoFileOp(FileOp::NEXT, f), 0) << ERROR();
+    ASSERT_EQ(&f.memo_values[0], bound);
+    EXPECT_EQ(*bound, Versioned(id, 0).note) << "row " << id;
+  }
+  EXPECT_EQ(DoFileOp(FileOp::CLOSE, f), 0);
+}
+
 // ---- Other processes -------------------------------------------------------------
 
 void Send(int fd, char c) {

@@ -302,20 +302,24 @@ TEST_F(MainTest, NoMatchesIsReportedAndTheFindGoesOff) {
 
 TEST_F(MainTest, TheFindEntryTakesTwentyCharactersAndTheFindWholeOnesOfThem) {
   std::vector<std::string> found;
-  // 21 characters: refused where they are typed (a beep).
+  std::string kept_ascii, kept_utf8;
+  // 21 characters: the 21st is refused where it is typed (a beep).
   ui_.Type(kMainFindEntry, std::string(21, 'a'));
-  ui_.Click(kMainFindButton);
-  ui_.Then([](HeadlessWindow& w) {
-    EXPECT_EQ(w.Text(kMainFindButton), "Find On");
-    EXPECT_EQ(w.focus, kMainFindEntry);  // nothing to find: only the focus moves
-  });
-  // 20 characters in 21 bytes: the entry keeps 20 bytes, the find the whole
-  // characters among them.
+  ui_.Then([&](HeadlessWindow& w) { kept_ascii = w.Text(kMainFindEntry); });
+  // 20 characters in 21 bytes: the entry keeps the whole characters that fit
+  // its 20 bytes (another beep), and the find looks for them.
   ui_.Type(kMainFindEntry, std::string(19, 'a') + "é");
-  ui_.Then([&](HeadlessWindow& w) { found = Titles(w); });
+  ui_.Then([&](HeadlessWindow& w) { kept_utf8 = w.Text(kMainFindEntry); });
+  ui_.Click(kMainFindButton);
+  ui_.Then([&](HeadlessWindow& w) {
+    EXPECT_EQ(w.Text(kMainFindButton), "Find On");
+    found = Titles(w);
+  });
   ui_.Click(kMainClose);
   RunMain({Entry(std::string(19, 'a') + "z"), Entry("b")});
-  EXPECT_THAT(ui_.Beeps(), ElementsAre(kBeepStandard));
+  EXPECT_EQ(kept_ascii, std::string(20, 'a'));
+  EXPECT_EQ(kept_utf8, std::string(19, 'a'));
+  EXPECT_THAT(ui_.Beeps(), ElementsAre(kBeepStandard, kBeepStandard));
   EXPECT_THAT(found, ElementsAre(std::string(19, 'a') + "z"));
 }
 

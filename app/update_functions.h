@@ -15,9 +15,11 @@
 // per thread), also after a save that failed.
 //
 // Capacities are bytes of UTF-8: title 99, description 1,023, link 254,
-// code 64,000. The desktop refuses typing beyond them; a text that is longer
-// anyway (pasted headless, or recalled) is never cut at save: Save says
-// which field is too long and leaves the form open with the text as it is.
+// code 64,000, from the fields the controls are bound to. Typing or pasting
+// beyond them is refused at a character boundary, with a beep, on the
+// desktop and headless; a text that is longer anyway (from a window system
+// that does not limit input) is never cut at save: Save says which field
+// is too long and leaves the form open with the text as it is.
 //
 // In view mode every field is read-only (the check box too), Save and
 // Cancel close the form, and the answer is cancelled.

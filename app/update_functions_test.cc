@@ -21,6 +21,7 @@
 #include "ui/headless_backend.h"
 #include "ui/keycodes.h"
 #include "ui/message.h"
+#include "ui/toolkit.h"
 #include "ui/window.h"
 
 namespace qzr {
@@ -264,6 +265,65 @@ TEST_F(UpdateFunctionsTest, AnEntryDeletedByAnotherProcessKeepsOurTextForCtrlH) 
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0].title, "ours");
     EXPECT_EQ(all[0].code, "our code");
+  });
+}
+
+TEST_F(UpdateFunctionsTest, TextBeyondAFieldsCapacityCannotBeTyped) {
+  InProgram([&] {
+    // Each text ends with a character that would cross its field's end.
+    const std::string title = std::string(98, 't') + "\xC3\xA9";              // 100 bytes
+    const std::string description = std::string(1022, 'd') + "\xE2\x82\xAC";  // 1,025
+    const std::string code = std::string(63999, 'c') + "\xC3\xA9";            // 64,001
+    ui_.Type(kUfName, title);
+    ui_.Type(kUfDescription, description);
+    ui_.Type(kUfExampleCode, code);
+    ui_.Append(kUfExampleCode, "\xC3\xA9");  // one byte left: refused whole
+    ui_.Then([](HeadlessWindow& w) {
+      EXPECT_EQ(w.Control(kUfName)->text_capacity, 99u);
+      EXPECT_EQ(w.Control(kUfDescription)->text_capacity, 1023u);
+      EXPECT_EQ(w.Control(kUfForumLink)->text_capacity, 254u);
+      EXPECT_EQ(w.Control(kUfExampleCode)->text_capacity, 64000u);
+      EXPECT_EQ(w.Text(kUfName), std::string(98, 't'));
+      EXPECT_TRUE(w.Text(kUfDescription) == std::string(1022, 'd'));
+      EXPECT_TRUE(w.Text(kUfExampleCode) == std::string(63999, 'c'));
+    });
+    ui_.Click(kUfOk);
+    EXPECT_EQ(Call(kInsertRecord), kRequestCompleted);
+    EXPECT_TRUE(ui_.Messages().empty());  // nothing too long to save
+    EXPECT_EQ(ui_.Beeps(), std::vector<int>(4, kBeepStandard));
+    std::vector<FuncEntry> all = All();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].title, std::string(98, 't'));
+    EXPECT_TRUE(all[0].description == std::string(1022, 'd'));
+    EXPECT_TRUE(all[0].code == std::string(63999, 'c'));
+  });
+}
+
+TEST_F(UpdateFunctionsTest, AnOverlongTextIsNeverCutAtSave) {
+  InProgram([&] {
+    // A window system that does not limit typing hands over 100 bytes.
+    const std::string title = std::string(99, 't') + "u";
+    ui_.Then([&](HeadlessWindow& w) {
+      InputSink::FocusMoved(w.id, kUfName);
+      InputSink::TextChanged(w.id, kUfName, title);
+    });
+    ui_.Click(kUfOk);
+    ui_.AnswerMessage(kButtonOk);  // "Text Too Long"
+    ui_.Then([&](HeadlessWindow& w) {
+      EXPECT_EQ(w.caption, kCaptionInsert);  // still open, nothing saved
+      EXPECT_EQ(w.focus, kUfName);
+    });
+    ui_.Type(kUfName, "short");
+    ui_.Click(kUfOk);
+    EXPECT_EQ(Call(kInsertRecord), kRequestCompleted);
+    ASSERT_EQ(ui_.Messages().size(), 1u);
+    EXPECT_EQ(ui_.Messages()[0].request.caption, kTooLongCaption);
+    EXPECT_EQ(ui_.Messages()[0].request.text,
+              "The title is 100 bytes long; it holds at most 99 bytes.|Shorten it before saving: "
+              "nothing has been cut.");
+    std::vector<FuncEntry> all = All();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].title, "short");
   });
 }
 

@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "ui/keycodes.h"
+#include "ui/message.h"
+#include "ui/text_capacity.h"
 
 namespace qzr {
 namespace {
@@ -165,16 +167,44 @@ void HeadlessBackend::Type(int control, std::string_view text, bool finish) {
   std::string t(text);
   AddStep("Type(" + std::to_string(control) + ", " + Quote(text) + (finish ? ")" : ", pending)"),
           [this, control, t, finish](WindowId id, HeadlessWindow* w) {
-            if (w->focus != control) {
-              Mirrored(id, [&] { w->focus = control; });
-              InputSink::FocusMoved(id, control);
-            }
-            Mirrored(id, [&] {
-              if (HeadlessControl* c = MirrorControl(id, control)) c->text = t;
-            });
-            InputSink::TextChanged(id, control, t);
-            if (finish) InputSink::EditFinished(id, control, kKeyTab);
+            TypeInto(id, w, control, t, false, finish);
           });
+}
+
+void HeadlessBackend::Append(int control, std::string_view text, bool finish) {
+  std::string t(text);
+  AddStep("Append(" + std::to_string(control) + ", " + Quote(text) + (finish ? ")" : ", pending)"),
+          [this, control, t, finish](WindowId id, HeadlessWindow* w) {
+            TypeInto(id, w, control, t, true, finish);
+          });
+}
+
+void HeadlessBackend::TypeInto(WindowId id, HeadlessWindow* w, int control, std::string_view text,
+                               bool append, bool finish) {
+  if (w->focus != control) {
+    Mirrored(id, [&] { w->focus = control; });
+    InputSink::FocusMoved(id, control);
+  }
+  std::string now;
+  bool refused = false;
+  Mirrored(id, [&] {
+    HeadlessControl* c = MirrorControl(id, control);
+    if (c == nullptr) return;
+    std::string typed = append ? c->text : std::string();
+    // A native control takes what fits and refuses the rest as typed, so
+    // the kept part never ends inside a character.
+    const size_t base = typed.size();
+    size_t room = text.size();
+    if (c->text_capacity != 0) room = base >= c->text_capacity ? 0 : c->text_capacity - base;
+    const size_t keep = FitUtf8(text, room);
+    refused = keep < text.size();
+    typed.append(text.substr(0, keep));
+    c->text = typed;
+    now = std::move(typed);
+  });
+  if (refused) Beep(kBeepStandard);
+  InputSink::TextChanged(id, control, now);
+  if (finish) InputSink::EditFinished(id, control, kKeyTab);
 }
 
 void HeadlessBackend::Key(int32_t keycode, int control) {
@@ -651,6 +681,11 @@ void HeadlessBackend::SetControlFlags(WindowId id, int control, uint32_t flags) 
 void HeadlessBackend::SetControlRect(WindowId id, int control, const Rect& rect) {
   std::lock_guard<std::mutex> lock(mu_);
   if (HeadlessControl* c = MirrorControl(id, control)) c->at = rect;
+}
+
+void HeadlessBackend::SetTextCapacity(WindowId id, int control, size_t bytes) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (HeadlessControl* c = MirrorControl(id, control)) c->text_capacity = bytes;
 }
 
 void HeadlessBackend::SetAppearance(WindowId id, int control, const Appearance& appearance) {

@@ -69,6 +69,7 @@ struct HeadlessControl {
   std::vector<ListRow> rows;
   std::vector<std::string> icons;
   std::vector<int> column_widths;  // as the program last set them; empty: the format's
+  size_t text_capacity = 0;        // bytes the user may type (0: no limit)
 };
 
 // The mirror of one window, as the user would see it.
@@ -125,7 +126,12 @@ class HeadlessBackend : public Toolkit {
   // Replaces the control's text with `text`; when `finish`, then leaves the
   // field (EVENT:Accepted or EVENT:Rejected when the text changed), else the
   // text stays typed but not accepted.
+  // Typing honours the control's capacity (Window::TextCapacity): what does
+  // not fit is refused at a UTF-8 character boundary, with a standard beep.
   void Type(int control, std::string_view text, bool finish = true);
+  // Types (or pastes) `text` at the end of the control's text, within its
+  // capacity as Type does.
+  void Append(int control, std::string_view text, bool finish = true);
   // A key pressed on `control` (0: the control with the focus).
   void Key(int32_t keycode, int control = 0);
   void Check(int control, bool checked);
@@ -217,6 +223,7 @@ class HeadlessBackend : public Toolkit {
   void SetControlText(WindowId id, int control, std::string_view text) override;
   void SetControlFlags(WindowId id, int control, uint32_t flags) override;
   void SetControlRect(WindowId id, int control, const Rect& rect) override;
+  void SetTextCapacity(WindowId id, int control, size_t bytes) override;
   void SetAppearance(WindowId id, int control, const Appearance& appearance) override;
   void SetChecked(WindowId id, int control, bool checked) override;
   void SetRows(WindowId id, int list, const std::vector<ListRow>& rows) override;
@@ -245,6 +252,10 @@ class HeadlessBackend : public Toolkit {
   // typed text, the checked state, the selected row), under the lock.
   void Mirrored(WindowId id, const std::function<void()>& change);
   void SelectMirroredRow(WindowId id, int list, int row);
+  // The user types into `control`: `text` replaces its text, or follows it
+  // when `append`; what passes the capacity is refused with a beep.
+  void TypeInto(WindowId id, HeadlessWindow* w, int control, std::string_view text, bool append,
+                bool finish);
   HeadlessWindow* Mirror(WindowId id);
   HeadlessControl* MirrorControl(WindowId id, int control);
 

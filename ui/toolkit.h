@@ -40,6 +40,7 @@
 #ifndef QZR_UI_TOOLKIT_H_
 #define QZR_UI_TOOLKIT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -122,6 +123,11 @@ class Toolkit : public WindowBackend {
   // change).
   virtual void SetControlFlags(WindowId id, int control, uint32_t flags) = 0;
   virtual void SetControlRect(WindowId id, int control, const Rect& rect) = 0;
+  // The most bytes of UTF-8 the user may type or paste into the entry or
+  // text `control` (0: no limit). Input beyond it is refused at a character
+  // boundary, with a beep; text the program sets is shown whole. The base
+  // version does nothing.
+  virtual void SetTextCapacity(WindowId id, int control, size_t bytes) {}
   virtual void SetAppearance(WindowId id, int control, const Appearance& appearance) = 0;
   virtual void SetChecked(WindowId id, int control, bool checked) = 0;
   // A list's rows: exactly the entries of its queue, formatted. The list

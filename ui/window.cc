@@ -28,6 +28,7 @@
 #include "runtime/ufo.h"
 #include "ui/keycodes.h"
 #include "ui/picture_input.h"
+#include "ui/text_capacity.h"
 
 namespace qzr {
 namespace {
@@ -77,7 +78,8 @@ struct ControlRec {
   bool rows_valid = false;
   std::vector<std::string> icons;
   int choice = 0;
-  int capacity = 0;  // rows the toolkit says the list shows; 0 unknown
+  int capacity = 0;          // rows the toolkit says the list shows; 0 unknown
+  size_t text_capacity = 0;  // bytes the user may type; 0 no limit
   Rect at;
   Appearance look;
   bool checked = false;
@@ -508,6 +510,7 @@ bool Window::Open(Window* owner) {
     c.look.cursor = c.def.cursor;
     c.look.icon = c.def.icon;
     if (!c.def.picture.empty()) c.picture = CompilePicture(PictureText(c.def.picture));
+    if (IsInputKind(c.def.kind)) c.text_capacity = ControlCapacity(c.def.picture, nullptr);
     if (c.def.kind == ControlKind::kList) ParseListFormat(c.def.format, &c.format, nullptr);
     if (c.def.kind == ControlKind::kSheet) c.choice = 1;
     w->index[c.number] = w->controls.size();
@@ -545,6 +548,9 @@ bool Window::Open(Window* owner) {
     g_windows[id] = w;
     below = TopOf(w->thread);
     w->thread->stack.push_back(w);
+  }
+  for (const ControlRec& c : w->controls) {
+    if (c.text_capacity != 0) tk->SetTextCapacity(id, c.number, c.text_capacity);
   }
   if (below != nullptr) Push(below, Ev(EVENT::LoseFocus));
   Push(w, Ev(EVENT::OpenWindow));
@@ -787,8 +793,10 @@ int Window::AddControl(ControlDef def) {
   c.look.cursor = def.cursor;
   c.look.icon = def.icon;
   if (!def.picture.empty()) c.picture = CompilePicture(PictureText(def.picture));
+  if (IsInputKind(def.kind)) c.text_capacity = ControlCapacity(def.picture, nullptr);
   if (def.kind == ControlKind::kList) ParseListFormat(def.format, &c.format, nullptr);
   if (def.kind == ControlKind::kSheet) c.choice = 1;
+  if (c.text_capacity != 0) w->toolkit()->SetTextCapacity(w->id, c.number, c.text_capacity);
   w->index[c.number] = w->controls.size();
   w->controls.push_back(std::move(c));
   return def.number;
@@ -798,7 +806,20 @@ void Window::Use(int control, const UFO& value) {
   if (ControlRec* c = core_->Find(control)) {
     c->use = value.Clone();
     c->has_shown = false;
+    if (IsInputKind(c->def.kind)) SetTextCapacity(control, ControlCapacity(c->def.picture, &value));
   }
+}
+
+size_t Window::TextCapacity(int control) const {
+  const ControlRec* c = core_->Find(control);
+  return c != nullptr ? c->text_capacity : 0;
+}
+
+void Window::SetTextCapacity(int control, size_t bytes) {
+  ControlRec* c = core_->Find(control);
+  if (c == nullptr || !IsInputKind(c->def.kind) || c->text_capacity == bytes) return;
+  c->text_capacity = bytes;
+  if (Toolkit* tk = core_->toolkit()) tk->SetTextCapacity(core_->id, control, bytes);
 }
 
 void Window::From(int list, QUEUE* rows) {

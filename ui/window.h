@@ -44,6 +44,7 @@
 #ifndef QZR_UI_WINDOW_H_
 #define QZR_UI_WINDOW_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -138,6 +139,14 @@ class Window {
   // field object over the same storage, so `value` may be a temporary; the
   // storage must outlive the binding. Unknown controls are ignored.
   void Use(int control, const UFO& value);
+  // The most bytes (UTF-8) the user may type into the input control
+  // `control`; 0 no limit. Opening sets it from the control's picture, Use
+  // from the variable (ui/text_capacity.h); SetTextCapacity after Use
+  // overrides it. The toolkit refuses typing and pasting beyond it at a
+  // character boundary, with a beep. Text the program shows (Display,
+  // SetText) is never cut: a longer value shows whole.
+  size_t TextCapacity(int control) const;
+  void SetTextCapacity(int control, size_t bytes);
   // Binds a list to `rows`: one row per queue entry, formatted through the
   // list format. REQUIRES: `rows` outlives the binding.
   void From(int list, QUEUE* rows);

@@ -377,6 +377,65 @@ TEST_F(WindowTest, DisplayAndUpdateRoundTripUtf8) {
   w.Close();
 }
 
+TEST_F(WindowTest, TypingStopsAtTheCapacityOnACharacterBoundaryWithABeep) {
+  const WindowDef def = FormDef();
+  Window w(def);
+  ASSERT_TRUE(w.Open());
+  // Unbound, the entry takes its picture's count; bound, its variable's.
+  EXPECT_EQ(w.TextCapacity(kName), 10u);
+  EXPECT_EQ(w.TextCapacity(kNote), 0u);
+  EXPECT_EQ(w.TextCapacity(kCount), 0u);
+  char name[6];
+  std::memset(name, ' ', sizeof name);
+  char note[8] = {};
+  w.Use(kName, UfoString(name, sizeof name));
+  w.Use(kNote, UfoCString(note, sizeof note));
+  EXPECT_EQ(w.TextCapacity(kName), 6u);
+  EXPECT_EQ(w.TextCapacity(kNote), 7u);
+
+  struct Step {
+    int control;
+    std::string text;
+    bool append;
+    std::string kept;
+    bool beeps;
+  };
+  const Step steps[] = {
+      {kName, "abcdef", false, "abcdef", false},              // exactly full
+      {kName, "abcdefgh", false, "abcdef", true},             // two bytes refused
+      {kName, "abcd\xC3\xA9", false, "abcd\xC3\xA9", false},  // "é" ends it exactly
+      {kName, "abcde\xC3\xA9", false, "abcde", true},         // "é" would cross the end
+      {kName, "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD", false, "\xE6\x9D\xB1\xE4\xBA\xAC", true},
+      {kNote, "line\n", false, "line\n", false},
+      {kNote, "abc", true, "line\nab", true},       // pasted at the end: two bytes left
+      {kNote, "\xC3\xA9", true, "line\nab", true},  // nothing fits: all refused
+  };
+  for (const Step& s : steps) {
+    if (s.append) {
+      ui_.Append(s.control, s.text);
+    } else {
+      ui_.Type(s.control, s.text);
+    }
+    ui_.Then([&, s](HeadlessWindow& hw) { EXPECT_EQ(hw.Text(s.control), s.kept) << s.text; });
+  }
+  ui_.Close();
+  Run(w);
+  int beeps = 0;
+  for (const Step& s : steps) beeps += s.beeps ? 1 : 0;
+  EXPECT_EQ(ui_.Beeps(), std::vector<int>(beeps, kBeepStandard));
+  EXPECT_EQ(std::string(name, sizeof name), "\xE6\x9D\xB1\xE4\xBA\xAC");
+  EXPECT_STREQ(note, "line\nab");
+
+  // Text the program shows is never cut, whatever the capacity.
+  ASSERT_TRUE(w.Open());
+  w.SetTextCapacity(kNote, 2);
+  EXPECT_EQ(w.TextCapacity(kNote), 2u);
+  EXPECT_EQ(ui_.Top()->Control(kNote)->text_capacity, 2u);
+  w.SetText(kNote, "longer than two");
+  EXPECT_EQ(ui_.Top()->Text(kNote), "longer than two");
+  w.Close();
+}
+
 TEST_F(WindowTest, AScriptThatRunsOutFailsWithTheWindowsCaption) {
   expect_failures_ = true;
   const WindowDef def = SmallDef("W", "Waiting Window");

@@ -15,6 +15,7 @@
 #include <QString>
 #include <algorithm>
 
+#include "ui/message.h"
 #include "ui/qt/fonts.h"
 
 namespace qzr {
@@ -154,6 +155,7 @@ void CodeView::OnModified(int position, int type, const char* text, int length) 
   size_t have = static_cast<size_t>(SendScintilla(SCI_GETLENGTH));
   if (have + static_cast<size_t>(length) <= capacity_) return;
   SendScintilla(SCI_CHANGEINSERTION, 0UL, "");
+  MessageBeep(kBeepStandard);
 }
 
 QByteArray CodeView::fromMimeData(const QMimeData* source, bool& rectangular) const {
@@ -167,6 +169,7 @@ QByteArray CodeView::fromMimeData(const QMimeData* source, bool& rectangular) co
   size_t room = have - selected >= capacity_ ? 0 : capacity_ - (have - selected);
   if (static_cast<size_t>(bytes.size()) > room) {
     bytes.truncate(static_cast<qsizetype>(CharBoundary(bytes.constData(), room)));
+    MessageBeep(kBeepStandard);
   }
   return bytes;
 }

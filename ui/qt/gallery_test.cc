@@ -29,6 +29,7 @@
 #include "ui/qt/list_control.h"
 #include "ui/qt/qt_toolkit.h"
 #include "ui/qt/qt_window.h"
+#include "ui/qt/text_limit.h"
 
 namespace qzr {
 namespace {
@@ -429,6 +430,45 @@ TEST_F(GalleryTest, TextBeyondAFieldsCapacityCannotBeTyped) {
   Drain();
   ASSERT_TRUE(window_.Update(kGalleryName));
   EXPECT_EQ(data_.Name(), std::string(19, 'y'));
+}
+
+TEST_F(GalleryTest, TheTextsTakeTheirCapacityFromTheirFieldsAndStopTypingThere) {
+  auto* description = Get<LimitedPlainTextEdit>(kGalleryDescription);
+  CodeView* code = Get<CodeView>(kGalleryCode);
+  ASSERT_NE(description, nullptr);
+  ASSERT_NE(code, nullptr);
+  EXPECT_EQ(description->Capacity(), 255u);  // CSTRING(256)
+  EXPECT_EQ(code->Capacity(), kGalleryCodeSize);
+  auto* name = Get<QLineEdit>(kGalleryName);
+  EXPECT_EQ(qobject_cast<const ByteCapacityValidator*>(name->validator())->Capacity(), 20u);
+
+  // A smaller capacity reaches the widgets; typing stops at it, a
+  // two-byte character that would cross it is refused whole, with a beep.
+  window_.SetTextCapacity(kGalleryDescription, 6);
+  window_.SetTextCapacity(kGalleryCode, 6);
+  QKeyEvent e_acute(QEvent::KeyPress, 0, Qt::NoModifier, U("\xC3\xA9"));
+  // The whole text (two lines, longer than 6 bytes) is selected: typing
+  // replaces it, so the selection counts as room.
+  description->setFocus();
+  description->selectAll();
+  QTest::keyClicks(description, "abcd");
+  QApplication::sendEvent(description, &e_acute);
+  const int beeps = toolkit_.beeps();
+  QTest::keyClicks(description, "x");
+  EXPECT_EQ(description->toPlainText(), U("abcd\xC3\xA9"));
+  EXPECT_EQ(toolkit_.beeps(), beeps + 1);
+
+  window_.SetText(kGalleryCode, "");
+  code->setFocus();
+  QTest::keyClicks(code, "abcde");
+  QApplication::sendEvent(code, &e_acute);
+  EXPECT_EQ(code->Code(), "abcde");
+  EXPECT_EQ(toolkit_.beeps(), beeps + 2);
+
+  Drain();
+  ASSERT_TRUE(window_.Update());
+  EXPECT_STREQ(data_.DESCRIPTION, "abcd\xC3\xA9");
+  EXPECT_EQ(data_.Code(), "abcde");
 }
 
 TEST_F(GalleryTest, PopupMenusReturnTheChosenItem) {

@@ -202,6 +202,10 @@ void QtToolkit::SetControlRect(WindowId id, int control, const Rect& rect) {
   if (QtWindow* w = Find(id)) w->SetControlRect(control, rect);
 }
 
+void QtToolkit::SetTextCapacity(WindowId id, int control, size_t bytes) {
+  if (QtWindow* w = Find(id)) w->SetTextCapacity(control, bytes);
+}
+
 void QtToolkit::SetAppearance(WindowId id, int control, const Appearance& appearance) {
   if (QtWindow* w = Find(id)) w->SetAppearance(control, appearance);
 }

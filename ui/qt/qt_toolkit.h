@@ -71,6 +71,7 @@ class QtToolkit : public QObject, public Toolkit {
   void SetControlText(WindowId id, int control, std::string_view text) override;
   void SetControlFlags(WindowId id, int control, uint32_t flags) override;
   void SetControlRect(WindowId id, int control, const Rect& rect) override;
+  void SetTextCapacity(WindowId id, int control, size_t bytes) override;
   void SetAppearance(WindowId id, int control, const Appearance& appearance) override;
   void SetChecked(WindowId id, int control, bool checked) override;
   void SetRows(WindowId id, int list, const std::vector<ListRow>& rows) override;

@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "runtime/picture.h"
 #include "ui/keycodes.h"
 #include "ui/qt/code_view.h"
 #include "ui/qt/cursors.h"
@@ -54,25 +53,6 @@ QString Q(std::string_view utf8) {
 std::string Utf8(const QString& text) {
   QByteArray bytes = text.toUtf8();
   return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
-
-// The bytes an entry's picture lets it hold: the count of a string picture
-// ("@s20": 20 bytes), else the picture's display width; 0 (no limit) for
-// no picture or one that does not compile.
-size_t CapacityOf(std::string_view picture) {
-  std::string_view p = picture;
-  if (!p.empty() && p.front() == '@') p.remove_prefix(1);
-  if (p.empty()) return 0;
-  if (p.front() == 's' || p.front() == 'S') {
-    size_t n = 0;
-    for (size_t i = 1; i < p.size() && p[i] >= '0' && p[i] <= '9'; ++i) {
-      n = n * 10 + static_cast<size_t>(p[i] - '0');
-      if (n > (1u << 24)) return 0;
-    }
-    return n;
-  }
-  CompiledPicture compiled = CompilePicture("@" + std::string(p));
-  return compiled.valid() ? compiled.width : 0;
 }
 
 // A transparent area that takes clicks.
@@ -230,7 +210,7 @@ QWidget* QtWindow::MakeWidget(Control* c, std::string* error) {
     case ControlKind::kEntry:
     case ControlKind::kSpin: {
       auto* edit = new QLineEdit(this);
-      auto* validator = new ByteCapacityValidator(CapacityOf(d.picture), edit);
+      auto* validator = new ByteCapacityValidator(0, edit);
       validator->SetUpperCase((d.flags & kControlUpperCase) != 0);
       edit->setValidator(validator);
       validator->SetProgramText(edit, Q(d.text));
@@ -245,7 +225,6 @@ QWidget* QtWindow::MakeWidget(Control* c, std::string* error) {
       std::string_view face = d.font.empty() ? std::string_view(def_.font) : d.font;
       if (IsFixedFace(face)) {
         auto* code = new CodeView(this);
-        code->SetCapacity(CapacityOf(d.picture));
         code->SetCode(d.text);
         code->setReadOnly((d.flags & kControlReadOnly) != 0);
         connect(code, &QsciScintilla::textChanged, this, [this, number, id, code] {
@@ -254,7 +233,6 @@ QWidget* QtWindow::MakeWidget(Control* c, std::string* error) {
         return code;
       }
       auto* text = new LimitedPlainTextEdit(this);
-      text->SetCapacity(CapacityOf(d.picture));
       text->setPlainText(Q(d.text));
       text->setReadOnly((d.flags & kControlReadOnly) != 0);
       text->setTabChangesFocus(true);
@@ -556,6 +534,21 @@ void QtWindow::SetControlFlags(int control, uint32_t flags) {
   if (auto* code = qobject_cast<CodeView*>(c.widget)) code->setReadOnly(read_only);
   if (auto* plain = qobject_cast<QPlainTextEdit*>(c.widget)) plain->setReadOnly(read_only);
   UpdateVisibility();
+}
+
+void QtWindow::SetTextCapacity(int control, size_t bytes) {
+  auto it = controls_.find(control);
+  if (it == controls_.end()) return;
+  QWidget* w = it->second.widget;
+  if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+    if (auto* v = qobject_cast<const ByteCapacityValidator*>(edit->validator())) {
+      const_cast<ByteCapacityValidator*>(v)->SetCapacity(bytes);
+    }
+  } else if (auto* code = qobject_cast<CodeView*>(w)) {
+    code->SetCapacity(bytes);
+  } else if (auto* text = qobject_cast<LimitedPlainTextEdit*>(w)) {
+    text->SetCapacity(bytes);
+  }
 }
 
 void QtWindow::SetControlRect(int control, const Rect& rect) {

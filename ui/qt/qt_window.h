@@ -90,6 +90,9 @@ class QtWindow : public QWidget {
   void SetControlText(int control, std::string_view text);
   void SetControlFlags(int control, uint32_t flags);
   void SetControlRect(int control, const Rect& rect);
+  // The bytes the user may type into an entry, text or code view (0: no
+  // limit).
+  void SetTextCapacity(int control, size_t bytes);
   void SetAppearance(int control, const Appearance& appearance);
   void SetChecked(int control, bool checked);
   void SetRows(int list, const std::vector<ListRow>& rows);

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QTextCursor>
+#include <algorithm>
 
 #include "ui/message.h"
 
@@ -105,8 +106,14 @@ QValidator::State ByteCapacityValidator::validate(QString& input, int& pos) cons
 // LimitedPlainTextEdit
 
 size_t LimitedPlainTextEdit::Room() const {
-  QTextCursor cursor = textCursor();
-  size_t base = Utf8Bytes(toPlainText()) - Utf8Bytes(cursor.selectedText());
+  // selectedText() writes each line break as U+2029 (three bytes), where
+  // the text holds "\n" (one byte): count the selection as the text has it.
+  QString selected = textCursor().selectedText();
+  selected.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+  selected.replace(QChar::LineSeparator, QLatin1Char('\n'));
+  const size_t total = Utf8Bytes(toPlainText());
+  const size_t cut = std::min(total, Utf8Bytes(selected));
+  const size_t base = total - cut;
   return base >= capacity_ ? 0 : capacity_ - base;
 }
 

@@ -30,11 +30,15 @@ int CheckMemoValues(const FileDescriptor& file) {
 void WriteRowMemos(PlxTables* tables, uint32_t table, uint32_t row, const FileDescriptor& file) {
   for (size_t i = 0; i < file.memos.size(); ++i) {
     const MemoDesc& memo = file.memos[i];
-    std::string value = i < file.memo_values.size() ? file.memo_values[i] : std::string();
-    size_t limit = memo.IsBlob() ? kMaxMemoValue : std::min<size_t>(memo.size, kMaxMemoValue);
-    if (value.size() > limit) value.resize(limit);
+    std::string_view value;
+    if (i < file.memo_values.size()) value = file.memo_values[i];
+    const size_t limit = memo.IsBlob() ? kMaxMemoValue : std::min<size_t>(memo.size, kMaxMemoValue);
+    if (value.size() > limit) value = value.substr(0, limit);
+    std::string converted;  // a copy only when the text must change
     if (IsOemText(file, memo)) {
-      AnsiToOemBuffer(reinterpret_cast<uint8_t*>(value.data()), value.size());
+      converted.assign(value);
+      AnsiToOemBuffer(reinterpret_cast<uint8_t*>(converted.data()), converted.size());
+      value = converted;
     }
     // Cannot fail: the value is within the piece limit.
     tables->WriteMemo(table, row, static_cast<uint8_t>(i), AsBytes(value));

@@ -49,9 +49,24 @@ PageNode* PageCache::Find(int32_t address) {
   return nullptr;
 }
 
+void PageCache::Grow() {
+  std::vector<PageNode*> old(buckets_.size() * 4, nullptr);
+  old.swap(buckets_);
+  for (PageNode* head : old) {
+    while (head != nullptr) {
+      PageNode* n = head;
+      head = n->hash_next;
+      const size_t b = Bucket(n->Address);
+      n->hash_next = buckets_[b];
+      buckets_[b] = n;
+    }
+  }
+}
+
 PageNode* PageCache::Add(std::unique_ptr<PageNode> owned) {
+  if (count_ >= 4 * buckets_.size()) Grow();
   PageNode* node = owned.release();
-  int b = Bucket(node->Address);
+  const size_t b = Bucket(node->Address);
   node->hash_next = buckets_[b];
   buckets_[b] = node;
   ++count_;
@@ -73,7 +88,7 @@ void PageCache::Unhash(PageNode* node) {
 void PageCache::Rekey(PageNode* node, int32_t address) {
   Unhash(node);
   node->Address = address;
-  int b = Bucket(address);
+  const size_t b = Bucket(address);
   node->hash_next = buckets_[b];
   buckets_[b] = node;
 }
@@ -176,6 +191,7 @@ void PageCache::Clear() {
       Recycle(n);
     }
   }
+  if (buckets_.size() != kBuckets) buckets_.assign(kBuckets, nullptr);
   lru_head_ = lru_tail_ = nullptr;
   count_ = lru_count_ = dirty_count_ = 0;
 }

@@ -1,6 +1,9 @@
-// The page cache of one open Palisade file: page nodes found through a
-// 100-bucket hash table (address modulo 100) and trimmed in least-recently-
-// used order.
+// The page cache of one open Palisade file: page nodes found through a hash
+// table of 100 buckets (address modulo 100) and trimmed in least-recently-
+// used order. Changed pages stay until they are written, so a large
+// transaction can hold thousands: the table then grows (by four, rehashed)
+// whenever it holds four times as many pages as buckets, so that a lookup
+// stays short; it keeps its size until the cache is cleared.
 //
 // Every cached node is in the hash table. Clean, unpinned nodes are also in
 // the LRU list, oldest first; only they can be dropped. Dirty nodes (changed
@@ -39,7 +42,7 @@ struct CacheLimits {
 
 class PageCache {
  public:
-  static constexpr int kBuckets = 100;
+  static constexpr int kBuckets = 100;  // buckets of a table that has not grown
 
   static constexpr size_t kMaxSpareNodes = 32;
 
@@ -87,7 +90,11 @@ class PageCache {
   const CacheLimits& limits() const { return limits_; }
 
  private:
-  static int Bucket(int32_t address) { return ((address % kBuckets) + kBuckets) % kBuckets; }
+  size_t Bucket(int32_t address) const {
+    const int64_t n = static_cast<int64_t>(buckets_.size());
+    return static_cast<size_t>(((address % n) + n) % n);
+  }
+  void Grow();
   void Touch(PageNode* node);
   void LinkLru(PageNode* node);  // at the most recent end
   void UnlinkLru(PageNode* node);
@@ -98,7 +105,7 @@ class PageCache {
   void Recycle(PageNode* node);
 
   CacheLimits limits_;
-  PageNode* buckets_[kBuckets] = {};
+  std::vector<PageNode*> buckets_ = std::vector<PageNode*>(kBuckets, nullptr);
   PageNode* lru_head_ = nullptr;  // least recently used
   PageNode* lru_tail_ = nullptr;  // most recently used
   size_t count_ = 0;

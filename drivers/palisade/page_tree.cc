@@ -103,29 +103,31 @@ void PageTree::CheckRecordFits(const PlxRecord& rec) const {
 bool PageTree::Insert(PlxRecord rec) {
   CheckRecordFits(rec);
   if (!pager_->has_root()) pager_->SetRoot(pager_->NewPage(0)->Address);
-  std::vector<Step> path;
+  std::vector<Step>& path = write_path_;
   Descend(rec.key(), &path);
   PageNode* leaf = pager_->GetPage(path.back().address);
   const size_t pos = path.back().index;
   if (pos < leaf->records.size() && CompareKeys(leaf->records[pos].key(), rec.key()) == 0) {
     return false;
   }
-  std::vector<uint8_t> key(rec.key().begin(), rec.key().end());
   pager_->MarkDirty(leaf);
   leaf->Insert(pos, std::move(rec));
   ++version_;
-  if (leaf->PlainSize() > page_limit()) FixOverflow(Bytes(key.data(), key.size()));
+  if (leaf->PlainSize() > page_limit()) {
+    const Bytes k = leaf->records[pos].key();
+    std::vector<uint8_t> key(k.begin(), k.end());
+    FixOverflow(Bytes(key.data(), key.size()));
+  }
   return true;
 }
 
 void PageTree::Put(PlxRecord rec) {
   CheckRecordFits(rec);
   if (!pager_->has_root()) pager_->SetRoot(pager_->NewPage(0)->Address);
-  std::vector<Step> path;
+  std::vector<Step>& path = write_path_;
   Descend(rec.key(), &path);
   PageNode* leaf = pager_->GetPage(path.back().address);
   const size_t pos = path.back().index;
-  std::vector<uint8_t> key(rec.key().begin(), rec.key().end());
   pager_->MarkDirty(leaf);
   if (pos < leaf->records.size() && CompareKeys(leaf->records[pos].key(), rec.key()) == 0) {
     leaf->Replace(pos, std::move(rec));
@@ -133,9 +135,14 @@ void PageTree::Put(PlxRecord rec) {
     leaf->Insert(pos, std::move(rec));
   }
   ++version_;
-  if (leaf->PlainSize() > page_limit()) {
+  const size_t plain = leaf->PlainSize();
+  if (plain <= page_limit() && plain >= page_limit() / 4) return;
+  // Copied: fixing the page moves its records.
+  const Bytes k = leaf->records[pos].key();
+  std::vector<uint8_t> key(k.begin(), k.end());
+  if (plain > page_limit()) {
     FixOverflow(Bytes(key.data(), key.size()));
-  } else if (leaf->PlainSize() < page_limit() / 4) {
+  } else {
     // A record that shrank can leave its page underfull.
     std::vector<Step> again;
     Descend(Bytes(key.data(), key.size()), &again);

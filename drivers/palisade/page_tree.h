@@ -87,7 +87,8 @@ class PageTree {
   void DebugCheck();
 
   Pager* pager_;
-  std::vector<Step> find_path_;  // Find's path, kept for its storage
+  std::vector<Step> find_path_;   // Find's path, kept for its storage
+  std::vector<Step> write_path_;  // Insert's and Put's
   uint64_t version_ = 0;
   bool debug_checks_ = true;
 };

@@ -260,19 +260,79 @@ void Pager::FreeQueued() {
 
 bool Pager::PlacePages() {
   // Moving pages makes other pages dirty (the moved ones, their parents), so
-  // repeat until every dirty page sits in the zone of its size.
-  for (bool moved = true; moved;) {
-    moved = false;
+  // repeat until every dirty page sits in the zone of its size. Each round
+  // takes every page that needs a slot out of its old one first, then makes
+  // room for all of them at once (PlaceAll).
+  std::vector<std::pair<PageNode*, int>>& homeless = placing_;
+  for (;;) {
+    homeless.clear();
     for (PageNode* node : cache_.DirtyNodes()) {
-      int size_class =
+      const int size_class =
           node->image_valid ? static_cast<int>(node->Image.size() / kUnit) : EncodePage(node);
       if (node->Address >= 0 && header_.ClassOf(node->Address) == size_class) continue;
-      ResizePage(node, size_class);
-      moved = true;
-      if (header_.ZoneEnd[header_.HighestZone()] > kMaxAddress) return false;
+      homeless.emplace_back(node, size_class);
     }
+    if (homeless.empty()) return true;
+    for (auto& [node, size_class] : homeless) {
+      if (node->Address < 0) continue;
+      // Out of a zone of the wrong size: its slot is filled from that
+      // zone's end.
+      const int32_t old = node->Address;
+      MovePage(old, --next_negative_);
+      FreePage(old);
+    }
+    PlaceAll(homeless);
+    if (header_.ZoneEnd[header_.HighestZone()] > kMaxAddress) return false;
   }
-  return true;
+}
+
+void Pager::PlaceAll(const std::vector<std::pair<PageNode*, int>>& pages) {
+  // The pages wanted per class, and the zones that make room for them: zone
+  // i keeps its pages and grows by its new ones. Built from the bottom up, a
+  // zone that must start higher moves by whole pages of its class (its
+  // first pages go to its end) or, when it moves by more than it holds,
+  // every page moves; a zone with no pages simply starts higher.
+  uint32_t wanted[kZoneCount] = {};
+  for (const auto& [node, size_class] : pages) ++wanted[size_class];
+  uint32_t start[kZoneCount] = {};
+  uint32_t end[kZoneCount] = {};
+  uint32_t floor = 0;
+  for (int i = 1; i <= kMaxClass; ++i) {
+    const uint32_t units = static_cast<uint32_t>(i);
+    uint32_t s = header_.ZoneStart[i];
+    if (s < floor) {
+      s = header_.PagesIn(i) == 0 ? floor : s + (floor - s + units - 1) / units * units;
+    }
+    start[i] = s;
+    end[i] = s + (header_.PagesIn(i) + wanted[i]) * units;
+    floor = end[i];
+  }
+  // Moves run from the top zone down: each lands in room that the zones
+  // above it have already left.
+  for (int i = kMaxClass; i >= 1; --i) {
+    const uint32_t units = static_cast<uint32_t>(i);
+    const uint32_t old_start = header_.ZoneStart[i];
+    const uint32_t old_end = header_.ZoneEnd[i];
+    const uint32_t pages = header_.PagesIn(i);
+    const uint32_t shift = start[i] - old_start;
+    if (pages > 0 && shift > 0) {
+      const uint32_t moving = shift / units;
+      for (uint32_t j = 0; j < pages && j < moving; ++j) {
+        const uint32_t from = old_start + j * units;
+        const uint32_t to = moving < pages ? old_end + j * units : start[i] + j * units;
+        MovePage(static_cast<int32_t>(from), static_cast<int32_t>(to));
+      }
+    }
+    header_.ZoneStart[i] = start[i];
+    header_.ZoneEnd[i] = start[i] + pages * units;
+  }
+  // The new pages take the slots at the zones' ends.
+  for (const auto& [node, size_class] : pages) {
+    const uint32_t slot = header_.ZoneEnd[size_class];
+    header_.ZoneEnd[size_class] += static_cast<uint32_t>(size_class);
+    MovePage(node->Address, static_cast<int32_t>(slot));
+  }
+  header_dirty_ = true;
 }
 
 bool Pager::WritePages() {

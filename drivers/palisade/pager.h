@@ -280,6 +280,9 @@ class Pager {
   std::vector<uint8_t> KeyInside(PageNode* node, int depth);
   void FreeQueued();
   bool PlacePages();  // false: the file would pass 4 GiB
+  // Gives every page of `pages` (in memory only, with the size class it
+  // needs) a slot, moving the zones above as needed.
+  void PlaceAll(const std::vector<std::pair<PageNode*, int>>& pages);
   bool WritePages();
   int FailFlush(int err);
 
@@ -291,7 +294,8 @@ class Pager {
   PageCache cache_;
   std::unordered_map<uint32_t, uint32_t> shadow_map_;
   std::vector<int32_t> free_queue_;
-  std::vector<uint8_t> read_buffer_;  // the block of the page being loaded
+  std::vector<uint8_t> read_buffer_;                // the block of the page being loaded
+  std::vector<std::pair<PageNode*, int>> placing_;  // PlacePages' pages and classes
   int32_t next_negative_ = 0;
   int32_t root_ = 0;
   bool has_root_ = false;

@@ -226,18 +226,21 @@ bool PlxTables::WriteMemo(uint32_t table, uint32_t row, uint8_t memo, Bytes valu
   // Piece 0 carries the total length before its data; every piece holds at
   // most 256 bytes of the value.
   uint16_t piece = 0;
+  uint8_t key[12];
+  StoreBigU32(key, table);
+  key[4] = kKindMemo;
+  StoreBigU32(key + 5, row);
+  key[9] = memo;
   for (size_t at = 0; at < value.size(); at += kMemoPieceBytes, ++piece) {
     const size_t len = std::min(kMemoPieceBytes, value.size() - at);
-    std::vector<uint8_t> payload;
-    payload.reserve(len + 4);
-    if (piece == 0) {
-      payload.resize(4);
-      StoreU32(payload.data(), static_cast<uint32_t>(value.size()));
-    }
-    payload.insert(payload.end(), value.begin() + static_cast<std::ptrdiff_t>(at),
-                   value.begin() + static_cast<std::ptrdiff_t>(at + len));
-    std::vector<uint8_t> key = MemoKey(table, row, memo, piece);
-    tree_->Put(MakeRecord(Bytes(key.data(), key.size()), Bytes(payload.data(), payload.size())));
+    const size_t head = piece == 0 ? 4 : 0;
+    StoreBigU16(key + 10, piece);
+    // The record is built in place: the total length, then the piece.
+    PlxRecord rec = MakeRecord(sizeof key, head + len);
+    std::memcpy(rec.bytes.data(), key, sizeof key);
+    if (piece == 0) StoreU32(rec.payload_data(), static_cast<uint32_t>(value.size()));
+    std::memcpy(rec.payload_data() + head, value.data() + at, len);
+    tree_->Put(std::move(rec));
   }
   return true;
 }

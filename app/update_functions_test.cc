@@ -18,6 +18,7 @@
 #include "drivers/palisade/test_support.h"
 #include "framework/window_manager.h"
 #include "runtime/launch.h"
+#include "runtime/registry.h"
 #include "ui/headless_backend.h"
 #include "ui/keycodes.h"
 #include "ui/message.h"
@@ -324,6 +325,34 @@ TEST_F(UpdateFunctionsTest, AnOverlongTextIsNeverCutAtSave) {
     std::vector<FuncEntry> all = All();
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0].title, "short");
+  });
+}
+
+TEST_F(UpdateFunctionsTest, OpeningStartsNoProcessTouchesNoRegistryAndEachResizeIsOneBatch) {
+  InProgram([&] {
+    const int32_t id = Add("Heap sort");
+    for (uint8_t request : {kInsertRecord, kChangeRecord, kViewRecord}) {
+      SCOPED_TRACE(request);
+      ASSERT_TRUE(Load(id));
+      ui_.Clear();
+      const uint64_t launches = LaunchCount();
+      const uint64_t registry = RegistryCallCount();
+      std::vector<int> batches;
+      ui_.Then([&](HeadlessWindow& w) {
+        EXPECT_EQ(LaunchCount(), launches);
+        EXPECT_EQ(RegistryCallCount(), registry);
+        batches.push_back(w.move_batches);
+      });
+      ui_.Resize(600, 450);
+      ui_.Then([&](HeadlessWindow& w) { batches.push_back(w.move_batches); });
+      ui_.Resize(500, 400);
+      ui_.Then([&](HeadlessWindow& w) { batches.push_back(w.move_batches); });
+      ui_.Click(kUfCancel);
+      Call(request);
+      // Each pass that moved controls moved them in one batch.
+      EXPECT_EQ(batches, (std::vector<int>{batches[0], batches[0] + 1, batches[0] + 2}));
+    }
+    EXPECT_TRUE(starts_.empty());
   });
 }
 

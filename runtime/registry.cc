@@ -14,6 +14,7 @@
 #include "runtime/registry.h"
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -436,6 +437,12 @@ HKEY NewHandle(State& s, size_t root, std::vector<std::string> path) {
   return h;
 }
 
+std::atomic<uint64_t> g_registry_calls{0};
+
+void CountCall() {
+  g_registry_calls.fetch_add(1, std::memory_order_relaxed);
+}
+
 }  // namespace
 
 bool IsRegistryRoot(HKEY key) {
@@ -444,6 +451,7 @@ bool IsRegistryRoot(HKEY key) {
 
 long RegOpenKeyEx(HKEY key, std::string_view sub_key, std::uint32_t options, REGSAM sam,
                   HKEY* result) {
+  CountCall();
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = 0;
   std::vector<std::string> names;
@@ -465,6 +473,7 @@ long RegOpenKeyEx(HKEY key, std::string_view sub_key, std::uint32_t options, REG
 
 long RegCreateKeyEx(HKEY key, std::string_view sub_key, std::uint32_t reserved,
                     std::uint32_t options, REGSAM sam, HKEY* result, std::uint32_t* disposition) {
+  CountCall();
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = 0;
   std::vector<std::string> names;
@@ -497,6 +506,7 @@ long RegCreateKeyEx(HKEY key, std::string_view sub_key, std::uint32_t reserved,
 
 long RegQueryValueEx(HKEY key, std::string_view value_name, std::uint32_t* reserved,
                      std::uint32_t* type, void* data, std::uint32_t* size) {
+  CountCall();
   if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
   State& s = GetState();
   std::lock_guard<std::mutex> lock(s.mu);
@@ -522,6 +532,7 @@ long RegQueryValueEx(HKEY key, std::string_view value_name, std::uint32_t* reser
 }
 
 long RegQueryValue(HKEY key, std::string_view sub_key, char* data, std::int32_t* size) {
+  CountCall();
   if ((data != nullptr && size == nullptr) || (size != nullptr && *size < 0)) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -559,6 +570,7 @@ long RegQueryValue(HKEY key, std::string_view sub_key, char* data, std::int32_t*
 
 long RegSetValueEx(HKEY key, std::string_view value_name, std::uint32_t reserved,
                    std::uint32_t type, const void* data, std::uint32_t size) {
+  CountCall();
   if (data == nullptr && size > 0) return ERROR_INVALID_PARAMETER;
   if (value_name.size() > kMaxRegistryValueName) return ERROR_INVALID_PARAMETER;
   std::string bytes(static_cast<const char*>(data), data ? size : 0);
@@ -580,6 +592,7 @@ long RegSetValueEx(HKEY key, std::string_view value_name, std::uint32_t reserved
 }
 
 long RegDeleteValue(HKEY key, std::string_view value_name) {
+  CountCall();
   State& s = GetState();
   std::lock_guard<std::mutex> lock(s.mu);
   return Mutate(s, [&](bool* changed) -> long {
@@ -592,6 +605,7 @@ long RegDeleteValue(HKEY key, std::string_view value_name) {
 }
 
 long SHDeleteKey(HKEY key, std::string_view sub_key) {
+  CountCall();
   std::vector<std::string> names;
   if (long rc = SplitPath(sub_key, &names)) return rc;
   State& s = GetState();
@@ -614,6 +628,7 @@ long SHDeleteKey(HKEY key, std::string_view sub_key) {
 }
 
 long RegCloseKey(HKEY key) {
+  CountCall();
   if (IsRegistryRoot(key)) return ERROR_SUCCESS;
   State& s = GetState();
   std::lock_guard<std::mutex> lock(s.mu);
@@ -680,6 +695,10 @@ long RegPutDword(HKEY root, std::string_view sub_key, std::string_view value_nam
   long rc = RegSetValueEx(k, value_name, 0, REG_DWORD, bytes, 4);
   RegCloseKey(k);
   return rc;
+}
+
+uint64_t RegistryCallCount() {
+  return g_registry_calls.load(std::memory_order_relaxed);
 }
 
 size_t OpenRegistryHandleCount() {

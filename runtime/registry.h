@@ -153,6 +153,10 @@ long RegPutDword(HKEY root, std::string_view sub_key, std::string_view value_nam
 // The number of handles currently open (tests check that callers close them).
 size_t OpenRegistryHandleCount();
 
+// Calls made to the registry (every Reg* function above and SHDeleteKey)
+// since the process began, for measurements.
+uint64_t RegistryCallCount();
+
 }  // namespace qzr
 
 #endif  // QZR_RUNTIME_REGISTRY_H_

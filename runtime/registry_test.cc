@@ -192,6 +192,21 @@ TEST_F(RegistryTest, DeleteValueAndKeyTree) {
   EXPECT_EQ(FileText(), "QZR-REGISTRY 1\n");
 }
 
+TEST_F(RegistryTest, EveryCallIsCounted) {
+  const uint64_t before = RegistryCallCount();
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "Counted", 0, 0, KEY_ALL_ACCESS, &key, nullptr), 0);
+  ASSERT_EQ(RegSetValueEx(key, "v", 0, REG_DWORD, "\1\0\0\0", 4), ERROR_SUCCESS);
+  std::uint32_t size = 0;
+  EXPECT_EQ(RegQueryValueEx(key, "v", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValue(key, "v"), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryCallCount() - before, 5u);
+  // A convenience opens, queries and closes.
+  EXPECT_EQ(RegGetString(HKEY_CURRENT_USER, "Counted", "none"), std::nullopt);
+  EXPECT_GE(RegistryCallCount() - before, 7u);
+}
+
 // The lookups the link handler makes: default values under the classes root.
 TEST_F(RegistryTest, DefaultValuesThroughRegQueryValue) {
   ASSERT_EQ(RegPutString(HKEY_CLASSES_ROOT, ".htm", "", "htmlfile"), 0);

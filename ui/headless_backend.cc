@@ -683,6 +683,11 @@ void HeadlessBackend::SetControlRect(WindowId id, int control, const Rect& rect)
   if (HeadlessControl* c = MirrorControl(id, control)) c->at = rect;
 }
 
+void HeadlessBackend::EndMoves(WindowId id) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (HeadlessWindow* w = Mirror(id)) ++w->move_batches;
+}
+
 void HeadlessBackend::SetTextCapacity(WindowId id, int control, size_t bytes) {
   std::lock_guard<std::mutex> lock(mu_);
   if (HeadlessControl* c = MirrorControl(id, control)) c->text_capacity = bytes;

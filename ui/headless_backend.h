@@ -82,6 +82,7 @@ struct HeadlessWindow {
   int focus = 0;
   int timer = 0;
   int min_width = 0, min_height = 0, max_width = 0, max_height = 0;
+  int move_batches = 0;  // batches of moves applied (Window::MoveControls)
   std::map<int, HeadlessControl> controls;
 
   // Inspection; an unknown control reads as empty, false or 0.
@@ -224,6 +225,7 @@ class HeadlessBackend : public Toolkit {
   void SetControlFlags(WindowId id, int control, uint32_t flags) override;
   void SetControlRect(WindowId id, int control, const Rect& rect) override;
   void SetTextCapacity(WindowId id, int control, size_t bytes) override;
+  void EndMoves(WindowId id) override;
   void SetAppearance(WindowId id, int control, const Appearance& appearance) override;
   void SetChecked(WindowId id, int control, bool checked) override;
   void SetRows(WindowId id, int list, const std::vector<ListRow>& rows) override;

@@ -123,6 +123,12 @@ class Toolkit : public WindowBackend {
   // change).
   virtual void SetControlFlags(WindowId id, int control, uint32_t flags) = 0;
   virtual void SetControlRect(WindowId id, int control, const Rect& rect) = 0;
+  // A batch of moves (Window::MoveControls): BeginMoves, then a
+  // SetWindowRect or SetControlRect for each rectangle that changes, then
+  // EndMoves. A batch that changes nothing is not sent. A toolkit may hold
+  // its redrawing until the batch ends. The base versions do nothing.
+  virtual void BeginMoves(WindowId id) {}
+  virtual void EndMoves(WindowId id) {}
   // The most bytes of UTF-8 the user may type or paste into the entry or
   // text `control` (0: no limit). Input beyond it is refused at a character
   // boundary, with a beep; text the program sets is shown whole. The base

@@ -1051,6 +1051,13 @@ void Window::SetPosition(int control, const Rect& rect) {
 void Window::MoveControls(const std::vector<std::pair<int, Rect>>& moves) {
   WindowCore* w = core_.get();
   Toolkit* tk = w->toolkit();
+  const bool changes = std::any_of(moves.begin(), moves.end(), [w](const auto& move) {
+    if (move.first == 0) return !(w->at == move.second);
+    const ControlRec* c = w->Find(move.first);
+    return c != nullptr && !(c->at == move.second);
+  });
+  if (!changes) return;
+  if (tk) tk->BeginMoves(w->id);
   for (const auto& [control, rect] : moves) {
     if (control == 0) {
       w->at = rect;
@@ -1063,6 +1070,7 @@ void Window::MoveControls(const std::vector<std::pair<int, Rect>>& moves) {
     c->at = rect;
     if (tk) tk->SetControlRect(w->id, control, rect);
   }
+  if (tk) tk->EndMoves(w->id);
 }
 
 void Window::SetSizeLimits(int min_width, int min_height, int max_width, int max_height) {

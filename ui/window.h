@@ -210,7 +210,9 @@ class Window {
   // size).
   Rect Position(int control) const;
   void SetPosition(int control, const Rect& rect);
-  // Several moves applied together, without redrawing in between.
+  // Several moves applied together, without redrawing in between: the
+  // toolkit gets them as one batch (Toolkit::BeginMoves/EndMoves), or
+  // nothing when no rectangle changes.
   void MoveControls(const std::vector<std::pair<int, Rect>>& moves);
   // Limits of the window's client size (0 no limit).
   void SetSizeLimits(int min_width, int min_height, int max_width = 0, int max_height = 0);

@@ -436,6 +436,22 @@ TEST_F(WindowTest, TypingStopsAtTheCapacityOnACharacterBoundaryWithABeep) {
   w.Close();
 }
 
+TEST_F(WindowTest, MovesReachTheToolkitAsOneBatchAndNoChangeAsNone) {
+  const WindowDef def = FormDef();
+  Window w(def);
+  ASSERT_TRUE(w.Open());
+  const HeadlessWindow* hw = ui_.Top();
+  ASSERT_NE(hw, nullptr);
+  w.MoveControls({{kName, {4, 4, 120, 10}}, {kNote, {4, 104, 190, 40}}, {kOk, def.controls[3].at}});
+  EXPECT_EQ(hw->move_batches, 1);
+  EXPECT_EQ(hw->Position(kName), (Rect{4, 4, 120, 10}));
+  EXPECT_EQ(hw->Position(kNote), (Rect{4, 104, 190, 40}));
+  w.MoveControls({{kName, {4, 4, 120, 10}}, {kOk, def.controls[3].at}});  // all in place
+  w.MoveControls({});
+  EXPECT_EQ(hw->move_batches, 1);
+  w.Close();
+}
+
 TEST_F(WindowTest, AScriptThatRunsOutFailsWithTheWindowsCaption) {
   expect_failures_ = true;
   const WindowDef def = SmallDef("W", "Waiting Window");

@@ -202,6 +202,15 @@ void QtToolkit::SetControlRect(WindowId id, int control, const Rect& rect) {
   if (QtWindow* w = Find(id)) w->SetControlRect(control, rect);
 }
 
+void QtToolkit::BeginMoves(WindowId id) {
+  // One repaint for the whole batch, once it is placed.
+  if (QtWindow* w = Find(id)) w->setUpdatesEnabled(false);
+}
+
+void QtToolkit::EndMoves(WindowId id) {
+  if (QtWindow* w = Find(id)) w->setUpdatesEnabled(true);
+}
+
 void QtToolkit::SetTextCapacity(WindowId id, int control, size_t bytes) {
   if (QtWindow* w = Find(id)) w->SetTextCapacity(control, bytes);
 }

@@ -72,6 +72,8 @@ class QtToolkit : public QObject, public Toolkit {
   void SetControlFlags(WindowId id, int control, uint32_t flags) override;
   void SetControlRect(WindowId id, int control, const Rect& rect) override;
   void SetTextCapacity(WindowId id, int control, size_t bytes) override;
+  void BeginMoves(WindowId id) override;
+  void EndMoves(WindowId id) override;
   void SetAppearance(WindowId id, int control, const Appearance& appearance) override;
   void SetChecked(WindowId id, int control, bool checked) override;
   void SetRows(WindowId id, int list, const std::vector<ListRow>& rows) override;

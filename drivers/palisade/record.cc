@@ -148,11 +148,9 @@ int RecordPool::ClassOf(size_t capacity) {
 }
 
 PlxRecord RecordPool::Take(size_t length) {
-  // Any record of class k has room for 2^k bytes: start at the first class
-  // whose every record holds `length`.
-  int k = 0;
-  while (k + 1 < kClasses && (size_t{1} << k) < length) ++k;
-  for (; k < kClasses; ++k) {
+  // Start at the class `length` itself falls in: its records may hold it
+  // (the one last kept is tried); every record of the classes above does.
+  for (int k = ClassOf(length); k < kClasses; ++k) {
     std::vector<PlxRecord>& c = classes_[k];
     if (!c.empty() && c.back().bytes.capacity() >= length) {
       PlxRecord rec = std::move(c.back());

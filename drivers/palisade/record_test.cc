@@ -109,5 +109,30 @@ TEST(RecordTest, KeysCompareBytewiseShorterPrefixFirst) {
   EXPECT_LT(CompareKeys(Bytes(), V(B({0}))), 0);
 }
 
+// A kept record serves any length its storage holds, whatever the class it
+// is filed under; a record taken always holds the length asked for.
+TEST(RecordPoolTest, AKeptRecordServesEveryLengthItHolds) {
+  const struct {
+    size_t capacity;
+    size_t length;
+    bool reused;
+  } cases[] = {
+      {100, 100, true},  // not a power of two: filed under 64..127
+      {100, 70, true},  {100, 101, false}, {128, 128, true}, {128, 20, true}, {16, 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.capacity) + " for " + std::to_string(c.length));
+    RecordPool pool;
+    PlxRecord kept;
+    kept.bytes.reserve(c.capacity);
+    const uint8_t* storage = kept.bytes.data();
+    pool.Give(std::move(kept));
+    ASSERT_EQ(pool.size(), 1u);
+    PlxRecord taken = pool.Take(c.length);
+    EXPECT_GE(taken.bytes.capacity(), c.length);
+    EXPECT_EQ(taken.bytes.data() == storage, c.reused);
+  }
+}
+
 }  // namespace
 }  // namespace qzr::palisade

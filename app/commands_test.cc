@@ -600,7 +600,7 @@ TEST_F(CommandsTest, AReadErrorEndsListFindAndExportWithTheEntryNamed) {
   Result good = Run({"export", "--output", "backup.json"});
   ASSERT_EQ(good.code, 0) << good.err;
   const std::string backup = ReadFile("backup.json");
-  DamageMemoOfRow(3);  // entry 4: reading stops after entry 3
+  DamageMemoOfRow(3);  // entry 4: reading stops there, naming it
   Result damaged = Exe({"check"});
   ASSERT_EQ(damaged.code, 1) << damaged.out;
   EXPECT_NE(damaged.out.find("memo 1 cannot be read"), std::string::npos) << damaged.out;
@@ -612,7 +612,7 @@ TEST_F(CommandsTest, AReadErrorEndsListFindAndExportWithTheEntryNamed) {
     SCOPED_TRACE(args[0] + " " + args.back());
     Result r = Exe(args);
     EXPECT_EQ(r.code, 1) << r.out.substr(0, 200);
-    EXPECT_NE(r.err.find("stopped after entry 3"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("stopped: entry 4 could not be read"), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   }
   // A file export is never left as if complete: the earlier backup stays.

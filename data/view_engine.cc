@@ -285,7 +285,9 @@ void ViewEngine::SetReadAhead(uint32_t records) {
 }
 
 bool ViewEngine::KeySupports(const KeyDesc& key, bool* reversed) const {
-  if ((key.flags & (kKeyOpt | kKeyIndex)) != 0) return false;
+  // An INDEX is not kept up to date; an OPT key is asked about apart
+  // (KeyHoldsEveryRow).
+  if ((key.flags & kKeyIndex) != 0) return false;
   if (order_.size() > key.components.size()) return false;
   const bool nocase = (key.flags & kKeyNocase) != 0;
   for (size_t i = 0; i < order_.size(); ++i) {
@@ -307,15 +309,33 @@ bool ViewEngine::KeySupports(const KeyDesc& key, bool* reversed) const {
   return true;
 }
 
+bool ViewEngine::KeyHoldsEveryRow(int key) {
+  FileArgs rows;
+  FileArgs entries;
+  entries.key = key;
+  const bool counted =
+      Call(FileOp::RECORDSfile, 1, rows) == 0 && Call(FileOp::RECORDSkey, 1, entries) == 0;
+  ClearError();
+  return counted && rows.result == entries.result;
+}
+
 void ViewEngine::ChooseAccess() {
   key_ = -1;
   access_ = Access::kRecordOrder;
   placement_fields_.clear();
+  opt_key_asked_ = false;
   if (order_.empty()) return;
   const auto& keys = files_[0]->keys;
   for (size_t k = 0; k < keys.size(); ++k) {
     bool reversed = false;
     if (KeySupports(keys[k], &reversed)) {
+      // An OPT key leaves out the rows whose value is blank: it serves the
+      // order only while it holds every row, which is asked again at every
+      // Set (a pass from the start), as the sorted list would be rebuilt.
+      if ((keys[k].flags & kKeyOpt) != 0) {
+        opt_key_asked_ = true;
+        if (!open_ || !KeyHoldsEveryRow(static_cast<int>(k))) continue;
+      }
       key_ = static_cast<int>(k);
       access_ = reversed ? Access::kKeyReversed : Access::kKey;
       break;
@@ -343,6 +363,7 @@ int ViewEngine::Set() {
   if (!open_) return Fail(kFileNotOpen);
   state_ = State::kStart;
   current_position_.clear();
+  if (opt_key_asked_) ChooseAccess();
   if (access_ == Access::kSortedList) {
     const int rc = EnsureList();
     if (rc != 0) return rc;

@@ -191,6 +191,9 @@ class ViewEngine {
   int Parse(std::string_view text, std::unique_ptr<Expression>* out);
   void ChooseAccess();
   bool KeySupports(const KeyDesc& key, bool* reversed) const;
+  // True when key `key` of the primary file holds as many entries as the
+  // file has rows (a driver that cannot count answers false).
+  bool KeyHoldsEveryRow(int key);
   const std::vector<int>& PlacementFields() const;
   bool HasInnerJoin() const;
 
@@ -226,6 +229,7 @@ class ViewEngine {
   Access access_ = Access::kRecordOrder;
   int key_ = -1;
   std::vector<int> placement_fields_;  // fields whose values place a row (ChooseAccess)
+  bool opt_key_asked_ = false;         // an OPT key could serve the order (ChooseAccess)
 
   std::string filter_text_;
   std::unique_ptr<Expression> filter_;

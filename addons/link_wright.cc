@@ -12,6 +12,7 @@
 
 #include "runtime/command_line.h"
 #include "runtime/launch.h"
+#include "runtime/text.h"
 #include "ui/event.h"
 #include "ui/message.h"
 #include "ui/toolkit.h"
@@ -20,81 +21,14 @@
 namespace qzr {
 namespace {
 
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool IsAlpha(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
-bool IsHex(char c) {
-  return IsDigit(c) || (Lower(c) >= 'a' && Lower(c) <= 'f');
-}
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
-
-// True iff `text` begins at `at` with `word`, ASCII case ignored.
-bool StartsWithNoCase(std::string_view text, size_t at, std::string_view word) {
-  if (text.size() - std::min(at, text.size()) < word.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i) {
-    if (Lower(text[at + i]) != Lower(word[i])) return false;
-  }
-  return true;
-}
-
-size_t FindNoCase(std::string_view text, std::string_view word) {
-  for (size_t at = 0; at + word.size() <= text.size(); ++at) {
-    if (StartsWithNoCase(text, at, word)) return at;
-  }
-  return std::string_view::npos;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-// True iff `text` is well-formed UTF-8 (no overlong forms, no surrogates,
-// nothing above U+10FFFF).
-bool IsUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t extra;
-    uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      unsigned char d = static_cast<unsigned char>(text[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
-      return false;
-    }
-    if (cp >= 0xD800 && cp <= 0xDFFF) return false;
-    i += extra + 1;
-  }
-  return true;
 }
 
 // True iff `text` holds a C0 control, DEL, or a C1 control (U+0080..U+009F,
@@ -145,7 +79,7 @@ std::string_view SchemeOf(std::string_view text) {
   bool port = digits > i + 1 && (digits == text.size() || text[digits] == '/' ||
                                  text[digits] == '?' || text[digits] == '#');
   bool host_like = scheme.find('.') != std::string_view::npos ||
-                   (scheme.size() == 9 && StartsWithNoCase(scheme, 0, "localhost"));
+                   (scheme.size() == 9 && StartsWithNoCase(scheme, "localhost"));
   if (port && host_like) return {};
   return scheme;
 }
@@ -171,7 +105,7 @@ bool LooksLikeEmail(std::string_view text) {
 
 std::string LowerAscii(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = Lower(c);
+  for (char& c : out) c = AsciiLower(c);
   return out;
 }
 
@@ -184,7 +118,8 @@ std::string Shown(std::string_view text) {
   while (i < text.size() && out.size() < kShownBytes) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
-    if (len == 0 || i + len > text.size() || !IsUtf8(text.substr(i, len)) ||
+    if (len == 0 || i + len > text.size() ||
+        InvalidUtf8At(text.substr(i, len)) != std::string_view::npos ||
         HasControlCharacter(text.substr(i, len))) {
       out += '?';
       ++i;
@@ -207,14 +142,14 @@ PreparedLink PrepareLink(std::string_view value) {
     link.email = false;
     return link;
   };
-  std::string_view text = Trim(value);
+  std::string_view text = Trim(value, kWhiteSpace);
   if (text.empty()) return refuse(LinkRefusal::kBlank);
   if (text.size() > kMaxLinkBytes) return refuse(LinkRefusal::kTooLong);
-  if (!IsUtf8(text)) return refuse(LinkRefusal::kInvalidText);
+  if (InvalidUtf8At(text) != std::string_view::npos) return refuse(LinkRefusal::kInvalidText);
   if (HasControlCharacter(text)) return refuse(LinkRefusal::kControlCharacter);
   if (text.front() == '-') return refuse(LinkRefusal::kLeadingDash);
 
-  std::string_view address = Trim(AnchorHref(text));
+  std::string_view address = Trim(AnchorHref(text), kWhiteSpace);
   if (address.empty()) return refuse(LinkRefusal::kBlank);
   if (address.front() == '-') return refuse(LinkRefusal::kLeadingDash);
 
@@ -243,29 +178,24 @@ PreparedLink PrepareLink(std::string_view value) {
 }
 
 std::string MakeEmailUrlSafe(std::string_view url) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   size_t body = FindNoCase(url, "&body=");
   size_t start = body == std::string_view::npos ? 0 : body + 6;
   std::string out(url.substr(0, start));
-  auto encode = [&](unsigned char c) {
-    out += '%';
-    out += kHex[c >> 4];
-    out += kHex[c & 15];
-  };
+  auto encode = [&](unsigned char c) { AppendPercentEscape(c, &out); };
   for (size_t i = start; i < url.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(url[i]);
     if (c <= 32 || c == 127 || c == ';' || c == '<' || c == '>') {
       encode(c);
     } else if (c == '%') {
-      if (i + 2 < url.size() && IsHex(url[i + 1]) && IsHex(url[i + 2])) {
+      if (PercentEscapeAt(url, i) >= 0) {
         out += '%';
       } else {
         encode(c);
       }
     } else if (c == '&' || c == '?') {
-      bool header = StartsWithNoCase(url, i + 1, "body") ||
-                    StartsWithNoCase(url, i + 1, "subject") || StartsWithNoCase(url, i + 1, "cc") ||
-                    StartsWithNoCase(url, i + 1, "bcc");
+      const std::string_view rest = url.substr(i + 1);
+      bool header = StartsWithNoCase(rest, "body") || StartsWithNoCase(rest, "subject") ||
+                    StartsWithNoCase(rest, "cc") || StartsWithNoCase(rest, "bcc");
       if (header) {
         out += static_cast<char>(c);
       } else {
@@ -547,9 +477,10 @@ const std::string& LinkWright::EmailProgram() {
 void LinkWright::LookUpProgram(std::string* field, const char* mime, const char* missing) {
   std::string output;
   int err = RunAndCapture({"xdg-mime", "query", "default", mime}, &output, 3000, 1024);
-  std::string_view name = Trim(output);
+  std::string_view name = Trim(output, kWhiteSpace);
   name = name.substr(0, name.find('\n'));
-  if (err != 0 || name.empty() || !IsUtf8(name) || HasControlCharacter(name)) {
+  if (err != 0 || name.empty() || InvalidUtf8At(name) != std::string_view::npos ||
+      HasControlCharacter(name)) {
     *field = missing;
   } else {
     *field = std::string(name.substr(0, 255));

@@ -10,37 +10,16 @@
 #include "runtime/profile.h"
 #include "runtime/queue.h"
 #include "runtime/registry.h"
+#include "runtime/text.h"
 #include "ui/window.h"
 
 namespace qzr {
 namespace {
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-std::string_view TrimTrailing(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // The registry root INIFILENAME names, if it holds one in decimal. Handles
 // kept in a signed LONG read as negative numbers; both spellings are taken.
 std::optional<uint32_t> RegistryRootOf(std::string_view text) {
-  text = TrimBlanks(text);
+  text = Trim(text);
   if (text.empty()) return std::nullopt;
   int64_t value = 0;
   const char* end = text.data() + text.size();
@@ -161,7 +140,7 @@ bool SortHeader::IsSortable(int32_t column) const {
 }
 
 bool SortHeader::FieldSortable(const SortHeaderColumn& column) const {
-  const std::string_view label = TrimBlanks(column.FIELD);
+  const std::string_view label = Trim(column.FIELD);
   if (label.empty()) return false;
   if (VIEW == nullptr) return true;  // nothing to check against; BuildOrder only
   const ViewField f = VIEW->FieldOf(label);
@@ -175,7 +154,7 @@ bool SortHeader::FieldSortable(const SortHeaderColumn& column) const {
 bool SortHeader::FoldsCase(const SortHeaderColumn& column) const {
   if (NOCASE == 0) return false;
   if (USEPICTUREFORCASE == 0) return true;
-  std::string_view pic = TrimBlanks(column.PICTURE);
+  std::string_view pic = Trim(column.PICTURE);
   if (!pic.empty() && pic.front() == '@') pic.remove_prefix(1);
   return !pic.empty() && (pic.front() == 'S' || pic.front() == 's');
 }
@@ -193,17 +172,17 @@ void SortHeader::ApplySortString(std::string_view text) {
   while (start <= text.size()) {
     size_t comma = text.find(',', start);
     if (comma == std::string_view::npos) comma = text.size();
-    std::string_view item = TrimBlanks(text.substr(start, comma - start));
+    std::string_view item = Trim(text.substr(start, comma - start));
     start = comma + 1;
     if (item.empty()) continue;
     int32_t direction = 1;
     if (item.front() == '+' || item.front() == '-') {
       direction = item.front() == '-' ? -1 : 1;
-      item = TrimBlanks(item.substr(1));
+      item = Trim(item.substr(1));
     }
     if (item.empty()) continue;
     for (const SortHeaderColumn& c : QUEUELISTHEADER) {
-      if (!EqualNoCase(item, TrimBlanks(c.FIELD))) continue;
+      if (!EqualNoCase(item, Trim(c.FIELD))) continue;
       // The first column showing the field takes it; a column named twice,
       // or one that cannot be ordered by, is not taken.
       const bool taken = std::any_of(QUEUELISTSORT.begin(), QUEUELISTSORT.end(),
@@ -225,7 +204,7 @@ std::string SortHeader::SortString() const {
     if (c == nullptr) continue;
     if (!text.empty()) text += ',';
     text += s.DIRECTION < 0 ? '-' : '+';
-    text += TrimBlanks(c->FIELD);
+    text += Trim(c->FIELD);
   }
   return text;
 }
@@ -237,7 +216,7 @@ std::string SortHeader::BuildOrder() const {
   for (const SortHeaderItem& s : QUEUELISTSORT) {
     const SortHeaderColumn* c = Column(s.COLUMN);
     if (c == nullptr || c->SORTABLE == 0) continue;
-    const std::string field(TrimBlanks(c->FIELD));
+    const std::string field(Trim(c->FIELD));
     std::string item(1, s.DIRECTION < 0 ? '-' : '+');
     item += FoldsCase(*c) ? "UPPER(" + field + ")" : field;
     items.push_back(std::move(item));
@@ -327,8 +306,8 @@ bool SortHeader::ClickColumn(int32_t column, int32_t keyCode) {
 
 SortStoragePlace SortHeader::StoragePlace() const {
   SortStoragePlace place;
-  const std::string_view section = TrimTrailing(PROCEDURENAME);
-  const std::string_view file = TrimBlanks(INIFILENAME);
+  const std::string_view section = TrimRight(PROCEDURENAME, kSpaces);
+  const std::string_view file = Trim(INIFILENAME);
   if (section.empty() || file.empty()) return place;
   place.section = std::string(section);
   place.entry = kSortHeaderEntry + std::to_string(LISTCONTROL);

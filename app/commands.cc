@@ -36,6 +36,7 @@
 #include "runtime/evaluator.h"
 #include "runtime/picture.h"
 #include "runtime/runtime_error.h"
+#include "runtime/text.h"
 #include "ui/window_backend.h"
 
 namespace qzr {
@@ -296,16 +297,10 @@ class CountingBackend : public WindowBackend {
 // Decodes the UTF-8 sequence at text[i]: its code point and length; length
 // 1 with cp = 0xFFFFFFFF for a byte that begins no valid sequence.
 size_t NextCodePoint(std::string_view text, size_t i, uint32_t* cp) {
-  size_t bad = InvalidUtf8At(text.substr(i, std::min<size_t>(4, text.size() - i)));
-  const uint8_t lead = static_cast<uint8_t>(text[i]);
-  size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  if (bad == 0 || len > text.size() - i || (bad != std::string_view::npos && bad < len)) {
-    *cp = 0xFFFFFFFFu;
-    return 1;
-  }
-  *cp = len == 1 ? lead : len == 2 ? lead & 0x1F : len == 3 ? lead & 0x0F : lead & 0x07;
-  for (size_t k = 1; k < len; ++k) *cp = (*cp << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
-  return len;
+  const size_t len = DecodeUtf8(text.substr(i), cp);
+  if (len != 0) return len;
+  *cp = 0xFFFFFFFFu;
+  return 1;
 }
 
 // Columns a code point takes on a terminal: 0 for combining marks and
@@ -1004,10 +999,9 @@ int Runner::Import() {
     format = *p_.Value("--format");
   } else {
     // Without --format the file's extension decides; JSON otherwise.
-    std::string lower = name;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    format = lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".csv") == 0 ? "csv" : "json";
+    format = name.size() > 4 && EqualNoCase(std::string_view(name).substr(name.size() - 4), ".csv")
+                 ? "csv"
+                 : "json";
   }
   std::string text, why;
   if (!ReadInput(name, &text, &why)) return FailAlways("import: " + why);

@@ -481,38 +481,4 @@ bool ParseCsvEntries(std::string_view text, std::vector<EntryFields>* out, std::
   return true;
 }
 
-size_t InvalidUtf8At(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const uint8_t lead = static_cast<uint8_t>(text[i]);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t len = 0;
-    uint8_t lo = 0x80, hi = 0xBF;  // the range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      len = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      len = 3;
-      if (lead == 0xE0) lo = 0xA0;  // overlong
-      if (lead == 0xED) hi = 0x9F;  // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      len = 4;
-      if (lead == 0xF0) lo = 0x90;  // overlong
-      if (lead == 0xF4) hi = 0x8F;  // past U+10FFFF
-    } else {
-      return i;
-    }
-    if (i + len > text.size()) return i;
-    const uint8_t second = static_cast<uint8_t>(text[i + 1]);
-    if (second < lo || second > hi) return i;
-    for (size_t k = 2; k < len; ++k) {
-      if ((static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) return i;
-    }
-    i += len;
-  }
-  return std::string_view::npos;
-}
-
 }  // namespace qzr

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "app/func_file.h"
+#include "runtime/utf8.h"  // InvalidUtf8At, which the formats check text with
 
 namespace qzr {
 
@@ -87,11 +88,6 @@ bool ParseJsonEntry(std::string_view text, EntryFields* out, std::string* error)
 // Parses CSV input with a header row naming the columns (any order, each at
 // most once). False with the reason in *error.
 bool ParseCsvEntries(std::string_view text, std::vector<EntryFields>* out, std::string* error);
-
-// The offset of the first byte of `text` that does not begin a well-formed
-// UTF-8 sequence (overlong forms, surrogates and values past U+10FFFF are
-// not well formed); npos when the whole text is valid UTF-8.
-size_t InvalidUtf8At(std::string_view text);
 
 // Splits CSV text into records of fields (RFC 4180; CRLF or LF line ends).
 // False on a quote that is never closed or stray text after a closing quote,

@@ -8,6 +8,7 @@
 
 #include "data/file_driver.h"
 #include "drivers/palisade/driver.h"
+#include "runtime/text.h"
 #include "runtime/ufo.h"
 
 namespace qzr {
@@ -27,7 +28,7 @@ void WriteCString(FileDescriptor* file, int field, std::string_view text) {
   const FieldDesc& d = file->fields[static_cast<size_t>(field)];
   uint8_t* p = file->FieldData(field);
   std::memset(p, 0, d.size);
-  std::string_view cut = CutAtCharBoundary(text.substr(0, text.find('\0')), d.size - 1);
+  std::string_view cut = Utf8Cut(text.substr(0, text.find('\0')), d.size - 1);
   std::memcpy(p, cut.data(), cut.size());
 }
 
@@ -46,7 +47,7 @@ void Check(std::string_view name, std::string_view text, size_t limit, bool fixe
 
 void Cut(std::string* text, size_t limit, bool fixed) {
   if (fixed) text->erase(std::remove(text->begin(), text->end(), '\0'), text->end());
-  if (text->size() > limit) text->resize(CutAtCharBoundary(*text, limit).size());
+  if (text->size() > limit) text->resize(Utf8Cut(*text, limit).size());
 }
 
 }  // namespace
@@ -109,8 +110,7 @@ void WriteFuncEntry(FileDescriptor* file, const FuncEntry& entry, bool with_id) 
   if (file->memo_values.size() <= static_cast<size_t>(kFunExampleCode)) {
     file->memo_values.resize(kFunExampleCode + 1);
   }
-  file->memo_values[kFunExampleCode] =
-      std::string(CutAtCharBoundary(entry.code, kFunExampleCodeSize));
+  file->memo_values[kFunExampleCode] = std::string(Utf8Cut(entry.code, kFunExampleCodeSize));
 }
 
 bool CheckFuncEntry(const FuncEntry& entry, FuncFieldProblem* problem) {
@@ -129,19 +129,6 @@ void TruncateFuncEntry(FuncEntry* entry) {
   Cut(&entry->code, kFunExampleCodeSize, false);
   Cut(&entry->link, kFunForumLinkSize - 1, true);
   Cut(&entry->posted_by, kFunUserSize - 1, true);
-}
-
-std::string_view CutAtCharBoundary(std::string_view text, size_t max_bytes) {
-  if (text.size() <= max_bytes) return text;
-  size_t cut = max_bytes;
-  // Step back over continuation bytes to the start of the sequence that
-  // would be split; at most three steps for well-formed text, and never
-  // more than a sequence's length for anything else.
-  for (int steps = 0; cut > 0 && steps < 4 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80;
-       ++steps) {
-    --cut;
-  }
-  return text.substr(0, cut);
 }
 
 }  // namespace qzr

@@ -27,6 +27,7 @@
 #include <string_view>
 
 #include "data/file_descriptor.h"
+#include "runtime/utf8.h"
 
 namespace qzr {
 
@@ -108,8 +109,10 @@ bool CheckFuncEntry(const FuncEntry& entry, FuncFieldProblem* problem);
 void TruncateFuncEntry(FuncEntry* entry);
 
 // The longest prefix of `text` of at most `max_bytes` bytes that does not end
-// inside a UTF-8 sequence.
-std::string_view CutAtCharBoundary(std::string_view text, size_t max_bytes);
+// inside a UTF-8 sequence (the runtime's Utf8Cut).
+inline std::string_view CutAtCharBoundary(std::string_view text, size_t max_bytes) {
+  return Utf8Cut(text, max_bytes);
+}
 
 }  // namespace qzr
 

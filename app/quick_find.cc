@@ -9,6 +9,7 @@
 #include "runtime/case_fold.h"
 #include "runtime/locale_data.h"
 #include "runtime/picture.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
@@ -38,7 +39,7 @@ void SetGlobalQuickFind(const QuickFindSettings& settings) {
   std::lock_guard<std::mutex> lock(g_mu);
   g_settings = settings;
   if (g_settings.text.size() > kGlobalFindTextSize) {
-    g_settings.text.resize(CutAtCharBoundary(g_settings.text, kGlobalFindTextSize).size());
+    g_settings.text.resize(Utf8Cut(g_settings.text, kGlobalFindTextSize).size());
     g_settings.folded.clear();
   }
 }
@@ -54,17 +55,10 @@ bool FindTextHasDigit(std::string_view text) {
   return false;
 }
 
-std::string UpperCaseText(std::string_view text) {
-  const auto& upper = Locale().upper;
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(upper[static_cast<uint8_t>(c)]);
-  return out;
-}
-
 QuickFindSettings MakeQuickFind(std::string_view text, bool ignore_case, bool include_memo) {
   QuickFindSettings s;
-  std::string_view cut = CutAtCharBoundary(text, kFindTextSize);
-  s.text = ignore_case ? UpperCaseText(cut) : std::string(cut);
+  std::string_view cut = Utf8Cut(text, kFindTextSize);
+  s.text = ignore_case ? LocaleUpper(cut) : std::string(cut);
   if (ignore_case) s.folded = FoldCase(cut);
   s.active = true;
   s.ignore_case = ignore_case;

@@ -5,22 +5,14 @@
 #include <cctype>
 
 #include "runtime/runtime_message.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsNameChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '.';
 }
@@ -138,7 +130,8 @@ ParsedDriverString ParseDriverString(std::string_view text,
       } else {
         bool stop_at_slash = sw == nullptr || sw->type != SwitchType::kString;
         size_t v_start = i;
-        while (i < n && !IsBlank(text[i]) && text[i] != ',' && !(stop_at_slash && text[i] == '/')) ++i;
+        while (i < n && !IsBlank(text[i]) && text[i] != ',' && !(stop_at_slash && text[i] == '/'))
+          ++i;
         if (i > v_start) value = std::string(text.substr(v_start, i - v_start));
       }
     } else if (i < n && !IsBlank(text[i]) && text[i] != '/' && text[i] != ',') {
@@ -164,8 +157,7 @@ ParsedDriverString ParseDriverString(std::string_view text,
       // The switch keeps its earlier value (or its default).
       out.warnings.push_back(sw->name + " has an incorrect value of " + *value +
                              ".  Value ignored, using " +
-                             (sw->default_value.empty() ? std::string("none")
-                                                          : sw->default_value));
+                             (sw->default_value.empty() ? std::string("none") : sw->default_value));
       continue;
     }
     out.switches.push_back({sw->name, std::move(*normal)});

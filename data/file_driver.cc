@@ -10,15 +10,10 @@
 #include "data/declaration_check.h"
 #include "data/file_trace.h"
 #include "runtime/runtime_error.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 struct Entry {
   FileDriver* driver = nullptr;  // nullptr until a factory has run

@@ -3,8 +3,8 @@
 #include "data/file_trace.h"
 
 #include <atomic>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -17,6 +17,7 @@
 #include "runtime/locale_data.h"
 #include "runtime/profile.h"
 #include "runtime/runtime_error.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
@@ -64,19 +65,6 @@ void WriteLines(const std::string& path, const std::vector<std::string>& lines, 
   if (flush) std::fflush(f);
 }
 
-bool ContainsNoCase(std::string_view text, std::string_view word) {
-  if (word.size() > text.size()) return false;
-  for (size_t i = 0; i + word.size() <= text.size(); ++i) {
-    size_t j = 0;
-    while (j < word.size() && std::toupper(static_cast<unsigned char>(text[i + j])) ==
-                                  std::toupper(static_cast<unsigned char>(word[j]))) {
-      ++j;
-    }
-    if (j == word.size()) return true;
-  }
-  return false;
-}
-
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
   char buf[256];
@@ -116,7 +104,8 @@ uint32_t LoadU32(const uint8_t* p) {
 std::string DateText(long serial) {
   int year = 0, month = 0, day = 0;
   if (serial < INT32_MIN || serial > INT32_MAX ||
-      DateToParts(static_cast<int32_t>(serial), &year, &month, &day) != 0 || month < 1 || month > 12) {
+      DateToParts(static_cast<int32_t>(serial), &year, &month, &day) != 0 || month < 1 ||
+      month > 12) {
     return "Invalid date (" + std::to_string(serial) + ")";
   }
   const std::string& month_name = Locale().short_month_names[static_cast<size_t>(month - 1)];
@@ -165,23 +154,38 @@ std::string DecimalText(const uint8_t* p, uint32_t size, uint8_t places, bool pa
 
 char PictureFamily(const std::string& picture) {
   size_t i = (!picture.empty() && picture[0] == '@') ? 1 : 0;
-  return i < picture.size() ? static_cast<char>(std::toupper(static_cast<unsigned char>(picture[i]))) : '\0';
+  return i < picture.size()
+             ? static_cast<char>(std::toupper(static_cast<unsigned char>(picture[i])))
+             : '\0';
 }
 
 bool ReadsRecord(FileOp op) {
   switch (op) {
-    case FileOp::ADD: case FileOp::APPEND: case FileOp::PUT: case FileOp::DELETE:
-    case FileOp::GETfilekey: case FileOp::GETfileptr: case FileOp::GETkeyptr:
-    case FileOp::NEXT: case FileOp::PREVIOUS: case FileOp::ADDfilelen:
-    case FileOp::GETfileptrlen: case FileOp::PUTfileptr: case FileOp::PUTfileptrlen:
-    case FileOp::APPENDlen: case FileOp::REGETfile: case FileOp::REGETkey:
+    case FileOp::ADD:
+    case FileOp::APPEND:
+    case FileOp::PUT:
+    case FileOp::DELETE:
+    case FileOp::GETfilekey:
+    case FileOp::GETfileptr:
+    case FileOp::GETkeyptr:
+    case FileOp::NEXT:
+    case FileOp::PREVIOUS:
+    case FileOp::ADDfilelen:
+    case FileOp::GETfileptrlen:
+    case FileOp::PUTfileptr:
+    case FileOp::PUTfileptrlen:
+    case FileOp::APPENDlen:
+    case FileOp::REGETfile:
+    case FileOp::REGETkey:
       return true;
     default:
       return false;
   }
 }
 
-std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+std::string Quoted(std::string_view s) {
+  return "'" + std::string(s) + "'";
+}
 
 }  // namespace
 
@@ -239,10 +243,12 @@ std::string TraceLine(FileOp op, const FileDescriptor& file, const FileArgs& arg
   line += OperationName(op) + "(" + file.PhysicalName() + ")";
   std::string name = OperationName(op);
   auto ends_with = [&name](std::string_view suffix) {
-    return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return name.size() > suffix.size() &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
   };
   if (args.key >= 0 && static_cast<size_t>(args.key) < file.keys.size() &&
-      (ends_with("key") || ends_with("keyptr") || op == FileOp::BUILDkey || op == FileOp::RECORDSkey)) {
+      (ends_with("key") || ends_with("keyptr") || op == FileOp::BUILDkey ||
+       op == FileOp::RECORDSkey)) {
     line += "  Key: " + file.keys[static_cast<size_t>(args.key)].label;
   }
   if (name.find("ptr") != std::string::npos) line += Format("  Pos: %" PRIu32, args.position);
@@ -297,7 +303,8 @@ std::vector<std::string> DeclarationLines(const FileDescriptor& file) {
   }
 
   for (const MemoDesc& memo : file.memos) {
-    std::string line = memo.label + (memo.IsBlob() ? " BLOB" : " MEMO(" + std::to_string(memo.size) + ")");
+    std::string line =
+        memo.label + (memo.IsBlob() ? " BLOB" : " MEMO(" + std::to_string(memo.size) + ")");
     if (!memo.name.empty()) line += ",NAME('" + memo.name + "')";
     if (memo.IsBinary()) line += ",BINARY";
     lines.push_back(line);
@@ -312,7 +319,8 @@ std::vector<std::string> DeclarationLines(const FileDescriptor& file) {
     std::string line = f.label + " " + std::string(TypeName(f.type));
     if (f.type == TypeCode::DECIMAL || f.type == TypeCode::PDECIMAL) {
       line += Format("(%u,%u)", static_cast<unsigned>(f.digits), static_cast<unsigned>(f.places));
-    } else if (f.type == TypeCode::STRING || f.type == TypeCode::CSTRING || f.type == TypeCode::PSTRING) {
+    } else if (f.type == TypeCode::STRING || f.type == TypeCode::CSTRING ||
+               f.type == TypeCode::PSTRING) {
       if (!f.picture.empty()) {
         line += Format("(@%s)", f.picture.c_str());
       } else {
@@ -363,9 +371,12 @@ std::string FieldValueText(const FileDescriptor& file, int index, uint32_t eleme
   const uint8_t* p = file.record.data() + start;
   const uint32_t n = f.size;
   switch (f.type) {
-    case TypeCode::BYTE: return std::to_string(p[0]);
-    case TypeCode::SHORT: return n >= 2 ? std::to_string(static_cast<int16_t>(p[0] | p[1] << 8)) : Hex(p, n);
-    case TypeCode::USHORT: return n >= 2 ? std::to_string(static_cast<uint16_t>(p[0] | p[1] << 8)) : Hex(p, n);
+    case TypeCode::BYTE:
+      return std::to_string(p[0]);
+    case TypeCode::SHORT:
+      return n >= 2 ? std::to_string(static_cast<int16_t>(p[0] | p[1] << 8)) : Hex(p, n);
+    case TypeCode::USHORT:
+      return n >= 2 ? std::to_string(static_cast<uint16_t>(p[0] | p[1] << 8)) : Hex(p, n);
     case TypeCode::LONG: {
       if (n < 4) return Hex(p, n);
       long v = static_cast<int32_t>(LoadU32(p));
@@ -374,19 +385,22 @@ std::string FieldValueText(const FileDescriptor& file, int index, uint32_t eleme
       if (family == 'T') return TimeText(v);
       return std::to_string(v);
     }
-    case TypeCode::ULONG: return n >= 4 ? std::to_string(LoadU32(p)) : Hex(p, n);
+    case TypeCode::ULONG:
+      return n >= 4 ? std::to_string(LoadU32(p)) : Hex(p, n);
     case TypeCode::DATE: {
       if (n < 4) return Hex(p, n);
       int day = p[0], month = p[1], year = p[2] | p[3] << 8;
       int32_t serial = (day == 0 && month == 0 && year == 0) ? 0 : DateFromParts(month, day, year);
       // Parts that make no date are shown by their raw value.
-      if (serial <= 0) return "Invalid date (" + std::to_string(static_cast<int32_t>(LoadU32(p))) + ")";
+      if (serial <= 0)
+        return "Invalid date (" + std::to_string(static_cast<int32_t>(LoadU32(p))) + ")";
       return DateText(serial);
     }
     case TypeCode::TIME: {
       if (n < 4) return Hex(p, n);
       int32_t serial = TimeFromParts(p[3], p[2], p[1], p[0]);
-      if (serial <= 0) return "Invalid time (" + std::to_string(static_cast<int32_t>(LoadU32(p))) + ")";
+      if (serial <= 0)
+        return "Invalid time (" + std::to_string(static_cast<int32_t>(LoadU32(p))) + ")";
       return TimeText(serial);
     }
     case TypeCode::SREAL: {
@@ -401,8 +415,10 @@ std::string FieldValueText(const FileDescriptor& file, int index, uint32_t eleme
       std::memcpy(&v, p, 8);
       return Format("%.15g", v);
     }
-    case TypeCode::DECIMAL: return DecimalText(p, n, f.places, false);
-    case TypeCode::PDECIMAL: return DecimalText(p, n, f.places, true);
+    case TypeCode::DECIMAL:
+      return DecimalText(p, n, f.places, false);
+    case TypeCode::PDECIMAL:
+      return DecimalText(p, n, f.places, true);
     case TypeCode::STRING: {
       size_t len = n;
       while (len > 0 && p[len - 1] == ' ') --len;
@@ -417,7 +433,8 @@ std::string FieldValueText(const FileDescriptor& file, int index, uint32_t eleme
       size_t len = n > 0 ? std::min<size_t>(p[0], n - 1) : 0;
       return Quoted(Printable(p + 1, len));
     }
-    default: return Hex(p, n);
+    default:
+      return Hex(p, n);
   }
 }
 
@@ -432,16 +449,17 @@ std::vector<std::string> RecordLines(const FileDescriptor& file) {
       continue;
     }
     for (uint32_t e = 0; e < count; ++e) {
-      lines.push_back("  " + f.label + "[" + std::to_string(e + 1) + "] = " +
-                      FieldValueText(file, static_cast<int>(i), e));
+      lines.push_back("  " + f.label + "[" + std::to_string(e + 1) +
+                      "] = " + FieldValueText(file, static_cast<int>(i), e));
     }
   }
   for (size_t m = 0; m < file.memos.size(); ++m) {
     const std::string value = m < file.memo_values.size() ? file.memo_values[m] : std::string();
     const MemoDesc& memo = file.memos[m];
-    std::string shown = memo.IsBlob() || memo.IsBinary()
-                            ? "<" + std::to_string(value.size()) + " bytes>"
-                            : Quoted(Printable(reinterpret_cast<const uint8_t*>(value.data()), value.size()));
+    std::string shown =
+        memo.IsBlob() || memo.IsBinary()
+            ? "<" + std::to_string(value.size()) + " bytes>"
+            : Quoted(Printable(reinterpret_cast<const uint8_t*>(value.data()), value.size()));
     lines.push_back("  " + memo.label + " = " + shown);
   }
   return lines;
@@ -453,7 +471,8 @@ int TraceCall(FileDriver& driver, const FileTraceMode& mode, FileOp op, FileDesc
   auto start = std::chrono::steady_clock::now();
   int code = driver.Call(op, file, args);
   auto elapsed = std::chrono::steady_clock::now() - start;
-  long hundredths = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 10);
+  long hundredths = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 10);
   // The driver may have posted its own detail (code 90 with FILEERRORCODE);
   // the line shows it, so post the plain code only when the driver did not.
   if (code != 0 && ERRORCODE() != code) PostError(code);

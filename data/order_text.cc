@@ -7,27 +7,11 @@
 
 #include "runtime/locale_data.h"
 #include "runtime/string_compare.h"
+#include "runtime/text.h"
 
 namespace qzr {
 
 namespace {
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
 
 bool IsLabelChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == ':';
@@ -58,16 +42,16 @@ bool FindField(std::string_view label, std::span<FileDescriptor* const> files, i
 }
 
 bool ParseItem(std::string_view text, std::span<FileDescriptor* const> files, OrderItem* item) {
-  text = Trim(text);
+  text = Trim(text, kWhiteSpace);
   *item = OrderItem();
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
     item->descending = text.front() == '-';
-    text = Trim(text.substr(1));
+    text = Trim(text.substr(1), kWhiteSpace);
   }
   std::string_view label = text;
   const size_t open = text.find('(');
   if (open != std::string_view::npos) {
-    const std::string_view function = Trim(text.substr(0, open));
+    const std::string_view function = Trim(text.substr(0, open), kWhiteSpace);
     if (EqualNoCase(function, "UPPER")) {
       item->fold = OrderFold::kUpper;
     } else if (EqualNoCase(function, "LOWER")) {
@@ -76,7 +60,7 @@ bool ParseItem(std::string_view text, std::span<FileDescriptor* const> files, Or
       return false;
     }
     if (text.back() != ')') return false;
-    label = Trim(text.substr(open + 1, text.size() - open - 2));
+    label = Trim(text.substr(open + 1, text.size() - open - 2), kWhiteSpace);
   }
   for (char c : label) {
     if (!IsLabelChar(c)) return false;
@@ -89,7 +73,7 @@ bool ParseItem(std::string_view text, std::span<FileDescriptor* const> files, Or
 int ParseOrderText(std::string_view text, std::span<FileDescriptor* const> files,
                    std::vector<OrderItem>* items, std::string* bad) {
   items->clear();
-  if (Trim(text).empty()) return 0;
+  if (Trim(text, kWhiteSpace).empty()) return 0;
   size_t start = 0;
   while (true) {
     const size_t comma = text.find(',', start);
@@ -98,7 +82,7 @@ int ParseOrderText(std::string_view text, std::span<FileDescriptor* const> files
     OrderItem item;
     if (!ParseItem(piece, files, &item)) {
       items->clear();
-      if (bad != nullptr) *bad = std::string(Trim(piece));
+      if (bad != nullptr) *bad = std::string(Trim(piece, kWhiteSpace));
       return kInvalidOrderText;
     }
     items->push_back(item);

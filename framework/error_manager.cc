@@ -11,28 +11,20 @@
 #include "runtime/date_builtins.h"
 #include "runtime/picture.h"
 #include "runtime/runtime_error.h"
+#include "runtime/text.h"
 #include "ui/message.h"
 
 namespace qzr {
 namespace {
 
-// The length of `text` cut to at most `max` bytes, never inside a UTF-8
-// sequence.
-size_t CutBytes(std::string_view text, size_t max) {
-  if (text.size() <= max) return text.size();
-  size_t len = max;
-  while (len > 0 && (static_cast<uint8_t>(text[len]) & 0xC0) == 0x80) --len;
-  return len;
-}
-
 std::string Cut(std::string_view text, size_t max) {
-  return std::string(text.substr(0, CutBytes(text, max)));
+  return std::string(Utf8Cut(text, max));
 }
 
 // Copies `text` into a CSTRING(N) field: at most N - 1 bytes and a NUL.
 template <size_t N>
 void SetCString(char (&field)[N], std::string_view text) {
-  size_t len = CutBytes(text, N - 1);
+  size_t len = Utf8Cut(text, N - 1).size();
   std::memcpy(field, text.data(), len);
   std::memset(field + len, 0, N - len);
 }
@@ -61,7 +53,7 @@ int32_t CallingThreadNumber() {
 void AppendRuntimeStatus(std::string_view note) {
   constexpr size_t kRuntimeStatusSize = 255;
   size_t room = kRuntimeStatusSize - std::min(kRuntimeStatusSize, t_runtime_status.size());
-  t_runtime_status.append(note.substr(0, CutBytes(note, room)));
+  t_runtime_status.append(Utf8Cut(note, room));
 }
 
 // Keeps the calling thread's runtime error across the log's own file
@@ -108,7 +100,7 @@ class Buffer {
     size_t room = kMessageBufferSize - out_.size();
     if (text.size() > room) {
       full_ = true;
-      text = text.substr(0, CutBytes(text, room));
+      text = Utf8Cut(text, room);
     }
     out_.append(text);
   }

@@ -4,19 +4,12 @@
 
 #include <cctype>
 
+#include "runtime/text.h"
 #include "runtime/types.h"
 #include "runtime/ufo.h"
 
 namespace qzr {
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  }
-  return true;
-}
 
 void AppendTerm(std::string* out, const RangeTerm& term, std::string_view op) {
   if (!out->empty()) out->append(" AND ");

@@ -8,33 +8,13 @@
 
 #include "runtime/profile.h"
 #include "runtime/registry.h"
+#include "runtime/text.h"
 #include "runtime/ufo.h"
 
 namespace qzr {
 namespace {
 
 constexpr size_t kFileNameSize = 260;  // FILENAME is a CSTRING(260)
-
-size_t CutBytes(std::string_view text, size_t max) {
-  if (text.size() <= max) return text.size();
-  size_t len = max;
-  while (len > 0 && (static_cast<uint8_t>(text[len]) & 0xC0) == 0x80) --len;
-  return len;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-void AppendHex(std::string* out, uint8_t byte) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  *out += '%';
-  *out += kHex[byte >> 4];
-  *out += kHex[byte & 0xF];
-}
 
 // Escapes with "%XX" every byte for which `always` holds, and the first and
 // last byte when `at_ends` holds for them.
@@ -46,7 +26,7 @@ std::string Escape(std::string_view text, Always always, AtEnds at_ends) {
     auto c = static_cast<uint8_t>(text[i]);
     bool end = i == 0 || i + 1 == text.size();
     if (always(c) || (end && at_ends(c)))
-      AppendHex(&out, c);
+      AppendPercentEscape(c, &out);
     else
       out += static_cast<char>(c);
   }
@@ -60,17 +40,11 @@ std::string Unescape(std::string_view text, Escaped escaped) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      int hi = HexDigit(text[i + 1]);
-      int lo = HexDigit(text[i + 2]);
-      if (hi >= 0 && lo >= 0) {
-        auto byte = static_cast<uint8_t>(hi * 16 + lo);
-        if (escaped(byte)) {
-          out += static_cast<char>(byte);
-          i += 2;
-          continue;
-        }
-      }
+    const int byte = PercentEscapeAt(text, i);
+    if (byte >= 0 && escaped(static_cast<uint8_t>(byte))) {
+      out += static_cast<char>(byte);
+      i += 2;
+      continue;
     }
     out += text[i];
   }
@@ -179,7 +153,7 @@ void IniManager::Init(std::string_view file_name, int32_t nv_type, int32_t extra
   if (SECTORS) Kill();
   NVTYPE = nv_type;
   EXTRADATA = extra_data;
-  FILENAME = std::string(file_name.substr(0, CutBytes(file_name, kFileNameSize - 1)));
+  FILENAME = std::string(Utf8Cut(file_name, kFileNameSize - 1));
   SECTORS = std::make_unique<Queue<SectorEntry>>();
   SECTORS->Field("FAMILY", &SectorEntry::FAMILY, TypeCode::CSTRING);
   SECTORS->Field("ITEM", &SectorEntry::ITEM, TypeCode::CSTRING);
@@ -247,7 +221,7 @@ std::string IniManager::Fetch(std::string_view section, std::string_view entry,
     default:
       return std::string();
   }
-  value.resize(CutBytes(value, kMaxIniValue));
+  value.resize(Utf8Cut(value, kMaxIniValue).size());
   return value;
 }
 

@@ -8,54 +8,10 @@
 #include "runtime/locale_data.h"
 #include "runtime/picture.h"
 #include "runtime/queue.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
-
-std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-std::string_view TrimLeft(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  return s;
-}
-
-std::string_view Trim(std::string_view s) {
-  return TrimLeft(TrimRight(s));
-}
-
-char UpperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  }
-  return true;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-bool ContainsNoCase(std::string_view text, std::string_view part) {
-  for (size_t i = 0; i + part.size() <= text.size(); ++i) {
-    if (EqualNoCase(text.substr(i, part.size()), part)) return true;
-  }
-  return false;
-}
-
-// Upper case as the evaluator's UPPER makes it: through the locale's table.
-std::string UpperText(std::string_view text) {
-  const auto& table = Locale().upper;
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(table[static_cast<unsigned char>(c)]);
-  return out;
-}
 
 std::string_view PictureBody(std::string_view picture) {
   picture = Trim(picture);
@@ -71,14 +27,6 @@ CompiledPicture CompileColumnPicture(std::string_view picture) {
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
-}
-
-// `text` cut to at most `max` bytes, never inside a UTF-8 sequence.
-std::string CutUtf8(std::string_view text, size_t max) {
-  if (text.size() <= max) return std::string(text);
-  size_t n = max;
-  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-  return std::string(text.substr(0, n));
 }
 
 std::string TitleOf(const QueryField& f) {
@@ -191,7 +139,7 @@ bool EntryCondition(const QueryField& f, QueryEntry which, const std::string& te
   const bool nocase = kind == QueryValueKind::kString && (e.nocase || folded_column);
   std::string value = e.value;
   if (nocase) {
-    value = UpperText(value);
+    value = LocaleUpper(value);
     if (!folded_column) column = "UPPER(" + column + ")";
   }
   switch (e.kind) {
@@ -242,7 +190,7 @@ bool EntryCondition(const QueryField& f, QueryEntry which, const std::string& te
 QueryValueKind QueryKindOf(std::string_view picture) {
   const std::string_view body = PictureBody(picture);
   if (body.empty()) return QueryValueKind::kString;
-  switch (UpperAscii(body.front())) {
+  switch (AsciiUpper(body.front())) {
     case 'N':
     case 'E':
     case 'P':
@@ -413,7 +361,7 @@ bool QueryManager::AddQueryField(std::string_view name, std::string_view title,
   if (name.empty() || name.size() > kMaxQueryName || Find(name) != nullptr) return false;
   QueryField f;
   f.NAME = std::string(name);
-  f.TITLE = CutUtf8(title, kMaxQueryName);
+  f.TITLE = std::string(Utf8Cut(title, kMaxQueryName));
   f.PICTURE = std::string(picture.substr(0, std::min(picture.size(), kMaxQueryPicture)));
   f.FORCEEDITPICTURE = forceEditPicture ? 1 : 0;
   fields_.push_back(std::move(f));
@@ -680,7 +628,8 @@ Severity QueryManager::RestoreQuery(std::string_view raw_name) {
       continue;
     }
     auto value = [&](const char* entry) {
-      return CutUtf8(UnescapeQueueField(ini_->Fetch(section, entry + k)), kMaxQueryEntry);
+      return std::string(
+          Utf8Cut(UnescapeQueueField(ini_->Fetch(section, entry + k)), kMaxQueryEntry));
     };
     f->MIDDLE = value("MIDDLE");
     f->LOW = value("LOW");

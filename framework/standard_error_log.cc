@@ -9,20 +9,9 @@
 
 #include "data/file_driver.h"
 #include "drivers/ascii/ascii_driver.h"
+#include "runtime/text.h"
 
 namespace qzr {
-namespace {
-
-// The length of `text` cut to at most `max` bytes, never inside a UTF-8
-// sequence.
-size_t CutBytes(std::string_view text, size_t max) {
-  if (text.size() <= max) return text.size();
-  size_t len = max;
-  while (len > 0 && (static_cast<uint8_t>(text[len]) & 0xC0) == 0x80) --len;
-  return len;
-}
-
-}  // namespace
 
 StandardErrorLog::StandardErrorLog(std::string file_name) {
   RegisterAsciiDriver();
@@ -59,7 +48,7 @@ Severity StandardErrorLog::WriteLog(std::string_view line) {
   if (USAGE == 0 || !file_.IsOpen()) return SeverityInform;
   // The record is a blank-padded STRING; the driver writes it up to the
   // first NUL with trailing blanks removed.
-  size_t len = CutBytes(line, kErrorLogLineSize);
+  size_t len = Utf8Cut(line, kErrorLogLineSize).size();
   std::memset(file_.record.data(), ' ', file_.record.size());
   std::memcpy(file_.record.data(), line.data(), len);
   return DoFileOp(FileOp::ADD, file_) == 0 ? SeverityNone : SeverityInform;

@@ -6,59 +6,13 @@
 #include <iterator>
 
 #include "runtime/case_fold_table.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
 
 using case_fold_internal::FoldRun;
 using case_fold_internal::kFoldRuns;
-
-// Decodes one UTF-8 sequence at the start of `s`: the code point and its
-// length, or length 0 when the bytes are not a well-formed sequence
-// (overlong forms, surrogates and values past U+10FFFF included).
-size_t DecodeOne(std::string_view s, uint32_t* cp) {
-  const auto b = [&](size_t i) { return static_cast<uint8_t>(s[i]); };
-  const uint8_t lead = b(0);
-  size_t len;
-  uint32_t min;
-  if (lead < 0x80) {
-    *cp = lead;
-    return 1;
-  } else if (lead >= 0xC2 && lead <= 0xDF) {
-    len = 2, min = 0x80, *cp = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    len = 3, min = 0x800, *cp = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    len = 4, min = 0x10000, *cp = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (s.size() < len) return 0;
-  for (size_t i = 1; i < len; ++i) {
-    if ((b(i) & 0xC0) != 0x80) return 0;
-    *cp = (*cp << 6) | (b(i) & 0x3F);
-  }
-  if (*cp < min || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF)) return 0;
-  return len;
-}
-
-void AppendUtf8(uint32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
 
 }  // namespace
 
@@ -86,7 +40,7 @@ void AppendFoldedCase(std::string_view text, std::string* out) {
       continue;
     }
     uint32_t cp = 0;
-    const size_t len = DecodeOne(text.substr(i), &cp);
+    const size_t len = DecodeUtf8(text.substr(i), &cp);
     if (len == 0) {
       out->push_back(static_cast<char>(c));
       ++i;

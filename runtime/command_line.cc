@@ -5,6 +5,8 @@
 #include <mutex>
 #include <utility>
 
+#include "runtime/text.h"
+
 namespace qzr {
 namespace {
 
@@ -16,17 +18,6 @@ std::mutex& ArgsMutex() {
 std::vector<std::string>& Args() {
   static std::vector<std::string> args;
   return args;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -44,7 +35,7 @@ std::vector<std::string> ProgramArguments() {
 bool HasProgramSwitch(std::string_view name) {
   std::lock_guard<std::mutex> lock(ArgsMutex());
   for (const std::string& arg : Args()) {
-    if (EqualsNoCase(arg, name)) return true;
+    if (EqualNoCase(arg, name)) return true;
   }
   return false;
 }

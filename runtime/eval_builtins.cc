@@ -22,6 +22,7 @@
 #include "runtime/picture.h"
 #include "runtime/profile.h"
 #include "runtime/runtime_error.h"
+#include "runtime/text.h"
 #include "runtime/text_number.h"
 
 namespace qzr {
@@ -41,7 +42,9 @@ int32_t Long(const BuiltinCall& c, int i, int32_t fallback = 0) {
   return c.Has(i) ? AsLong(c.args[i]) : fallback;
 }
 
-double Real(const BuiltinCall& c, int i) { return c.Has(i) ? AsReal(c.args[i]) : 0.0; }
+double Real(const BuiltinCall& c, int i) {
+  return c.Has(i) ? AsReal(c.args[i]) : 0.0;
+}
 
 // A result text, copied into the node's scratch.
 EvalValue Out(const BuiltinCall& c, std::string_view text) {
@@ -53,12 +56,6 @@ int64_t LengthArg(const BuiltinCall& c, int i, int64_t fallback) {
   if (!c.Has(i)) return std::min<int64_t>(fallback, kMaxBuiltinText);
   int64_t n = Long(c, i);
   return std::clamp<int64_t>(n, 0, kMaxBuiltinText);
-}
-
-std::string_view Trim(std::string_view t, bool leading, bool trailing) {
-  while (leading && !t.empty() && t.front() == ' ') t.remove_prefix(1);
-  while (trailing && !t.empty() && t.back() == ' ') t.remove_suffix(1);
-  return t;
 }
 
 // The low 32 bits of a number's integer part, for the bit operations, so
@@ -109,12 +106,24 @@ EvalValue Abs(const BuiltinCall& c) {
 }
 
 // ACOS(number), ASIN, ATAN, COS, SIN, TAN: in radians.
-EvalValue Acos(const BuiltinCall& c) { return Math(std::acos, c); }
-EvalValue Asin(const BuiltinCall& c) { return Math(std::asin, c); }
-EvalValue Atan(const BuiltinCall& c) { return Math(std::atan, c); }
-EvalValue Cos(const BuiltinCall& c) { return Math(std::cos, c); }
-EvalValue Sin(const BuiltinCall& c) { return Math(std::sin, c); }
-EvalValue Tan(const BuiltinCall& c) { return Math(std::tan, c); }
+EvalValue Acos(const BuiltinCall& c) {
+  return Math(std::acos, c);
+}
+EvalValue Asin(const BuiltinCall& c) {
+  return Math(std::asin, c);
+}
+EvalValue Atan(const BuiltinCall& c) {
+  return Math(std::atan, c);
+}
+EvalValue Cos(const BuiltinCall& c) {
+  return Math(std::cos, c);
+}
+EvalValue Sin(const BuiltinCall& c) {
+  return Math(std::sin, c);
+}
+EvalValue Tan(const BuiltinCall& c) {
+  return Math(std::tan, c);
+}
 
 // AGE(birth [, base]): "<n> DAYS", "<n> MOS" or "<n> YRS"; base defaults to
 // today.
@@ -137,9 +146,15 @@ EvalValue All(const BuiltinCall& c) {
 }
 
 // BAND(a, b), BOR, BXOR: bitwise over 32 bits.
-EvalValue Band(const BuiltinCall& c) { return EvalValue::Long(static_cast<int32_t>(Bits(c, 0) & Bits(c, 1))); }
-EvalValue Bor(const BuiltinCall& c) { return EvalValue::Long(static_cast<int32_t>(Bits(c, 0) | Bits(c, 1))); }
-EvalValue Bxor(const BuiltinCall& c) { return EvalValue::Long(static_cast<int32_t>(Bits(c, 0) ^ Bits(c, 1))); }
+EvalValue Band(const BuiltinCall& c) {
+  return EvalValue::Long(static_cast<int32_t>(Bits(c, 0) & Bits(c, 1)));
+}
+EvalValue Bor(const BuiltinCall& c) {
+  return EvalValue::Long(static_cast<int32_t>(Bits(c, 0) | Bits(c, 1)));
+}
+EvalValue Bxor(const BuiltinCall& c) {
+  return EvalValue::Long(static_cast<int32_t>(Bits(c, 0) ^ Bits(c, 1)));
+}
 
 // BSHIFT(value, count): shifted left by a positive count, right (logically)
 // by a negative one; 32 places or more give 0.
@@ -158,7 +173,7 @@ EvalValue Center(const BuiltinCall& c) {
   char buf[kNumberTextCap];
   std::string_view t = Text(c, 0, buf);
   int64_t n = LengthArg(c, 1, static_cast<int64_t>(t.size()));
-  std::string_view core = Trim(t, true, true);
+  std::string_view core = Trim(t, kSpaces);
   if (static_cast<int64_t>(core.size()) > n) core = core.substr(0, static_cast<size_t>(n));
   size_t left = (static_cast<size_t>(n) - core.size()) / 2;
   c.scratch->assign(left, ' ');
@@ -168,7 +183,9 @@ EvalValue Center(const BuiltinCall& c) {
 }
 
 // CHOOSE is evaluated by the tree itself (only the chosen argument runs).
-EvalValue Choose(const BuiltinCall& c) { return c.count > 1 ? c.args[c.count - 1] : EvalValue::Long(0); }
+EvalValue Choose(const BuiltinCall& c) {
+  return c.count > 1 ? c.args[c.count - 1] : EvalValue::Long(0);
+}
 
 // CHR(code): the one character with that code (its low 8 bits).
 EvalValue Chr(const BuiltinCall& c) {
@@ -179,11 +196,13 @@ EvalValue Chr(const BuiltinCall& c) {
 // CLIP(text): the text without trailing spaces.
 EvalValue Clip(const BuiltinCall& c) {
   char buf[kNumberTextCap];
-  return Out(c, Trim(Text(c, 0, buf), false, true));
+  return Out(c, TrimRight(Text(c, 0, buf), kSpaces));
 }
 
 // CLOCK(): the standard time now.
-EvalValue Clock(const BuiltinCall&) { return EvalValue::Long(CLOCK()); }
+EvalValue Clock(const BuiltinCall&) {
+  return EvalValue::Long(CLOCK());
+}
 
 // DATE(month, day, year): the standard date, months and days carrying
 // over; -1 when invalid.
@@ -196,9 +215,15 @@ EvalValue Date(const BuiltinCall& c) {
 }
 
 // DAY(date), MONTH(date), YEAR(date): the parts; 0 for an invalid date.
-EvalValue Day(const BuiltinCall& c) { return EvalValue::Long(DAY(Long(c, 0))); }
-EvalValue Month(const BuiltinCall& c) { return EvalValue::Long(MONTH(Long(c, 0))); }
-EvalValue Year(const BuiltinCall& c) { return EvalValue::Long(YEAR(Long(c, 0))); }
+EvalValue Day(const BuiltinCall& c) {
+  return EvalValue::Long(DAY(Long(c, 0)));
+}
+EvalValue Month(const BuiltinCall& c) {
+  return EvalValue::Long(MONTH(Long(c, 0)));
+}
+EvalValue Year(const BuiltinCall& c) {
+  return EvalValue::Long(YEAR(Long(c, 0)));
+}
 
 // DEFORMAT(text [, picture]): the value behind display text; without a
 // picture, the digits, sign and decimal point of the text.
@@ -225,7 +250,8 @@ EvalValue Format(const BuiltinCall& c) {
 EvalValue Getini(const BuiltinCall& c) {
   char b0[kNumberTextCap], b1[kNumberTextCap], b2[kNumberTextCap], b3[kNumberTextCap];
   std::string_view section = Text(c, 0, b0), key = Text(c, 1, b1), def = Text(c, 2, b2);
-  if (c.Has(3)) return Out(c, GetPrivateProfileString(section, key, def, std::string(Text(c, 3, b3))));
+  if (c.Has(3))
+    return Out(c, GetPrivateProfileString(section, key, def, std::string(Text(c, 3, b3))));
   return Out(c, GetProfileString(section, key, def));
 }
 
@@ -308,7 +334,7 @@ EvalValue Left(const BuiltinCall& c) {
   char buf[kNumberTextCap];
   std::string_view t = Text(c, 0, buf);
   int64_t n = LengthArg(c, 1, static_cast<int64_t>(t.size()));
-  std::string_view core = Trim(t, true, false);
+  std::string_view core = TrimLeft(t, kSpaces);
   if (static_cast<int64_t>(core.size()) > n) core = core.substr(0, static_cast<size_t>(n));
   c.scratch->assign(core);
   c.scratch->resize(static_cast<size_t>(n), ' ');
@@ -322,8 +348,12 @@ EvalValue Len(const BuiltinCall& c) {
 }
 
 // LOG10(number), LOGE(number): logarithms; 0 for a number not above 0.
-EvalValue Log10(const BuiltinCall& c) { return Math(std::log10, c); }
-EvalValue Loge(const BuiltinCall& c) { return Math(std::log, c); }
+EvalValue Log10(const BuiltinCall& c) {
+  return Math(std::log10, c);
+}
+EvalValue Loge(const BuiltinCall& c) {
+  return Math(std::log, c);
+}
 
 // PATH([file]): the current directory; given a file, the folder that holds
 // it. LONGPATH([file]) and SHORTPATH([file]): the file's full path (the
@@ -344,7 +374,8 @@ EvalValue Longpath(const BuiltinCall& c) {
     char buf[kNumberTextCap];
     std::string_view t = Text(c, 0, buf);
     if (t.empty()) return Out(c, {});
-    p = std::filesystem::weakly_canonical(std::filesystem::absolute(std::filesystem::path(t), ec), ec);
+    p = std::filesystem::weakly_canonical(std::filesystem::absolute(std::filesystem::path(t), ec),
+                                          ec);
   }
   return Out(c, ec ? std::string() : p.string());
 }
@@ -379,7 +410,8 @@ EvalValue MapCase(const BuiltinCall& c, const CaseTable& map, char from, char sh
     }
   } else {
     const auto& table = *map.table;
-    for (size_t i = 0; i < t.size(); ++i) out[i] = static_cast<char>(table[static_cast<unsigned char>(t[i])]);
+    for (size_t i = 0; i < t.size(); ++i)
+      out[i] = static_cast<char>(table[static_cast<unsigned char>(t[i])]);
   }
   return EvalValue::Text(*c.scratch);
 }
@@ -415,12 +447,15 @@ EvalValue MatchFn(const BuiltinCall& c) {
 // The argument is accepted and ignored.
 EvalValue Memory(const BuiltinCall&) {
   long pages = sysconf(_SC_AVPHYS_PAGES), size = sysconf(_SC_PAGESIZE);
-  double bytes = pages > 0 && size > 0 ? static_cast<double>(pages) * static_cast<double>(size) : 0.0;
+  double bytes =
+      pages > 0 && size > 0 ? static_cast<double>(pages) * static_cast<double>(size) : 0.0;
   return EvalValue::Long(bytes > INT32_MAX ? INT32_MAX : static_cast<int32_t>(bytes));
 }
 
 // NULL(x): 1 when x is null. Bound variables carry no null state, so 0.
-EvalValue Null(const BuiltinCall&) { return EvalValue::Long(0); }
+EvalValue Null(const BuiltinCall&) {
+  return EvalValue::Long(0);
+}
 
 // NUMERIC(x): 1 when x is a number, or a text that is one number as a whole.
 EvalValue Numeric(const BuiltinCall& c) {
@@ -459,8 +494,9 @@ EvalValue Right(const BuiltinCall& c) {
   char buf[kNumberTextCap];
   std::string_view t = Text(c, 0, buf);
   int64_t n = LengthArg(c, 1, static_cast<int64_t>(t.size()));
-  std::string_view core = Trim(t, false, true);
-  if (static_cast<int64_t>(core.size()) > n) core = core.substr(core.size() - static_cast<size_t>(n));
+  std::string_view core = TrimRight(t, kSpaces);
+  if (static_cast<int64_t>(core.size()) > n)
+    core = core.substr(core.size() - static_cast<size_t>(n));
   c.scratch->assign(static_cast<size_t>(n) - core.size(), ' ');
   c.scratch->append(core);
   return EvalValue::Text(*c.scratch);
@@ -494,10 +530,14 @@ EvalValue Round(const BuiltinCall& c) {
 
 // SQL(): a condition meant only for a server-side filter; evaluated here it
 // lets everything through (1).
-EvalValue Sql(const BuiltinCall&) { return EvalValue::Long(1); }
+EvalValue Sql(const BuiltinCall&) {
+  return EvalValue::Long(1);
+}
 
 // SQRT(number): the square root; 0 for a negative number.
-EvalValue Sqrt(const BuiltinCall& c) { return Math(std::sqrt, c); }
+EvalValue Sqrt(const BuiltinCall& c) {
+  return Math(std::sqrt, c);
+}
 
 // STRPOS(text, pattern [, mode]): the position of the first match of the
 // regular expression (match.h) in the text, 0 when none; a non-zero mode
@@ -527,7 +567,9 @@ EvalValue Sub(const BuiltinCall& c) {
 }
 
 // TODAY(): the standard date today.
-EvalValue Today(const BuiltinCall&) { return EvalValue::Long(TODAY()); }
+EvalValue Today(const BuiltinCall&) {
+  return EvalValue::Long(TODAY());
+}
 
 // UNQUOTE(text): undoes QUOTE: "''", "<<" and "{{" each become one character.
 EvalValue Unquote(const BuiltinCall& c) {
@@ -583,16 +625,16 @@ constexpr BuiltinInfo kBuiltins[] = {
     {"YEAR", 1, 1, L, 40, Year},
 };
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 }  // namespace
 
-std::span<const BuiltinInfo> Builtins() { return kBuiltins; }
+std::span<const BuiltinInfo> Builtins() {
+  return kBuiltins;
+}
 
 const BuiltinInfo* FindBuiltin(std::string_view name) {
   if (name.size() > 9) return nullptr;
   char upper[9];
-  for (size_t i = 0; i < name.size(); ++i) upper[i] = UpperAscii(name[i]);
+  for (size_t i = 0; i < name.size(); ++i) upper[i] = AsciiUpper(name[i]);
   std::string_view key(upper, name.size());
   auto it = std::lower_bound(std::begin(kBuiltins), std::end(kBuiltins), key,
                              [](const BuiltinInfo& b, std::string_view k) { return b.name < k; });

@@ -7,17 +7,23 @@
 #include <charconv>
 
 #include "runtime/runtime_error.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
 
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsAlnum(char c) { return IsLetter(c) || IsDigit(c); }
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsAlnum(char c) {
+  return IsLetter(c) || IsDigit(c);
+}
 
 int DigitValue(char c) {
-  c = Upper(c);
+  c = AsciiUpper(c);
   if (IsDigit(c)) return c - '0';
   if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
   return 99;
@@ -31,8 +37,8 @@ void Tokenizer::Next(Token* t) {
   t->picture = false;
   t->op = kOpNone;
   t->entry = NameEntry();
-  while (pos_ < src_.size() && (src_[pos_] == ' ' || src_[pos_] == '\t' || src_[pos_] == '\r' ||
-                                src_[pos_] == '\n')) {
+  while (pos_ < src_.size() &&
+         (src_[pos_] == ' ' || src_[pos_] == '\t' || src_[pos_] == '\r' || src_[pos_] == '\n')) {
     ++pos_;
   }
   t->pos = static_cast<uint32_t>(pos_);
@@ -48,23 +54,57 @@ void Tokenizer::Next(Token* t) {
   if (c == '@') return Picture(t);
   t->kind = TokenKind::Operator;
   switch (c) {
-    case '+': t->op = kOpAdd; break;
-    case '-': t->op = kOpSubtract; break;
-    case '*': t->op = kOpMultiply; break;
-    case '/': t->op = kOpDivide; break;
-    case '^': t->op = kOpPower; break;
-    case '&': t->op = kOpConcat; break;
-    case '=': t->op = kOpEqual; break;
-    case '<': t->op = kOpLess; break;
-    case '>': t->op = kOpGreater; break;
-    case '~': t->op = kOpNot; break;
-    case ',': t->op = kOpComma; break;
-    case ':': t->op = kOpColon; break;
-    case '%': t->op = kOpModulus; break;
-    case '(': t->kind = TokenKind::LParen; break;
-    case ')': t->kind = TokenKind::RParen; break;
-    case '[': t->kind = TokenKind::LBracket; break;
-    case ']': t->kind = TokenKind::RBracket; break;
+    case '+':
+      t->op = kOpAdd;
+      break;
+    case '-':
+      t->op = kOpSubtract;
+      break;
+    case '*':
+      t->op = kOpMultiply;
+      break;
+    case '/':
+      t->op = kOpDivide;
+      break;
+    case '^':
+      t->op = kOpPower;
+      break;
+    case '&':
+      t->op = kOpConcat;
+      break;
+    case '=':
+      t->op = kOpEqual;
+      break;
+    case '<':
+      t->op = kOpLess;
+      break;
+    case '>':
+      t->op = kOpGreater;
+      break;
+    case '~':
+      t->op = kOpNot;
+      break;
+    case ',':
+      t->op = kOpComma;
+      break;
+    case ':':
+      t->op = kOpColon;
+      break;
+    case '%':
+      t->op = kOpModulus;
+      break;
+    case '(':
+      t->kind = TokenKind::LParen;
+      break;
+    case ')':
+      t->kind = TokenKind::RParen;
+      break;
+    case '[':
+      t->kind = TokenKind::LBracket;
+      break;
+    case ']':
+      t->kind = TokenKind::RBracket;
+      break;
     default:
       t->kind = TokenKind::Error;
       t->text = src_.substr(pos_, 1);
@@ -77,7 +117,8 @@ void Tokenizer::Next(Token* t) {
 
 void Tokenizer::Name(Token* t) {
   size_t start = pos_++;
-  while (pos_ < src_.size() && (IsAlnum(src_[pos_]) || src_[pos_] == '_' || src_[pos_] == ':')) ++pos_;
+  while (pos_ < src_.size() && (IsAlnum(src_[pos_]) || src_[pos_] == '_' || src_[pos_] == ':'))
+    ++pos_;
   if (pos_ < src_.size() && (src_[pos_] == '#' || src_[pos_] == '$' || src_[pos_] == '"')) ++pos_;
   t->text = src_.substr(start, pos_ - start);
   if (!names_ || !names_->Resolve(t->text, &t->entry)) {
@@ -118,7 +159,7 @@ void Tokenizer::Number(Token* t) {
   while (run_end < src_.size() && IsAlnum(src_[run_end])) ++run_end;
   std::string_view run = src_.substr(start, run_end - start);
   if (!run.empty()) {
-    char last = Upper(run.back());
+    char last = AsciiUpper(run.back());
     int base = last == 'H' ? 16 : last == 'O' ? 8 : last == 'B' ? 2 : 0;
     if (base != 0) {
       pos_ = run_end;
@@ -186,8 +227,8 @@ void Tokenizer::Number(Token* t) {
   if (ec == std::errc::result_out_of_range) {
     // A value too small to represent reads as 0; one too large is refused.
     size_t epos = t->text.find_first_of("eE");
-    bool negative_exponent = epos != std::string_view::npos && epos + 1 < t->text.size() &&
-                             t->text[epos + 1] == '-';
+    bool negative_exponent =
+        epos != std::string_view::npos && epos + 1 < t->text.size() && t->text[epos + 1] == '-';
     if (!negative_exponent) return fail();
     d = 0.0;
   }

@@ -8,12 +8,15 @@
 #include <cstring>
 
 #include "runtime/string_compare.h"
+#include "runtime/text.h"
 #include "runtime/text_number.h"
 
 namespace qzr {
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Length of the decimal number at the start of `t` (sign, digits, point,
 // exponent), 0 when there is none. *digits tells whether any digit was seen
@@ -57,17 +60,13 @@ EvalValue ConvertNumber(std::string_view t, bool integral) {
   return EvalValue::Real(d);
 }
 
-std::string_view TrimSpaces(std::string_view t) {
-  while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
-  while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
-  return t;
+int Sign(double d) {
+  return d < 0 ? -1 : (d > 0 ? 1 : 0);
 }
-
-int Sign(double d) { return d < 0 ? -1 : (d > 0 ? 1 : 0); }
 
 int CompareNumbers(const EvalValue& a, const EvalValue& b) {
   if (a.kind == EvalKind::Long && b.kind == EvalKind::Long) return (a.l > b.l) - (a.l < b.l);
-  if (a.kind == EvalKind::Real || b.kind == EvalKind::Real) return Sign(AsReal(a) - AsReal(b)) ;
+  if (a.kind == EvalKind::Real || b.kind == EvalKind::Real) return Sign(AsReal(a) - AsReal(b));
   // Decimal against decimal or LONG: exactly.
   Decimal da = a.kind == EvalKind::Decimal ? *a.d : Decimal::FromLong(a.l);
   Decimal db = b.kind == EvalKind::Decimal ? *b.d : Decimal::FromLong(b.l);
@@ -115,7 +114,7 @@ std::string_view AsText(const EvalValue& v, std::string* scratch) {
 }
 
 bool ParseNumericText(std::string_view text, EvalValue* out) {
-  std::string_view t = TrimSpaces(text);
+  std::string_view t = Trim(text);
   if (t.empty()) return false;
   bool integral = false;
   size_t n = NumberPrefix(t, &integral);

@@ -12,18 +12,17 @@
 #include "runtime/eval_builtins.h"
 #include "runtime/eval_tree.h"
 #include "runtime/runtime_error.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 struct CaseLess {
   using is_transparent = void;
   bool operator()(std::string_view a, std::string_view b) const {
     size_t n = a.size() < b.size() ? a.size() : b.size();
     for (size_t i = 0; i < n; ++i) {
-      char x = Upper(a[i]), y = Upper(b[i]);
+      char x = AsciiUpper(a[i]), y = AsciiUpper(b[i]);
       if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
     }
     return a.size() < b.size();
@@ -114,9 +113,13 @@ void CreateEvaluator() {
   if (!t_context) t_context = std::make_unique<Context>();
 }
 
-void DestroyEvaluator() { t_context.reset(); }
+void DestroyEvaluator() {
+  t_context.reset();
+}
 
-bool HasEvaluator() { return t_context != nullptr; }
+bool HasEvaluator() {
+  return t_context != nullptr;
+}
 
 bool BIND(std::string_view name, UFO* variable) {
   if (!variable) return false;
@@ -196,7 +199,9 @@ std::unique_ptr<Expression> Expression::Parse(std::string_view text) {
   return std::unique_ptr<Expression>(new Expression(std::move(tree)));
 }
 
-EvalValue Expression::Evaluate() { return tree_->Evaluate(); }
+EvalValue Expression::Evaluate() {
+  return tree_->Evaluate();
+}
 
 std::string Expression::EvaluateText() {
   EvalValue v = tree_->Evaluate();
@@ -208,8 +213,14 @@ ResultKind Expression::Kind() const {
   return tree_->root >= 0 ? tree_->nodes[tree_->root].kind : ResultKind::Long;
 }
 
-std::string Expression::Text() const { return tree_->ToText(); }
-std::string Expression::SqlText() const { return tree_->ToSql(false); }
-std::string Expression::SqlOrderText() const { return tree_->ToSql(true); }
+std::string Expression::Text() const {
+  return tree_->ToText();
+}
+std::string Expression::SqlText() const {
+  return tree_->ToSql(false);
+}
+std::string Expression::SqlOrderText() const {
+  return tree_->ToSql(true);
+}
 
 }  // namespace qzr

@@ -22,6 +22,7 @@
 
 #include "runtime/env_file.h"
 #include "runtime/profile.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
@@ -34,17 +35,6 @@ std::atomic<const LocaleData*> g_locale{nullptr};
 std::vector<std::unique_ptr<LocaleData>>& Published() {
   static auto* all = new std::vector<std::unique_ptr<LocaleData>>();
   return *all;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 std::string Cut(std::string_view text, size_t chars) {
@@ -107,7 +97,7 @@ void ApplyEnv(std::string_view bytes, const IntlSettings& intl, LocaleData* data
   // line stands.
   for (const EnvEntry& e : entries) {
     if (e.key == "MORCHARSET") {
-      data->oem_charset = EqualsIgnoringCase(DecodeEnvText(e.value, EnvEscapes::kBytes), "OEM");
+      data->oem_charset = EqualNoCase(DecodeEnvText(e.value, EnvEscapes::kBytes), "OEM");
     }
   }
   const bool oem = data->oem_charset;
@@ -126,7 +116,7 @@ void ApplyEnv(std::string_view bytes, const IntlSettings& intl, LocaleData* data
     return oem ? OemToUtf8(t) : t;
   };
   auto is_windows = [](const std::vector<std::string>& f) {
-    return f.size() == 1 && EqualsIgnoringCase(f[0], "WINDOWS");
+    return f.size() == 1 && EqualNoCase(f[0], "WINDOWS");
   };
 
   for (const EnvEntry& e : entries) {
@@ -197,11 +187,11 @@ void ApplyEnv(std::string_view bytes, const IntlSettings& intl, LocaleData* data
         data->message_overrides[kButtonMessageBase + static_cast<int>(j)] = f[j];
       }
     } else if (key == "MORLFN") {
-      data->long_file_names = EqualsIgnoringCase(text(e.value), "on");
+      data->long_file_names = EqualNoCase(text(e.value), "on");
     } else if (key == "MORSYSTEMCHARSET") {
       data->system_charset = text(e.value);
     } else if (key == "MORLAYOUT") {
-      data->right_to_left = EqualsIgnoringCase(text(e.value), "RTL");
+      data->right_to_left = EqualNoCase(text(e.value), "RTL");
     } else if (key.size() > 6 && key.compare(0, 6, "MORMSG") == 0) {
       const std::string digits = key.substr(6);
       if (digits.size() > 9 ||
@@ -274,6 +264,13 @@ const LocaleData& Locale() {
   std::optional<std::string_view> view;
   if (env) view = *env;
   return *Publish(std::make_unique<LocaleData>(BuildLocaleData(intl, view)));
+}
+
+std::string LocaleUpper(std::string_view text) {
+  const auto& upper = Locale().upper;
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(upper[static_cast<uint8_t>(c)]);
+  return out;
 }
 
 void InitLocaleForTesting(const IntlSettings& intl, const std::string& env_path) {

@@ -110,6 +110,10 @@ struct IntlSettings {
 // The locale data, initialised on first use.
 const LocaleData& Locale();
 
+// `text` in upper case through the locale's table, as the evaluator's UPPER
+// makes it (letters above 127 fold where the environment file says so).
+std::string LocaleUpper(std::string_view text);
+
 // Reads the [intl] section of the user profile; missing entries keep the
 // defaults above.
 IntlSettings ReadIntlSettings();

@@ -11,14 +11,10 @@
 
 #include "runtime/locale_data.h"
 #include "runtime/soundex.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
-
-std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
 
 // Case folding through the locale's upper-case table, so that letters above
 // 127 that the environment declares fold as well.
@@ -228,17 +224,17 @@ std::optional<std::string> TranslateRegex(std::string_view pattern) {
 
 bool Match(std::string_view text, std::string_view pattern, int mode, bool* limit_hit) {
   if (limit_hit != nullptr) *limit_hit = false;
-  text = TrimRight(text);
+  text = TrimRight(text, kSpaces);
   bool no_case = (mode & kMatchNoCase) != 0;
   switch (mode & 15) {
     case kMatchWild:
-      return WildMatch(text, TrimRight(pattern), Folder(no_case));
+      return WildMatch(text, TrimRight(pattern, kSpaces), Folder(no_case));
     case kMatchRegular:
       return RegexSearch(text, pattern, no_case, limit_hit) >= 0;
     case kMatchSoundex:
       return Soundex(text) == Soundex(pattern);
     default:
-      return SimpleMatch(text, TrimRight(pattern), Folder(no_case));
+      return SimpleMatch(text, TrimRight(pattern, kSpaces), Folder(no_case));
   }
 }
 

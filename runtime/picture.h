@@ -36,6 +36,8 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/utf8.h"  // Utf8Length and Utf8Prefix, which pictures count in
+
 namespace qzr {
 
 enum class PictureKind : uint8_t {
@@ -163,14 +165,6 @@ CompiledPicture CompileWindowsDateFormat(std::string_view format, int number);
 // `leading_zero` (iTLzero 1) and the separator text sTime.
 CompiledPicture BuildWindowsTimePicture(int number, bool twelve_hour, bool leading_zero,
                                         std::string_view separator);
-
-// Number of UTF-8 characters in `text` (a stray continuation byte, or a
-// malformed lead byte, counts as one character).
-size_t Utf8Length(std::string_view text);
-
-// Byte length of the first `chars` characters of `text` (all of it when it
-// is shorter); never ends inside a UTF-8 sequence.
-size_t Utf8Prefix(std::string_view text, size_t chars);
 
 }  // namespace qzr
 

@@ -11,16 +11,13 @@
 #include "runtime/date_time.h"
 #include "runtime/locale_data.h"
 #include "runtime/picture.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
-}
-
-char Upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
 }
 
 // Reads a decimal number at text[*i]; false when there are no digits.
@@ -487,28 +484,6 @@ CompiledPicture CompilePatternOrKeyIn(std::string_view body, char letter, bool k
 
 }  // namespace
 
-size_t Utf8Prefix(std::string_view text, size_t chars) {
-  size_t i = 0;
-  for (size_t c = 0; c < chars && i < text.size(); ++c) {
-    const auto lead = static_cast<uint8_t>(text[i]);
-    size_t len = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : 1;
-    // A truncated or malformed sequence ends at the first byte that is not
-    // a continuation byte.
-    size_t k = 1;
-    while (k < len && i + k < text.size() && (static_cast<uint8_t>(text[i + k]) & 0xC0) == 0x80) {
-      ++k;
-    }
-    i += k;
-  }
-  return i;
-}
-
-size_t Utf8Length(std::string_view text) {
-  size_t count = 0;
-  for (size_t i = 0; i < text.size(); ++count) i += Utf8Prefix(text.substr(i), 1);
-  return count;
-}
-
 CompiledPicture CompilePicture(std::string_view text) {
   if (text.size() < 2 || text[0] != '@') return {};
   const char letter = text[1];
@@ -517,14 +492,15 @@ CompiledPicture CompilePicture(std::string_view text) {
   if (!body.empty() && (body.back() == 'B' || body.back() == 'b')) {
     // For @P and @K a final "b" may be the closing letter itself: "@pb#bp"
     // is not blank, "@p#pb" is.
-    const bool closing = (Upper(letter) == 'P' || Upper(letter) == 'K') && body.back() == letter;
+    const bool closing =
+        (AsciiUpper(letter) == 'P' || AsciiUpper(letter) == 'K') && body.back() == letter;
     if (!closing) {
       blank = true;
       body.remove_suffix(1);
     }
   }
   CompiledPicture pic{};
-  switch (Upper(letter)) {
+  switch (AsciiUpper(letter)) {
     case 'S':
       pic = CompileString(body);
       break;

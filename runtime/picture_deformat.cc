@@ -42,6 +42,7 @@
 #include "runtime/locale_data.h"
 #include "runtime/picture.h"
 #include "runtime/picture_decimal.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
@@ -53,30 +54,9 @@ bool IsWordByte(char c) {
   const auto b = static_cast<uint8_t>(c);
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || b >= 0x80;
 }
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-char AsciiUpper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-}
 
 bool IsBlank(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t'; });
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
-// Case-blind for ASCII letters, exact for other bytes.
-bool EqualsFolded(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
 }
 
 // ---- Numbers ------------------------------------------------------------
@@ -178,13 +158,13 @@ std::vector<Token> Tokenize(std::string_view text) {
 int MonthFromName(std::string_view word) {
   const LocaleData& locale = Locale();
   for (int m = 0; m < 12; ++m) {
-    if (EqualsFolded(word, locale.short_month_names[m])) return m + 1;
+    if (EqualNoCase(word, locale.short_month_names[m])) return m + 1;
   }
   if (Utf8Length(word) < 3) return 0;
   for (int m = 0; m < 12; ++m) {
     const std::string& name = locale.long_month_names[m];
     if (word.size() <= name.size() &&
-        EqualsFolded(word, std::string_view(name).substr(0, word.size()))) {
+        EqualNoCase(word, std::string_view(name).substr(0, word.size()))) {
       return m + 1;
     }
   }
@@ -320,10 +300,10 @@ std::string DeformatTime(std::string_view text, const CompiledPicture& pic) {
       continue;
     }
     auto first_char = [](std::string_view s) { return s.substr(0, Utf8Prefix(s, 1)); };
-    if (EqualsFolded(t.text, locale.am_text) || EqualsFolded(t.text, first_char(locale.am_text))) {
+    if (EqualNoCase(t.text, locale.am_text) || EqualNoCase(t.text, first_char(locale.am_text))) {
       meridiem = 1;
-    } else if (EqualsFolded(t.text, locale.pm_text) ||
-               EqualsFolded(t.text, first_char(locale.pm_text))) {
+    } else if (EqualNoCase(t.text, locale.pm_text) ||
+               EqualNoCase(t.text, first_char(locale.pm_text))) {
       meridiem = 2;
     }
     // Other words ("13h05", "o'clock") are skipped like punctuation.

@@ -41,6 +41,7 @@
 #include "runtime/locale_data.h"
 #include "runtime/picture.h"
 #include "runtime/picture_decimal.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
@@ -50,13 +51,6 @@ std::string Blank(const CompiledPicture& pic) {
 }
 std::string TooWide(const CompiledPicture& pic) {
   return std::string(pic.width, '#');
-}
-
-char AsciiUpper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-}
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
 
 // The literal character whose first byte is entry `i`: its bytes up to the

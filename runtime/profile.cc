@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "runtime/atomic_file.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
@@ -29,24 +30,6 @@ constexpr char kUserProfileName[] = "profile.ini";
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
 }
 
 enum class LineKind { kOther, kComment, kSection, kEntry };
@@ -83,13 +66,13 @@ void Classify(Line* line, bool first) {
     size_t close = name.find(']');
     if (close != std::string_view::npos) name = name.substr(0, close);
     line->kind = LineKind::kSection;
-    line->name = std::string(TrimBlanks(name));
+    line->name = std::string(Trim(name));
     return;
   }
   size_t eq = lead.find('=');
   if (eq == std::string_view::npos) return;
   line->kind = LineKind::kEntry;
-  line->name = std::string(TrimBlanks(lead.substr(0, eq)));
+  line->name = std::string(Trim(lead.substr(0, eq)));
   // Offsets are kept in the line's own coordinates, which a byte-order mark
   // shifts against `body`.
   std::string_view whole = line->text;
@@ -97,7 +80,7 @@ void Classify(Line* line, bool first) {
   size_t start = static_cast<size_t>(lead.data() - whole.data()) + eq + 1;
   while (start < whole.size() && IsBlank(whole[start])) ++start;
   line->value_start = start;
-  std::string_view value = TrimBlanks(whole.substr(start));
+  std::string_view value = Trim(whole.substr(start));
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
@@ -148,8 +131,8 @@ size_t FindEntry(const std::vector<Line>& lines, std::string_view section, std::
   for (size_t i = 0; i < lines.size(); ++i) {
     const Line& line = lines[i];
     if (line.kind == LineKind::kSection) {
-      inside = EqualsNoCase(line.name, section);
-    } else if (inside && line.kind == LineKind::kEntry && EqualsNoCase(line.name, key)) {
+      inside = EqualNoCase(line.name, section);
+    } else if (inside && line.kind == LineKind::kEntry && EqualNoCase(line.name, key)) {
       return i;
     }
   }
@@ -158,7 +141,7 @@ size_t FindEntry(const std::vector<Line>& lines, std::string_view section, std::
 
 size_t FindSection(const std::vector<Line>& lines, std::string_view section) {
   for (size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].kind == LineKind::kSection && EqualsNoCase(lines[i].name, section)) return i;
+    if (lines[i].kind == LineKind::kSection && EqualNoCase(lines[i].name, section)) return i;
   }
   return std::string::npos;
 }
@@ -181,7 +164,7 @@ bool ApplyWrite(std::vector<Line>* lines, std::string_view section,
     bool changed = false;
     std::vector<Line> kept;
     for (Line& line : *lines) {
-      if (line.kind == LineKind::kSection) inside = EqualsNoCase(line.name, section);
+      if (line.kind == LineKind::kSection) inside = EqualNoCase(line.name, section);
       if (inside) {
         changed = true;
       } else {
@@ -211,7 +194,7 @@ bool ApplyWrite(std::vector<Line>* lines, std::string_view section,
     line.newline = newline;
     return true;
   }
-  Line entry = MakeLine(std::string(TrimBlanks(*key)) + "=" + std::string(*value) + cr);
+  Line entry = MakeLine(std::string(Trim(*key)) + "=" + std::string(*value) + cr);
   if (size_t header = FindSection(*lines, section); header != std::string::npos) {
     // After the section's last entry (or its header), so that blank lines
     // and comments that introduce the next section stay where they are.
@@ -227,9 +210,9 @@ bool ApplyWrite(std::vector<Line>* lines, std::string_view section,
     lines->back().newline = true;
     std::string_view last = lines->back().text;
     if (!last.empty() && last.back() == '\r') last.remove_suffix(1);
-    if (!TrimBlanks(last).empty()) lines->push_back(MakeLine(cr));
+    if (!Trim(last).empty()) lines->push_back(MakeLine(cr));
   }
-  lines->push_back(MakeLine("[" + std::string(TrimBlanks(section)) + "]" + cr));
+  lines->push_back(MakeLine("[" + std::string(Trim(section)) + "]" + cr));
   lines->push_back(std::move(entry));
   return true;
 }
@@ -241,10 +224,10 @@ bool HasLineBreakOrNul(std::string_view s) {
 // True iff a write with these arguments reads back as written.
 bool ValidWrite(std::string_view section, std::optional<std::string_view> key,
                 std::optional<std::string_view> value) {
-  std::string_view s = TrimBlanks(section);
+  std::string_view s = Trim(section);
   if (s.empty() || HasLineBreakOrNul(s) || s.find(']') != std::string_view::npos) return false;
   if (!key) return true;
-  std::string_view k = TrimBlanks(*key);
+  std::string_view k = Trim(*key);
   if (k.empty() || HasLineBreakOrNul(k) || k.find('=') != std::string_view::npos) return false;
   if (k.front() == '[' || k.front() == ';' || k.front() == '#') return false;
   return !value || !HasLineBreakOrNul(*value);
@@ -262,7 +245,7 @@ std::string HomeDirectory() {
 }
 
 int ParseProfileInt(std::string_view text, int default_value) {
-  text = TrimBlanks(text);
+  text = Trim(text);
   if (text.empty()) return default_value;
   bool negative = false;
   if (text.front() == '-' || text.front() == '+') {
@@ -324,7 +307,7 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
   std::string contents;
   if (ReadWholeFile(path, &contents) != 0) return fallback;
   std::vector<Line> lines = Parse(contents);
-  size_t i = FindEntry(lines, TrimBlanks(section), TrimBlanks(key));
+  size_t i = FindEntry(lines, Trim(section), Trim(key));
   return i == std::string::npos ? fallback : lines[i].value;
 }
 
@@ -337,8 +320,8 @@ bool WritePrivateProfileString(std::string_view section, std::optional<std::stri
                                std::optional<std::string_view> value, const std::string& file) {
   const std::string path = ProfilePath(file);
   if (path.empty() || !ValidWrite(section, key, value)) return false;
-  section = TrimBlanks(section);
-  if (key) key = TrimBlanks(*key);
+  section = Trim(section);
+  if (key) key = Trim(*key);
   // A bare name lives in the configuration folder, which may not exist yet;
   // an explicit folder is the caller's and is not created behind its back.
   if (file.find('/') == std::string::npos) {

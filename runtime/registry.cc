@@ -26,6 +26,7 @@
 
 #include "runtime/atomic_file.h"
 #include "runtime/profile.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
@@ -76,27 +77,10 @@ bool NeedsEscape(unsigned char c) {
 }
 
 std::string Escape(std::string_view s) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if (NeedsEscape(c)) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+  return PercentEscape(s, [](uint8_t c) { return NeedsEscape(c); });
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
+// Decodes every "%XX"; false for a '%' that begins no such escape.
 bool Unescape(std::string_view s, std::string* out) {
   out->clear();
   for (size_t i = 0; i < s.size(); ++i) {
@@ -104,11 +88,9 @@ bool Unescape(std::string_view s, std::string* out) {
       *out += s[i];
       continue;
     }
-    if (i + 2 >= s.size()) return false;
-    int hi = HexDigit(s[i + 1]);
-    int lo = HexDigit(s[i + 2]);
-    if (hi < 0 || lo < 0) return false;
-    *out += static_cast<char>(hi * 16 + lo);
+    const int byte = PercentEscapeAt(s, i);
+    if (byte < 0) return false;
+    *out += static_cast<char>(byte);
     i += 2;
   }
   return true;
@@ -118,8 +100,8 @@ bool ParseHexBytes(std::string_view s, std::string* out) {
   out->clear();
   if (s.size() % 2 != 0) return false;
   for (size_t i = 0; i < s.size(); i += 2) {
-    int hi = HexDigit(s[i]);
-    int lo = HexDigit(s[i + 1]);
+    int hi = HexDigitValue(s[i]);
+    int lo = HexDigitValue(s[i + 1]);
     if (hi < 0 || lo < 0) return false;
     *out += static_cast<char>(hi * 16 + lo);
   }

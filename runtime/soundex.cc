@@ -2,6 +2,8 @@
 
 #include "runtime/soundex.h"
 
+#include "runtime/text.h"
+
 namespace qzr {
 namespace {
 
@@ -11,11 +13,6 @@ char LetterClass(char upper) {
   static constexpr std::string_view kClasses = "0123012h02245501262301h202";
   //                                            ABCDEFGHIJKLMNOPQRSTUVWXYZ
   return kClasses[static_cast<size_t>(upper - 'A')];
-}
-
-char AsciiUpper(char c) {
-  if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
-  return c;
 }
 
 bool IsAsciiLetter(char c) {

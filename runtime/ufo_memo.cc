@@ -5,27 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/text.h"
 #include "runtime/ufo_codepage.h"
 
 namespace qzr {
-namespace {
-
-// The longest prefix of `text` of at most `max` bytes that does not end
-// inside a UTF-8 sequence.
-std::string_view FitText(std::string_view text, size_t max) {
-  if (text.size() <= max) return text;
-  size_t n = max;
-  // Step back over continuation bytes, then drop a lead byte whose
-  // sequence would not be complete.
-  size_t back = 0;
-  while (n > 0 && back < 3 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
-    --n;
-    ++back;
-  }
-  return text.substr(0, n);
-}
-
-}  // namespace
 
 UfoMemo::UfoMemo(std::string* text, uint32_t capacity) : UfoString(text, capacity), text_(text) {}
 
@@ -38,7 +21,7 @@ std::unique_ptr<UFO> UfoMemo::Clone() const {
 }
 
 void UfoMemo::SetText(std::string_view text) {
-  text_->assign(FitText(text, length_));
+  text_->assign(Utf8Cut(text, length_));
 }
 
 void UfoMemo::OemToAnsi() {

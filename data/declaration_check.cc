@@ -11,6 +11,7 @@
 
 #include "runtime/runtime_error.h"
 #include "runtime/runtime_message.h"
+#include "runtime/text.h"
 
 namespace qzr {
 namespace {
@@ -42,7 +43,8 @@ const std::array<Texts, 6>& DeclarationTexts() {
             "Key is defined as PRIMARY and DUP",
             "Component number is greater than the number of fields in the file structure"},
       Texts{"Component number is greater than the number of fields in the file structure",
-            "Component is a dimmensioned field", "Component does not match physical file structure"},
+            "Component is a dimmensioned field",
+            "Component does not match physical file structure"},
   };
   return texts;
 }
@@ -67,8 +69,12 @@ const std::array<Texts, 6>& DriverTexts() {
 
 thread_local std::optional<DeclarationProblem> t_last_problem;
 
-bool IsLabelStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
-bool IsLabelChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsLabelStart(char c) {
+  return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
+}
+bool IsLabelChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
 
 // A label is an optional prefix and a colon, then a name; prefix and name
 // each start with a letter or "_" and go on with letters, digits and "_".
@@ -85,12 +91,6 @@ bool IsValidLabel(std::string_view label) {
   return valid_part(label.substr(0, colon)) && valid_part(label.substr(colon + 1));
 }
 
-std::string UpperCopy(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
 // Pictures are checked for their family only: the letter after the "@"
 // (numbers N, scientific E, strings S, dates D, times T, patterns P, key-ins
 // K). The picture compiler reports the rest when the picture is used.
@@ -98,17 +98,26 @@ bool IsPlausiblePicture(std::string_view picture) {
   if (!picture.empty() && picture[0] == '@') picture.remove_prefix(1);
   if (picture.empty()) return false;
   switch (std::toupper(static_cast<unsigned char>(picture[0]))) {
-    case 'N': case 'E': case 'S': case 'D': case 'T': case 'P': case 'K': return true;
-    default: return false;
+    case 'N':
+    case 'E':
+    case 'S':
+    case 'D':
+    case 'T':
+    case 'P':
+    case 'K':
+      return true;
+    default:
+      return false;
   }
 }
 
-bool IsStringType(TypeCode t) {
-  return t == TypeCode::STRING || t == TypeCode::CSTRING || t == TypeCode::PSTRING;
+bool IsDecimalType(TypeCode t) {
+  return t == TypeCode::DECIMAL || t == TypeCode::PDECIMAL;
 }
-bool IsDecimalType(TypeCode t) { return t == TypeCode::DECIMAL || t == TypeCode::PDECIMAL; }
 
-bool OverLimit(uint64_t value, uint64_t limit) { return limit != 0 && value > limit; }
+bool OverLimit(uint64_t value, uint64_t limit) {
+  return limit != 0 && value > limit;
+}
 
 DeclarationProblem Problem(DeclLevel level, int item, std::string attribute, DeclSource source,
                            int k) {
@@ -155,7 +164,7 @@ std::optional<DeclarationProblem> CheckFields(const FileDescriptor& file,
     };
     if (!f.label.empty()) {
       if (!IsValidLabel(f.label)) return problem("LABEL", S, decl::kInvalidLabel);
-      std::string upper = UpperCopy(f.label);
+      std::string upper = Upper(f.label);
       for (const std::string& s : seen) {
         if (s == upper) return problem("LABEL", S, decl::kDuplicateLabel);
       }
@@ -166,14 +175,15 @@ std::optional<DeclarationProblem> CheckFields(const FileDescriptor& file,
     if (f.type == TypeCode::END) return problem("TYPE", S, decl::kNoType);
     if (f.type == TypeCode::GROUP) {
       if (f.group_fields == 0) return problem("FIELDS", S, decl::kNoGroupFieldCount);
-      if (i + f.group_fields >= fields.size()) return problem("FIELDS", S, decl::kGroupHasMoreFields);
+      if (i + f.group_fields >= fields.size())
+        return problem("FIELDS", S, decl::kGroupHasMoreFields);
     } else if (IsDecimalType(f.type)) {
       if (f.size == 0 && f.digits == 0) return problem("SIZE", S, decl::kNoSize);
       if (f.places > f.digits) return problem("PLACES", S, decl::kTooManyPlaces);
       if (f.digits > kMaxDecimalDigits || f.size > kMaxDecimalDigits / 2 + 1) {
         return problem("SIZE", S, decl::kSizeTooBig);
       }
-    } else if (IsStringType(f.type)) {
+    } else if (IsTextType(f.type)) {
       if (f.size == 0) return problem("SIZE", S, decl::kNoSize);
       // A PSTRING's length byte counts at most 255 characters.
       if (f.type == TypeCode::PSTRING && f.size > 256) return problem("SIZE", S, decl::kSizeTooBig);
@@ -181,7 +191,8 @@ std::optional<DeclarationProblem> CheckFields(const FileDescriptor& file,
       return problem("SIZE", S, decl::kNoSize);
     }
     if (f.over != kNoField) {
-      if (f.over < 0 || static_cast<size_t>(f.over) >= i) return problem("OVER", S, decl::kOverLaterField);
+      if (f.over < 0 || static_cast<size_t>(f.over) >= i)
+        return problem("OVER", S, decl::kOverLaterField);
       const FieldDesc& target = fields[static_cast<size_t>(f.over)];
       int target_parent = parent[static_cast<size_t>(f.over)];
       if (target_parent != kNoField && !InsideGroup(fields, target_parent, i)) {
@@ -228,7 +239,7 @@ std::optional<DeclarationProblem> CheckMemos(const FileDescriptor& file,
                                              const DriverCapabilities* caps) {
   std::vector<std::string> seen;
   for (const FieldDesc& f : file.fields) {
-    if (!f.label.empty()) seen.push_back(UpperCopy(f.label));
+    if (!f.label.empty()) seen.push_back(Upper(f.label));
   }
   for (size_t m = 0; m < file.memos.size(); ++m) {
     const MemoDesc& memo = file.memos[m];
@@ -240,7 +251,7 @@ std::optional<DeclarationProblem> CheckMemos(const FileDescriptor& file,
     };
     if (!memo.label.empty()) {
       if (!IsValidLabel(memo.label)) return problem("LABEL", S, decl::kInvalidLabel);
-      std::string upper = UpperCopy(memo.label);
+      std::string upper = Upper(memo.label);
       for (const std::string& s : seen) {
         if (s == upper) return problem("LABEL", S, decl::kDuplicateLabel);
       }
@@ -250,7 +261,8 @@ std::optional<DeclarationProblem> CheckMemos(const FileDescriptor& file,
     }
     if (!memo.IsBlob() && memo.size == 0) return problem("SIZE", S, decl::kMemoNoSize);
     if (caps != nullptr) {
-      if (caps->max_memos != 0 && m >= caps->max_memos) return problem("MEMOS", D, decl::kTooManyMemos);
+      if (caps->max_memos != 0 && m >= caps->max_memos)
+        return problem("MEMOS", D, decl::kTooManyMemos);
       if (memo.IsBlob() && !caps->blob) return problem("BLOB", D, decl::kNoBlobs);
       if (!memo.IsBlob() && !caps->memo) return problem("MEMO", D, decl::kNoMemos);
       if (!memo.IsBlob() && OverLimit(memo.size, caps->max_memo_size)) {
@@ -266,10 +278,10 @@ std::optional<DeclarationProblem> CheckKeys(const FileDescriptor& file,
                                             const DriverCapabilities* caps) {
   std::vector<std::string> seen;
   for (const FieldDesc& f : file.fields) {
-    if (!f.label.empty()) seen.push_back(UpperCopy(f.label));
+    if (!f.label.empty()) seen.push_back(Upper(f.label));
   }
   for (const MemoDesc& m : file.memos) {
-    if (!m.label.empty()) seen.push_back(UpperCopy(m.label));
+    if (!m.label.empty()) seen.push_back(Upper(m.label));
   }
   for (size_t k = 0; k < file.keys.size(); ++k) {
     const KeyDesc& key = file.keys[k];
@@ -279,7 +291,7 @@ std::optional<DeclarationProblem> CheckKeys(const FileDescriptor& file,
     };
     if (!key.label.empty()) {
       if (!IsValidLabel(key.label)) return problem("LABEL", S, decl::kInvalidLabel);
-      std::string upper = UpperCopy(key.label);
+      std::string upper = Upper(key.label);
       for (const std::string& s : seen) {
         if (s == upper) return problem("LABEL", S, decl::kDuplicateLabel);
       }
@@ -302,7 +314,8 @@ std::optional<DeclarationProblem> CheckKeys(const FileDescriptor& file,
     for (size_t c = 0; c < key.components.size(); ++c) {
       const KeyComponent& comp = key.components[c];
       auto cproblem = [&](std::string attribute, DeclSource source, int msg) {
-        return Problem(DeclLevel::kComponent, static_cast<int>(c) + 1, std::move(attribute), source, msg);
+        return Problem(DeclLevel::kComponent, static_cast<int>(c) + 1, std::move(attribute), source,
+                       msg);
       };
       if (comp.field < 0 || static_cast<size_t>(comp.field) >= file.fields.size()) {
         return cproblem("FIELD", S, decl::kComponentOutOfRange);
@@ -348,12 +361,18 @@ std::string DeclarationProblem::Report() const {
 
 std::string_view LevelName(DeclLevel level, bool blob) {
   switch (level) {
-    case DeclLevel::kSystem: return "SYSTEM";
-    case DeclLevel::kFile: return "FILE";
-    case DeclLevel::kField: return "FIELD";
-    case DeclLevel::kMemo: return blob ? "BLOB" : "MEMO";
-    case DeclLevel::kKey: return "KEY";
-    case DeclLevel::kComponent: return "COMPONENT";
+    case DeclLevel::kSystem:
+      return "SYSTEM";
+    case DeclLevel::kFile:
+      return "FILE";
+    case DeclLevel::kField:
+      return "FIELD";
+    case DeclLevel::kMemo:
+      return blob ? "BLOB" : "MEMO";
+    case DeclLevel::kKey:
+      return "KEY";
+    case DeclLevel::kComponent:
+      return "COMPONENT";
   }
   return "UNKNOWN";
 }
@@ -390,10 +409,15 @@ int ReportDriverLookupFailure(DriverLookup why) {
   int k = decl::kDriverNotDefined;
   std::string attribute = "DRIVER";
   switch (why) {
-    case DriverLookup::kNoDriverSpecified: k = decl::kNoFileDriverSpecified; break;
-    case DriverLookup::kCouldNotLoad: k = decl::kDriverCouldNotBeLoaded; break;
+    case DriverLookup::kNoDriverSpecified:
+      k = decl::kNoFileDriverSpecified;
+      break;
+    case DriverLookup::kCouldNotLoad:
+      k = decl::kDriverCouldNotBeLoaded;
+      break;
     case DriverLookup::kNotDefined:
-    case DriverLookup::kFound: break;
+    case DriverLookup::kFound:
+      break;
   }
   return ReportDeclarationProblem(Problem(DeclLevel::kFile, 1, attribute, S, k));
 }
@@ -408,7 +432,11 @@ int CheckFileDeclaration(const FileDescriptor& file) {
   return 0;
 }
 
-std::optional<DeclarationProblem> LastDeclarationProblem() { return t_last_problem; }
-void ClearLastDeclarationProblem() { t_last_problem.reset(); }
+std::optional<DeclarationProblem> LastDeclarationProblem() {
+  return t_last_problem;
+}
+void ClearLastDeclarationProblem() {
+  t_last_problem.reset();
+}
 
 }  // namespace qzr

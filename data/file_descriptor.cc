@@ -6,19 +6,10 @@
 #include <cctype>
 #include <utility>
 
+#include "runtime/text.h"
+
 namespace qzr {
 namespace {
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // Matches `label` against `wanted`, which may be given with or without the
 // prefix ("FUN:ID" or "ID").
@@ -50,7 +41,9 @@ uint32_t FieldDesc::ElementCount() const {
   return static_cast<uint32_t>(n);
 }
 
-uint64_t FieldDesc::TotalSize() const { return static_cast<uint64_t>(size) * ElementCount(); }
+uint64_t FieldDesc::TotalSize() const {
+  return static_cast<uint64_t>(size) * ElementCount();
+}
 
 FileDescriptor FileDescriptor::CopyDeclaration() const {
   FileDescriptor copy;
@@ -75,26 +68,14 @@ uint64_t FileDescriptor::DeclaredRecordLength() const {
   return length;
 }
 
-int FileDescriptor::FieldIndex(std::string_view l) const { return FindLabel(fields, l); }
-int FileDescriptor::MemoIndex(std::string_view l) const { return FindLabel(memos, l); }
-int FileDescriptor::KeyIndex(std::string_view l) const { return FindLabel(keys, l); }
-
-uint32_t FixedTypeSize(TypeCode type) {
-  switch (type) {
-    case TypeCode::BYTE: return 1;
-    case TypeCode::SHORT:
-    case TypeCode::USHORT: return 2;
-    case TypeCode::DATE:
-    case TypeCode::TIME:
-    case TypeCode::LONG:
-    case TypeCode::ULONG:
-    case TypeCode::SREAL:
-    case TypeCode::BFLOAT4:
-    case TypeCode::ANY: return 4;
-    case TypeCode::REAL:
-    case TypeCode::BFLOAT8: return 8;
-    default: return 0;
-  }
+int FileDescriptor::FieldIndex(std::string_view l) const {
+  return FindLabel(fields, l);
+}
+int FileDescriptor::MemoIndex(std::string_view l) const {
+  return FindLabel(memos, l);
+}
+int FileDescriptor::KeyIndex(std::string_view l) const {
+  return FindLabel(keys, l);
 }
 
 FileDeclaration::FileDeclaration(std::string label, std::string prefix) {
@@ -220,7 +201,8 @@ FileDescriptor FileDeclaration::Build() const {
   for (size_t i = 0; i < fields.size(); ++i) {
     if (over_labels_[i].empty()) continue;
     int target = out.FieldIndex(over_labels_[i]);
-    fields[i].over = (target < 0 || static_cast<size_t>(target) >= i) ? static_cast<int>(i) : target;
+    fields[i].over =
+        (target < 0 || static_cast<size_t>(target) >= i) ? static_cast<int>(i) : target;
   }
 
   // Lay the fields out back to back. A GROUP's members (the next

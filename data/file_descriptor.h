@@ -56,18 +56,18 @@ inline constexpr int kNoField = -1;
 
 // One field of the record.
 struct FieldDesc {
-  std::string label;          // with the file's prefix: "FUN:ID"
+  std::string label;  // with the file's prefix: "FUN:ID"
   TypeCode type = TypeCode::END;
-  uint32_t offset = 0;        // position in the record buffer
-  uint32_t size = 0;          // bytes of one element (DECIMAL: digits / 2 + 1)
-  std::vector<uint32_t> dims; // DIM element counts, outermost first; empty when none
-  int over = kNoField;        // index of the field this one overlays (OVER)
-  uint8_t digits = 0;         // DECIMAL and PDECIMAL: declared digits
-  uint8_t places = 0;         // DECIMAL and PDECIMAL: decimal places
-  std::string picture;        // display picture without its "@" ("s20", "D6"); "" when none
-  std::string name;           // external name (NAME attribute); "" when none
-  uint16_t group_fields = 0;  // GROUP: the number of fields that follow it as members
-  uint16_t extra = 0;         // a further descriptor word, carried unchanged by drivers
+  uint32_t offset = 0;         // position in the record buffer
+  uint32_t size = 0;           // bytes of one element (DECIMAL: digits / 2 + 1)
+  std::vector<uint32_t> dims;  // DIM element counts, outermost first; empty when none
+  int over = kNoField;         // index of the field this one overlays (OVER)
+  uint8_t digits = 0;          // DECIMAL and PDECIMAL: declared digits
+  uint8_t places = 0;          // DECIMAL and PDECIMAL: decimal places
+  std::string picture;         // display picture without its "@" ("s20", "D6"); "" when none
+  std::string name;            // external name (NAME attribute); "" when none
+  uint16_t group_fields = 0;   // GROUP: the number of fields that follow it as members
+  uint16_t extra = 0;          // a further descriptor word, carried unchanged by drivers
 
   // Number of elements: the product of the DIM counts, 1 without DIM.
   uint32_t ElementCount() const;
@@ -94,9 +94,9 @@ struct KeyComponent {
 
 // One KEY or INDEX of the file.
 struct KeyDesc {
-  std::string label;  // "FUN:P_ID"
-  std::string name;   // external name (NAME attribute); "" when none
-  uint16_t flags = 0; // kKeyDup, kKeyOpt, kKeyNocase, kKeyPrimary, kKeyIndex
+  std::string label;   // "FUN:P_ID"
+  std::string name;    // external name (NAME attribute); "" when none
+  uint16_t flags = 0;  // kKeyDup, kKeyOpt, kKeyNocase, kKeyPrimary, kKeyIndex
   std::vector<KeyComponent> components;
 
   bool IsIndex() const { return (flags & kKeyIndex) != 0; }
@@ -123,9 +123,9 @@ struct FileDescriptor {
   std::vector<KeyDesc> keys;
 
   // Run-time state.
-  uint32_t open_mode = 0;       // mode of the last OPEN
-  std::vector<uint8_t> record;  // the record buffer; its size is the record length
-  std::vector<std::string> memo_values;  // current value of each memo/BLOB, parallel to `memos`
+  uint32_t open_mode = 0;                  // mode of the last OPEN
+  std::vector<uint8_t> record;             // the record buffer; its size is the record length
+  std::vector<std::string> memo_values;    // current value of each memo/BLOB, parallel to `memos`
   std::unique_ptr<DriverFileState> state;  // the driver's, from OPEN/CREATE until CLOSE
 
   // The name the driver opens: `name`, or the label when no name is given.
@@ -149,8 +149,12 @@ struct FileDescriptor {
 
   // Pointer to field `index`'s bytes in the record buffer.
   // REQUIRES: 0 <= index < fields.size() and the field lies inside the buffer.
-  uint8_t* FieldData(int index) { return record.data() + fields[static_cast<size_t>(index)].offset; }
-  const uint8_t* FieldData(int index) const { return record.data() + fields[static_cast<size_t>(index)].offset; }
+  uint8_t* FieldData(int index) {
+    return record.data() + fields[static_cast<size_t>(index)].offset;
+  }
+  const uint8_t* FieldData(int index) const {
+    return record.data() + fields[static_cast<size_t>(index)].offset;
+  }
 };
 
 // A small builder for declaring a file in C++. Fields are laid out back to
@@ -168,7 +172,7 @@ struct FileDescriptor {
 class FileDeclaration {
  public:
   struct Component {
-    std::string field;        // label of the component's field
+    std::string field;  // label of the component's field
     bool descending = false;
   };
 
@@ -183,7 +187,8 @@ class FileDeclaration {
   // ULONG, SREAL, REAL, BFLOAT4, BFLOAT8) or any type with an explicit size.
   FileDeclaration& Field(std::string label, TypeCode type, uint32_t size = 0);
   // STRING, CSTRING or PSTRING of `size` bytes, with an optional picture.
-  FileDeclaration& String(std::string label, TypeCode type, uint32_t size, std::string picture = {});
+  FileDeclaration& String(std::string label, TypeCode type, uint32_t size,
+                          std::string picture = {});
   // DECIMAL or PDECIMAL(digits, places).
   FileDeclaration& Decimal(std::string label, TypeCode type, uint8_t digits, uint8_t places);
   // A GROUP whose `members` fields are declared next.
@@ -194,7 +199,8 @@ class FileDeclaration {
   FileDeclaration& Picture(std::string picture);
   FileDeclaration& ExternalName(std::string name);
 
-  FileDeclaration& Memo(std::string label, uint32_t size, uint16_t flags = 0, std::string name = {});
+  FileDeclaration& Memo(std::string label, uint32_t size, uint16_t flags = 0,
+                        std::string name = {});
   FileDeclaration& Blob(std::string label, uint16_t flags = 0, std::string name = {});
   FileDeclaration& Key(std::string label, std::vector<Component> components, uint16_t flags = 0,
                        std::string name = {});
@@ -208,13 +214,9 @@ class FileDeclaration {
   std::string Qualify(std::string label) const;
 
   FileDescriptor file_;
-  std::vector<std::string> over_labels_;  // parallel to file_.fields
+  std::vector<std::string> over_labels_;                // parallel to file_.fields
   std::vector<std::vector<Component>> key_components_;  // parallel to file_.keys
 };
-
-// The fixed storage size of `type` (BYTE 1, SHORT 2, LONG 4, REAL 8, ...),
-// or 0 for a type whose size the declaration gives.
-uint32_t FixedTypeSize(TypeCode type);
 
 }  // namespace qzr
 

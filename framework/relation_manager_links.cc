@@ -11,6 +11,8 @@
 #include <string>
 
 #include "framework/relation_manager.h"
+#include "runtime/locale_data.h"
+#include "runtime/text.h"
 #include "runtime/ufo.h"
 
 namespace qzr {
@@ -34,21 +36,24 @@ UFO* MakeCopy(UfoSlot& slot, std::vector<uint8_t>& bytes, const FileDescriptor* 
   return slot.Make(d.type, bytes.data(), d.size, d.places);
 }
 
-bool IsText(TypeCode t) {
-  return t == TypeCode::STRING || t == TypeCode::CSTRING || t == TypeCode::PSTRING;
-}
-
-// Text as a case-insensitive key compares it: folded to upper case, the
-// trailing blanks of a fixed-length string not counting.
+// Text as a case-insensitive key compares it: folded to upper case through
+// the locale's table, as the key's encoding folds it, the trailing blanks of
+// a fixed-length string not counting.
 std::string Folded(const UFO& u) {
-  std::string s = u.Text();
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
+  return LocaleUpper(TrimRight(u.Text(), kSpaces));
 }
 
-bool Same(const UFO& a, const UFO& b, bool nocase) {
-  if (nocase && IsText(a.Type()) && IsText(b.Type())) return Folded(a) == Folded(b);
+// True iff both fields of the pair are declared as text (a GROUP counts:
+// its value is the string of its bytes, and a NOCASE key folds it).
+bool BothText(const LinkingFields::Pair& p) {
+  const auto type = [](const FileDescriptor* file, int field) {
+    return file->fields[static_cast<size_t>(field)].type;
+  };
+  return IsTextType(type(p.LEFTFILE, p.LEFT)) && IsTextType(type(p.RIGHTFILE, p.RIGHT));
+}
+
+bool Same(const UFO& a, const UFO& b, bool fold) {
+  if (fold) return Folded(a) == Folded(b);
   return a.Compare(b) == 0;
 }
 
@@ -95,7 +100,8 @@ void LinkingFields::ClearRight() {
 bool LinkingFields::LeftEqualsRight(bool nocase) const {
   for (const Pair& p : LIST) {
     UfoSlot l, r;
-    if (!Same(*MakeField(l, p.LEFTFILE, p.LEFT), *MakeField(r, p.RIGHTFILE, p.RIGHT), nocase))
+    if (!Same(*MakeField(l, p.LEFTFILE, p.LEFT), *MakeField(r, p.RIGHTFILE, p.RIGHT),
+              nocase && BothText(p)))
       return false;
   }
   return true;
@@ -107,7 +113,7 @@ bool LinkingFields::BufferEqualsRight(bool nocase) const {
     std::vector<uint8_t> copy = p.BUFFER;
     UFO* left =
         p.BUFFER.empty() ? MakeField(l, p.LEFTFILE, p.LEFT) : MakeCopy(l, copy, p.LEFTFILE, p.LEFT);
-    if (!Same(*left, *MakeField(r, p.RIGHTFILE, p.RIGHT), nocase)) return false;
+    if (!Same(*left, *MakeField(r, p.RIGHTFILE, p.RIGHT), nocase && BothText(p))) return false;
   }
   return true;
 }

@@ -17,16 +17,20 @@
 #include "framework/relation_manager.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "drivers/palisade/driver.h"
+#include "drivers/palisade/key_encoding.h"
 #include "drivers/palisade/test_support.h"
 #include "drivers/palisade/transaction.h"
+#include "runtime/locale_data.h"
 #include "runtime/ufo.h"
 #include "ui/headless_backend.h"
 #include "ui/message.h"
@@ -278,6 +282,52 @@ TEST(LinkingFieldsTest, ValuesMoveAndCompareAcrossTypes) {
   links.ForgetBuffers();
   SetLong(left, "NUM", 7);
   EXPECT_TRUE(links.Unchanged());
+}
+
+// A NOCASE link over GROUP fields folds case as the key's encoding does:
+// through the locale's upper-case table, letters above 127 included.
+TEST(LinkingFieldsTest, ANocaseLinkOverGroupsFoldsAsTheKeyEncodes) {
+  const std::string env = ::testing::TempDir() + "links_case_" + std::to_string(getpid()) + ".ENV";
+  {
+    std::ofstream out(env, std::ios::binary);
+    out << "MORCASE=\xC9,\xE9\r\n";  // É and é are a pair
+  }
+  InitLocaleForTesting(IntlSettings{}, env);
+  FileDescriptor left =
+      FileDeclaration("L", "L").Group("G", 1).String("S", TypeCode::STRING, 4).Build();
+  FileDescriptor right =
+      FileDeclaration("R", "R").Group("G", 1).String("S", TypeCode::STRING, 4).Build();
+  LinkingFields links;
+  ASSERT_TRUE(links.AddPair(&left, 0, &right, 0));
+  const struct {
+    const char* left;
+    const char* right;
+    bool exact, folded;
+  } cases[] = {
+      {"ab", "ab", true, true},
+      {"ab", "AB", false, true},
+      {"\xE9"
+       "a",
+       "\xC9"
+       "A",
+       false, true},
+      {"ab", "ac", false, false},
+  };
+  const palisade::KeyCollation collation = palisade::CollationFromLocale(Locale());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.left) + " / " + c.right);
+    SetText(left, "S", c.left);
+    SetText(right, "S", c.right);
+    EXPECT_EQ(links.LeftEqualsRight(), c.exact);
+    EXPECT_EQ(links.LeftEqualsRight(/*nocase=*/true), c.folded);
+    // The key's encoding folds the same pairs together.
+    std::string l = c.left, r = c.right;
+    for (char& ch : l) ch = static_cast<char>(collation.upper[static_cast<uint8_t>(ch)]);
+    for (char& ch : r) ch = static_cast<char>(collation.upper[static_cast<uint8_t>(ch)]);
+    EXPECT_EQ(l == r, c.folded);
+  }
+  InitLocaleForTesting(IntlSettings{}, "/nonexistent/none.ENV");
+  std::remove(env.c_str());
 }
 
 // ---------------------------------------------------------------------------

@@ -13,17 +13,11 @@
 #include "framework/relation_manager.h"
 #include "runtime/eval_tokenizer.h"
 #include "runtime/runtime_error.h"
+#include "runtime/text.h"
 #include "runtime/ufo.h"
 
 namespace qzr {
 namespace {
-
-std::string_view TrimBlanks(std::string_view text) {
-  const size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string_view::npos) return {};
-  const size_t end = text.find_last_not_of(" \t\r\n");
-  return text.substr(start, end + 1 - start);
-}
 
 // An ID as a STRING(30) keeps it: cut to 30 bytes, trailing blanks not
 // significant.
@@ -31,18 +25,6 @@ std::string FilterId(std::string_view id) {
   id = id.substr(0, std::min(id.size(), kFilterIdSize));
   while (!id.empty() && id.back() == ' ') id.remove_suffix(1);
   return std::string(id);
-}
-
-bool IsStringField(const FieldDesc& f) {
-  switch (f.type) {
-    case TypeCode::STRING:
-    case TypeCode::CSTRING:
-    case TypeCode::PSTRING:
-    case TypeCode::GROUP:  // read as a STRING of its bytes
-      return true;
-    default:
-      return false;
-  }
 }
 
 // "UPPER(X)" or "LOWER(X)" -> "X"; anything else unchanged.
@@ -233,10 +215,16 @@ void ViewManager::Close() {
 // ---------------------------------------------------------------------------
 // Reading
 
-Severity ViewManager::Next() { return Read(true); }
-Severity ViewManager::Previous() { return Read(false); }
+Severity ViewManager::Next() {
+  return Read(true);
+}
+Severity ViewManager::Previous() {
+  return Read(false);
+}
 
-RecordStatus ViewManager::ValidateRecord() { return RecordStatus::kOk; }
+RecordStatus ViewManager::ValidateRecord() {
+  return RecordStatus::kOk;
+}
 
 Severity ViewManager::Read(bool forward) {
   if (!OPENED || VIEW == nullptr) {
@@ -313,7 +301,9 @@ bool ViewManager::ProjectsField(const ViewField& field) const {
          level->projection.end();
 }
 
-std::unique_ptr<SortOrder> ViewManager::NewSortOrder() { return std::make_unique<SortOrder>(); }
+std::unique_ptr<SortOrder> ViewManager::NewSortOrder() {
+  return std::make_unique<SortOrder>();
+}
 
 SortOrder* ViewManager::CurrentOrder() const {
   if (ORDER == nullptr || ORDER->current < 1 ||
@@ -335,7 +325,7 @@ std::string ViewManager::KeyOrderText(int key) const {
     text += c.descending ? '-' : '+';
     // A NOCASE key orders its strings folded; on a number folding changes
     // nothing, so the plain label is written.
-    if ((k.flags & kKeyNocase) != 0 && IsStringField(f)) {
+    if ((k.flags & kKeyNocase) != 0 && IsTextType(f.type)) {
       text += "UPPER(" + f.label + ")";
     } else {
       text += f.label;
@@ -377,13 +367,13 @@ void ViewManager::SelectOrderText(std::string_view text) {
     order = CurrentOrder();
     if (order == nullptr) return;
   }
-  text = TrimBlanks(text);
+  text = Trim(text, " \t\r\n");
   order->ORDER = text.empty() ? KeyOrderText(order->MAINKEY) : std::string(text);
   Refresh();
 }
 
 void ViewManager::AppendOrder(std::string_view text) {
-  text = TrimBlanks(text);
+  text = Trim(text, " \t\r\n");
   if (text.empty()) return;
   SortOrder* order = CurrentOrder();
   if (order == nullptr) {
@@ -498,7 +488,7 @@ void ViewManager::SetNamedFilter(std::string_view text, std::string_view id) {
   SortOrder* order = EnsureOrder(this);
   if (order == nullptr) return;
   const std::string key = FilterId(id);
-  text = TrimBlanks(text);
+  text = Trim(text, " \t\r\n");
   auto it = std::find_if(order->FILTER.begin(), order->FILTER.end(),
                          [&key](const ViewFilterEntry& e) { return e.ID == key; });
   if (text.empty()) {
@@ -575,7 +565,7 @@ std::string ViewManager::FieldName(const ViewField& field) const {
   }
   if (name.empty()) name = desc.label;
   // Folding a number would turn the comparison into one of texts.
-  if (!IsStringField(desc)) name = StripFold(name);
+  if (!IsTextType(desc.type)) name = StripFold(name);
   return name;
 }
 

@@ -30,6 +30,7 @@
 #include "runtime/queue_sort.h"
 #include "runtime/runtime_error.h"
 #include "runtime/string_compare.h"
+#include "runtime/text.h"
 #include "runtime/ufo.h"
 
 namespace qzr {
@@ -53,49 +54,10 @@ bool MayAllocate() {
   return true;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x != y && std::toupper(x) != std::toupper(y)) return false;
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-// The size a fixed-size type takes; 0 for the types whose size is declared.
-uint32_t FixedSize(TypeCode type) {
-  switch (type) {
-    case TypeCode::BYTE:
-      return 1;
-    case TypeCode::SHORT:
-    case TypeCode::USHORT:
-      return 2;
-    case TypeCode::DATE:
-    case TypeCode::TIME:
-    case TypeCode::LONG:
-    case TypeCode::ULONG:
-    case TypeCode::SREAL:
-    case TypeCode::BFLOAT4:
-      return 4;
-    case TypeCode::REAL:
-    case TypeCode::BFLOAT8:
-      return 8;
-    default:
-      return 0;
-  }
-}
-
 bool ValidField(const QueueField& f, uint32_t record_size) {
   if (static_cast<uint64_t>(f.offset) + f.size > record_size || f.size == 0) return false;
   if (f.type == kQueueReference) return f.size == sizeof(void*);
-  if (uint32_t fixed = FixedSize(f.type)) return f.size == fixed;
+  if (uint32_t fixed = FixedTypeSize(f.type)) return f.size == fixed;
   switch (f.type) {
     case TypeCode::DECIMAL:
     case TypeCode::PDECIMAL:
@@ -584,13 +546,13 @@ int QUEUE::AddField(QueueField field) {
 int QUEUE::FieldNumber(std::string_view name) const {
   for (size_t i = 0; i < fields_.size(); ++i) {
     std::string_view full = fields_[i].name;
-    if (EqualsIgnoringCase(full, name)) return static_cast<int>(i + 1);
+    if (EqualNoCase(full, name)) return static_cast<int>(i + 1);
   }
   // "NAME" also finds "FUN:NAME" when no field is called "NAME" outright.
   for (size_t i = 0; i < fields_.size(); ++i) {
     std::string_view full = fields_[i].name;
     size_t colon = full.find(':');
-    if (colon != std::string_view::npos && EqualsIgnoringCase(full.substr(colon + 1), name)) {
+    if (colon != std::string_view::npos && EqualNoCase(full.substr(colon + 1), name)) {
       return static_cast<int>(i + 1);
     }
   }

@@ -8,6 +8,7 @@
 #include "app/quick_find.h"
 #include "data/file_driver.h"
 #include "framework/file_registry.h"
+#include "framework/transaction_frame.h"
 #include "runtime/runtime_error.h"
 
 namespace qzr {
@@ -207,15 +208,17 @@ bool Catalogue::Import(const std::vector<FuncEntry>& entries, bool renumber,
   FileDescriptor& func = FUNC();
   // Make the file usable before the transaction enlists it.
   if (!Lock(error)) return false;
-  FileArgs logout;
-  if (CallFileOp(FileOp::LOGOUT, func, logout) != 0) {
+  // All or none: the entries go in under one transaction, which a driver
+  // without transactions cannot give.
+  TransactionFrame frame;
+  if (frame.Enlist(&func, 0) != 0 || !frame.Transactional()) {
     Fail(error, "the import could not start a transaction: " + RuntimeErrorText());
     Unlock();
     return false;
   }
   auto give_up = [&](const std::string& text) {
     Fail(error, text + "; nothing was imported");
-    CallFileOp(FileOp::ROLLBACK, func);
+    frame.Rollback();
     Unlock();
     ids->clear();
     return false;
@@ -261,7 +264,7 @@ bool Catalogue::Import(const std::vector<FuncEntry>& entries, bool renumber,
     }
     (*ids)[i] = GetId(func);
   }
-  if (CallFileOp(FileOp::COMMIT, func) != 0) {
+  if (frame.Commit() != 0) {
     return give_up("the import could not be committed (" + RuntimeErrorText() + ")");
   }
   Unlock();

@@ -17,6 +17,7 @@
 
 #include "data/file_driver.h"
 #include "framework/error_manager.h"
+#include "framework/transaction_frame.h"
 #include "runtime/runtime_error.h"
 #include "ui/message.h"
 
@@ -28,16 +29,8 @@ namespace {
 // its default answer (Yes) would otherwise repeat a failing delete for ever.
 constexpr int kMaxDeleteRounds = 100;
 
-// The transaction of the running Update or Delete: the files enlisted (with
-// the manager each belongs to) and whether it is still open.
-struct Frame {
-  std::vector<std::pair<RelationManager*, FileDescriptor*>> enlisted;
-  bool active = false;
-};
-
 struct ThreadContext {
   int32_t stamp = 0;
-  Frame* frame = nullptr;
   bool dry_run = false;
   // (file, position) of every record an enclosing step is working on.
   std::vector<std::pair<const FileDescriptor*, std::string>> in_progress;
@@ -86,103 +79,27 @@ class DryRunScope {
   bool was_;
 };
 
-// COMMIT or ROLLBACK once per driver among the enlisted files: a driver's
-// transaction takes in every file of that driver enlisted on the thread, so
-// the operation goes through the first of them. Returns the first failure
-// and which enlisted entry met it.
-int EndTransaction(Frame& frame, FileOp op, RelationManager** failed) {
-  std::vector<const FileDriver*> done;
-  int first_error = 0;
-  for (auto& [manager, file] : frame.enlisted) {
-    const FileDriver* driver = FindDriver(file->driver);
-    if (std::find(done.begin(), done.end(), driver) != done.end()) continue;
-    done.push_back(driver);
-    int rc = CallFileOp(op, *file);
-    if (rc != 0 && first_error == 0) {
-      first_error = rc;
-      if (failed != nullptr) *failed = manager;
-    }
-  }
-  frame.active = false;
-  return first_error;
-}
-
-void RollBackFrame(Frame& frame) {
-  if (!frame.active) return;
-  internal::ErrorKeeper keep;  // the failure being reported stays the thread's error
-  EndTransaction(frame, FileOp::ROLLBACK, nullptr);
-}
-
-// The transaction of one Update or Delete. An operation started while
-// another one's transaction is open on the thread (a trigger hook that
-// updates a related file, say) joins it: it enlists its files in it and
-// leaves the commit to the operation that began it.
-class FrameScope {
- public:
-  FrameScope() : outer_(Context().frame) {
-    if (outer_ == nullptr) Context().frame = &own_;
-  }
-  ~FrameScope() {
-    if (outer_ == nullptr) {
-      RollBackFrame(own_);  // an exit that did not commit
-      Context().frame = nullptr;
-    }
-  }
-  FrameScope(const FrameScope&) = delete;
-  FrameScope& operator=(const FrameScope&) = delete;
-
-  // Enlists the files of `managers` with LOGOUT. A driver without
-  // transactions (80) leaves its file out; a file already in the
-  // transaction (56) stays in it. Any other error rolls back what was
-  // enlisted, reports 24 on the manager whose file failed and returns it.
-  RelationManager* Begin(const std::vector<RelationManager*>& managers, uint8_t timeout) {
-    Frame& f = frame();
-    for (RelationManager* m : managers) {
-      FileDescriptor* file = m->ME != nullptr ? m->ME->FILE : nullptr;
-      if (file == nullptr) continue;
-      bool listed = std::any_of(f.enlisted.begin(), f.enlisted.end(),
-                                [&](const auto& e) { return e.second == file; });
-      if (listed) continue;
-      FileArgs a;
-      a.timeout = timeout;
-      int rc = CallFileOp(FileOp::LOGOUT, *file, a);
-      if (rc == 0) {
-        f.enlisted.emplace_back(m, file);
-        f.active = true;
-        continue;
-      }
-      if (rc == kUnsupportedFunction || rc == kLogoutAlreadyActive) continue;
+// Enlists the files of `managers` in `frame` (see TransactionFrame::Enlist).
+// A file that cannot be enlisted reports 24 on its manager, which is
+// returned; nullptr when all are in (or stay out as their drivers have no
+// transactions).
+RelationManager* EnlistAll(TransactionFrame& frame, const std::vector<RelationManager*>& managers,
+                           uint8_t timeout) {
+  for (RelationManager* m : managers) {
+    FileDescriptor* file = m->ME != nullptr ? m->ME->FILE : nullptr;
+    if (frame.Enlist(file, timeout, m) != 0) {
       m->ME->RecordError(kErrTransactionFrame);
-      RollBackFrame(f);
       return m;
     }
-    return nullptr;
   }
+  return nullptr;
+}
 
-  // True while a transaction frames the operation (its own or the one it
-  // joined).
-  bool Transactional() const { return Context().frame != nullptr && Context().frame->active; }
-
-  // Commits the frame this scope began; a joined frame is left to its
-  // owner. Returns the failing manager, or nullptr.
-  RelationManager* Commit() {
-    if (outer_ != nullptr || !own_.active) return nullptr;
-    RelationManager* failed = nullptr;
-    int rc = EndTransaction(own_, FileOp::COMMIT, &failed);
-    if (rc == 0) return nullptr;
-    // A driver that failed to commit is as last committed; the others,
-    // committed or not, are put back as far as they still can be.
-    own_.active = true;
-    RollBackFrame(own_);
-    return failed;
-  }
-
- private:
-  Frame& frame() { return outer_ != nullptr ? *outer_ : own_; }
-
-  Frame* outer_;
-  Frame own_;
-};
+// Commits the frame this operation began; the failing manager, or nullptr.
+RelationManager* CommitFrame(TransactionFrame& frame) {
+  RelationManager* failed = nullptr;
+  return frame.Commit(&failed) != 0 ? failed : nullptr;
+}
 
 std::string EncodePointer(int64_t pointer) {
   std::string s(4, '\0');
@@ -356,7 +273,7 @@ bool RelationManager::CascadeDryRun() {
 }
 
 void RelationManager::RollBack() {
-  if (Context().frame != nullptr) RollBackFrame(*Context().frame);
+  TransactionFrame::RollbackOpenFrame();
 }
 
 // ---------------------------------------------------------------------------
@@ -597,12 +514,12 @@ Severity RelationManager::Update(bool fromForm) {
   const std::string position = TakePosition();
   Severity result = SeverityNone;
   {
-    FrameScope frame;
+    TransactionFrame frame;
     RelationManager* failed = nullptr;
     if (use_logout) {
       std::vector<RelationManager*> files;
       CollectUpdateFiles(&files);
-      failed = frame.Begin(files, LOGOUTTIMEOUT);
+      failed = EnlistAll(frame, files, LOGOUTTIMEOUT);
     }
     if (failed != nullptr) {
       failed->ME->ThrowCurrent();
@@ -643,7 +560,7 @@ Severity RelationManager::Update(bool fromForm) {
         }
       }
       if (result == SeverityNone) {
-        if (RelationManager* m = frame.Commit(); m != nullptr) {
+        if (RelationManager* m = CommitFrame(frame); m != nullptr) {
           // Nothing of the update was kept.
           m->ME->RecordError(kErrRecordUpdate);
           m->ME->ThrowCurrent();
@@ -713,12 +630,12 @@ Severity RelationManager::DeleteOnce(std::string* where) {
 
   Severity result = SeverityNone;
   {
-    FrameScope frame;
+    TransactionFrame frame;
     RelationManager* failed = nullptr;
     if (use_logout) {
       std::vector<RelationManager*> files;
       CollectDeleteFiles(&files);
-      failed = frame.Begin(files, LOGOUTTIMEOUT);
+      failed = EnlistAll(frame, files, LOGOUTTIMEOUT);
     }
     if (failed != nullptr) {
       failed->ME->ThrowCurrent();
@@ -744,7 +661,7 @@ Severity RelationManager::DeleteOnce(std::string* where) {
           RollBack();
           if (d == SeverityInform) ME->ThrowCurrent();
           result = SeverityInform;
-        } else if (RelationManager* m = frame.Commit(); m != nullptr) {
+        } else if (RelationManager* m = CommitFrame(frame); m != nullptr) {
           m->ME->RecordError(kErrRecordDelete);
           m->ME->ThrowCurrent();
           result = SeverityInform;

@@ -283,11 +283,17 @@ bool QueryDialog::Ask() {
   const WindowDef def = QueryDialogDef(*query_);
   Window w(def);
   if (!w.Open()) return false;
+  const int fields = static_cast<int>(query_->Fields().size());
+  // An entry holds what the query field keeps: more cannot be typed.
+  for (int n = 1; n <= fields; ++n) {
+    for (int control : {QbeLowControl(n), QbeMiddleControl(n), QbeHighControl(n)}) {
+      w.SetTextCapacity(control, kMaxQueryEntry);
+    }
+  }
   w.From(kQbeSavedList, saved_rows_.get());
   ShowEntries(w, Current());
   FillSaved(w);
   w.SetChoice(kQbeSheet, 2);
-  const int fields = static_cast<int>(query_->Fields().size());
   if (fields > 0) w.Select(QbeMiddleControl(1));
 
   bool applied = false;

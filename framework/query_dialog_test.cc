@@ -142,6 +142,17 @@ TEST_F(QueryDialogTest, AnOverLongQueryIsRefusedAtOk) {
   EXPECT_TRUE(query_.IsEmpty());
 }
 
+TEST_F(QueryDialogTest, AnEntryCannotBeTypedBeyondWhatTheQueryKeeps) {
+  ui_.Type(QbeMiddleControl(1), std::string(498, 'x') + "\xC3\xA9");  // 500 bytes
+  ui_.Then(
+      [](HeadlessWindow& w) { EXPECT_EQ(w.Text(QbeMiddleControl(1)), std::string(498, 'x')); });
+  ui_.Click(kQbeOk);
+  EXPECT_TRUE(Ask());
+  EXPECT_TRUE(ui_.Messages().empty());
+  EXPECT_EQ(ui_.Beeps(), std::vector<int>{kBeepStandard});
+  EXPECT_EQ(query_.Fields()[0].MIDDLE, std::string(498, 'x'));
+}
+
 TEST_F(QueryDialogTest, SavedQueriesAreSavedRestoredAndDeleted) {
   // Save what is typed, without applying it.
   ui_.Type(QbeMiddleControl(1), "^abc");

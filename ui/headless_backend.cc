@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "runtime/utf8.h"
 #include "ui/keycodes.h"
 #include "ui/message.h"
-#include "ui/text_capacity.h"
 
 namespace qzr {
 namespace {
@@ -196,7 +196,7 @@ void HeadlessBackend::TypeInto(WindowId id, HeadlessWindow* w, int control, std:
     const size_t base = typed.size();
     size_t room = text.size();
     if (c->text_capacity != 0) room = base >= c->text_capacity ? 0 : c->text_capacity - base;
-    const size_t keep = FitUtf8(text, room);
+    const size_t keep = Utf8Cut(text, room).size();
     refused = keep < text.size();
     typed.append(text.substr(0, keep));
     c->text = typed;

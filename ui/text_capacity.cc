@@ -14,15 +14,6 @@ std::string_view Bare(std::string_view picture) {
   return picture;
 }
 
-// The length of the UTF-8 sequence `lead` starts (1 for a byte that starts
-// none).
-size_t SequenceLength(unsigned char lead) {
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 1;
-}
-
 }  // namespace
 
 size_t PictureCapacity(std::string_view picture) {
@@ -52,25 +43,6 @@ size_t FieldCapacity(const UFO& value) {
 size_t ControlCapacity(std::string_view picture, const UFO* value) {
   const size_t from_field = value != nullptr ? FieldCapacity(*value) : 0;
   return from_field != 0 ? from_field : PictureCapacity(picture);
-}
-
-size_t FitUtf8(std::string_view text, size_t bytes) {
-  if (text.size() <= bytes) return text.size();
-  size_t end = 0;
-  while (end < text.size()) {
-    size_t n = SequenceLength(static_cast<unsigned char>(text[end]));
-    // A sequence cut short by the end of the text, or by a byte that does
-    // not continue it, is taken one byte at a time.
-    for (size_t k = 1; k < n; ++k) {
-      if (end + k >= text.size() || (static_cast<unsigned char>(text[end + k]) & 0xC0) != 0x80) {
-        n = 1;
-        break;
-      }
-    }
-    if (end + n > bytes) break;
-    end += n;
-  }
-  return end;
 }
 
 }  // namespace qzr

@@ -1,5 +1,6 @@
 // How many bytes a text control takes: the capacity the user may type up
-// to, counted in bytes of UTF-8 and cut only at a character boundary.
+// to, counted in bytes of UTF-8 (a toolkit cuts input at a character
+// boundary, Utf8Cut of runtime/utf8.h).
 //
 // A control bound to a string variable holds what the variable holds (a
 // STRING its length, a CSTRING or PSTRING one byte less, a memo its
@@ -31,12 +32,6 @@ size_t FieldCapacity(const UFO& value);
 // The capacity of a text control with `picture`, bound to `value` (nullptr:
 // unbound), as the file comment gives it.
 size_t ControlCapacity(std::string_view picture, const UFO* value);
-
-// The length of the longest prefix of `text` that fits in `bytes` without
-// ending inside a UTF-8 sequence. A byte that starts no valid sequence
-// counts as a character of its own, so invalid text is cut too, never
-// overrun.
-size_t FitUtf8(std::string_view text, size_t bytes);
 
 }  // namespace qzr
 

@@ -11,30 +11,6 @@
 namespace qzr {
 namespace {
 
-TEST(TextCapacityTest, FitUtf8CutsOnlyAtACharacterBoundary) {
-  struct Case {
-    std::string text;
-    size_t bytes;
-    size_t fits;
-  };
-  const Case cases[] = {
-      {"abc", 5, 3},
-      {"abcdef", 4, 4},
-      {"abc", 0, 0},
-      {"ab\xC3\xA9", 3, 2},                // "é" needs two bytes, one is left
-      {"ab\xC3\xA9", 4, 4},                // it fits exactly
-      {"\xE6\x9D\xB1\xE4\xBA\xAC", 5, 3},  // two three-byte characters
-      {"a\xF0\x9F\x98\x80", 4, 1},         // a four-byte character is kept whole
-      {"a\xF0\x9F\x98\x80", 5, 5},
-      {"a\xC3\xA9\xC3", 4, 4},  // a lone lead byte counts as one
-      {"\x80\x80\x80", 2, 2},   // stray continuation bytes, one each
-      {"\xC3(\xA9", 2, 2},      // a broken sequence is taken byte by byte
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(FitUtf8(c.text, c.bytes), c.fits) << c.text << " in " << c.bytes;
-  }
-}
-
 TEST(TextCapacityTest, TheFieldGivesTheCapacityElseAStringPicture) {
   char string20[20];
   char cstring100[100] = {};

@@ -560,11 +560,20 @@ bool TreeCursor::Seek(Bytes key) {
 bool TreeCursor::SeekNear(Bytes key) {
   if (!valid_ || Stale() || path_.empty()) return Seek(key);
   Pager* pager = tree_->pager();
-  PageNode* leaf = pager->GetPage(path_.back().address);
+  // Only pages still cached are looked at: loading a leaf let go since, or
+  // the leaf after it, only to learn that the key lies elsewhere would cost
+  // more than the descent it saves.
+  PageNode* leaf = pager->cache().Find(path_.back().address);
+  if (leaf == nullptr) return Seek(key);
   size_t n = leaf->records.size();
   if (n == 0 || CompareKeys(key, leaf->records[0].key()) < 0) return Seek(key);
   if (CompareKeys(key, leaf->records[n - 1].key()) > 0) {
-    // Past this leaf: the first record of the next leaf may be the one.
+    // Past this leaf: the first record of the next leaf may be the one,
+    // when the parent sends the key there.
+    if (path_.size() < 2) return Seek(key);
+    const PageTree::Step& up = path_[path_.size() - 2];
+    PageNode* parent = pager->cache().Find(up.address);
+    if (parent == nullptr || parent->ChildIndex(key) != up.index + 1) return Seek(key);
     path_.back().index = n;
     if (!Settle(true)) return false;  // nothing at or after the key
     if (CompareKeys(key, this->key()) <= 0) return true;

@@ -150,6 +150,33 @@ TEST_F(PageTreeTest, CursorSeeksAroundKeys) {
   EXPECT_EQ(cursor.record().key(), Bytes());  // nothing at or after it
 }
 
+// A kept cursor's SeekNear lands where a fresh Seek does, whether the key
+// is in its leaf, the next one or far away, and whether or not the pages it
+// stood on are still cached (a cache of four pages lets most of them go).
+TEST_F(PageTreeTest, SeekNearLandsWhereSeekDoes) {
+  Open(Tiny());
+  for (int i = 0; i < 3000; i += 2) {
+    tree_->Insert(Rec(S("k" + std::to_string(10000 + i)), std::vector<uint8_t>(40, 1)));
+  }
+  ASSERT_EQ(pager_->Flush(), 0);
+  std::mt19937 rng(7);
+  TreeCursor kept(tree_.get());
+  int key = 9990;
+  for (int step = 0; step < 4000; ++step) {
+    // Mostly small steps forward (a scan), now and then a jump either way.
+    key =
+        rng() % 8 == 0 ? 9990 + static_cast<int>(rng() % 3020) : key + static_cast<int>(rng() % 5);
+    if (key > 13010) key = 9990;
+    const Key k = S("k" + std::to_string(key));
+    TreeCursor fresh(tree_.get());
+    const bool found = fresh.Seek(V(k));
+    ASSERT_EQ(kept.SeekNear(V(k)), found) << key;
+    if (found) {
+      ASSERT_EQ(kept.key(), fresh.key()) << key;
+    }
+  }
+}
+
 TEST_F(PageTreeTest, RandomizedAgainstAMapAcrossReopens) {
   const Limits limits[] = {
       {"tiny pages and cache", Tiny(), 120, 1006, 3000, 3},

@@ -9,7 +9,9 @@
 // update form changing entry ENTRY of the catalogue in the current
 // directory, when it has one; scripts/screenshots imports the demo
 // catalogue first), then main.png (the main window over that catalogue) and
-// main-find.png (the same with the quick find on for "frame").
+// main-find.png (the same with the quick find on for "frame"), query.png
+// (the query dialog opened with Ctrl+Q, a title containing "frame" asked
+// for) and main-query.png (the list the query leaves).
 //
 //   qzr_screenshots OUTPUT_DIR [ENTRY]
 //
@@ -27,8 +29,10 @@
 #include "app/main_window_def.h"
 #include "app/program.h"
 #include "app/update_functions.h"
+#include "framework/query_dialog.h"
 #include "framework/window_manager.h"
 #include "runtime/runtime_error.h"
+#include "ui/keycodes.h"
 #include "ui/qt/gallery.h"
 #include "ui/qt/screenshots.h"
 
@@ -60,6 +64,17 @@ int main(int argc, char** argv) {
       },
       [](qzr::ScreenshotUser& user) {
         user.Save("main-find.png");
+        user.Click(qzr::kMainFindButton);  // the find off again
+      },
+      [](qzr::ScreenshotUser& user) { user.Key(qzr::KeyCode('Q', qzr::kCtrl)); },
+      [](qzr::ScreenshotUser& user) {
+        user.ChooseTab(qzr::kQbeSheet, 2);
+        user.Type(qzr::QbeMiddleControl(1), "*frame");
+        user.Save("query.png");
+        user.Click(qzr::kQbeOk);
+      },
+      [](qzr::ScreenshotUser& user) {
+        user.Save("main-query.png");
         user.Close();
       },
   };

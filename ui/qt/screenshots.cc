@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ui/keycodes.h"
 #include "ui/qt/message_box.h"
 #include "ui/qt/qt_toolkit.h"
 #include "ui/qt/qt_window.h"
@@ -84,6 +86,23 @@ class ShotToolkit : public QtToolkit, public ScreenshotUser {
       e->setText(q);
       emit e->textEdited(q);  // as a user's typing reports it
     }
+  }
+
+  void Key(int32_t keycode) override {
+    if (current_ == nullptr) return;
+    current_->activateWindow();
+    QApplication::processEvents();
+    QWidget* target = QApplication::focusWidget();
+    if (target == nullptr || target->window() != current_) target = current_;
+    Qt::KeyboardModifiers modifiers;
+    if (keycode & kShift) modifiers |= Qt::ShiftModifier;
+    if (keycode & kCtrl) modifiers |= Qt::ControlModifier;
+    if (keycode & kAlt) modifiers |= Qt::AltModifier;
+    const int key = keycode & kKeyMask;  // letters and digits are their Qt keys
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+    QApplication::sendEvent(target, &release);
   }
 
   void Close() override {

@@ -27,6 +27,9 @@ class ScreenshotUser {
   virtual void Click(int control) = 0;
   // Puts `text` in the entry `control`, as typing it would (no event).
   virtual void Type(int control, const std::string& text) = 0;
+  // Presses a letter or digit key with modifiers (ui/keycodes.h, as
+  // KeyCode('Q', kCtrl)) in the control that has the focus.
+  virtual void Key(int32_t keycode) = 0;
   // Presses the window's close box.
   virtual void Close() = 0;
 };

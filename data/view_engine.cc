@@ -12,6 +12,7 @@
 #include "runtime/locale_data.h"
 #include "runtime/runtime_error.h"
 #include "runtime/string_compare.h"
+#include "runtime/text.h"
 
 namespace qzr {
 
@@ -75,11 +76,6 @@ class PositionReader {
   size_t at_ = 0;
 };
 
-bool IsStringType(TypeCode t) {
-  return t == TypeCode::STRING || t == TypeCode::CSTRING || t == TypeCode::PSTRING ||
-         t == TypeCode::GROUP;
-}
-
 UFO* MakeUfoAt(UfoSlot* slot, const FieldDesc& f, uint8_t* address) {
   return slot->Make(f.type, address, f.size, f.places);
 }
@@ -98,12 +94,6 @@ bool SameValue(const FieldDesc& f, uint8_t* a, uint8_t* b, bool nocase) {
     for (char& c : tb) c = static_cast<char>(upper[static_cast<uint8_t>(c)]);
   }
   return CompareText(ta, tb) == 0;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
 }
 
 }  // namespace
@@ -252,7 +242,7 @@ int ViewEngine::SetOrder(std::string_view text) {
 }
 
 int ViewEngine::SetFilter(std::string_view text) {
-  if (Trim(text).empty()) {
+  if (Trim(text, kWhiteSpace).empty()) {
     filter_.reset();
     filter_text_.clear();
   } else {
@@ -295,7 +285,7 @@ bool ViewEngine::KeySupports(const KeyDesc& key, bool* reversed) const {
     const KeyComponent& comp = key.components[i];
     if (comp.field != item.field) return false;
     const FieldDesc& field = files_[0]->fields[static_cast<size_t>(item.field)];
-    if (IsStringType(field.type)) {
+    if (IsTextType(field.type)) {
       // A NOCASE key orders as UPPER does; a plain key orders by the text.
       if (item.fold != (nocase ? OrderFold::kUpper : OrderFold::kNone)) return false;
     }

@@ -15,14 +15,6 @@
 namespace qzr {
 namespace {
 
-constexpr int kRtFileNotFound = 2;
-constexpr int kRtAccessDenied = 5;
-constexpr int kRtRecordNotAvailable = 33;
-constexpr int kRtCreatesDuplicateKey = 40;
-constexpr int kRtRecordHeld = 43;
-constexpr int kRtKeyMustBeRebuilt = 46;
-constexpr int kRtChangedByOther = 89;
-
 constexpr size_t kFileNameSize = 256;
 constexpr size_t kDescriptionSize = 80;
 
@@ -298,7 +290,7 @@ Severity FileManager::OpenServer(bool handleErrors) {
   }
   for (int attempt = 1; !failed && attempt <= 2; ++attempt) {
     code = OPENER->OpenFile(OPENMODE, attempt);
-    if (code == kRtAccessDenied) {
+    if (code == kAccessDenied) {
       // The file may be locked by a station that went away: give the driver
       // LOCKRECOVER seconds to recover the lock, then try once more.
       SendToDriver(*FILE, "Recover=" + std::to_string(LOCKRECOVER));
@@ -313,14 +305,14 @@ Severity FileManager::OpenServer(bool handleErrors) {
     // The failure as it stands now is what a message about it must say,
     // whatever the recovery steps below post.
     if (ERRORS != nullptr) ERRORS->CaptureRuntimeError();
-    if (code == kRtAccessDenied) {
+    if (code == kAccessDenied) {
       if ((OPENMODE & 0x03) == 0) break;  // read-only already: nothing to fall back to
       OPENMODE = static_cast<uint8_t>(OPENMODE & 0xF0);
       LASTERROR = kErrAccessDenied;
       Present(kErrAccessDenied);
       continue;
     }
-    if (code == kRtFileNotFound) {
+    if (code == kFileNotFound) {
       if (!CREATE) break;
       int c = Op(FileOp::CREATE);
       if (c == 0) {
@@ -335,7 +327,7 @@ Severity FileManager::OpenServer(bool handleErrors) {
       Report(kErrFileCreation);
       return handleErrors ? Present(kErrFileCreation) : SeverityInform;
     }
-    if (code == kRtKeyMustBeRebuilt) {
+    if (code == kKeyFileMustBeRebuilt) {
       LASTERROR = kErrKeyInvalid;
       if (!handleErrors) return SeverityInform;
       Present(kErrKeyInvalid);
@@ -441,11 +433,11 @@ Severity FileManager::ReadSequential(bool next, bool handleErrors) {
     if (USEMRP && ReadAhead() == 0) SetReadAhead(MRPSIZE);
     int code = Op(next ? FileOp::NEXT : FileOp::PREVIOUS);
     if (code == 0) return SeverityNone;
-    if (code == kRtRecordNotAvailable) {
+    if (code == kRecordNotAvailable) {
       ATEOF = 1;
       return SeverityInform;
     }
-    if (code == kRtRecordHeld) {
+    if (code == kRecordIsAlreadyHeld) {
       if (SKIPHELDRECORDS) {
         if (skips_left < 0) {
           internal::ErrorKeeper keep;
@@ -507,7 +499,7 @@ Severity FileManager::Insert(bool handleErrors) {
     AUTOINCDONE = 0;
     return SeverityNone;
   }
-  if (code == kRtCreatesDuplicateKey) {
+  if (code == kCreatesDuplicateKey) {
     Report(kErrDuplicateKey);
     if (!handleErrors) return SeverityInform;
     if (!HASAUTOINC) {
@@ -537,7 +529,7 @@ Severity FileManager::Update(int mode) {
   TakePosition(&position);
   int code = Op(FileOp::PUT);
   if (code == 0) return SeverityNone;
-  if (code == kRtChangedByOther) {
+  if (code == kRecordChangedByAnotherStation) {
     int32_t id = mode == kUpdateThrowShowChanges ? kErrChangedByOtherShown : kErrChangedByOther;
     Report(id);
     if (mode != kUpdateReportOnly) Present(id);
@@ -628,9 +620,9 @@ Severity FileManager::NumberOneKey(const FileKeyEntry& entry, bool handleErrors,
   if (code == 0) {
     if (same_prefix) {
       Decimal last = slot.Make(fd.type, FILE->FieldData(field), fd.size, fd.places)->GetDecimal();
-      if (!Decimal::Add(last, Decimal::FromLong(1), &next)) code = kRtCreatesDuplicateKey;
+      if (!Decimal::Add(last, Decimal::FromLong(1), &next)) code = kCreatesDuplicateKey;
     }
-  } else if (code != kRtRecordNotAvailable) {
+  } else if (code != kRecordNotAvailable) {
     Report(kErrRecordRetrieval);
     RestoreRecordBuffer(saved, true);
     *failed = true;
@@ -640,12 +632,12 @@ Severity FileManager::NumberOneKey(const FileKeyEntry& entry, bool handleErrors,
   std::vector<uint8_t> entered(FILE->FieldData(field), FILE->FieldData(field) + fd.size);
   UFO* target = slot.Make(fd.type, FILE->FieldData(field), fd.size, fd.places);
   target->SetDecimal(next);
-  if (code == kRtCreatesDuplicateKey || Decimal::Compare(target->GetDecimal(), next) != 0) {
+  if (code == kCreatesDuplicateKey || Decimal::Compare(target->GetDecimal(), next) != 0) {
     // The highest value the field can hold is taken: no number that fits
     // is free above it, and another try would find the same. Reported as
     // a numbering failure without retries; the field keeps what it held.
     std::copy(entered.begin(), entered.end(), FILE->FieldData(field));
-    PostError(kRtCreatesDuplicateKey);
+    PostError(kCreatesDuplicateKey);
     Report(kErrAutoIncrement);
     *failed = true;
     if (handleErrors) Present(kErrAutoIncrement);
@@ -682,7 +674,7 @@ Severity FileManager::NumberAutoIncrement(bool handleErrors) {
     // add: number again.
     if (++attempts < 3) continue;
     Report(kErrAutoIncrement);
-    if (code == kRtCreatesDuplicateKey) {
+    if (code == kCreatesDuplicateKey) {
       if (const FileKeyEntry* dup = FindDuplicateKey(); dup != nullptr && ERRORS != nullptr)
         ERRORS->SetKey(KeyName(*dup));
     }

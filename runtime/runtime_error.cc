@@ -154,43 +154,102 @@ void PostOsError(int os_error) {
   t_error.file_text = RuntimeString(kOsStringBase + os_error);
 }
 
-void PostErrno(int err) { PostOsError(OsErrorFromErrno(err)); }
+void PostErrno(int err) {
+  PostOsError(OsErrorFromErrno(err));
+}
 
-void ClearError() { t_error = PostedError{}; }
+void ClearError() {
+  t_error = PostedError{};
+}
 
-int ERRORCODE() { return t_error.code; }
-std::string ERROR() { return t_error.code == 0 ? std::string() : RuntimeString(t_error.code); }
-std::string ERRORDETAIL() { return t_error.detail; }
-std::string FILEERRORCODE() { return t_error.file_code; }
-std::string FILEERROR() { return t_error.file_text; }
+int ERRORCODE() {
+  return t_error.code;
+}
+std::string ERROR() {
+  return t_error.code == 0 ? std::string() : RuntimeString(t_error.code);
+}
+std::string ERRORDETAIL() {
+  return t_error.detail;
+}
+std::string FILEERRORCODE() {
+  return t_error.file_code;
+}
+std::string FILEERROR() {
+  return t_error.file_text;
+}
+
+int OpenErrorCode(int err) {
+  switch (err) {
+    case ENOENT:
+      return kFileNotFound;
+    case ENOTDIR:
+      return kPathNotFound;
+    case EMFILE:
+    case ENFILE:
+      return kTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return kAccessDenied;
+    default:
+      return 0;
+  }
+}
+
+int PostOpenError(int err) {
+  const int code = OpenErrorCode(err);
+  if (code == 0) {
+    PostErrno(err);
+    return kFileSystemError;
+  }
+  PostError(code);
+  return code;
+}
 
 int OsErrorFromErrno(int err) {
   switch (err) {
-    case ENOENT: return 2;
+    case ENOENT:
+      return 2;
     case ENOTDIR:
     case ENAMETOOLONG:
-    case ELOOP: return 3;
+    case ELOOP:
+      return 3;
     case EMFILE:
-    case ENFILE: return 4;
+    case ENFILE:
+      return 4;
     case EACCES:
     case EPERM:
-    case EISDIR: return 5;
-    case EBADF: return 6;
-    case ENOMEM: return 8;
-    case EXDEV: return 17;
-    case EROFS: return 19;
-    case EIO: return 31;
+    case EISDIR:
+      return 5;
+    case EBADF:
+      return 6;
+    case ENOMEM:
+      return 8;
+    case EXDEV:
+      return 17;
+    case EROFS:
+      return 19;
+    case EIO:
+      return 31;
     case EBUSY:
-    case ETXTBSY: return 32;
+    case ETXTBSY:
+      return 32;
     case EAGAIN:
-    case EDEADLK: return 33;
+    case EDEADLK:
+      return 33;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG: return 39;
-    case ENOTSUP: return 50;
-    case EEXIST: return 80;
-    case EINVAL: return 87;
-    default: return 91;
+    case EFBIG:
+      return 39;
+    case ENOTSUP:
+      return 50;
+    case EEXIST:
+      return 80;
+    case EINVAL:
+      return 87;
+    default:
+      return 91;
   }
 }
 

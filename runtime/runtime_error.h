@@ -36,9 +36,12 @@ inline constexpr int kUnableToLogTransaction = 48;
 inline constexpr int kFileAlreadyOpen = 52;
 inline constexpr int kNoCreateAttribute = 54;
 inline constexpr int kLogoutAlreadyActive = 56;
+inline constexpr int kInvalidMemoFile = 57;
+inline constexpr int kExclusiveAccessRequired = 63;
 inline constexpr int kUnableToRollback = 65;
 inline constexpr int kInvalidFieldType = 75;
 inline constexpr int kInvalidIndexString = 76;
+inline constexpr int kUnableToAccessIndex = 77;
 inline constexpr int kUnsupportedFunction = 80;
 inline constexpr int kInvalidKeyLength = 88;
 inline constexpr int kRecordChangedByAnotherStation = 89;
@@ -69,16 +72,27 @@ void ClearError();
 
 // What this thread last posted.
 int ERRORCODE();
-std::string ERROR();           // RuntimeString(ERRORCODE()); "" when 0
-std::string ERRORDETAIL();     // the detail text given with the code
-std::string FILEERRORCODE();   // OS error number for code 90, else the driver's detail
-std::string FILEERROR();       // string 300 + e for code 90, else ""
+std::string ERROR();          // RuntimeString(ERRORCODE()); "" when 0
+std::string ERRORDETAIL();    // the detail text given with the code
+std::string FILEERRORCODE();  // OS error number for code 90, else the driver's detail
+std::string FILEERROR();      // string 300 + e for code 90, else ""
 
 // Maps a POSIX errno value onto the operating-system error numbers 1..91 whose
 // texts are the runtime strings 301..391 (2 file not found, 5 access denied,
 // 33 lock violation, 39 disk full, 80 file exists, ...). Unknown values map to
 // 91, "Unknown Error".
 int OsErrorFromErrno(int err);
+
+// The runtime error code for a file that could not be opened with errno
+// `err`: 2 for a missing file, 3 for a path through something that is not
+// a folder, 4 for too many open files, 5 for access denied (no permission,
+// a read-only file system, a folder where the file should be); 0 for any
+// other errno, which is an operating-system error (90).
+int OpenErrorCode(int err);
+
+// Posts the error of a failed open and returns its code: OpenErrorCode(err),
+// or 90 with the operating-system error posted.
+int PostOpenError(int err);
 
 }  // namespace qzr
 

@@ -1,7 +1,6 @@
 #include "runtime/runtime_error.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,9 +20,12 @@ TEST(RuntimeErrorTest, PostedCodeCarriesItsText) {
     int code;
     const char* text;
   } cases[] = {
-      {2, "File Not Found"},     {33, "Record Not Available"},
-      {40, "Creates Duplicate Key"}, {90, "File System Error"},
-      {1010, "Invalid expression for EVALUATE"}, {0, ""},
+      {2, "File Not Found"},
+      {33, "Record Not Available"},
+      {40, "Creates Duplicate Key"},
+      {90, "File System Error"},
+      {1010, "Invalid expression for EVALUATE"},
+      {0, ""},
   };
   for (const Case& c : cases) {
     PostError(c.code);
@@ -50,6 +52,33 @@ TEST(RuntimeErrorTest, OsErrorFillsFileErrorFields) {
   ClearError();
   EXPECT_EQ(ERRORCODE(), 0);
   EXPECT_EQ(FILEERRORCODE(), "");
+}
+
+// Every open of a file maps its errno the same way; what has no code of its
+// own is an operating-system error (90) naming the system's error.
+TEST(RuntimeErrorTest, AFailedOpenMapsItsErrnoToOneCode) {
+  const struct {
+    int err;
+    int code;
+  } cases[] = {
+      {ENOENT, kFileNotFound},     {ENOTDIR, kPathNotFound},  {EMFILE, kTooManyOpenFiles},
+      {ENFILE, kTooManyOpenFiles}, {EACCES, kAccessDenied},   {EPERM, kAccessDenied},
+      {EROFS, kAccessDenied},      {EISDIR, kAccessDenied},   {EIO, kFileSystemError},
+      {ENOSPC, kFileSystemError},  {ELOOP, kFileSystemError}, {ENAMETOOLONG, kFileSystemError},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    EXPECT_EQ(OpenErrorCode(c.err), c.code == kFileSystemError ? 0 : c.code);
+    ClearError();
+    EXPECT_EQ(PostOpenError(c.err), c.code);
+    EXPECT_EQ(ERRORCODE(), c.code);
+    if (c.code == kFileSystemError) {
+      EXPECT_EQ(FILEERRORCODE(), std::to_string(OsErrorFromErrno(c.err)));
+    }
+  }
+  // EIO and "Access Denied" share the number 5 only on the operating
+  // system's side: an EIO at open is 90 with the system's 31, never 5.
+  EXPECT_NE(PostOpenError(EIO), kAccessDenied);
 }
 
 TEST(RuntimeErrorTest, PostedStateIsPerThread) {

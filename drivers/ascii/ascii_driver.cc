@@ -16,12 +16,6 @@
 namespace qzr {
 namespace {
 
-constexpr int kFileNotFound = 2;
-constexpr int kPathNotFound = 3;
-constexpr int kTooManyOpenFiles = 4;
-constexpr int kAccessDenied = 5;
-constexpr int kInvalidFilename = 45;
-
 struct AsciiFileState : DriverFileState {
   int fd = -1;
   bool writable = false;
@@ -43,17 +37,8 @@ int OpenFailure(int err, const std::string& path) {
       }
       return kFileNotFound;
     }
-    case ENOTDIR:
-      return kPathNotFound;
-    case EISDIR:  // a folder where the file should be
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return kAccessDenied;
-    case EMFILE:
-    case ENFILE:
-      return kTooManyOpenFiles;
     default:
+      if (const int code = OpenErrorCode(err); code != 0) return code;
       PostErrno(err);
       return kFileSystemError;
   }

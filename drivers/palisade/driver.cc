@@ -26,6 +26,7 @@
 #include "drivers/palisade/table_def.h"
 #include "drivers/palisade/transaction.h"
 #include "runtime/runtime_error.h"
+#include "runtime/text.h"
 
 namespace qzr {
 
@@ -82,20 +83,6 @@ Globals& G() {
     return globals;
   }();
   return *g;
-}
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string Trim(std::string_view s) {
-  size_t b = 0;
-  size_t e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return std::string(s.substr(b, e - b));
 }
 
 const std::vector<SwitchSpec>& PalisadeSwitches() {
@@ -166,8 +153,8 @@ PlxOpenOptions OptionsFor(const FileDescriptor& file, bool writable, uint32_t sh
 // ---- OPEN, CREATE, CLOSE -----------------------------------------------------
 
 int OpenTable(FileDescriptor& file, FileArgs& args, uint32_t mode) {
-  if (file.IsOpen()) return kErrFileAlreadyOpen;
-  if (file.PhysicalName().empty()) return kErrInvalidFilename;
+  if (file.IsOpen()) return kFileAlreadyOpen;
+  if (file.PhysicalName().empty()) return kInvalidFilename;
   const TableName name = SplitTableName(file.PhysicalName());
   auto state = std::make_unique<PalisadeState>();
   state->settings =
@@ -202,7 +189,7 @@ int OpenTable(FileDescriptor& file, FileArgs& args, uint32_t mode) {
     }
   }
   if (!table) {
-    if (!options.create) return Fail(kErrFileNotFound);
+    if (!options.create) return Fail(kFileNotFound);
     OpScope op(state->file.get(), true);
     if (op.rc() != 0) return op.rc();
     // Another file object may have created it between the two brackets.
@@ -229,8 +216,8 @@ int OpenTable(FileDescriptor& file, FileArgs& args, uint32_t mode) {
 }
 
 int CreateTable(FileDescriptor& file, FileArgs& args) {
-  if (file.IsOpen()) return kErrFileAlreadyOpen;
-  if (file.PhysicalName().empty()) return kErrInvalidFilename;
+  if (file.IsOpen()) return kFileAlreadyOpen;
+  if (file.PhysicalName().empty()) return kInvalidFilename;
   const TableName name = SplitTableName(file.PhysicalName());
   FileSettings settings =
       SettingsFor(file, args.driver_string.empty() ? file.driver_string : args.driver_string);
@@ -274,25 +261,22 @@ int CloseTable(FileDescriptor& file) {
 // open) for REMOVE, RENAME and COPY.
 int OpenExclusive(const FileDescriptor& file, bool writable, uint32_t share,
                   std::unique_ptr<PlxFile>* out, TableName* name) {
-  if (file.IsOpen()) return kErrFileAlreadyOpen;
-  if (file.PhysicalName().empty()) return kErrInvalidFilename;
+  if (file.IsOpen()) return kFileAlreadyOpen;
+  if (file.PhysicalName().empty()) return kInvalidFilename;
   *name = SplitTableName(file.PhysicalName());
   return PlxFile::Open(name->file, OptionsFor(file, writable, share), out);
-}
-
-int SyncDirectoryOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return 0;  // nothing to flush on this system
-  ::fsync(fd);
-  ::close(fd);
-  return 0;
 }
 
 int PostErrnoCode(int err) {
   PostErrno(err);
   return kFileSystemError;
+}
+
+// Syncs the directory holding `path` after a name in it changed: 0, or 90
+// with the errno posted.
+int SyncedDirectoryOf(const std::string& path) {
+  const int err = SyncDirectoryOf(path);
+  return err == 0 ? 0 : PostErrnoCode(err);
 }
 
 // REMOVE: the whole file when the table is its only one; otherwise only
@@ -305,13 +289,13 @@ int Remove(FileDescriptor& file) {
   std::optional<uint32_t> table = f->tables()->FindTable(name.table);
   const bool only = tables.empty() || (tables.size() == 1 && table.has_value());
   if (!only) {
-    if (!table) return Fail(kErrFileNotFound);
+    if (!table) return Fail(kFileNotFound);
     DropTable(f->tree(), name.table, *table);
     return f->WriteOut();
   }
   f.reset();
-  if (::unlink(name.file.c_str()) != 0) return PostErrnoCode(errno);
-  return SyncDirectoryOf(name.file);
+  if (int err = UnlinkFile(name.file); err != 0) return PostErrnoCode(err);
+  return SyncedDirectoryOf(name.file);
 }
 
 std::string TargetPath(const std::string& value) {
@@ -321,59 +305,41 @@ std::string TargetPath(const std::string& value) {
 // RENAME: the whole operating-system file; an existing target is refused
 // (operating-system error "File Already Exists") rather than overwritten.
 int Rename(FileDescriptor& file, FileArgs& args) {
-  if (args.value.empty()) return kErrInvalidFilename;
+  if (args.value.empty()) return kInvalidFilename;
   std::unique_ptr<PlxFile> f;
   TableName name;
   if (int rc = OpenExclusive(file, true, kShareDenyAll, &f, &name); rc != 0) return rc;
   f.reset();
   const std::string target = TargetPath(args.value);
-  if (::link(name.file.c_str(), target.c_str()) != 0) return PostErrnoCode(errno);
-  if (::unlink(name.file.c_str()) != 0) return PostErrnoCode(errno);
-  return SyncDirectoryOf(target);
+  if (int err = LinkFile(name.file, target); err != 0) return PostErrnoCode(err);
+  if (!OsFile::ProcessPoint("rename-linked")) return PostErrnoCode(EIO);
+  if (int err = UnlinkFile(name.file); err != 0) return PostErrnoCode(err);
+  return SyncedDirectoryOf(target);
 }
 
 // COPY: the whole operating-system file, read while nobody can write it; an
 // existing target is replaced. The copy is flushed before COPY returns.
 int Copy(FileDescriptor& file, FileArgs& args) {
-  if (args.value.empty()) return kErrInvalidFilename;
+  if (args.value.empty()) return kInvalidFilename;
   std::unique_ptr<PlxFile> f;
   TableName name;
   if (int rc = OpenExclusive(file, false, kShareDenyWrite, &f, &name); rc != 0) return rc;
   const std::string target = TargetPath(args.value);
-  int in = ::open(name.file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return PostErrnoCode(errno);
-  int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (out < 0) {
-    const int err = errno;
-    ::close(in);
-    return PostErrnoCode(err);
-  }
+  std::unique_ptr<OsFile> in, out;
+  if (int err = OsFile::Open(name.file, false, false, &in); err != 0) return PostErrnoCode(err);
+  if (int err = OsFile::Open(target, true, true, &out); err != 0) return PostErrnoCode(err);
+  int err = out->Truncate(0);
   std::vector<char> buf(1 << 16);
-  int err = 0;
-  for (;;) {
-    const ssize_t n = ::read(in, buf.data(), buf.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      break;
-    }
-    if (n == 0) break;
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(out, buf.data() + done, static_cast<size_t>(n - done));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        err = errno;
-        break;
-      }
-      done += w;
-    }
-    if (err != 0) break;
+  for (uint64_t at = 0; err == 0;) {
+    size_t got = 0;
+    if ((err = in->ReadAt(at, buf.data(), buf.size(), &got)) != 0 || got == 0) break;
+    err = out->WriteAt(at, buf.data(), got);
+    at += got;
   }
-  if (err == 0 && ::fsync(out) != 0) err = errno;
-  ::close(in);
-  ::close(out);
+  if (err == 0 && !out->Point("copy-before-sync")) err = EIO;
+  if (err == 0) err = out->Sync();
   if (err != 0) return PostErrnoCode(err);
-  return SyncDirectoryOf(target);
+  return SyncedDirectoryOf(target);
 }
 
 // Sets LastIssued of the file at `path` (plain or enciphered with `cipher`).
@@ -384,7 +350,7 @@ int SetLastIssued(const std::string& path, const UnitCipher* cipher, const uint8
   uint8_t block[kHeaderBytes];
   ReadExact(f.get(), 0, kHeaderBytes, block);
   PlxHeader header;
-  if (!PlxHeader::Decode(block, &header)) return Fail(kErrInvalidDataFile);
+  if (!PlxHeader::Decode(block, &header)) return Fail(kInvalidDataFile);
   std::copy(value, value + 4, header.LastIssued);
   header.Encode(block);
   if (!WriteBlock(f.get(), 0, kHeaderBytes, block) || !FlushBuffers(f.get())) {
@@ -399,13 +365,13 @@ int SetLastIssued(const std::string& path, const UnitCipher* cipher, const uint8
 int Pack(FileDescriptor& file) {
   PalisadeState* s = StateOf(file);
   if (s->file->options().share != kShareDenyAll || s->file->read_only()) {
-    return kErrExclusiveRequired;
+    return kExclusiveAccessRequired;
   }
-  if (s->in_transaction) return kErrLogoutActive;
+  if (s->in_transaction) return kLogoutAlreadyActive;
   if (int rc = s->file->WriteOut(); rc != 0) return rc;
   const std::string path = s->file->path();
   const std::string temp = path + ".pack";
-  ::unlink(temp.c_str());
+  UnlinkFile(temp);
   PagerOptions options = s->file->options().pager;
   options.cipher = s->file->cipher();
   {
@@ -420,32 +386,46 @@ int Pack(FileDescriptor& file) {
       tree.Insert(MakeRecord(rec.key(), rec.payload()));
       if (++n % 4096 == 0) {
         if (int rc = pager->MaybeSpill(); rc != 0) {
-          ::unlink(temp.c_str());
+          UnlinkFile(temp);
           return rc;
         }
       }
     }
     if (int rc = pager->Flush(); rc != 0) {
-      ::unlink(temp.c_str());
+      UnlinkFile(temp);
       return rc;
     }
   }
   if (int rc = SetLastIssued(temp, options.cipher, s->file->pager()->header().LastIssued);
       rc != 0) {
-    ::unlink(temp.c_str());
+    UnlinkFile(temp);
     return rc;
   }
   // Reopen over the packed file with the same options; the old file object
   // goes first so that its locks and descriptor are released.
   PlxOpenOptions reopen = s->file->options();
   s->file.reset();
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    PlxFile::Open(path, reopen, &s->file);
+  if (!OsFile::ProcessPoint("pack-before-rename")) {
+    UnlinkFile(temp);
+    return PostErrnoCode(EIO);
+  }
+  if (int err = RenameFile(temp, path); err != 0) {
+    UnlinkFile(temp);
+    // The old file is as it was: open it again. When even that fails the
+    // table is closed (a later CLOSE says so) rather than left open over no
+    // file.
+    if (PlxFile::Open(path, reopen, &s->file) != 0) {
+      file.state.reset();
+      return PostErrnoCode(err);
+    }
+    s->pos = StartOfRows();
+    s->current_row = 0;
     return PostErrnoCode(err);
   }
-  SyncDirectoryOf(path);
+  if (int err = SyncDirectoryOf(path); err != 0) {
+    // Renamed but perhaps not durably: the file is the packed one either way.
+    PostErrno(err);
+  }
   if (int rc = PlxFile::Open(path, reopen, &s->file); rc != 0) {
     file.state.reset();
     return rc;
@@ -458,7 +438,7 @@ int Pack(FileDescriptor& file) {
 // ---- SEND ------------------------------------------------------------------
 
 int Send(FileDescriptor& file, FileArgs& args) {
-  const std::string command = Trim(args.driver_string);
+  const std::string command(Trim(args.driver_string));
   size_t end = 0;
   while (end < command.size() &&
          (std::isalnum(static_cast<unsigned char>(command[end])) || command[end] == '_' ||
@@ -466,9 +446,9 @@ int Send(FileDescriptor& file, FileArgs& args) {
     ++end;
   }
   const std::string name = Upper(command.substr(0, end));
-  std::string rest = Trim(std::string_view(command).substr(end));
+  std::string rest(Trim(std::string_view(command).substr(end)));
   const bool has_value = !rest.empty() && rest[0] == '=';
-  const std::string value = has_value ? Trim(std::string_view(rest).substr(1)) : std::string();
+  const std::string value(has_value ? Trim(std::string_view(rest).substr(1)) : std::string_view());
   PalisadeState* s = file.IsOpen() ? StateOf(file) : nullptr;
   FileSettings& settings = s != nullptr ? s->settings : G().pending[&file];
   auto on_off = [](bool b) { return std::string(b ? "ON" : "OFF"); };
@@ -489,7 +469,7 @@ int Send(FileDescriptor& file, FileArgs& args) {
     return 0;
   }
   if (name == "PNM" || name == "PNMQ") {
-    if (s == nullptr) return kErrFileNotOpen;
+    if (s == nullptr) return kFileNotOpen;
     OpScope op(s->file.get(), false);
     if (op.rc() != 0) return op.rc();
     args.value.clear();
@@ -522,7 +502,7 @@ int Send(FileDescriptor& file, FileArgs& args) {
     args.value.clear();
     return 0;
   }
-  return kErrUnsupported;
+  return kUnsupportedFunction;
 }
 
 // ---- Properties ---------------------------------------------------------------
@@ -541,7 +521,7 @@ int GetProperty(FileDescriptor& file, FileArgs& args) {
                                                 [](const MemoDesc& m) { return m.IsBlob(); }));
       return 0;
     case kPropertyChangeCount: {
-      if (s == nullptr) return kErrFileNotOpen;
+      if (s == nullptr) return kFileNotOpen;
       // The bracket re-reads the header of a shared file, so a change
       // committed by another process shows.
       OpScope op(s->file.get(), false);
@@ -550,7 +530,7 @@ int GetProperty(FileDescriptor& file, FileArgs& args) {
       return 0;
     }
     default:
-      return kErrUnsupported;
+      return kUnsupportedFunction;
   }
 }
 
@@ -559,7 +539,7 @@ int SetProperty(FileDescriptor& file, FileArgs& args) {
     case kPropertyReadAhead: {
       // Rows are read one at a time from the page cache, so the read-ahead
       // count is kept for the caller to read back but changes nothing.
-      if (!file.IsOpen()) return kErrFileNotOpen;
+      if (!file.IsOpen()) return kFileNotOpen;
       char* end = nullptr;
       const unsigned long v = std::strtoul(args.value.c_str(), &end, 10);
       StateOf(file)->read_ahead = static_cast<uint32_t>(v);
@@ -569,13 +549,13 @@ int SetProperty(FileDescriptor& file, FileArgs& args) {
     case kPropertyBlobCount:
       return 0;  // fixed by the declaration
     default:
-      return kErrUnsupported;
+      return kUnsupportedFunction;
   }
 }
 
 int GetKeyProperty(FileDescriptor& file, FileArgs& args) {
   if (args.key < 0 || static_cast<size_t>(args.key) >= file.keys.size()) {
-    return kErrUnableToAccessIndex;
+    return kUnableToAccessIndex;
   }
   const KeyDesc& key = file.keys[static_cast<size_t>(args.key)];
   auto flag = [&](uint16_t bit) { return std::string((key.flags & bit) ? "1" : "0"); };
@@ -597,7 +577,7 @@ int GetKeyProperty(FileDescriptor& file, FileArgs& args) {
       return 0;
     case kKeyPropertyComponent: {
       if (args.index < 1 || static_cast<size_t>(args.index) > key.components.size()) {
-        return kErrUnableToAccessIndex;
+        return kUnableToAccessIndex;
       }
       const KeyComponent& c = key.components[static_cast<size_t>(args.index) - 1];
       args.value = (c.descending ? "-" : "") + std::to_string(c.field + 1);
@@ -610,7 +590,7 @@ int GetKeyProperty(FileDescriptor& file, FileArgs& args) {
       args.value = key.name;
       return 0;
     case kKeyPropertyRecords: {
-      if (!file.IsOpen()) return kErrFileNotOpen;
+      if (!file.IsOpen()) return kFileNotOpen;
       PalisadeState* s = StateOf(file);
       OpScope op(s->file.get(), false);
       if (op.rc() != 0) return op.rc();
@@ -619,7 +599,7 @@ int GetKeyProperty(FileDescriptor& file, FileArgs& args) {
       return 0;
     }
     default:
-      return kErrUnsupported;
+      return kUnsupportedFunction;
   }
 }
 
@@ -668,8 +648,8 @@ class PalisadeDriver final : public FileDriver {
       default:
         break;
     }
-    if (!file.IsOpen()) return kErrFileNotOpen;
-    if (dynamic_cast<PalisadeState*>(file.state.get()) == nullptr) return kErrFileNotOpen;
+    if (!file.IsOpen()) return kFileNotOpen;
+    if (dynamic_cast<PalisadeState*>(file.state.get()) == nullptr) return kFileNotOpen;
     switch (op) {
       case FileOp::CLOSE:
         return CloseTable(file);

@@ -35,8 +35,8 @@ std::vector<PalisadeState*>& Enlisted() {
 }
 
 int Logout(PalisadeState& s) {
-  if (s.in_transaction) return kErrLogoutActive;
-  if (s.file->read_only()) return kErrAccessDenied;
+  if (s.in_transaction) return kLogoutAlreadyActive;
+  if (s.file->read_only()) return kAccessDenied;
   // Changes streamed so far belong to no transaction: write them out first.
   if (s.stream) {
     OpScope op(s.file.get(), true);
@@ -62,7 +62,7 @@ void EndTransactionOf(PalisadeState& s) {
 // atomic update. Readers of other file objects are kept out of every
 // changed shared file while its pages go out.
 int Commit() {
-  if (!TransactionActive()) return kErrLogoutNotActive;
+  if (!TransactionActive()) return kLogoutNotActive;
   std::vector<PalisadeState*> files = std::move(Enlisted());
   Enlisted().clear();
   std::vector<PalisadeState*> excluded;
@@ -83,7 +83,7 @@ int Commit() {
 }
 
 int Rollback() {
-  if (!TransactionActive()) return kErrLogoutNotActive;
+  if (!TransactionActive()) return kLogoutNotActive;
   std::vector<PalisadeState*> files = std::move(Enlisted());
   Enlisted().clear();
   const int rc = TransactionRollback();
@@ -152,7 +152,7 @@ const PlxRecord* FindRowRecord(PalisadeState& s, uint32_t row) {
 // another's hold) or 57.
 int LoadRow(FileDescriptor& file, PalisadeState& s, uint32_t row, uint32_t length) {
   const PlxRecord* rec = FindRowRecord(s, row);
-  if (rec == nullptr) return kErrRecordNotFound;
+  if (rec == nullptr) return kRecordNotFound;
   if (s.hold_armed) {
     if (int rc = HoldForRead(s, row); rc != 0) return rc;
   }
@@ -296,7 +296,7 @@ bool MustBuild(PalisadeState& s, int key) {
 }
 
 int SequentialRead(FileDescriptor& file, PalisadeState& s, bool forward) {
-  if (s.pos.key >= 0 && MustBuild(s, s.pos.key)) return kErrMustRebuild;
+  if (s.pos.key >= 0 && MustBuild(s, s.pos.key)) return kKeyFileMustBeRebuilt;
   // A held read that meets another's hold stays where it was.
   std::optional<SeqPosition> before;
   if (s.hold_armed) before = s.pos;
@@ -307,9 +307,9 @@ int SequentialRead(FileDescriptor& file, PalisadeState& s, bool forward) {
     if (int rc = Step(ref, &s.pos, forward, &row, s.Cursor()); rc != 0) return rc;
     const int rc = LoadRow(file, s, row, 0);
     // An INDEX is not maintained: an entry whose row has gone is passed over.
-    if (rc == kErrRecordNotFound && s.pos.key >= 0) continue;
-    if (rc == kErrHeld && before) s.pos = std::move(*before);
-    if ((rc == 0 || rc == kErrInvalidMemo) && Batching(s)) FillBatch(file, s, forward, with_memos);
+    if (rc == kRecordNotFound && s.pos.key >= 0) continue;
+    if (rc == kRecordIsAlreadyHeld && before) s.pos = std::move(*before);
+    if ((rc == 0 || rc == kInvalidMemoFile) && Batching(s)) FillBatch(file, s, forward, with_memos);
     return rc;
   }
 }
@@ -321,8 +321,8 @@ int Skip(PalisadeState& s, int32_t count) {
   for (; left > 0; --left) {
     uint32_t row = 0;
     const int rc = Step(ref, &s.pos, forward, &row);
-    if (rc == kErrRecordNotAvailable) break;
-    if (rc != 0 && rc != kErrRecordNotFound) return rc;
+    if (rc == kRecordNotAvailable) break;
+    if (rc != 0 && rc != kRecordNotFound) return rc;
   }
   return 0;
 }
@@ -332,7 +332,7 @@ int Skip(PalisadeState& s, int32_t count) {
 int ImageFor(const FileDescriptor& file, uint32_t length, std::vector<uint8_t>* image) {
   image->assign(file.record.begin(), file.record.end());
   if (length == 0) return 0;
-  if (length > file.record.size()) return kErrRecordDeclaration;
+  if (length > file.record.size()) return kInvalidRecordDeclaration;
   std::fill(image->begin() + length, image->end(), 0);
   return 0;
 }
@@ -343,7 +343,7 @@ int CheckWatch(PalisadeState& s, uint32_t row) {
   const bool exists = s.file->tables()->GetRow(s.table, row, &now);
   s.watched_row = 0;
   std::vector<uint8_t> then = std::move(s.watched_image);
-  if (!exists || now != then) return kErrChangedByAnother;
+  if (!exists || now != then) return kRecordChangedByAnotherStation;
   return 0;
 }
 
@@ -361,7 +361,7 @@ int Write(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     case FileOp::APPENDlen: {
       const bool with_len = op == FileOp::ADDfilelen || op == FileOp::APPENDlen;
       rc = ImageFor(file, with_len ? args.length : 0, &image);
-      if (with_len && args.length == 0) rc = kErrRecordDeclaration;
+      if (with_len && args.length == 0) rc = kInvalidRecordDeclaration;
       if (rc != 0) return rc;
       const bool append = op == FileOp::APPEND || op == FileOp::APPENDlen;
       uint32_t row = 0;
@@ -376,7 +376,7 @@ int Write(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     case FileOp::PUTfileptr:
     case FileOp::PUTfileptrlen: {
       const uint32_t row = op == FileOp::PUT ? s.current_row : args.position;
-      if (row == 0) return kErrRecordNotAvailable;
+      if (row == 0) return kRecordNotAvailable;
       rc = ImageFor(file, op == FileOp::PUTfileptrlen ? args.length : 0, &image);
       if (rc != 0) return rc;
       if (op == FileOp::PUTfileptrlen) {
@@ -393,7 +393,7 @@ int Write(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     }
     case FileOp::DELETE: {
       const uint32_t row = s.current_row;
-      if (row == 0) return kErrRecordNotAvailable;
+      if (row == 0) return kRecordNotAvailable;
       if ((rc = CheckWatch(s, row)) != 0) return rc;
       rc = DeleteRow(ref, row);
       if (rc == 0) {
@@ -407,7 +407,7 @@ int Write(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     }
     case FileOp::BUILDfile:
     case FileOp::BUILDkey: {
-      if (op == FileOp::BUILDkey && !ValidKey(s, args.key)) return kErrUnableToAccessIndex;
+      if (op == FileOp::BUILDkey && !ValidKey(s, args.key)) return kUnableToAccessIndex;
       for (size_t k = 0; k < s.keys.size() && rc == 0; ++k) {
         if (op == FileOp::BUILDkey && k != static_cast<size_t>(args.key)) continue;
         const bool index = (s.keys.layout(k).flags & kKeyNotMaintained) != 0;
@@ -418,13 +418,13 @@ int Write(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
       break;
     }
     case FileOp::EMPTY:
-      if (s.file->shared()) return kErrExclusiveRequired;
+      if (s.file->shared()) return kExclusiveAccessRequired;
       EmptyTable(ref);
       s.current_row = 0;
       s.pos = StartOfRows();
       break;
     default:
-      return kErrUnsupported;
+      return kUnsupportedFunction;
   }
   return FinishChange(s, rc);
 }
@@ -465,7 +465,7 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
   OpScope scope(s.file.get(), false);
   if (scope.rc() != 0) return scope.rc();
   TableRef ref = s.Ref();
-  auto need_key = [&]() { return ValidKey(s, args.key) ? 0 : kErrUnableToAccessIndex; };
+  auto need_key = [&]() { return ValidKey(s, args.key) ? 0 : kUnableToAccessIndex; };
   switch (op) {
     case FileOp::NEXT:
       return SequentialRead(file, s, true);
@@ -488,10 +488,10 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     case FileOp::GETfilekey: {
       if (int rc = need_key(); rc != 0) return rc;
       if (KeyNeedsBuild(s.file->tables(), s.table, static_cast<size_t>(args.key))) {
-        return kErrMustRebuild;
+        return kKeyFileMustBeRebuilt;
       }
       const uint32_t row = FindByKey(ref, args.key, file.record);
-      if (row == 0) return kErrRecordNotFound;
+      if (row == 0) return kRecordNotFound;
       return LoadRow(file, s, row, 0);
     }
     case FileOp::SETfile:
@@ -503,7 +503,7 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     case FileOp::SETfilekey: {
       if (int rc = need_key(); rc != 0) return rc;
       const uint32_t row = FindByKey(ref, args.key, file.record);
-      if (row == 0) return kErrRecordNotFound;
+      if (row == 0) return kRecordNotFound;
       s.pos = AtRow(s.table, row);
       return 0;
     }
@@ -518,7 +518,7 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     case FileOp::SETkeyptr: {
       if (int rc = need_key(); rc != 0) return rc;
       std::vector<uint8_t> image;
-      if (!s.file->tables()->GetRow(s.table, args.position, &image)) return kErrRecordNotFound;
+      if (!s.file->tables()->GetRow(s.table, args.position, &image)) return kRecordNotFound;
       image.resize(file.record.size(), 0);
       s.pos = AtKeyEntry(ref, args.key, image, args.position);
       return 0;
@@ -536,7 +536,7 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
           s.file->tables()->ReadCounters(s.table, static_cast<uint8_t>(args.key)).RecordCount;
       return 0;
     case FileOp::POSITIONfile: {
-      if (s.current_row == 0) return kErrRecordNotAvailable;
+      if (s.current_row == 0) return kRecordNotAvailable;
       uint8_t r[4];
       StoreBigU32(r, s.current_row);
       args.value.assign(reinterpret_cast<const char*>(r), 4);
@@ -544,7 +544,7 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     }
     case FileOp::POSITIONkey: {
       if (int rc = need_key(); rc != 0) return rc;
-      if (s.current_row == 0) return kErrRecordNotAvailable;
+      if (s.current_row == 0) return kRecordNotAvailable;
       std::vector<uint8_t> v =
           s.keys.ValuePrefix(s.table, static_cast<size_t>(args.key), file.record);
       uint8_t r[4];
@@ -556,7 +556,7 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     }
     case FileOp::REGETfile:
     case FileOp::RESETfile: {
-      if (args.value.size() != 4) return kErrRecordNotFound;
+      if (args.value.size() != 4) return kRecordNotFound;
       const uint32_t row = LoadBigU32(reinterpret_cast<const uint8_t*>(args.value.data()));
       if (op == FileOp::RESETfile) {
         s.pos = AtRow(s.table, row);
@@ -573,7 +573,7 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     case FileOp::RESETkey: {
       if (int rc = need_key(); rc != 0) return rc;
       const size_t value_size = KeyValueSize(s.keys.layout(static_cast<size_t>(args.key)));
-      if (args.value.size() != value_size + 4) return kErrRecordNotFound;
+      if (args.value.size() != value_size + 4) return kRecordNotFound;
       const auto* p = reinterpret_cast<const uint8_t*>(args.value.data());
       const uint32_t row = LoadBigU32(p + value_size);
       if (op == FileOp::REGETkey) {
@@ -613,11 +613,11 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
       s.hold_armed = true;
       if (s.current_row == 0) return 0;
       const uint32_t row = s.current_row;
-      return WithTimeout(op == FileOp::HOLDfilesec ? args.timeout : 0, kErrHeld,
+      return WithTimeout(op == FileOp::HOLDfilesec ? args.timeout : 0, kRecordIsAlreadyHeld,
                          [&] { return HoldForRead(s, row); });
     }
     default:
-      return kErrUnsupported;
+      return kUnsupportedFunction;
   }
 }
 
@@ -666,7 +666,7 @@ int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     case FileOp::BUILDfile:
     case FileOp::BUILDkey:
     case FileOp::EMPTY:
-      if (op == FileOp::EMPTY && s.file->shared()) return kErrExclusiveRequired;
+      if (op == FileOp::EMPTY && s.file->shared()) return kExclusiveAccessRequired;
       return Write(op, file, s, args);
     case FileOp::RELEASE:
       s.hold_armed = false;
@@ -675,7 +675,7 @@ int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
       return 0;
     case FileOp::LOCKfile:
     case FileOp::LOCKfilesec:
-      return WithTimeout(op == FileOp::LOCKfilesec ? args.timeout : 0, kErrFileLocked,
+      return WithTimeout(op == FileOp::LOCKfilesec ? args.timeout : 0, kFileIsAlreadyLocked,
                          [&] { return s.file->locks()->Lock(s.table); });
     case FileOp::UNLOCK:
       s.file->locks()->Unlock(s.table);
@@ -687,7 +687,7 @@ int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
       s.nomemo = true;
       return 0;
     case FileOp::STREAM:
-      if (s.file->read_only()) return kErrAccessDenied;
+      if (s.file->read_only()) return kAccessDenied;
       s.stream = true;
       s.file->KeepWriter(true);
       return 0;
@@ -718,7 +718,7 @@ int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
       return 0;
     case FileOp::BLOB_SIZE:
       if (args.index < 0 || static_cast<size_t>(args.index) >= file.memo_values.size()) {
-        return kErrUnsupported;
+        return kUnsupportedFunction;
       }
       args.result = static_cast<int64_t>(file.memo_values[static_cast<size_t>(args.index)].size());
       return 0;
@@ -730,7 +730,7 @@ int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     }
     case FileOp::RESTORESTATE: {
       auto it = s.states.find(args.position);
-      if (it == s.states.end()) return kErrRecordNotAvailable;
+      if (it == s.states.end()) return kRecordNotAvailable;
       s.pos = it->second.pos;
       s.current_row = it->second.current_row;
       s.hold_armed = it->second.hold_armed;

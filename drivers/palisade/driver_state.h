@@ -20,29 +20,9 @@
 #include "drivers/palisade/key_maintenance.h"
 #include "drivers/palisade/plx_file.h"
 #include "drivers/palisade/row_ops.h"
+#include "runtime/runtime_error.h"  // the codes the driver answers with
 
 namespace qzr::palisade {
-
-// Runtime error codes the driver answers with.
-inline constexpr int kErrFileNotFound = 2;
-inline constexpr int kErrAccessDenied = 5;
-inline constexpr int kErrFileLocked = 32;
-inline constexpr int kErrRecordNotAvailable = 33;
-inline constexpr int kErrRecordNotFound = 35;
-inline constexpr int kErrInvalidDataFile = 36;
-inline constexpr int kErrFileNotOpen = 37;
-inline constexpr int kErrHeld = 43;
-inline constexpr int kErrInvalidFilename = 45;
-inline constexpr int kErrMustRebuild = 46;
-inline constexpr int kErrRecordDeclaration = 47;
-inline constexpr int kErrInvalidMemo = 57;
-inline constexpr int kErrFileAlreadyOpen = 52;
-inline constexpr int kErrLogoutActive = 56;
-inline constexpr int kErrExclusiveRequired = 63;
-inline constexpr int kErrUnableToAccessIndex = 77;
-inline constexpr int kErrUnsupported = 80;
-inline constexpr int kErrChangedByAnother = 89;
-inline constexpr int kErrLogoutNotActive = 91;
 
 // The driver's process-wide mutex: every call runs under it. Recursive, so
 // that a state destroyed inside a call can take it too.

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "data/file_driver.h"
+#include "drivers/palisade/file_io.h"
 #include "drivers/palisade/plx_file_check.h"
 #include "drivers/palisade/test_support.h"
 #include "gtest/gtest.h"
@@ -23,6 +24,8 @@ namespace qzr {
 namespace {
 
 using palisade::CheckPlxFile;
+using palisade::FaultPlan;
+using palisade::OsFile;
 using palisade::test::ReadAll;
 using palisade::test::TempDir;
 
@@ -720,6 +723,42 @@ TEST_F(PalisadeDriverTest, CopyRenameRemoveAndPackWholeFiles) {
   EXPECT_EQ(DoFileOp(FileOp::RENAME, moved, again), 90);
   ASSERT_EQ(Op(FileOp::REMOVE, moved), 0);
   EXPECT_EQ(::access(dir_.File("MOVED.PLX").c_str(), F_OK), -1);
+}
+
+// A PACK whose rename fails leaves the file as it was and open again; when
+// even opening it again fails, the table is closed, and a later CLOSE says
+// so (37) instead of reaching for a file that is not there.
+TEST_F(PalisadeDriverTest, APackWhoseRenameFailsLeavesTheFileAsItWas) {
+  FileDescriptor f = OpenCatalogue(0x12);
+  for (int i = 1; i <= 20; ++i) ASSERT_EQ(AddEntry(f, i, "n" + std::to_string(i)), 0);
+  FaultPlan rename_fails;
+  rename_fails.fail_rename_at = 1;
+  rename_fails.fail_errno = EXDEV;
+  OsFile::SetProcessFaultPlan(&rename_fails);
+  EXPECT_EQ(Op(FileOp::PACK, f), 90);
+  OsFile::SetProcessFaultPlan(nullptr);
+  EXPECT_EQ(rename_fails.renames, 1);
+  EXPECT_EQ(FILEERRORCODE(), "17");  // the system's "not the same device"
+  ASSERT_TRUE(f.IsOpen());
+  EXPECT_EQ(Result(FileOp::RECORDSfile, f), 20);
+  ASSERT_EQ(AddEntry(f, 21, "after"), 0);
+
+  // The opens after the failed rename are the reopen's: fail the last.
+  FaultPlan reopen_fails;
+  reopen_fails.fail_rename_at = 1;
+  reopen_fails.fail_open_at = rename_fails.opens;
+  OsFile::SetProcessFaultPlan(&reopen_fails);
+  EXPECT_EQ(Op(FileOp::PACK, f), 90);
+  OsFile::SetProcessFaultPlan(nullptr);
+  EXPECT_FALSE(f.IsOpen());
+  EXPECT_EQ(Op(FileOp::CLOSE, f), 37);
+
+  // Nothing was lost, and no packed copy is left beside the file.
+  ASSERT_EQ(Op(FileOp::OPEN, f), 0);
+  EXPECT_EQ(Result(FileOp::RECORDSfile, f), 21);
+  ASSERT_EQ(Op(FileOp::CLOSE, f), 0);
+  ExpectClean();
+  EXPECT_EQ(::access((path_ + ".pack").c_str(), F_OK), -1);
 }
 
 TEST_F(PalisadeDriverTest, TablesShareOneFileAndRemoveDropsOnlyOne) {

@@ -107,6 +107,10 @@ void OsFile::Journal(FaultPlan* plan, uint64_t offset, const void* buf, size_t l
 
 int OsFile::Open(const std::string& path, bool writable, bool create,
                  std::unique_ptr<OsFile>* out) {
+  if (FaultPlan* faults = g_process_plan.load()) {
+    ++faults->opens;
+    if (faults->opens == faults->fail_open_at) return faults->fail_errno;
+  }
   const int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC;
   int fd = -1;
   bool created = false;
@@ -292,6 +296,29 @@ int SyncDirectoryOf(const std::string& path) {
   const int rc = ::fsync(fd) == 0 ? 0 : errno;
   ::close(fd);
   return rc;
+}
+
+int RenameFile(const std::string& from, const std::string& to) {
+  if (FaultPlan* faults = OsFile::process_fault_plan()) {
+    ++faults->renames;
+    if (faults->stopped) return kStoppedErrno;
+    if (faults->renames == faults->fail_rename_at) return faults->fail_errno;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int LinkFile(const std::string& from, const std::string& to) {
+  if (FaultPlan* faults = OsFile::process_fault_plan(); faults != nullptr && faults->stopped) {
+    return kStoppedErrno;
+  }
+  return ::link(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int UnlinkFile(const std::string& path) {
+  if (FaultPlan* faults = OsFile::process_fault_plan(); faults != nullptr && faults->stopped) {
+    return kStoppedErrno;
+  }
+  return ::unlink(path.c_str()) == 0 ? 0 : errno;
 }
 
 bool FlushBuffers(OsFile* file) {

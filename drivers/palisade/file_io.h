@@ -47,6 +47,8 @@ struct FaultPlan {
   int fail_sync_at = 0;       // this sync fails with EIO (0: none)
   int stop_before_write = 0;  // this write and everything after it never happen
   int stop_before_sync = 0;   // this sync and everything after it never happen
+  int fail_open_at = 0;       // this OsFile::Open fails with fail_errno (0: none)
+  int fail_rename_at = 0;     // this RenameFile fails with fail_errno (0: none)
   std::string stop_at;        // stop when the code passes this named point
 
   // A real death: at the stop the process ends at once with _exit(
@@ -61,6 +63,8 @@ struct FaultPlan {
   // Observed.
   int writes = 0;        // writes attempted
   int syncs = 0;         // syncs attempted (directory syncs included)
+  int opens = 0;         // OsFile::Open calls made while the plan was the process's
+  int renames = 0;       // RenameFile calls
   bool stopped = false;  // the simulated process has died
   int lost_writes = 0;   // unsynced writes undone at the stop
 
@@ -200,6 +204,17 @@ bool FlushBuffers(OsFile* file);
 // there survives a crash as such. Goes through the process-wide fault plan
 // (counted as a sync). Returns 0 or errno.
 int SyncDirectoryOf(const std::string& path);
+
+// Whole-file operations of the store, through the process-wide fault plan:
+// once the simulated process has stopped they do nothing and fail. Each
+// returns 0 or errno.
+//
+// Renames `from` over `to` (atomically replacing it).
+int RenameFile(const std::string& from, const std::string& to);
+// Makes `to` a second name of `from`, refusing an existing `to` (EEXIST).
+int LinkFile(const std::string& from, const std::string& to);
+// Removes the name `path`.
+int UnlinkFile(const std::string& path);
 
 }  // namespace qzr::palisade
 

@@ -20,11 +20,6 @@ void CopyReversed(const uint8_t* src, size_t n, uint8_t* out) {
   for (size_t i = 0; i < n; ++i) out[i] = src[n - 1 - i];
 }
 
-bool IsStringType(TypeCode t) {
-  return t == TypeCode::STRING || t == TypeCode::GROUP || t == TypeCode::CSTRING ||
-         t == TypeCode::PSTRING;
-}
-
 // The nibble at position k (0 = high nibble of byte 0).
 uint8_t Nibble(const uint8_t* p, size_t k) {
   return (k % 2 == 0) ? static_cast<uint8_t>(p[k / 2] >> 4) : static_cast<uint8_t>(p[k / 2] & 0x0F);
@@ -206,7 +201,7 @@ void EncodeComponent(const KeyComponentLayout& c, bool nocase, const KeyCollatio
       std::memcpy(out, src, n);
       break;
   }
-  if (IsStringType(c.type)) {
+  if (IsTextType(c.type)) {
     if (nocase) {
       for (size_t i = 0; i < n; ++i) out[i] = collation.upper[out[i]];
     }
@@ -325,7 +320,7 @@ std::vector<uint8_t> EncodeKeyValue(const KeyLayout& layout, const KeyCollation&
 }
 
 bool DecodeComponent(const KeyComponentLayout& c, const uint8_t* encoded, uint8_t* field) {
-  if (IsStringType(c.type)) return false;
+  if (IsTextType(c.type)) return false;
   const size_t n = c.size;
   if (n == 0) return true;
   std::vector<uint8_t> x(encoded, encoded + n);

@@ -13,10 +13,6 @@
 namespace qzr::palisade {
 namespace {
 
-bool StartsWith(Bytes key, const std::vector<uint8_t>& prefix) {
-  return key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), key.begin());
-}
-
 // One entry change already made, kept so that it can be undone.
 struct Applied {
   size_t key;

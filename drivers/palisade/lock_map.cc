@@ -13,10 +13,6 @@
 namespace qzr::palisade {
 namespace {
 
-constexpr int kAccessDenied = 5;
-constexpr int kFileAlreadyLocked = 32;
-constexpr int kRecordAlreadyHeld = 43;
-
 int PostOsFailure(int err) {
   PostErrno(err);
   return kFileSystemError;
@@ -142,7 +138,7 @@ int LockMap::Hold(uint32_t row) {
     holds_.insert(row);
     return 0;
   }
-  return err == EAGAIN ? kRecordAlreadyHeld : PostOsFailure(err);
+  return err == EAGAIN ? kRecordIsAlreadyHeld : PostOsFailure(err);
 }
 
 void LockMap::Release(uint32_t row) {
@@ -160,7 +156,7 @@ int LockMap::Lock(uint32_t table) {
     locks_[table] = 1;
     return 0;
   }
-  return err == EAGAIN ? kFileAlreadyLocked : PostOsFailure(err);
+  return err == EAGAIN ? kFileIsAlreadyLocked : PostOsFailure(err);
 }
 
 void LockMap::Unlock(uint32_t table) {

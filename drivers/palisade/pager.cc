@@ -11,33 +11,6 @@
 #include "runtime/runtime_error.h"
 
 namespace qzr::palisade {
-namespace {
-
-// Posts the runtime error for a failed open and returns its code.
-int PostOpenError(int err) {
-  switch (err) {
-    case ENOENT:
-      PostError(2);
-      return 2;
-    case ENOTDIR:
-      PostError(3);
-      return 3;
-    case EMFILE:
-    case ENFILE:
-      PostError(4);
-      return 4;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      PostError(5);
-      return 5;
-    default:
-      PostErrno(err);
-      return kFileSystemError;
-  }
-}
-
-}  // namespace
 
 Pager::Pager(std::unique_ptr<OsFile> file, const PagerOptions& options)
     : file_(std::move(file)), options_(options), cache_(options.cache) {}
@@ -60,7 +33,7 @@ int Pager::Open(const std::string& path, bool writable, bool create, const Pager
   if (int rc = pager->LoadHeader(); rc != 0) {
     // 5: another process kept the writer byte while an update waited to be
     // recovered.
-    const int code = rc == 5 ? 5 : 36;
+    const int code = rc == kAccessDenied ? kAccessDenied : kInvalidDataFile;
     PostError(code);
     return code;
   }
@@ -117,7 +90,7 @@ int Pager::LoadHeader() {
   // A read-only file decides in memory, but under the guard as well: while
   // another process completes the update on disk its shadows may vanish.
   if (!options_.recovery_guard) return Recover(loaded, size);
-  if (options_.recovery_guard(true) != 0) return 5;
+  if (options_.recovery_guard(true) != 0) return kAccessDenied;
   int rc = ReadHeader(&loaded, &size);
   if (rc == 0) {
     rc = size > 0 && loaded.CommittedEnd != loaded.WorkingEnd ? Recover(loaded, size)

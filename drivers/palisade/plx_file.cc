@@ -19,9 +19,6 @@
 namespace qzr::palisade {
 namespace {
 
-constexpr int kAccessDenied = 5;
-constexpr int kInvalidDataFile = 36;
-
 constexpr uint64_t kShareGate = kShareBase + 0;
 constexpr uint64_t kShareReads = kShareBase + 1;
 constexpr uint64_t kShareWrites = kShareBase + 2;
@@ -29,33 +26,6 @@ constexpr uint64_t kShareDeniesRead = kShareBase + 3;
 constexpr uint64_t kShareDeniesWrite = kShareBase + 4;
 
 // Posts the runtime error of a failed open and returns it.
-int PostOpenErrno(int err) {
-  int code;
-  switch (err) {
-    case ENOENT:
-      code = 2;
-      break;
-    case ENOTDIR:
-      code = 3;
-      break;
-    case EMFILE:
-    case ENFILE:
-      code = 4;
-      break;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-      code = kAccessDenied;
-      break;
-    default:
-      PostErrno(err);
-      return kFileSystemError;
-  }
-  PostError(code);
-  return code;
-}
-
 // The commit counter of the file with identity (dev, ino), shared by every
 // file object of the process. Counters stay for the life of the process.
 std::atomic<uint64_t>* CommitCounterOf(dev_t dev, ino_t ino) {
@@ -81,10 +51,10 @@ int PlxFile::Open(const std::string& path, const PlxOpenOptions& options,
   int flags = (options.writable ? O_RDWR : O_RDONLY) | O_CLOEXEC;
   if (options.create) flags |= O_CREAT;
   f->lock_fd_ = ::open(path.c_str(), flags, 0666);
-  if (f->lock_fd_ < 0) return PostOpenErrno(errno);
+  if (f->lock_fd_ < 0) return PostOpenError(errno);
   struct stat st;
-  if (::fstat(f->lock_fd_, &st) != 0) return PostOpenErrno(errno);
-  if (S_ISDIR(st.st_mode)) return PostOpenErrno(EISDIR);
+  if (::fstat(f->lock_fd_, &st) != 0) return PostOpenError(errno);
+  if (S_ISDIR(st.st_mode)) return PostOpenError(EISDIR);
   f->commit_counter_ = CommitCounterOf(st.st_dev, st.st_ino);
 
   if (int rc = f->TakeShare(options.writable ? 3u : 1u); rc != 0) return rc;

@@ -13,10 +13,6 @@ namespace {
 
 constexpr size_t kMaxProblems = 1000;
 
-bool StartsWith(Bytes key, const std::vector<uint8_t>& prefix) {
-  return key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), key.begin());
-}
-
 class TableChecker {
  public:
   TableChecker(PlxFile* file, const std::string& name, uint32_t table, LogicalReport* report)

@@ -30,6 +30,11 @@ inline Bytes AsBytes(std::string_view s) {
 // Byte-wise comparison of keys, a proper prefix first: <0, 0, >0.
 int CompareKeys(Bytes a, Bytes b);
 
+// True iff `key` begins with `prefix` (a table's or an index's key prefix).
+inline bool StartsWith(Bytes key, const std::vector<uint8_t>& prefix) {
+  return key.substr(0, prefix.size()) == Bytes(prefix.data(), prefix.size());
+}
+
 struct PlxRecord {
   std::vector<uint8_t> bytes;  // key then payload; Length() == bytes.size()
   uint16_t key_length = 0;

@@ -6,15 +6,12 @@
 #include <cstring>
 
 #include "drivers/palisade/format.h"
+#include "runtime/runtime_error.h"
 #include "drivers/palisade/memo.h"
 #include "runtime/fatal.h"
 
 namespace qzr::palisade {
 namespace {
-
-bool StartsWith(Bytes key, const std::vector<uint8_t>& prefix) {
-  return key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), key.begin());
-}
 
 // Deletes every record whose key starts with `prefix`, in batches from a
 // fresh seek (a delete invalidates the cursor's path).
@@ -82,7 +79,7 @@ int PutRow(const TableRef& t, uint32_t row, std::span<const uint8_t> image,
     if (int rc = CheckMemoValues(*memos); rc != 0) return rc;
   }
   std::vector<uint8_t> old;
-  if (!t.tables->GetRow(t.table, row, &old)) return kRecordNotFoundCode;
+  if (!t.tables->GetRow(t.table, row, &old)) return kRecordNotFound;
   // The stored image and the buffer may differ in length only when the
   // stored row is damaged; keys are planned on equal lengths.
   if (old.size() != image.size()) old.resize(image.size(), 0);
@@ -96,7 +93,7 @@ int PutRow(const TableRef& t, uint32_t row, std::span<const uint8_t> image,
 
 int DeleteRow(const TableRef& t, uint32_t row) {
   std::vector<uint8_t> old;
-  if (!t.tables->GetRow(t.table, row, &old)) return kRecordNotFoundCode;
+  if (!t.tables->GetRow(t.table, row, &old)) return kRecordNotFound;
   // Removing entries cannot collide, so this cannot fail.
   (void)MaintainRowKeys(t.tables, t.tree, t.table, *t.keys, old, {}, row);
   t.tables->DeleteRow(t.table, row);
@@ -206,16 +203,16 @@ int Step(const TableRef& t, SeqPosition* pos, bool forward, uint32_t* row, TreeC
         // The record read last has gone (another file object deleted it):
         // say so once; the next step goes on from where it was.
         pos->on_row = false;
-        return kRecordNotFoundCode;
+        return kRecordNotFound;
       }
       ok = forward ? cursor.SeekAfter(at) : cursor.SeekBefore(at);
       break;
     }
   }
-  if (!ok || cursor.key().substr(0, prefix.size()) != prefix) return kRecordNotAvailableCode;
+  if (!ok || cursor.key().substr(0, prefix.size()) != prefix) return kRecordNotAvailable;
   const PlxRecord& rec = cursor.record();
   if (pos->key < 0) {
-    if (rec.KeyLength() != 9) return kRecordNotAvailableCode;
+    if (rec.KeyLength() != 9) return kRecordNotAvailable;
     *row = LoadBigU32(rec.bytes.data() + 5);
   } else {
     *row = KeyEntryRow(rec.bytes);

@@ -32,9 +32,6 @@
 
 namespace qzr::palisade {
 
-inline constexpr int kRecordNotAvailableCode = 33;
-inline constexpr int kRecordNotFoundCode = 35;
-
 // One table of an open file.
 struct TableRef {
   PlxTables* tables = nullptr;

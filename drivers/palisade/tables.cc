@@ -10,6 +10,7 @@
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/table_def.h"
 #include "runtime/fatal.h"
+#include "runtime/runtime_error.h"
 
 namespace qzr::palisade {
 namespace {
@@ -19,10 +20,6 @@ std::vector<uint8_t> TableKind(uint32_t table, uint8_t kind, size_t extra) {
   StoreBigU32(key.data(), table);
   key[4] = kind;
   return key;
-}
-
-bool StartsWith(Bytes key, const std::vector<uint8_t>& prefix) {
-  return key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), key.begin());
 }
 
 }  // namespace
@@ -95,9 +92,9 @@ std::optional<uint32_t> PlxTables::FindTable(const std::string& name) {
 int PlxTables::CreateTable(const std::string& name, const FileDescriptor& declaration,
                            uint32_t* table) {
   if (auto problem = ValidateForStorage(declaration)) return ReportDeclarationProblem(*problem);
-  if (FindTable(name)) return 40;
+  if (FindTable(name)) return kCreatesDuplicateKey;
   // A name must leave room for its key within a page's key limit.
-  if (1 + name.size() > kMaxKeyLength) return 45;
+  if (1 + name.size() > kMaxKeyLength) return kInvalidFilename;
   const uint32_t id = tree_->pager()->IssueNumber();
   // As for rows: records under the new number mean LastIssued went back.
   {

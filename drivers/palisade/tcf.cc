@@ -84,17 +84,7 @@ int ControlFile::Open(const std::string& path, bool create, std::unique_ptr<Cont
     fd = ::open(path.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    const int err = errno;
-    if (err == ENOENT || err == ENOTDIR) {
-      PostError(2);
-      return 2;
-    }
-    if (err == EACCES || err == EPERM || err == EROFS) {
-      PostError(5);
-      return 5;
-    }
-    PostErrno(err);
-    return kFileSystemError;
+    return PostOpenError(errno);
   }
   tcf->lock_fd_ = fd;
   if (!existed) {
@@ -125,8 +115,8 @@ int ControlFile::Lock() {
   if (rc != 0) return rc;
   if (pager_ && pager_->LoadHeader() != 0) {
     locks_->EndOperation();
-    PostError(36);
-    return 36;
+    PostError(kInvalidDataFile);
+    return kInvalidDataFile;
   }
   return 0;
 }

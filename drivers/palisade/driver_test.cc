@@ -761,6 +761,53 @@ TEST_F(PalisadeDriverTest, APackWhoseRenameFailsLeavesTheFileAsItWas) {
   EXPECT_EQ(::access((path_ + ".pack").c_str(), F_OK), -1);
 }
 
+// Given a file with deleted rows, when the process dies before the k-th
+// write of a PACK (for every k, first as a killed process, then as a power
+// cut that loses unsynced writes), then the file opens clean with every row:
+// the old file or the packed one, never neither.
+TEST_F(PalisadeDriverTest, DeathAtEveryWriteOfAPackLeavesTheOldOrTheNewFile) {
+  {
+    FileDescriptor f = OpenCatalogue();
+    for (int i = 1; i <= 120; ++i) ASSERT_EQ(AddEntry(f, i, "n" + std::to_string(i), "c"), 0);
+    for (int i = 1; i <= 120; i += 3) {
+      SetLong(f, "ID", i);
+      ASSERT_EQ(OpKey(FileOp::GETfilekey, f, 1), 0);
+      ASSERT_EQ(Op(FileOp::DELETE, f), 0);
+    }
+    ASSERT_EQ(Op(FileOp::CLOSE, f), 0);
+  }
+  const std::vector<uint8_t> saved = ReadAll(path_);
+  int deaths = 0;
+  for (bool cut : {false, true}) {
+    for (int k = 1;; ++k) {
+      SCOPED_TRACE(std::string(cut ? "power cut" : "death") + " before write " + std::to_string(k));
+      palisade::test::WriteAll(path_, saved);
+      FileDescriptor f = OpenCatalogue(0x12);
+      FaultPlan plan;
+      plan.stop_before_write = k;
+      plan.lose_unsynced = cut;
+      plan.loss_seed = static_cast<uint32_t>(k);
+      OsFile::SetProcessFaultPlan(&plan);
+      const int rc = Op(FileOp::PACK, f);
+      OsFile::SetProcessFaultPlan(nullptr);
+      if (f.IsOpen()) Op(FileOp::CLOSE, f);
+      FileDescriptor after = OpenCatalogue();
+      EXPECT_EQ(Result(FileOp::RECORDSfile, after), 80);
+      ASSERT_EQ(Op(FileOp::CLOSE, after), 0);
+      ExpectClean();
+      if (HasFailure()) return;
+      if (!plan.stopped) {
+        EXPECT_EQ(rc, 0);
+        break;
+      }
+      EXPECT_NE(rc, 0);
+      ++deaths;
+      ASSERT_LT(k, 2000) << "the pack never finished";
+    }
+  }
+  EXPECT_GT(deaths, 0);
+}
+
 TEST_F(PalisadeDriverTest, TablesShareOneFileAndRemoveDropsOnlyOne) {
   FileDescriptor a = Catalogue(path_ + "\\!first");
   FileDescriptor b = Catalogue(path_ + "\\!second");

@@ -27,6 +27,7 @@
 #include "app/catalogue.h"
 #include "app/func_file.h"
 #include "app/func_managers.h"
+#include "app/main_test_support.h"
 #include "app/main_window_def.h"
 #include "app/program.h"
 #include "app/quick_find.h"
@@ -65,48 +66,13 @@ FuncEntry Entry(std::string title, std::string description = "", std::string cod
           complete, std::move(link),  std::move(user)};
 }
 
-class MainTest : public ::testing::Test {
+class MainTest : public MainWindowTest {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/qzr_main_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-    // The settings file ("qzrfunctions.INI") in the test's own folder.
-    const char* config = std::getenv("QZR_CONFIG_DIR");
-    if (config != nullptr) old_config_ = config;
-    had_config_ = config != nullptr;
-    setenv("QZR_CONFIG_DIR", dir_.c_str(), 1);
-    ui_.SetFailureHandler([](const std::string& f) { ADD_FAILURE() << f; });
     g_requests.clear();
     g_handed.clear();
     g_form_action = nullptr;
-    SetMainUpdateProcedure(&FakeForm);
-  }
-  void TearDown() override {
-    if (had_config_) {
-      setenv("QZR_CONFIG_DIR", old_config_.c_str(), 1);
-    } else {
-      unsetenv("QZR_CONFIG_DIR");
-    }
-    SetMainUpdateProcedure(nullptr);
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
-
-  // Runs the program with `entries` added first, then Main; the script
-  // must end the window.
-  void RunMain(const std::vector<FuncEntry>& entries = {}) {
-    RunProgram([&] {
-      if (!entries.empty()) {
-        Catalogue c;
-        CatalogueError error;
-        std::vector<int32_t> ids;
-        ASSERT_TRUE(c.Import(entries, true, &ids, &error)) << error.text;
-      }
-      Main();
-      response_ = LastResponse;
-    });
+    SetUpMain(&FakeForm);
   }
 
   // Every entry the list holds, paging from the top to the end (the rows'
@@ -124,20 +90,6 @@ class MainTest : public ::testing::Test {
       ui_.Scroll(kMainList, ScrollAction::kPageDown);
     }
   }
-
-  static std::vector<std::string> Titles(const HeadlessWindow& w) {
-    std::vector<std::string> out;
-    for (const auto& row : w.Rows(kMainList)) out.push_back(row[1]);
-    return out;
-  }
-
-  std::string dir_;
-  std::filesystem::path old_;
-  std::string old_config_;
-  bool had_config_ = false;
-  HeadlessBackend ui_;
-  ScopedBackend scope_{&ui_};
-  int response_ = -1;
 };
 
 TEST_F(MainTest, ListsTheCatalogueAndShowsTheSelectedEntryReadOnly) {

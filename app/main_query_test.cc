@@ -19,6 +19,7 @@
 #include "app/catalogue.h"
 #include "app/func_file.h"
 #include "app/main_browse.h"
+#include "app/main_test_support.h"
 #include "app/main_window_def.h"
 #include "app/program.h"
 #include "framework/browse_query.h"
@@ -52,48 +53,10 @@ void NoForm() {
   LastResponse = kRequestCancelled;
 }
 
-class MainQueryTest : public ::testing::Test {
+class MainQueryTest : public MainWindowTest {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/qzr_mainq_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-    const char* config = std::getenv("QZR_CONFIG_DIR");
-    if (config != nullptr) old_config_ = config;
-    had_config_ = config != nullptr;
-    setenv("QZR_CONFIG_DIR", dir_.c_str(), 1);
-    ui_.SetFailureHandler([](const std::string& f) { ADD_FAILURE() << f; });
-    SetMainUpdateProcedure(&NoForm);
-  }
-  void TearDown() override {
-    if (had_config_) {
-      setenv("QZR_CONFIG_DIR", old_config_.c_str(), 1);
-    } else {
-      unsetenv("QZR_CONFIG_DIR");
-    }
-    SetMainUpdateProcedure(nullptr);
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
+  void SetUp() override { SetUpMain(&NoForm); }
 
-  void RunMain(const std::vector<FuncEntry>& entries = {}) {
-    RunProgram([&] {
-      if (!entries.empty()) {
-        Catalogue c;
-        CatalogueError error;
-        std::vector<int32_t> ids;
-        ASSERT_TRUE(c.Import(entries, true, &ids, &error)) << error.text;
-      }
-      Main();
-    });
-  }
-
-  static std::vector<std::string> Titles(const HeadlessWindow& w) {
-    std::vector<std::string> out;
-    for (const auto& row : w.Rows(kMainList)) out.push_back(row[1]);
-    return out;
-  }
   // The texts of the last popup shown, without their "&".
   std::vector<std::string> LastPopup() const {
     std::vector<std::string> out;
@@ -110,13 +73,6 @@ class MainQueryTest : public ::testing::Test {
     return {Entry("alpha", "ann", true), Entry("beta", "bob"), Entry("gamma", "ann"),
             Entry("delta", "cy", true), Entry("Alphabet", "O'Brien")};
   }
-
-  std::string dir_;
-  std::filesystem::path old_;
-  std::string old_config_;
-  bool had_config_ = false;
-  HeadlessBackend ui_;
-  ScopedBackend scope_{&ui_};
 };
 
 TEST_F(MainQueryTest, TheDialogFromThePopupNarrowsTheListAndClearShowsAllAgain) {

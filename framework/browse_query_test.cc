@@ -22,6 +22,7 @@
 #include "drivers/palisade/test_support.h"
 #include "framework/browse_manager.h"
 #include "framework/browse_popup.h"
+#include "framework/browse_test_support.h"
 #include "framework/counting_driver.h"
 #include "framework/error_manager.h"
 #include "framework/file_manager.h"
@@ -85,22 +86,7 @@ class FindBrowse : public BrowseManager {
 class BrowseQueryTest : public ::testing::Test {
  protected:
   // The file is made once for the suite; each test opens it afresh.
-  static FileDescriptor Declaration() {
-    return FileDeclaration("FUNC", "FUN")
-        .Driver(kPalisadeDriverName)
-        .Name(suite_dir_->File("FUNC.PLX"))
-        .Attributes(kFileCreate | kFileThread)
-        .Field("ID", TypeCode::LONG)
-        .String("NAME", TypeCode::CSTRING, 100)
-        .String("DESCRIPTION", TypeCode::CSTRING, 1024)
-        .Field("FULLCODE", TypeCode::BYTE)
-        .String("FORUMLINK", TypeCode::CSTRING, 255)
-        .String("USER", TypeCode::CSTRING, 30)
-        .Memo("EXAMPLECODE", 64000)
-        .Key("P_ID", {{"ID"}}, kKeyPrimary | kKeyNocase | kKeyOpt)
-        .Key("K_ID", {{"ID"}}, kKeyNocase)
-        .Build();
-  }
+  static FileDescriptor Declaration() { return BrowseTestFile(suite_dir_->File("FUNC.PLX")); }
   static void SetUpTestSuite() {
     RegisterPalisadeDriver();
     counter_ = CountingDriver::Install(kPalisadeDriverName);

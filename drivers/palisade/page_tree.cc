@@ -587,9 +587,12 @@ bool TreeCursor::SeekNear(Bytes key) {
 }
 
 bool TreeCursor::SeekAfter(Bytes key) {
-  std::vector<uint8_t> copy(key.begin(), key.end());
-  if (!Seek(Bytes(copy.data(), copy.size()))) return false;
-  if (CompareKeys(this->key(), Bytes(copy.data(), copy.size())) == 0) return Next();
+  // `key` may be the cursor's own, which Seek replaces: kept aside in
+  // storage the cursor reuses.
+  after_.assign(key.begin(), key.end());
+  const Bytes copy(after_.data(), after_.size());
+  if (!Seek(copy)) return false;
+  if (CompareKeys(this->key(), copy) == 0) return Next();
   return true;
 }
 

@@ -131,6 +131,7 @@ class TreeCursor {
   PageTree* tree_;
   std::vector<PageTree::Step> path_;
   std::vector<uint8_t> key_;
+  std::vector<uint8_t> after_;  // SeekAfter's copy of its key
   bool valid_ = false;
   uint64_t tree_version_ = 0;
   uint64_t layout_version_ = 0;

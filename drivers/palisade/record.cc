@@ -148,9 +148,13 @@ int RecordPool::ClassOf(size_t capacity) {
 }
 
 PlxRecord RecordPool::Take(size_t length) {
-  // Start at the class `length` itself falls in: its records may hold it
-  // (the one last kept is tried); every record of the classes above does.
-  for (int k = ClassOf(length); k < kClasses; ++k) {
+  // A new record's room is a power of two of at least kMinRoom, so it is
+  // kept in the class above the one `length` falls in (or in kMinRoom's). Only
+  // those classes are tried: a short key taking a row's room would leave the
+  // next row page to allocate, and the pool would never settle.
+  const int first = ClassOf(length);
+  const int last = std::max(first + 1, ClassOf(kMinRoom));
+  for (int k = first; k < kClasses && k <= last; ++k) {
     std::vector<PlxRecord>& c = classes_[k];
     if (!c.empty() && c.back().bytes.capacity() >= length) {
       PlxRecord rec = std::move(c.back());
@@ -160,8 +164,34 @@ PlxRecord RecordPool::Take(size_t length) {
     }
   }
   PlxRecord rec;
-  rec.bytes.reserve(std::bit_ceil(std::max<size_t>(length, 16)));
+  rec.bytes.reserve(std::bit_ceil(std::max<size_t>(length, kMinRoom)));
   return rec;
+}
+
+void RecordPool::FitList(std::vector<PlxRecord>* list, size_t count) {
+  const size_t room = list->capacity();
+  const bool oversized = room > 4 * count + 64;
+  if (room >= count && !oversized) return;
+  // The smallest kept list that holds `count`.
+  size_t best = lists_.size();
+  for (size_t i = 0; i < lists_.size(); ++i) {
+    const size_t c = lists_[i].capacity();
+    if (c >= count && (best == lists_.size() || c < lists_[best].capacity())) best = i;
+  }
+  if (best < lists_.size() && (room < count || lists_[best].capacity() < room)) {
+    list->swap(lists_[best]);
+    return;
+  }
+  // A new list of the size asked for; the one replaced is kept while there
+  // is space (an oversized one for a page of many records, a small one for
+  // a page of a few).
+  if (lists_.size() >= kMaxLists) {
+    if (room >= count) return;
+  } else if (room > 0) {
+    lists_.push_back(std::move(*list));
+    *list = std::vector<PlxRecord>();
+  }
+  list->reserve(std::bit_ceil(std::max<size_t>(count, 1)));
 }
 
 void RecordPool::Give(PlxRecord&& rec) {
@@ -176,7 +206,7 @@ int DecodeRecordsInto(const uint8_t* in, size_t len, size_t count, std::vector<P
   if (count > len) return kCheckParseLength;
   for (PlxRecord& rec : *records) pool->Give(std::move(rec));
   records->clear();
-  records->reserve(count);
+  pool->FitList(records, count);
   return ParseRecords(in, len, count, [records, pool](size_t, size_t length) -> PlxRecord& {
     return records->emplace_back(pool->Take(length));
   });

@@ -74,11 +74,17 @@ size_t EncodeRecord(const PlxRecord& rec, const PlxRecord* prev, uint8_t* out);
 int DecodeRecords(const uint8_t* in, size_t len, size_t count, std::vector<PlxRecord>* out);
 
 // Records kept for the storage of their bytes, filed by capacity, so that a
-// decode finds one that holds a record of a given length without growing.
-// At most kMaxRecords are kept. One thread at a time.
+// decode finds one that holds a record of a given length without growing;
+// and lists of records, so that a page of many short records (keys) and a
+// page of a few rows each find a list of about their size. At most
+// kMaxRecords records and kMaxLists lists are kept. Once the pool holds what
+// the cached pages have needed at once, decodes allocate nothing. One thread
+// at a time.
 class RecordPool {
  public:
   static constexpr size_t kMaxRecords = 8192;
+  static constexpr size_t kMaxLists = 64;
+  static constexpr size_t kMinRoom = 16;
 
   // A record whose bytes hold `length` bytes without growing, when one is
   // kept; otherwise a new record with room for that many (rounded up, so
@@ -86,6 +92,10 @@ class RecordPool {
   PlxRecord Take(size_t length);
   // Keeps `rec` for later (or lets it go when the pool is full).
   void Give(PlxRecord&& rec);
+  // Makes the empty `list` hold `count` records without growing: a kept list
+  // of about that size is swapped in when `list` is too small, or much too
+  // large (the large one is kept for a page that needs it).
+  void FitList(std::vector<PlxRecord>* list, size_t count);
   size_t size() const { return count_; }
 
  private:
@@ -95,6 +105,7 @@ class RecordPool {
   static int ClassOf(size_t capacity);
   std::vector<PlxRecord> classes_[kClasses];
   size_t count_ = 0;
+  std::vector<std::vector<PlxRecord>> lists_;
 };
 
 // DecodeRecords into `*records`, which it replaces: the records it held go

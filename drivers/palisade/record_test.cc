@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/test_support.h"
 
@@ -109,16 +111,20 @@ TEST(RecordTest, KeysCompareBytewiseShorterPrefixFirst) {
   EXPECT_LT(CompareKeys(Bytes(), V(B({0}))), 0);
 }
 
-// A kept record serves any length its storage holds, whatever the class it
-// is filed under; a record taken always holds the length asked for.
-TEST(RecordPoolTest, AKeptRecordServesEveryLengthItHolds) {
+// A kept record serves a length its storage holds when it is filed under
+// that length's class or the next (where records made for it are filed); a
+// far larger one is left for the records it was made for, so that short keys
+// do not use up the storage of rows. A record taken always holds the length
+// asked for.
+TEST(RecordPoolTest, AKeptRecordServesTheLengthsNearItsRoom) {
   const struct {
     size_t capacity;
     size_t length;
     bool reused;
   } cases[] = {
       {100, 100, true},  // not a power of two: filed under 64..127
-      {100, 70, true},  {100, 101, false}, {128, 128, true}, {128, 20, true}, {16, 0, true},
+      {100, 70, true},  {100, 101, false}, {128, 128, true}, {128, 100, true},
+      {128, 20, false}, {16, 0, true},     {16, 13, true},   {2048, 1423, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.capacity) + " for " + std::to_string(c.length));
@@ -132,6 +138,93 @@ TEST(RecordPoolTest, AKeptRecordServesEveryLengthItHolds) {
     EXPECT_GE(taken.bytes.capacity(), c.length);
     EXPECT_EQ(taken.bytes.data() == storage, c.reused);
   }
+}
+
+// Lists of records move between pages through the pool: a page of many
+// records gets a kept list that holds them, and a page of a few gives up a
+// much larger list for a kept one of about its size.
+TEST(RecordPoolTest, ListsGoToThePagesOfTheirSize) {
+  RecordPool pool;
+  std::vector<PlxRecord> keys;  // a node that held a page of 1000 keys
+  pool.FitList(&keys, 1000);
+  ASSERT_GE(keys.capacity(), 1000u);
+  const PlxRecord* large = keys.data();
+
+  std::vector<PlxRecord> rows;  // a node that held a page of 20 rows
+  pool.FitList(&rows, 20);
+  const PlxRecord* small = rows.data();
+
+  // The large list now serves a page of 20 rows: it is kept, and a list of
+  // about 20 serves instead.
+  pool.FitList(&keys, 20);
+  EXPECT_GE(keys.capacity(), 20u);
+  EXPECT_NE(keys.data(), large);
+  // A page of 900 keys lands on the small list: the large one comes back.
+  pool.FitList(&rows, 900);
+  EXPECT_EQ(rows.data(), large);
+  // And the next page of 30 rows gets the small list kept meanwhile.
+  std::vector<PlxRecord> other;
+  other.reserve(2000);
+  pool.FitList(&other, 30);
+  EXPECT_EQ(other.data(), small);
+}
+
+// Pages of a file decoded in turn into recycled nodes find their records'
+// storage and lists in the pool once it holds what they need: the second
+// round of decodes reuses the storage of the first.
+TEST(RecordPoolTest, ASecondRoundOfDecodesReusesTheFirstRoundsStorage) {
+  auto page = [](size_t count, size_t length) {
+    std::vector<PlxRecord> recs;
+    for (size_t i = 0; i < count; ++i) {
+      PlxRecord r = MakeRecord(4, length - 4);
+      r.bytes[0] = static_cast<uint8_t>(i >> 8);
+      r.bytes[1] = static_cast<uint8_t>(i);
+      r.bytes[length - 1] = static_cast<uint8_t>(i * 7);
+      recs.push_back(std::move(r));
+    }
+    std::vector<uint8_t> out;
+    const PlxRecord* prev = nullptr;
+    for (const PlxRecord& r : recs) {
+      const size_t at = out.size();
+      out.resize(at + EncodedSize(r, prev));
+      EncodeRecord(r, prev, out.data() + at);
+      prev = &r;
+    }
+    return std::make_pair(out, recs);
+  };
+  const auto keys = page(600, 13);
+  const auto rows = page(12, 1423);
+  RecordPool pool;
+  std::vector<PlxRecord> a, b;
+  auto decode = [&](std::vector<PlxRecord>* node, const auto& p) {
+    ASSERT_EQ(DecodeRecordsInto(p.first.data(), p.first.size(), p.second.size(), node, &pool), 0);
+    ASSERT_EQ(node->size(), p.second.size());
+    for (size_t i = 0; i < node->size(); ++i) ASSERT_EQ((*node)[i].bytes, p.second[i].bytes);
+  };
+  // A round: node a holds keys, then rows; node b rows, then keys. The first
+  // two rounds fill the pool (the second is the first to start from the
+  // state every later round starts from); a third finds every record's
+  // storage and every list among those made before.
+  std::set<const void*> seen;
+  enum Mode { kRecord, kCheck };
+  auto round = [&](Mode mode) {
+    for (int step = 0; step < 4; ++step) {
+      std::vector<PlxRecord>* node = step % 2 == 0 ? &a : &b;
+      decode(node, (step == 0 || step == 3) ? keys : rows);
+      std::vector<const void*> used = {node->data()};
+      for (const PlxRecord& r : *node) used.push_back(r.bytes.data());
+      for (const void* p : used) {
+        if (mode == kRecord) {
+          seen.insert(p);
+        } else {
+          EXPECT_TRUE(seen.count(p)) << "new storage at step " << step;
+        }
+      }
+    }
+  };
+  round(kRecord);
+  round(kRecord);
+  round(kCheck);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drivers/palisade/check.h"
@@ -85,11 +86,14 @@ class CommandsTest : public ::testing::Test {
   // The built program, in the current directory, standard input from
   // /dev/null. With `other_user`, a superuser's run becomes the unprivileged
   // user's, so that file permissions apply to it.
+  // `program` another copy of the program; `env` variables set for it.
   static Result Exe(const std::vector<std::string>& args, const std::string& tag = "exe",
-                    bool other_user = false) {
+                    bool other_user = false, const char* program = QZR_FUNCTIONS_EXE,
+                    const std::vector<std::pair<std::string, std::string>>& env = {}) {
     std::string out_path = tag + ".out", err_path = tag + ".err";
     pid_t pid = fork();
     if (pid == 0) {
+      for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
       int in = open("/dev/null", O_RDONLY);
       int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -100,10 +104,10 @@ class CommandsTest : public ::testing::Test {
         _exit(126);
       }
       std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(QZR_FUNCTIONS_EXE));
+      argv.push_back(const_cast<char*>(program));
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
-      execv(QZR_FUNCTIONS_EXE, argv.data());
+      execv(program, argv.data());
       _exit(127);
     }
     int status = 0;
@@ -457,6 +461,34 @@ TEST_F(CommandsTest, WithoutADisplayTheProgramSaysSoAndShowsItsUsage) {
             "WAYLAND_DISPLAY is set); the commands below work without one.");
   EXPECT_NE(r.err.find(UsageText()), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists("FUNC.PLX"));
+}
+
+TEST_F(CommandsTest, TheProgramStartsWithoutTheWindowLibraries) {
+  // The dynamic loader's own listing of what the program needs at start:
+  // the C++ runtime, no Qt (the desktop module brings it, when windows open).
+  Result r = Exe({}, "ldd", false, QZR_FUNCTIONS_EXE, {{"LD_TRACE_LOADED_OBJECTS", "1"}});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("libstdc++"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("libQt"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("qscintilla"), std::string::npos) << r.out;
+}
+
+TEST_F(CommandsTest, AProgramWithoutItsDesktopModuleSaysSoWhenWindowsOpen) {
+  // Given a copy of the program in a folder without the desktop module,
+  // when it is started without a command on a display, then it names the
+  // module it could not load in one line and exits 1; commands still work.
+  std::filesystem::create_directory("lone");
+  const std::string copy = (std::filesystem::canonical("lone") / "qzrfunctions").string();
+  std::filesystem::copy_file(QZR_FUNCTIONS_EXE, copy);
+  Result r = Exe({}, "lone", false, copy.c_str(), {{"QT_QPA_PLATFORM", "offscreen"}});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "");
+  const std::string first =
+      "qzrfunctions: cannot open the windows: " + std::filesystem::canonical("lone").string() +
+      "/qzrfunctions_desktop.so: ";
+  EXPECT_EQ(r.err.substr(0, first.size()), first) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_EQ(Exe({"list"}, "lone", false, copy.c_str()).code, 0);
 }
 
 TEST_F(CommandsTest, TwoProcessesAddingAtOnceBothSucceedWithDistinctNumbers) {

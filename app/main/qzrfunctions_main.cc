@@ -2,6 +2,12 @@
 // the current directory, or (without a command) the program's windows on the
 // desktop, through the Qt backend (which only this file and ui/qt know).
 //
+// The Qt backend is a module, qzrfunctions_desktop.so beside the program,
+// loaded only when windows open: a command starts without Qt. The program
+// exports its own symbols, which the module's code uses (the layers below
+// the backend are linked here once). A module that is missing or cannot be
+// loaded is reported in one line, exit code 1.
+//
 // A fatal runtime error (an internal error, or a damaged data file found by
 // the storage driver) ends the program with one line on standard error and
 // exit code 1, without running further code in the broken state; an
@@ -13,12 +19,14 @@
 // of the first failed write (a full device), so that a command can say why
 // its output was lost.
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <streambuf>
 #include <string>
@@ -105,6 +113,37 @@ void WindowMain() {
   qzr::AppErrors->SetHaltHook(nullptr);
 }
 
+// The desktop module beside the program file.
+std::string DesktopModulePath() {
+  std::error_code error;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return qzr::kDesktopModuleFile;
+  return (exe.parent_path() / qzr::kDesktopModuleFile).string();
+}
+
+// Loads the desktop module and runs the program's windows through it. The
+// module stays loaded until the process ends (Qt's own threads and
+// handlers outlive the run).
+int OpenWindows(int argc, char** argv) {
+  const std::string path = DesktopModulePath();
+  std::string why;
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) {
+    const char* text = dlerror();
+    why = text != nullptr ? text : "cannot be loaded";
+  } else {
+    auto abi = reinterpret_cast<qzr::DesktopModuleAbiFn>(dlsym(module, "QzrDesktopModuleAbi"));
+    auto run = reinterpret_cast<qzr::RunDesktopFn>(dlsym(module, "QzrRunDesktop"));
+    if (abi == nullptr || run == nullptr || abi() != qzr::kDesktopModuleAbi) {
+      why = path + ": not a desktop module of this program (rebuild both)";
+    } else {
+      return run(argc, argv, qzr::DesktopOptions(), [] { return qzr::RunProgram(WindowMain); });
+    }
+  }
+  std::cerr << "qzrfunctions: cannot open the windows: " << why << "\n";
+  return qzr::kExitFailure;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,10 +160,7 @@ int main(int argc, char** argv) {
     io.err = &std::cerr;
     io.out_error = [&out_buf] { return out_buf.error(); };
     io.interactive = isatty(0) == 1;
-    io.open_windows = [&] {
-      return qzr::RunDesktop(argc, argv, qzr::DesktopOptions(),
-                             [] { return qzr::RunProgram(WindowMain); });
-    };
+    io.open_windows = [&] { return OpenWindows(argc, argv); };
     int code = qzr::RunCommandLine(args, io);
     out.flush();
     if (out_buf.error() != 0 && code == qzr::kExitOk) {

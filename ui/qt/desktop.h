@@ -40,6 +40,17 @@ struct DesktopOptions {
 int RunDesktop(int argc, char** argv, const DesktopOptions& options,
                const std::function<int()>& program);
 
+// The desktop module (ui/qt/desktop_module.cc) exports, with C linkage,
+//   int QzrDesktopModuleAbi();   // kDesktopModuleAbi
+//   int QzrRunDesktop(int argc, char** argv, const DesktopOptions& options,
+//                     const std::function<int()>& program);   // RunDesktop
+// The number changes whenever DesktopOptions or these signatures change.
+inline constexpr int kDesktopModuleAbi = 1;
+inline constexpr char kDesktopModuleFile[] = "qzrfunctions_desktop.so";
+using DesktopModuleAbiFn = int (*)();
+using RunDesktopFn = int (*)(int argc, char** argv, const DesktopOptions& options,
+                             const std::function<int()>& program);
+
 }  // namespace qzr
 
 #endif  // QZR_UI_QT_DESKTOP_H_

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "runtime/command_line.h"
-#include "runtime/launch.h"
-#include "runtime/text.h"
+#include "runtime/core/command_line.h"
+#include "runtime/core/text.h"
+#include "runtime/os/launch.h"
 #include "ui/event.h"
 #include "ui/message.h"
 #include "ui/toolkit.h"

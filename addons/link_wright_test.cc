@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "runtime/command_line.h"
-#include "runtime/launch.h"
+#include "runtime/core/command_line.h"
+#include "runtime/os/launch.h"
 #include "ui/headless_backend.h"
 #include "ui/message.h"
 #include "ui/window_backend.h"

@@ -5,8 +5,8 @@
 
 #include "addons/link_wright.h"
 #include "gtest/gtest.h"
-#include "runtime/command_line.h"
-#include "runtime/launch.h"
+#include "runtime/core/command_line.h"
+#include "runtime/os/launch.h"
 #include "ui/event.h"
 #include "ui/headless_backend.h"
 #include "ui/message.h"

@@ -7,10 +7,10 @@
 #include "framework/browse_manager.h"
 #include "framework/view_manager.h"
 #include "framework/window_manager.h"
-#include "runtime/profile.h"
-#include "runtime/queue.h"
-#include "runtime/registry.h"
-#include "runtime/text.h"
+#include "runtime/core/text.h"
+#include "runtime/settings/profile.h"
+#include "runtime/settings/registry.h"
+#include "runtime/values/queue.h"
 #include "ui/window.h"
 
 namespace qzr {

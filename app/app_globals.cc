@@ -9,8 +9,8 @@
 #include "app/quick_find.h"
 #include "drivers/palisade/driver.h"
 #include "framework/file_registry.h"
-#include "runtime/evaluator.h"
-#include "runtime/locale_data.h"
+#include "runtime/evaluator/evaluator.h"
+#include "runtime/settings/locale_data.h"
 
 namespace qzr {
 

@@ -9,7 +9,7 @@
 #include "data/file_driver.h"
 #include "framework/file_registry.h"
 #include "framework/transaction_frame.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr {
 namespace {

@@ -33,10 +33,10 @@
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/plx_file.h"
 #include "drivers/palisade/plx_file_check.h"
-#include "runtime/evaluator.h"
-#include "runtime/picture.h"
-#include "runtime/runtime_error.h"
-#include "runtime/text.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/text.h"
+#include "runtime/evaluator/evaluator.h"
+#include "runtime/pictures/picture.h"
 #include "ui/window_backend.h"
 
 namespace qzr {

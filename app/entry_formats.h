@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "app/func_file.h"
-#include "runtime/utf8.h"  // InvalidUtf8At, which the formats check text with
+#include "runtime/core/utf8.h"  // InvalidUtf8At, which the formats check text with
 
 namespace qzr {
 

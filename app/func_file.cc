@@ -8,8 +8,8 @@
 
 #include "data/file_driver.h"
 #include "drivers/palisade/driver.h"
-#include "runtime/text.h"
-#include "runtime/ufo.h"
+#include "runtime/core/text.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 namespace {

@@ -27,7 +27,7 @@
 #include <string_view>
 
 #include "data/file_descriptor.h"
-#include "runtime/utf8.h"
+#include "runtime/core/utf8.h"
 
 namespace qzr {
 

@@ -2,7 +2,7 @@
 
 #include "app/fuzzy_matcher.h"
 
-#include "runtime/locale_data.h"
+#include "runtime/settings/locale_data.h"
 
 namespace qzr {
 namespace {

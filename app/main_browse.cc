@@ -12,8 +12,8 @@
 #include "app/func_managers.h"
 #include "app/main_window_def.h"
 #include "app/update_functions.h"
-#include "runtime/ufo.h"
-#include "runtime/ufo_memo.h"
+#include "runtime/values/ufo.h"
+#include "runtime/values/ufo_memo.h"
 #include "ui/message.h"
 
 namespace qzr {

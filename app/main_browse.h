@@ -52,7 +52,7 @@
 #include "framework/query_manager.h"
 #include "framework/window_manager.h"
 #include "framework/window_resizer.h"
-#include "runtime/queue.h"
+#include "runtime/values/queue.h"
 #include "ui/window.h"
 
 namespace qzr {

@@ -6,10 +6,10 @@
 #include <mutex>
 
 #include "app/func_file.h"
-#include "runtime/case_fold.h"
-#include "runtime/locale_data.h"
-#include "runtime/picture.h"
-#include "runtime/text.h"
+#include "runtime/core/case_fold.h"
+#include "runtime/core/text.h"
+#include "runtime/pictures/picture.h"
+#include "runtime/settings/locale_data.h"
 
 namespace qzr {
 namespace {

@@ -35,7 +35,7 @@
 #include <string_view>
 
 #include "data/file_descriptor.h"
-#include "runtime/locale_data.h"
+#include "runtime/settings/locale_data.h"
 
 namespace qzr {
 

@@ -45,9 +45,9 @@
 #include "drivers/palisade/driver.h"
 #include "framework/browse_manager.h"
 #include "framework/counting_driver.h"
-#include "runtime/evaluator.h"
-#include "runtime/queue.h"
-#include "runtime/ufo.h"
+#include "runtime/evaluator/evaluator.h"
+#include "runtime/values/queue.h"
+#include "runtime/values/ufo.h"
 #include "ui/event.h"
 
 namespace {

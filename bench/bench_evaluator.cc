@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/evaluator.h"
-#include "runtime/ufo.h"
+#include "runtime/evaluator/evaluator.h"
+#include "runtime/values/ufo.h"
 
 namespace {
 

@@ -27,8 +27,8 @@
 #include "data/view_engine.h"
 #include "drivers/palisade/driver.h"
 #include "framework/view_manager.h"
-#include "runtime/evaluator.h"
-#include "runtime/ufo.h"
+#include "runtime/evaluator/evaluator.h"
+#include "runtime/values/ufo.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include "data/view.h"
 #include "data/view_engine.h"
 #include "drivers/palisade/driver.h"
-#include "runtime/evaluator.h"
-#include "runtime/ufo.h"
+#include "runtime/evaluator/evaluator.h"
+#include "runtime/values/ufo.h"
 
 namespace {
 

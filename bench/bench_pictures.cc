@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <string>
 
-#include "runtime/date_time.h"
-#include "runtime/locale_data.h"
-#include "runtime/picture.h"
+#include "runtime/pictures/picture.h"
+#include "runtime/settings/locale_data.h"
+#include "runtime/values/date_time.h"
 
 namespace {
 

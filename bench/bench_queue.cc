@@ -14,7 +14,7 @@
 #include <random>
 #include <vector>
 
-#include "runtime/queue.h"
+#include "runtime/values/queue.h"
 
 namespace qzr {
 namespace {

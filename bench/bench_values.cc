@@ -16,8 +16,8 @@
 #include <new>
 #include <string>
 
-#include "runtime/decimal.h"
-#include "runtime/ufo.h"
+#include "runtime/values/decimal.h"
+#include "runtime/values/ufo.h"
 
 namespace {
 std::atomic<uint64_t> g_allocations{0};

@@ -1,12 +1,18 @@
-# qzr_layer(NAME <target> DIR <folder> [DEPS <targets...>] [LIBS <libs...>])
+# qzr_layer(NAME <target> DIR <folder> [SUBDIRS <folders...>] [DEPS <targets...>]
+#           [LIBS <libs...>])
 #
-# Declares one layer: a static library made of every *.cc in the folder
-# (subfolders excluded, as are *_test.cc and *_fuzz.cc files), and a
+# Declares one layer: a static library made of every *.cc in the folder and
+# in the listed subfolders (other subfolders excluded, as are *_test.cc and
+# *_fuzz.cc files), and a
 # GoogleTest binary <target>_tests made of the folder's *_test.cc files,
 # linked against this layer and the layers below it only.
 function(qzr_layer)
-  cmake_parse_arguments(L "" "NAME;DIR" "DEPS;LIBS" ${ARGN})
-  file(GLOB all_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${L_DIR}/*.cc)
+  cmake_parse_arguments(L "" "NAME;DIR" "SUBDIRS;DEPS;LIBS" ${ARGN})
+  set(globs ${CMAKE_SOURCE_DIR}/${L_DIR}/*.cc)
+  foreach(sub ${L_SUBDIRS})
+    list(APPEND globs ${CMAKE_SOURCE_DIR}/${L_DIR}/${sub}/*.cc)
+  endforeach()
+  file(GLOB all_sources CONFIGURE_DEPENDS ${globs})
   set(lib_sources)
   set(test_sources)
   set(fuzz_sources)
@@ -38,11 +44,13 @@ function(qzr_layer)
   endif()
   # Each *_fuzz.cc defines LLVMFuzzerTestOneInput. With QZR_FUZZ (clang) it
   # becomes a libFuzzer binary; in the test build it is linked with a replay
-  # driver that runs the kept inputs under fuzz_corpus/<name>/ and a short
+  # driver that runs the kept inputs under fuzz_corpus/<name>/ (beside the
+  # fuzz target's source) and a short
   # burst of generated ones, as a CTest.
   foreach(src ${fuzz_sources})
     get_filename_component(fname ${src} NAME_WE)
-    set(corpus ${CMAKE_SOURCE_DIR}/${L_DIR}/fuzz_corpus/${fname})
+    get_filename_component(fdir ${src} DIRECTORY)
+    set(corpus ${fdir}/fuzz_corpus/${fname})
     if(QZR_FUZZ)
       add_executable(${fname} ${src})
       target_compile_options(${fname} PRIVATE -fsanitize=fuzzer)

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "runtime/runtime_error.h"
-#include "runtime/runtime_message.h"
-#include "runtime/text.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/runtime_message.h"
+#include "runtime/core/text.h"
 
 namespace qzr {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <cctype>
 
-#include "runtime/runtime_message.h"
-#include "runtime/text.h"
+#include "runtime/core/runtime_message.h"
+#include "runtime/core/text.h"
 
 namespace qzr {
 namespace {

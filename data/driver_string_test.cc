@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/runtime_message.h"
+#include "runtime/core/runtime_message.h"
 
 namespace qzr {
 namespace {

@@ -10,7 +10,7 @@
 #include "data/declaration_check.h"
 #include "data/driver_string.h"
 #include "data/file_driver.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr {
 namespace {

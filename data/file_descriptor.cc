@@ -6,7 +6,7 @@
 #include <cctype>
 #include <utility>
 
-#include "runtime/text.h"
+#include "runtime/core/text.h"
 
 namespace qzr {
 namespace {

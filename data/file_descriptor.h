@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/types.h"
+#include "runtime/values/types.h"
 
 namespace qzr {
 

@@ -9,8 +9,8 @@
 
 #include "data/declaration_check.h"
 #include "data/file_trace.h"
-#include "runtime/runtime_error.h"
-#include "runtime/text.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/text.h"
 
 namespace qzr {
 namespace {

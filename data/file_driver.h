@@ -27,8 +27,8 @@
 #include "data/driver_string.h"
 #include "data/file_descriptor.h"
 #include "data/file_ops.h"
-#include "runtime/runtime_error.h"
-#include "runtime/types.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/values/types.h"
 
 namespace qzr {
 

@@ -12,8 +12,8 @@
 
 #include "data/declaration_check.h"
 #include "data/dynamic_file.h"
-#include "runtime/runtime_error.h"
-#include "runtime/runtime_message.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/runtime_message.h"
 
 namespace qzr {
 namespace {

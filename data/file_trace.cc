@@ -13,11 +13,11 @@
 #include <mutex>
 
 #include "data/driver_string.h"
-#include "runtime/date_time.h"
-#include "runtime/locale_data.h"
-#include "runtime/profile.h"
-#include "runtime/runtime_error.h"
-#include "runtime/text.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/text.h"
+#include "runtime/settings/locale_data.h"
+#include "runtime/settings/profile.h"
+#include "runtime/values/date_time.h"
 
 namespace qzr {
 namespace {

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/date_time.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/values/date_time.h"
 
 namespace qzr {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <cctype>
 
-#include "runtime/locale_data.h"
-#include "runtime/string_compare.h"
-#include "runtime/text.h"
+#include "runtime/core/string_compare.h"
+#include "runtime/core/text.h"
+#include "runtime/settings/locale_data.h"
 
 namespace qzr {
 

@@ -31,9 +31,9 @@
 #include <vector>
 
 #include "data/file_descriptor.h"
-#include "runtime/decimal.h"
-#include "runtime/types.h"
-#include "runtime/ufo.h"
+#include "runtime/values/decimal.h"
+#include "runtime/values/types.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 

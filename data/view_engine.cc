@@ -9,10 +9,10 @@
 #include <cctype>
 #include <charconv>
 
-#include "runtime/locale_data.h"
-#include "runtime/runtime_error.h"
-#include "runtime/string_compare.h"
-#include "runtime/text.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/string_compare.h"
+#include "runtime/core/text.h"
+#include "runtime/settings/locale_data.h"
 
 namespace qzr {
 

@@ -71,8 +71,8 @@
 #include "data/file_driver.h"
 #include "data/order_text.h"
 #include "data/view.h"
-#include "runtime/evaluator.h"
-#include "runtime/ufo.h"
+#include "runtime/evaluator/evaluator.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "data/file_driver.h"
-#include "runtime/evaluator.h"
-#include "runtime/runtime_error.h"
-#include "runtime/string_compare.h"
-#include "runtime/ufo.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/string_compare.h"
+#include "runtime/evaluator/evaluator.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 namespace {

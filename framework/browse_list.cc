@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "data/order_text.h"
-#include "runtime/ufo.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "data/file_descriptor.h"
-#include "runtime/queue.h"
+#include "runtime/values/queue.h"
 
 namespace qzr {
 

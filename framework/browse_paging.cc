@@ -8,7 +8,7 @@
 #include "framework/file_manager.h"
 #include "framework/file_manager_internal.h"
 #include "framework/relation_manager.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 #include "ui/event.h"
 #include "ui/message.h"
 

@@ -28,10 +28,10 @@
 #include "framework/error_manager.h"
 #include "framework/file_manager.h"
 #include "framework/relation_manager.h"
-#include "runtime/evaluator.h"
-#include "runtime/queue.h"
-#include "runtime/runtime_error.h"
-#include "runtime/ufo.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/evaluator/evaluator.h"
+#include "runtime/values/queue.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 

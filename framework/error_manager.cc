@@ -8,10 +8,10 @@
 
 #include "framework/error_window.h"
 #include "framework/message_table.h"
-#include "runtime/date_builtins.h"
-#include "runtime/picture.h"
-#include "runtime/runtime_error.h"
-#include "runtime/text.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/text.h"
+#include "runtime/evaluator/date_builtins.h"
+#include "runtime/pictures/picture.h"
 #include "ui/message.h"
 
 namespace qzr {

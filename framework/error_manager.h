@@ -36,7 +36,7 @@
 
 #include "framework/severity.h"
 #include "framework/standard_error_log.h"
-#include "runtime/queue.h"
+#include "runtime/values/queue.h"
 
 namespace qzr {
 

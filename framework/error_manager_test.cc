@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "framework/message_table.h"
-#include "runtime/date_builtins.h"
-#include "runtime/date_time.h"
-#include "runtime/locale_data.h"
-#include "runtime/picture.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/evaluator/date_builtins.h"
+#include "runtime/pictures/picture.h"
+#include "runtime/settings/locale_data.h"
+#include "runtime/values/date_time.h"
 #include "ui/headless_backend.h"
 #include "ui/message.h"
 #include "ui/window_backend.h"

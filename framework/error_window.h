@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "framework/window_manager.h"
-#include "runtime/queue.h"
+#include "runtime/values/queue.h"
 #include "ui/window.h"
 #include "ui/window_def.h"
 

@@ -8,9 +8,9 @@
 #include <cctype>
 
 #include "framework/file_manager_internal.h"
-#include "runtime/decimal.h"
-#include "runtime/runtime_error.h"
-#include "runtime/ufo.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/values/decimal.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "framework/file_manager.h"
 #include "framework/file_manager_internal.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr {
 namespace internal {

@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "data/file_driver.h"
-#include "runtime/runtime_error.h"
-#include "runtime/ufo.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr::testing {
 

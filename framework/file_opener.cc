@@ -4,7 +4,7 @@
 #include "framework/file_opener.h"
 
 #include "data/file_driver.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <cctype>
 
-#include "runtime/text.h"
-#include "runtime/types.h"
-#include "runtime/ufo.h"
+#include "runtime/core/text.h"
+#include "runtime/values/types.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 namespace {

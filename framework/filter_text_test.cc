@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/ufo.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 namespace {

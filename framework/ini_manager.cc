@@ -6,10 +6,10 @@
 #include <cstring>
 #include <optional>
 
-#include "runtime/profile.h"
-#include "runtime/registry.h"
-#include "runtime/text.h"
-#include "runtime/ufo.h"
+#include "runtime/core/text.h"
+#include "runtime/settings/profile.h"
+#include "runtime/settings/registry.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 namespace {

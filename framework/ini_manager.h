@@ -43,7 +43,7 @@
 #include <vector>
 
 #include "framework/severity.h"
-#include "runtime/queue.h"
+#include "runtime/values/queue.h"
 
 namespace qzr {
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/profile.h"
-#include "runtime/registry.h"
+#include "runtime/settings/profile.h"
+#include "runtime/settings/registry.h"
 
 namespace qzr {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "framework/query_manager.h"
-#include "runtime/queue.h"
+#include "runtime/values/queue.h"
 #include "ui/event.h"
 #include "ui/keycodes.h"
 #include "ui/message.h"

@@ -5,10 +5,10 @@
 
 #include "framework/error_manager.h"
 #include "framework/ini_manager.h"
-#include "runtime/locale_data.h"
-#include "runtime/picture.h"
-#include "runtime/queue.h"
-#include "runtime/text.h"
+#include "runtime/core/text.h"
+#include "runtime/pictures/picture.h"
+#include "runtime/settings/locale_data.h"
+#include "runtime/values/queue.h"
 
 namespace qzr {
 namespace {

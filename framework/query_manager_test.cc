@@ -27,11 +27,11 @@
 #include "framework/file_manager.h"
 #include "framework/ini_manager.h"
 #include "framework/view_manager.h"
-#include "runtime/evaluator.h"
-#include "runtime/picture.h"
-#include "runtime/profile.h"
-#include "runtime/runtime_error.h"
-#include "runtime/ufo.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/evaluator/evaluator.h"
+#include "runtime/pictures/picture.h"
+#include "runtime/settings/profile.h"
+#include "runtime/values/ufo.h"
 #include "ui/headless_backend.h"
 
 namespace qzr {

@@ -18,7 +18,7 @@
 #include "data/file_driver.h"
 #include "framework/error_manager.h"
 #include "framework/transaction_frame.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 #include "ui/message.h"
 
 namespace qzr {

@@ -11,9 +11,9 @@
 #include <string>
 
 #include "framework/relation_manager.h"
-#include "runtime/locale_data.h"
-#include "runtime/text.h"
-#include "runtime/ufo.h"
+#include "runtime/core/text.h"
+#include "runtime/settings/locale_data.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 namespace {

@@ -30,8 +30,8 @@
 #include "drivers/palisade/key_encoding.h"
 #include "drivers/palisade/test_support.h"
 #include "drivers/palisade/transaction.h"
-#include "runtime/locale_data.h"
-#include "runtime/ufo.h"
+#include "runtime/settings/locale_data.h"
+#include "runtime/values/ufo.h"
 #include "ui/headless_backend.h"
 #include "ui/message.h"
 

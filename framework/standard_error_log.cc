@@ -9,7 +9,7 @@
 
 #include "data/file_driver.h"
 #include "drivers/ascii/ascii_driver.h"
-#include "runtime/text.h"
+#include "runtime/core/text.h"
 
 namespace qzr {
 

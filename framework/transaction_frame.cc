@@ -10,7 +10,7 @@
 
 #include "data/file_driver.h"
 #include "framework/file_registry.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr {
 namespace {

@@ -9,8 +9,8 @@
 #include "data/file_driver.h"
 #include "drivers/palisade/driver.h"
 #include "drivers/palisade/test_support.h"
-#include "runtime/runtime_error.h"
-#include "runtime/ufo.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 namespace {

@@ -11,10 +11,10 @@
 #include "framework/file_manager.h"
 #include "framework/file_registry.h"
 #include "framework/relation_manager.h"
-#include "runtime/eval_tokenizer.h"
-#include "runtime/runtime_error.h"
-#include "runtime/text.h"
-#include "runtime/ufo.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/text.h"
+#include "runtime/evaluator/eval_tokenizer.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 namespace {

@@ -19,9 +19,9 @@
 #include "framework/error_manager.h"
 #include "framework/file_manager.h"
 #include "framework/relation_manager.h"
-#include "runtime/evaluator.h"
-#include "runtime/runtime_error.h"
-#include "runtime/ufo.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/evaluator/evaluator.h"
+#include "runtime/values/ufo.h"
 #include "ui/headless_backend.h"
 #include "ui/message.h"
 

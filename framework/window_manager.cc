@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "framework/file_manager_internal.h"
-#include "runtime/evaluator.h"
+#include "runtime/evaluator/evaluator.h"
 #include "ui/keycodes.h"
 #include "ui/message.h"
 

@@ -1,6 +1,6 @@
 #include "testing/fatal_guard.h"
 
-#include "runtime/fatal.h"
+#include "runtime/core/fatal.h"
 
 namespace qzr::testing {
 namespace {

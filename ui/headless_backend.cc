@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "runtime/utf8.h"
+#include "runtime/core/utf8.h"
 #include "ui/keycodes.h"
 #include "ui/message.h"
 

@@ -5,9 +5,9 @@
 #include <cctype>
 #include <cstring>
 
-#include "runtime/queue.h"
-#include "runtime/runtime_error.h"
-#include "runtime/ufo.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/values/queue.h"
+#include "runtime/values/ufo.h"
 #include "ui/picture_input.h"
 
 namespace qzr {

@@ -46,7 +46,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/picture.h"
+#include "runtime/pictures/picture.h"
 
 namespace qzr {
 

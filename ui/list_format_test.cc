@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "runtime/queue.h"
+#include "runtime/values/queue.h"
 
 namespace qzr {
 namespace {

@@ -26,7 +26,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/picture.h"
+#include "runtime/pictures/picture.h"
 
 namespace qzr {
 

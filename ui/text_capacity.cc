@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "runtime/ufo.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/ufo.h"
-#include "runtime/ufo_memo.h"
+#include "runtime/values/ufo.h"
+#include "runtime/values/ufo_memo.h"
 
 namespace qzr {
 namespace {

@@ -23,9 +23,9 @@
 #include <map>
 #include <mutex>
 
-#include "runtime/picture.h"
-#include "runtime/queue.h"
-#include "runtime/ufo.h"
+#include "runtime/pictures/picture.h"
+#include "runtime/values/queue.h"
+#include "runtime/values/ufo.h"
 #include "ui/keycodes.h"
 #include "ui/picture_input.h"
 #include "ui/text_capacity.h"

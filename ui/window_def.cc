@@ -6,7 +6,7 @@
 #include <map>
 #include <set>
 
-#include "runtime/picture.h"
+#include "runtime/pictures/picture.h"
 #include "ui/list_format.h"
 
 namespace qzr {

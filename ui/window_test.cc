@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/queue.h"
-#include "runtime/ufo.h"
+#include "runtime/values/queue.h"
+#include "runtime/values/ufo.h"
 #include "ui/headless_backend.h"
 #include "ui/keycodes.h"
 #include "ui/message.h"

@@ -36,7 +36,7 @@
 #include "app/commands.h"
 #include "app/main_browse.h"
 #include "app/program.h"
-#include "runtime/fatal.h"
+#include "runtime/core/fatal.h"
 #include "ui/qt/desktop.h"
 #include "ui/window.h"
 

@@ -31,7 +31,7 @@
 #include "app/update_functions.h"
 #include "framework/query_dialog.h"
 #include "framework/window_manager.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 #include "ui/keycodes.h"
 #include "ui/qt/gallery.h"
 #include "ui/qt/screenshots.h"

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr {
 namespace {

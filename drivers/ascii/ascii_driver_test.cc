@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr {
 namespace {

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <memory>
 
-#include "runtime/fatal.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/fatal.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr::palisade {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/fatal.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/fatal.h"
+#include "runtime/core/runtime_error.h"
 #include "testing/fatal_guard.h"
 
 namespace qzr::palisade {

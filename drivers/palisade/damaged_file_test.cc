@@ -13,7 +13,7 @@
 #include "drivers/palisade/page_tree.h"
 #include "drivers/palisade/pager.h"
 #include "drivers/palisade/test_support.h"
-#include "runtime/fatal.h"
+#include "runtime/core/fatal.h"
 #include "testing/fatal_guard.h"
 
 namespace qzr::palisade {

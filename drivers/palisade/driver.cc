@@ -25,8 +25,8 @@
 #include "drivers/palisade/header.h"
 #include "drivers/palisade/table_def.h"
 #include "drivers/palisade/transaction.h"
-#include "runtime/runtime_error.h"
-#include "runtime/text.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/text.h"
 
 namespace qzr {
 

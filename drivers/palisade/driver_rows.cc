@@ -19,7 +19,7 @@
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/memo.h"
 #include "drivers/palisade/transaction.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr::palisade {
 namespace {

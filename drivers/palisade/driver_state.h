@@ -20,7 +20,7 @@
 #include "drivers/palisade/key_maintenance.h"
 #include "drivers/palisade/plx_file.h"
 #include "drivers/palisade/row_ops.h"
-#include "runtime/runtime_error.h"  // the codes the driver answers with
+#include "runtime/core/runtime_error.h"  // the codes the driver answers with
 
 namespace qzr::palisade {
 

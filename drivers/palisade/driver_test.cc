@@ -18,7 +18,7 @@
 #include "drivers/palisade/plx_file_check.h"
 #include "drivers/palisade/test_support.h"
 #include "gtest/gtest.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "drivers/palisade/format.h"
-#include "runtime/fatal.h"
+#include "runtime/core/fatal.h"
 
 namespace qzr::palisade {
 namespace {

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "runtime/fatal.h"
-#include "runtime/locale_data.h"
+#include "runtime/core/fatal.h"
+#include "runtime/settings/locale_data.h"
 
 namespace qzr::palisade {
 namespace {

@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "data/file_descriptor.h"
-#include "runtime/types.h"
+#include "runtime/values/types.h"
 
 namespace qzr {
 struct LocaleData;

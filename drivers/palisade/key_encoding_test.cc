@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/fatal.h"
-#include "runtime/locale_data.h"
+#include "runtime/core/fatal.h"
+#include "runtime/settings/locale_data.h"
 #include "testing/fatal_guard.h"
 
 namespace qzr::palisade {

@@ -7,8 +7,8 @@
 
 #include "data/declaration_check.h"
 #include "drivers/palisade/format.h"
-#include "runtime/locale_data.h"
-#include "runtime/ufo_codepage.h"
+#include "runtime/settings/locale_data.h"
+#include "runtime/values/ufo_codepage.h"
 
 namespace qzr::palisade {
 namespace {

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "drivers/palisade/file_lock.h"
-#include "runtime/fatal.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/fatal.h"
+#include "runtime/core/runtime_error.h"
 #include "testing/fatal_guard.h"
 
 extern char** environ;

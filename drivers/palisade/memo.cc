@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "drivers/palisade/format.h"
-#include "runtime/ufo_codepage.h"
+#include "runtime/values/ufo_codepage.h"
 
 namespace qzr::palisade {
 namespace {

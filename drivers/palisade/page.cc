@@ -7,7 +7,7 @@
 
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/rle.h"
-#include "runtime/fatal.h"
+#include "runtime/core/fatal.h"
 
 namespace qzr::palisade {
 

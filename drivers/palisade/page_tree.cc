@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "drivers/palisade/format.h"
-#include "runtime/fatal.h"
+#include "runtime/core/fatal.h"
 
 namespace qzr::palisade {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "drivers/palisade/cipher.h"
 #include "drivers/palisade/format.h"
-#include "runtime/fatal.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/fatal.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr::palisade {
 

@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "drivers/palisade/file_lock.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr::palisade {
 namespace {

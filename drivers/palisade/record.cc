@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "drivers/palisade/format.h"
-#include "runtime/fatal.h"
+#include "runtime/core/fatal.h"
 
 namespace qzr::palisade {
 

@@ -10,7 +10,7 @@
 #include "drivers/palisade/page_tree.h"
 #include "drivers/palisade/pager.h"
 #include "drivers/palisade/test_support.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr::palisade {
 namespace {

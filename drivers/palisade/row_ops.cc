@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "drivers/palisade/format.h"
-#include "runtime/runtime_error.h"
 #include "drivers/palisade/memo.h"
-#include "runtime/fatal.h"
+#include "runtime/core/fatal.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr::palisade {
 namespace {

@@ -9,8 +9,8 @@
 #include "data/declaration_check.h"
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/table_def.h"
-#include "runtime/fatal.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/fatal.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr::palisade {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/page_tree.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr::palisade {
 namespace {

@@ -45,7 +45,7 @@
 #include <vector>
 
 #include "drivers/palisade/pager.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr::palisade {
 

@@ -12,7 +12,7 @@
 #include "drivers/palisade/page_tree.h"
 #include "drivers/palisade/tcf.h"
 #include "drivers/palisade/test_support.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace qzr::palisade {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/pager.h"
-#include "runtime/fatal.h"
+#include "runtime/core/fatal.h"
 
 namespace qzr::palisade {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "runtime/ufo.h"
+#include "runtime/values/ufo.h"
 #include "ui/event.h"
 #include "ui/message.h"
 

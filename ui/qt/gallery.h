@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "runtime/queue.h"
+#include "runtime/values/queue.h"
 #include "ui/window.h"
 #include "ui/window_def.h"
 

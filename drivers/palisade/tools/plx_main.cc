@@ -35,8 +35,8 @@
 #include "drivers/palisade/plx_file.h"
 #include "drivers/palisade/plx_file_check.h"
 #include "drivers/palisade/table_def.h"
-#include "runtime/runtime_error.h"
-#include "runtime/ufo.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/values/ufo.h"
 
 namespace qzr::palisade {
 namespace {

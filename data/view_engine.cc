@@ -1,100 +1,25 @@
-// The view engine: positioning, reading rows through joins and the filter,
-// and the sorted list of row positions. One thread per engine; see the
-// header for the driver calls it makes.
+// The view engine: opening, order and filter, positioning, reading rows
+// through the joins and the filter, and the pass that builds the sorted
+// list. The joins are in view_engine_joins.cc. One thread per engine; see
+// the header for the driver calls it makes.
 
 #include "data/view_engine.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <charconv>
+#include <chrono>
+#include <optional>
+#include <utility>
 
 #include "runtime/core/runtime_error.h"
-#include "runtime/core/string_compare.h"
 #include "runtime/core/text.h"
-#include "runtime/settings/locale_data.h"
 
 namespace qzr {
 
 namespace {
 
 std::atomic<uint32_t> next_identity{1};
-
-// View positions: a small tagged byte string.
-//   OFFSET  SIZE   MEANING
-//   0       1      'V'
-//   1       1      format 1
-//   2       2      n, the number of files
-//   4       4n     record position of each file (0: a cleared outer record)
-//   ..      1      access: 0 record order, 1 key, 2 key read backwards, 3 list
-//   ..      1      key number + 1 (0 for none)
-//   ..      2      m, placement fields, then per field: u16 field index,
-//                  u16 byte count, the field's bytes as read
-// Integers little-endian.
-constexpr char kPositionMagic = 'V';
-constexpr char kPositionFormat = 1;
-
-void PutU16(std::string* out, uint32_t v) {
-  out->push_back(static_cast<char>(v & 0xFF));
-  out->push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-void PutU32(std::string* out, uint32_t v) {
-  PutU16(out, v & 0xFFFF);
-  PutU16(out, v >> 16);
-}
-
-class PositionReader {
- public:
-  explicit PositionReader(std::string_view s) : s_(s) {}
-  bool U8(uint32_t* v) {
-    if (at_ + 1 > s_.size()) return false;
-    *v = static_cast<uint8_t>(s_[at_++]);
-    return true;
-  }
-  bool U16(uint32_t* v) {
-    uint32_t lo = 0, hi = 0;
-    if (!U8(&lo) || !U8(&hi)) return false;
-    *v = lo | hi << 8;
-    return true;
-  }
-  bool U32(uint32_t* v) {
-    uint32_t lo = 0, hi = 0;
-    if (!U16(&lo) || !U16(&hi)) return false;
-    *v = lo | hi << 16;
-    return true;
-  }
-  bool Bytes(size_t n, std::string_view* out) {
-    if (s_.size() - at_ < n) return false;
-    *out = s_.substr(at_, n);
-    at_ += n;
-    return true;
-  }
-  bool AtEnd() const { return at_ == s_.size(); }
-
- private:
-  std::string_view s_;
-  size_t at_ = 0;
-};
-
-UFO* MakeUfoAt(UfoSlot* slot, const FieldDesc& f, uint8_t* address) {
-  return slot->Make(f.type, address, f.size, f.places);
-}
-
-// True iff the two stored values of field `f` are equal, as a key with or
-// without NOCASE compares them.
-bool SameValue(const FieldDesc& f, uint8_t* a, uint8_t* b, bool nocase) {
-  UfoSlot sa, sb;
-  UFO* ua = MakeUfoAt(&sa, f, a);
-  UFO* ub = MakeUfoAt(&sb, f, b);
-  if (ua->ComputeClass() != ValueClass::String) return ua->Compare(*ub) == 0;
-  std::string ta = ua->Text(), tb = ub->Text();
-  if (nocase) {
-    const auto& upper = Locale().upper;
-    for (char& c : ta) c = static_cast<char>(upper[static_cast<uint8_t>(c)]);
-    for (char& c : tb) c = static_cast<char>(upper[static_cast<uint8_t>(c)]);
-  }
-  return CompareText(ta, tb) == 0;
-}
 
 }  // namespace
 
@@ -137,7 +62,9 @@ void ViewEngine::ClearBuffer(int file) {
     if (field.over != kNoField || field.type == TypeCode::GROUP) continue;
     for (uint32_t e = 0; e < field.ElementCount(); ++e) {
       UfoSlot slot;
-      MakeUfoAt(&slot, field, f.record.data() + field.offset + e * field.size)->Clear(0);
+      slot.Make(field.type, f.record.data() + field.offset + e * field.size, field.size,
+                field.places)
+          ->Clear(0);
     }
   }
   for (std::string& memo : f.memo_values) memo.clear();
@@ -173,16 +100,14 @@ int ViewEngine::Open() {
   Call(FileOp::QUERY_VIEW, 1, query);
   if (read_ahead_ > 0) SetReadAhead(read_ahead_);
   ChooseAccess();
-  list_valid_ = false;
+  list_.Invalidate();
   return Set();
 }
 
 void ViewEngine::Close() {
   if (!open_) return;
   open_ = false;
-  list_valid_ = false;
-  list_.clear();
-  list_index_.clear();
+  list_.Clear();
   for (JoinSlot& s : joins_) s.domain.clear();
   state_ = State::kStart;
   current_position_.clear();
@@ -236,7 +161,7 @@ int ViewEngine::SetOrder(std::string_view text) {
   }
   order_ = std::move(items);
   order_text_ = std::string(text);
-  list_valid_ = false;
+  list_.Invalidate();
   ChooseAccess();
   return open_ ? Set() : 0;
 }
@@ -252,7 +177,7 @@ int ViewEngine::SetFilter(std::string_view text) {
     filter_ = std::move(parsed);
     filter_text_ = std::string(text);
   }
-  list_valid_ = false;
+  list_.Invalidate();
   return open_ ? Set() : 0;
 }
 
@@ -364,41 +289,22 @@ int ViewEngine::Set() {
 
 int ViewEngine::Reset(std::string_view position) {
   if (!open_) return Fail(kFileNotOpen);
-  PositionReader in(position);
-  uint32_t magic = 0, format = 0, n = 0;
-  if (!in.U8(&magic) || !in.U8(&format) || !in.U16(&n) || magic != kPositionMagic ||
-      format != kPositionFormat || n != files_.size()) {
-    return Fail(kRecordNotFound);
-  }
-  std::vector<uint32_t> positions(n);
-  for (uint32_t& p : positions) {
-    if (!in.U32(&p)) return Fail(kRecordNotFound);
-  }
-  uint32_t tag = 0, key = 0, m = 0;
-  if (!in.U8(&tag) || !in.U8(&key) || !in.U16(&m)) return Fail(kRecordNotFound);
-  std::vector<std::pair<int, std::string_view>> placement;
-  for (uint32_t i = 0; i < m; ++i) {
-    uint32_t field = 0, size = 0;
-    std::string_view bytes;
-    if (!in.U16(&field) || !in.U16(&size) || !in.Bytes(size, &bytes)) {
-      return Fail(kRecordNotFound);
-    }
-    placement.emplace_back(static_cast<int>(field), bytes);
-  }
-  if (!in.AtEnd() || positions[0] == 0) return Fail(kRecordNotFound);
+  ViewPosition parts;
+  if (!DecodeViewPosition(position, files_.size(), &parts)) return Fail(kRecordNotFound);
 
   if (access_ == Access::kSortedList) {
     const int rc = EnsureList();
     if (rc != 0) return rc;
   }
-  const uint32_t target = positions[0];
+  const uint32_t target = parts.records[0];
   const std::vector<int>& fields = PlacementFields();
-  bool fits = tag == static_cast<uint32_t>(access_) && key == static_cast<uint32_t>(key_ + 1) &&
-              placement.size() == fields.size();
+  const std::vector<ViewPlacement>& placement = parts.placement;
+  bool fits = parts.access == static_cast<uint32_t>(access_) &&
+              parts.key == static_cast<uint32_t>(key_ + 1) && placement.size() == fields.size();
   FileDescriptor& primary = File(1);
   for (size_t i = 0; fits && i < fields.size(); ++i) {
     const FieldDesc& f = primary.fields[static_cast<size_t>(fields[i])];
-    fits = placement[i].first == fields[i] && placement[i].second.size() == f.TotalSize();
+    fits = placement[i].field == fields[i] && placement[i].bytes.size() == f.TotalSize();
   }
   // The view is placed without reading the row where the position tells
   // enough: record order seeks by the record position alone, the sorted
@@ -407,13 +313,13 @@ int ViewEngine::Reset(std::string_view position) {
   // next read in either direction; when it is gone the reads go on from
   // where it stood. (Reading it here would read every edge row twice.)
   int rc = 0;
-  const bool listed = access_ == Access::kSortedList && list_index_.count(target) != 0;
+  const bool listed = access_ == Access::kSortedList && list_.Find(target).has_value();
   if (access_ == Access::kRecordOrder || listed) {
     // nothing to read
   } else if (fits) {
     for (size_t i = 0; i < fields.size(); ++i) {
       const FieldDesc& f = primary.fields[static_cast<size_t>(fields[i])];
-      std::copy(placement[i].second.begin(), placement[i].second.end(),
+      std::copy(placement[i].bytes.begin(), placement[i].bytes.end(),
                 primary.record.begin() + f.offset);
     }
   } else {
@@ -435,33 +341,24 @@ int ViewEngine::Reset(std::string_view position) {
       rc = Call(FileOp::SETkeykeyptr, 1, args);
       break;
     case Access::kSortedList: {
-      const auto found = list_index_.find(target);
-      if (found != list_index_.end()) {
-        seek_lo_ = found->second;
-        seek_hi_ = static_cast<long>(found->second);
+      if (const std::optional<size_t> found = list_.Find(target)) {
+        seek_lo_ = *found;
+        seek_hi_ = static_cast<long>(*found);
       } else {
-        ListEntry probe;
+        SortedRow probe;
         probe.position = target;
         probe.key.resize(order_.size());
         for (size_t i = 0; i < order_.size(); ++i) {
           ReadOrderValue(order_[i], files_, &probe.key[i]);
         }
-        auto less = [this](const ListEntry& a, const ListEntry& b) {
-          const int c = CompareOrderKeys(order_, a.key, b.key);
-          return c != 0 ? c < 0 : a.position < b.position;
-        };
-        seek_lo_ = static_cast<size_t>(std::lower_bound(list_.begin(), list_.end(), probe, less) -
-                                       list_.begin());
-        seek_hi_ = static_cast<long>(std::upper_bound(list_.begin(), list_.end(), probe, less) -
-                                     list_.begin()) -
-                   1;
+        list_.Bounds(order_, probe, &seek_lo_, &seek_hi_);
       }
       rc = 0;
       break;
     }
   }
   if (rc != 0) return rc;
-  seek_positions_ = std::move(positions);
+  seek_positions_ = std::move(parts.records);
   state_ = State::kSeek;
   current_position_.clear();
   ClearError();
@@ -470,17 +367,10 @@ int ViewEngine::Reset(std::string_view position) {
 
 int ViewEngine::Reget(std::string_view position) {
   if (!open_) return Fail(kFileNotOpen);
-  PositionReader in(position);
-  uint32_t magic = 0, format = 0, n = 0;
-  if (!in.U8(&magic) || !in.U8(&format) || !in.U16(&n) || magic != kPositionMagic ||
-      format != kPositionFormat || n != files_.size()) {
+  std::vector<uint32_t> positions;
+  if (!DecodeViewPositionRecords(position, files_.size(), &positions)) {
     return Fail(kRecordNotFound);
   }
-  std::vector<uint32_t> positions(n);
-  for (uint32_t& p : positions) {
-    if (!in.U32(&p)) return Fail(kRecordNotFound);
-  }
-  if (positions[0] == 0) return Fail(kRecordNotFound);
   // A read by position may move the file's sequential position.
   run_ = false;
   int rc = GetByPosition(1, positions[0]);
@@ -606,17 +496,15 @@ int ViewEngine::ListStep(bool forward) {
       cursor_ = cursor_ < 0 ? -1 : size;
       return kRecordNotAvailable;
     }
-    const uint32_t position = list_[static_cast<size_t>(cursor_)].position;
+    const uint32_t position = list_.row(static_cast<size_t>(cursor_)).position;
     // Entries whose records lay next to each other in record order when
     // the list was built (an order that follows the records' own) are read
     // as a run of sequential reads, which a driver can serve in batches,
     // instead of a lookup each.
-    const auto linked = [this](long a, long b) {  // b follows a
-      return b > 0 && b < static_cast<long>(list_.size()) && a == b - 1 &&
-             list_[static_cast<size_t>(b)].follows;
-    };
-    const bool continues = run_ && (forward ? linked(run_at_, cursor_) : linked(cursor_, run_at_));
-    const bool starts = forward ? linked(cursor_, cursor_ + 1) : linked(cursor_ - 1, cursor_);
+    const bool continues =
+        run_ && (forward ? list_.Linked(run_at_, cursor_) : list_.Linked(cursor_, run_at_));
+    const bool starts =
+        forward ? list_.Linked(cursor_, cursor_ + 1) : list_.Linked(cursor_ - 1, cursor_);
     int rc = 0;
     if (continues || starts) {
       if (!continues) {
@@ -671,137 +559,6 @@ void ViewEngine::RefreshBindings() {
 }
 
 // ---------------------------------------------------------------------------
-// Joins
-
-int ViewEngine::BuildDomain(int file) {
-  JoinSlot& slot = joins_[static_cast<size_t>(file)];
-  slot.domain.clear();
-  const ViewLevel* level = view_->Level(file);
-  int rc = 0;
-  if (level->join_by_expression) {
-    rc = Call(FileOp::SETfile, file);
-    if (rc != 0) return rc;
-    while (true) {
-      rc = Call(FileOp::NEXT, file);
-      if (rc == kRecordNotAvailable) break;
-      if (rc == kRecordNotFound) continue;
-      if (rc != 0) return rc;
-      RefreshBindings();
-      if (!slot.expression->EvaluateBool()) continue;
-      uint32_t position = 0;
-      rc = ReadPosition(file, &position);
-      if (rc != 0) return rc;
-      slot.domain.push_back(position);
-    }
-    ClearError();
-    return 0;
-  }
-
-  FileDescriptor& secondary = File(file);
-  FileDescriptor& parent = File(level->parent);
-  const int key = view_->JoinKey(file);
-  const KeyDesc& k = secondary.keys[static_cast<size_t>(key)];
-  const size_t links = level->link_fields.size();
-  // The linked components take the parent's values; the others their first
-  // value in key order, so the read starts at the first match.
-  std::vector<std::vector<uint8_t>> wanted(links);
-  for (size_t i = 0; i < k.components.size(); ++i) {
-    const KeyComponent& comp = k.components[i];
-    UfoSlot dst_slot;
-    UFO* dst = MakeFieldUfo(&dst_slot, secondary, comp.field);
-    if (i < links) {
-      UfoSlot src_slot;
-      dst->SetUfo(*MakeFieldUfo(&src_slot, parent, level->link_fields[i] - 1));
-      const FieldDesc& f = secondary.fields[static_cast<size_t>(comp.field)];
-      wanted[i].assign(secondary.record.begin() + f.offset,
-                       secondary.record.begin() + f.offset + f.size);
-    } else {
-      dst->Clear(comp.descending ? 1 : -1);
-    }
-  }
-  FileArgs set;
-  set.key = key;
-  rc = Call(FileOp::SETkeykey, file, set);
-  if (rc != 0) return rc;
-  const bool nocase = (k.flags & kKeyNocase) != 0;
-  while (true) {
-    rc = Call(FileOp::NEXT, file);
-    if (rc == kRecordNotAvailable) break;
-    if (rc == kRecordNotFound) continue;
-    if (rc != 0) return rc;
-    bool match = true;
-    for (size_t i = 0; match && i < links; ++i) {
-      const int field = k.components[i].field;
-      const FieldDesc& f = secondary.fields[static_cast<size_t>(field)];
-      match = SameValue(f, secondary.FieldData(field), wanted[i].data(), nocase);
-    }
-    if (!match) break;
-    uint32_t position = 0;
-    rc = ReadPosition(file, &position);
-    if (rc != 0) return rc;
-    slot.domain.push_back(position);
-  }
-  ClearError();
-  return 0;
-}
-
-int ViewEngine::LoadJoin(int file) {
-  JoinSlot& slot = joins_[static_cast<size_t>(file)];
-  while (!slot.domain.empty()) {
-    slot.index = std::clamp(slot.index, 0, static_cast<int>(slot.domain.size()) - 1);
-    const int rc = GetByPosition(file, slot.domain[static_cast<size_t>(slot.index)]);
-    if (rc != kRecordNotFound) return rc;
-    slot.domain.erase(slot.domain.begin() + slot.index);  // deleted meanwhile
-  }
-  if (view_->IsInner(file)) return kNoCombination;
-  slot.index = -1;
-  ClearBuffer(file);
-  return 0;
-}
-
-int ViewEngine::FillJoins(int from, bool forward, const std::vector<uint32_t>* targets) {
-  for (int j = from; j <= static_cast<int>(files_.size()); ++j) {
-    int rc = BuildDomain(j);
-    if (rc != 0) return rc;
-    JoinSlot& slot = joins_[static_cast<size_t>(j)];
-    slot.index = forward ? 0 : static_cast<int>(slot.domain.size()) - 1;
-    if (targets != nullptr) {
-      const uint32_t want = (*targets)[static_cast<size_t>(j - 1)];
-      const auto it = std::find(slot.domain.begin(), slot.domain.end(), want);
-      if (want != 0 && it != slot.domain.end()) {
-        slot.index = static_cast<int>(it - slot.domain.begin());
-      }
-    }
-    rc = LoadJoin(j);
-    if (rc != 0) return rc;
-  }
-  return 0;
-}
-
-int ViewEngine::AdvanceJoins(bool forward) {
-  int j = static_cast<int>(files_.size());
-  while (j >= 2) {
-    JoinSlot& slot = joins_[static_cast<size_t>(j)];
-    const int next = slot.index + (forward ? 1 : -1);
-    if (slot.index < 0 || next < 0 || next >= static_cast<int>(slot.domain.size())) {
-      --j;
-      continue;
-    }
-    slot.index = next;
-    int rc = LoadJoin(j);
-    if (rc == kNoCombination) {
-      --j;
-      continue;
-    }
-    if (rc != 0) return rc;
-    rc = FillJoins(j + 1, forward, nullptr);
-    if (rc != kNoCombination) return rc;
-    // Nothing below this record: try this file's next match.
-  }
-  return kNoCombination;
-}
-
-// ---------------------------------------------------------------------------
 // Positions
 
 std::string ViewEngine::EncodePosition() const {
@@ -809,35 +566,23 @@ std::string ViewEngine::EncodePosition() const {
 }
 
 std::string ViewEngine::EncodePosition(uint32_t row, bool joins) const {
-  std::string out;
-  out.push_back(kPositionMagic);
-  out.push_back(kPositionFormat);
-  PutU16(&out, static_cast<uint32_t>(files_.size()));
-  PutU32(&out, row);
+  ViewPosition parts;
+  parts.records.push_back(row);
   for (size_t j = 2; j <= files_.size(); ++j) {
     const JoinSlot& slot = joins_[j];
-    PutU32(&out, !joins || slot.index < 0 ? 0 : slot.domain[static_cast<size_t>(slot.index)]);
+    parts.records.push_back(
+        !joins || slot.index < 0 ? 0 : slot.domain[static_cast<size_t>(slot.index)]);
   }
-  out.push_back(static_cast<char>(access_));
-  out.push_back(static_cast<char>(key_ + 1));
-  const std::vector<int>& fields = PlacementFields();
+  parts.access = static_cast<uint8_t>(access_);
+  parts.key = static_cast<uint8_t>(key_ + 1);
   const FileDescriptor& primary = *files_[0];
-  size_t placement = 2;
-  for (int field : fields) placement += 4 + primary.fields[static_cast<size_t>(field)].TotalSize();
-  // The values only help when the row has gone; a position that would not
-  // fit a list row's position column goes without them.
-  if (out.size() + placement > kMaxViewPosition) {
-    PutU16(&out, 0);
-    return out;
-  }
-  PutU16(&out, static_cast<uint32_t>(fields.size()));
-  for (int field : fields) {
+  for (int field : PlacementFields()) {
     const FieldDesc& f = primary.fields[static_cast<size_t>(field)];
-    PutU16(&out, static_cast<uint32_t>(field));
-    PutU16(&out, static_cast<uint32_t>(f.TotalSize()));
-    out.append(reinterpret_cast<const char*>(primary.record.data() + f.offset), f.TotalSize());
+    parts.placement.push_back(
+        {field, std::string_view(reinterpret_cast<const char*>(primary.record.data() + f.offset),
+                                 f.TotalSize())});
   }
-  return out;
+  return EncodeViewPosition(parts);
 }
 
 std::string ViewEngine::Position() const {
@@ -858,11 +603,11 @@ std::string ViewEngine::CurrentRecordPosition() {
 // The sorted list
 
 void ViewEngine::Flush() {
-  list_valid_ = false;
+  list_.Invalidate();
 }
 
-bool ViewEngine::ChangeCounts(std::vector<int64_t>* counts) {
-  counts->clear();
+std::optional<std::vector<int64_t>> ViewEngine::ChangeCounts() {
+  std::vector<int64_t> counts;
   for (int n = 1; n <= static_cast<int>(files_.size()); ++n) {
     FileArgs args;
     args.property = kPropertyChangeCount;
@@ -871,35 +616,26 @@ bool ViewEngine::ChangeCounts(std::vector<int64_t>* counts) {
     const char* end = args.value.data() + args.value.size();
     if (rc != 0 || std::from_chars(args.value.data(), end, v).ptr != end || args.value.empty()) {
       ClearError();
-      counts->clear();
-      return false;
+      return std::nullopt;
     }
-    counts->push_back(v);
+    counts.push_back(v);
   }
-  return true;
+  return counts;
 }
 
 int ViewEngine::EnsureList() {
-  if (list_valid_) {
-    std::vector<int64_t> counts;
-    if (list_counted_) {
-      if (ChangeCounts(&counts) && counts == list_counts_) return 0;
-    } else if (std::chrono::steady_clock::now() - list_time_ <
-               std::chrono::seconds(buffering_.timeout)) {
-      // The driver cannot tell us about changes: the list is trusted for as
-      // long as buffered data is.
-      return 0;
-    }
+  if (list_.valid()) {
+    // Only a list stamped with change counts asks the drivers for them.
+    std::optional<std::vector<int64_t>> counts;
+    if (list_.counted()) counts = ChangeCounts();
+    if (list_.Fresh(counts, std::chrono::seconds(buffering_.timeout))) return 0;
   }
   return BuildList();
 }
 
 int ViewEngine::BuildList() {
-  list_valid_ = false;
-  list_.clear();
-  list_index_.clear();
   // Counted before the pass, so that a change made during it shows up.
-  list_counted_ = ChangeCounts(&list_counts_);
+  list_.Begin(ChangeCounts());
   run_ = false;
   int rc = Call(FileOp::SETfile, 1);
   if (rc != 0) return rc;
@@ -912,7 +648,7 @@ int ViewEngine::BuildList() {
     uint32_t position = 0;
     rc = ReadPosition(1, &position);
     if (rc != 0) return rc;
-    ListEntry entry;
+    SortedRow entry;
     entry.position = position;
     entry.scan = ++scan;
     // Values first: filling the joins may not touch the primary buffer, but
@@ -931,31 +667,13 @@ int ViewEngine::BuildList() {
     } else {
       keep = true;
     }
-    if (keep) list_.push_back(std::move(entry));
+    if (keep) list_.Add(std::move(entry));
   }
-  std::sort(list_.begin(), list_.end(), [this](const ListEntry& a, const ListEntry& b) {
-    const int c = CompareOrderKeys(order_, a.key, b.key);
-    return c != 0 ? c < 0 : a.position < b.position;
-  });
-  list_index_.reserve(list_.size());
-  for (size_t i = 0; i < list_.size(); ++i) {
-    list_index_.emplace(list_[i].position, i);
-    list_[i].follows = i > 0 && list_[i].scan == list_[i - 1].scan + 1;
-  }
-  list_valid_ = true;
-  list_time_ = std::chrono::steady_clock::now();
-  ++list_builds_;
+  list_.Finish(order_);
   cursor_ = -1;
   state_ = State::kStart;
   ClearError();
   return 0;
-}
-
-bool ViewEngine::HasInnerJoin() const {
-  for (int j = 2; j <= static_cast<int>(files_.size()); ++j) {
-    if (view_->IsInner(j)) return true;
-  }
-  return false;
 }
 
 }  // namespace qzr

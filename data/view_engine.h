@@ -55,30 +55,32 @@
 //
 // Threads: an engine, its view and its files belong to one thread; filters
 // and join expressions are parsed with that thread's evaluator.
+//
+// Files: view_engine.cc (opening, order, filter, positioning, reading and
+// the pass that builds the sorted list), view_engine_joins.cc (the joined
+// files), view_position.h (the position format), sorted_row_list.h (the
+// sorted list itself).
 
 #ifndef QZR_DATA_VIEW_ENGINE_H_
 #define QZR_DATA_VIEW_ENGINE_H_
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "data/file_driver.h"
 #include "data/order_text.h"
+#include "data/sorted_row_list.h"
 #include "data/view.h"
+#include "data/view_position.h"
 #include "runtime/evaluator/evaluator.h"
 #include "runtime/values/ufo.h"
 
 namespace qzr {
 
-// The longest view position Position() gives (a list row keeps it in a
-// STRING(1024)).
-inline constexpr size_t kMaxViewPosition = 1024;
 // The most records the engine asks a driver to read ahead.
 inline constexpr uint32_t kMaxReadAhead = 60;
 
@@ -157,7 +159,7 @@ class ViewEngine {
   Access access() const { return access_; }
   int access_key() const { return key_; }
   // Times the sorted list has been built (for tests and tuning).
-  int sorted_list_builds() const { return list_builds_; }
+  int sorted_list_builds() const { return list_.builds(); }
 
  private:
   enum class State { kStart, kBeforeFirst, kAfterLast, kSeek, kOnRow };
@@ -168,12 +170,6 @@ class ViewEngine {
     std::vector<uint32_t> domain;  // matching record positions
     int index = -1;                // in domain; -1 for the cleared (outer) record
     std::unique_ptr<Expression> expression;
-  };
-  struct ListEntry {
-    std::vector<OrderValue> key;
-    uint32_t position = 0;
-    uint32_t scan = 0;     // when the list was built: its record's place in record order
-    bool follows = false;  // its record came right after the previous entry's then
   };
 
   FileDescriptor& File(int n) const { return *files_[static_cast<size_t>(n - 1)]; }
@@ -217,7 +213,8 @@ class ViewEngine {
 
   int EnsureList();
   int BuildList();
-  bool ChangeCounts(std::vector<int64_t>* counts);
+  // The change count of every file; nullopt when a driver cannot tell.
+  std::optional<std::vector<int64_t>> ChangeCounts();
 
   const View* view_;
   std::vector<FileDescriptor*> files_;
@@ -256,20 +253,14 @@ class ViewEngine {
   size_t seek_lo_ = 0;  // sorted list: first entry at or after the target
   long seek_hi_ = -1;   // sorted list: last entry at or before the target
 
-  // The sorted list.
-  bool list_valid_ = false;
-  std::vector<ListEntry> list_;
-  std::unordered_map<uint32_t, size_t> list_index_;
+  // The sorted list and the place of the reading in it.
+  SortedRowList list_;
   long cursor_ = -1;  // current entry in list_
   // The primary file's sequential position is on the record of entry
   // run_at_ (read by a sequential read), so that an entry whose record
   // follows it in record order is read by NEXT or PREVIOUS.
   bool run_ = false;
   long run_at_ = -1;
-  std::vector<int64_t> list_counts_;
-  bool list_counted_ = false;
-  std::chrono::steady_clock::time_point list_time_;
-  int list_builds_ = 0;
 };
 
 }  // namespace qzr

@@ -11,7 +11,9 @@
 // Registers the compiled-in icons. The resource's registration lives in an
 // object of a static library, which a program would drop (nothing names it)
 // unless this call refers to it; it must stand outside any namespace.
-static void RegisterIconResources() { Q_INIT_RESOURCE(qzr_icons); }
+static void RegisterIconResources() {
+  Q_INIT_RESOURCE(qzr_icons);
+}
 
 namespace qzr {
 namespace {

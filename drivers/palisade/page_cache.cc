@@ -52,6 +52,7 @@ PageNode* PageCache::Find(int32_t address) {
 void PageCache::Grow() {
   std::vector<PageNode*> old(buckets_.size() * 4, nullptr);
   old.swap(buckets_);
+  bucket_bits_ += 2;
   for (PageNode* head : old) {
     while (head != nullptr) {
       PageNode* n = head;
@@ -191,7 +192,10 @@ void PageCache::Clear() {
       Recycle(n);
     }
   }
-  if (buckets_.size() != kBuckets) buckets_.assign(kBuckets, nullptr);
+  if (buckets_.size() != kBuckets) {
+    buckets_.assign(kBuckets, nullptr);
+    bucket_bits_ = kBucketBits;
+  }
   lru_head_ = lru_tail_ = nullptr;
   count_ = lru_count_ = dirty_count_ = 0;
 }

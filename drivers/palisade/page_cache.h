@@ -1,7 +1,11 @@
 // The page cache of one open Palisade file: page nodes found through a hash
-// table of 100 buckets (address modulo 100) and trimmed in least-recently-
-// used order. Changed pages stay until they are written, so a large
-// transaction can hold thousands: the table then grows (by four, rehashed)
+// table of 128 buckets and trimmed in least-recently-used order. An address
+// is spread over the buckets by multiplying (the top bits of address times
+// 2^32/phi): the pages of one zone lie a size class apart, and an address
+// modulo the bucket count filed the pages of a class sharing a factor with
+// it into a fraction of the buckets. Changed pages stay until they are
+// written, so a large transaction can hold thousands: the table then grows
+// (by four, rehashed)
 // whenever it holds four times as many pages as buckets, so that a lookup
 // stays short; it keeps its size until the cache is cleared.
 //
@@ -42,7 +46,8 @@ struct CacheLimits {
 
 class PageCache {
  public:
-  static constexpr int kBuckets = 100;  // buckets of a table that has not grown
+  static constexpr int kBucketBits = 7;  // 2^7 buckets in a table that has not grown
+  static constexpr size_t kBuckets = size_t{1} << kBucketBits;
 
   static constexpr size_t kMaxSpareNodes = 32;
 
@@ -91,8 +96,7 @@ class PageCache {
 
  private:
   size_t Bucket(int32_t address) const {
-    const int64_t n = static_cast<int64_t>(buckets_.size());
-    return static_cast<size_t>(((address % n) + n) % n);
+    return (static_cast<uint32_t>(address) * 0x9E3779B1u) >> (32 - bucket_bits_);
   }
   void Grow();
   void Touch(PageNode* node);
@@ -106,8 +110,9 @@ class PageCache {
 
   CacheLimits limits_;
   std::vector<PageNode*> buckets_ = std::vector<PageNode*>(kBuckets, nullptr);
-  PageNode* lru_head_ = nullptr;  // least recently used
-  PageNode* lru_tail_ = nullptr;  // most recently used
+  int bucket_bits_ = kBucketBits;  // buckets_.size() == 2^bucket_bits_
+  PageNode* lru_head_ = nullptr;   // least recently used
+  PageNode* lru_tail_ = nullptr;   // most recently used
   size_t count_ = 0;
   size_t lru_count_ = 0;
   size_t dirty_count_ = 0;

@@ -82,6 +82,18 @@ size_t EncodeRecord(const PlxRecord& rec, const PlxRecord* prev, uint8_t* out) {
 
 namespace {
 
+// True iff rec's key sorts after prev's. Their first `shared` bytes are the
+// same (rec copied them), so the byte after those decides whenever it
+// differs, as it does when the encoder shared all it could.
+bool KeyAbove(const PlxRecord& prev, const PlxRecord& rec, size_t shared) {
+  if (shared < prev.KeyLength() && shared < rec.KeyLength()) {
+    const uint8_t a = prev.bytes[shared];
+    const uint8_t b = rec.bytes[shared];
+    if (a != b) return a < b;
+  }
+  return CompareKeys(prev.key(), rec.key()) < 0;
+}
+
 // Parses `count` records from in[0, len); slot(i, length) gives the record
 // to fill for the i-th, `length` bytes long. REQUIRES: the records slot() hands out stay where they
 // are while the parse runs (the caller reserves room for all of them first).
@@ -126,7 +138,7 @@ int ParseRecords(const uint8_t* in, size_t len, size_t count, Slot slot) {
     if (rest > 0) std::memcpy(rec.bytes.data() + shared, in + pos, rest);
     pos += rest;
     // The tree's search relies on strictly ascending keys within a page.
-    if (prev != nullptr && CompareKeys(prev->key(), rec.key()) >= 0) return kCheckParseLength;
+    if (prev != nullptr && !KeyAbove(*prev, rec, shared)) return kCheckParseLength;
     prev = &rec;
   }
   return pos == len ? 0 : kCheckParseLength;

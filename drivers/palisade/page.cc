@@ -104,26 +104,33 @@ int EncodePage(PageNode* node) {
   if (plain > node->Capacity) Corruption(kCheckOverCapacity);
   if (plain > 0xFFFF) Corruption(kCheckPageTooLarge);
 
-  std::vector<uint8_t>& image = node->Image;
-  image.assign(plain, 0);
-  uint8_t* area = image.data() + head;
+  // The plain page and its packed form are built in storage kept for the
+  // thread (a write-out encodes thousands of pages, each several times the
+  // size of its block); the node keeps only the stored block.
+  thread_local std::vector<uint8_t> plain_image;
+  thread_local std::vector<uint8_t> packed;
+  plain_image.assign(plain, 0);
+  uint8_t* area = plain_image.data() + head;
   const PlxRecord* prev = nullptr;
   for (const PlxRecord& rec : node->records) {
     area += EncodeRecord(rec, prev, area);
     prev = &rec;
   }
-  if (static_cast<size_t>(area - image.data()) != plain) Corruption(kCheckOverCapacity);
+  if (static_cast<size_t>(area - plain_image.data()) != plain) Corruption(kCheckOverCapacity);
 
   size_t stored = plain;
-  std::vector<uint8_t> packed;
-  if (RleEncode(image.data() + head, plain - head, &packed) &&
+  const uint8_t* body = plain_image.data() + head;
+  if (RleEncode(plain_image.data() + head, plain - head, &packed) &&
       RoundUpToUnit(head + packed.size()) < RoundUpToUnit(plain)) {
     stored = head + packed.size();
-    std::memcpy(image.data() + head, packed.data(), packed.size());
+    body = packed.data();
   }
   const size_t rounded = RoundUpToUnit(stored);
   if (rounded > kMaxPageBytes) Corruption(kCheckPageTooLarge);
+  std::vector<uint8_t>& image = node->Image;
   image.resize(rounded);
+  std::memset(image.data(), 0, head);
+  std::memcpy(image.data() + head, body, stored - head);
   std::fill(image.begin() + static_cast<std::ptrdiff_t>(stored), image.end(), kPadByte);
 
   StoreU32(image.data() + kPgHomeOffset, 0);

@@ -40,9 +40,15 @@ std::unique_ptr<PageNode> PageCache::TakeNode(bool empty) {
 }
 
 PageNode* PageCache::Find(int32_t address) {
+  // A scan asks for the same page many times running.
+  if (last_found_ != nullptr && last_found_->Address == address) {
+    Touch(last_found_);
+    return last_found_;
+  }
   for (PageNode* n = buckets_[Bucket(address)]; n != nullptr; n = n->hash_next) {
     if (n->Address == address) {
       Touch(n);
+      last_found_ = n;
       return n;
     }
   }
@@ -80,6 +86,7 @@ PageNode* PageCache::Add(std::unique_ptr<PageNode> owned) {
 }
 
 void PageCache::Unhash(PageNode* node) {
+  if (node == last_found_) last_found_ = nullptr;
   PageNode** link = &buckets_[Bucket(node->Address)];
   while (*link != node) link = &(*link)->hash_next;
   *link = node->hash_next;
@@ -130,7 +137,7 @@ void PageCache::Touch(PageNode* node) {
   ++clock_;
   node->last_use = clock_;
   ++node->uses;
-  if (node->in_lru) {
+  if (node->in_lru && node != lru_tail_) {
     UnlinkLru(node);
     LinkLru(node);
   }
@@ -197,6 +204,7 @@ void PageCache::Clear() {
     bucket_bits_ = kBucketBits;
   }
   lru_head_ = lru_tail_ = nullptr;
+  last_found_ = nullptr;
   count_ = lru_count_ = dirty_count_ = 0;
 }
 

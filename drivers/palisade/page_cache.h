@@ -110,9 +110,10 @@ class PageCache {
 
   CacheLimits limits_;
   std::vector<PageNode*> buckets_ = std::vector<PageNode*>(kBuckets, nullptr);
-  int bucket_bits_ = kBucketBits;  // buckets_.size() == 2^bucket_bits_
-  PageNode* lru_head_ = nullptr;   // least recently used
-  PageNode* lru_tail_ = nullptr;   // most recently used
+  int bucket_bits_ = kBucketBits;   // buckets_.size() == 2^bucket_bits_
+  PageNode* lru_head_ = nullptr;    // least recently used
+  PageNode* lru_tail_ = nullptr;    // most recently used
+  PageNode* last_found_ = nullptr;  // what Find returned last, while it is cached
   size_t count_ = 0;
   size_t lru_count_ = 0;
   size_t dirty_count_ = 0;

@@ -2,6 +2,7 @@
 
 #include "drivers/palisade/rle.h"
 
+#include <bit>
 #include <cstring>
 
 #include "drivers/palisade/format.h"
@@ -25,6 +26,61 @@ bool GetCount(const uint8_t* in, size_t in_len, size_t* pos, uint64_t* value) {
   return false;
 }
 
+static_assert(std::endian::native == std::endian::little,
+              "the word scans take the first byte in memory as the lowest");
+
+uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// The first i in [p, n) where kMinRun equal bytes begin, or n. Eight bytes
+// at a time: in e = w ^ (w >> 8), byte k is zero when bytes k and k+1 of w
+// are equal (k < 7), and three zero bytes from k on make a run of four
+// starting at k; z marks e's zero bytes by their high bit, exactly.
+size_t FindRun(const uint8_t* in, size_t p, size_t n) {
+  static_assert(kMinRun == 4, "the word scan looks for runs of four");
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr uint64_t kStarts = 0x0000008080808080ULL;  // k = 0..4
+  while (p + 8 <= n) {
+    const uint64_t w = Load64(in + p);
+    const uint64_t e = w ^ (w >> 8);
+    const uint64_t z = ~(((e & kLow7) + kLow7) | e | kLow7);
+    const uint64_t m = z & (z >> 8) & (z >> 16) & kStarts;
+    if (m != 0) return p + static_cast<size_t>(std::countr_zero(m) >> 3);
+    p += 5;
+  }
+  for (; p + kMinRun <= n; ++p) {
+    if (in[p] == in[p + 1] && in[p] == in[p + 2] && in[p] == in[p + 3]) return p;
+  }
+  return n;
+}
+
+// The end of the run of in[p]'s value that starts at p.
+size_t RunEnd(const uint8_t* in, size_t p, size_t n) {
+  const uint8_t b = in[p];
+  const uint64_t pattern = 0x0101010101010101ULL * b;
+  size_t q = p + 1;
+  while (q + 8 <= n) {
+    const uint64_t diff = Load64(in + q) ^ pattern;
+    if (diff != 0) return q + static_cast<size_t>(std::countr_zero(diff) >> 3);
+    q += 8;
+  }
+  while (q < n && in[q] == b) ++q;
+  return q;
+}
+
+// The bytes PutCount takes for `value`.
+size_t CountSize(uint64_t value) {
+  size_t n = 1;
+  while (value >= 0x80) {
+    value >>= 7;
+    ++n;
+  }
+  return n;
+}
+
 void PutLiteral(const uint8_t* begin, size_t len, std::vector<uint8_t>* out) {
   PutCount(len, out);
   out->insert(out->end(), begin, begin + len);
@@ -45,27 +101,31 @@ size_t PutCount(uint64_t value, std::vector<uint8_t>* out) {
 
 bool RleEncode(const uint8_t* in, size_t n, std::vector<uint8_t>* out) {
   out->clear();
+  // Runs are maximal stretches of one byte value; the scan starts at 0 and
+  // after each run, so the first kMinRun equal bytes it finds begin a
+  // maximal run (the byte before differs), and shorter runs stay literals.
+  // A first pass sizes the stream, so that it is written into one block of
+  // its own size.
+  size_t size = 0;
   size_t literal_start = 0;  // end of the previous run
-  bool emitted = false;
-  size_t p = 0;
-  while (p < n) {
-    const uint8_t b = in[p];
-    size_t q = p + 1;
-    while (q < n && in[q] == b) ++q;
-    if (q - p >= kMinRun) {
-      // The literal ends with the run's first byte; the repeat count covers
-      // the rest of the run.
-      PutLiteral(in + literal_start, p + 1 - literal_start, out);
-      PutCount(q - p - 1, out);
-      literal_start = q;
-      emitted = true;
-    }
-    // A shorter run is passed over whole: no longer run can start inside it.
+  for (size_t p = FindRun(in, 0, n); p < n; p = FindRun(in, p, n)) {
+    const size_t q = RunEnd(in, p, n);
+    size += CountSize(p + 1 - literal_start) + (p + 1 - literal_start) + CountSize(q - p - 1);
+    literal_start = q;
     p = q;
   }
-  if (!emitted) {
-    out->clear();
-    return false;
+  if (size == 0) return false;
+  size += CountSize(n - literal_start) + (n - literal_start);
+  out->reserve(size);
+  literal_start = 0;
+  for (size_t p = FindRun(in, 0, n); p < n; p = FindRun(in, p, n)) {
+    const size_t q = RunEnd(in, p, n);
+    // The literal ends with the run's first byte; the repeat count covers
+    // the rest of the run.
+    PutLiteral(in + literal_start, p + 1 - literal_start, out);
+    PutCount(q - p - 1, out);
+    literal_start = q;
+    p = q;
   }
   PutLiteral(in + literal_start, n - literal_start, out);  // the count may be 0
   return true;

@@ -72,6 +72,65 @@ TEST(RleTest, RoundTripsRandomInput) {
   }
 }
 
+// The encoder as first written, a byte at a time: the stream is pinned to
+// it.
+bool ByteAtATimeEncode(const std::vector<uint8_t>& in, std::vector<uint8_t>* out) {
+  out->clear();
+  size_t literal_start = 0;
+  bool emitted = false;
+  for (size_t p = 0; p < in.size();) {
+    size_t q = p + 1;
+    while (q < in.size() && in[q] == in[p]) ++q;
+    if (q - p >= kMinRun) {
+      PutCount(p + 1 - literal_start, out);
+      out->insert(out->end(), in.begin() + static_cast<std::ptrdiff_t>(literal_start),
+                  in.begin() + static_cast<std::ptrdiff_t>(p + 1));
+      PutCount(q - p - 1, out);
+      literal_start = q;
+      emitted = true;
+    }
+    p = q;
+  }
+  if (!emitted) {
+    out->clear();
+    return false;
+  }
+  PutCount(in.size() - literal_start, out);
+  out->insert(out->end(), in.begin() + static_cast<std::ptrdiff_t>(literal_start), in.end());
+  return true;
+}
+
+TEST(RleTest, StreamsMatchTheByteAtATimeEncoder) {
+  // Runs of every length around four at every offset of an eight-byte
+  // word, long runs, and random bytes over small and large alphabets.
+  std::mt19937 rng(11);
+  std::vector<std::vector<uint8_t>> inputs;
+  for (size_t run = 1; run <= 10; ++run) {
+    for (size_t at = 0; at < 20; ++at) {
+      std::vector<uint8_t> in(at + run + 9);
+      for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 37 + 1);
+      for (size_t k = 0; k < run; ++k) in[at + k] = 0xEE;
+      inputs.push_back(in);
+    }
+  }
+  for (int trial = 0; trial < 400; ++trial) {
+    std::vector<uint8_t> in(rng() % 5000);
+    const uint32_t alphabet = trial % 2 == 0 ? 3 : 256;
+    for (size_t i = 0; i < in.size();) {
+      size_t run = rng() % 5 == 0 ? rng() % 2000 + 1 : rng() % 6 + 1;
+      uint8_t b = static_cast<uint8_t>(rng() % alphabet);
+      for (size_t k = 0; k < run && i < in.size(); ++k) in[i++] = b;
+    }
+    inputs.push_back(in);
+  }
+  for (const std::vector<uint8_t>& in : inputs) {
+    std::vector<uint8_t> expected, out;
+    const bool compressed = ByteAtATimeEncode(in, &expected);
+    ASSERT_EQ(RleEncode(in.data(), in.size(), &out), compressed) << in.size();
+    ASSERT_EQ(out, expected) << in.size();
+  }
+}
+
 TEST(RleTest, DamagedStreamsEndInTheirCheck) {
   struct Case {
     const char* what;

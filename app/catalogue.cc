@@ -255,9 +255,8 @@ bool Catalogue::Import(const std::vector<FuncEntry>& entries, bool renumber,
     (*ids)[i] = given;
   }
   for (size_t i : numbered) {
-    FuncEntry fresh = entries[i];
-    fresh.id = 0;
-    WriteFuncEntry(&func, fresh, true);
+    WriteFuncEntry(&func, entries[i], true);
+    SetId(&func, 0);
     if (FuncAccess->Insert(true) != SeverityNone) {
       return give_up("entry " + std::to_string(i + 1) + " could not be added (" +
                      RuntimeErrorText() + ")");

@@ -419,12 +419,32 @@ bool ReadWholeInput(const std::string& path, std::string* out, std::string* why)
     return false;
   }
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) st.st_mode = 0;
+  if (S_ISDIR(st.st_mode)) {
     ::close(fd);
     *why = "cannot read " + path + ": " + std::strerror(EISDIR);
     return false;
   }
   out->clear();
+  // A file's bytes are read straight into the text, sized once; whatever
+  // else (a pipe, a file still growing) follows in pieces.
+  size_t filled = 0;
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    out->resize(static_cast<size_t>(st.st_size));
+    while (filled < out->size()) {
+      const ssize_t n = ::read(fd, out->data() + filled, out->size() - filled);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        const int err = errno;
+        ::close(fd);
+        *why = "cannot read " + path + ": " + std::strerror(err);
+        return false;
+      }
+      if (n == 0) break;
+      filled += static_cast<size_t>(n);
+    }
+    out->resize(filled);
+  }
   char buf[1 << 16];
   for (;;) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -1017,7 +1037,7 @@ int Runner::Import() {
   for (size_t i = 0; i < parsed.size(); ++i) {
     const std::string where = "entry " + std::to_string(i + 1) + ": ";
     FuncEntry e;
-    ApplyEntryFields(parsed[i], &e);
+    ApplyEntryFields(std::move(parsed[i]), &e);
     if (parsed[i].id) {
       const int64_t id = *parsed[i].id;
       if (id < 1 || id > 2147483647LL) {

@@ -50,6 +50,8 @@ struct EntryFields {
 
 // Sets the fields `fields` names in *entry (the id is left alone).
 void ApplyEntryFields(const EntryFields& fields, FuncEntry* entry);
+// The same, taking the texts over from `fields`.
+void ApplyEntryFields(EntryFields&& fields, FuncEntry* entry);
 
 // One JSON object on one line, without a line end.
 std::string EntryToJson(const FuncEntry& entry);

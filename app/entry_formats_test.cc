@@ -98,6 +98,82 @@ TEST(EntryFormatsTest, BadInputIsRefusedWithTheEntryAndTheReason) {
   }
 }
 
+TEST(EntryFormatsTest, EveryShapeOfAWellFormedEntryReadsAsItsFields) {
+  // Each accepted way of giving a field, as an array, as one object and as
+  // one object a line; a field named twice keeps its last value.
+  struct Case {
+    const char* object;
+    EntryFields expected;
+  };
+  auto text = [](const char* t) { return std::optional<std::string>(t); };
+  const Case cases[] = {
+      {R"({})", {}},
+      {R"({"id":7,"title":"t","description":"d","code":"c","link":"l","postedBy":"p",)"
+       R"("complete":1})",
+       {7, text("t"), text("d"), text("c"), true, text("l"), text("p")}},
+      {R"({"id":null,"title":null,"code":null,"complete":null})",
+       {std::nullopt, text(""), std::nullopt, text(""), false, std::nullopt, std::nullopt}},
+      {R"({"complete":true,"id":-3})", {-3, {}, {}, {}, true, {}, {}}},
+      {R"({"complete":false,"id":18446744073709551615})", {-1, {}, {}, {}, false, {}, {}}},
+      {R"({"complete":0,"title":"\u00e9\n\"x\"","link":""})",
+       {std::nullopt, text("\xC3\xA9\n\"x\""), {}, {}, false, text(""), {}}},
+      {R"({"title":"a","title":"b"})", {std::nullopt, text("b"), {}, {}, {}, {}, {}}},
+  };
+  auto same = [](const EntryFields& a, const EntryFields& b) {
+    return a.id == b.id && a.title == b.title && a.description == b.description &&
+           a.code == b.code && a.complete == b.complete && a.link == b.link &&
+           a.posted_by == b.posted_by;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.object);
+    const std::string forms[] = {std::string("[") + c.object + "," + c.object + "]",
+                                 std::string(c.object) + "\n" + c.object + "\n"};
+    for (const std::string& form : forms) {
+      std::vector<EntryFields> fields;
+      std::string error;
+      ASSERT_TRUE(ParseJsonEntries(form, &fields, &error)) << form << ": " << error;
+      ASSERT_EQ(fields.size(), 2u) << form;
+      EXPECT_TRUE(same(fields[0], c.expected) && same(fields[1], c.expected)) << form;
+    }
+    std::vector<EntryFields> one;
+    std::string error;
+    ASSERT_TRUE(ParseJsonEntries(c.object, &one, &error)) << error;
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_TRUE(same(one[0], c.expected));
+  }
+  std::vector<EntryFields> none;
+  std::string error;
+  EXPECT_TRUE(ParseJsonEntries(" [ ] ", &none, &error)) << error;
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(EntryFormatsTest, ValuesOfTheWrongShapeAreRefusedForTheirField) {
+  struct Case {
+    const char* text;
+    const char* error;
+  };
+  const Case cases[] = {
+      {R"([{"title":"a"},{"code":["x"]}])", "entry 2: \"code\" must be a string"},
+      {R"([{"title":{"a":1}}])", "entry 1: \"title\" must be a string"},
+      {R"([{"id":1.0}])", "entry 1: \"id\" must be a whole number"},
+      {R"([{"id":true}])", "entry 1: \"id\" must be a whole number"},
+      {R"([{"complete":"1"}])", "entry 1: \"complete\" must be 0, 1, true or false"},
+      {R"([{"title":"a"},[]])", "entry 2: not a JSON object"},
+      {R"([{"title":"a"},"b"])", "entry 2: not a JSON object"},
+      {R"([[{"title":"a"}]])", "entry 1: not a JSON object"},
+      {R"("title")", "expected an array of objects, an object, or one object per line"},
+      {R"([{"title":"a","zeta":1,"code":2}])", "entry 1: \"code\" must be a string"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::vector<EntryFields> fields;
+    std::string error;
+    EXPECT_FALSE(ParseJsonEntries(c.text, &fields, &error));
+    EXPECT_EQ(error, c.error);
+    EXPECT_TRUE(fields.empty());
+  }
+}
+
 TEST(EntryFormatsTest, AJsonErrorNamesItsRealLineAndColumn) {
   struct Case {
     const char* text;

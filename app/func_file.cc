@@ -110,7 +110,7 @@ void WriteFuncEntry(FileDescriptor* file, const FuncEntry& entry, bool with_id) 
   if (file->memo_values.size() <= static_cast<size_t>(kFunExampleCode)) {
     file->memo_values.resize(kFunExampleCode + 1);
   }
-  file->memo_values[kFunExampleCode] = std::string(Utf8Cut(entry.code, kFunExampleCodeSize));
+  file->memo_values[kFunExampleCode].assign(Utf8Cut(entry.code, kFunExampleCodeSize));
 }
 
 bool CheckFuncEntry(const FuncEntry& entry, FuncFieldProblem* problem) {

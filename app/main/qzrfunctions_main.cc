@@ -20,6 +20,7 @@
 // its output was lost.
 
 #include <dlfcn.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -147,6 +148,13 @@ int OpenWindows(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A bulk command (an import, an export) holds its data and the pages it
+  // writes at once: the heap grows in steps of 16 MB and keeps what it
+  // freed, instead of growing, trimming and faulting the same pages in
+  // again, and large blocks come from it too.
+  mallopt(M_TOP_PAD, 16 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
   std::set_terminate([] { Uncaught("an exception was not handled"); });
   try {
     qzr::SetFatalHandler(OnFatal);

@@ -377,6 +377,12 @@ std::string Escaped(std::string_view text, bool keep_lines) {
 // `text` on one line, escaped, cut or padded to `width` terminal columns
 // (a cut ends in "~").
 std::string Cell(const std::string& text, size_t width) {
+  // Printable ASCII, a column a byte, as it is.
+  if (width > 0 &&
+      std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+    if (text.size() <= width) return text + std::string(width - text.size(), ' ');
+    return text.substr(0, width - 1) + "~";
+  }
   std::string one = Escaped(text, false);
   std::string out;
   size_t columns = 0;

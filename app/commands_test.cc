@@ -183,6 +183,38 @@ TEST_F(CommandsTest, AddedEntriesGetDistinctIncreasingNumbers) {
   EXPECT_EQ(rows[2]["title"], "fourth");
 }
 
+TEST_F(CommandsTest, TheTableFitsTitlesToTheirColumnCuttingWithATilde) {
+  // The title column is 50 columns wide: a title that fits is padded, a
+  // longer one keeps 49 columns and a "~"; a character past ASCII takes a
+  // column as a letter does, a control character shows escaped.
+  const std::string e_acute = "\xC3\xA9";  // two bytes, one column
+  std::string wide49;
+  for (int i = 0; i < 49; ++i) wide49 += e_acute;
+  const std::string wide51 = std::string(48, 'x') + e_acute + e_acute + e_acute;
+  struct Case {
+    std::string title;
+    std::string cell;
+  } cases[] = {
+      {std::string(49, 'a'), std::string(49, 'a') + " "},
+      {std::string(50, 'b'), std::string(50, 'b')},
+      {std::string(51, 'c'), std::string(49, 'c') + "~"},
+      {wide49, wide49 + " "},
+      {wide51, std::string(48, 'x') + e_acute + "~"},
+      {"tab\there", "tab\\there" + std::string(41, ' ')},
+  };
+  for (const Case& c : cases) Add(c.title);
+  Result r = Run({"list"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::string line;
+  std::getline(lines, line);  // the header
+  for (const Case& c : cases) {
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line.substr(11, c.cell.size()), c.cell) << line;
+    EXPECT_EQ(line.substr(11 + c.cell.size()), "  ") << line;
+  }
+}
+
 TEST_F(CommandsTest, ATitleOf99CharactersIsStoredWholeAndALongerOneIsRefusedOrCut) {
   const std::string t99(99, 'x');
   int id = Add(t99);

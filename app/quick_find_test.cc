@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+#include <vector>
+
 #include "app/func_file.h"
+#include "runtime/core/case_fold.h"
 
 namespace qzr {
 namespace {
@@ -85,6 +90,31 @@ TEST(QuickFindTest, IgnoringCaseFoldsEveryLetterNotOnlyAToZ) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(QuickFindPasses(rec, MakeQuickFind(c.text, c.ignore_case, true)), c.passes);
+  }
+}
+
+TEST(QuickFindTest, IgnoringCaseFindsWhatTheFoldedTextHolds) {
+  // Texts of ASCII around the letters' edges, letters past ASCII and bytes
+  // that are no UTF-8, at every offset of an eight-byte word: a needle is
+  // found exactly when the folded text holds it.
+  const std::vector<std::string> pieces = {
+      "A", "Z",        "a",        "z",        "@",        "[",    "`",        "{",   "0",
+      " ", "\xC3\x89", "\xC3\x9F", "\xC4\xB0", "\xCE\xA3", "\xFF", "\xE2\x82", "QZR", "return"};
+  std::mt19937 rng(3);
+  for (int trial = 0; trial < 2000; ++trial) {
+    std::string hay;
+    const size_t parts = rng() % 40;
+    for (size_t k = 0; k < parts; ++k) hay += pieces[rng() % pieces.size()];
+    const std::string folded = FoldCase(hay);
+    std::string needle;
+    if (!folded.empty() && trial % 2 == 0) {
+      const size_t at = rng() % folded.size();
+      needle = folded.substr(at, 1 + rng() % 6);
+    } else {
+      needle = FoldCase(pieces[rng() % pieces.size()] + pieces[rng() % pieces.size()]);
+    }
+    SCOPED_TRACE(hay + " / " + needle);
+    EXPECT_EQ(QuickFindContains(hay, needle, true), folded.find(needle) != std::string::npos);
   }
 }
 

@@ -5,10 +5,10 @@
 #include "framework/file_manager.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "framework/file_manager_internal.h"
 #include "runtime/core/runtime_error.h"
+#include "runtime/core/text.h"
 #include "runtime/values/decimal.h"
 #include "runtime/values/ufo.h"
 
@@ -572,9 +572,7 @@ std::string PrefixText(FileDescriptor& file, const FileKeyEntry& entry, size_t c
     char buf[1024];
     size_t n = std::min(u->GetText(buf, sizeof buf), sizeof buf);
     std::string part(buf, n);
-    if (entry.NOCASE) {
-      for (char& c : part) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
+    if (entry.NOCASE) part = Upper(part);
     text += part;
     text += '\x1f';  // keeps ("ab","c") apart from ("a","bc")
   }

@@ -36,6 +36,8 @@
 #include "runtime/core/runtime_error.h"
 #include "runtime/core/text.h"
 #include "runtime/evaluator/evaluator.h"
+#include "runtime/os/atomic_file.h"
+#include "runtime/os/file_io.h"
 #include "runtime/pictures/picture.h"
 #include "ui/window_backend.h"
 
@@ -419,52 +421,10 @@ std::string Cell(const std::string& text, size_t width) {
 // Reads the whole file at `path`, refusing what is not a regular file's
 // contents (a directory). False with the reason in *why.
 bool ReadWholeInput(const std::string& path, std::string* out, std::string* why) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *why = "cannot read " + path + ": " + std::strerror(errno);
+  if (const OsStatus read = ReadWholeFile(path, out); !read.ok()) {
+    *why = "cannot read " + path + ": " + std::strerror(read.error());
     return false;
   }
-  struct stat st;
-  if (::fstat(fd, &st) != 0) st.st_mode = 0;
-  if (S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    *why = "cannot read " + path + ": " + std::strerror(EISDIR);
-    return false;
-  }
-  out->clear();
-  // A file's bytes are read straight into the text, sized once; whatever
-  // else (a pipe, a file still growing) follows in pieces.
-  size_t filled = 0;
-  if (S_ISREG(st.st_mode) && st.st_size > 0) {
-    out->resize(static_cast<size_t>(st.st_size));
-    while (filled < out->size()) {
-      const ssize_t n = ::read(fd, out->data() + filled, out->size() - filled);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        const int err = errno;
-        ::close(fd);
-        *why = "cannot read " + path + ": " + std::strerror(err);
-        return false;
-      }
-      if (n == 0) break;
-      filled += static_cast<size_t>(n);
-    }
-    out->resize(filled);
-  }
-  char buf[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      ::close(fd);
-      *why = "cannot read " + path + ": " + std::strerror(err);
-      return false;
-    }
-    if (n == 0) break;
-    out->append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
   return true;
 }
 
@@ -484,12 +444,11 @@ std::string CatalogueFileProblem(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) return "";
   if (S_ISDIR(st.st_mode)) return path + " is a directory, not a catalogue file";
   if (!S_ISREG(st.st_mode) || st.st_size < static_cast<off_t>(palisade::kHeaderBytes)) return "";
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "";
+  std::unique_ptr<OsFile> file;
+  if (!OsFile::Open(path, false, false, &file).ok()) return "";
   uint8_t header[palisade::kHeaderBytes];
-  const ssize_t got = ::pread(fd, header, sizeof header, 0);
-  ::close(fd);
-  if (got != static_cast<ssize_t>(sizeof header)) return "";
+  size_t got = 0;
+  if (!file->ReadAt(0, header, sizeof header, &got).ok() || got != sizeof header) return "";
   if (std::memcmp(header + palisade::kHdrMagic, palisade::kMagic, 4) == 0) return "";
   // An encrypted file enciphers its header too: no magic, and bytes that
   // look like noise (a text file or another format has mostly text or
@@ -1000,18 +959,21 @@ int Runner::Export() {
   if (output != nullptr) {
     file.close();
     written = written && !file.fail();
-    int err = written ? 0 : EIO;
-    if (written) {
-      int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd < 0 || ::fsync(fd) != 0) err = errno;
-      if (fd >= 0) ::close(fd);
+    OsStatus saved = written ? OsStatus::Ok() : OsStatus::Error(EIO);
+    if (saved.ok()) {
+      std::unique_ptr<OsFile> synced;
+      saved = OsFile::Open(temp, true, false, &synced);
+      if (saved.ok()) saved = synced->Sync();
     }
-    if (err == 0 && std::rename(temp.c_str(), target.c_str()) != 0) err = errno;
-    if (err != 0) {
-      std::remove(temp.c_str());
+    if (saved.ok()) saved = RenameFile(temp, target);
+    if (!saved.ok()) {
+      UnlinkFile(temp).IgnoreError();  // a leftover temporary is harmless
       if (!ok) return FailRead(error);
-      return FailAlways("export: cannot write " + *output + ": " + std::strerror(err));
+      return FailAlways("export: cannot write " + *output + ": " + std::strerror(saved.error()));
     }
+    // The new name is in place; a folder that cannot be synced (some file
+    // systems refuse) does not undo the export.
+    SyncDirectoryOf(target).IgnoreError();
     return kExitOk;
   }
   if (!ok) return FailRead(error);

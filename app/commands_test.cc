@@ -142,11 +142,11 @@ class CommandsTest : public ::testing::Test {
   // Leaves the catalogue with an add that stopped in its commit window:
   // its shadow pages and the mark are on disk, the update is not applied.
   void AddStoppedBeforeApply(const std::string& title) {
-    palisade::FaultPlan plan;
+    FaultPlan plan;
     plan.stop_at = "before-apply";
-    palisade::OsFile::SetProcessFaultPlan(&plan);
+    SetProcessFaultPlan(&plan);
     Run({"add", "--title", title});
-    palisade::OsFile::SetProcessFaultPlan(nullptr);
+    SetProcessFaultPlan(nullptr);
     ASSERT_TRUE(plan.stopped);
     ASSERT_NE(palisade::CheckFile("FUNC.PLX").problems, std::vector<std::string>());
   }
@@ -696,12 +696,11 @@ TEST_F(CommandsTest, AFullDiskIsSaidWithTheFileName) {
       {"add", "--title", "x"}, {"update", "1", "--title", "y"}, {"import", "two.json"}};
   for (const auto& args : commands) {
     SCOPED_TRACE(args[0]);
-    palisade::FaultPlan plan;
-    plan.fail_writes_from = 1;
-    plan.fail_errno = ENOSPC;
-    palisade::OsFile::SetProcessFaultPlan(&plan);
+    FaultPlan plan;
+    plan.FailFrom(OsCall::kWrite, 1, ENOSPC);
+    SetProcessFaultPlan(&plan);
     Result r = Run(args);
-    palisade::OsFile::SetProcessFaultPlan(nullptr);
+    SetProcessFaultPlan(nullptr);
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("disk full"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("FUNC.PLX"), std::string::npos) << r.err;

@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -158,15 +157,9 @@ class Fixture {
   sqlite3* db_ = nullptr;
 };
 
-Fixture* g_fixture = nullptr;
-
-// Made at first use; closed, and its files removed, when the process ends.
 Fixture& TheFixture() {
-  if (g_fixture == nullptr) {
-    g_fixture = new Fixture();
-    std::atexit([] { delete g_fixture; });
-  }
-  return *g_fixture;
+  static Fixture* f = new Fixture();
+  return *f;
 }
 
 // Reads `n` rows of a SQLite statement, touching every column.

@@ -164,7 +164,7 @@ struct PlxFileRun {
     if (DoFileOp(FileOp::OPEN, f) != 0) std::abort();
   }
   ~PlxFileRun() { DoFileOp(FileOp::CLOSE, f); }
-  palisade::OsFile* os() { return palisade::StateOf(f)->file->pager()->file(); }
+  OsFile* os() { return palisade::StateOf(f)->file->pager()->file(); }
 };
 
 std::string PlxPath() {
@@ -185,7 +185,7 @@ double PalisadeBulk(const std::string& path) {
 
 double PalisadeDurable(const std::string& path, double* syncs_per_commit) {
   PlxFileRun run(path, true);
-  palisade::FaultPlan plan;  // counts only: no fault is planned
+  FaultPlan plan;  // counts only: no fault is planned
   run.os()->set_fault_plan(&plan);
   const auto t0 = Clock::now();
   for (int i = 1; i <= kDurableRows; ++i) {
@@ -193,7 +193,7 @@ double PalisadeDurable(const std::string& path, double* syncs_per_commit) {
     if (DoFileOp(FileOp::ADD, run.f) != 0) std::abort();
   }
   const double t = Seconds(t0, Clock::now());
-  *syncs_per_commit = static_cast<double>(plan.syncs) / kDurableRows;
+  *syncs_per_commit = static_cast<double>(plan.syncs()) / kDurableRows;
   run.os()->set_fault_plan(nullptr);
   return t;
 }

@@ -15,6 +15,7 @@
 #include "framework/message_table.h"
 #include "runtime/core/runtime_error.h"
 #include "runtime/evaluator/date_builtins.h"
+#include "runtime/os/fault_plan.h"
 #include "runtime/pictures/picture.h"
 #include "runtime/settings/locale_data.h"
 #include "runtime/values/date_time.h"
@@ -42,7 +43,8 @@ class ErrorManagerTest : public ::testing::Test {
     dir_ = tmpl;
     old_cwd_ = fs::current_path();
     fs::current_path(dir_);
-    previous_clock_ = SetLocalClockForTesting(&FixedClock);
+    clock_.local_clock = &FixedClock;
+    previous_plan_ = SetProcessFaultPlan(&clock_);
     FileStatus().Clear();
     ClearRuntimeStatusText();
     ClearError();
@@ -54,7 +56,7 @@ class ErrorManagerTest : public ::testing::Test {
   }
   void TearDown() override {
     errors_.Kill();
-    SetLocalClockForTesting(previous_clock_);
+    SetProcessFaultPlan(previous_plan_);
     fs::current_path(old_cwd_);
     fs::remove_all(dir_);
     FileStatus().Clear();
@@ -83,7 +85,8 @@ class ErrorManagerTest : public ::testing::Test {
 
   std::string dir_;
   fs::path old_cwd_;
-  LocalClockHook previous_clock_ = nullptr;
+  FaultPlan clock_;
+  FaultPlan* previous_plan_ = nullptr;
   HeadlessBackend backend_;
   ScopedBackend scope_{&backend_};
   ErrorManager errors_;

@@ -7,11 +7,15 @@
 #include <cerrno>
 #include <string>
 
-#include "runtime/core/text.h"
+#include "runtime/os/file_io.h"
 #include "ui/message.h"
 
 namespace qzr {
 namespace {
+
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string Plain(std::string_view caption) {
   std::string out;
@@ -23,7 +27,7 @@ std::string Plain(std::string_view caption) {
 
 char Accelerator(std::string_view caption) {
   size_t amp = caption.find('&');
-  return amp + 1 < caption.size() ? AsciiLower(caption[amp + 1]) : 0;
+  return amp + 1 < caption.size() ? Lower(caption[amp + 1]) : 0;
 }
 
 std::string_view IconWord(int icon) {
@@ -41,33 +45,38 @@ std::string_view IconWord(int icon) {
   }
 }
 
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int TerminalBackend::ParseAnswer(std::string_view reply, int buttons, int default_button) {
-  reply = TrimRight(TrimLeft(reply, kBlanks), " \t\r");
+  while (!reply.empty() && (reply.front() == ' ' || reply.front() == '\t')) reply.remove_prefix(1);
+  while (!reply.empty() && (reply.back() == ' ' || reply.back() == '\t' || reply.back() == '\r')) {
+    reply.remove_suffix(1);
+  }
   if (reply.empty()) return default_button;
   for (int bit = 1; bit <= kButtonHelp; bit <<= 1) {
     if ((buttons & bit) == 0) continue;
     std::string_view caption = ButtonCaption(bit);
     std::string plain = Plain(caption);
-    if (EqualNoCase(reply, plain)) return bit;
+    if (EqualsNoCase(reply, plain)) return bit;
     if (reply.size() == 1) {
-      char c = AsciiLower(reply[0]);
-      if (c == AsciiLower(plain[0]) || c == Accelerator(caption)) return bit;
+      char c = Lower(reply[0]);
+      if (c == Lower(plain[0]) || c == Accelerator(caption)) return bit;
     }
   }
   return 0;
 }
 
 void TerminalBackend::Write(std::string_view text) const {
-  while (!text.empty()) {
-    ssize_t n = ::write(options_.output_fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;  // nowhere to report a failing standard error
-    }
-    text.remove_prefix(static_cast<size_t>(n));
-  }
+  // Nowhere to report a failing standard error.
+  WriteToDescriptor(options_.output_fd, text.data(), text.size()).IgnoreError();
 }
 
 bool TerminalBackend::ReadLine(std::string* line) const {
@@ -76,9 +85,11 @@ bool TerminalBackend::ReadLine(std::string* line) const {
   line->clear();
   for (;;) {
     char c;
-    ssize_t n = ::read(options_.input_fd, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return !line->empty();
+    size_t got = 0;
+    // End of input and a failing input both end the answer.
+    if (!ReadFromDescriptor(options_.input_fd, &c, 1, &got).ok() || got == 0) {
+      return !line->empty();
+    }
     if (c == '\n') return true;
     *line += c;
   }

@@ -38,6 +38,7 @@
 #include "app/main_browse.h"
 #include "app/program.h"
 #include "runtime/core/fatal.h"
+#include "runtime/os/file_io.h"
 #include "ui/qt/desktop.h"
 #include "ui/window.h"
 
@@ -48,16 +49,14 @@ void OnFatal(int code, const std::string& text) {
   if (code == qzr::kDataCorruption) line += " (run 'qzrfunctions check' to examine the file)";
   line += "\n";
   std::fflush(stdout);
-  ssize_t ignored = write(2, line.data(), line.size());
-  (void)ignored;
+  qzr::WriteToDescriptor(2, line.data(), line.size()).IgnoreError();  // nowhere else to say it
   _exit(qzr::kExitFailure);
 }
 
 // The last resort: one line, exit 1.
 [[noreturn]] void Uncaught(const char* what) {
   std::string line = std::string("qzrfunctions: internal error: ") + what + "\n";
-  ssize_t ignored = write(2, line.data(), line.size());
-  (void)ignored;
+  qzr::WriteToDescriptor(2, line.data(), line.size()).IgnoreError();  // nowhere else to say it
   _exit(qzr::kExitFailure);
 }
 
@@ -82,15 +81,10 @@ class FdOutBuf : public std::streambuf {
 
  private:
   int Drain() {
-    const char* p = pbase();
-    while (error_ == 0 && p < pptr()) {
-      const ssize_t n = ::write(fd_, p, static_cast<size_t>(pptr() - p));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error_ = n < 0 ? errno : EIO;
-        break;
-      }
-      p += n;
+    if (error_ == 0 && pptr() > pbase()) {
+      const qzr::OsStatus s =
+          qzr::WriteToDescriptor(fd_, pbase(), static_cast<size_t>(pptr() - pbase()));
+      error_ = s.error();
     }
     setp(buffer_, buffer_ + sizeof buffer_);
     return error_ == 0 ? 0 : -1;

@@ -2,46 +2,38 @@
 
 #include "drivers/ascii/ascii_driver.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "runtime/core/runtime_error.h"
+#include "runtime/os/file_io.h"
 
 namespace qzr {
 namespace {
 
 struct AsciiFileState : DriverFileState {
-  int fd = -1;
+  std::unique_ptr<OsFile> file;
   bool writable = false;
-  ~AsciiFileState() override {
-    if (fd >= 0) ::close(fd);
-  }
 };
 
 // The runtime code for a failed open or create of `path`: the common cases
 // get their own codes, the rest are posted as operating-system errors.
-int OpenFailure(int err, const std::string& path) {
-  switch (err) {
-    case ENOENT: {
-      // A missing folder is a missing path, not a missing file.
-      std::string dir = path.substr(0, path.find_last_of('/'));
-      struct stat st;
-      if (path.find('/') != std::string::npos && ::stat(dir.c_str(), &st) != 0) {
-        return kPathNotFound;
-      }
-      return kFileNotFound;
+int OpenFailure(OsStatus status, const std::string& path) {
+  if (status.Is(ENOENT)) {
+    // A missing folder is a missing path, not a missing file.
+    std::error_code ec;
+    if (path.find('/') != std::string::npos &&
+        !std::filesystem::exists(ParentDirectory(path), ec)) {
+      return kPathNotFound;
     }
-    default:
-      if (const int code = OpenErrorCode(err); code != 0) return code;
-      PostErrno(err);
-      return kFileSystemError;
+    return kFileNotFound;
   }
+  if (const int code = OpenErrorCode(status); code != 0) return code;
+  return PostOsFailure(status);
 }
 
 class AsciiDriver : public FileDriver {
@@ -79,9 +71,14 @@ class AsciiDriver : public FileDriver {
   static int Create(FileDescriptor& file) {
     const std::string& path = file.PhysicalName();
     if (path.empty()) return kInvalidFilename;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return OpenFailure(errno, path);
-    ::close(fd);
+    OsOpenOptions options;
+    options.access = OsAccess::kWrite;
+    options.create = true;
+    std::unique_ptr<OsFile> created;
+    if (const OsStatus s = OsFile::Open(path, options, &created); !s.ok()) {
+      return OpenFailure(s, path);
+    }
+    if (const OsStatus s = created->Close(); !s.ok()) return PostOsFailure(s);
     return 0;
   }
 
@@ -89,30 +86,28 @@ class AsciiDriver : public FileDriver {
     if (file.IsOpen()) return kFileAlreadyOpen;
     const std::string& path = file.PhysicalName();
     if (path.empty()) return kInvalidFilename;
-    int flags = O_CLOEXEC;
+    OsOpenOptions options;
     bool writable = true;
     switch (file.open_mode & 3) {
       case 0:
-        flags |= O_RDONLY;
+        options.access = OsAccess::kRead;
         writable = false;
         break;
       case 1:
-        flags |= O_WRONLY | O_APPEND;
+        options.access = OsAccess::kWrite;
         break;
       default:
-        flags |= O_RDWR | O_APPEND;
+        options.access = OsAccess::kReadWrite;
         break;
     }
-    if (writable && file.Has(kFileCreate)) flags |= O_CREAT;
-    int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0) return OpenFailure(errno, path);
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-      ::close(fd);
-      return kAccessDenied;
+    options.append = writable;
+    options.create = writable && file.Has(kFileCreate);
+    std::unique_ptr<OsFile> opened;
+    if (const OsStatus s = OsFile::Open(path, options, &opened); !s.ok()) {
+      return OpenFailure(s, path);
     }
     auto state = std::make_unique<AsciiFileState>();
-    state->fd = fd;
+    state->file = std::move(opened);
     state->writable = writable;
     file.state = std::move(state);
     return 0;
@@ -129,28 +124,20 @@ class AsciiDriver : public FileDriver {
       if (c == '\n' || c == '\r') c = ' ';
     }
     line += '\n';
-    // One write per line: with O_APPEND the kernel places it at the end as a
-    // whole, so lines from other processes cannot land inside it.
-    for (;;) {
-      ssize_t n = ::write(state->fd, line.data(), line.size());
-      if (n == static_cast<ssize_t>(line.size())) return 0;
-      if (n < 0 && errno == EINTR) continue;
-      // A short write means the disk filled up part way.
-      PostErrno(n < 0 ? errno : ENOSPC);
-      return kFileSystemError;
+    // One write per line, placed at the end as a whole, so lines from other
+    // processes cannot land inside it.
+    if (const OsStatus s = state->file->Append(line.data(), line.size()); !s.ok()) {
+      return PostOsFailure(s);
     }
+    return 0;
   }
 
   static int Close(FileDescriptor& file) {
     auto* state = dynamic_cast<AsciiFileState*>(file.state.get());
     if (state == nullptr) return kFileNotOpen;
-    int fd = state->fd;
-    state->fd = -1;
+    std::unique_ptr<OsFile> closing = std::move(state->file);
     file.state.reset();
-    if (::close(fd) != 0 && errno != EINTR) {
-      PostErrno(errno);
-      return kFileSystemError;
-    }
+    if (const OsStatus s = closing->Close(); !s.ok()) return PostOsFailure(s);
     return 0;
   }
 

@@ -23,7 +23,7 @@
 // Errors: 2 file not found, 3 path not found, 4 too many open files, 5
 // access denied, 37 file not open, 45 invalid (empty) file name, 52 file
 // already open; other operating-system failures return 90 with the errno
-// posted (PostErrno).
+// posted (PostOsFailure).
 //
 // Threads: the driver serialises its calls with one mutex; a descriptor
 // belongs to one thread at a time, as everywhere.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "runtime/core/runtime_error.h"
+#include "runtime/os/fault_plan.h"
 
 namespace qzr {
 namespace {
@@ -56,6 +57,28 @@ class AsciiDriverTest : public ::testing::Test {
   std::string dir_;
   std::string path_;
 };
+
+// Given an open log, when the disk is full at a line's write, then ADD
+// reports the operating-system error (90, "39" disk full) and the file keeps
+// the lines before it, whole; the next line goes in once there is room.
+TEST_F(AsciiDriverTest, AFullDiskFailsTheLineAndKeepsTheOthers) {
+  FileDescriptor log = LogFile(path_);
+  ASSERT_EQ(DoFileOp(FileOp::CREATE, log), 0);
+  ASSERT_EQ(DoFileOp(FileOp::OPEN, log), 0);
+  SetText(log, "first");
+  ASSERT_EQ(DoFileOp(FileOp::ADD, log), 0);
+  FaultPlan full;
+  full.FailAt(OsCall::kWrite, 1, ENOSPC);
+  SetProcessFaultPlan(&full);
+  SetText(log, "lost");
+  EXPECT_EQ(DoFileOp(FileOp::ADD, log), kFileSystemError);
+  EXPECT_EQ(FILEERRORCODE(), "39");
+  SetText(log, "third");
+  EXPECT_EQ(DoFileOp(FileOp::ADD, log), 0);
+  SetProcessFaultPlan(nullptr);
+  ASSERT_EQ(DoFileOp(FileOp::CLOSE, log), 0);
+  EXPECT_EQ(Contents(), "first\nthird\n");
+}
 
 TEST_F(AsciiDriverTest, CreateOpenAppendClose) {
   FileDescriptor log = LogFile(path_);

@@ -19,9 +19,7 @@ class Checker {
   Checker(OsFile* file, CheckReport* report) : file_(file), report_(report) {}
 
   void Run() {
-    const int64_t size = file_->Size();
-    if (size < 0) return Problem("the file's size cannot be read");
-    size_ = static_cast<uint64_t>(size);
+    if (!file_->Size(&size_).ok()) return Problem("the file's size cannot be read");
     if (size_ == 0) return;  // an empty file is a fresh, empty database
     uint8_t block[kHeaderBytes];
     if (!Read(0, block, kHeaderBytes)) return Problem("the header cannot be read");
@@ -58,7 +56,7 @@ class Checker {
 
   bool Read(uint64_t offset, uint8_t* buf, size_t len) {
     size_t got = 0;
-    if (file_->ReadAt(offset, buf, len, &got) != 0 || got != len) return false;
+    if (!file_->ReadAt(offset, buf, len, &got).ok() || got != len) return false;
     if (const UnitCipher* cipher = file_->cipher()) cipher->Decrypt(buf, len, offset);
     return true;
   }
@@ -135,9 +133,9 @@ CheckReport CheckFile(OsFile* file) {
 
 CheckReport CheckFile(const std::string& path) {
   std::unique_ptr<OsFile> file;
-  if (int err = OsFile::Open(path, false, false, &file); err != 0) {
+  if (const OsStatus s = OsFile::Open(path, false, false, &file); !s.ok()) {
     CheckReport report;
-    report.problems.push_back("cannot open " + path + " (errno " + std::to_string(err) + ")");
+    report.problems.push_back("cannot open " + path + " (errno " + std::to_string(s.error()) + ")");
     return report;
   }
   return CheckFile(file.get());

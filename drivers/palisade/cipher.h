@@ -38,7 +38,7 @@
 #include <span>
 #include <string_view>
 
-#include "drivers/palisade/unit_cipher.h"
+#include "runtime/os/unit_cipher.h"
 
 namespace qzr::palisade {
 

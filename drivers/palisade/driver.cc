@@ -267,16 +267,11 @@ int OpenExclusive(const FileDescriptor& file, bool writable, uint32_t share,
   return PlxFile::Open(name->file, OptionsFor(file, writable, share), out);
 }
 
-int PostErrnoCode(int err) {
-  PostErrno(err);
-  return kFileSystemError;
-}
-
 // Syncs the directory holding `path` after a name in it changed: 0, or 90
-// with the errno posted.
+// with the operating-system error posted.
 int SyncedDirectoryOf(const std::string& path) {
-  const int err = SyncDirectoryOf(path);
-  return err == 0 ? 0 : PostErrnoCode(err);
+  const OsStatus s = SyncDirectoryOf(path);
+  return s.ok() ? 0 : PostOsFailure(s);
 }
 
 // REMOVE: the whole file when the table is its only one; otherwise only
@@ -294,7 +289,7 @@ int Remove(FileDescriptor& file) {
     return f->WriteOut();
   }
   f.reset();
-  if (int err = UnlinkFile(name.file); err != 0) return PostErrnoCode(err);
+  if (const OsStatus s = UnlinkFile(name.file); !s.ok()) return PostOsFailure(s);
   return SyncedDirectoryOf(name.file);
 }
 
@@ -304,6 +299,8 @@ std::string TargetPath(const std::string& value) {
 
 // RENAME: the whole operating-system file; an existing target is refused
 // (operating-system error "File Already Exists") rather than overwritten.
+// The new name is made first and the old one removed after, so a death
+// between the two leaves the file under both names, never under none.
 int Rename(FileDescriptor& file, FileArgs& args) {
   if (args.value.empty()) return kInvalidFilename;
   std::unique_ptr<PlxFile> f;
@@ -311,9 +308,9 @@ int Rename(FileDescriptor& file, FileArgs& args) {
   if (int rc = OpenExclusive(file, true, kShareDenyAll, &f, &name); rc != 0) return rc;
   f.reset();
   const std::string target = TargetPath(args.value);
-  if (int err = LinkFile(name.file, target); err != 0) return PostErrnoCode(err);
-  if (!OsFile::ProcessPoint("rename-linked")) return PostErrnoCode(EIO);
-  if (int err = UnlinkFile(name.file); err != 0) return PostErrnoCode(err);
+  if (const OsStatus s = LinkFile(name.file, target); !s.ok()) return PostOsFailure(s);
+  if (!ProcessPoint("rename-linked")) return PostOsFailure(OsStatus::Error(EIO));
+  if (const OsStatus s = UnlinkFile(name.file); !s.ok()) return PostOsFailure(s);
   return SyncedDirectoryOf(target);
 }
 
@@ -326,26 +323,28 @@ int Copy(FileDescriptor& file, FileArgs& args) {
   if (int rc = OpenExclusive(file, false, kShareDenyWrite, &f, &name); rc != 0) return rc;
   const std::string target = TargetPath(args.value);
   std::unique_ptr<OsFile> in, out;
-  if (int err = OsFile::Open(name.file, false, false, &in); err != 0) return PostErrnoCode(err);
-  if (int err = OsFile::Open(target, true, true, &out); err != 0) return PostErrnoCode(err);
-  int err = out->Truncate(0);
+  if (const OsStatus s = OsFile::Open(name.file, false, false, &in); !s.ok()) {
+    return PostOsFailure(s);
+  }
+  if (const OsStatus s = OsFile::Open(target, true, true, &out); !s.ok()) return PostOsFailure(s);
+  OsStatus s = out->Truncate(0);
   std::vector<char> buf(1 << 16);
-  for (uint64_t at = 0; err == 0;) {
+  for (uint64_t at = 0; s.ok();) {
     size_t got = 0;
-    if ((err = in->ReadAt(at, buf.data(), buf.size(), &got)) != 0 || got == 0) break;
-    err = out->WriteAt(at, buf.data(), got);
+    if (s = in->ReadAt(at, buf.data(), buf.size(), &got); !s.ok() || got == 0) break;
+    s = out->WriteAt(at, buf.data(), got);
     at += got;
   }
-  if (err == 0 && !out->Point("copy-before-sync")) err = EIO;
-  if (err == 0) err = out->Sync();
-  if (err != 0) return PostErrnoCode(err);
+  if (s.ok() && !out->Point("copy-before-sync")) s = OsStatus::Error(EIO);
+  if (s.ok()) s = out->Sync();
+  if (!s.ok()) return PostOsFailure(s);
   return SyncedDirectoryOf(target);
 }
 
 // Sets LastIssued of the file at `path` (plain or enciphered with `cipher`).
 int SetLastIssued(const std::string& path, const UnitCipher* cipher, const uint8_t value[4]) {
   std::unique_ptr<OsFile> f;
-  if (int err = OsFile::Open(path, true, false, &f); err != 0) return PostErrnoCode(err);
+  if (const OsStatus s = OsFile::Open(path, true, false, &f); !s.ok()) return PostOsFailure(s);
   f->set_cipher(cipher);
   uint8_t block[kHeaderBytes];
   ReadExact(f.get(), 0, kHeaderBytes, block);
@@ -354,14 +353,22 @@ int SetLastIssued(const std::string& path, const UnitCipher* cipher, const uint8
   std::copy(value, value + 4, header.LastIssued);
   header.Encode(block);
   if (!WriteBlock(f.get(), 0, kHeaderBytes, block) || !FlushBuffers(f.get())) {
-    return PostErrnoCode(f->failed_errno() == 0 ? EIO : f->failed_errno());
+    return PostOsFailure(OsStatus::Error(f->failed_errno() == 0 ? EIO : f->failed_errno()));
   }
   return 0;
+}
+
+// Removes the packed copy a failed PACK leaves. Its absence is what the
+// caller wants; a failure to remove it is not the PACK's error.
+void RemovePackedCopy(const std::string& temp) {
+  UnlinkFile(temp).IgnoreError();
 }
 
 // PACK: every record copied in key order into a fresh file (ascending loads
 // fill pages completely), which then replaces the file. Needs the file
 // opened deny all: other file objects would keep reading the replaced one.
+// A death at any point leaves the old file (the rename has not happened)
+// or the packed one (it has, and the packed file was synced before it).
 int Pack(FileDescriptor& file) {
   PalisadeState* s = StateOf(file);
   if (s->file->options().share != kShareDenyAll || s->file->read_only()) {
@@ -371,7 +378,7 @@ int Pack(FileDescriptor& file) {
   if (int rc = s->file->WriteOut(); rc != 0) return rc;
   const std::string path = s->file->path();
   const std::string temp = path + ".pack";
-  UnlinkFile(temp);
+  RemovePackedCopy(temp);
   PagerOptions options = s->file->options().pager;
   options.cipher = s->file->cipher();
   {
@@ -386,46 +393,43 @@ int Pack(FileDescriptor& file) {
       tree.Insert(MakeRecord(rec.key(), rec.payload()));
       if (++n % 4096 == 0) {
         if (int rc = pager->MaybeSpill(); rc != 0) {
-          UnlinkFile(temp);
+          RemovePackedCopy(temp);
           return rc;
         }
       }
     }
     if (int rc = pager->Flush(); rc != 0) {
-      UnlinkFile(temp);
+      RemovePackedCopy(temp);
       return rc;
     }
   }
   if (int rc = SetLastIssued(temp, options.cipher, s->file->pager()->header().LastIssued);
       rc != 0) {
-    UnlinkFile(temp);
+    RemovePackedCopy(temp);
     return rc;
   }
   // Reopen over the packed file with the same options; the old file object
   // goes first so that its locks and descriptor are released.
   PlxOpenOptions reopen = s->file->options();
   s->file.reset();
-  if (!OsFile::ProcessPoint("pack-before-rename")) {
-    UnlinkFile(temp);
-    return PostErrnoCode(EIO);
-  }
-  if (int err = RenameFile(temp, path); err != 0) {
-    UnlinkFile(temp);
+  OsStatus renamed = OsStatus::Error(EIO);
+  if (ProcessPoint("pack-before-rename")) renamed = RenameFile(temp, path);
+  if (!renamed.ok()) {
+    RemovePackedCopy(temp);
     // The old file is as it was: open it again. When even that fails the
     // table is closed (a later CLOSE says so) rather than left open over no
     // file.
     if (PlxFile::Open(path, reopen, &s->file) != 0) {
       file.state.reset();
-      return PostErrnoCode(err);
+      return PostOsFailure(renamed);
     }
     s->pos = StartOfRows();
     s->current_row = 0;
-    return PostErrnoCode(err);
+    return PostOsFailure(renamed);
   }
-  if (int err = SyncDirectoryOf(path); err != 0) {
-    // Renamed but perhaps not durably: the file is the packed one either way.
-    PostErrno(err);
-  }
+  // Renamed but perhaps not durably until the folder is synced: the file is
+  // the packed one either way, so a failed sync is posted, not returned.
+  if (const OsStatus synced = SyncDirectoryOf(path); !synced.ok()) PostOsFailure(synced);
   if (int rc = PlxFile::Open(path, reopen, &s->file); rc != 0) {
     file.state.reset();
     return rc;

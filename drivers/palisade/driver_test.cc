@@ -11,10 +11,12 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "data/file_driver.h"
 #include "drivers/palisade/file_io.h"
+#include "drivers/palisade/plx_file.h"
 #include "drivers/palisade/plx_file_check.h"
 #include "drivers/palisade/test_support.h"
 #include "gtest/gtest.h"
@@ -24,8 +26,7 @@ namespace qzr {
 namespace {
 
 using palisade::CheckPlxFile;
-using palisade::FaultPlan;
-using palisade::OsFile;
+
 using palisade::test::ReadAll;
 using palisade::test::TempDir;
 
@@ -725,6 +726,61 @@ TEST_F(PalisadeDriverTest, CopyRenameRemoveAndPackWholeFiles) {
   EXPECT_EQ(::access(dir_.File("MOVED.PLX").c_str(), F_OK), -1);
 }
 
+// A file the driver creates has a name that must survive a crash as surely
+// as its first commit: its folder is synced once, when it is made, and not
+// again when it is opened later.
+TEST_F(PalisadeDriverTest, CreatingAFileSyncsItsFolderOnce) {
+  FaultPlan counter;
+  SetProcessFaultPlan(&counter);
+  FileDescriptor f = Catalogue(path_);
+  f.open_mode = kOpenReadWriteDenyNone;
+  ASSERT_EQ(Op(FileOp::OPEN, f), 0) << ERROR();
+  EXPECT_EQ(counter.count(OsCall::kDirectorySync), 1);
+  ASSERT_EQ(Op(FileOp::CLOSE, f), 0);
+  ASSERT_EQ(Op(FileOp::OPEN, f), 0) << ERROR();
+  ASSERT_EQ(Op(FileOp::CLOSE, f), 0);
+  SetProcessFaultPlan(nullptr);
+  EXPECT_EQ(counter.count(OsCall::kDirectorySync), 1);
+}
+
+// Sharing is settled under the gate byte by probing and taking the share
+// bytes. When a probe or the gate's release fails (any errno but
+// contention), the open fails with the operating-system error instead of
+// going ahead past another object's deny, or keeping the gate and so
+// shutting every later opener out.
+TEST_F(PalisadeDriverTest, AShareCheckThatFailsRefusesTheOpenAndLeavesNoGate) {
+  { FileDescriptor created = OpenCatalogue(); }
+  FileDescriptor denying = OpenCatalogue(0x22);  // read and write, deny write
+  struct Case {
+    const char* what;
+    OsCall call;
+    uint64_t start;
+  } cases[] = {
+      {"probe", OsCall::kTestLock, palisade::kShareBase + 4},
+      {"gate release", OsCall::kUnlock, palisade::kShareBase},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FaultPlan plan;
+    plan.observe = [&](const OsCallInfo& call) {
+      return call.call == c.call && call.start == c.start ? EIO : 0;
+    };
+    SetProcessFaultPlan(&plan);
+    FileDescriptor f = Catalogue(path_);
+    f.open_mode = kOpenReadWriteDenyNone;
+    EXPECT_EQ(Op(FileOp::OPEN, f), 90);
+    SetProcessFaultPlan(nullptr);
+    EXPECT_FALSE(f.IsOpen());
+    EXPECT_EQ(FILEERRORCODE(), "31");  // the system's EIO
+    // The failed open kept nothing: a reader that the deny allows gets in.
+    FileDescriptor reader = Catalogue(path_);
+    reader.open_mode = 0x40;  // read only, deny none
+    EXPECT_EQ(Op(FileOp::OPEN, reader), 0) << ERROR();
+    EXPECT_EQ(Op(FileOp::CLOSE, reader), 0);
+  }
+  EXPECT_EQ(Op(FileOp::CLOSE, denying), 0);
+}
+
 // A PACK whose rename fails leaves the file as it was and open again; when
 // even opening it again fails, the table is closed, and a later CLOSE says
 // so (37) instead of reaching for a file that is not there.
@@ -732,12 +788,11 @@ TEST_F(PalisadeDriverTest, APackWhoseRenameFailsLeavesTheFileAsItWas) {
   FileDescriptor f = OpenCatalogue(0x12);
   for (int i = 1; i <= 20; ++i) ASSERT_EQ(AddEntry(f, i, "n" + std::to_string(i)), 0);
   FaultPlan rename_fails;
-  rename_fails.fail_rename_at = 1;
-  rename_fails.fail_errno = EXDEV;
-  OsFile::SetProcessFaultPlan(&rename_fails);
+  rename_fails.FailAt(OsCall::kRename, 1, EXDEV);
+  SetProcessFaultPlan(&rename_fails);
   EXPECT_EQ(Op(FileOp::PACK, f), 90);
-  OsFile::SetProcessFaultPlan(nullptr);
-  EXPECT_EQ(rename_fails.renames, 1);
+  SetProcessFaultPlan(nullptr);
+  EXPECT_EQ(rename_fails.count(OsCall::kRename), 1);
   EXPECT_EQ(FILEERRORCODE(), "17");  // the system's "not the same device"
   ASSERT_TRUE(f.IsOpen());
   EXPECT_EQ(Result(FileOp::RECORDSfile, f), 20);
@@ -745,13 +800,26 @@ TEST_F(PalisadeDriverTest, APackWhoseRenameFailsLeavesTheFileAsItWas) {
 
   // The opens after the failed rename are the reopen's: fail the last.
   FaultPlan reopen_fails;
-  reopen_fails.fail_rename_at = 1;
-  reopen_fails.fail_open_at = rename_fails.opens;
-  OsFile::SetProcessFaultPlan(&reopen_fails);
+  reopen_fails.FailAt(OsCall::kRename, 1);
+  reopen_fails.FailAt(OsCall::kOpen, rename_fails.count(OsCall::kOpen));
+  SetProcessFaultPlan(&reopen_fails);
   EXPECT_EQ(Op(FileOp::PACK, f), 90);
-  OsFile::SetProcessFaultPlan(nullptr);
+  SetProcessFaultPlan(nullptr);
   EXPECT_FALSE(f.IsOpen());
   EXPECT_EQ(Op(FileOp::CLOSE, f), 37);
+
+  // A process that dies just before the rename leaves the table open over
+  // the old file (it used to be left over no file, and CLOSE crashed).
+  ASSERT_EQ(Op(FileOp::OPEN, f), 0);
+  FaultPlan dies;
+  dies.stop_at = "pack-before-rename";
+  SetProcessFaultPlan(&dies);
+  EXPECT_EQ(Op(FileOp::PACK, f), 90);
+  SetProcessFaultPlan(nullptr);
+  EXPECT_TRUE(dies.stopped);
+  EXPECT_TRUE(f.IsOpen());
+  EXPECT_EQ(Op(FileOp::CLOSE, f), 0);
+  std::filesystem::remove(path_ + ".pack");  // what the dead process left
 
   // Nothing was lost, and no packed copy is left beside the file.
   ASSERT_EQ(Op(FileOp::OPEN, f), 0);
@@ -787,9 +855,9 @@ TEST_F(PalisadeDriverTest, DeathAtEveryWriteOfAPackLeavesTheOldOrTheNewFile) {
       plan.stop_before_write = k;
       plan.lose_unsynced = cut;
       plan.loss_seed = static_cast<uint32_t>(k);
-      OsFile::SetProcessFaultPlan(&plan);
+      SetProcessFaultPlan(&plan);
       const int rc = Op(FileOp::PACK, f);
-      OsFile::SetProcessFaultPlan(nullptr);
+      SetProcessFaultPlan(nullptr);
       if (f.IsOpen()) Op(FileOp::CLOSE, f);
       FileDescriptor after = OpenCatalogue();
       EXPECT_EQ(Result(FileOp::RECORDSfile, after), 80);

@@ -6,19 +6,11 @@
 #include <cerrno>
 #include <random>
 
-#include "drivers/palisade/file_lock.h"
 #include "runtime/core/fatal.h"
 #include "runtime/core/runtime_error.h"
+#include "runtime/os/file_lock.h"
 
 namespace qzr::palisade {
-namespace {
-
-int PostOsFailure(int err) {
-  PostErrno(err);
-  return kFileSystemError;
-}
-
-}  // namespace
 
 LockMap::LockMap(int fd) : LockMap(fd, RandomSlot()) {}
 
@@ -30,7 +22,7 @@ uint32_t LockMap::RandomSlot() {
   return static_cast<uint32_t>(source() % kReaderSlotCount);
 }
 
-int LockMap::TryOnce(uint64_t position, LockKind kind) {
+OsStatus LockMap::TryOnce(uint64_t position, LockKind kind) {
   if (position > 0) return OsTryLock(fd_, kHoldBase + position, 1, exclusive_);
   switch (kind) {
     case LockKind::kWriter:
@@ -40,20 +32,20 @@ int LockMap::TryOnce(uint64_t position, LockKind kind) {
     case LockKind::kAllSlots:
       return OsTryLock(fd_, kReaderSlotBase, kReaderSlotCount, exclusive_);
   }
-  return EINVAL;
+  return OsStatus::Error(EINVAL);
 }
 
-int LockMap::LockRange(uint64_t position, LockKind kind, bool wait) {
+OsStatus LockMap::LockRange(uint64_t position, LockKind kind, bool wait) {
   if (position > 0 && kind != LockKind::kWriter) Corruption(kCheckLockKind);
   for (int attempt = 1;; ++attempt) {
-    const int err = TryOnce(position, kind);
-    if (err == 0) break;
-    last_errno_ = err;
-    if (trace_) trace_("LockFile failed with error " + std::to_string(OsErrorFromErrno(err)));
+    const OsStatus s = TryOnce(position, kind);
+    if (s.ok()) break;
+    last_errno_ = s.error();
+    if (trace_) trace_("LockFile failed with error " + std::to_string(OsErrorFromErrno(s.error())));
     // Only contention is worth another try: retrying a bad descriptor would,
     // with `wait`, spin for ever.
-    if (err != EAGAIN) return err;
-    if (!wait && attempt >= kLockAttempts) return EAGAIN;
+    if (!s.Is(EAGAIN)) return s;
+    if (!wait && attempt >= kLockAttempts) return s;
     if (kind == LockKind::kReaderSlot) slot_ = (slot_ + 1) % kReaderSlotCount;
     OsLockSleep(kLockRetryMilliseconds);
   }
@@ -70,12 +62,14 @@ int LockMap::LockRange(uint64_t position, LockKind kind, bool wait) {
         break;
     }
   }
-  return 0;
+  return OsStatus::Ok();
 }
 
 void LockMap::UnlockRange(uint64_t position, LockKind kind) {
   auto unlock = [this](uint64_t start, uint64_t length) {
-    if (int err = OsUnlock(fd_, start, length)) last_errno_ = err;
+    // A lock that cannot be released is remembered for the trace; the
+    // operation goes on (the byte goes with the descriptor at the latest).
+    if (const OsStatus s = OsUnlock(fd_, start, length); !s.ok()) last_errno_ = s.error();
   };
   if (position > 0) {
     unlock(kHoldBase + position, 1);
@@ -109,9 +103,9 @@ void LockMap::UnlockRange(uint64_t position, LockKind kind) {
 }
 
 int LockMap::BeginOperation(bool changing, bool wait) {
-  const int err = LockRange(0, changing ? LockKind::kWriter : LockKind::kReaderSlot, wait);
-  if (err == 0) return 0;
-  return err == EAGAIN ? kAccessDenied : PostOsFailure(err);
+  const OsStatus s = LockRange(0, changing ? LockKind::kWriter : LockKind::kReaderSlot, wait);
+  if (s.ok()) return 0;
+  return s.Is(EAGAIN) ? kAccessDenied : PostOsFailure(s);
 }
 
 void LockMap::EndOperation() {
@@ -121,8 +115,8 @@ void LockMap::EndOperation() {
 }
 
 int LockMap::BeginWriteOut() {
-  const int err = LockRange(0, LockKind::kAllSlots, true);
-  return err == 0 ? 0 : PostOsFailure(err);
+  const OsStatus s = LockRange(0, LockKind::kAllSlots, true);
+  return s.ok() ? 0 : PostOsFailure(s);
 }
 
 void LockMap::EndWriteOut() {
@@ -133,12 +127,12 @@ int LockMap::Hold(uint32_t row) {
   // Holding again what this object holds is a no-op success: the byte is
   // ours, and one RELEASE frees it.
   if (holds_.count(row)) return 0;
-  const int err = LockRange(uint64_t{row} + 1, LockKind::kWriter, false);
-  if (err == 0) {
+  const OsStatus s = LockRange(uint64_t{row} + 1, LockKind::kWriter, false);
+  if (s.ok()) {
     holds_.insert(row);
     return 0;
   }
-  return err == EAGAIN ? kRecordIsAlreadyHeld : PostOsFailure(err);
+  return s.Is(EAGAIN) ? kRecordIsAlreadyHeld : PostOsFailure(s);
 }
 
 void LockMap::Release(uint32_t row) {
@@ -151,12 +145,12 @@ int LockMap::Lock(uint32_t table) {
     ++it->second;
     return 0;
   }
-  const int err = LockRange(uint64_t{table} + 1, LockKind::kWriter, false);
-  if (err == 0) {
+  const OsStatus s = LockRange(uint64_t{table} + 1, LockKind::kWriter, false);
+  if (s.ok()) {
     locks_[table] = 1;
     return 0;
   }
-  return err == EAGAIN ? kFileIsAlreadyLocked : PostOsFailure(err);
+  return s.Is(EAGAIN) ? kFileIsAlreadyLocked : PostOsFailure(s);
 }
 
 void LockMap::Unlock(uint32_t table) {

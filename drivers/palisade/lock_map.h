@@ -51,6 +51,8 @@
 #include <set>
 #include <string>
 
+#include "runtime/os/os_status.h"
+
 namespace qzr::palisade {
 
 inline constexpr uint64_t kReaderSlotBase = 0x80000000;
@@ -90,12 +92,12 @@ class LockMap {
 
   // The primitive: position n > 0 locks hold byte 0x80000400 + n (kind must
   // be kWriter, else check 2328); position 0 locks the range of `kind`.
-  // Returns 0, EAGAIN when other file objects kept it for every attempt, or
+  // Returns ok, EAGAIN when other file objects kept it for every attempt, or
   // the errno of a failure that is not contention. A failed attempt is
   // traced as "LockFile failed with error <code>" (the operating-system
   // error number). The state of position-0 kinds is tracked here; hold and
   // table bytes are counted only through Hold and Lock.
-  int LockRange(uint64_t position, LockKind kind, bool wait);
+  OsStatus LockRange(uint64_t position, LockKind kind, bool wait);
   void UnlockRange(uint64_t position, LockKind kind);
 
   // Opens an operation on a shared file: the reader slot for a reading one,
@@ -142,7 +144,7 @@ class LockMap {
   bool CheckInvariants() const;
 
  private:
-  int TryOnce(uint64_t position, LockKind kind);
+  OsStatus TryOnce(uint64_t position, LockKind kind);
 
   int fd_;
   bool exclusive_;  // the descriptor can take exclusive locks

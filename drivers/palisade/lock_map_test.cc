@@ -17,9 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "drivers/palisade/file_lock.h"
 #include "runtime/core/fatal.h"
 #include "runtime/core/runtime_error.h"
+#include "runtime/os/fault_plan.h"
+#include "runtime/os/file_lock.h"
 #include "testing/fatal_guard.h"
 
 extern char** environ;
@@ -135,11 +136,13 @@ TEST(LockMapPeer, DISABLED_Serve) {
   FILE* in = fdopen(kPeerIn, "r");
   ASSERT_NE(in, nullptr);
   std::atomic<int> lock_calls{0}, sleeps{0};
-  SetLockFaultHook([&](const LockCall& call) {
-    if (call.op == LockOp::kLock) ++lock_calls;
-    if (call.op == LockOp::kSleep) ++sleeps;
+  FaultPlan counter;
+  counter.observe = [&](const OsCallInfo& call) {
+    if (call.call == OsCall::kLock) ++lock_calls;
+    if (call.call == OsCall::kSleep) ++sleeps;
     return 0;
-  });
+  };
+  ScopedFaultPlan counting(&counter);
   int fd = -1;
   std::unique_ptr<LockMap> map;
   char line[128];
@@ -174,7 +177,6 @@ TEST(LockMapPeer, DISABLED_Serve) {
                               std::to_string(sleeps.load()) + "\n";
     ASSERT_EQ(write(kPeerOut, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
   }
-  SetLockFaultHook({});
   fclose(in);
   if (fd >= 0) close(fd);
 }
@@ -193,7 +195,7 @@ class LockMapTest : public ::testing::Test {
     ClearError();
   }
   void TearDown() override {
-    SetLockFaultHook({});
+    SetProcessFaultPlan(nullptr);
     for (int fd : fds_) close(fd);
     unlink(path_.c_str());
     ClearError();
@@ -216,20 +218,23 @@ struct SeamLog {
   std::atomic<int> sleeps{0};
   std::vector<uint64_t> lock_starts;  // only from the test's own thread
   int fail_with = 0;
+  FaultPlan plan;
 
+  // Attaches the plan as the process's; the fixture's TearDown detaches it.
   void Install() {
-    SetLockFaultHook([this](const LockCall& call) {
-      if (call.op == LockOp::kSleep) {
+    plan.observe = [this](const OsCallInfo& call) {
+      if (call.call == OsCall::kSleep) {
         ++sleeps;
         return 0;
       }
-      if (call.op == LockOp::kLock) {
+      if (call.call == OsCall::kLock) {
         ++lock_calls;
         lock_starts.push_back(call.start);
         return fail_with;
       }
       return 0;
-    });
+    };
+    SetProcessFaultPlan(&plan);
   }
 };
 
@@ -269,7 +274,7 @@ TEST_F(LockMapTest, ReaderSlotMovesOnWhenTaken) {
     ASSERT_EQ(b.BeginOperation(false, false), 0);
     EXPECT_EQ(b.slot(), c.expected);
     EXPECT_EQ(log.lock_calls, 2);
-    SetLockFaultHook({});
+    SetProcessFaultPlan(nullptr);
     EXPECT_TRUE(a.reading() && b.reading());
     a.EndOperation();
     b.EndOperation();
@@ -322,7 +327,7 @@ TEST_F(LockMapTest, OwnReaderSlotSurvivesARecoveryWriteOut) {
   LockMap a(Open(), 9);
   ASSERT_EQ(a.BeginOperation(false, false), 0);
   // Recovery inside a reading operation: writer byte, then every slot.
-  ASSERT_EQ(a.LockRange(0, LockKind::kWriter, true), 0);
+  ASSERT_TRUE(a.LockRange(0, LockKind::kWriter, true).ok());
   ASSERT_EQ(a.BeginWriteOut(), 0);
   a.EndWriteOut();
   a.UnlockRange(0, LockKind::kWriter);
@@ -388,14 +393,14 @@ TEST_F(LockMapTest, HardFailuresAreReportedAtOnceNotRetried) {
 
 TEST_F(LockMapTest, HoldPositionWithAReaderKindIsCorruption) {
   LockMap a(Open());
-  EXPECT_FATAL(a.LockRange(5, LockKind::kReaderSlot, false), kDataCorruption);
-  EXPECT_FATAL(a.LockRange(5, LockKind::kAllSlots, false), kDataCorruption);
+  EXPECT_FATAL(a.LockRange(5, LockKind::kReaderSlot, false).IgnoreError(), kDataCorruption);
+  EXPECT_FATAL(a.LockRange(5, LockKind::kAllSlots, false).IgnoreError(), kDataCorruption);
 }
 
 TEST_F(LockMapTest, ReleaseAllFreesEverything) {
   LockMap a(Open(), 77), b(Open(), 77);
   ASSERT_EQ(a.BeginOperation(true, false), 0);
-  ASSERT_EQ(a.LockRange(0, LockKind::kReaderSlot, false), 0);
+  ASSERT_TRUE(a.LockRange(0, LockKind::kReaderSlot, false).ok());
   ASSERT_EQ(a.BeginWriteOut(), 0);
   ASSERT_EQ(a.Hold(4), 0);
   ASSERT_EQ(a.Lock(8), 0);
@@ -404,7 +409,7 @@ TEST_F(LockMapTest, ReleaseAllFreesEverything) {
   EXPECT_EQ(b.BeginOperation(true, false), 0);
   EXPECT_EQ(b.BeginWriteOut(), 0);
   b.EndWriteOut();
-  EXPECT_EQ(b.LockRange(0, LockKind::kReaderSlot, false), 0);
+  EXPECT_TRUE(b.LockRange(0, LockKind::kReaderSlot, false).ok());
   EXPECT_EQ(b.slot(), 77u);
   EXPECT_EQ(b.Hold(4), 0);
   EXPECT_EQ(b.Lock(8), 0);
@@ -415,10 +420,10 @@ TEST_F(LockMapTest, ReadOnlyObjectsLockSharedYetKeepWritersOut) {
   ASSERT_EQ(r1.BeginOperation(false, false), 0);
   ASSERT_EQ(r2.BeginOperation(false, false), 0);  // shared: both on slot 12
   ASSERT_EQ(w.BeginOperation(true, false), 0);
-  EXPECT_EQ(w.LockRange(0, LockKind::kAllSlots, false), EAGAIN);
+  EXPECT_EQ(w.LockRange(0, LockKind::kAllSlots, false), OsStatus::Error(EAGAIN));
   r1.EndOperation();
   r2.EndOperation();
-  EXPECT_EQ(w.LockRange(0, LockKind::kAllSlots, false), 0);
+  EXPECT_TRUE(w.LockRange(0, LockKind::kAllSlots, false).ok());
 }
 
 TEST(LockMapSlotTest, RandomSlotsStayInRange) {

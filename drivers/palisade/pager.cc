@@ -20,13 +20,12 @@ Pager::~Pager() = default;
 int Pager::Open(const std::string& path, bool writable, bool create, const PagerOptions& options,
                 std::unique_ptr<Pager>* out) {
   std::unique_ptr<OsFile> file;
-  if (int err = OsFile::Open(path, writable, create, &file); err != 0) return PostOpenError(err);
+  if (const OsStatus s = OsFile::Open(path, writable, create, &file); !s.ok()) {
+    return PostOpenError(s);
+  }
   // A new file's name must survive a crash as surely as its first commit.
   if (file->created()) {
-    if (int err = SyncDirectoryOf(path); err != 0) {
-      PostErrno(err);
-      return kFileSystemError;
-    }
+    if (const OsStatus s = SyncDirectoryOf(path); !s.ok()) return PostOsFailure(s);
   }
   file->set_cipher(options.cipher);
   std::unique_ptr<Pager> pager(new Pager(std::move(file), options));
@@ -42,8 +41,9 @@ int Pager::Open(const std::string& path, bool writable, bool create, const Pager
 }
 
 int Pager::ReadHeader(PlxHeader* out, int64_t* size) {
-  *size = file_->Size();
-  if (*size < 0) return 1;
+  uint64_t length = 0;
+  if (!file_->Size(&length).ok()) return 1;
+  *size = static_cast<int64_t>(length);
   if (*size == 0) {
     *out = PlxHeader::Fresh();
     return 0;
@@ -126,11 +126,13 @@ int Pager::CommitHeader() {
   if (!WriteBlock(file_.get(), 0, kHeaderBytes, block)) return file_->failed_errno();
   // The header must be durable before the shadows it no longer needs go.
   if (!Sync()) return file_->failed_errno();
-  const int64_t size = file_->Size();
-  if (size > static_cast<int64_t>(end)) {
-    if (int err = file_->Truncate(end); err != 0) {
-      file_->set_failed(err);
-      return err;
+  // A length that cannot be read leaves the tail past the end in place: it
+  // holds nothing committed, and the next commit cuts it.
+  uint64_t size = 0;
+  if (file_->Size(&size).ok() && size > end) {
+    if (const OsStatus s = file_->Truncate(end); !s.ok()) {
+      file_->set_failed(s.error());
+      return s.error();
     }
   }
   header_dirty_ = false;
@@ -364,7 +366,8 @@ int Pager::Prepare(bool transactional) {
     if (PageOffset(node->Address) < committed_end) needs_shadow = true;
   }
   shadows_.clear();
-  if (file_->Size() == 0) {
+  uint64_t length = 0;
+  if (file_->Size(&length).ok() && length == 0) {
     // A new file gets its empty header first, durably: a death during its
     // first commit must leave a file that opens (empty), never one whose
     // pages lie behind a header that was not written.

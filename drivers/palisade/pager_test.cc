@@ -156,13 +156,13 @@ TEST_F(PagerTest, FailedWriteIsReportedAndLaterWritesAreSkipped) {
   Build(50);
   auto pager = Open();
   FaultPlan plan;
-  plan.fail_write_at = 1;
+  plan.FailAt(OsCall::kWrite, 1);
   pager->file()->set_fault_plan(&plan);
   PageTree tree(pager.get());
   tree.Put(MakeRecord(V(S("key1")), V(S("changed"))));
   EXPECT_EQ(pager->Flush(), kFileSystemError);
   EXPECT_EQ(ERRORCODE(), kFileSystemError);
-  EXPECT_EQ(plan.writes, 1);  // nothing after the failure
+  EXPECT_EQ(plan.count(OsCall::kWrite), 1);  // nothing after the failure
   pager->Rollback();
   pager->file()->set_fault_plan(nullptr);
   EXPECT_EQ(PageTree(pager.get()).Find(V(S("key1")))->payload().size() > 0, true);
@@ -184,7 +184,7 @@ TEST_F(PagerTest, RollbackOverAVanishedHeaderNeverWrites) {
 TEST_F(PagerTest, FailedSyncIsReported) {
   auto pager = Open();
   FaultPlan plan;
-  plan.fail_sync_at = 1;
+  plan.FailAt(OsCall::kSync, 1);
   pager->file()->set_fault_plan(&plan);
   pager->IssueNumber();
   EXPECT_EQ(pager->Flush(), kFileSystemError);
@@ -209,7 +209,7 @@ TEST_F(PagerTest, AProcessKilledBeforeAnyWriteLeavesAFileThatOpensSafely) {
       int rc = pager->Flush();
       if (!plan.stopped) {
         EXPECT_EQ(rc, 0);
-        total_writes = plan.writes;
+        total_writes = plan.count(OsCall::kWrite);
         break;
       }
       EXPECT_EQ(rc, kFileSystemError);
@@ -236,7 +236,7 @@ TEST_F(PagerTest, NamedPointStopsTheWriteOut) {
   PageTree(pager.get()).Put(MakeRecord(V(S("new")), V(S("x"))));
   EXPECT_EQ(pager->Flush(), kFileSystemError);
   EXPECT_TRUE(plan.stopped);
-  EXPECT_EQ(plan.syncs, 0);  // the header was never committed
+  EXPECT_EQ(plan.syncs(), 0);  // the header was never committed
 }
 
 TEST_F(PagerTest, CipherHookSeesEveryUnitWithItsHomeOffset) {
@@ -261,7 +261,7 @@ TEST_F(PagerTest, CipherHookSeesEveryUnitWithItsHomeOffset) {
   EXPECT_EQ(PageTree(pager.get()).Find(V(S("secret")))->payload(), V(S("plain text")));
   EXPECT_EQ(Pager::Open(path_, false, false, {}, &pager), 36);
   std::unique_ptr<OsFile> file;
-  ASSERT_EQ(OsFile::Open(path_, false, false, &file), 0);
+  ASSERT_TRUE(OsFile::Open(path_, false, false, &file).ok());
   file->set_cipher(&cipher);
   EXPECT_EQ(CheckFile(file.get()).problems, std::vector<std::string>());
   EXPECT_EQ(CheckFile(file.get()).records, 1u);

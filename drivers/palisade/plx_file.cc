@@ -3,18 +3,14 @@
 
 #include "drivers/palisade/plx_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <map>
 #include <mutex>
 #include <utility>
 
-#include "drivers/palisade/file_lock.h"
 #include "runtime/core/runtime_error.h"
+#include "runtime/os/file_lock.h"
 
 namespace qzr::palisade {
 namespace {
@@ -28,9 +24,9 @@ constexpr uint64_t kShareDeniesWrite = kShareBase + 4;
 // Posts the runtime error of a failed open and returns it.
 // The commit counter of the file with identity (dev, ino), shared by every
 // file object of the process. Counters stay for the life of the process.
-std::atomic<uint64_t>* CommitCounterOf(dev_t dev, ino_t ino) {
+std::atomic<uint64_t>* CommitCounterOf(uint64_t dev, uint64_t ino) {
   static std::mutex mu;
-  static auto* counters = new std::map<std::pair<dev_t, ino_t>, std::atomic<uint64_t>>();
+  static auto* counters = new std::map<std::pair<uint64_t, uint64_t>, std::atomic<uint64_t>>();
   std::lock_guard<std::mutex> lock(mu);
   return &(*counters)[{dev, ino}];
 }
@@ -48,39 +44,41 @@ int PlxFile::Open(const std::string& path, const PlxOpenOptions& options,
   // The lock descriptor is the file object's own open file description:
   // every lock of this object (sharing, operation, holds) belongs to it and
   // all of them go when it is closed.
-  int flags = (options.writable ? O_RDWR : O_RDONLY) | O_CLOEXEC;
-  if (options.create) flags |= O_CREAT;
-  f->lock_fd_ = ::open(path.c_str(), flags, 0666);
-  if (f->lock_fd_ < 0) return PostOpenError(errno);
-  struct stat st;
-  if (::fstat(f->lock_fd_, &st) != 0) return PostOpenError(errno);
-  if (S_ISDIR(st.st_mode)) return PostOpenError(EISDIR);
-  f->commit_counter_ = CommitCounterOf(st.st_dev, st.st_ino);
+  OsOpenOptions open;
+  open.access = options.writable ? OsAccess::kReadWrite : OsAccess::kRead;
+  open.create = options.create;
+  if (const OsStatus st = OsFile::Open(path, open, &f->lock_file_); !st.ok()) {
+    return PostOpenError(st);
+  }
+  // A new file's name must survive a crash as surely as its first commit.
+  if (f->lock_file_->created()) {
+    if (const OsStatus st = SyncDirectoryOf(path); !st.ok()) return PostOsFailure(st);
+  }
+  const OsFileId id = f->lock_file_->id();
+  f->commit_counter_ = CommitCounterOf(id.device, id.inode);
 
   if (int rc = f->TakeShare(options.writable ? 3u : 1u); rc != 0) return rc;
 
   if (!options.password.empty()) {
     std::unique_ptr<PageCipher> cipher = PageCipher::FromPassword(options.password);
     uint8_t raw[kHeaderBytes];
-    const ssize_t got = ::pread(f->lock_fd_, raw, sizeof raw, 0);
-    if (got < 0) {
-      PostErrno(errno);
-      return kFileSystemError;
+    size_t got = 0;
+    if (const OsStatus st = f->lock_file_->ReadAt(0, raw, sizeof raw, &got); !st.ok()) {
+      return PostOsFailure(st);
     }
-    if (got > 0 && got < static_cast<ssize_t>(kHeaderBytes)) {
+    if (got > 0 && got < kHeaderBytes) {
       PostError(kInvalidDataFile);
       return kInvalidDataFile;
     }
     // A plain file opened with a password is refused too: enciphering its
     // new pages among the plain ones would ruin it.
-    if (got == static_cast<ssize_t>(kHeaderBytes) &&
-        cipher->CheckHeader(raw) != HeaderCheck::kMatches) {
+    if (got == kHeaderBytes && cipher->CheckHeader(raw) != HeaderCheck::kMatches) {
       return PostWrongPassword();
     }
     f->cipher_ = std::move(cipher);
   }
 
-  f->locks_ = std::make_unique<LockMap>(f->lock_fd_);
+  f->locks_ = std::make_unique<LockMap>(f->lock_file_->fd());
   PagerOptions pager_options = options.pager;
   // The pager stamps the password check into every header it writes.
   pager_options.cipher = f->cipher_.get();
@@ -106,31 +104,38 @@ PlxFile::~PlxFile() {
   tables_.reset();
   tree_.reset();
   pager_.reset();
-  if (lock_fd_ >= 0) ::close(lock_fd_);
+  lock_file_.reset();  // closing the description drops every lock it holds
 }
 
 int PlxFile::TakeShare(uint32_t access_bits) {
+  const int fd = lock_file_->fd();
   const uint32_t share = options_.share;
   const bool deny_read = share == kShareDenyAll || share == kShareDenyRead;
   const bool deny_write = share == kShareDenyAll || share == kShareDenyWrite;
-  const bool can_exclusive = OsLockCanBeExclusive(lock_fd_);
+  const bool can_exclusive = OsLockCanBeExclusive(fd);
   // The gate makes "check, then take" one step between file objects.
-  int err = EAGAIN;
-  for (int attempt = 0; attempt < 2000 && err == EAGAIN; ++attempt) {
-    err = OsTryLock(lock_fd_, kShareGate, 1, can_exclusive);
-    if (err == EAGAIN) OsLockSleep(1);
+  OsStatus gate = OsStatus::Error(EAGAIN);
+  for (int attempt = 0; attempt < 2000 && gate.Is(EAGAIN); ++attempt) {
+    gate = OsTryLock(fd, kShareGate, 1, can_exclusive);
+    if (gate.Is(EAGAIN)) OsLockSleep(1);
   }
-  if (err != 0) {
-    if (err == EAGAIN) {
+  if (!gate.ok()) {
+    if (gate.Is(EAGAIN)) {
       PostError(kAccessDenied);
       return kAccessDenied;
     }
-    PostErrno(err);
-    return kFileSystemError;
+    return PostOsFailure(gate);
   }
+  // A probe or a take that fails for any reason but contention cannot tell
+  // whether the sharing allows the open: the open fails with that error
+  // rather than going ahead past another object's deny.
+  OsStatus failure;
   auto conflict = [&](uint64_t byte) {
     bool busy = false;
-    if (OsTestLock(lock_fd_, byte, 1, true, &busy) != 0) return false;
+    if (const OsStatus st = OsTestLock(fd, byte, 1, true, &busy); !st.ok()) {
+      if (failure.ok()) failure = st;
+      return true;
+    }
     return busy;
   };
   const bool reads = (access_bits & 1u) != 0;
@@ -139,14 +144,22 @@ int PlxFile::TakeShare(uint32_t access_bits) {
                  (deny_read && conflict(kShareReads)) || (deny_write && conflict(kShareWrites));
   if (!refused) {
     auto take = [&](bool want, uint64_t byte) {
-      if (want && OsTryLock(lock_fd_, byte, 1, false) != 0) refused = true;
+      if (!want || refused) return;
+      if (const OsStatus st = OsTryLock(fd, byte, 1, false); !st.ok()) {
+        refused = true;
+        if (!st.Is(EAGAIN)) failure = st;
+      }
     };
     take(reads, kShareReads);
     take(writes, kShareWrites);
     take(deny_read, kShareDeniesRead);
     take(deny_write, kShareDeniesWrite);
   }
-  OsUnlock(lock_fd_, kShareGate, 1);
+  // A gate left locked would shut every other opener out for as long as
+  // this object lives: the open fails instead, and closing the description
+  // releases the gate with everything else it holds.
+  if (const OsStatus st = OsUnlock(fd, kShareGate, 1); !st.ok() && failure.ok()) failure = st;
+  if (!failure.ok()) return PostOsFailure(failure);
   if (refused) {
     PostError(kAccessDenied);
     return kAccessDenied;
@@ -204,9 +217,9 @@ int PlxFile::RecoveryGuard(bool begin) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.lock_wait_ms);
     for (;;) {
-      const int err = locks_->LockRange(0, LockKind::kWriter, false);
-      if (err == 0) break;
-      if (err != EAGAIN || std::chrono::steady_clock::now() >= deadline) return kAccessDenied;
+      const OsStatus st = locks_->LockRange(0, LockKind::kWriter, false);
+      if (st.ok()) break;
+      if (!st.Is(EAGAIN) || std::chrono::steady_clock::now() >= deadline) return kAccessDenied;
       OsLockSleep(1);
     }
     recovery_writer_ = true;

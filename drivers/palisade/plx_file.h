@@ -45,6 +45,7 @@
 #include "drivers/palisade/page_tree.h"
 #include "drivers/palisade/pager.h"
 #include "drivers/palisade/tables.h"
+#include "runtime/os/file_io.h"
 
 namespace qzr::palisade {
 
@@ -118,7 +119,7 @@ class PlxFile {
 
   std::string path_;
   PlxOpenOptions options_;
-  int lock_fd_ = -1;
+  std::unique_ptr<OsFile> lock_file_;                // the object's own open file description
   std::atomic<uint64_t>* commit_counter_ = nullptr;  // shared per file; not owned
   std::unique_ptr<PageCipher> cipher_;
   std::unique_ptr<LockMap> locks_;

@@ -24,7 +24,7 @@ namespace qzr::palisade {
 
 bool Pager::ReadRaw(uint64_t offset, size_t len, uint8_t* buf) {
   size_t got = 0;
-  if (file_->ReadAt(offset, buf, len, &got) != 0 || got != len) return false;
+  if (!file_->ReadAt(offset, buf, len, &got).ok() || got != len) return false;
   if (const UnitCipher* cipher = file_->cipher()) cipher->Decrypt(buf, len, offset);
   return true;
 }

@@ -86,7 +86,7 @@ class RecoveryTest : public ::testing::Test {
 
   void ExpectClean() {
     std::unique_ptr<OsFile> file;
-    ASSERT_EQ(OsFile::Open(path_, false, false, &file), 0);
+    ASSERT_TRUE(OsFile::Open(path_, false, false, &file).ok());
     file->set_cipher(options_.cipher);
     EXPECT_EQ(CheckFile(file.get()).problems, std::vector<std::string>());
   }
@@ -163,12 +163,12 @@ TEST_F(RecoveryTest, DeathAtEveryWriteLeavesTheOldOrTheNewState) {
 
 TEST_F(RecoveryTest, CreatingAFileSyncsItsDirectoryOnce) {
   FaultPlan counter;
-  OsFile::SetProcessFaultPlan(&counter);
+  SetProcessFaultPlan(&counter);
   { auto created = Open(); }
-  EXPECT_EQ(counter.syncs, 1);
+  EXPECT_EQ(counter.syncs(), 1);
   { auto opened = Open(); }
-  EXPECT_EQ(counter.syncs, 1);
-  OsFile::SetProcessFaultPlan(nullptr);
+  EXPECT_EQ(counter.syncs(), 1);
+  SetProcessFaultPlan(nullptr);
 }
 
 // A file that dies in its first commit opens afterwards, empty or full.

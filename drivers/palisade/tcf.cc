@@ -2,10 +2,7 @@
 
 #include "drivers/palisade/tcf.h"
 
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -61,8 +58,8 @@ std::string ResolveControlFile(const std::string& stored, const std::string& dat
 }
 
 TcfVerdict AskControlFile(const std::string& path, uint32_t id) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return TcfVerdict::kUnavailable;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return TcfVerdict::kUnavailable;
   std::unique_ptr<ControlFile> tcf;
   if (ControlFile::Open(path, false, &tcf) != 0) {
     ClearError();  // the verdict is the answer; the open's error is not the caller's
@@ -74,27 +71,19 @@ TcfVerdict AskControlFile(const std::string& path, uint32_t id) {
 int ControlFile::Open(const std::string& path, bool create, std::unique_ptr<ControlFile>* out) {
   std::unique_ptr<ControlFile> tcf(new ControlFile());
   tcf->path_ = path;
-  struct stat st;
-  const bool existed = ::stat(path.c_str(), &st) == 0;
   // A descriptor of its own for the locks: they belong to this object's
   // open file description, apart from the pager's.
-  int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0);
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    return PostOpenError(errno);
+  OsOpenOptions open;
+  open.access = OsAccess::kReadWrite;
+  open.create = create;
+  if (const OsStatus st = OsFile::Open(path, open, &tcf->lock_file_); !st.ok()) {
+    return PostOpenError(st);
   }
-  tcf->lock_fd_ = fd;
-  if (!existed) {
+  if (tcf->lock_file_->created()) {
     // The new name must survive a crash before any id is entered in it.
-    if (int err = SyncDirectoryOf(path); err != 0) {
-      PostErrno(err);
-      return kFileSystemError;
-    }
+    if (const OsStatus st = SyncDirectoryOf(path); !st.ok()) return PostOsFailure(st);
   }
-  tcf->locks_ = std::make_unique<LockMap>(fd);
+  tcf->locks_ = std::make_unique<LockMap>(tcf->lock_file_->fd());
   // Opening may recover the control file's own interrupted update.
   if (int rc = tcf->Lock(); rc != 0) return rc;
   PagerOptions options;
@@ -107,7 +96,7 @@ int ControlFile::Open(const std::string& path, bool create, std::unique_ptr<Cont
 
 ControlFile::~ControlFile() {
   pager_.reset();
-  if (lock_fd_ >= 0) ::close(lock_fd_);  // drops every lock of the descriptor
+  lock_file_.reset();  // drops every lock of the description
 }
 
 int ControlFile::Lock() {

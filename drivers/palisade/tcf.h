@@ -37,6 +37,7 @@
 #include "drivers/palisade/lock_map.h"
 #include "drivers/palisade/pager.h"
 #include "drivers/palisade/record.h"
+#include "runtime/os/file_io.h"
 
 namespace qzr::palisade {
 
@@ -98,7 +99,7 @@ class ControlFile {
   void Unlock();
 
   std::string path_;
-  int lock_fd_ = -1;
+  std::unique_ptr<OsFile> lock_file_;
   std::unique_ptr<LockMap> locks_;
   std::unique_ptr<Pager> pager_;
 };

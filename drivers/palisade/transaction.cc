@@ -11,6 +11,7 @@
 #include "drivers/palisade/page_tree.h"
 #include "drivers/palisade/tcf.h"
 #include "runtime/core/runtime_error.h"
+#include "runtime/os/clock.h"
 
 namespace qzr::palisade {
 namespace {
@@ -37,8 +38,7 @@ int Fail(int code) {
 }
 
 uint32_t ClockId() {
-  const auto now = std::chrono::system_clock::now().time_since_epoch();
-  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+  return static_cast<uint32_t>(EpochMillisecondsNow());
 }
 
 // Commits a file's own pending changes before it joins a transaction.
@@ -101,14 +101,14 @@ int CommitSeveral(State& s, const std::vector<Pager*>& changed) {
       return Fail(kUnableToLogTransaction);
     }
   }
-  if (!OsFile::ProcessPoint("before-commit-point") || tcf->Leave(id) != 0) {
+  if (!ProcessPoint("before-commit-point") || tcf->Leave(id) != 0) {
     // Whether the deletion reached the disk is unknown; every file keeps
     // its mark, and its next open asks the control file.
     for (Pager* file : changed) file->Rollback();
     return Fail(kUnableToLogTransaction);
   }
   s.last_id = id;
-  if (!OsFile::ProcessPoint("after-commit-point")) {
+  if (!ProcessPoint("after-commit-point")) {
     // A simulated death: the updates are committed and left to the next
     // open, as a killed process would leave them.
     return 0;

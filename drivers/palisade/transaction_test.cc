@@ -68,7 +68,7 @@ class TransactionTest : public ::testing::Test {
     }
   }
   void TearDown() override {
-    OsFile::SetProcessFaultPlan(nullptr);
+    SetProcessFaultPlan(nullptr);
     if (TransactionActive()) TransactionRollback();
     SetControlFileName("");
   }
@@ -142,13 +142,13 @@ TEST_F(TransactionTest, ACommitOfTwoFilesSyncsSixteenTimes) {
     Change(files[0].get(), &after[0], 90 + round, 5);
     Change(files[1].get(), &after[1], 92 + round, 5);
     FaultPlan counter;
-    OsFile::SetProcessFaultPlan(&counter);
+    SetProcessFaultPlan(&counter);
     ASSERT_EQ(TransactionCommit(), 0);
-    OsFile::SetProcessFaultPlan(nullptr);
+    SetProcessFaultPlan(nullptr);
     // The first commit creates the control file: its directory is synced,
     // its empty header written first and its first page put in place
     // (one sync for the directory, three instead of four for the entry).
-    EXPECT_EQ(counter.syncs, 16) << round;
+    EXPECT_EQ(counter.syncs(), 16) << round;
   }
 }
 
@@ -235,7 +235,7 @@ TEST_F(TransactionTest, AFailedPrepareDropsTheWholeTransaction) {
     Change(files[i].get(), &scratch[i], 60 + static_cast<int>(i), 20);
   }
   FaultPlan plan;
-  plan.fail_write_at = 1;
+  plan.FailAt(OsCall::kWrite, 1);
   files[2]->file()->set_fault_plan(&plan);
   EXPECT_EQ(TransactionCommit(), kUnableToLogTransaction);
   files[2]->file()->set_fault_plan(nullptr);
@@ -261,9 +261,9 @@ TEST_F(TransactionTest, TheCommitPointDecidesEveryFile) {
       for (size_t i = 0; i < files.size(); ++i) {
         Change(files[i].get(), &after[i], 70 + static_cast<int>(i), 25);
       }
-      OsFile::SetProcessFaultPlan(&plan);
+      SetProcessFaultPlan(&plan);
       TransactionCommit();
-      OsFile::SetProcessFaultPlan(nullptr);
+      SetProcessFaultPlan(nullptr);
       ASSERT_TRUE(plan.stopped) << point;
     }
     const bool applied = std::string(point) == "after-commit-point";
@@ -301,9 +301,9 @@ TEST_F(TransactionTest, DeathAtEveryWriteOfACommitIsAllOrNothing) {
         for (size_t i = 0; i < files.size(); ++i) {
           Change(files[i].get(), &after[i], 80 + static_cast<int>(i), 15);
         }
-        OsFile::SetProcessFaultPlan(&plan);
+        SetProcessFaultPlan(&plan);
         rc = TransactionCommit();
-        OsFile::SetProcessFaultPlan(nullptr);
+        SetProcessFaultPlan(nullptr);
         ClearError();
       }
       if (!plan.stopped) {

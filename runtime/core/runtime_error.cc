@@ -178,8 +178,8 @@ std::string FILEERROR() {
   return t_error.file_text;
 }
 
-int OpenErrorCode(int err) {
-  switch (err) {
+int OpenErrorCode(OsStatus status) {
+  switch (status.error()) {
     case ENOENT:
       return kFileNotFound;
     case ENOTDIR:
@@ -197,14 +197,16 @@ int OpenErrorCode(int err) {
   }
 }
 
-int PostOpenError(int err) {
-  const int code = OpenErrorCode(err);
-  if (code == 0) {
-    PostErrno(err);
-    return kFileSystemError;
-  }
+int PostOpenError(OsStatus status) {
+  const int code = OpenErrorCode(status);
+  if (code == 0) return PostOsFailure(status);
   PostError(code);
   return code;
+}
+
+int PostOsFailure(OsStatus status) {
+  PostErrno(status.error());
+  return kFileSystemError;
 }
 
 int OsErrorFromErrno(int err) {

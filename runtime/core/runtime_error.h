@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/os/os_status.h"
+
 namespace qzr {
 
 // Runtime error codes (ERRORCODE); their texts are RuntimeString(code).
@@ -83,16 +85,23 @@ std::string FILEERROR();      // string 300 + e for code 90, else ""
 // 91, "Unknown Error".
 int OsErrorFromErrno(int err);
 
-// The runtime error code for a file that could not be opened with errno
-// `err`: 2 for a missing file, 3 for a path through something that is not
-// a folder, 4 for too many open files, 5 for access denied (no permission,
-// a read-only file system, a folder where the file should be); 0 for any
-// other errno, which is an operating-system error (90).
-int OpenErrorCode(int err);
+// The one mapping from the file seam's results (errno values, OsStatus) to
+// the runtime's codes.
+//
+// The runtime error code for a file that could not be opened with `status`:
+// 2 for a missing file, 3 for a path through something that is not a folder,
+// 4 for too many open files, 5 for access denied (no permission, a read-only
+// file system, a folder where the file should be); 0 for any other failure,
+// which is an operating-system error (90).
+int OpenErrorCode(OsStatus status);
 
-// Posts the error of a failed open and returns its code: OpenErrorCode(err),
-// or 90 with the operating-system error posted.
-int PostOpenError(int err);
+// Posts the error of a failed open and returns its code: OpenErrorCode, or
+// 90 with the operating-system error posted.
+int PostOpenError(OsStatus status);
+
+// Posts code 90 with the operating-system error of a failed seam call and
+// returns 90. REQUIRES: !status.ok().
+int PostOsFailure(OsStatus status);
 
 }  // namespace qzr
 

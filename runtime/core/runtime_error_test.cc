@@ -68,9 +68,9 @@ TEST(RuntimeErrorTest, AFailedOpenMapsItsErrnoToOneCode) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);
-    EXPECT_EQ(OpenErrorCode(c.err), c.code == kFileSystemError ? 0 : c.code);
+    EXPECT_EQ(OpenErrorCode(OsStatus::Error(c.err)), c.code == kFileSystemError ? 0 : c.code);
     ClearError();
-    EXPECT_EQ(PostOpenError(c.err), c.code);
+    EXPECT_EQ(PostOpenError(OsStatus::Error(c.err)), c.code);
     EXPECT_EQ(ERRORCODE(), c.code);
     if (c.code == kFileSystemError) {
       EXPECT_EQ(FILEERRORCODE(), std::to_string(OsErrorFromErrno(c.err)));
@@ -78,7 +78,7 @@ TEST(RuntimeErrorTest, AFailedOpenMapsItsErrnoToOneCode) {
   }
   // EIO and "Access Denied" share the number 5 only on the operating
   // system's side: an EIO at open is 90 with the system's 31, never 5.
-  EXPECT_NE(PostOpenError(EIO), kAccessDenied);
+  EXPECT_NE(PostOpenError(OsStatus::Error(EIO)), kAccessDenied);
 }
 
 TEST(RuntimeErrorTest, PostedStateIsPerThread) {

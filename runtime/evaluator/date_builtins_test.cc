@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "runtime/os/fault_plan.h"
 #include "runtime/values/date_time.h"
 
 namespace qzr {
@@ -22,20 +23,22 @@ LocalDateTime FakeMidnight() {
 class DateBuiltins : public ::testing::Test {
  protected:
   void SetUp() override {
-    old_ = SetLocalClockForTesting(&FakeNoon);
+    clock_.local_clock = &FakeNoon;
+    old_ = SetProcessFaultPlan(&clock_);
     SetWindowYearForTesting(2026);
   }
   void TearDown() override {
-    SetLocalClockForTesting(old_);
+    SetProcessFaultPlan(old_);
     SetWindowYearForTesting(0);
   }
-  LocalClockHook old_ = nullptr;
+  FaultPlan clock_;
+  FaultPlan* old_ = nullptr;
 };
 
 TEST_F(DateBuiltins, TodayAndClockReadTheLocalClock) {
   EXPECT_EQ(TODAY(), DateFromParts(7, 4, 2026));
   EXPECT_EQ(CLOCK(), TimeFromParts(12, 34, 56, 78));
-  SetLocalClockForTesting(&FakeMidnight);
+  clock_.local_clock = &FakeMidnight;
   EXPECT_EQ(CLOCK(), 1);  // midnight is a time, not "no time"
 }
 

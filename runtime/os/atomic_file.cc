@@ -12,30 +12,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 
 namespace qzr {
 namespace {
 
-std::atomic<AtomicWriteFaultHook> g_fault_hook{nullptr};
 std::atomic<unsigned> g_temp_counter{0};
-
-int InjectedFault(AtomicWriteStep step, const std::string& path) {
-  AtomicWriteFaultHook hook = g_fault_hook.load();
-  return hook ? hook(step, path) : 0;
-}
-
-// Writes all of `data`, retrying short writes and EINTR. Returns 0 or errno.
-int WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return 0;
-}
 
 // The file that a write to `path` should replace: the target of a symbolic
 // link when it resolves, else `path` itself (a dangling link is replaced by
@@ -55,111 +37,95 @@ std::string BaseName(const std::string& path) {
 
 }  // namespace
 
-AtomicWriteFaultHook SetAtomicWriteFaultHook(AtomicWriteFaultHook hook) {
-  return g_fault_hook.exchange(hook);
-}
-
-std::string ParentDirectory(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-int ReadWholeFile(const std::string& path, std::string* contents) {
+OsStatus ReadWholeFile(const std::string& path, std::string* contents) {
   contents->clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return EISDIR;
+  std::unique_ptr<OsFile> file;
+  if (OsStatus s = OsFile::Open(path, false, false, &file); !s.ok()) return s;
+  // The bytes the file has now are read straight into the text, sized once;
+  // whatever follows (a file still growing, a pipe) comes in pieces.
+  uint64_t size = 0;
+  uint64_t at = 0;
+  if (file->Size(&size).ok() && size > 0) {
+    contents->resize(static_cast<size_t>(size));
+    size_t got = 0;
+    if (OsStatus s = file->ReadAt(0, contents->data(), contents->size(), &got); !s.ok()) {
+      contents->clear();
+      return s;
+    }
+    contents->resize(got);
+    at = got;
   }
   char buffer[16384];
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
+    size_t got = 0;
+    if (OsStatus s = file->ReadAt(at, buffer, sizeof buffer, &got); !s.ok()) {
       contents->clear();
-      return err;
+      return s;
     }
-    if (n == 0) break;
-    contents->append(buffer, static_cast<size_t>(n));
+    if (got == 0) break;
+    contents->append(buffer, got);
+    at += got;
   }
-  ::close(fd);
-  return 0;
+  return OsStatus::Ok();
 }
 
-int WriteFileAtomically(const std::string& path, std::string_view contents) {
+OsStatus WriteFileAtomically(const std::string& path, std::string_view contents) {
   const std::string target = ReplacementTarget(path);
   const std::string dir = ParentDirectory(target);
 
   struct stat old_st;
   const bool existed = ::stat(target.c_str(), &old_st) == 0;
-  if (existed && S_ISDIR(old_st.st_mode)) return EISDIR;
+  if (existed && S_ISDIR(old_st.st_mode)) return OsStatus::Error(EISDIR);
 
   // A hidden name beside the target: rename() must not cross file systems,
   // and a leftover from a crash is easy to recognise and harmless.
   std::string temp;
-  int fd = -1;
-  if (int err = InjectedFault(AtomicWriteStep::kOpenTemp, target)) return err;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+  std::unique_ptr<OsFile> file;
+  OsOpenOptions options;
+  options.access = OsAccess::kWrite;
+  options.create = true;
+  options.exclusive = true;
+  OsStatus opened = OsStatus::Error(EEXIST);
+  for (int attempt = 0; attempt < 100 && opened.Is(EEXIST); ++attempt) {
     temp = dir + "/." + BaseName(target) + "." + std::to_string(::getpid()) + "." +
            std::to_string(g_temp_counter.fetch_add(1)) + ".tmp";
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return errno;
+    opened = OsFile::Open(temp, options, &file);
   }
-  if (fd < 0) return EEXIST;
+  if (!opened.ok()) return opened;
 
-  auto fail = [&](int err) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    return err;
+  // On failure the temporary file goes; its removal failing leaves only a
+  // hidden leftover, so the write's own error is the one reported.
+  auto fail = [&](OsStatus s) {
+    file.reset();
+    UnlinkFile(temp).IgnoreError();
+    return s;
   };
-  if (existed) ::fchmod(fd, old_st.st_mode & 07777);  // best effort
-  if (int err = InjectedFault(AtomicWriteStep::kWrite, target)) return fail(err);
-  if (int err = WriteAll(fd, contents)) return fail(err);
-  if (int err = InjectedFault(AtomicWriteStep::kSyncFile, target)) return fail(err);
-  if (::fsync(fd) != 0) return fail(errno);
-  if (::close(fd) != 0) {
-    int err = errno;
-    ::unlink(temp.c_str());
-    return err;
-  }
-  fd = -1;
-  if (int err = InjectedFault(AtomicWriteStep::kRename, target)) {
-    ::unlink(temp.c_str());
-    return err;
-  }
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
-    int err = errno;
-    ::unlink(temp.c_str());
-    return err;
-  }
+  // Best effort: a file system without permission bits keeps its own.
+  if (existed) file->SetPermissions(old_st.st_mode & 07777).IgnoreError();
+  if (OsStatus s = file->WriteAt(0, contents.data(), contents.size()); !s.ok()) return fail(s);
+  if (OsStatus s = file->Sync(); !s.ok()) return fail(s);
+  if (OsStatus s = file->Close(); !s.ok()) return fail(s);
+  if (OsStatus s = RenameFile(temp, target); !s.ok()) return fail(s);
   // Makes the rename itself durable. The new contents are already in place
   // and visible, so a failure here is not reported as a failed write: some
   // file systems refuse fsync on a folder (EINVAL), and the caller could do
   // nothing about it anyway.
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-  return 0;
+  SyncDirectoryOf(target).IgnoreError();
+  return OsStatus::Ok();
 }
 
-int MakeDirectories(const std::string& path) {
-  if (path.empty()) return ENOENT;
+OsStatus MakeDirectories(const std::string& path) {
+  if (path.empty()) return OsStatus::Error(ENOENT);
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (::stat(path.c_str(), &st) == 0) {
+    return S_ISDIR(st.st_mode) ? OsStatus::Ok() : OsStatus::Error(ENOTDIR);
+  }
   std::string parent = ParentDirectory(path);
   if (parent != path && parent != "." && parent != "/") {
-    if (int err = MakeDirectories(parent)) return err;
+    if (OsStatus s = MakeDirectories(parent); !s.ok()) return s;
   }
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return errno;
-  return 0;
+  if (OsStatus s = MakeDirectory(path, 0700); !s.ok() && !s.Is(EEXIST)) return s;
+  return OsStatus::Ok();
 }
 
 DirectoryLock::DirectoryLock(const std::string& directory) {

@@ -10,9 +10,9 @@
 // description, so two threads that each take a DirectoryLock exclude each
 // other as well; callers still keep a mutex for their in-memory state.
 //
-// Every step that touches the file system consults the fault hook first, so
-// tests can fail the Nth step with a chosen errno. All functions are safe to
-// call from several threads; the hook is process-wide and read atomically.
+// Every step goes through the file seam (runtime/os/file_io.h), so a test's
+// fault plan can fail any of them, stop before any write or sync, or cut the
+// power. All functions are safe to call from several threads.
 
 #ifndef QZR_RUNTIME_ATOMIC_FILE_H_
 #define QZR_RUNTIME_ATOMIC_FILE_H_
@@ -20,35 +20,24 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/os/file_io.h"
+
 namespace qzr {
 
-// The steps of WriteFileAtomically, in the order they run.
-enum class AtomicWriteStep { kOpenTemp, kWrite, kSyncFile, kRename };
-
-// Returns the errno value to inject for `step` (0: run the step normally).
-using AtomicWriteFaultHook = int (*)(AtomicWriteStep step, const std::string& path);
-
-// Installs `hook` (nullptr removes it) and returns the previous one.
-AtomicWriteFaultHook SetAtomicWriteFaultHook(AtomicWriteFaultHook hook);
-
-// Reads the whole file into `contents`. Returns 0 or an errno value (ENOENT
-// when the file does not exist); `contents` is cleared on failure.
-int ReadWholeFile(const std::string& path, std::string* contents);
+// Reads the whole file into `contents`: ENOENT when the file does not
+// exist; `contents` is cleared on failure.
+OsStatus ReadWholeFile(const std::string& path, std::string* contents);
 
 // Replaces the file at `path` with `contents` atomically (see above). When
 // `path` is a symbolic link to an existing file, the file it points to is
 // replaced and the link stays. An existing file keeps its permission bits; a
-// new one gets 0666 less the umask. Returns 0 or an errno value; on failure
-// the target is unchanged and no temporary file is left behind.
-int WriteFileAtomically(const std::string& path, std::string_view contents);
+// new one gets 0666 less the umask. On failure the target is unchanged and
+// no temporary file is left behind.
+OsStatus WriteFileAtomically(const std::string& path, std::string_view contents);
 
 // Creates `path` and any missing parents with mode 0700 (settings folders are
-// private to the user). Returns 0 or an errno value; an existing folder is
-// success.
-int MakeDirectories(const std::string& path);
-
-// The folder part of `path` ("." when it has none).
-std::string ParentDirectory(const std::string& path);
+// private to the user). An existing folder is success.
+OsStatus MakeDirectories(const std::string& path);
 
 // An exclusive advisory lock on a folder, held for the object's lifetime.
 // When the folder cannot be opened or locked (no read permission, a file

@@ -17,6 +17,8 @@
 #include <thread>
 #include <utility>
 
+#include "runtime/os/file_io.h"
+
 extern char** environ;
 
 namespace qzr {
@@ -164,11 +166,11 @@ int RunAndCapture(const std::vector<std::string>& argv, std::string* output, int
       timed_out = ready == 0;
       break;
     }
-    ssize_t n = read(fds[0], buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // end of output (or a read error: stop reading)
+    size_t n = 0;
+    // End of output, or a read error: stop reading.
+    if (!ReadFromDescriptor(fds[0], buffer, sizeof buffer, &n).ok() || n == 0) break;
     size_t room = max_output - std::min(max_output, output->size());
-    output->append(buffer, std::min(room, static_cast<size_t>(n)));
+    output->append(buffer, std::min(room, n));
   }
   close(fds[0]);
 

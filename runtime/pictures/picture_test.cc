@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/os/fault_plan.h"
 #include "runtime/pictures/picture_decimal.h"
 #include "runtime/settings/locale_data.h"
 #include "runtime/values/date_time.h"
@@ -25,13 +26,15 @@ class Picture : public ::testing::Test {
   void SetUp() override {
     InitLocaleForTesting(IntlSettings{}, "/nonexistent/picture_test.ENV");
     SetWindowYearForTesting(2026);
-    old_clock_ = SetLocalClockForTesting(&FakeNow);
+    clock_.local_clock = &FakeNow;
+    old_plan_ = SetProcessFaultPlan(&clock_);
   }
   void TearDown() override {
-    SetLocalClockForTesting(old_clock_);
+    SetProcessFaultPlan(old_plan_);
     SetWindowYearForTesting(0);
   }
-  LocalClockHook old_clock_ = nullptr;
+  FaultPlan clock_;
+  FaultPlan* old_plan_ = nullptr;
 };
 
 const int32_t kJuly4 = DateFromParts(7, 4, 2026);

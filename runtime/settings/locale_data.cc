@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "runtime/core/text.h"
+#include "runtime/os/atomic_file.h"
 #include "runtime/settings/env_file.h"
 #include "runtime/settings/profile.h"
 
@@ -41,10 +42,10 @@ std::string Cut(std::string_view text, size_t chars) {
   return std::string(text.substr(0, Utf8Prefix(text, chars)));
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+std::optional<std::string> ReadEnvironmentFile(const std::string& path) {
+  std::string text;
+  if (!ReadWholeFile(path, &text).ok()) return std::nullopt;
+  return text;
 }
 
 // "MORCOLSEQ": the listed bytes take, in the order given, the weights that
@@ -260,7 +261,7 @@ const LocaleData& Locale() {
   if (const LocaleData* p = g_locale.load(std::memory_order_acquire)) return *p;
   const IntlSettings intl = ReadIntlSettings();
   const std::string path = ProgramEnvFilePath();
-  std::optional<std::string> env = path.empty() ? std::nullopt : ReadWholeFile(path);
+  std::optional<std::string> env = path.empty() ? std::nullopt : ReadEnvironmentFile(path);
   std::optional<std::string_view> view;
   if (env) view = *env;
   return *Publish(std::make_unique<LocaleData>(BuildLocaleData(intl, view)));
@@ -275,7 +276,7 @@ std::string LocaleUpper(std::string_view text) {
 
 void InitLocaleForTesting(const IntlSettings& intl, const std::string& env_path) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  std::optional<std::string> env = ReadWholeFile(env_path);
+  std::optional<std::string> env = ReadEnvironmentFile(env_path);
   std::optional<std::string_view> view;
   if (env) view = *env;
   Publish(std::make_unique<LocaleData>(BuildLocaleData(intl, view)));

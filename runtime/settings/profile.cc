@@ -305,7 +305,7 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
   if (path.empty()) return fallback;
   std::lock_guard<std::mutex> lock(g_profile_mutex);
   std::string contents;
-  if (ReadWholeFile(path, &contents) != 0) return fallback;
+  if (!ReadWholeFile(path, &contents).ok()) return fallback;
   std::vector<Line> lines = Parse(contents);
   size_t i = FindEntry(lines, Trim(section), Trim(key));
   return i == std::string::npos ? fallback : lines[i].value;
@@ -325,16 +325,16 @@ bool WritePrivateProfileString(std::string_view section, std::optional<std::stri
   // A bare name lives in the configuration folder, which may not exist yet;
   // an explicit folder is the caller's and is not created behind its back.
   if (file.find('/') == std::string::npos) {
-    if (MakeDirectories(ConfigDirectory()) != 0) return false;
+    if (!MakeDirectories(ConfigDirectory()).ok()) return false;
   }
   std::lock_guard<std::mutex> lock(g_profile_mutex);
   DirectoryLock folder(ParentDirectory(path));
   std::string contents;
-  int err = ReadWholeFile(path, &contents);
-  if (err != 0 && err != ENOENT) return false;  // never overwrite what we could not read
+  const OsStatus read = ReadWholeFile(path, &contents);
+  if (!read.ok() && !read.Is(ENOENT)) return false;  // never overwrite what we could not read
   std::vector<Line> lines = Parse(contents);
   if (!ApplyWrite(&lines, section, key, value)) return true;
-  return WriteFileAtomically(path, Serialize(lines)) == 0;
+  return WriteFileAtomically(path, Serialize(lines)).ok();
 }
 
 std::string GetProfileString(std::string_view section, std::string_view key,
@@ -349,7 +349,7 @@ int GetProfileInt(std::string_view section, std::string_view key, int default_va
 bool WriteProfileString(std::string_view section, std::optional<std::string_view> key,
                         std::optional<std::string_view> value) {
   std::string path = UserProfilePath();
-  if (MakeDirectories(ConfigDirectory()) != 0) return false;
+  if (!MakeDirectories(ConfigDirectory()).ok()) return false;
   return WritePrivateProfileString(section, key, value, path);
 }
 

@@ -32,13 +32,13 @@ class ProfileTest : public ::testing::Test {
   }
   void TearDown() override {
     ::unsetenv("QZR_CONFIG_DIR");
-    SetAtomicWriteFaultHook(nullptr);
+    SetProcessFaultPlan(nullptr);
     fs::remove_all(dir_);
   }
-  void Put(const std::string& contents) { ASSERT_EQ(WriteFileAtomically(file_, contents), 0); }
+  void Put(const std::string& contents) { ASSERT_TRUE(WriteFileAtomically(file_, contents).ok()); }
   std::string Contents() {
     std::string s;
-    ReadWholeFile(file_, &s);
+    ReadWholeFile(file_, &s).IgnoreError();  // a missing file reads as ""
     return s;
   }
 
@@ -200,7 +200,7 @@ TEST_F(ProfileTest, BareNamesAndTheUserProfileLiveInTheConfigFolder) {
   EXPECT_EQ(GetProfileInt("intl", "iTime", 0), 1);
   EXPECT_EQ(GetProfileInt("intl", "iTLZero", 1), 1);
   std::string text;
-  ASSERT_EQ(ReadWholeFile(config + "/profile.ini", &text), 0);
+  ASSERT_TRUE(ReadWholeFile(config + "/profile.ini", &text).ok());
   EXPECT_EQ(text, "[intl]\nsTime=.\niTime=1\n");
   ASSERT_TRUE(WriteProfileString("intl", std::nullopt, std::nullopt));
   EXPECT_EQ(GetProfileString("intl", "sTime", ":"), ":");
@@ -226,16 +226,21 @@ TEST_F(ProfileTest, ConfigFolderFollowsTheEnvironment) {
 // Given a settings file, when any step of the atomic rewrite fails, then the
 // write reports failure, the old contents stay and no temporary is left.
 TEST_F(ProfileTest, FailedWriteLeavesTheOldFile) {
-  static AtomicWriteStep failing;
-  for (AtomicWriteStep step : {AtomicWriteStep::kOpenTemp, AtomicWriteStep::kWrite,
-                               AtomicWriteStep::kSyncFile, AtomicWriteStep::kRename}) {
-    SCOPED_TRACE(static_cast<int>(step));
+  // The rewrite reads the file (open 1), then opens its temporary (open 2),
+  // writes, syncs and renames it.
+  struct Step {
+    OsCall call;
+    int n;
+  } steps[] = {{OsCall::kOpen, 2}, {OsCall::kWrite, 1}, {OsCall::kSync, 1}, {OsCall::kRename, 1}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(static_cast<int>(step.call));
     Put("[S]\nk=old\n");
-    failing = step;
-    SetAtomicWriteFaultHook(
-        [](AtomicWriteStep s, const std::string&) { return s == failing ? ENOSPC : 0; });
+    FaultPlan plan;
+    plan.FailAt(step.call, step.n, ENOSPC);
+    SetProcessFaultPlan(&plan);
     EXPECT_FALSE(WritePrivateProfileString("S", "k", "new", file_));
-    SetAtomicWriteFaultHook(nullptr);
+    SetProcessFaultPlan(nullptr);
+    EXPECT_EQ(plan.count(step.call), step.n);
     EXPECT_EQ(Contents(), "[S]\nk=old\n");
     int entries = 0;
     for (const auto& e : fs::directory_iterator(dir_)) entries += e.is_regular_file();
@@ -245,7 +250,7 @@ TEST_F(ProfileTest, FailedWriteLeavesTheOldFile) {
 
 TEST_F(ProfileTest, WriteThroughSymlinkKeepsTheLinkAndMode) {
   const std::string real = dir_ + "/real.ini";
-  ASSERT_EQ(WriteFileAtomically(real, "[S]\nk=1\n"), 0);
+  ASSERT_TRUE(WriteFileAtomically(real, "[S]\nk=1\n").ok());
   ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
   ASSERT_EQ(::symlink(real.c_str(), file_.c_str()), 0);
   ASSERT_TRUE(WritePrivateProfileString("S", "k", "2", file_));

@@ -307,12 +307,12 @@ void Refresh(State& s) {
   // same size apart (a freed inode number comes back at once), the bytes can.
   const std::string path = RegistryPath();
   std::string text;
-  int err = ReadWholeFile(path, &text);
-  if (err == ENOENT) err = 0;  // no file yet: an empty registry
-  if (s.loaded && path == s.path && err == 0 && !s.unreadable && text == s.text) return;
+  OsStatus read = ReadWholeFile(path, &text);
+  if (read.Is(ENOENT)) read = OsStatus::Ok();  // no file yet: an empty registry
+  if (s.loaded && path == s.path && read.ok() && !s.unreadable && text == s.text) return;
   s.path = path;
   s.loaded = true;
-  s.unreadable = err != 0;
+  s.unreadable = !read.ok();
   s.damaged = false;
   s.text = std::move(text);
   if (s.unreadable) {
@@ -322,8 +322,8 @@ void Refresh(State& s) {
   s.damaged = ParseTree(s, s.text) > 0;
 }
 
-long ErrnoToRegistryError(int err) {
-  switch (err) {
+long ErrnoToRegistryError(OsStatus status) {
+  switch (status.error()) {
     case 0:
       return ERROR_SUCCESS;
     case ENOSPC:
@@ -341,7 +341,9 @@ long ErrnoToRegistryError(int err) {
 // Runs `change` on the fresh tree under the folder lock and writes the file
 // when `change` reports that it changed something (invariant 2).
 long Mutate(State& s, const std::function<long(bool* changed)>& change) {
-  if (int err = MakeDirectories(ConfigDirectory())) return ErrnoToRegistryError(err);
+  if (OsStatus made = MakeDirectories(ConfigDirectory()); !made.ok()) {
+    return ErrnoToRegistryError(made);
+  }
   DirectoryLock folder(ConfigDirectory());
   Refresh(s);
   if (s.unreadable) return ERROR_ACCESS_DENIED;  // never replace what could not be read
@@ -350,15 +352,15 @@ long Mutate(State& s, const std::function<long(bool* changed)>& change) {
   if (rc != ERROR_SUCCESS || !changed) return rc;
   if (s.damaged) {
     // Keep the damaged original once, before the rewrite drops its bad lines.
-    if (int err = WriteFileAtomically(s.path + ".bad", s.text)) {
+    if (OsStatus kept = WriteFileAtomically(s.path + ".bad", s.text); !kept.ok()) {
       s.loaded = false;
-      return ErrnoToRegistryError(err);
+      return ErrnoToRegistryError(kept);
     }
   }
   std::string text = SerializeTree(s);
-  if (int err = WriteFileAtomically(s.path, text)) {
+  if (OsStatus written = WriteFileAtomically(s.path, text); !written.ok()) {
     s.loaded = false;
-    return ErrnoToRegistryError(err);
+    return ErrnoToRegistryError(written);
   }
   s.damaged = false;
   s.text = std::move(text);

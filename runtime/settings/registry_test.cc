@@ -30,19 +30,19 @@ class RegistryTest : public ::testing::Test {
   }
   void TearDown() override {
     EXPECT_EQ(OpenRegistryHandleCount(), 0u) << "a test left a handle open";
-    SetAtomicWriteFaultHook(nullptr);
+    SetProcessFaultPlan(nullptr);
     ::unsetenv("QZR_CONFIG_DIR");
     fs::remove_all(dir_);
   }
   std::string FileText() {
     std::string s;
-    ReadWholeFile(file_, &s);
+    ReadWholeFile(file_, &s).IgnoreError();  // a missing file reads as ""
     return s;
   }
   // Replaces the file as another process would; the next call re-reads it.
   void PutFile(const std::string& text) {
-    ASSERT_EQ(MakeDirectories(dir_ + "/cfg"), 0);
-    ASSERT_EQ(WriteFileAtomically(file_, text), 0);
+    ASSERT_TRUE(MakeDirectories(dir_ + "/cfg").ok());
+    ASSERT_TRUE(WriteFileAtomically(file_, text).ok());
   }
 
   std::string dir_;
@@ -344,7 +344,7 @@ TEST_F(RegistryTest, DamagedFileIsKeptBeforeTheFirstRewrite) {
   EXPECT_FALSE(fs::exists(file_ + ".bad"));  // reading changes nothing
   ASSERT_EQ(RegPutString(HKEY_CURRENT_USER, "Good", "y", "new"), 0);
   std::string kept;
-  ASSERT_EQ(ReadWholeFile(file_ + ".bad", &kept), 0);
+  ASSERT_TRUE(ReadWholeFile(file_ + ".bad", &kept).ok());
   EXPECT_EQ(kept, kDamaged);
   EXPECT_EQ(FileText(),
             "QZR-REGISTRY 1\n"
@@ -355,16 +355,16 @@ TEST_F(RegistryTest, DamagedFileIsKeptBeforeTheFirstRewrite) {
 
 TEST_F(RegistryTest, FailedWriteChangesNothing) {
   ASSERT_EQ(RegPutString(HKEY_CURRENT_USER, "S", "v", "old"), 0);
-  SetAtomicWriteFaultHook([](AtomicWriteStep step, const std::string&) {
-    return step == AtomicWriteStep::kWrite ? ENOSPC : 0;
-  });
+  FaultPlan disk_full;
+  disk_full.FailFrom(OsCall::kWrite, 1, ENOSPC);
+  SetProcessFaultPlan(&disk_full);
   EXPECT_EQ(RegPutString(HKEY_CURRENT_USER, "S", "v", "new"), ERROR_DISK_FULL);
   EXPECT_EQ(SHDeleteKey(HKEY_CURRENT_USER, "S"), ERROR_DISK_FULL);
-  SetAtomicWriteFaultHook([](AtomicWriteStep step, const std::string&) {
-    return step == AtomicWriteStep::kRename ? EIO : 0;
-  });
+  FaultPlan rename_fails;
+  rename_fails.FailFrom(OsCall::kRename, 1, EIO);
+  SetProcessFaultPlan(&rename_fails);
   EXPECT_EQ(RegPutString(HKEY_CURRENT_USER, "T", "v", "new"), ERROR_WRITE_FAULT);
-  SetAtomicWriteFaultHook(nullptr);
+  SetProcessFaultPlan(nullptr);
   EXPECT_EQ(RegGetString(HKEY_CURRENT_USER, "S", "v"), "old");
   HKEY t = 0;
   EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "T", 0, KEY_READ, &t), ERROR_FILE_NOT_FOUND);

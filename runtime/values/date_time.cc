@@ -1,10 +1,10 @@
-// Standard dates and times: the calendar arithmetic, the local-clock seam and
-// the two-digit-year window.
+// Standard dates and times: the calendar arithmetic and the two-digit-year
+// window.
 //
 // The day arithmetic counts leap days with leaps(y) = y/4 + y/400 - y/100,
 // the number of leap years in 1..y. Everything is computed in 64 bits where
 // a caller's value could push an int32 past its range. Stateless apart from
-// the clock hook and the kept window year, both atomics.
+// the kept window year, an atomic.
 
 #include "runtime/values/date_time.h"
 
@@ -23,26 +23,6 @@ constexpr bool IsLeapFull(int64_t y) {
   return y % 4 == 0 && (y % 400 == 0 || y % 100 != 0);
 }
 
-LocalDateTime SystemClock() {
-  using namespace std::chrono;
-  const auto now = system_clock::now();
-  const std::time_t secs = system_clock::to_time_t(now);
-  const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm tm{};
-  localtime_r(&secs, &tm);
-  LocalDateTime t;
-  t.year = tm.tm_year + 1900;
-  t.month = tm.tm_mon + 1;
-  t.day = tm.tm_mday;
-  t.hour = tm.tm_hour;
-  t.minute = tm.tm_min;
-  // A leap second (tm_sec 60) is shown as the last second of the minute.
-  t.second = tm.tm_sec > 59 ? 59 : tm.tm_sec;
-  t.millisecond = static_cast<int>(ms < 0 ? ms + 1000 : ms);
-  return t;
-}
-
-std::atomic<LocalClockHook> g_clock{&SystemClock};
 std::atomic<int> g_window_year{0};
 
 // The date of the first day of (month, year), both already in range, as the
@@ -132,14 +112,6 @@ int TimeToParts(int32_t time, int* hours, int* minutes, int* seconds, int* hundr
   *seconds = t % 6000 / 100;
   *hundredths = t % 100;
   return 0;
-}
-
-LocalDateTime LocalNow() {
-  return g_clock.load(std::memory_order_acquire)();
-}
-
-LocalClockHook SetLocalClockForTesting(LocalClockHook hook) {
-  return g_clock.exchange(hook ? hook : &SystemClock, std::memory_order_acq_rel);
 }
 
 int WindowYear() {

@@ -5,18 +5,20 @@
 // since midnight plus one: 1 is 00:00:00.00, 8640000 is 23:59:59.99, 0 is no
 // time.
 //
-// This file also owns the local-clock seam (every read of the wall clock goes
-// through LocalNow) and the two-digit-year window, whose current year is read
-// from the clock once and kept for the life of the process.
+// This file also owns the two-digit-year window, whose current year is read
+// from the clock seam (runtime/os/clock.h) once and kept for the life of the
+// process.
 //
-// Threads: the conversions keep no state. The clock hook and the kept window
-// year are atomics, so any thread may read them; the testing setters are
-// meant for single-threaded test set-up.
+// Threads: the conversions keep no state. The kept window year is an atomic,
+// so any thread may read it; its testing setter is meant for single-threaded
+// test set-up.
 
 #ifndef QZR_RUNTIME_DATE_TIME_H_
 #define QZR_RUNTIME_DATE_TIME_H_
 
 #include <cstdint>
+
+#include "runtime/os/clock.h"
 
 namespace qzr {
 
@@ -69,27 +71,7 @@ int Weekday(int32_t date);
 // window reaching into the future).
 int ExpandTwoDigitYear(int year, int window = kDefaultYearWindow);
 
-// ---- The local clock ------------------------------------------------------
-
-struct LocalDateTime {
-  int year = 0;
-  int month = 0;  // 1..12
-  int day = 0;    // 1..31
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-  int millisecond = 0;
-};
-
-using LocalClockHook = LocalDateTime (*)();
-
-// The local date and time, read through the installed hook (the system
-// clock, localtime_r, by default).
-LocalDateTime LocalNow();
-
-// Installs `hook` (nullptr restores the system clock); returns the previous
-// one. For tests.
-LocalClockHook SetLocalClockForTesting(LocalClockHook hook);
+// ---- The two-digit-year window ---------------------------------------------
 
 // The current year used by the two-digit-year window: read from LocalNow()
 // at first use and kept.

@@ -7,6 +7,8 @@
 
 #include <chrono>
 
+#include "runtime/os/fault_plan.h"
+
 namespace qzr {
 namespace {
 
@@ -106,13 +108,15 @@ LocalDateTime FakeNow2030() {
 
 TEST(DateTime, WindowYearIsReadOnceAndKept) {
   SetWindowYearForTesting(0);
-  const LocalClockHook old = SetLocalClockForTesting(&FakeNow2030);
+  FaultPlan clock;
+  clock.local_clock = &FakeNow2030;
+  FaultPlan* const old = SetProcessFaultPlan(&clock);
   EXPECT_EQ(WindowYear(), 2030);
-  SetLocalClockForTesting(nullptr);  // the real clock now says another year
+  SetProcessFaultPlan(nullptr);  // the real clock now says another year
   EXPECT_EQ(WindowYear(), 2030);
   EXPECT_EQ(ExpandTwoDigitYear(51), 1951);
   EXPECT_EQ(ExpandTwoDigitYear(49), 2049);
-  SetLocalClockForTesting(old);
+  SetProcessFaultPlan(old);
   SetWindowYearForTesting(0);
 }
 
@@ -150,11 +154,15 @@ TEST(DateTime, PartsFromTimeRoundTripAndFailures) {
 }
 
 TEST(DateTime, ClockSeamIsUsed) {
-  const LocalClockHook old = SetLocalClockForTesting(&FakeNow2030);
+  FaultPlan clock;
+  clock.local_clock = &FakeNow2030;
+  clock.epoch_clock = [] { return int64_t{1234567}; };
+  FaultPlan* const old = SetProcessFaultPlan(&clock);
   const LocalDateTime now = LocalNow();
   EXPECT_EQ(now.year, 2030);
   EXPECT_EQ(now.millisecond, 10);
-  SetLocalClockForTesting(old);
+  EXPECT_EQ(EpochMillisecondsNow(), 1234567);
+  SetProcessFaultPlan(old);
   const LocalDateTime real = LocalNow();
   EXPECT_GE(real.year, 2000);
   EXPECT_GE(real.month, 1);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/core/runtime_error.h"
+#include "runtime/os/fault_plan.h"
 #include "runtime/values/date_time.h"
 #include "runtime/values/ufo.h"
 
@@ -627,10 +628,11 @@ TEST(QueueTest, FreeEmptiesTheQueueAndDropsItsOrders) {
 
 TEST(QueueTest, ChangeCounterStartsFromTheClock) {
   // 10:20:30.45 is the standard time 3723046; times 25781083 it wraps.
-  SetLocalClockForTesting([] { return LocalDateTime{2026, 3, 4, 10, 20, 30, 450}; });
+  FaultPlan clock;
+  clock.local_clock = [] { return LocalDateTime{2026, 3, 4, 10, 20, 30, 450}; };
+  ScopedFaultPlan at_ten(&clock);
   RowQueue q;
   EXPECT_EQ(CHANGES(&q), 3723046u * 25781083u);
-  SetLocalClockForTesting(nullptr);
 }
 
 TEST(QueueTest, ChangeCounterCountsChangesOnly) {

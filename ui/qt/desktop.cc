@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "runtime/os/file_io.h"
 #include "ui/qt/icons.h"
 #include "ui/qt/qt_toolkit.h"
 #include "ui/window.h"
@@ -31,8 +32,8 @@ const char* g_program_name = "qzrfunctions";
 void OnSignal(int signo) {
   if (g_signals.fetch_add(1) > 0) _exit(128 + signo);  // the second one: now
   char byte = static_cast<char>(signo);
-  ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
-  (void)ignored;
+  // A full pipe already holds a wake-up; nothing else to do in a handler.
+  WriteToDescriptor(g_signal_pipe[1], &byte, 1).IgnoreError();
 }
 
 // Qt's messages while the application is made: a fatal one (no display)
@@ -45,8 +46,7 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
     std::string line = std::string(g_program_name) + ": cannot open the display" +
                        (display != nullptr && *display != '\0' ? " " + std::string(display) : "") +
                        ": " + text.section(QLatin1Char('\n'), 0, 0).toStdString() + "\n";
-    ssize_t ignored = write(2, line.data(), line.size());
-    (void)ignored;
+    WriteToDescriptor(2, line.data(), line.size()).IgnoreError();
     _exit(kNoDisplayExit);
   }
   if (g_previous_handler != nullptr) {
@@ -82,7 +82,8 @@ int RunDesktop(int argc, char** argv, const DesktopOptions& options,
     notifier = std::make_unique<QSocketNotifier>(g_signal_pipe[0], QSocketNotifier::Read);
     QObject::connect(notifier.get(), &QSocketNotifier::activated, [] {
       char byte;
-      while (read(g_signal_pipe[0], &byte, 1) == 1) {
+      size_t got = 0;
+      while (ReadFromDescriptor(g_signal_pipe[0], &byte, 1, &got).ok() && got == 1) {
       }
       AskEverythingToClose();
     });

@@ -303,7 +303,12 @@ int Stat(const std::string& path, const std::string& password) {
   std::cout << "pages: " << pages << "\n";
   std::cout << "tree depth: " << structure.depth << "\n";
   std::cout << "records: " << structure.records << "\n";
-  std::cout << "file bytes: " << os->Size() << "\n";
+  uint64_t file_bytes = 0;
+  if (os->Size(&file_bytes).ok()) {
+    std::cout << "file bytes: " << file_bytes << "\n";
+  } else {
+    std::cout << "file bytes: unknown\n";
+  }
   std::cout << "page bytes on disk: " << disk << "\n";
   std::cout << "page bytes stored: " << stored << "\n";
   std::cout << "page bytes decompressed: " << plain << "\n";

@@ -1,6 +1,7 @@
-// The per-unit cipher hook of Palisade block I/O.
+// The per-unit cipher hook of block I/O (an OsFile carries one for the block
+// layer above it; the Palisade driver provides the implementation).
 //
-// Every transfer to and from a Palisade file is a whole number of 64-byte
+// Every transfer to and from a block file is a whole number of 64-byte
 // units. When a file is encrypted, each unit is enciphered on its way out and
 // deciphered on its way in; the tweak of a unit is the file offset at which
 // it is actually written. A shadow copy is therefore enciphered for its
@@ -9,13 +10,13 @@
 // home. Implementations hold only immutable key material and are safe to use
 // from several threads at once.
 
-#ifndef QZR_DRIVERS_PALISADE_UNIT_CIPHER_H_
-#define QZR_DRIVERS_PALISADE_UNIT_CIPHER_H_
+#ifndef QZR_RUNTIME_OS_UNIT_CIPHER_H_
+#define QZR_RUNTIME_OS_UNIT_CIPHER_H_
 
 #include <cstddef>
 #include <cstdint>
 
-namespace qzr::palisade {
+namespace qzr {
 
 inline constexpr size_t kCipherUnit = 64;
 
@@ -29,6 +30,6 @@ class UnitCipher {
   virtual void Decrypt(uint8_t* data, size_t len, uint64_t home_offset) const = 0;
 };
 
-}  // namespace qzr::palisade
+}  // namespace qzr
 
-#endif  // QZR_DRIVERS_PALISADE_UNIT_CIPHER_H_
+#endif  // QZR_RUNTIME_OS_UNIT_CIPHER_H_

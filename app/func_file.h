@@ -27,7 +27,6 @@
 #include <string_view>
 
 #include "data/file_descriptor.h"
-#include "runtime/core/utf8.h"
 
 namespace qzr {
 
@@ -107,12 +106,6 @@ bool CheckFuncEntry(const FuncEntry& entry, FuncFieldProblem* problem);
 // Cuts every text of *entry to its field, at a character boundary, and
 // drops zero bytes from the fixed text fields.
 void TruncateFuncEntry(FuncEntry* entry);
-
-// The longest prefix of `text` of at most `max_bytes` bytes that does not end
-// inside a UTF-8 sequence (the runtime's Utf8Cut).
-inline std::string_view CutAtCharBoundary(std::string_view text, size_t max_bytes) {
-  return Utf8Cut(text, max_bytes);
-}
 
 }  // namespace qzr
 

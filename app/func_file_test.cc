@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "runtime/core/utf8.h"
+
 namespace qzr {
 namespace {
 
@@ -113,9 +115,9 @@ TEST(FuncEntryTest, TruncateCutsAtACharacterBoundary) {
   FuncFieldProblem p;
   EXPECT_TRUE(CheckFuncEntry(e, &p));
 
-  EXPECT_EQ(CutAtCharBoundary("ab\xE2\x82\xAC", 4), "ab");
-  EXPECT_EQ(CutAtCharBoundary("ab\xE2\x82\xAC", 5), "ab\xE2\x82\xAC");
-  EXPECT_EQ(CutAtCharBoundary("abc", 0), "");
+  EXPECT_EQ(Utf8Cut("ab\xE2\x82\xAC", 4), "ab");
+  EXPECT_EQ(Utf8Cut("ab\xE2\x82\xAC", 5), "ab\xE2\x82\xAC");
+  EXPECT_EQ(Utf8Cut("abc", 0), "");
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include "app/func_managers.h"
 #include "app/main_window_def.h"
 #include "app/update_functions.h"
+#include "runtime/core/text.h"
+#include "runtime/settings/locale_data.h"
 #include "runtime/values/ufo.h"
 #include "runtime/values/ufo_memo.h"
 #include "ui/message.h"
@@ -20,15 +22,6 @@ namespace qzr {
 namespace {
 
 UpdateProcedure g_update_procedure = nullptr;
-
-std::string TrimRight(std::string_view text) {
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return std::string(text);
-}
-
-bool IsBlank(std::string_view text) {
-  return text.find_first_not_of(' ') == std::string::npos;
-}
 
 // `text` without an incomplete UTF-8 sequence at its end (a fixed-size
 // variable that kept the first bytes of a character and not the rest).
@@ -355,11 +348,11 @@ void MainWindow::PublishFind() {
 }
 
 void MainWindow::TakeFindEntry() {
-  const std::string entry =
-      TrimRight(WholeCharacters(std::string_view(find_entry_, sizeof find_entry_)));
-  find_text_ = ignore_case_ ? UpperCaseText(entry) : entry;
+  const std::string entry(
+      TrimRight(WholeCharacters(std::string_view(find_entry_, sizeof find_entry_)), kSpaces));
+  find_text_ = ignore_case_ ? LocaleUpper(entry) : entry;
   PublishFind();
-  if (find_active_ && !IsBlank(find_text_)) {
+  if (find_active_ && !TrimRight(find_text_, kSpaces).empty()) {
     window_.Select(kMainList);
     browse_.RefillList(kRefillFromStart);
     browse_.RefreshDisplay();
@@ -375,8 +368,8 @@ void MainWindow::ToggleFind() {
   } else {
     find_active_ = 1;
     if (ignore_case_) {
-      find_text_ = UpperCaseText(find_text_);
-      const std::string_view shown = WholeCharacters(CutAtCharBoundary(find_text_, kFindEntrySize));
+      find_text_ = LocaleUpper(find_text_);
+      const std::string_view shown = WholeCharacters(Utf8Cut(find_text_, kFindEntrySize));
       std::memset(find_entry_, ' ', sizeof find_entry_);
       std::memcpy(find_entry_, shown.data(), shown.size());
     }
@@ -384,7 +377,7 @@ void MainWindow::ToggleFind() {
   }
   window_.Display(kMainFindEntry);
   PublishFind();
-  if (find_active_ && IsBlank(find_text_)) {
+  if (find_active_ && TrimRight(find_text_, kSpaces).empty()) {
     window_.Select(kMainFindEntry);
     return;
   }

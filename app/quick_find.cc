@@ -18,11 +18,6 @@ namespace {
 std::mutex g_mu;
 QuickFindSettings g_settings;
 
-std::string_view ClipTrailingBlanks(std::string_view text) {
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
 // Appends `text` folded as AppendFoldedCase folds it, ASCII eight bytes at a
 // time (A-Z to a-z); from the first byte past ASCII on, through
 // AppendFoldedCase itself (folding goes character by character, and every
@@ -85,7 +80,7 @@ void ClearGlobalQuickFind() {
 }
 
 bool FindTextHasDigit(std::string_view text) {
-  for (char c : ClipTrailingBlanks(text)) {
+  for (char c : TrimRight(text, kSpaces)) {
     if (c >= '0' && c <= '9') return true;
   }
   return false;
@@ -117,10 +112,10 @@ bool QuickFindContains(std::string_view hay, std::string_view needle, bool ignor
 bool QuickFindPasses(const FileDescriptor& func, const QuickFindSettings& settings) {
   if (!settings.active) return true;
   std::string folded_needle;
-  std::string_view needle = ClipTrailingBlanks(settings.text);
+  std::string_view needle = TrimRight(settings.text, kSpaces);
   if (settings.ignore_case) {
     folded_needle = settings.folded.empty() ? FoldCase(needle) : settings.folded;
-    needle = ClipTrailingBlanks(folded_needle);
+    needle = TrimRight(folded_needle, kSpaces);
   }
   if (needle.empty()) return false;
   const bool fold = settings.ignore_case;

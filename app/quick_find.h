@@ -35,7 +35,6 @@
 #include <string_view>
 
 #include "data/file_descriptor.h"
-#include "runtime/settings/locale_data.h"
 
 namespace qzr {
 
@@ -63,10 +62,6 @@ void ClearGlobalQuickFind();
 
 // True when `text` without trailing blanks holds a digit.
 bool FindTextHasDigit(std::string_view text);
-// `text` upper-cased through the locale's case table (LocaleUpper).
-inline std::string UpperCaseText(std::string_view text) {
-  return LocaleUpper(text);
-}
 // Settings for finding `text`: the text upper-cased when ignoring case (and
 // its folded form), cut to kFindTextSize at a character boundary; the digit
 // flag computed.

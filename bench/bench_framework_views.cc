@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -115,8 +116,9 @@ class Fixture {
 
     sqlite3_open(db_path_.c_str(), &db_);
     Exec("PRAGMA journal_mode=WAL");
-    Exec("CREATE TABLE func(id INTEGER PRIMARY KEY, name TEXT, description TEXT,"
-         " fullcode INTEGER, forumlink TEXT, user TEXT, examplecode TEXT)");
+    Exec(
+        "CREATE TABLE func(id INTEGER PRIMARY KEY, name TEXT, description TEXT,"
+        " fullcode INTEGER, forumlink TEXT, user TEXT, examplecode TEXT)");
     Exec("BEGIN");
     sqlite3_stmt* ins = nullptr;
     sqlite3_prepare_v2(db_, "INSERT INTO func VALUES(?,?,?,?,?,?,?)", -1, &ins, nullptr);
@@ -157,9 +159,15 @@ class Fixture {
   sqlite3* db_ = nullptr;
 };
 
+Fixture* g_fixture = nullptr;
+
+// Made at first use; closed, and its files removed, when the process ends.
 Fixture& TheFixture() {
-  static Fixture* f = new Fixture();
-  return *f;
+  if (g_fixture == nullptr) {
+    g_fixture = new Fixture();
+    std::atexit([] { delete g_fixture; });
+  }
+  return *g_fixture;
 }
 
 // A view manager over the fixture's view in the order `order`.
@@ -241,8 +249,8 @@ BENCHMARK(BM_KeyOrderRead)->Unit(benchmark::kMillisecond);
 void BM_FilterOnePercent(benchmark::State& state) {
   Manager m("+FUN:ID");
   m.vm.SetFilter(std::string("INSTRING('") + kNeedle + "', FUN:DESCRIPTION, 1, 1)", "find");
-  sqlite3_stmt* s = Prepare(std::string("SELECT * FROM func WHERE instr(description, '") +
-                            kNeedle + "') > 0 ORDER BY id");
+  sqlite3_stmt* s = Prepare(std::string("SELECT * FROM func WHERE instr(description, '") + kNeedle +
+                            "') > 0 ORDER BY id");
   double view_us = 0, sqlite_us = 0;
   for (auto _ : state) {
     auto t0 = Clock::now();
@@ -281,8 +289,8 @@ void BM_RecordFilterOnePercent(benchmark::State& state) {
   vm.AddSortOrder();
   vm.SetOrder("+FUN:ID");
   if (vm.Open() != SeverityNone) std::abort();
-  sqlite3_stmt* s = Prepare(std::string("SELECT * FROM func WHERE instr(description, '") +
-                            kNeedle + "') > 0 ORDER BY id");
+  sqlite3_stmt* s = Prepare(std::string("SELECT * FROM func WHERE instr(description, '") + kNeedle +
+                            "') > 0 ORDER BY id");
   double view_us = 0, sqlite_us = 0;
   for (auto _ : state) {
     auto t0 = Clock::now();
@@ -306,8 +314,8 @@ BENCHMARK(BM_RecordFilterOnePercent)->Unit(benchmark::kMillisecond);
 // row's position and reads on past it. SQLite runs LIMIT 20 OFFSET k.
 void Pages(benchmark::State& state, const char* order, const char* sql_order, bool next) {
   Manager m(order);
-  sqlite3_stmt* s = Prepare(std::string("SELECT * FROM func ORDER BY ") + sql_order +
-                            " LIMIT 20 OFFSET ?1");
+  sqlite3_stmt* s =
+      Prepare(std::string("SELECT * FROM func ORDER BY ") + sql_order + " LIMIT 20 OFFSET ?1");
   // The position of the last row of the first page.
   m.vm.PositionAtStart();
   for (int i = 0; i < kPage; ++i) m.vm.Next();

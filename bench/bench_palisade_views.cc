@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -157,9 +158,15 @@ class Fixture {
   sqlite3* db_ = nullptr;
 };
 
+Fixture* g_fixture = nullptr;
+
+// Made at first use; closed, and its files removed, when the process ends.
 Fixture& TheFixture() {
-  static Fixture* f = new Fixture();
-  return *f;
+  if (g_fixture == nullptr) {
+    g_fixture = new Fixture();
+    std::atexit([] { delete g_fixture; });
+  }
+  return *g_fixture;
 }
 
 // Reads `n` rows of a SQLite statement, touching every column.

@@ -97,7 +97,7 @@ bool IsValidLabel(std::string_view label) {
 bool IsPlausiblePicture(std::string_view picture) {
   if (!picture.empty() && picture[0] == '@') picture.remove_prefix(1);
   if (picture.empty()) return false;
-  switch (std::toupper(static_cast<unsigned char>(picture[0]))) {
+  switch (AsciiUpper(picture[0])) {
     case 'N':
     case 'E':
     case 'S':

@@ -3,7 +3,6 @@
 #include "data/file_trace.h"
 
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cinttypes>
 #include <cstdarg>
@@ -154,9 +153,7 @@ std::string DecimalText(const uint8_t* p, uint32_t size, uint8_t places, bool pa
 
 char PictureFamily(const std::string& picture) {
   size_t i = (!picture.empty() && picture[0] == '@') ? 1 : 0;
-  return i < picture.size()
-             ? static_cast<char>(std::toupper(static_cast<unsigned char>(picture[i])))
-             : '\0';
+  return i < picture.size() ? AsciiUpper(picture[i]) : '\0';
 }
 
 bool ReadsRecord(FileOp op) {

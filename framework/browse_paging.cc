@@ -146,7 +146,7 @@ bool BrowseManager::RefreshSelectedRecord() {
 std::optional<int64_t> BrowseManager::ChangeCount() const {
   FileDescriptor* file = PrimaryDescriptor();
   if (file == nullptr || !file->IsOpen()) return std::nullopt;
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   FileArgs args;
   args.property = kPropertyChangeCount;
   if (DoFileOp(FileOp::GET_PROPERTY, *file, args) != 0 || args.value.empty()) return std::nullopt;

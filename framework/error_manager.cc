@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "framework/error_keeper.h"
 #include "framework/error_window.h"
 #include "framework/message_table.h"
 #include "runtime/core/runtime_error.h"
@@ -55,42 +56,6 @@ void AppendRuntimeStatus(std::string_view note) {
   size_t room = kRuntimeStatusSize - std::min(kRuntimeStatusSize, t_runtime_status.size());
   t_runtime_status.append(Utf8Cut(note, room));
 }
-
-// Keeps the calling thread's runtime error across the log's own file
-// operations, which post their results: a caller that reads ERRORCODE after
-// a message must see its own error, not the log's.
-class RuntimeErrorKeeper {
- public:
-  RuntimeErrorKeeper()
-      : code_(ERRORCODE()),
-        detail_(ERRORDETAIL()),
-        file_code_(FILEERRORCODE()),
-        file_text_(FILEERROR()) {}
-  ~RuntimeErrorKeeper() {
-    if (code_ == 0) {
-      ClearError();
-      return;
-    }
-    // An operating-system error is restored through its number, which also
-    // brings back its text.
-    if (code_ == kFileSystemError && detail_.empty() && !file_text_.empty()) {
-      char* end = nullptr;
-      long e = std::strtol(file_code_.c_str(), &end, 10);
-      if (end != file_code_.c_str() && *end == '\0' &&
-          RuntimeString(kOsStringBase + static_cast<int>(e)) == file_text_) {
-        PostOsError(static_cast<int>(e));
-        return;
-      }
-    }
-    PostError(code_, detail_, file_code_);
-  }
-
- private:
-  int code_;
-  std::string detail_;
-  std::string file_code_;
-  std::string file_text_;
-};
 
 // Writes a whole text into the substitution buffer, up to its size.
 class Buffer {

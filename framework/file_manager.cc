@@ -5,10 +5,10 @@
 #include "framework/file_manager.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "framework/file_manager_internal.h"
 #include "runtime/core/runtime_error.h"
+#include "runtime/core/text.h"
 #include "runtime/values/decimal.h"
 #include "runtime/values/ufo.h"
 
@@ -99,7 +99,7 @@ void FileManager::Kill() {
   // Saved states are let go, not put back: a manager going away leaves the
   // file where it is. The driver's copies are freed.
   if (FILE != nullptr && FILE->IsOpen()) {
-    internal::ErrorKeeper keep;
+    RuntimeErrorKeeper keep;
     for (const SavedStateEntry& e : SAVED) {
       if (e.STATE == 0) continue;
       FileArgs a;
@@ -233,7 +233,7 @@ int FileManager::Op(FileOp op) {
 }
 
 void FileManager::SetReadAhead(int value) {
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   FileArgs a;
   a.property = kPropertyReadAhead;
   a.value = std::to_string(value);
@@ -241,7 +241,7 @@ void FileManager::SetReadAhead(int value) {
 }
 
 int FileManager::ReadAhead() {
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   FileArgs a;
   a.property = kPropertyReadAhead;
   if (Op(FileOp::GET_PROPERTY, a) != 0) return -1;
@@ -319,7 +319,7 @@ Severity FileManager::OpenServer(bool handleErrors) {
         // A driver that leaves a created file open would answer the next
         // OPEN with "already open" in the creator's mode, not OPENMODE.
         if (FILE->IsOpen()) {
-          internal::ErrorKeeper keep;
+          RuntimeErrorKeeper keep;
           DoFileOp(FileOp::CLOSE, *FILE);
         }
         continue;
@@ -440,7 +440,7 @@ Severity FileManager::ReadSequential(bool next, bool handleErrors) {
     if (code == kRecordIsAlreadyHeld) {
       if (SKIPHELDRECORDS) {
         if (skips_left < 0) {
-          internal::ErrorKeeper keep;
+          RuntimeErrorKeeper keep;
           FileArgs a;
           skips_left = Op(FileOp::RECORDSfile, a) == 0 ? a.result + 1 : 1000000;
         }
@@ -458,7 +458,7 @@ Severity FileManager::ReadSequential(bool next, bool handleErrors) {
 // Writing.
 
 const FileKeyEntry* FileManager::FindDuplicateKey() {
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   for (const FileKeyEntry& e : KEYS) {
     FileArgs a;
     a.key = e.KEY;
@@ -503,7 +503,7 @@ Severity FileManager::Insert(bool handleErrors) {
     Report(kErrDuplicateKey);
     if (!handleErrors) return SeverityInform;
     if (!HASAUTOINC) {
-      internal::ErrorKeeper keep;
+      RuntimeErrorKeeper keep;
       FileArgs a;
       a.position = 0;
       Op(FileOp::GETfileptr, a);  // leaves the file without a current record
@@ -533,7 +533,7 @@ Severity FileManager::Update(int mode) {
     int32_t id = mode == kUpdateThrowShowChanges ? kErrChangedByOtherShown : kErrChangedByOther;
     Report(id);
     if (mode != kUpdateReportOnly) Present(id);
-    internal::ErrorKeeper keep;
+    RuntimeErrorKeeper keep;
     Op(FileOp::WATCH);
     RegetPosition(position);  // the other station's version into the buffer
     return SeverityInform;
@@ -572,9 +572,7 @@ std::string PrefixText(FileDescriptor& file, const FileKeyEntry& entry, size_t c
     char buf[1024];
     size_t n = std::min(u->GetText(buf, sizeof buf), sizeof buf);
     std::string part(buf, n);
-    if (entry.NOCASE) {
-      for (char& c : part) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
+    if (entry.NOCASE) part = Upper(part);
     text += part;
     text += '\x1f';  // keeps ("ab","c") apart from ("a","bc")
   }

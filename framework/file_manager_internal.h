@@ -11,31 +11,24 @@
 
 #include "data/file_descriptor.h"
 #include "data/file_driver.h"
+#include "framework/error_keeper.h"
 #include "framework/error_manager.h"
 
 namespace qzr::internal {
-
-// Keeps the calling thread's runtime error across driver calls made on the
-// side (saving a position, reading a property): whoever reads ERRORCODE
-// afterwards sees the error of the operation that failed, not theirs.
-class ErrorKeeper {
- public:
-  ErrorKeeper();
-  ~ErrorKeeper();
-  ErrorKeeper(const ErrorKeeper&) = delete;
-  ErrorKeeper& operator=(const ErrorKeeper&) = delete;
-
- private:
-  int code_;
-  std::string detail_;
-  std::string file_code_;
-  std::string file_text_;
-};
 
 // Clears the record buffer as a new record starts: numbers, dates and
 // times 0, CSTRING and PSTRING empty, STRING blank, and every memo and
 // BLOB empty. Does nothing for a null file.
 void ClearRecord(FileDescriptor* file);
+
+// A record's position as the framework keeps it, from a driver's answer to
+// POSITIONfile or POSITIONkey: the driver's own text when it gave one, else
+// its record pointer as four little-endian bytes.
+std::string PositionText(const FileArgs& answer);
+// Sets the position arguments of a REGETfile or REGETkey call for a
+// position made by PositionText: the text, and the record pointer its first
+// four bytes hold.
+void SetRegetPosition(const std::string& position, FileArgs* args);
 
 }  // namespace qzr::internal
 

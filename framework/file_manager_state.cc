@@ -2,7 +2,6 @@
 // operation callback.
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #include "framework/file_manager.h"
@@ -11,31 +10,6 @@
 
 namespace qzr {
 namespace internal {
-
-ErrorKeeper::ErrorKeeper()
-    : code_(ERRORCODE()),
-      detail_(ERRORDETAIL()),
-      file_code_(FILEERRORCODE()),
-      file_text_(FILEERROR()) {}
-
-ErrorKeeper::~ErrorKeeper() {
-  if (code_ == 0) {
-    ClearError();
-    return;
-  }
-  // An operating-system error comes back through its number, which also
-  // brings back its text.
-  if (code_ == kFileSystemError && detail_.empty() && !file_text_.empty()) {
-    char* end = nullptr;
-    long e = std::strtol(file_code_.c_str(), &end, 10);
-    if (end != file_code_.c_str() && *end == '\0' &&
-        RuntimeString(kOsStringBase + static_cast<int>(e)) == file_text_) {
-      PostOsError(static_cast<int>(e));
-      return;
-    }
-  }
-  PostError(code_, detail_, file_code_);
-}
 
 void ClearRecord(FileDescriptor* file) {
   if (file == nullptr) return;
@@ -50,25 +24,29 @@ void ClearRecord(FileDescriptor* file) {
   for (std::string& m : file->memo_values) m.clear();
 }
 
+std::string PositionText(const FileArgs& answer) {
+  if (!answer.value.empty()) return answer.value;
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) {
+    s[static_cast<size_t>(i)] = static_cast<char>((answer.result >> (8 * i)) & 0xFF);
+  }
+  return s;
+}
+
+void SetRegetPosition(const std::string& position, FileArgs* args) {
+  uint32_t pointer = 0;
+  for (size_t i = 0; i < 4 && i < position.size(); ++i) {
+    pointer |= static_cast<uint32_t>(static_cast<uint8_t>(position[i])) << (8 * i);
+  }
+  args->value = position;
+  args->position = pointer;
+}
+
 }  // namespace internal
 
 namespace {
 
 constexpr size_t kPositionSize = 1024;
-
-std::string EncodePointer(int64_t pointer) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    s[static_cast<size_t>(i)] = static_cast<char>((pointer >> (8 * i)) & 0xFF);
-  return s;
-}
-
-uint32_t DecodePointer(const std::string& s) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < 4 && i < s.size(); ++i)
-    v |= static_cast<uint32_t>(static_cast<uint8_t>(s[i])) << (8 * i);
-  return v;
-}
 
 }  // namespace
 
@@ -103,7 +81,7 @@ uint16_t FileManager::SaveRecordBuffer() {
   if (FILE != nullptr) {
     e.MEMOS = FILE->memo_values;
     if (FILE->IsOpen() && !nulls_unsupported_) {
-      internal::ErrorKeeper keep;
+      RuntimeErrorKeeper keep;
       FileArgs a;
       int code = Op(FileOp::GETNULLS, a);
       if (code == 0) {
@@ -128,7 +106,7 @@ void FileManager::RestoreRecordBuffer(uint16_t handle, bool restore) {
     if (FILE != nullptr && FILE->memo_values.size() == it->MEMOS.size())
       FILE->memo_values = it->MEMOS;
     if (it->HAS_NULLS && FILE != nullptr && FILE->IsOpen()) {
-      internal::ErrorKeeper keep;
+      RuntimeErrorKeeper keep;
       FileArgs a;
       a.value = it->NULLS;
       Op(FileOp::SETNULLS, a);
@@ -151,17 +129,17 @@ void FileManager::TakePosition(SavedStateEntry* into) {
   into->POS.clear();
   into->POSKIND = 0;
   if (FILE == nullptr || !FILE->IsOpen()) return;
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   FileArgs a;
   if (PRIMARYKEY != 0 && PRIMARYKEY <= KEYS.size()) {
     a.key = KEYS[PRIMARYKEY - 1].KEY;
     if (Op(FileOp::POSITIONkey, a) != 0) return;
-    into->POS = a.value.empty() ? EncodePointer(a.result) : a.value;
+    into->POS = internal::PositionText(a);
     into->POSKIND = 1;
     into->POSKEY = a.key;
   } else {
     if (Op(FileOp::POSITIONfile, a) != 0) return;
-    into->POS = a.value.empty() ? EncodePointer(a.result) : a.value;
+    into->POS = internal::PositionText(a);
     into->POSKIND = 2;
   }
   if (into->POS.size() > kPositionSize) into->POS.resize(kPositionSize);
@@ -170,8 +148,7 @@ void FileManager::TakePosition(SavedStateEntry* into) {
 int FileManager::RegetPosition(const SavedStateEntry& from) {
   if (from.POSKIND == 0) return kRecordNotFound;
   FileArgs a;
-  a.value = from.POS;
-  a.position = DecodePointer(from.POS);
+  internal::SetRegetPosition(from.POS, &a);
   if (from.POSKIND == 1) {
     a.key = from.POSKEY;
     return Op(FileOp::REGETkey, a);
@@ -180,7 +157,7 @@ int FileManager::RegetPosition(const SavedStateEntry& from) {
 }
 
 uint16_t FileManager::SaveFileState() {
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   SavedStateEntry e;
   e.ID = NextHandle(false);
   e.BUFFER = SaveRecordBuffer();
@@ -201,7 +178,7 @@ void FileManager::RestoreFileState(uint16_t handle, bool restore) {
   if (it == SAVED.end()) return;
   SavedStateEntry e = std::move(*it);
   SAVED.erase(it);
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   uint8_t was_restoring = INRESTORE;
   INRESTORE = 1;
   if (FILE != nullptr && FILE->IsOpen()) {

@@ -29,7 +29,7 @@ int CallFileOp(FileOp op, FileDescriptor& file, FileArgs& args) {
   if (callback != nullptr) {
     // The callback may run driver calls of its own (a trigger writing
     // another file); the caller reads the error of the call it made.
-    internal::ErrorKeeper keep;
+    RuntimeErrorKeeper keep;
     callback->FunctionDone(op, file, args, code);
   }
   return code;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "framework/query_manager.h"
+#include "runtime/core/text.h"
 #include "runtime/values/queue.h"
 #include "ui/event.h"
 #include "ui/keycodes.h"
@@ -35,13 +36,6 @@ ControlDef Control(int number, ControlKind kind, std::string name, std::string t
   c.parent = parent;
   c.flags = flags;
   return c;
-}
-
-std::string Trimmed(std::string s) {
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  size_t i = 0;
-  while (i < s.size() && s[i] == ' ') ++i;
-  return s.substr(i);
 }
 
 bool IsEntryControl(int control, int fields) {
@@ -230,7 +224,7 @@ std::string QueryDialog::SelectedSaved(const Window& w) const {
 }
 
 void QueryDialog::Save(Window& w) {
-  std::string name = Trimmed(w.Text(kQbeName));
+  std::string name(Trim(w.Text(kQbeName), kSpaces));
   if (name.empty()) name = SelectedSaved(w);
   if (name.empty()) {
     MessageBox("Type a name to save the query under.", kQueryMessageCaption, kIconExclamation);

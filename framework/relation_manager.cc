@@ -101,20 +101,6 @@ RelationManager* CommitFrame(TransactionFrame& frame) {
   return frame.Commit(&failed) != 0 ? failed : nullptr;
 }
 
-std::string EncodePointer(int64_t pointer) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    s[static_cast<size_t>(i)] = static_cast<char>((pointer >> (8 * i)) & 0xFF);
-  return s;
-}
-
-uint32_t DecodePointer(const std::string& s) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < 4 && i < s.size(); ++i)
-    v |= static_cast<uint32_t>(static_cast<uint8_t>(s[i])) << (8 * i);
-  return v;
-}
-
 bool ValidMode(uint8_t mode) {
   return mode >= kRelationClear && mode <= kRelationCascade;
 }
@@ -376,7 +362,7 @@ void RelationManager::CloseTree(int32_t stamp, bool top, bool handleErrors) {
 
 Severity RelationManager::SwitchQuickScan(bool on, bool propagate) {
   if (ME == nullptr) return SeverityNone;
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   QuickScanTree(NextStamp(), on, propagate);
   return SeverityNone;
 }
@@ -442,15 +428,15 @@ void RelationManager::CollectDeleteFiles(std::vector<RelationManager*>* into) {
 
 std::string RelationManager::TakePosition() {
   if (ME == nullptr || ME->FILE == nullptr || !ME->FILE->IsOpen()) return {};
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   FileArgs a;
   if (CallFileOp(FileOp::POSITIONfile, *ME->FILE, a) != 0) return {};
-  return a.value.empty() ? EncodePointer(a.result) : a.value;
+  return internal::PositionText(a);
 }
 
 void RelationManager::Reposition(const std::string& position) {
   if (position.empty() || ME->FILE == nullptr || !ME->FILE->IsOpen()) return;
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   uint16_t buffer = ME->SaveRecordBuffer();
   Reget(position);
   ME->RestoreRecordBuffer(buffer, true);
@@ -458,8 +444,7 @@ void RelationManager::Reposition(const std::string& position) {
 
 int RelationManager::Reget(const std::string& position) {
   FileArgs a;
-  a.value = position;
-  a.position = DecodePointer(position);
+  internal::SetRegetPosition(position, &a);
   return CallFileOp(FileOp::REGETfile, *ME->FILE, a);
 }
 
@@ -471,7 +456,7 @@ void RelationManager::NoteStoredLinkingValues() {
   if (RELATIONS.empty()) return;
   std::string position = TakePosition();
   if (!position.empty()) {
-    internal::ErrorKeeper keep;
+    RuntimeErrorKeeper keep;
     uint16_t state = ME->SaveFileState();
     bool read = Reget(position) == 0;
     if (read) SaveLinkingValues();

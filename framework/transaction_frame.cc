@@ -66,7 +66,7 @@ int TransactionFrame::Enlist(FileDescriptor* file, uint32_t timeout, RelationMan
   }
   if (rc == kUnsupportedFunction || rc == kLogoutAlreadyActive) return 0;
   if (f.active) {
-    internal::ErrorKeeper keep;
+    RuntimeErrorKeeper keep;
     EndTransaction(f.enlisted, FileOp::ROLLBACK, nullptr);
     f.active = false;
   }
@@ -85,14 +85,14 @@ int TransactionFrame::Commit(RelationManager** failed) {
   if (rc == 0) return 0;
   // A driver that failed to commit is as last committed; the others,
   // committed or not, are put back as far as they still can be.
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   EndTransaction(own_.enlisted, FileOp::ROLLBACK, nullptr);
   return rc;
 }
 
 void TransactionFrame::Rollback() {
   if (outer_ != nullptr || !own_.active) return;
-  internal::ErrorKeeper keep;  // the failure being reported stays the thread's error
+  RuntimeErrorKeeper keep;  // the failure being reported stays the thread's error
   EndTransaction(own_.enlisted, FileOp::ROLLBACK, nullptr);
   own_.active = false;
 }
@@ -100,7 +100,7 @@ void TransactionFrame::Rollback() {
 void TransactionFrame::RollbackOpenFrame() {
   auto* f = static_cast<Open*>(t_open);
   if (f == nullptr || !f->active) return;
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   EndTransaction(f->enlisted, FileOp::ROLLBACK, nullptr);
   f->active = false;
 }

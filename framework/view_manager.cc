@@ -4,7 +4,6 @@
 #include "framework/view_manager.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "data/file_driver.h"
 #include "data/order_text.h"
@@ -23,16 +22,13 @@ namespace {
 // significant.
 std::string FilterId(std::string_view id) {
   id = id.substr(0, std::min(id.size(), kFilterIdSize));
-  while (!id.empty() && id.back() == ' ') id.remove_suffix(1);
-  return std::string(id);
+  return std::string(TrimRight(id, kSpaces));
 }
 
 // "UPPER(X)" or "LOWER(X)" -> "X"; anything else unchanged.
 std::string StripFold(const std::string& name) {
   if (name.size() < 7 || name.back() != ')') return name;
-  std::string head = name.substr(0, 6);
-  for (char& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (head != "UPPER(" && head != "LOWER(") return name;
+  if (!StartsWithNoCase(name, "UPPER(") && !StartsWithNoCase(name, "LOWER(")) return name;
   return name.substr(6, name.size() - 7);
 }
 
@@ -530,13 +526,7 @@ ViewField ViewManager::FieldOf(std::string_view label) const {
     const size_t colon = label.find(':');
     if (colon != std::string_view::npos) {
       std::string_view prefix = label.substr(0, colon);
-      if (prefix.size() != f->prefix.size() ||
-          !std::equal(prefix.begin(), prefix.end(), f->prefix.begin(), [](char a, char b) {
-            return std::toupper(static_cast<unsigned char>(a)) ==
-                   std::toupper(static_cast<unsigned char>(b));
-          })) {
-        continue;
-      }
+      if (!EqualNoCase(prefix, f->prefix)) continue;
     }
     const int index = f->FieldIndex(label);
     if (index >= 0) return ViewField{f, index, {}};

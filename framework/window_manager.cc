@@ -26,7 +26,7 @@ WindowManager::WindowManager() = default;
 
 WindowManager::~WindowManager() {
   if (pushed_bind_) {
-    internal::ErrorKeeper keep;
+    RuntimeErrorKeeper keep;
     POPBIND();
   }
 }
@@ -43,7 +43,7 @@ Severity WindowManager::Init() {
   {
     // A thread without an evaluator has no names to hide; the manager then
     // has no level to pop either.
-    internal::ErrorKeeper keep;
+    RuntimeErrorKeeper keep;
     pushed_bind_ = HasEvaluator() && PUSHBIND();
   }
   const int32_t key = KeyCode();
@@ -82,7 +82,7 @@ Severity WindowManager::Kill() {
   if (RESIZE != nullptr) RESIZE->Kill();
   DEAD = 1;
   if (pushed_bind_) {
-    internal::ErrorKeeper keep;
+    RuntimeErrorKeeper keep;
     POPBIND();
     pushed_bind_ = false;
   }

@@ -21,27 +21,13 @@ namespace {
 // The use a form makes of its primary file while it edits a record.
 constexpr int kUseForm = 3;
 
-std::string EncodePointer(int64_t pointer) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    s[static_cast<size_t>(i)] = static_cast<char>((pointer >> (8 * i)) & 0xFF);
-  return s;
-}
-
-uint32_t DecodePointer(const std::string& s) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < 4 && i < s.size(); ++i)
-    v |= static_cast<uint32_t>(static_cast<uint8_t>(s[i])) << (8 * i);
-  return v;
-}
-
 // The position of the file's current record, "" when the driver cannot say.
 std::string CurrentPosition(FileDescriptor* file) {
   if (file == nullptr || !file->IsOpen()) return {};
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   FileArgs a;
   if (CallFileOp(FileOp::POSITIONfile, *file, a) != 0) return {};
-  std::string pos = a.value.empty() ? EncodePointer(a.result) : a.value;
+  std::string pos = internal::PositionText(a);
   if (pos.size() > kInsertedPositionSize) pos.resize(kInsertedPositionSize);
   return pos;
 }
@@ -49,10 +35,9 @@ std::string CurrentPosition(FileDescriptor* file) {
 // Makes the record at `position` current, read into the buffer.
 bool RegetPosition(FileDescriptor* file, const std::string& position) {
   if (file == nullptr || !file->IsOpen() || position.empty()) return false;
-  internal::ErrorKeeper keep;
+  RuntimeErrorKeeper keep;
   FileArgs a;
-  a.value = position;
-  a.position = DecodePointer(position);
+  internal::SetRegetPosition(position, &a);
   return CallFileOp(FileOp::REGETfile, *file, a) == 0;
 }
 

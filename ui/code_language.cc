@@ -11,6 +11,8 @@
 #include <array>
 #include <string>
 
+#include "runtime/core/text.h"
+
 namespace qzr {
 namespace {
 
@@ -144,18 +146,6 @@ constexpr Marker kMarkers[] = {
 constexpr int kThreshold = 3;
 constexpr size_t kLanguages = static_cast<size_t>(CodeLanguage::kShell) + 1;
 
-char Upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool StartsWith(std::string_view s, std::string_view p) {
-  return s.size() >= p.size() && s.substr(0, p.size()) == p;
-}
-
-bool EndsWith(std::string_view s, std::string_view p) {
-  return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
-}
-
 bool Matches(const Marker& m, std::string_view line, std::string_view upper) {
   std::string_view s = m.nocase ? upper : line;
   bool hit = false;
@@ -164,7 +154,7 @@ bool Matches(const Marker& m, std::string_view line, std::string_view upper) {
       hit = StartsWith(s, m.text);
       break;
     case W::kEnd:
-      hit = EndsWith(s, m.text);
+      hit = s.ends_with(m.text);
       break;
     case W::kAny:
       hit = s.find(m.text) != std::string_view::npos;
@@ -175,15 +165,14 @@ bool Matches(const Marker& m, std::string_view line, std::string_view upper) {
   }
   if (!hit) return false;
   if (!m.also.empty() && s.find(m.also) == std::string_view::npos) return false;
-  if (!m.unless.empty() && EndsWith(s, m.unless)) return false;
+  if (!m.unless.empty() && s.ends_with(m.unless)) return false;
   return true;
 }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-    s.remove_suffix(1);
-  return s;
+// A line without its leading blanks and its trailing blanks and carriage
+// return.
+std::string_view TrimLine(std::string_view s) {
+  return TrimRight(TrimLeft(s, kBlanks), " \t\r");
 }
 
 // The interpreter named by a "#!" first line decides outright.
@@ -211,17 +200,16 @@ CodeLanguage GuessCodeLanguage(std::string_view code) {
   if (first_start == std::string_view::npos) return L::kPlainText;
   std::string_view rest = code.substr(first_start);
   CodeLanguage decided;
-  if (FromShebang(Trim(rest.substr(0, rest.find('\n'))), &decided)) return decided;
+  if (FromShebang(TrimLine(rest.substr(0, rest.find('\n'))), &decided)) return decided;
 
   std::array<int, kLanguages> score{};
   std::string upper;
   while (!rest.empty()) {
     size_t nl = rest.find('\n');
-    std::string_view line = Trim(rest.substr(0, nl));
+    std::string_view line = TrimLine(rest.substr(0, nl));
     rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
     if (line.empty()) continue;
-    upper.assign(line);
-    for (char& c : upper) c = Upper(c);
+    upper = Upper(line);
     for (const Marker& m : kMarkers) {
       if (Matches(m, line, upper)) score[static_cast<size_t>(m.language)] += m.weight;
     }

@@ -2,10 +2,10 @@
 
 #include "ui/list_format.h"
 
-#include <cctype>
 #include <cstring>
 
 #include "runtime/core/runtime_error.h"
+#include "runtime/core/text.h"
 #include "runtime/values/queue.h"
 #include "runtime/values/ufo.h"
 #include "ui/picture_input.h"
@@ -47,9 +47,7 @@ class Parser {
   }
   bool AtEnd() const { return pos_ >= text_.size(); }
   char Peek() const { return AtEnd() ? '\0' : text_[pos_]; }
-  char PeekUpper() const {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(Peek())));
-  }
+  char PeekUpper() const { return AsciiUpper(Peek()); }
   static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
   // Digits, with an optional leading "-" when `signed_ok`.
@@ -108,7 +106,7 @@ class Parser {
       size_t i = pos_ + 1;
       end = std::string_view::npos;
       for (; i + 1 < text_.size(); ++i) {
-        const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text_[i])));
+        const char c = AsciiUpper(text_[i]);
         if (c == kind && text_[i + 1] == '@') {
           end = i + 1;
           break;
@@ -266,9 +264,10 @@ bool HasDigitPlaces(const CompiledPicture& pic) {
   return false;
 }
 
-std::string TrimRight(std::string s) {
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
-  return s;
+// A field's text without the blanks and zero bytes that pad it.
+std::string TrimmedCell(std::string text) {
+  text.resize(TrimRight(text, std::string_view(" \0", 2)).size());
+  return text;
 }
 
 }  // namespace
@@ -294,7 +293,7 @@ ListRow FormatListRow(const ListFormat& format, QUEUE* queue) {
     ListCell cell;
     std::string value = FieldText(queue, column.value_field, nullptr);
     if (column.picture.empty()) {
-      cell.text = TrimRight(std::move(value));
+      cell.text = TrimmedCell(std::move(value));
     } else {
       const CompiledPicture pic = CompilePicture(column.picture);
       // A pattern without digit places (an icon column's "@p p") shows only
@@ -303,7 +302,7 @@ ListRow FormatListRow(const ListFormat& format, QUEUE* queue) {
       cell.text = DisplayText(pic, value);
     }
     if (column.icon_field != 0) FieldText(queue, column.icon_field, &cell.icon);
-    if (column.tip_field != 0) cell.tip = TrimRight(FieldText(queue, column.tip_field, nullptr));
+    if (column.tip_field != 0) cell.tip = TrimmedCell(FieldText(queue, column.tip_field, nullptr));
     row.push_back(std::move(cell));
   }
   return row;

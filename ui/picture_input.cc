@@ -4,26 +4,13 @@
 
 #include <cctype>
 
+#include "runtime/core/text.h"
+
 namespace qzr {
 namespace {
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
-}
-bool IsBlank(std::string_view text) {
-  return text.find_first_not_of(' ') == std::string_view::npos;
-}
-
-std::string_view Trim(std::string_view text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
-std::string_view TrimRight(std::string_view text) {
-  const size_t last = text.find_last_not_of(' ');
-  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
 }
 
 bool IsDigitEntry(uint8_t code) {
@@ -97,7 +84,7 @@ bool ValidPattern(const CompiledPicture& pic, std::string_view text) {
   }
   if (only_digits) return digits <= places;
   // Laid out as the picture shows it.
-  return TrimRight(Format(pic, Deformat(text, pic))) == TrimRight(text);
+  return TrimRight(Format(pic, Deformat(text, pic)), kSpaces) == TrimRight(text, kSpaces);
 }
 
 bool IsKeyInput(uint8_t code) {
@@ -150,7 +137,7 @@ bool MatchesKeyIn(const CompiledPicture& pic, std::string_view text, bool with_l
 }
 
 bool ValidKeyIn(const CompiledPicture& pic, std::string_view text) {
-  for (std::string_view candidate : {text, TrimRight(text)}) {
+  for (std::string_view candidate : {text, TrimRight(text, kSpaces)}) {
     if (MatchesKeyIn(pic, candidate, true) || MatchesKeyIn(pic, candidate, false)) return true;
   }
   return false;
@@ -164,7 +151,7 @@ bool ParseInput(const CompiledPicture& pic, std::string_view text, std::string* 
     return true;
   }
   const PictureKind kind = pic.kind();
-  if (IsBlank(text)) {
+  if (Trim(text, kSpaces).empty()) {
     *value = (kind == PictureKind::String || kind == PictureKind::KeyIn) ? "" : "0";
     return true;
   }
@@ -174,10 +161,10 @@ bool ParseInput(const CompiledPicture& pic, std::string_view text, std::string* 
       ok = Utf8Length(text) <= pic.width;
       break;
     case PictureKind::Numeric:
-      ok = ValidNumber(pic, Trim(text));
+      ok = ValidNumber(pic, Trim(text, kSpaces));
       break;
     case PictureKind::Exponent:
-      ok = ValidExponent(Trim(text), pic);
+      ok = ValidExponent(Trim(text, kSpaces), pic);
       break;
     case PictureKind::Date:
     case PictureKind::Time:
@@ -196,12 +183,12 @@ bool ParseInput(const CompiledPicture& pic, std::string_view text, std::string* 
 }
 
 std::string DisplayText(const CompiledPicture& pic, std::string_view value) {
-  if (!pic.valid()) return std::string(TrimRight(value));
+  if (!pic.valid()) return std::string(TrimRight(value, kSpaces));
   const std::string shown = Format(pic, value);
   if (pic.kind() == PictureKind::String || pic.kind() == PictureKind::KeyIn) {
-    return std::string(TrimRight(shown));
+    return std::string(TrimRight(shown, kSpaces));
   }
-  return std::string(Trim(shown));
+  return std::string(Trim(shown, kSpaces));
 }
 
 }  // namespace qzr

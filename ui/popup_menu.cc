@@ -2,21 +2,10 @@
 
 #include "ui/popup_menu.h"
 
-#include <cctype>
+#include "runtime/core/text.h"
 
 namespace qzr {
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 class Parser {
  public:
@@ -116,7 +105,7 @@ int FindText(const std::vector<PopupItem>& items, std::string_view text) {
     if (item.is_submenu()) {
       if (int n = FindText(item.submenu, text)) return n;
     } else if (item.number != 0 && !item.disabled &&
-               EqualsIgnoringCase(StripAccelerator(item.text), text)) {
+               EqualNoCase(StripAccelerator(item.text), text)) {
       return item.number;
     }
   }

@@ -7,15 +7,12 @@
 #include <cerrno>
 #include <string>
 
+#include "runtime/core/text.h"
 #include "runtime/os/file_io.h"
 #include "ui/message.h"
 
 namespace qzr {
 namespace {
-
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 std::string Plain(std::string_view caption) {
   std::string out;
@@ -27,7 +24,7 @@ std::string Plain(std::string_view caption) {
 
 char Accelerator(std::string_view caption) {
   size_t amp = caption.find('&');
-  return amp + 1 < caption.size() ? Lower(caption[amp + 1]) : 0;
+  return amp + 1 < caption.size() ? AsciiLower(caption[amp + 1]) : 0;
 }
 
 std::string_view IconWord(int icon) {
@@ -45,30 +42,19 @@ std::string_view IconWord(int icon) {
   }
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int TerminalBackend::ParseAnswer(std::string_view reply, int buttons, int default_button) {
-  while (!reply.empty() && (reply.front() == ' ' || reply.front() == '\t')) reply.remove_prefix(1);
-  while (!reply.empty() && (reply.back() == ' ' || reply.back() == '\t' || reply.back() == '\r')) {
-    reply.remove_suffix(1);
-  }
+  reply = TrimRight(TrimLeft(reply, kBlanks), " \t\r");
   if (reply.empty()) return default_button;
   for (int bit = 1; bit <= kButtonHelp; bit <<= 1) {
     if ((buttons & bit) == 0) continue;
     std::string_view caption = ButtonCaption(bit);
     std::string plain = Plain(caption);
-    if (EqualsNoCase(reply, plain)) return bit;
+    if (EqualNoCase(reply, plain)) return bit;
     if (reply.size() == 1) {
-      char c = Lower(reply[0]);
-      if (c == Lower(plain[0]) || c == Accelerator(caption)) return bit;
+      char c = AsciiLower(reply[0]);
+      if (c == AsciiLower(plain[0]) || c == Accelerator(caption)) return bit;
     }
   }
   return 0;

@@ -18,11 +18,11 @@
 #include "ui/window.h"
 
 #include <algorithm>
-#include <cctype>
 #include <deque>
 #include <map>
 #include <mutex>
 
+#include "runtime/core/text.h"
 #include "runtime/pictures/picture.h"
 #include "runtime/values/queue.h"
 #include "runtime/values/ufo.h"
@@ -214,12 +214,6 @@ void PushCoalesced(WindowCore* w, Entry e) {
 
 bool ValidCode(int32_t code) {
   return code >= 0 && code < kEventCodeLimit;
-}
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
 }
 
 bool IsInputKind(ControlKind k) {

@@ -2,10 +2,10 @@
 
 #include "ui/window_def.h"
 
-#include <cctype>
 #include <map>
 #include <set>
 
+#include "runtime/core/text.h"
 #include "runtime/pictures/picture.h"
 #include "ui/list_format.h"
 
@@ -57,16 +57,6 @@ int ControlNumber(const WindowDef& def, size_t index) {
   const int n = def.controls[index].number;
   return n != 0 ? n : static_cast<int>(index + 1);
 }
-
-namespace {
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-}  // namespace
 
 std::string DescribeControl(const WindowDef& def, int number, const std::string& name) {
   std::string out = "Window \"" + def.name + "\", control " + std::to_string(number);

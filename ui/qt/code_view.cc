@@ -14,7 +14,9 @@
 #include <QSignalBlocker>
 #include <QString>
 #include <algorithm>
+#include <string_view>
 
+#include "runtime/core/utf8.h"
 #include "ui/message.h"
 #include "ui/qt/fonts.h"
 
@@ -24,13 +26,6 @@ namespace {
 // Valid UTF-8 for `bytes`: invalid sequences become U+FFFD, NULs stay.
 QByteArray ValidUtf8(std::string_view bytes) {
   return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())).toUtf8();
-}
-
-// The longest prefix of text[0, limit) that ends on a UTF-8 character
-// boundary.
-size_t CharBoundary(const char* text, size_t limit) {
-  while (limit > 0 && (static_cast<unsigned char>(text[limit]) & 0xC0) == 0x80) --limit;
-  return limit;
 }
 
 QsciLexer* MakeLexer(CodeLanguage language, QObject* parent) {
@@ -168,7 +163,8 @@ QByteArray CodeView::fromMimeData(const QMimeData* source, bool& rectangular) co
                                         self->SendScintilla(SCI_GETSELECTIONSTART));
   size_t room = have - selected >= capacity_ ? 0 : capacity_ - (have - selected);
   if (static_cast<size_t>(bytes.size()) > room) {
-    bytes.truncate(static_cast<qsizetype>(CharBoundary(bytes.constData(), room)));
+    const std::string_view text(bytes.constData(), static_cast<size_t>(bytes.size()));
+    bytes.truncate(static_cast<qsizetype>(Utf8Cut(text, room).size()));
     MessageBeep(kBeepStandard);
   }
   return bytes;

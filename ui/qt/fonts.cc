@@ -9,33 +9,26 @@
 #include <algorithm>
 #include <cmath>
 
+#include "runtime/core/text.h"
+
 namespace qzr {
 namespace {
 
 enum class Family { kUi, kSans, kFixed, kNamed };
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 Family FamilyOf(std::string_view face) {
-  while (!face.empty() && face.back() == ' ') face.remove_suffix(1);
+  face = TrimRight(face, kSpaces);
   if (face.empty()) return Family::kUi;
   for (std::string_view ui : {"MS Sans Serif", "MS Shell Dlg", "MS Shell Dlg 2",
                               "Microsoft Sans Serif", "Tahoma", "Segoe UI", "System"}) {
-    if (EqualsNoCase(face, ui)) return Family::kUi;
+    if (EqualNoCase(face, ui)) return Family::kUi;
   }
   for (std::string_view sans : {"Arial", "Helvetica"}) {
-    if (EqualsNoCase(face, sans)) return Family::kSans;
+    if (EqualNoCase(face, sans)) return Family::kSans;
   }
   for (std::string_view fixed :
        {"Courier New", "Courier", "Consolas", "Lucida Console", "Fixedsys"}) {
-    if (EqualsNoCase(face, fixed)) return Family::kFixed;
+    if (EqualNoCase(face, fixed)) return Family::kFixed;
   }
   return Family::kNamed;
 }

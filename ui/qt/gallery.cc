@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "runtime/core/text.h"
 #include "runtime/values/ufo.h"
 #include "ui/event.h"
 #include "ui/message.h"
@@ -80,9 +81,7 @@ void SetString(char* field, size_t size, std::string_view text) {
 }
 
 std::string Trimmed(const char* field, size_t size) {
-  std::string_view s(field, size);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.remove_suffix(1);
-  return std::string(s);
+  return std::string(TrimRight(std::string_view(field, size), std::string_view(" \0", 2)));
 }
 
 const char kSampleCode[] =

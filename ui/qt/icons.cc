@@ -8,6 +8,8 @@
 #include <QString>
 #include <QSvgRenderer>
 
+#include "runtime/core/text.h"
+
 // Registers the compiled-in icons. The resource's registration lives in an
 // object of a static library, which a program would drop (nothing names it)
 // unless this call refers to it; it must stand outside any namespace.
@@ -33,18 +35,9 @@ constexpr const char* kDefaultResource = ":/qzr/icons/default.svg";
 // The sizes rendered into each icon: list rows, menus, title bars, docks.
 constexpr int kSizes[] = {16, 22, 24, 32, 48, 64};
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 const char* ResourceOf(std::string_view name) {
-  std::string key = Lower(name);
   for (const IconName& icon : kIcons) {
-    if (icon.name == key) return icon.resource;
+    if (EqualNoCase(icon.name, name)) return icon.resource;
   }
   return nullptr;
 }

@@ -43,6 +43,14 @@ inline constexpr uint32_t kPropertyBlobCount = 0x7311;  // number of BLOBs of th
 // derived data, such as a view's sorted row list, compare it to know when to
 // rebuild.
 inline constexpr uint32_t kPropertyChangeCount = 0x7C96;
+// DO_PROPERTY: reads the memos of the record read last, which a NOMEMO read
+// left out, into the memo values, as if that read had read them: not a
+// second record read. A reader that decides on the record alone (a view's
+// filter) reads the memos of the records it keeps only. When the record
+// changed or went since it was read, the record buffer is read again with
+// its memos and args.result is 1 (0 otherwise), so that the reader decides
+// again; 35 when it is gone. A driver without it answers 80.
+inline constexpr uint32_t kPropertyReadMemos = 0x7C97;
 
 // The runtime error codes the interface itself returns (kRecordNotAvailable,
 // kRecordNotFound, kFileNotOpen, kInvalidRecordDeclaration, kFileAlreadyOpen,

@@ -443,6 +443,13 @@ int ViewEngine::Step(bool forward) {
     if (rc == kNoCombination) continue;  // INNER found nothing for this parent
     if (rc != 0) return rc;
     if (!Passes()) continue;
+    if (memos_deferred_) {
+      bool again = false;
+      rc = ReadKeptMemos(&again);
+      if (rc == kRecordNotFound) continue;  // deleted since it was read
+      if (rc != 0) return rc;
+      if (again && !Passes()) continue;
+    }
     current_position_ = EncodePosition();
     ClearError();
     return 0;
@@ -480,6 +487,7 @@ int ViewEngine::DriverRead(bool driver_forward) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     FileArgs args;
     args.key = key_;
+    ArmNoMemo();
     rc = Call(driver_forward ? FileOp::NEXT : FileOp::PREVIOUS, 1, args);
     if (rc != kRecordNotFound) break;
   }
@@ -512,7 +520,10 @@ int ViewEngine::ListStep(bool forward) {
         set.position = position;
         rc = Call(FileOp::SETfileptr, 1, set);
       }
-      if (rc == 0) rc = Call(forward ? FileOp::NEXT : FileOp::PREVIOUS, 1);
+      if (rc == 0) {
+        ArmNoMemo();
+        rc = Call(forward ? FileOp::NEXT : FileOp::PREVIOUS, 1);
+      }
       uint32_t got = 0;
       if (rc == 0) rc = ReadPosition(1, &got);
       if (rc == 0 && got == position) {
@@ -525,6 +536,7 @@ int ViewEngine::ListStep(bool forward) {
       if (rc != 0 && rc != kRecordNotFound && rc != kRecordNotAvailable) return rc;
     }
     run_ = false;
+    ArmNoMemo();
     rc = GetByPosition(1, position);
     if (rc == kRecordNotFound) continue;  // deleted since the list was built
     if (rc != 0) return rc;
@@ -540,6 +552,44 @@ int ViewEngine::SeekPrimary(bool forward) {
     return ListStep(forward);
   }
   return DriverRead(forward != (access_ == Access::kKeyReversed));
+}
+
+bool ViewEngine::DefersMemos() const {
+  // The filter sees the bound record fields only, never a memo or BLOB, so
+  // a record it drops needs no memos; a joined file's rows are decided with
+  // their parent, which keeps the simple path for the one-file view.
+  return memo_reads_ && filter_ != nullptr && files_.size() == 1 && !files_[0]->memos.empty();
+}
+
+void ViewEngine::ArmNoMemo() {
+  memos_deferred_ = false;
+  if (!DefersMemos()) return;
+  FileArgs args;
+  if (Call(FileOp::NOMEMO, 1, args) != 0) {
+    memo_reads_ = false;
+    ClearError();
+    return;
+  }
+  memos_deferred_ = true;
+}
+
+int ViewEngine::ReadKeptMemos(bool* again) {
+  memos_deferred_ = false;
+  *again = false;
+  FileArgs args;
+  args.property = kPropertyReadMemos;
+  int rc = Call(FileOp::DO_PROPERTY, 1, args);
+  if (rc == kUnsupportedFunction) {
+    // The driver cannot add the memos afterwards: read the record again,
+    // and read every record whole from now on.
+    memo_reads_ = false;
+    ClearError();
+    rc = GetByPosition(1, primary_);
+    *again = true;
+    return rc;
+  }
+  *again = rc == 0 && args.result != 0;
+  return rc;
 }
 
 bool ViewEngine::Passes() {
@@ -641,6 +691,12 @@ int ViewEngine::BuildList() {
   if (rc != 0) return rc;
   uint32_t scan = 0;
   while (true) {
+    // The list keeps positions and order values, never memos.
+    FileArgs nomemo;
+    if (memo_reads_ && !File(1).memos.empty() && Call(FileOp::NOMEMO, 1, nomemo) != 0) {
+      memo_reads_ = false;
+      ClearError();
+    }
     rc = Call(FileOp::NEXT, 1);
     if (rc == kRecordNotAvailable) break;
     if (rc == kRecordNotFound) continue;

@@ -199,6 +199,16 @@ class ViewEngine {
   int ListStep(bool forward);
   int SeekPrimary(bool forward);
   bool Passes();
+  // Memos are left out of the primary file's reads when only a filter that
+  // cannot see them decides on the record (one file, a filter, memos
+  // declared, a driver that reads them afterwards); ReadKeptMemos then reads
+  // those of a record the filter kept.
+  bool DefersMemos() const;
+  // Arms NOMEMO for the next primary read when DefersMemos().
+  void ArmNoMemo();
+  // Reads the memos of the kept primary record. *again: the driver read the
+  // record again (it changed since), so the filter must decide again.
+  int ReadKeptMemos(bool* again);
   // Points the bound field objects at the record buffers again if a driver
   // replaced a buffer's storage since they were made.
   void RefreshBindings();
@@ -230,6 +240,8 @@ class ViewEngine {
 
   std::string filter_text_;
   std::unique_ptr<Expression> filter_;
+  bool memo_reads_ = true;       // the primary driver reads memos after a NOMEMO read
+  bool memos_deferred_ = false;  // the last primary read left its memos out
   // Field objects the expressions name, and where each points.
   struct Bound {
     std::string label;

@@ -173,6 +173,29 @@ int LoadRow(FileDescriptor& file, PalisadeState& s, uint32_t row, uint32_t lengt
   return rc;
 }
 
+// Reads the memos of the row last read (a NOMEMO read left them out) into
+// the memo values, under a bracket of its own. The row's image is compared
+// with the record buffer first: the rows handed out from a batch were read
+// at an earlier bracket, and another process may have changed the row since.
+// A row that changed is read again whole, memos included, so that the image
+// and its memos are always of one committed state (args.result = 1).
+int ReadMemosOfRow(FileDescriptor& file, PalisadeState& s, FileArgs& args) {
+  args.result = 0;
+  if (s.current_row == 0) return kRecordNotAvailable;
+  OpScope scope(s.file.get(), false);
+  if (scope.rc() != 0) return scope.rc();
+  const PlxRecord* rec = FindRowRecord(s, s.current_row);
+  if (rec == nullptr) return kRecordNotFound;
+  const Bytes image = rec->payload();
+  const size_t n = std::min(image.size(), file.record.size());
+  if (n != s.last_bytes || std::memcmp(file.record.data(), image.data(), n) != 0) {
+    args.result = 1;
+    s.nomemo = false;
+    return LoadRow(file, s, s.current_row, 0);
+  }
+  return ReadRowMemos(s.file->tree(), s.table, s.current_row, &file, s.MemoCursor());
+}
+
 // ---- Read batches -----------------------------------------------------------
 //
 // On a shared file every operation takes the reader slot and re-reads the
@@ -649,6 +672,10 @@ int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     case FileOp::GETSTATE:
     case FileOp::FREESTATE:
     case FileOp::NOMEMO:
+      break;
+    case FileOp::DO_PROPERTY:
+      if (args.property == kPropertyReadMemos) return ReadMemosOfRow(file, s, args);
+      s.batch.Drop();
       break;
     default:
       s.batch.Drop();

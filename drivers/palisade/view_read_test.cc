@@ -1,10 +1,13 @@
 // Views over a Palisade file with a filter: every row a filtered view hands
 // out carries its own memos, in both directions, from a shared open (rows
 // read in batches) and an exclusive one, and stays whole while another file
-// object changes rows during the scan.
+// object changes rows during the scan. A filter decides on the record
+// alone: the memos of the rows it drops are never read, and no record is
+// read twice for them.
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -22,9 +25,62 @@ namespace {
 
 constexpr int kRows = 120;
 
-FileDescriptor Table(const std::string& path, uint32_t open_mode) {
+// Passes every call to the Palisade driver, under a name of its own, and
+// counts the records read and the records whose memos were read: a read
+// with no NOMEMO before it, or a later read of the memos of a kept record.
+class MemoCountingDriver : public FileDriver {
+ public:
+  explicit MemoCountingDriver(FileDriver* inner) : inner_(inner), info_(inner->Info()) {
+    info_.name = "MEMOCOUNT";
+  }
+  int Call(FileOp op, FileDescriptor& file, FileArgs& args) override {
+    const int rc = inner_->Call(op, file, args);
+    switch (op) {
+      case FileOp::NOMEMO:
+        nomemo_ = rc == 0;
+        break;
+      case FileOp::NEXT:
+      case FileOp::PREVIOUS:
+      case FileOp::GETfileptr:
+      case FileOp::GETfilekey:
+        if (rc == 0) {
+          ++reads;
+          if (!nomemo_) ++memo_reads;
+        }
+        nomemo_ = false;
+        break;
+      case FileOp::DO_PROPERTY:
+        if (rc == 0 && args.property == kPropertyReadMemos) ++memo_reads;
+        break;
+      default:
+        break;
+    }
+    return rc;
+  }
+  const DriverInfo& Info() const override { return info_; }
+
+  int reads = 0;
+  int memo_reads = 0;
+
+ private:
+  FileDriver* inner_;
+  DriverInfo info_;
+  bool nomemo_ = false;
+};
+
+MemoCountingDriver* Counter() {
+  static MemoCountingDriver* counter = [] {
+    auto owned = std::make_unique<MemoCountingDriver>(FindDriver("PALISADE"));
+    MemoCountingDriver* raw = owned.get();
+    RegisterDriver(std::move(owned));
+    return raw;
+  }();
+  return counter;
+}
+
+FileDescriptor Table(const std::string& path, uint32_t open_mode, const char* driver = "PALISADE") {
   FileDescriptor f = FileDeclaration("VIEWED", "VW")
-                         .Driver("PALISADE")
+                         .Driver(driver)
                          .Name(path)
                          .Attributes(kFileCreate)
                          .Field("ID", TypeCode::LONG)
@@ -127,6 +183,99 @@ TEST_F(ViewReadTest, EveryRowAFilteredViewHandsOutCarriesItsOwnMemos) {
     v.Close();
     DoFileOp(FileOp::CLOSE, f);
   }
+}
+
+// The filter decides on the record buffer alone: only the rows it keeps
+// have their memos read, each row is read once (a record-order or key-order
+// view) and every row handed out carries its own memos.
+TEST_F(ViewReadTest, AFilteredViewReadsTheMemosOfTheRowsItKeepsOnly) {
+  MemoCountingDriver* counter = Counter();
+  const struct {
+    const char* name;
+    uint32_t open_mode;
+    const char* order;
+    bool forward;
+    int reads;  // records read, a sorted list's pass included
+  } cases[] = {
+      {"shared, key order, forwards", kOpenReadWriteDenyNone, "+VW:ID", true, kRows},
+      {"shared, key order, backwards", kOpenReadWriteDenyNone, "+VW:ID", false, kRows},
+      {"shared, record order", kOpenReadWriteDenyNone, "", true, kRows},
+      {"exclusive, key order", 0x12, "+VW:ID", true, kRows},
+      // No key serves this order: a pass builds the sorted list, then the
+      // rows kept are read by position.
+      {"shared, sorted list", kOpenReadWriteDenyNone, "-VW:VAL", true, kRows + kRows / 7},
+  };
+  int kept = 0;
+  for (int32_t id = 1; id <= kRows; ++id) kept += id % 7 == 3 ? 1 : 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FileDescriptor f = Table(path_, c.open_mode, "MEMOCOUNT");
+    ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
+    View view;
+    ASSERT_EQ(ViewBuilder(&f).Build(&view), 0);
+    ViewEngine v(&view);
+    ASSERT_EQ(v.Open(), 0);
+    ASSERT_EQ(v.SetOrder(c.order), 0);
+    ASSERT_EQ(v.SetFilter("VW:ID % 7 = 3"), 0);
+    counter->reads = counter->memo_reads = 0;
+    int got = 0;
+    while ((c.forward ? v.Next() : v.Previous()) == 0) {
+      const int32_t id = IdOf(f);
+      EXPECT_EQ(id % 7, 3);
+      EXPECT_EQ(f.memo_values[0], Note(Tag(id, 0))) << "row " << id;
+      ++got;
+    }
+    EXPECT_EQ(got, kept);
+    EXPECT_EQ(counter->memo_reads, kept);
+    EXPECT_LE(counter->reads, c.reads);
+    v.Close();
+    DoFileOp(FileOp::CLOSE, f);
+  }
+}
+
+// The memos of a row read without them are read afterwards from the row
+// read; a row that another file object changed in between is read again
+// whole, and the reader is told so.
+TEST_F(ViewReadTest, MemosReadAfterTheRowAreThoseOfTheRowAsItIsThen) {
+  FileDescriptor writer = Table(path_, kOpenReadWriteDenyNone);
+  ASSERT_EQ(DoFileOp(FileOp::OPEN, writer), 0) << ERROR();
+  FileDescriptor f = Table(path_, kOpenReadWriteDenyNone);
+  ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
+  FileArgs memos;
+  memos.property = kPropertyReadMemos;
+  // Nothing read yet.
+  EXPECT_EQ(DoFileOp(FileOp::DO_PROPERTY, f, memos), kRecordNotAvailable);
+  ASSERT_EQ(DoFileOp(FileOp::SETfile, f), 0) << ERROR();
+  f.memo_values[0] = "left alone";
+  ASSERT_EQ(DoFileOp(FileOp::NOMEMO, f), 0) << ERROR();
+  ASSERT_EQ(DoFileOp(FileOp::NEXT, f), 0) << ERROR();
+  EXPECT_EQ(f.memo_values[0], "left alone");
+  ASSERT_EQ(DoFileOp(FileOp::DO_PROPERTY, f, memos), 0) << ERROR();
+  EXPECT_EQ(memos.result, 0);
+  EXPECT_EQ(f.memo_values[0], Note(Tag(IdOf(f), 0)));
+
+  // The next row, read from the batch; then another file object rewrites it.
+  ASSERT_EQ(DoFileOp(FileOp::NOMEMO, f), 0) << ERROR();
+  ASSERT_EQ(DoFileOp(FileOp::NEXT, f), 0) << ERROR();
+  const int32_t id = IdOf(f);
+  EXPECT_EQ(ValOf(f), Tag(id, 0));
+  FileArgs by_id;
+  by_id.key = 0;
+  SetRow(writer, id, 1);
+  ASSERT_EQ(DoFileOp(FileOp::GETfilekey, writer, by_id), 0) << ERROR();
+  SetRow(writer, id, 1);
+  ASSERT_EQ(DoFileOp(FileOp::PUT, writer), 0) << ERROR();
+  ASSERT_EQ(DoFileOp(FileOp::DO_PROPERTY, f, memos), 0) << ERROR();
+  EXPECT_EQ(memos.result, 1);
+  EXPECT_EQ(ValOf(f), Tag(id, 1));
+  EXPECT_EQ(f.memo_values[0], Note(Tag(id, 1)));
+
+  // Once the row is gone, 35.
+  ASSERT_EQ(DoFileOp(FileOp::GETfilekey, writer, by_id), 0) << ERROR();
+  ASSERT_EQ(DoFileOp(FileOp::DELETE, writer), 0) << ERROR();
+  EXPECT_EQ(DoFileOp(FileOp::DO_PROPERTY, f, memos), kRecordNotFound);
+  DoFileOp(FileOp::CLOSE, f);
+  DoFileOp(FileOp::CLOSE, writer);
 }
 
 // Another file object rewrites rows at random while the view reads on: each

@@ -103,12 +103,6 @@ bool LooksLikeEmail(std::string_view text) {
   return true;
 }
 
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = AsciiLower(c);
-  return out;
-}
-
 // `text` fit for a message: control and invalid bytes as "?", cut after
 // about 200 bytes (never inside a character).
 std::string Shown(std::string_view text) {
@@ -154,7 +148,7 @@ PreparedLink PrepareLink(std::string_view value) {
   if (address.front() == '-') return refuse(LinkRefusal::kLeadingDash);
 
   std::string_view scheme = SchemeOf(address);
-  std::string lower = LowerAscii(scheme);
+  std::string lower = Lower(scheme);
   if (lower == "http" || lower == "https") {
     link.url = lower + std::string(address.substr(scheme.size()));
   } else if (lower == "mailto") {

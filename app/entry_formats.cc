@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "runtime/core/text.h"
+
 namespace qzr {
 namespace {
 
@@ -293,9 +295,7 @@ std::string OneLine(std::string text) {
 }
 
 bool CsvBool(const std::string& text, bool* out) {
-  std::string t = text;
-  std::transform(t.begin(), t.end(), t.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string t = Lower(text);
   if (t == "1" || t == "true" || t == "yes") {
     *out = true;
   } else if (t == "0" || t == "false" || t == "no" || t.empty()) {

@@ -18,6 +18,12 @@ std::string_view Trim(std::string_view text, std::string_view strip) {
   return TrimRight(TrimLeft(text, strip), strip);
 }
 
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
 std::string Upper(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = AsciiUpper(c);

@@ -44,6 +44,8 @@ inline char AsciiLower(char c) {
 
 // `text` with its ASCII letters in upper case; other bytes as they are.
 std::string Upper(std::string_view text);
+// `text` with its ASCII letters in lower case; other bytes as they are.
+std::string Lower(std::string_view text);
 
 // True iff `a` and `b` are equal with ASCII letters compared blind to case.
 bool EqualNoCase(std::string_view a, std::string_view b);

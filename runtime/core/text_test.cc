@@ -29,6 +29,7 @@ TEST(TextTest, TrimStripsOnlyTheGivenCharactersAtEachEnd) {
 
 TEST(TextTest, CaseIsAsciiOnlyWhateverTheBytesAbove127) {
   EXPECT_EQ(Upper("abc xyz 09 \xC3\xA9 \xE9"), "ABC XYZ 09 \xC3\xA9 \xE9");
+  EXPECT_EQ(Lower("ABC xyz 09 \xC3\x89 \xC9"), "abc xyz 09 \xC3\x89 \xC9");
   EXPECT_TRUE(EqualNoCase("Func.Plx", "FUNC.PLX"));
   EXPECT_FALSE(EqualNoCase("\xE9", "\xC9"));
   EXPECT_FALSE(EqualNoCase("abc", "abcd"));

@@ -39,14 +39,6 @@ constexpr const char* kRootNames[kRootCount] = {
     "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
 constexpr HKEY kFirstHandle = 0x100;
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 struct Value {
   std::string name;
   std::uint32_t type = REG_NONE;

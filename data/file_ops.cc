@@ -45,4 +45,20 @@ int OperationCode(std::string_view name) {
   return -1;
 }
 
+bool ReadsRecordIntoBuffer(FileOp op) {
+  switch (op) {
+    case FileOp::NEXT:
+    case FileOp::PREVIOUS:
+    case FileOp::GETfilekey:
+    case FileOp::GETfileptr:
+    case FileOp::GETfileptrlen:
+    case FileOp::GETkeyptr:
+    case FileOp::REGETfile:
+    case FileOp::REGETkey:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace qzr

@@ -131,10 +131,16 @@ inline constexpr int kLastFileOp = 104;
 // The name of operation `code` as the trace prints it ("ADD", "GETkeyptr",
 // "(0)"); for a code beyond the table, "(n)".
 std::string OperationName(int code);
-inline std::string OperationName(FileOp op) { return OperationName(static_cast<int>(op)); }
+inline std::string OperationName(FileOp op) {
+  return OperationName(static_cast<int>(op));
+}
 
 // The operation code of `name` (exact, case-sensitive), or -1.
 int OperationCode(std::string_view name);
+
+// True for the operations that read a record into the record buffer: NEXT,
+// PREVIOUS, the GETs and the REGETs.
+bool ReadsRecordIntoBuffer(FileOp op);
 
 }  // namespace qzr
 

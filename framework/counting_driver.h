@@ -27,11 +27,12 @@ class CountingDriver : public FileDriver {
   explicit CountingDriver(FileDriver* inner) : inner_(inner) {}
 
   int Call(FileOp op, FileDescriptor& file, FileArgs& args) override {
-    if (IsRead(op) && fail_after_ >= 0 && reads_.load(std::memory_order_relaxed) >= fail_after_) {
+    if (ReadsRecordIntoBuffer(op) && fail_after_ >= 0 &&
+        reads_.load(std::memory_order_relaxed) >= fail_after_) {
       return fail_code_;
     }
     const int rc = inner_->Call(op, file, args);
-    if (rc == 0 && IsRead(op)) reads_.fetch_add(1, std::memory_order_relaxed);
+    if (rc == 0 && ReadsRecordIntoBuffer(op)) reads_.fetch_add(1, std::memory_order_relaxed);
     return rc;
   }
   const DriverInfo& Info() const override { return inner_->Info(); }
@@ -62,22 +63,6 @@ class CountingDriver : public FileDriver {
   }
 
  private:
-  static bool IsRead(FileOp op) {
-    switch (op) {
-      case FileOp::NEXT:
-      case FileOp::PREVIOUS:
-      case FileOp::GETfileptr:
-      case FileOp::GETfileptrlen:
-      case FileOp::GETkeyptr:
-      case FileOp::GETfilekey:
-      case FileOp::REGETfile:
-      case FileOp::REGETkey:
-        return true;
-      default:
-        return false;
-    }
-  }
-
   FileDriver* inner_;
   std::atomic<int64_t> reads_{0};
   int64_t fail_after_ = -1;

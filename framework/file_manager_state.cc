@@ -213,21 +213,6 @@ bool IsAdd(FileOp op) {
 bool IsPut(FileOp op) {
   return op == FileOp::PUT || op == FileOp::PUTfileptr || op == FileOp::PUTfileptrlen;
 }
-bool IsRead(FileOp op) {
-  switch (op) {
-    case FileOp::NEXT:
-    case FileOp::PREVIOUS:
-    case FileOp::GETfilekey:
-    case FileOp::GETfileptr:
-    case FileOp::GETfileptrlen:
-    case FileOp::GETkeyptr:
-    case FileOp::REGETfile:
-    case FileOp::REGETkey:
-      return true;
-    default:
-      return false;
-  }
-}
 
 }  // namespace
 
@@ -241,7 +226,7 @@ void FileManager::FunctionCalled(FileOp op, FileDescriptor& file, FileArgs& args
 
   if (op == FileOp::BLOB_SET_PROP) BLOBCHANGED = 1;
   if (op == FileOp::DELETE || IsAdd(op) || IsPut(op)) BLOBCHANGED = 0;
-  if (IsRead(op) && SAVEPREVIOUSBUFFER) PREVIOUSBUFFER = file.record;
+  if (ReadsRecordIntoBuffer(op) && SAVEPREVIOUSBUFFER) PREVIOUSBUFFER = file.record;
 
   if (triggers) {
     if (IsAdd(op)) BeforeInsert();

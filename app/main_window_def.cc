@@ -7,19 +7,6 @@
 namespace qzr {
 namespace {
 
-ControlDef Control(int number, ControlKind kind, std::string name, std::string text, Rect at,
-                   int parent = 0, uint32_t flags = 0) {
-  ControlDef c;
-  c.number = number;
-  c.kind = kind;
-  c.name = std::move(name);
-  c.text = std::move(text);
-  c.at = at;
-  c.parent = parent;
-  c.flags = flags;
-  return c;
-}
-
 WindowDef MakeMainWindowDef() {
   WindowDef w;
   w.resource = "qzrfunctions$qzrfunctions001";
@@ -32,54 +19,57 @@ WindowDef MakeMainWindowDef() {
   w.resizable = true;
   w.modal = false;
 
-  w.controls.push_back(Control(kMainSheet, ControlKind::kSheet, "?SHEET1", "", {4, 4, 472, 306}));
   w.controls.push_back(
-      Control(kMainTab, ControlKind::kTab, "?TAB1", "Functions", {4, 4, 472, 306}, kMainSheet));
-  w.controls.push_back(Control(kMainFindButton, ControlKind::kButton, "?WQTQWKQBE", kMainFindOff,
-                               {12, 22, 48, 14}, kMainTab));
-  w.controls.push_back(Control(kMainFindPrompt, ControlKind::kPrompt, "?WQTQKF:FINDSTR:PROMPT",
-                               "Find:", {66, 25, 22, 10}, kMainTab));
-  ControlDef find = Control(kMainFindEntry, ControlKind::kEntry, "?WQTQKF:FINDSTR", "",
-                            {90, 23, 110, 12}, kMainTab);
+      MakeControl(kMainSheet, ControlKind::kSheet, "?SHEET1", "", {4, 4, 472, 306}));
+  w.controls.push_back(
+      MakeControl(kMainTab, ControlKind::kTab, "?TAB1", "Functions", {4, 4, 472, 306}, kMainSheet));
+  w.controls.push_back(MakeControl(kMainFindButton, ControlKind::kButton, "?WQTQWKQBE",
+                                   kMainFindOff, {12, 22, 48, 14}, kMainTab));
+  w.controls.push_back(MakeControl(kMainFindPrompt, ControlKind::kPrompt, "?WQTQKF:FINDSTR:PROMPT",
+                                   "Find:", {66, 25, 22, 10}, kMainTab));
+  ControlDef find = MakeControl(kMainFindEntry, ControlKind::kEntry, "?WQTQKF:FINDSTR", "",
+                                {90, 23, 110, 12}, kMainTab);
   find.picture = "@s20";
   w.controls.push_back(find);
 
-  ControlDef list = Control(kMainList, ControlKind::kList, "?LIST", "", {12, 42, 456, 132},
-                            kMainTab, kControlVScroll | kControlImmediate | kControlFullWidth);
+  ControlDef list = MakeControl(kMainList, ControlKind::kList, "?LIST", "", {12, 42, 456, 132},
+                                kMainTab, kControlVScroll | kControlImmediate | kControlFullWidth);
   list.tip = "Browsing Records";
   list.format = kMainListFormat;
   w.controls.push_back(list);
 
   ControlDef code =
-      Control(kMainCode, ControlKind::kText, "?FUN:EXAMPLECODE", "", {12, 178, 282, 124}, kMainTab,
-              kControlReadOnly | kControlVScroll | kControlHScroll);
+      MakeControl(kMainCode, ControlKind::kText, "?FUN:EXAMPLECODE", "", {12, 178, 282, 124},
+                  kMainTab, kControlReadOnly | kControlVScroll | kControlHScroll);
   code.font = "Courier New";
   w.controls.push_back(code);
-  w.controls.push_back(Control(kMainPostedByLabel, ControlKind::kString, "?STRING1",
-                               "Posted by:", {300, 178, 40, 10}, kMainTab));
-  ControlDef user = Control(kMainUser, ControlKind::kString, "?FUN:USER", "", {342, 178, 126, 10},
-                            kMainTab, kControlReadOnly);
+  w.controls.push_back(MakeControl(kMainPostedByLabel, ControlKind::kString, "?STRING1",
+                                   "Posted by:", {300, 178, 40, 10}, kMainTab));
+  ControlDef user = MakeControl(kMainUser, ControlKind::kString, "?FUN:USER", "",
+                                {342, 178, 126, 10}, kMainTab, kControlReadOnly);
   user.picture = "@s29";
   w.controls.push_back(user);
-  w.controls.push_back(Control(kMainIgnoreCase, ControlKind::kCheck, "?WQTQKF:UPPERCASE",
-                               "Ingore Case", {210, 24, 62, 10}, kMainTab));
-  w.controls.push_back(Control(kMainIncludeMemo, ControlKind::kCheck, "?WQTQKF:INCLUDEMEMO",
-                               "Include Memo", {278, 24, 66, 10}, kMainTab));
-  w.controls.push_back(Control(kMainDescription, ControlKind::kText, "?FUN:DESCRIPTION", "",
-                               {300, 192, 168, 86}, kMainTab, kControlReadOnly | kControlVScroll));
-  ControlDef link = Control(kMainForumLink, ControlKind::kString, "?FUN:FORUMLINK", "",
-                            {300, 282, 168, 20}, kMainTab, kControlReadOnly | kControlMultiLine);
+  w.controls.push_back(MakeControl(kMainIgnoreCase, ControlKind::kCheck, "?WQTQKF:UPPERCASE",
+                                   "Ingore Case", {210, 24, 62, 10}, kMainTab));
+  w.controls.push_back(MakeControl(kMainIncludeMemo, ControlKind::kCheck, "?WQTQKF:INCLUDEMEMO",
+                                   "Include Memo", {278, 24, 66, 10}, kMainTab));
+  w.controls.push_back(MakeControl(kMainDescription, ControlKind::kText, "?FUN:DESCRIPTION", "",
+                                   {300, 192, 168, 86}, kMainTab,
+                                   kControlReadOnly | kControlVScroll));
+  ControlDef link =
+      MakeControl(kMainForumLink, ControlKind::kString, "?FUN:FORUMLINK", "", {300, 282, 168, 20},
+                  kMainTab, kControlReadOnly | kControlMultiLine);
   link.picture = "@s254";
   w.controls.push_back(link);
 
   w.controls.push_back(
-      Control(kMainInsert, ControlKind::kButton, "?INSERT", "&Insert", {250, 316, 50, 14}));
+      MakeControl(kMainInsert, ControlKind::kButton, "?INSERT", "&Insert", {250, 316, 50, 14}));
   w.controls.push_back(
-      Control(kMainChange, ControlKind::kButton, "?CHANGE", "&Change", {304, 316, 50, 14}));
+      MakeControl(kMainChange, ControlKind::kButton, "?CHANGE", "&Change", {304, 316, 50, 14}));
   w.controls.push_back(
-      Control(kMainDelete, ControlKind::kButton, "?DELETE", "&Delete", {358, 316, 50, 14}));
+      MakeControl(kMainDelete, ControlKind::kButton, "?DELETE", "&Delete", {358, 316, 50, 14}));
   w.controls.push_back(
-      Control(kMainClose, ControlKind::kButton, "?CLOSE", "Close", {418, 316, 50, 14}));
+      MakeControl(kMainClose, ControlKind::kButton, "?CLOSE", "Close", {418, 316, 50, 14}));
 
   return w;
 }

@@ -25,19 +25,6 @@ constexpr int kButtonHeight = 14;
 constexpr int kTabTop = 18;  // below the tab strip
 constexpr uint32_t kNameSize = kMaxQueryName + 1;
 
-ControlDef Control(int number, ControlKind kind, std::string name, std::string text, Rect at,
-                   int parent = 0, uint32_t flags = 0) {
-  ControlDef c;
-  c.number = number;
-  c.kind = kind;
-  c.name = std::move(name);
-  c.text = std::move(text);
-  c.at = at;
-  c.parent = parent;
-  c.flags = flags;
-  return c;
-}
-
 bool IsEntryControl(int control, int fields) {
   if (control < kQbeFieldBase) return false;
   const int offset = (control - kQbeFieldBase) % 4;
@@ -64,75 +51,80 @@ WindowDef QueryDialogDef(const QueryManager& query) {
   def.modal = true;
 
   const int sx = kMargin, sy = kMargin;
-  def.controls.push_back(Control(kQbeSheet, ControlKind::kSheet, "?QBE:SHEET", "",
-                                 Rect{sx, sy, sheet_width, sheet_height}));
+  def.controls.push_back(MakeControl(kQbeSheet, ControlKind::kSheet, "?QBE:SHEET", "",
+                                     Rect{sx, sy, sheet_width, sheet_height}));
   // Saved queries.
-  def.controls.push_back(Control(kQbeSavedTab, ControlKind::kTab, "?QBE:SAVEDTAB", "Saved Queries",
-                                 Rect{sx, sy, sheet_width, sheet_height}, kQbeSheet));
+  def.controls.push_back(MakeControl(kQbeSavedTab, ControlKind::kTab, "?QBE:SAVEDTAB",
+                                     "Saved Queries", Rect{sx, sy, sheet_width, sheet_height},
+                                     kQbeSheet));
   const int tx = sx + kMargin, ty = sy + kTabTop;
-  ControlDef list = Control(kQbeSavedList, ControlKind::kList, "?QBE:SAVEDLIST", "",
-                            Rect{tx, ty, inner_width - kButtonWidth - kMargin, list_height},
-                            kQbeSavedTab, kControlVScroll | kControlFullWidth);
+  ControlDef list = MakeControl(kQbeSavedList, ControlKind::kList, "?QBE:SAVEDLIST", "",
+                                Rect{tx, ty, inner_width - kButtonWidth - kMargin, list_height},
+                                kQbeSavedTab, kControlVScroll | kControlFullWidth);
   list.format = "160L(2)|M~Name~@s99@";
   list.tip = "Saved queries";
   def.controls.push_back(list);
   const int bx = tx + inner_width - kButtonWidth;
-  def.controls.push_back(Control(kQbeNamePrompt, ControlKind::kPrompt, "?QBE:NAME:PROMPT", "&Name:",
-                                 Rect{tx, ty + list_height + kMargin + 2, 30, 10}, kQbeSavedTab));
-  ControlDef name = Control(kQbeName, ControlKind::kEntry, "?QBE:NAME", "",
-                            Rect{tx + 32, ty + list_height + kMargin,
-                                 inner_width - kButtonWidth - kMargin - 32, kEntryHeight},
-                            kQbeSavedTab);
+  def.controls.push_back(MakeControl(kQbeNamePrompt, ControlKind::kPrompt, "?QBE:NAME:PROMPT",
+                                     "&Name:", Rect{tx, ty + list_height + kMargin + 2, 30, 10},
+                                     kQbeSavedTab));
+  ControlDef name = MakeControl(kQbeName, ControlKind::kEntry, "?QBE:NAME", "",
+                                Rect{tx + 32, ty + list_height + kMargin,
+                                     inner_width - kButtonWidth - kMargin - 32, kEntryHeight},
+                                kQbeSavedTab);
   name.picture = "@s99";
   def.controls.push_back(name);
-  def.controls.push_back(Control(kQbeSave, ControlKind::kButton, "?QBE:SAVE", "&Save",
-                                 Rect{bx, ty, kButtonWidth, kButtonHeight}, kQbeSavedTab));
-  def.controls.push_back(
-      Control(kQbeRestore, ControlKind::kButton, "?QBE:RESTORE", "&Restore",
-              Rect{bx, ty + kButtonHeight + kMargin, kButtonWidth, kButtonHeight}, kQbeSavedTab));
-  def.controls.push_back(Control(
+  def.controls.push_back(MakeControl(kQbeSave, ControlKind::kButton, "?QBE:SAVE", "&Save",
+                                     Rect{bx, ty, kButtonWidth, kButtonHeight}, kQbeSavedTab));
+  def.controls.push_back(MakeControl(
+      kQbeRestore, ControlKind::kButton, "?QBE:RESTORE", "&Restore",
+      Rect{bx, ty + kButtonHeight + kMargin, kButtonWidth, kButtonHeight}, kQbeSavedTab));
+  def.controls.push_back(MakeControl(
       kQbeDelete, ControlKind::kButton, "?QBE:DELETE", "De&lete",
       Rect{bx, ty + 2 * (kButtonHeight + kMargin), kButtonWidth, kButtonHeight}, kQbeSavedTab));
   // Query settings.
-  def.controls.push_back(Control(kQbeSettingsTab, ControlKind::kTab, "?QBE:SETTINGSTAB",
-                                 "Query Settings", Rect{sx, sy, sheet_width, sheet_height},
-                                 kQbeSheet));
+  def.controls.push_back(MakeControl(kQbeSettingsTab, ControlKind::kTab, "?QBE:SETTINGSTAB",
+                                     "Query Settings", Rect{sx, sy, sheet_width, sheet_height},
+                                     kQbeSheet));
   const int x_low = tx + kTitleWidth + kMargin;
   const int x_middle = x_low + kEntryWidth + kMargin;
   const int x_high = x_middle + kEntryWidth + kMargin;
-  def.controls.push_back(Control(kQbeColumnHeading, ControlKind::kString, "?QBE:COLUMN", "Column",
-                                 Rect{tx, ty, kTitleWidth, 10}, kQbeSettingsTab));
-  def.controls.push_back(Control(kQbeLowHeading, ControlKind::kString, "?QBE:FROM", "From",
-                                 Rect{x_low, ty, kEntryWidth, 10}, kQbeSettingsTab));
-  def.controls.push_back(Control(kQbeMiddleHeading, ControlKind::kString, "?QBE:EXAMPLE", "Example",
-                                 Rect{x_middle, ty, kEntryWidth, 10}, kQbeSettingsTab));
-  def.controls.push_back(Control(kQbeHighHeading, ControlKind::kString, "?QBE:TO", "To",
-                                 Rect{x_high, ty, kEntryWidth, 10}, kQbeSettingsTab));
+  def.controls.push_back(MakeControl(kQbeColumnHeading, ControlKind::kString, "?QBE:COLUMN",
+                                     "Column", Rect{tx, ty, kTitleWidth, 10}, kQbeSettingsTab));
+  def.controls.push_back(MakeControl(kQbeLowHeading, ControlKind::kString, "?QBE:FROM", "From",
+                                     Rect{x_low, ty, kEntryWidth, 10}, kQbeSettingsTab));
+  def.controls.push_back(MakeControl(kQbeMiddleHeading, ControlKind::kString, "?QBE:EXAMPLE",
+                                     "Example", Rect{x_middle, ty, kEntryWidth, 10},
+                                     kQbeSettingsTab));
+  def.controls.push_back(MakeControl(kQbeHighHeading, ControlKind::kString, "?QBE:TO", "To",
+                                     Rect{x_high, ty, kEntryWidth, 10}, kQbeSettingsTab));
   // Buttons below the sheet.
   const int by = sy + sheet_height + kMargin;
   const int right = sx + sheet_width;
   def.controls.push_back(
-      Control(kQbeOk, ControlKind::kButton, "?OK", "&OK",
-              Rect{right - 3 * kButtonWidth - 2 * kMargin, by, kButtonWidth, kButtonHeight}, 0,
-              kControlDefault));
+      MakeControl(kQbeOk, ControlKind::kButton, "?OK", "&OK",
+                  Rect{right - 3 * kButtonWidth - 2 * kMargin, by, kButtonWidth, kButtonHeight}, 0,
+                  kControlDefault));
   def.controls.push_back(
-      Control(kQbeCancel, ControlKind::kButton, "?CANCEL", "&Cancel",
-              Rect{right - 2 * kButtonWidth - kMargin, by, kButtonWidth, kButtonHeight}));
-  def.controls.push_back(Control(kQbeClear, ControlKind::kButton, "?CLEAR", "C&lear",
-                                 Rect{right - kButtonWidth, by, kButtonWidth, kButtonHeight}));
+      MakeControl(kQbeCancel, ControlKind::kButton, "?CANCEL", "&Cancel",
+                  Rect{right - 2 * kButtonWidth - kMargin, by, kButtonWidth, kButtonHeight}));
+  def.controls.push_back(MakeControl(kQbeClear, ControlKind::kButton, "?CLEAR", "C&lear",
+                                     Rect{right - kButtonWidth, by, kButtonWidth, kButtonHeight}));
   for (int i = 1; i <= fields; ++i) {
     const QueryField& f = query.Fields()[static_cast<size_t>(i - 1)];
     const int y = ty + kRowHeight * i;
     const std::string n = std::to_string(i);
-    def.controls.push_back(Control(kQbeFieldBase + 4 * (i - 1), ControlKind::kString,
-                                   "?QBE:TITLE" + n, f.TITLE.empty() ? f.NAME : f.TITLE,
-                                   Rect{tx, y + 2, kTitleWidth, 10}, kQbeSettingsTab));
-    def.controls.push_back(Control(QbeLowControl(i), ControlKind::kEntry, "?QBE:LOW" + n, "",
-                                   Rect{x_low, y, kEntryWidth, kEntryHeight}, kQbeSettingsTab));
-    def.controls.push_back(Control(QbeMiddleControl(i), ControlKind::kEntry, "?QBE:MIDDLE" + n, "",
-                                   Rect{x_middle, y, kEntryWidth, kEntryHeight}, kQbeSettingsTab));
-    def.controls.push_back(Control(QbeHighControl(i), ControlKind::kEntry, "?QBE:HIGH" + n, "",
-                                   Rect{x_high, y, kEntryWidth, kEntryHeight}, kQbeSettingsTab));
+    def.controls.push_back(MakeControl(kQbeFieldBase + 4 * (i - 1), ControlKind::kString,
+                                       "?QBE:TITLE" + n, f.TITLE.empty() ? f.NAME : f.TITLE,
+                                       Rect{tx, y + 2, kTitleWidth, 10}, kQbeSettingsTab));
+    def.controls.push_back(MakeControl(QbeLowControl(i), ControlKind::kEntry, "?QBE:LOW" + n, "",
+                                       Rect{x_low, y, kEntryWidth, kEntryHeight}, kQbeSettingsTab));
+    def.controls.push_back(MakeControl(QbeMiddleControl(i), ControlKind::kEntry, "?QBE:MIDDLE" + n,
+                                       "", Rect{x_middle, y, kEntryWidth, kEntryHeight},
+                                       kQbeSettingsTab));
+    def.controls.push_back(MakeControl(QbeHighControl(i), ControlKind::kEntry, "?QBE:HIGH" + n, "",
+                                       Rect{x_high, y, kEntryWidth, kEntryHeight},
+                                       kQbeSettingsTab));
   }
   return def;
 }

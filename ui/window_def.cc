@@ -4,6 +4,7 @@
 
 #include <map>
 #include <set>
+#include <utility>
 
 #include "runtime/core/text.h"
 #include "runtime/pictures/picture.h"
@@ -51,6 +52,19 @@ const char* ControlKindName(ControlKind kind) {
       return "sheet";
   }
   return "control";
+}
+
+ControlDef MakeControl(int number, ControlKind kind, std::string name, std::string text, Rect at,
+                       int parent, uint32_t flags) {
+  ControlDef c;
+  c.number = number;
+  c.kind = kind;
+  c.name = std::move(name);
+  c.text = std::move(text);
+  c.at = at;
+  c.parent = parent;
+  c.flags = flags;
+  return c;
 }
 
 int ControlNumber(const WindowDef& def, size_t index) {

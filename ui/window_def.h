@@ -113,6 +113,12 @@ struct WindowDef {
 // The number control `index` (0-based) of `def` carries.
 int ControlNumber(const WindowDef& def, size_t index);
 
+// A control of the given number, kind, use variable name, text and place,
+// inside `parent` (0: the window), with `flags`; the rest as ControlDef has
+// it. For the window definitions a program writes out control by control.
+ControlDef MakeControl(int number, ControlKind kind, std::string name, std::string text, Rect at,
+                       int parent = 0, uint32_t flags = 0);
+
 // Checks a definition: control numbers positive and distinct, names distinct,
 // parents that exist and are not the control itself, a list format that
 // parses and pictures that compile. Returns true, or false with `error`

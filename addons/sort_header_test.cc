@@ -26,6 +26,7 @@
 #include "drivers/palisade/test_support.h"
 #include "framework/error_manager.h"
 #include "framework/file_manager.h"
+#include "framework/func_test_declaration.h"
 #include "framework/view_manager.h"
 #include "framework/window_manager.h"
 #include "runtime/core/runtime_error.h"
@@ -47,16 +48,7 @@ namespace fs = std::filesystem;
 // The catalogue's file with a field whose name extends the key's (IDX) and
 // a second key of two components, one descending.
 FileDescriptor Func(const std::string& path) {
-  return FileDeclaration("FUNC", "FUN")
-      .Driver(kPalisadeDriverName)
-      .Name(path)
-      .Attributes(kFileCreate | kFileThread)
-      .Field("ID", TypeCode::LONG)
-      .String("NAME", TypeCode::CSTRING, 100)
-      .String("DESCRIPTION", TypeCode::CSTRING, 1024)
-      .Field("FULLCODE", TypeCode::BYTE)
-      .String("FORUMLINK", TypeCode::CSTRING, 255)
-      .String("USER", TypeCode::CSTRING, 30)
+  return FuncTestFields(path, kPalisadeDriverName)
       .Field("IDX", TypeCode::LONG)
       .Memo("EXAMPLECODE", 64000)
       .Key("P_ID", {{"ID"}}, kKeyPrimary | kKeyNocase | kKeyOpt)

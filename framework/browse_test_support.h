@@ -27,6 +27,7 @@
 #include "framework/counting_driver.h"
 #include "framework/error_manager.h"
 #include "framework/file_manager.h"
+#include "framework/func_test_declaration.h"
 #include "framework/relation_manager.h"
 #include "runtime/core/runtime_error.h"
 #include "runtime/evaluator/evaluator.h"
@@ -36,20 +37,7 @@
 namespace qzr {
 
 inline FileDescriptor BrowseTestFile(const std::string& path) {
-  return FileDeclaration("FUNC", "FUN")
-      .Driver(kPalisadeDriverName)
-      .Name(path)
-      .Attributes(kFileCreate | kFileThread)
-      .Field("ID", TypeCode::LONG)
-      .String("NAME", TypeCode::CSTRING, 100)
-      .String("DESCRIPTION", TypeCode::CSTRING, 1024)
-      .Field("FULLCODE", TypeCode::BYTE)
-      .String("FORUMLINK", TypeCode::CSTRING, 255)
-      .String("USER", TypeCode::CSTRING, 30)
-      .Memo("EXAMPLECODE", 64000)
-      .Key("P_ID", {{"ID"}}, kKeyPrimary | kKeyNocase | kKeyOpt)
-      .Key("K_ID", {{"ID"}}, kKeyNocase)
-      .Build();
+  return FuncTestDeclaration(path, kPalisadeDriverName).Key("K_ID", {{"ID"}}, kKeyNocase).Build();
 }
 
 struct BrowseTestRow {

@@ -18,6 +18,7 @@
 #include "drivers/palisade/test_support.h"
 #include "framework/file_manager.h"
 #include "framework/file_manager_internal.h"
+#include "framework/func_test_declaration.h"
 #include "ui/headless_backend.h"
 #include "ui/message.h"
 
@@ -26,19 +27,7 @@ namespace {
 
 // The catalogue's file, at `path`.
 FileDescriptor Func(const std::string& path, uint32_t attributes = kFileThread) {
-  return FileDeclaration("FUNC", "FUN")
-      .Driver(kPalisadeDriverName)
-      .Name(path)
-      .Attributes(attributes)
-      .Field("ID", TypeCode::LONG)
-      .String("NAME", TypeCode::CSTRING, 100)
-      .String("DESCRIPTION", TypeCode::CSTRING, 1024)
-      .Field("FULLCODE", TypeCode::BYTE)
-      .String("FORUMLINK", TypeCode::CSTRING, 255)
-      .String("USER", TypeCode::CSTRING, 30)
-      .Memo("EXAMPLECODE", 64000)
-      .Key("P_ID", {{"ID"}}, kKeyPrimary | kKeyNocase | kKeyOpt)
-      .Build();
+  return FuncTestDeclaration(path, kPalisadeDriverName, attributes).Build();
 }
 
 int32_t GetLong(FileDescriptor& f, const char* label) {

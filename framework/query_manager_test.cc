@@ -25,6 +25,7 @@
 #include "drivers/palisade/test_support.h"
 #include "framework/error_manager.h"
 #include "framework/file_manager.h"
+#include "framework/func_test_declaration.h"
 #include "framework/ini_manager.h"
 #include "framework/view_manager.h"
 #include "runtime/core/runtime_error.h"
@@ -234,16 +235,7 @@ class QueryViewTest : public ::testing::Test {
     ClearError();
     errors_.SetHaltHook([](int) {});
     errors_.Init();
-    file_ = FileDeclaration("FUNC", "FUN")
-                .Driver(kPalisadeDriverName)
-                .Name(dir_.File("FUNC.PLX"))
-                .Attributes(kFileCreate | kFileThread)
-                .Field("ID", TypeCode::LONG)
-                .String("NAME", TypeCode::CSTRING, 100)
-                .String("DESCRIPTION", TypeCode::CSTRING, 1024)
-                .Field("FULLCODE", TypeCode::BYTE)
-                .String("FORUMLINK", TypeCode::CSTRING, 255)
-                .String("USER", TypeCode::CSTRING, 30)
+    file_ = FuncTestFields(dir_.File("FUNC.PLX"), kPalisadeDriverName)
                 .Field("ADDED", TypeCode::DATE)
                 .Field("AT", TypeCode::TIME)
                 .Key("P_ID", {{"ID"}}, kKeyPrimary | kKeyNocase | kKeyOpt)

@@ -18,6 +18,7 @@
 #include "drivers/palisade/test_support.h"
 #include "framework/error_manager.h"
 #include "framework/file_manager.h"
+#include "framework/func_test_declaration.h"
 #include "framework/relation_manager.h"
 #include "runtime/core/runtime_error.h"
 #include "runtime/evaluator/evaluator.h"
@@ -30,18 +31,7 @@ namespace {
 
 // The catalogue's file with a second key on the title.
 FileDescriptor Func(const std::string& path) {
-  return FileDeclaration("FUNC", "FUN")
-      .Driver(kPalisadeDriverName)
-      .Name(path)
-      .Attributes(kFileCreate | kFileThread)
-      .Field("ID", TypeCode::LONG)
-      .String("NAME", TypeCode::CSTRING, 100)
-      .String("DESCRIPTION", TypeCode::CSTRING, 1024)
-      .Field("FULLCODE", TypeCode::BYTE)
-      .String("FORUMLINK", TypeCode::CSTRING, 255)
-      .String("USER", TypeCode::CSTRING, 30)
-      .Memo("EXAMPLECODE", 64000)
-      .Key("P_ID", {{"ID"}}, kKeyPrimary | kKeyNocase | kKeyOpt)
+  return FuncTestDeclaration(path, kPalisadeDriverName)
       .Key("K_NAME", {{"NAME"}}, kKeyDup | kKeyNocase)
       .Build();
 }
@@ -76,7 +66,9 @@ void SetText(FileDescriptor& f, const char* label, const std::string& v) {
   UfoCString(f.FieldData(i), f.fields[static_cast<size_t>(i)].size).SetText(v);
 }
 
-int32_t Id(FileDescriptor& f) { return UfoLong(f.FieldData(0)).GetLong(); }
+int32_t Id(FileDescriptor& f) {
+  return UfoLong(f.FieldData(0)).GetLong();
+}
 
 class ViewManagerTest : public ::testing::Test {
  protected:
@@ -366,8 +358,8 @@ TEST_F(ViewManagerTest, AFilterTheViewRefusesIsReportedOnceAndTheViewGoesOnUnfil
     const char* filter;
   };
   const Case cases[] = {
-      {"FUN:NOSUCH = 1"},               // the view cannot parse it
-      {"FUN:ID = 1) OR (FUN:ID = 2"},   // would escape its parentheses
+      {"FUN:NOSUCH = 1"},              // the view cannot parse it
+      {"FUN:ID = 1) OR (FUN:ID = 2"},  // would escape its parentheses
   };
   for (const Case& c : cases) {
     backend_.Clear();
@@ -402,7 +394,7 @@ class SkippingView : public ViewManager {
       return RecordStatus::kOutOfRange;
     }
     return f->memo_values[0].find("skip") == std::string::npos ? RecordStatus::kOk
-                                                                : RecordStatus::kFiltered;
+                                                               : RecordStatus::kFiltered;
   }
   int calls = 0;
   int32_t stop_after = 0;

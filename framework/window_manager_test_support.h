@@ -23,6 +23,7 @@
 #include "framework/file_manager.h"
 #include "framework/file_manager_internal.h"
 #include "framework/file_registry.h"
+#include "framework/func_test_declaration.h"
 #include "framework/relation_manager.h"
 #include "framework/window_manager.h"
 #include "runtime/values/ufo.h"
@@ -75,19 +76,7 @@ class CallCountingDriver : public FileDriver {
 
 // The catalogue's file at `path`.
 inline FileDescriptor FuncAt(const std::string& path) {
-  return FileDeclaration("FUNC", "FUN")
-      .Driver(kCallCountingDriverName)
-      .Name(path)
-      .Attributes(kFileThread | kFileCreate)
-      .Field("ID", TypeCode::LONG)
-      .String("NAME", TypeCode::CSTRING, 100)
-      .String("DESCRIPTION", TypeCode::CSTRING, 1024)
-      .Field("FULLCODE", TypeCode::BYTE)
-      .String("FORUMLINK", TypeCode::CSTRING, 255)
-      .String("USER", TypeCode::CSTRING, 30)
-      .Memo("EXAMPLECODE", 64000)
-      .Key("P_ID", {{"ID"}}, kKeyPrimary | kKeyNocase | kKeyOpt)
-      .Build();
+  return FuncTestDeclaration(path, kCallCountingDriverName).Build();
 }
 
 inline int32_t GetId(FileDescriptor& f) {

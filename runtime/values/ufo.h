@@ -6,23 +6,24 @@
 // storage type, under four families whose value class decides how a value is
 // computed:
 //
-//   UFO
-//    +- UfoLong (6)      integer: UfoByte, UfoShort, UfoUShort, UfoDate, UfoTime
-//    +- UfoDecimal (10)  decimal: UfoPDecimal, UfoULong
-//    +- UfoReal (9)      real:    UfoSReal, UfoBFloat4, UfoBFloat8
-//    +- UfoString (18)   string:  UfoCString, UfoPString, UfoRefString,
-//    |                            UfoOleString
-//    +- UfoVariantRef    class chosen by what the variant holds
-//    +- temporaries (29) UfoTempLong, UfoTempDecimal, UfoTempReal,
-//                        UfoTempString: owned intermediate results
+//   UFO                 value class
+//    +- UfoLong          Integer    UfoByte, UfoShort, UfoUShort, UfoDate, UfoTime
+//    +- UfoDecimal       Decimal    UfoPDecimal, UfoULong
+//    +- UfoReal          Real       UfoSReal, UfoBFloat4, UfoBFloat8
+//    +- UfoString        String     UfoCString, UfoPString, UfoRefString,
+//    |                              UfoOleString
+//    +- UfoVariantRef    chosen by what the variant holds
+//    +- temporaries      Temporary  UfoTempLong, UfoTempDecimal, UfoTempReal,
+//                                   UfoTempString: owned intermediate results
 //
 // The concrete classes are constructed in place over existing storage
 // (`UfoLong f(record + 12);`) without touching the heap, and reads and writes
 // of values through them never allocate. MakeUfo builds one from a type code;
 // UfoSlot does the same inside caller-provided space.
 //
-// Operations of the behaviour set carry their number in a comment; the
-// numbered operations not listed have no fixed meaning and are left out.
+// The behaviour set is what every class answers, each operation under its
+// own name; the base class's versions of the ones a class must supply end
+// in the fatal path.
 //
 // Threads: a field object is not synchronised; the thread that uses the
 // storage it points at owns it. The push and pop operations use the calling
@@ -57,40 +58,48 @@ class UFO {
   // ---- The behaviour set. The base versions of the operations a class must
   // supply take the fatal path with runtime error 410.
 
-  virtual void SetLong(int32_t v);  // 1
-  virtual void SetReal(double v);   // 2
+  // Store `v`, converted to this object's storage form.
+  virtual void SetLong(int32_t v);
+  virtual void SetReal(double v);
   // Reads `other` in this object's value class and stores it.
-  virtual void SetUfo(const UFO& other);  // 3
+  virtual void SetUfo(const UFO& other);
   // Compares through the value classes, for operands whose types or lengths
   // differ: -1, 0 or 1. Strings against strings compare as text; otherwise
   // the wider numeric class of the two decides (real, then decimal, then
   // integer), a string being read as a number.
-  virtual int CompareByClass(const UFO& other) const;  // 4
+  virtual int CompareByClass(const UFO& other) const;
   // A class that reports a string type code (STRING, CSTRING, PSTRING,
   // REFSTRING) derives from UfoString: string comparison relies on it.
-  virtual TypeCode Type() const;     // 6
-  virtual void PopString();          // 10
-  virtual void PushString() const;   // 11
-  virtual void PopDecimal();         // 12
-  virtual void PushDecimal() const;  // 13
-  virtual double GetReal() const;    // 14
-  virtual int32_t GetLong() const;   // 15
+  virtual TypeCode Type() const;
+  // Store the text or decimal popped from the thread's value stack; push
+  // the value as text or as a decimal.
+  virtual void PopString();
+  virtual void PushString() const;
+  virtual void PopDecimal();
+  virtual void PushDecimal() const;
+  // The value read as a REAL or as a LONG.
+  virtual double GetReal() const;
+  virtual int32_t GetLong() const;
   // direction 0: the neutral value; > 0: the highest; < 0: the lowest.
-  virtual void Clear(int direction);  // 17
+  virtual void Clear(int direction);
   // A new field object of the same class over the same storage. It never
   // owns that storage: it must not outlive the object it was cloned from
   // when that one owns its bytes.
-  virtual std::unique_ptr<UFO> Clone() const;   // 19
-  virtual uint32_t Size() const;                // 24
-  virtual ValueClass GetValueClass() const;     // 25
-  virtual bool IsFalse() const;                 // 28
-  virtual void OemToAnsi();                     // 29
-  virtual void AnsiToOem();                     // 30
-  virtual int Compare(const UFO& other) const;  // 37
+  virtual std::unique_ptr<UFO> Clone() const;
+  // The bytes the value takes in its storage.
+  virtual uint32_t Size() const;
+  virtual ValueClass GetValueClass() const;
+  // True iff the value counts as false in a condition (zero, or blank text).
+  virtual bool IsFalse() const;
+  // Convert the stored text between the OEM and the ANSI code page.
+  virtual void OemToAnsi();
+  virtual void AnsiToOem();
+  // Compares with `other` in this object's value class: -1, 0 or 1.
+  virtual int Compare(const UFO& other) const;
   // Writes the stored bytes to `buffer` and returns their count (Size()).
-  virtual size_t StoreRaw(void* buffer) const;  // 38
+  virtual size_t StoreRaw(void* buffer) const;
 
-  // ---- Further operations (unnumbered).
+  // ---- Further operations.
 
   // Assigns text: strings copy it, numbers parse it (see text_number.h).
   virtual void SetText(std::string_view text);
@@ -103,7 +112,7 @@ class UFO {
   virtual void SetDecimal(const Decimal& d);
   virtual Decimal GetDecimal() const;
   // The family this object computes in: GetValueClass(), except for the
-  // temporaries, whose value class is 29 and whose family is that of the
+  // temporaries, whose value class is Temporary and whose family is that of the
   // value they hold.
   virtual ValueClass ComputeClass() const { return GetValueClass(); }
 
@@ -144,7 +153,7 @@ class UFO {
 };
 
 // ------------------------------------------------------------------------
-// Integer family: a value class of 6. Values pass through a LONG.
+// Integer family: ValueClass::Integer. Values pass through a LONG.
 
 class UfoLong : public UFO {
  public:
@@ -291,7 +300,7 @@ class UfoTime : public UfoLong {
 };
 
 // ------------------------------------------------------------------------
-// Decimal family: a value class of 10. Values pass through a Decimal.
+// Decimal family: ValueClass::Decimal. Values pass through a Decimal.
 
 class UfoDecimal : public UFO {
  public:
@@ -358,7 +367,7 @@ class UfoULong : public UfoDecimal {
 };
 
 // ------------------------------------------------------------------------
-// Real family: a value class of 9. Values pass through a double.
+// Real family: ValueClass::Real. Values pass through a double.
 
 class UfoReal : public UFO {
  public:
@@ -437,7 +446,7 @@ class UfoBFloat8 : public UfoReal {
 };
 
 // ------------------------------------------------------------------------
-// String family: a value class of 18. Values pass through text.
+// String family: ValueClass::String. Values pass through text.
 
 // STRING (and GROUP): n bytes padded with spaces.
 class UfoString : public UFO {
@@ -521,9 +530,9 @@ class UfoPString : public UfoString {
   std::string_view TextView() const override;
 };
 
-// A reference to a string value of a given length (codes 31 and 15). The
-// address is that of the referenced bytes, so it reads and writes like a
-// STRING of that length.
+// A reference to a string value of a given length (REFSTRING; ANY makes one
+// of 4 bytes). The address is that of the referenced bytes, so it reads and
+// writes like a STRING of that length.
 class UfoRefString : public UfoString {
  public:
   UfoRefString(void* address, uint32_t length) : UfoString(address, length) {}
@@ -531,10 +540,10 @@ class UfoRefString : public UfoString {
   std::unique_ptr<UFO> Clone() const override;
 };
 
-// OLE automation strings (codes 42 and 43): a length-prefixed UTF-16 string
-// allocated by the runtime (OleStringAlloc). For code 42 the storage holds
-// the string pointer; for code 43 it holds a pointer to such a pointer (a
-// string passed by reference). Text is exchanged as Latin-1: characters
+// OLE automation strings (OLESTRING1 and OLESTRING2): a length-prefixed
+// UTF-16 string allocated by the runtime (OleStringAlloc). For OLESTRING1 the
+// storage holds the string pointer; for OLESTRING2 it holds a pointer to such
+// a pointer (a string passed by reference). Text is exchanged as Latin-1: characters
 // above U+00FF read as "?". Assignments replace (free and allocate) the
 // string, so they allocate.
 class UfoOleString : public UfoString {
@@ -557,8 +566,8 @@ class UfoOleString : public UfoString {
   bool HasDirectText() const override { return false; }
 
  private:
-  // Where the string pointer lives: the storage itself (42), or the slot
-  // the storage points at (43; nullptr when that pointer is null, and then
+  // Where the string pointer lives: the storage itself (OLESTRING1), or the
+  // place the storage points at (OLESTRING2; nullptr when that pointer is null, and then
   // reads give "" and writes are dropped).
   uint8_t* SlotAddress() const;
   char16_t* Get() const;
@@ -574,11 +583,11 @@ void OleStringFree(char16_t* s);
 uint32_t OleStringLength(const char16_t* s);  // units; 0 for nullptr
 
 // ------------------------------------------------------------------------
-// Variant reference (code 45).
+// Variant reference (VARIANTREF).
 
 // A variant: a value whose type is chosen when it is assigned. `type` names
-// what it holds; integers (codes 1, 2, 3, 6) live in long_value, reals
-// (8, 9) in real_value, anything else in text.
+// what it holds; integers (BYTE, SHORT, USHORT, LONG) live in long_value,
+// reals (SREAL, REAL) in real_value, anything else in text.
 struct Variant {
   TypeCode type = TypeCode::STRING;
   int32_t long_value = 0;
@@ -624,7 +633,7 @@ class UfoVariantRef : public UFO {
 };
 
 // ------------------------------------------------------------------------
-// Temporaries: owned intermediate results with a value class of 29. Their
+// Temporaries: owned intermediate results with ValueClass::Temporary. Their
 // type code is that of the value they hold (LONG, DECIMAL, REAL, STRING),
 // and ComputeClass() gives that value's family. The fixed-size ones keep
 // their value inside the object, so making one does not allocate. A clone

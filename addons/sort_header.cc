@@ -34,13 +34,15 @@ std::optional<uint32_t> RegistryRootOf(std::string_view text) {
 
 }  // namespace
 
-void SortHeader::Init(int32_t listControl, ViewManager* view, int pk, std::string_view iniFileName,
-                      std::string_view procedureName, std::vector<SortHeaderColumn> columns) {
+void SortHeader::Init(int32_t listControl, ViewManager* view, int pk,
+                      std::string_view ini_file_name, std::string_view procedure_name,
+                      std::vector<SortHeaderColumn> columns) {
   LISTCONTROL = listControl;
   VIEW = view;
   PK = pk;
-  INIFILENAME = std::string(iniFileName.substr(0, std::min<size_t>(iniFileName.size(), 255)));
-  PROCEDURENAME = std::string(procedureName.substr(0, std::min<size_t>(procedureName.size(), 255)));
+  INIFILENAME = std::string(ini_file_name.substr(0, std::min<size_t>(ini_file_name.size(), 255)));
+  PROCEDURENAME =
+      std::string(procedure_name.substr(0, std::min<size_t>(procedure_name.size(), 255)));
   QUEUELISTHEADER = std::move(columns);
   for (SortHeaderColumn& c : QUEUELISTHEADER) c.SORTABLE = FieldSortable(c) ? 1 : 0;
   QUEUELISTSORT.clear();
@@ -53,13 +55,13 @@ void SortHeader::Init(int32_t listControl, ViewManager* view, int pk, std::strin
   if (RestoreSortOrder() && !QUEUELISTSORT.empty()) ApplyOrder(BuildOrder());
 }
 
-void SortHeader::Init(Window* window, int32_t listControl, QUEUE* listQueue, ViewManager* view,
-                      int pk, std::string_view iniFileName, std::string_view procedureName) {
-  LISTQUEUE = listQueue;
+void SortHeader::Init(Window* window, int32_t listControl, QUEUE* list_queue, ViewManager* view,
+                      int pk, std::string_view ini_file_name, std::string_view procedure_name) {
+  LISTQUEUE = list_queue;
   std::vector<SortHeaderColumn> columns;
   if (window != nullptr && window->HasControl(listControl) &&
       window->Kind(listControl) == ControlKind::kList) {
-    columns = ColumnsOf(window->Format(listControl), listQueue);
+    columns = ColumnsOf(window->Format(listControl), list_queue);
     REGIONCONTROL = window->FindControl(kSortRegionName);
     if (REGIONCONTROL == 0) {
       ControlDef region;
@@ -71,15 +73,15 @@ void SortHeader::Init(Window* window, int32_t listControl, QUEUE* listQueue, Vie
       REGIONCONTROL = window->AddControl(region);
     }
   }
-  Init(listControl, view, pk, iniFileName, procedureName, std::move(columns));
+  Init(listControl, view, pk, ini_file_name, procedure_name, std::move(columns));
 }
 
-void SortHeader::Init(WindowManager* manager, int32_t listControl, QUEUE* listQueue,
-                      ViewManager* view, int pk, std::string_view iniFileName,
-                      std::string_view procedureName) {
+void SortHeader::Init(WindowManager* manager, int32_t listControl, QUEUE* list_queue,
+                      ViewManager* view, int pk, std::string_view ini_file_name,
+                      std::string_view procedure_name) {
   manager_ = manager;
-  Init(manager != nullptr ? manager->MYWINDOW : nullptr, listControl, listQueue, view, pk,
-       iniFileName, procedureName);
+  Init(manager != nullptr ? manager->MYWINDOW : nullptr, listControl, list_queue, view, pk,
+       ini_file_name, procedure_name);
   if (manager != nullptr) manager->AddItem(this);
 }
 
@@ -96,7 +98,7 @@ Severity SortHeader::HandleEvent() {
 }
 
 std::vector<SortHeaderColumn> SortHeader::ColumnsOf(const ListFormat& format,
-                                                    const QUEUE* listQueue) {
+                                                    const QUEUE* list_queue) {
   std::vector<SortHeaderColumn> columns;
   for (size_t i = 0; i < format.columns.size(); ++i) {
     const ListColumn& c = format.columns[i];
@@ -104,9 +106,9 @@ std::vector<SortHeaderColumn> SortHeader::ColumnsOf(const ListFormat& format,
     col.COLUMN = static_cast<int32_t>(i + 1);
     col.TEXT = c.header;
     col.PICTURE = c.picture;
-    if (listQueue != nullptr && c.value_field > 0 &&
-        static_cast<size_t>(c.value_field) <= listQueue->fields().size()) {
-      col.FIELD = listQueue->fields()[static_cast<size_t>(c.value_field - 1)].name;
+    if (list_queue != nullptr && c.value_field > 0 &&
+        static_cast<size_t>(c.value_field) <= list_queue->fields().size()) {
+      col.FIELD = list_queue->fields()[static_cast<size_t>(c.value_field - 1)].name;
     }
     columns.push_back(std::move(col));
   }

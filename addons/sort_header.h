@@ -109,18 +109,18 @@ class SortHeader : public WindowComponent {
   // list's columns; marks the sortable columns, notes the order in force
   // (FIRSTSORTFIELD), and restores the stored order, applying it when it
   // names a column.
-  virtual void Init(int32_t listControl, ViewManager* view, int pk, std::string_view iniFileName,
-                    std::string_view procedureName, std::vector<SortHeaderColumn> columns);
+  virtual void Init(int32_t listControl, ViewManager* view, int pk, std::string_view ini_file_name,
+                    std::string_view procedure_name, std::vector<SortHeaderColumn> columns);
   // The same over a list of an open window: the columns come from the
   // list's format (header texts and pictures) and the list queue's field
   // names (the field each column shows), and a header region is added over
   // the list (REGIONCONTROL), whose clicks TakeEvent handles.
-  void Init(Window* window, int32_t listControl, QUEUE* listQueue, ViewManager* view, int pk,
-            std::string_view iniFileName, std::string_view procedureName);
+  void Init(Window* window, int32_t listControl, QUEUE* list_queue, ViewManager* view, int pk,
+            std::string_view ini_file_name, std::string_view procedure_name);
   // The same over the window of `manager` (its MYWINDOW), registering the
   // sort header as one of the manager's components.
-  void Init(WindowManager* manager, int32_t listControl, QUEUE* listQueue, ViewManager* view,
-            int pk, std::string_view iniFileName, std::string_view procedureName);
+  void Init(WindowManager* manager, int32_t listControl, QUEUE* list_queue, ViewManager* view,
+            int pk, std::string_view ini_file_name, std::string_view procedure_name);
   // Saves the sort order. Once; the destructor does not call it.
   void Kill() override;
   // The event the window manager is handling: a header click is dealt with
@@ -164,9 +164,9 @@ class SortHeader : public WindowComponent {
   SortStoragePlace StoragePlace() const;
 
   // The header queue of a list: one column per column of `format`, the
-  // field each shows named by `listQueue`'s field names (none when the
+  // field each shows named by `list_queue`'s field names (none when the
   // queue is null or lacks the field).
-  static std::vector<SortHeaderColumn> ColumnsOf(const ListFormat& format, const QUEUE* listQueue);
+  static std::vector<SortHeaderColumn> ColumnsOf(const ListFormat& format, const QUEUE* list_queue);
 
   // Fields, in declaration order.
   QUEUE* LISTQUEUE = nullptr;

@@ -86,7 +86,7 @@ class LinkingFields {
 
   // Appends a pair. Returns false, adding nothing, when an index is out of
   // range or a field lies outside its record buffer.
-  bool AddPair(FileDescriptor* left, int leftField, FileDescriptor* right, int rightField);
+  bool AddPair(FileDescriptor* left, int left_field, FileDescriptor* right, int right_field);
   size_t Count() const { return LIST.size(); }
 
   // Right fields := left values.

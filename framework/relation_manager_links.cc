@@ -59,14 +59,14 @@ bool Same(const UFO& a, const UFO& b, bool fold) {
 
 }  // namespace
 
-bool LinkingFields::AddPair(FileDescriptor* left, int leftField, FileDescriptor* right,
-                            int rightField) {
-  if (!FieldFits(left, leftField) || !FieldFits(right, rightField)) return false;
+bool LinkingFields::AddPair(FileDescriptor* left, int left_field, FileDescriptor* right,
+                            int right_field) {
+  if (!FieldFits(left, left_field) || !FieldFits(right, right_field)) return false;
   Pair p;
   p.LEFTFILE = left;
-  p.LEFT = leftField;
+  p.LEFT = left_field;
   p.RIGHTFILE = right;
-  p.RIGHT = rightField;
+  p.RIGHT = right_field;
   LIST.push_back(std::move(p));
   return true;
 }

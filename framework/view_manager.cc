@@ -343,9 +343,9 @@ int ViewManager::AddSortOrder(int key) {
   return ORDER->current;
 }
 
-int ViewManager::AddSortOrder(std::string_view keyLabel) {
+int ViewManager::AddSortOrder(std::string_view key_label) {
   const FileDescriptor* file = PrimaryDescriptor();
-  return AddSortOrder(file != nullptr ? file->KeyIndex(keyLabel) : -1);
+  return AddSortOrder(file != nullptr ? file->KeyIndex(key_label) : -1);
 }
 
 bool ViewManager::SetSortOrder(int n) {

@@ -145,8 +145,8 @@ struct SortOrder {
   std::vector<ViewFilterEntry> FILTER;
   ViewField FREEELEMENT;  // the key component a locator works on
   uint8_t LIMITTYPE = kRangeNone;
-  int MAINKEY = -1;       // index in the primary file's keys; -1 none
-  std::string ORDER;      // the order text (data/order_text.h)
+  int MAINKEY = -1;   // index in the primary file's keys; -1 none
+  std::string ORDER;  // the order text (data/order_text.h)
   std::vector<RangePair> RANGELIST;
 };
 
@@ -158,7 +158,7 @@ struct SortOrderQueue {
 
 // A saved record buffer of one of the view's files (SAVEDBUFFERS).
 struct SavedViewBuffer {
-  uint16_t BUFF = 0;          // the file manager's saved-buffer handle
+  uint16_t BUFF = 0;  // the file manager's saved-buffer handle
   FileManager* FM = nullptr;
 };
 
@@ -223,7 +223,7 @@ class ViewManager {
   int AddSortOrder(int key = -1);
   // The same for the key labelled `label`; an unknown label adds an order
   // without a key.
-  int AddSortOrder(std::string_view keyLabel);
+  int AddSortOrder(std::string_view key_label);
   // Makes sort order `n` current; false (nothing changed) when there is no
   // such order. Nothing is re-applied when `n` is current already.
   bool SetSortOrder(int n);

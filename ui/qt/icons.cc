@@ -10,13 +10,6 @@
 
 #include "runtime/core/text.h"
 
-// Registers the compiled-in icons. The resource's registration lives in an
-// object of a static library, which a program would drop (nothing names it)
-// unless this call refers to it; it must stand outside any namespace.
-static void RegisterIconResources() {
-  Q_INIT_RESOURCE(qzr_icons);
-}
-
 namespace qzr {
 namespace {
 
@@ -45,10 +38,8 @@ const char* ResourceOf(std::string_view name) {
 QIcon Render(const char* resource) {
   // Rendered once per resource; icons are implicitly shared, so handing out
   // copies is cheap.
-  static auto* cache = [] {
-    RegisterIconResources();
-    return new QHash<QString, QIcon>();  // never destroyed: no pixmap outlives the QApplication
-  }();
+  static auto* cache =
+      new QHash<QString, QIcon>();  // never destroyed: no pixmap outlives the QApplication
   QString key = QString::fromLatin1(resource);
   auto it = cache->find(key);
   if (it != cache->end()) return *it;

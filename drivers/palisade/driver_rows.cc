@@ -15,6 +15,7 @@
 #include <optional>
 #include <thread>
 
+#include "data/file_ops.h"
 #include "drivers/palisade/driver_state.h"
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/memo.h"
@@ -467,23 +468,6 @@ int WithTimeout(uint32_t seconds, int busy_code, F attempt) {
   }
 }
 
-// True for the operations that read a record into the buffer.
-bool IsRetrieval(FileOp op) {
-  switch (op) {
-    case FileOp::NEXT:
-    case FileOp::PREVIOUS:
-    case FileOp::GETfileptr:
-    case FileOp::GETfileptrlen:
-    case FileOp::GETkeyptr:
-    case FileOp::GETfilekey:
-    case FileOp::REGETfile:
-    case FileOp::REGETkey:
-      return true;
-    default:
-      return false;
-  }
-}
-
 int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
   OpScope scope(s.file.get(), false);
   if (scope.rc() != 0) return scope.rc();
@@ -772,7 +756,7 @@ int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
       // left armed by a read that found nothing (numbering reads the last
       // record that way, and a file's first record has none before it), it
       // would make a later read silently skip its memos.
-      if (IsRetrieval(op)) s.nomemo = false;
+      if (ReadsRecordIntoBuffer(op)) s.nomemo = false;
       return rc;
     }
   }

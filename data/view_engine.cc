@@ -401,6 +401,10 @@ int ViewEngine::Previous() {
 
 int ViewEngine::Step(bool forward) {
   if (!open_) return Fail(kFileNotOpen);
+  strayed_ = false;
+  memos_touched_ = false;
+  held_.taken = false;
+  if (filter_ != nullptr || HasInnerJoin()) HoldBuffers();
   while (true) {
     int rc = 0;
     bool seeking = false;
@@ -424,6 +428,7 @@ int ViewEngine::Step(bool forward) {
         rc = AdvanceJoins(forward);
         if (rc == 0) break;
         if (rc != kNoCombination) return rc;
+        if (held_.taken) strayed_ = true;  // an INNER join may have read records it drops
         rc = PrimaryStep(forward, false);
         if (rc == 0) rc = FillJoins(2, forward, nullptr);
         break;
@@ -435,17 +440,21 @@ int ViewEngine::Step(bool forward) {
       rc = FillJoins(2, forward, nullptr);
     }
     if (rc == kRecordNotAvailable) {
+      // A failure of its own would hide the end: the end is what is told.
+      if (RestoreBuffers(current_position_) != 0) ClearError();
       state_ = forward ? State::kAfterLast : State::kBeforeFirst;
       current_position_.clear();
       return Fail(kRecordNotAvailable);
     }
     state_ = State::kOnRow;
+    if (rc != 0 && rc != kNoCombination) return rc;
+    strayed_ = true;                     // until the row is handed out
     if (rc == kNoCombination) continue;  // INNER found nothing for this parent
-    if (rc != 0) return rc;
     if (!Passes()) continue;
     if (memos_deferred_) {
       bool again = false;
       rc = ReadKeptMemos(&again);
+      if (again) memos_touched_ = true;
       if (rc == kRecordNotFound) continue;  // deleted since it was read
       if (rc != 0) return rc;
       if (again && !Passes()) continue;
@@ -534,6 +543,7 @@ int ViewEngine::ListStep(bool forward) {
       }
       // The records moved since the list was built: look this one up.
       if (rc != 0 && rc != kRecordNotFound && rc != kRecordNotAvailable) return rc;
+      if (rc == 0) strayed_ = true;  // another record is in the buffer
     }
     run_ = false;
     ArmNoMemo();
@@ -590,6 +600,49 @@ int ViewEngine::ReadKeptMemos(bool* again) {
   }
   *again = rc == 0 && args.result != 0;
   return rc;
+}
+
+void ViewEngine::HoldBuffers() {
+  held_.taken = true;
+  // Reads that leave the memos out leave the buffer's memos as they were.
+  held_.memos_held = !DefersMemos();
+  held_.records.resize(files_.size());
+  held_.memos.resize(files_.size());
+  for (size_t n = 0; n < files_.size(); ++n) {
+    const FileDescriptor& f = *files_[n];
+    held_.records[n].assign(f.record.begin(), f.record.end());
+    if (!held_.memos_held) continue;
+    // Assigned string by string, so that the copies keep their storage
+    // from one read to the next.
+    std::vector<std::string>& memos = held_.memos[n];
+    memos.resize(f.memo_values.size());
+    for (size_t i = 0; i < memos.size(); ++i) memos[i].assign(f.memo_values[i]);
+  }
+}
+
+int ViewEngine::RestoreBuffers(const std::string& last_position) {
+  if (!strayed_) return 0;
+  strayed_ = false;
+  const bool memos_lost = memos_touched_ || !memo_reads_;
+  if (!held_.taken || (!held_.memos_held && memos_lost)) {
+    // Nothing held, or the memos not: the last row is read again whole.
+    if (!last_position.empty()) return Reget(last_position);
+    if (!held_.taken) return 0;
+  }
+  for (size_t n = 0; n < files_.size(); ++n) {
+    FileDescriptor& f = *files_[n];
+    const std::vector<uint8_t>& record = held_.records[n];
+    std::copy_n(record.begin(), std::min(record.size(), f.record.size()), f.record.begin());
+    if (held_.memos_held) {
+      const std::vector<std::string>& memos = held_.memos[n];
+      f.memo_values.resize(memos.size());
+      for (size_t i = 0; i < memos.size(); ++i) f.memo_values[i].assign(memos[i]);
+    } else if (memos_lost) {
+      // What the buffer held before is gone; no memos beat another row's.
+      for (std::string& memo : f.memo_values) memo.clear();
+    }
+  }
+  return 0;
 }
 
 bool ViewEngine::Passes() {

@@ -199,6 +199,14 @@ class ViewEngine {
   int ListStep(bool forward);
   int SeekPrimary(bool forward);
   bool Passes();
+  // A read that drops rows (the filter, INNER) passes records through the
+  // buffers that the view never hands out. HoldBuffers copies what the
+  // buffers hold before such a read (the memos only where the reads may
+  // touch them); when the read ends at 33, RestoreBuffers puts it back, so
+  // that the buffers hold the last row handed out (or, before any, what
+  // they held), as a file's read past its end leaves its last record.
+  void HoldBuffers();
+  int RestoreBuffers(const std::string& last_position);
   // Memos are left out of the primary file's reads when only a filter that
   // cannot see them decides on the record (one file, a filter, memos
   // declared, a driver that reads them afterwards); ReadKeptMemos then reads
@@ -251,6 +259,17 @@ class ViewEngine {
   };
   std::vector<Bound> bound_;
   std::vector<const uint8_t*> bound_bases_;  // record buffer of each file when bound
+
+  // The buffers as the view last left them (HoldBuffers).
+  struct HeldBuffers {
+    std::vector<std::vector<uint8_t>> records;  // per file
+    std::vector<std::vector<std::string>> memos;
+    bool memos_held = false;  // false: the reads were to leave the memos be
+    bool taken = false;       // by the read under way
+  };
+  HeldBuffers held_;
+  bool strayed_ = false;        // this read put a record it drops into a buffer
+  bool memos_touched_ = false;  // ... or read memos for a record it drops
 
   ViewBuffering buffering_;
   uint32_t read_ahead_ = 0;

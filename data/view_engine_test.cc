@@ -569,6 +569,57 @@ TEST_F(ViewEngineTest, JoinsFillEveryBufferAndInnerDropsParentsWithoutMatches) {
   }
 }
 
+// Rows dropped at the end (by INNER, by the filter): the read that reports
+// 33 leaves every buffer holding the last row handed out, in both
+// directions, as a file's read past its end leaves its last record.
+TEST_F(ViewEngineTest, AtTheEndEveryBufferHoldsTheLastRowHandedOut) {
+  for (int i = 1; i <= 6; ++i) AddPerson(i, "p" + std::to_string(i), "", 20);
+  AddPet(2, "rex");
+  AddPet(3, "tom");
+  AddPet(5, "ada");
+  auto row = [this] {
+    return std::to_string(Id()) + ":" + PetName() + ":" + std::to_string(Owner());
+  };
+  const struct {
+    bool inner;
+    bool by_expression;
+    const char* order;
+    const char* filter;
+    bool forward;
+    const char* last;
+  } cases[] = {
+      {true, false, "+PEO:ID", "", true, "5:ada:5"},
+      {true, false, "+PEO:ID", "", false, "2:rex:2"},
+      {true, true, "+PEO:ID", "", true, "5:ada:5"},
+      {true, false, "+PEO:NAME", "", true, "5:ada:5"},  // the sorted list
+      {false, false, "+PEO:ID", "PEO:ID < 4", true, "3:tom:3"},
+      {false, false, "+PEO:ID", "PEO:ID > 1 AND PEO:ID < 4", false, "2:rex:2"},
+      {false, true, "", "PET:PETNAME = 'rex'", true, "2:rex:2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.order) + " " + c.filter + (c.inner ? " inner" : "") +
+                 (c.by_expression ? " by expression" : "") + (c.forward ? "" : " backwards"));
+    ViewEngine* v = Joined(c.inner, c.by_expression);
+    ASSERT_EQ(v->SetOrder(c.order), 0);
+    ASSERT_EQ(v->SetFilter(c.filter), 0);
+    const Strings rows = ReadAll(row, c.forward);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.back(), c.last);
+    EXPECT_EQ(row(), c.last);
+    // A second read past the end changes nothing either.
+    EXPECT_EQ(c.forward ? v->Next() : v->Previous(), kRecordNotAvailable);
+    EXPECT_EQ(row(), c.last);
+  }
+  // No row at all: the buffers keep what they held.
+  ViewEngine* v = Joined(true, false);
+  ASSERT_EQ(v->SetFilter("PEO:ID > 100"), 0);
+  UfoLong(people_.FieldData(0)).SetLong(77);
+  UfoCString(pets_.FieldData(1), 20).SetText("kept");
+  UfoLong(pets_.FieldData(0)).SetLong(78);
+  EXPECT_EQ(v->Next(), kRecordNotAvailable);
+  EXPECT_EQ(row(), "77:kept:78");
+}
+
 TEST_F(ViewEngineTest, ResetReturnsToARowInEveryAccessMode) {
   for (int i = 1; i <= 8; ++i)
     AddPerson(i, std::string(1, static_cast<char>('a' + (i * 3) % 8)), "", i);

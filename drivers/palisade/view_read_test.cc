@@ -233,6 +233,58 @@ TEST_F(ViewReadTest, AFilteredViewReadsTheMemosOfTheRowsItKeepsOnly) {
   }
 }
 
+// A filter that drops the rows at the end: the read that reports 33 leaves
+// the buffer holding the last row the view handed out, its record and its
+// own memos, as a file's read past its end leaves its last record; with no
+// row handed out, the buffer keeps what it held.
+TEST_F(ViewReadTest, AtTheEndTheBufferHoldsTheLastRowHandedOutWithItsMemos) {
+  const struct {
+    const char* name;
+    uint32_t open_mode;
+    const char* order;
+    const char* filter;
+    bool forward;
+  } cases[] = {
+      {"shared, key order, forwards", kOpenReadWriteDenyNone, "+VW:ID", "VW:ID % 7 = 3", true},
+      {"shared, key order, backwards", kOpenReadWriteDenyNone, "+VW:ID", "VW:ID % 7 = 3", false},
+      {"shared, record order", kOpenReadWriteDenyNone, "", "VW:ID % 7 = 3", true},
+      {"shared, sorted list", kOpenReadWriteDenyNone, "+VW:VAL", "VW:ID % 7 = 3", true},
+      {"exclusive, key order", 0x12, "+VW:ID", "VW:ID % 7 = 3", true},
+      {"shared, one row at the start", kOpenReadWriteDenyNone, "+VW:ID", "VW:ID = 1", true},
+      {"shared, no row", kOpenReadWriteDenyNone, "+VW:ID", "VW:ID < 0", true},
+      {"exclusive, no row", 0x12, "-VW:ID", "VW:ID < 0", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FileDescriptor f = Table(path_, c.open_mode);
+    ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
+    View view;
+    ASSERT_EQ(ViewBuilder(&f).Build(&view), 0);
+    ViewEngine v(&view);
+    ASSERT_EQ(v.Open(), 0);
+    ASSERT_EQ(v.SetOrder(c.order), 0);
+    ASSERT_EQ(v.SetFilter(c.filter), 0);
+    // What the buffer held before the view read anything.
+    SetRow(f, 0, 9);
+    int32_t last = 0;
+    int rc = 0;
+    while ((rc = c.forward ? v.Next() : v.Previous()) == 0) last = IdOf(f);
+    EXPECT_EQ(rc, kRecordNotAvailable);
+    EXPECT_EQ(IdOf(f), last);
+    const std::string tag = Tag(last, last == 0 ? 9 : 0);
+    EXPECT_EQ(ValOf(f), tag);
+    EXPECT_EQ(f.memo_values[0], Note(tag));
+    // Reading back from the end still works.
+    if (last != 0) {
+      ASSERT_EQ(c.forward ? v.Previous() : v.Next(), 0);
+      EXPECT_EQ(IdOf(f), last);
+      EXPECT_EQ(f.memo_values[0], Note(tag));
+    }
+    v.Close();
+    DoFileOp(FileOp::CLOSE, f);
+  }
+}
+
 // The memos of a row read without them are read afterwards from the row
 // read; a row that another file object changed in between is read again
 // whole, and the reader is told so.

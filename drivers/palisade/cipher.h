@@ -66,10 +66,11 @@ class PageCipher final : public UnitCipher {
   static constexpr size_t kKeySize = 64;  // the two AES-256 keys of XTS
 
   // The cipher of `password`, or nullptr for an empty password (a file
-  // without a password has no cipher). Slow on purpose: one PBKDF2 run.
+  // without a password has no cipher) and when libcrypto cannot be loaded.
+  // Slow on purpose: one PBKDF2 run.
   static std::unique_ptr<PageCipher> FromPassword(std::string_view password);
   // A cipher with the given XTS key (key 1 then key 2) and verifier; for
-  // known-answer tests and tools.
+  // known-answer tests and tools. nullptr when libcrypto cannot be loaded.
   static std::unique_ptr<PageCipher> FromKey(std::span<const uint8_t, kKeySize> key,
                                              std::array<uint8_t, kVerifierSize> verifier);
 

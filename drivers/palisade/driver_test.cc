@@ -15,6 +15,7 @@
 #include <string>
 
 #include "data/file_driver.h"
+#include "drivers/palisade/crypto_library.h"
 #include "drivers/palisade/file_io.h"
 #include "drivers/palisade/plx_file.h"
 #include "drivers/palisade/plx_file_check.h"
@@ -686,6 +687,34 @@ TEST_F(PalisadeDriverTest, PasswordProtectedFileRefusesTheWrongPassword) {
   EXPECT_EQ(f.memo_values[0], "hidden code");
   ASSERT_EQ(Op(FileOp::CLOSE, f), 0);
   EXPECT_TRUE(CheckPlxFile(path_, "secret").empty());
+}
+
+// The cipher library is asked for only by a file with a password: a plain
+// file is created, written, read and checked without it, and an encrypted
+// one still opens and reads.
+TEST_F(PalisadeDriverTest, OnlyAnEncryptedFileAsksForTheCipherLibrary) {
+  const long before = palisade::CryptoLibraryCalls();
+  FileDescriptor plain = OpenCatalogue();
+  ASSERT_EQ(AddEntry(plain, 7, "plain", "code"), 0);
+  SetLong(plain, "ID", 7);
+  ASSERT_EQ(OpKey(FileOp::GETfilekey, plain, 1), 0);
+  ASSERT_EQ(Op(FileOp::CLOSE, plain), 0);
+  ExpectClean();
+  EXPECT_EQ(palisade::CryptoLibraryCalls(), before);
+
+  FileDescriptor secret = Catalogue(dir_.File("SECRET"), kFileCreate | kFileEncrypt);
+  secret.owner = "secret";
+  secret.open_mode = kOpenReadWriteDenyNone;
+  ASSERT_EQ(Op(FileOp::OPEN, secret), 0);
+  ASSERT_EQ(AddEntry(secret, 1, "hidden", "code"), 0);
+  ASSERT_EQ(Op(FileOp::CLOSE, secret), 0);
+  EXPECT_GT(palisade::CryptoLibraryCalls(), before);
+  ASSERT_NE(palisade::CryptoLibrary(), nullptr);
+  ASSERT_EQ(Op(FileOp::OPEN, secret), 0);
+  SetLong(secret, "ID", 1);
+  ASSERT_EQ(OpKey(FileOp::GETfilekey, secret, 1), 0);
+  EXPECT_EQ(GetText(secret, "NAME"), "hidden");
+  ASSERT_EQ(Op(FileOp::CLOSE, secret), 0);
 }
 
 TEST_F(PalisadeDriverTest, CopyRenameRemoveAndPackWholeFiles) {

@@ -61,6 +61,12 @@ int PlxFile::Open(const std::string& path, const PlxOpenOptions& options,
 
   if (!options.password.empty()) {
     std::unique_ptr<PageCipher> cipher = PageCipher::FromPassword(options.password);
+    if (cipher == nullptr) {
+      // Without the cipher library the file can be neither read nor written.
+      PostError(kFileSystemError,
+                "the cipher library (" QZR_LIBCRYPTO_SONAME ") could not be loaded");
+      return kFileSystemError;
+    }
     uint8_t raw[kHeaderBytes];
     size_t got = 0;
     if (const OsStatus st = f->lock_file_->ReadAt(0, raw, sizeof raw, &got); !st.ok()) {

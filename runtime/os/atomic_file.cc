@@ -5,14 +5,14 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <memory>
+
+#include "runtime/os/fault_plan.h"
+#include "runtime/os/file_system.h"
 
 namespace qzr {
 namespace {
@@ -23,10 +23,8 @@ std::atomic<unsigned> g_temp_counter{0};
 // link when it resolves, else `path` itself (a dangling link is replaced by
 // the new file, which is what a user who points a link nowhere gets anyway).
 std::string ReplacementTarget(const std::string& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved) == nullptr) return path;
+  std::string resolved;
+  if (!IsSymbolicLink(path) || !ResolvePath(path, &resolved).ok()) return path;
   return resolved;
 }
 
@@ -69,29 +67,34 @@ OsStatus ReadWholeFile(const std::string& path, std::string* contents) {
   return OsStatus::Ok();
 }
 
-OsStatus WriteFileAtomically(const std::string& path, std::string_view contents) {
-  const std::string target = ReplacementTarget(path);
-  const std::string dir = ParentDirectory(target);
-
-  struct stat old_st;
-  const bool existed = ::stat(target.c_str(), &old_st) == 0;
-  if (existed && S_ISDIR(old_st.st_mode)) return OsStatus::Error(EISDIR);
-
+OsStatus CreateTemporaryBeside(const std::string& target, std::string* temp,
+                               std::unique_ptr<OsFile>* file) {
   // A hidden name beside the target: rename() must not cross file systems,
   // and a leftover from a crash is easy to recognise and harmless.
-  std::string temp;
-  std::unique_ptr<OsFile> file;
+  const std::string dir = ParentDirectory(target);
   OsOpenOptions options;
   options.access = OsAccess::kWrite;
   options.create = true;
   options.exclusive = true;
   OsStatus opened = OsStatus::Error(EEXIST);
   for (int attempt = 0; attempt < 100 && opened.Is(EEXIST); ++attempt) {
-    temp = dir + "/." + BaseName(target) + "." + std::to_string(::getpid()) + "." +
-           std::to_string(g_temp_counter.fetch_add(1)) + ".tmp";
-    opened = OsFile::Open(temp, options, &file);
+    *temp = dir + "/." + BaseName(target) + "." + std::to_string(::getpid()) + "." +
+            std::to_string(g_temp_counter.fetch_add(1)) + ".tmp";
+    opened = OsFile::Open(*temp, options, file);
   }
-  if (!opened.ok()) return opened;
+  return opened;
+}
+
+OsStatus WriteFileAtomically(const std::string& path, std::string_view contents) {
+  const std::string target = ReplacementTarget(path);
+
+  OsPathInfo old_info;
+  const bool existed = StatPath(target, &old_info).ok();
+  if (existed && old_info.kind == OsFileKind::kDirectory) return OsStatus::Error(EISDIR);
+
+  std::string temp;
+  std::unique_ptr<OsFile> file;
+  if (OsStatus s = CreateTemporaryBeside(target, &temp, &file); !s.ok()) return s;
 
   // On failure the temporary file goes; its removal failing leaves only a
   // hidden leftover, so the write's own error is the one reported.
@@ -101,7 +104,7 @@ OsStatus WriteFileAtomically(const std::string& path, std::string_view contents)
     return s;
   };
   // Best effort: a file system without permission bits keeps its own.
-  if (existed) file->SetPermissions(old_st.st_mode & 07777).IgnoreError();
+  if (existed) file->SetPermissions(old_info.mode).IgnoreError();
   if (OsStatus s = file->WriteAt(0, contents.data(), contents.size()); !s.ok()) return fail(s);
   if (OsStatus s = file->Sync(); !s.ok()) return fail(s);
   if (OsStatus s = file->Close(); !s.ok()) return fail(s);
@@ -116,9 +119,9 @@ OsStatus WriteFileAtomically(const std::string& path, std::string_view contents)
 
 OsStatus MakeDirectories(const std::string& path) {
   if (path.empty()) return OsStatus::Error(ENOENT);
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0) {
-    return S_ISDIR(st.st_mode) ? OsStatus::Ok() : OsStatus::Error(ENOTDIR);
+  OsPathInfo info;
+  if (StatPath(path, &info).ok()) {
+    return info.kind == OsFileKind::kDirectory ? OsStatus::Ok() : OsStatus::Error(ENOTDIR);
   }
   std::string parent = ParentDirectory(path);
   if (parent != path && parent != "." && parent != "/") {
@@ -129,6 +132,12 @@ OsStatus MakeDirectories(const std::string& path) {
 }
 
 DirectoryLock::DirectoryLock(const std::string& directory) {
+  {
+    OsCallInfo info(OsCall::kLock);
+    info.path = directory;
+    info.exclusive = true;
+    if (os_internal::Enter(ProcessFaultPlan(), info) != 0) return;
+  }
   fd_ = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd_ < 0) return;
   while (::flock(fd_, LOCK_EX) != 0) {

@@ -17,6 +17,7 @@
 #ifndef QZR_RUNTIME_ATOMIC_FILE_H_
 #define QZR_RUNTIME_ATOMIC_FILE_H_
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,12 @@ namespace qzr {
 // Reads the whole file into `contents`: ENOENT when the file does not
 // exist; `contents` is cleared on failure.
 OsStatus ReadWholeFile(const std::string& path, std::string* contents);
+
+// Creates a new, empty, hidden file beside `target` (in its folder, so that
+// it can be renamed over it), named in *temp and opened for writing in
+// *file. The caller removes it when it does not rename it.
+OsStatus CreateTemporaryBeside(const std::string& target, std::string* temp,
+                               std::unique_ptr<OsFile>* file);
 
 // Replaces the file at `path` with `contents` atomically (see above). When
 // `path` is a symbolic link to an existing file, the file it points to is

@@ -75,24 +75,6 @@ void Stop(FaultPlan* plan) {
   if (plan->exit_on_stop) ::_exit(kFaultExitCode);
 }
 
-// True iff a call of the kind changes what is on disk (and so fails once
-// the simulated process has died).
-bool Changes(OsCall call) {
-  switch (call) {
-    case OsCall::kWrite:
-    case OsCall::kSync:
-    case OsCall::kDirectorySync:
-    case OsCall::kTruncate:
-    case OsCall::kRename:
-    case OsCall::kLink:
-    case OsCall::kUnlink:
-    case OsCall::kMakeDirectory:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 FaultPlan* SetProcessFaultPlan(FaultPlan* plan) {
@@ -121,12 +103,20 @@ int Enter(FaultPlan* plan, const OsCallInfo& info) {
     if (info.call == OsCall::kSync || info.call == OsCall::kDirectorySync) {
       if (plan->stop_before_sync != 0 && plan->syncs() >= plan->stop_before_sync) Stop(plan);
     }
-    if (plan->stopped && Changes(info.call)) return kStoppedErrno;
+    // A dead process does nothing more: not even a read or an open may let
+    // the code behind it carry on as though it had lived.
+    if (plan->stopped) return kStoppedErrno;
     for (const FaultPlan::Failure& f : plan->failures) {
       if (f.call == info.call && (n == f.at || (f.onward && n >= f.at))) return f.err;
     }
   }
   return plan->observe ? plan->observe(info) : 0;
+}
+
+bool Stopped(FaultPlan* plan) {
+  if (plan == nullptr) return false;
+  std::lock_guard<std::mutex> lock(g_plan_mutex);
+  return plan->stopped;
 }
 
 bool Point(FaultPlan* plan, const char* name) {

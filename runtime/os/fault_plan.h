@@ -10,8 +10,10 @@
 //   - see every call and fail any of them (observe);
 //   - "kill the process" before the k-th write or sync, or at a named point
 //     of a multi-step update (Point): from then on nothing more reaches the
-//     disk and every changing call fails, leaving the files exactly as a
-//     killed process would; with exit_on_stop the process really ends;
+//     disk and every call of the seam fails (opens, reads, locks and name
+//     questions as well as changes), leaving the files exactly as a killed
+//     process would and letting no code run on as if it had lived; with
+//     exit_on_stop the process really ends;
 //   - model a power cut instead (lose_unsynced): at the stop, each write
 //     made since its file's last sync is kept or undone at random, so a test
 //     can prove that each step which must be durable before the next is
@@ -57,8 +59,9 @@ enum class OsCall : uint8_t {
   kUnlock,    // OsUnlock
   kTestLock,  // OsTestLock
   kSleep,     // OsLockSleep (the pause is `length` milliseconds)
+  kStat,      // a question about a name (runtime/os/file_system.h)
 };
-inline constexpr size_t kOsCallKinds = 14;
+inline constexpr size_t kOsCallKinds = 15;
 
 // One call, as a plan's observer sees it.
 struct OsCallInfo {
@@ -158,12 +161,14 @@ class ScopedFaultPlan {
 
 namespace os_internal {
 
-// The errno every changing call sees once the simulated process has died.
+// The errno every call sees once the simulated process has died.
 inline constexpr int kStoppedErrno = EIO;
 
 // Counts `info` against `plan` (nullptr: none) and applies its rules.
 // Returns 0 to go ahead, or the errno to fail with.
 int Enter(FaultPlan* plan, const OsCallInfo& info);
+// True iff `plan`'s simulated process has died.
+bool Stopped(FaultPlan* plan);
 // A named point against `plan`; false when it stops (or has stopped) there.
 bool Point(FaultPlan* plan, const char* name);
 // Records a write about to be made to `path` (power-cut model).

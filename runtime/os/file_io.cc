@@ -178,6 +178,8 @@ OsStatus OsFile::Truncate(uint64_t size) {
 }
 
 OsStatus OsFile::Size(uint64_t* size) {
+  // Not counted (the block layer asks often), but a dead process gets no answer.
+  if (os_internal::Stopped(plan())) return OsStatus::Error(os_internal::kStoppedErrno);
   struct stat st;
   if (::fstat(fd_, &st) != 0) return OsStatus::Last();
   *size = static_cast<uint64_t>(st.st_size);
@@ -185,6 +187,7 @@ OsStatus OsFile::Size(uint64_t* size) {
 }
 
 OsStatus OsFile::SetPermissions(unsigned mode) {
+  if (os_internal::Stopped(plan())) return OsStatus::Error(os_internal::kStoppedErrno);
   return ::fchmod(fd_, static_cast<mode_t>(mode)) == 0 ? OsStatus::Ok() : OsStatus::Last();
 }
 

@@ -4,18 +4,12 @@
 
 #include "app/commands.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
@@ -38,6 +32,7 @@
 #include "runtime/evaluator/evaluator.h"
 #include "runtime/os/atomic_file.h"
 #include "runtime/os/file_io.h"
+#include "runtime/os/file_system.h"
 #include "runtime/pictures/picture.h"
 #include "ui/window_backend.h"
 
@@ -440,10 +435,10 @@ std::string CataloguePath() {
 // password. "" when neither (a missing file is created; damage is found by
 // opening it, or by the check).
 std::string CatalogueFileProblem(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return "";
-  if (S_ISDIR(st.st_mode)) return path + " is a directory, not a catalogue file";
-  if (!S_ISREG(st.st_mode) || st.st_size < static_cast<off_t>(palisade::kHeaderBytes)) return "";
+  OsPathInfo info;
+  if (!StatPath(path, &info).ok()) return "";
+  if (info.kind == OsFileKind::kDirectory) return path + " is a directory, not a catalogue file";
+  if (info.kind != OsFileKind::kRegular || info.size < palisade::kHeaderBytes) return "";
   std::unique_ptr<OsFile> file;
   if (!OsFile::Open(path, false, false, &file).ok()) return "";
   uint8_t header[palisade::kHeaderBytes];
@@ -691,7 +686,8 @@ int Runner::FailWith(const CatalogueError& error) {
     return kExitFailure;
   }
   if (error.code == kAccessDenied || error.code == kFileIsAlreadyLocked) {
-    failure_ = ::access(path.c_str(), W_OK) != 0 && errno != ENOENT
+    const OsStatus writable = CheckWritable(path);
+    failure_ = !writable.ok() && !writable.Is(ENOENT)
                    ? "the catalogue file " + path + " is read-only"
                    : "the catalogue is locked by another process";
     report_ = Report::kInstead;
@@ -922,26 +918,28 @@ int Runner::Export() {
   // A file is written whole or not at all: into a temporary beside the file
   // it replaces (the one a symbolic link names), synced, renamed over it.
   std::string target, temp;
-  std::ofstream file;
+  std::unique_ptr<OsFile> file;
+  std::unique_ptr<OsOutputStream> file_out;
   std::ostream* out = io_.out;
   if (output != nullptr) {
     target = *output;
-    char resolved[PATH_MAX];
-    if (::realpath(output->c_str(), resolved) != nullptr) target = resolved;
-    struct stat out_st, cat_st;
+    if (std::string resolved; ResolvePath(*output, &resolved).ok()) target = resolved;
+    OsPathInfo out_info, cat_info;
     const std::string catalogue = CataloguePath();
-    if (::stat(target.c_str(), &out_st) == 0 && ::stat(catalogue.c_str(), &cat_st) == 0 &&
-        out_st.st_dev == cat_st.st_dev && out_st.st_ino == cat_st.st_ino) {
+    const bool exists = StatPath(target, &out_info).ok();
+    if (exists && StatPath(catalogue, &cat_info).ok() && out_info.id.device == cat_info.id.device &&
+        out_info.id.inode == cat_info.id.inode) {
       return FailAlways("export: " + *output + " is the catalogue file " + catalogue +
                         "; give another file");
     }
-    if (::stat(target.c_str(), &out_st) == 0 && S_ISDIR(out_st.st_mode)) {
+    if (exists && out_info.kind == OsFileKind::kDirectory) {
       return FailAlways("export: cannot write " + *output + ": " + std::strerror(EISDIR));
     }
-    temp = target + ".tmp" + std::to_string(getpid());
-    file.open(temp, std::ios::binary | std::ios::trunc);
-    if (!file) return FailAlways("export: cannot write " + *output + ": " + std::strerror(errno));
-    out = &file;
+    if (OsStatus s = CreateTemporaryBeside(target, &temp, &file); !s.ok()) {
+      return FailAlways("export: cannot write " + *output + ": " + std::strerror(s.error()));
+    }
+    file_out = std::make_unique<OsOutputStream>(file.get());
+    out = file_out.get();
   }
   EntryWriter writer(format, out);
   writer.Begin();
@@ -957,14 +955,12 @@ int Runner::Export() {
   out->flush();
   bool written = ok && out->good();
   if (output != nullptr) {
-    file.close();
-    written = written && !file.fail();
-    OsStatus saved = written ? OsStatus::Ok() : OsStatus::Error(EIO);
-    if (saved.ok()) {
-      std::unique_ptr<OsFile> synced;
-      saved = OsFile::Open(temp, true, false, &synced);
-      if (saved.ok()) saved = synced->Sync();
-    }
+    OsStatus saved = file_out->status();
+    if (saved.ok() && !written) saved = OsStatus::Error(EIO);
+    file_out.reset();
+    if (saved.ok()) saved = file->Sync();
+    if (saved.ok()) saved = file->Close();
+    file.reset();
     if (saved.ok()) saved = RenameFile(temp, target);
     if (!saved.ok()) {
       UnlinkFile(temp).IgnoreError();  // a leftover temporary is harmless
@@ -1039,15 +1035,14 @@ int Runner::Import() {
 
 int Runner::Check() {
   const std::string path = CataloguePath();
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) {
+  if (!PathExists(path)) {
     return FailAlways("check: there is no catalogue file " + path + " in this directory");
   }
   // As any open for writing does, complete (or drop) an update a killed
   // process left half done; only one that cannot be completed here (a
   // file this process may not write) is left for the check to report.
   std::string no_recovery;
-  if (::access(path.c_str(), W_OK) != 0) {
+  if (!CheckWritable(path).ok()) {
     no_recovery = "the file is read-only";
   } else {
     palisade::PlxOpenOptions options;
@@ -1093,9 +1088,8 @@ int Runner::Run() {
       return Finish(FailAlways(problem));
     }
   }
-  struct stat st;
-  const bool exists = ::stat(path.c_str(), &st) == 0;
-  const bool read_only = exists && ::access(path.c_str(), W_OK) != 0;
+  const bool exists = PathExists(path);
+  const bool read_only = exists && !CheckWritable(path).ok();
   if (uses_catalogue && read_only) {
     // A file this process may not write: a change is refused at once, and
     // reading opens it read-only from the start (no fall-back warning).

@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "data/driver_string.h"
 #include "runtime/core/runtime_error.h"
 #include "runtime/core/text.h"
+#include "runtime/os/file_io.h"
 #include "runtime/settings/locale_data.h"
 #include "runtime/settings/profile.h"
 #include "runtime/values/date_time.h"
@@ -38,30 +40,39 @@ std::atomic<bool> g_trace_all{false};
 // destruction still finds its log.
 struct Logs {
   std::mutex mu;
-  std::map<std::string, std::FILE*> files;
+  std::map<std::string, std::unique_ptr<OsFile>> files;
 };
 Logs& TheLogs() {
   static Logs* logs = new Logs();
   return *logs;
 }
 
-void WriteLines(const std::string& path, const std::vector<std::string>& lines, bool flush) {
+// Each call's lines go to the log in one appended write, so lines of
+// several processes tracing into one log never interleave and a trace is
+// on disk (in the system's cache) as soon as the call returns: the flush
+// setting asks for no more than that.
+void WriteLines(const std::string& path, const std::vector<std::string>& lines) {
   Logs& logs = TheLogs();
   std::lock_guard<std::mutex> lock(logs.mu);
-  std::FILE*& f = logs.files[path];
+  std::unique_ptr<OsFile>& f = logs.files[path];
   if (f == nullptr) {
-    f = std::fopen(path.c_str(), "a");
+    OsOpenOptions options;
+    options.access = OsAccess::kWrite;
+    options.create = true;
+    options.append = true;
     // A log that cannot be opened is no reason to fail the file operation.
-    if (f == nullptr) {
+    if (!OsFile::Open(path, options, &f).ok()) {
       logs.files.erase(path);
       return;
     }
   }
+  std::string text;
   for (const std::string& line : lines) {
-    std::fwrite(line.data(), 1, line.size(), f);
-    std::fputc('\n', f);
+    text += line;
+    text += '\n';
   }
-  if (flush) std::fflush(f);
+  // Nor is a log that cannot be written.
+  f->Append(text.data(), text.size()).IgnoreError();
 }
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -483,7 +494,7 @@ int TraceCall(FileDriver& driver, const FileTraceMode& mode, FileOp op, FileDesc
       for (std::string& l : RecordLines(file)) lines.push_back(std::move(l));
     }
   }
-  WriteLines(mode.settings.trace_file, lines, mode.settings.flush);
+  WriteLines(mode.settings.trace_file, lines);
   return code;
 }
 
@@ -494,13 +505,12 @@ int TracingDriver::Call(FileOp op, FileDescriptor& file, FileArgs& args) {
 void TraceNote(const FileDescriptor& file, const DriverInfo& driver, std::string_view text) {
   FileTraceMode mode = TraceModeFor(file, driver);
   if (!mode.on) return;
-  WriteLines(mode.settings.trace_file, {std::string(text)}, mode.settings.flush);
+  WriteLines(mode.settings.trace_file, {std::string(text)});
 }
 
 void CloseTraceLogs() {
   Logs& logs = TheLogs();
   std::lock_guard<std::mutex> lock(logs.mu);
-  for (auto& [path, f] : logs.files) std::fclose(f);
   logs.files.clear();
 }
 

@@ -2,14 +2,13 @@
 
 #include "framework/standard_error_log.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "data/file_driver.h"
 #include "drivers/ascii/ascii_driver.h"
 #include "runtime/core/text.h"
+#include "runtime/os/file_system.h"
 
 namespace qzr {
 
@@ -31,8 +30,7 @@ Severity StandardErrorLog::OpenLog(bool force) {
   std::lock_guard<std::mutex> lock(CRITSECT);
   if (USAGE == 0 || force) {
     if (!file_.IsOpen()) {
-      struct stat st;
-      if (::stat(file_.PhysicalName().c_str(), &st) != 0) {
+      if (!PathExists(file_.PhysicalName())) {
         if (DoFileOp(FileOp::CREATE, file_) != 0) return SeverityInform;
       }
       file_.open_mode = kOpenReadWriteDenyNone;

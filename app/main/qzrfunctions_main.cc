@@ -39,6 +39,7 @@
 #include "app/program.h"
 #include "runtime/core/fatal.h"
 #include "runtime/os/file_io.h"
+#include "runtime/os/file_system.h"
 #include "ui/qt/desktop.h"
 #include "ui/window.h"
 
@@ -110,10 +111,9 @@ void WindowMain() {
 
 // The desktop module beside the program file.
 std::string DesktopModulePath() {
-  std::error_code error;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return qzr::kDesktopModuleFile;
-  return (exe.parent_path() / qzr::kDesktopModuleFile).string();
+  std::string exe;
+  if (!qzr::ExecutablePath(&exe).ok()) return qzr::kDesktopModuleFile;
+  return (std::filesystem::path(exe).parent_path() / qzr::kDesktopModuleFile).string();
 }
 
 // Loads the desktop module and runs the program's windows through it. The

@@ -4,13 +4,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "runtime/core/runtime_error.h"
 #include "runtime/os/file_io.h"
+#include "runtime/os/file_system.h"
 
 namespace qzr {
 namespace {
@@ -25,9 +25,7 @@ struct AsciiFileState : DriverFileState {
 int OpenFailure(OsStatus status, const std::string& path) {
   if (status.Is(ENOENT)) {
     // A missing folder is a missing path, not a missing file.
-    std::error_code ec;
-    if (path.find('/') != std::string::npos &&
-        !std::filesystem::exists(ParentDirectory(path), ec)) {
+    if (path.find('/') != std::string::npos && !PathExists(ParentDirectory(path))) {
       return kPathNotFound;
     }
     return kFileNotFound;

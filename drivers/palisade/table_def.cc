@@ -2,10 +2,8 @@
 
 #include "drivers/palisade/table_def.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "drivers/palisade/format.h"
+#include "runtime/os/file_system.h"
 
 namespace qzr::palisade {
 namespace {
@@ -380,8 +378,7 @@ TableName SplitTableName(const std::string& name) {
       out.table = kUnnamedTable;
       break;
     }
-    std::error_code ec;
-    if (at > 0 && std::filesystem::is_directory(name.substr(0, at), ec)) {
+    if (at > 0 && IsDirectory(name.substr(0, at))) {
       from = at + 1;  // a directory named like "dir\!": keep looking
       continue;
     }

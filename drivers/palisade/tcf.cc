@@ -10,6 +10,7 @@
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/page_tree.h"
 #include "runtime/core/runtime_error.h"
+#include "runtime/os/file_system.h"
 
 namespace qzr::palisade {
 namespace {
@@ -58,8 +59,7 @@ std::string ResolveControlFile(const std::string& stored, const std::string& dat
 }
 
 TcfVerdict AskControlFile(const std::string& path, uint32_t id) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return TcfVerdict::kUnavailable;
+  if (!PathExists(path)) return TcfVerdict::kUnavailable;
   std::unique_ptr<ControlFile> tcf;
   if (ControlFile::Open(path, false, &tcf) != 0) {
     ClearError();  // the verdict is the answer; the open's error is not the caller's

@@ -12,6 +12,7 @@
 #include "drivers/palisade/tcf.h"
 #include "runtime/core/runtime_error.h"
 #include "runtime/os/clock.h"
+#include "runtime/os/file_system.h"
 
 namespace qzr::palisade {
 namespace {
@@ -64,12 +65,14 @@ int CommitSeveral(State& s, const std::vector<Pager*>& changed) {
   const std::string first_path = changed.front()->file()->path();
   std::string tcf_path;
   std::string stored;
-  if (!s.control_file.empty()) {
-    tcf_path = std::filesystem::absolute(s.control_file).string();
-    stored = tcf_path;
-  } else {
-    tcf_path = std::filesystem::absolute(ResolveControlFile(kDefaultControlFile, first_path));
+  // A control file that cannot even be named is one that cannot be logged to.
+  const std::string named =
+      s.control_file.empty() ? ResolveControlFile(kDefaultControlFile, first_path) : s.control_file;
+  if (!AbsolutePath(named, &tcf_path).ok()) {
+    for (Pager* file : changed) file->Rollback();
+    return Fail(kUnableToLogTransaction);
   }
+  if (!s.control_file.empty()) stored = tcf_path;
   const std::filesystem::path tcf_dir = std::filesystem::path(tcf_path).parent_path();
   std::unique_ptr<ControlFile> tcf;
   if (ControlFile::Open(tcf_path, true, &tcf) != 0) {
@@ -87,7 +90,9 @@ int CommitSeveral(State& s, const std::vector<Pager*>& changed) {
     // together; a file elsewhere names the one control file by its path.
     std::string name = stored;
     if (name.empty()) {
-      const bool beside = std::filesystem::absolute(file->file()->path()).parent_path() == tcf_dir;
+      std::string absolute;
+      const bool beside = AbsolutePath(file->file()->path(), &absolute).ok() &&
+                          std::filesystem::path(absolute).parent_path() == tcf_dir;
       name = beside ? std::string(kDefaultControlFile) : tcf_path;
     }
     PageTree(file).Put(MakeTxnRecord(id, name));

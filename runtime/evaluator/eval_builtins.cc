@@ -13,13 +13,13 @@
 #include <cmath>
 #include <filesystem>
 #include <random>
-#include <system_error>
 
 #include "runtime/core/match.h"
 #include "runtime/core/runtime_error.h"
 #include "runtime/core/text.h"
 #include "runtime/evaluator/date_builtins.h"
 #include "runtime/evaluator/eval_tokenizer.h"
+#include "runtime/os/file_system.h"
 #include "runtime/pictures/picture.h"
 #include "runtime/settings/locale_data.h"
 #include "runtime/settings/profile.h"
@@ -359,25 +359,19 @@ EvalValue Loge(const BuiltinCall& c) {
 // it. LONGPATH([file]) and SHORTPATH([file]): the file's full path (the
 // current directory when omitted); names are never shortened here.
 EvalValue Path(const BuiltinCall& c) {
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::current_path(ec);
-  if (c.Has(0)) {
-    char buf[kNumberTextCap];
-    p = std::filesystem::absolute(std::filesystem::path(Text(c, 0, buf)), ec).parent_path();
-  }
-  return Out(c, ec ? std::string() : p.string());
+  std::string p;
+  if (!c.Has(0)) return Out(c, CurrentDirectory(&p).ok() ? p : std::string());
+  char buf[kNumberTextCap];
+  if (!AbsolutePath(std::string(Text(c, 0, buf)), &p).ok()) return Out(c, {});
+  return Out(c, std::filesystem::path(p).parent_path().string());
 }
 EvalValue Longpath(const BuiltinCall& c) {
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::current_path(ec);
-  if (c.Has(0)) {
-    char buf[kNumberTextCap];
-    std::string_view t = Text(c, 0, buf);
-    if (t.empty()) return Out(c, {});
-    p = std::filesystem::weakly_canonical(std::filesystem::absolute(std::filesystem::path(t), ec),
-                                          ec);
-  }
-  return Out(c, ec ? std::string() : p.string());
+  std::string p;
+  if (!c.Has(0)) return Out(c, CurrentDirectory(&p).ok() ? p : std::string());
+  char buf[kNumberTextCap];
+  std::string_view t = Text(c, 0, buf);
+  if (t.empty()) return Out(c, {});
+  return Out(c, CanonicalPath(std::string(t), &p).ok() ? p : std::string());
 }
 
 // Case mapping through a 256-entry table. When the locale's table is the

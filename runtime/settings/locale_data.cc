@@ -8,13 +8,10 @@
 
 #include "runtime/settings/locale_data.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -22,6 +19,7 @@
 
 #include "runtime/core/text.h"
 #include "runtime/os/atomic_file.h"
+#include "runtime/os/file_system.h"
 #include "runtime/settings/env_file.h"
 #include "runtime/settings/profile.h"
 
@@ -248,10 +246,8 @@ LocaleData BuildLocaleData(const IntlSettings& intl, std::optional<std::string_v
 }
 
 std::string ProgramEnvFilePath() {
-  std::string exe(4096, '\0');
-  const ssize_t n = readlink("/proc/self/exe", exe.data(), exe.size());
-  if (n <= 0 || static_cast<size_t>(n) >= exe.size()) return "";
-  exe.resize(static_cast<size_t>(n));
+  std::string exe;
+  if (!ExecutablePath(&exe).ok()) return "";
   return EnvFilePathFor(exe);
 }
 

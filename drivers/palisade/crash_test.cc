@@ -5,7 +5,9 @@
 // through the driver entry: single-row updates on either file and
 // transactions over both (LOGOUT, changes, COMMIT). Before each unit it
 // sends its intent through a pipe, after the unit returned 0 its
-// acknowledgement. The parent kills it with SIGKILL at random moments, or
+// acknowledgement. Now and then a unit packs one of the files instead (PACK
+// copies every row into a fresh file and renames it over the old one). The
+// parent kills it with SIGKILL at random moments, or
 // the writer's own fault plan ends it at the k-th write of a transaction
 // (optionally losing the writes not yet synced, as a power cut would). After
 // each death the parent opens both files (recovering them), and requires:
@@ -196,6 +198,22 @@ void Send(int fd, const std::string& text) {
 
 // Units a writer runs before it ends on its own.
 constexpr int kWriterUnits = 400;
+// One unit in this many packs a file (when the writer is killed at random).
+constexpr uint32_t kPackEvery = 8;
+
+// Packs `f` as a unit: PACK needs the file alone, so it is opened again
+// denying all for the pack, then shared again as before.
+int PackUnit(FileDescriptor& f) {
+  const int shared = f.open_mode;
+  if (int rc = DoFileOp(FileOp::CLOSE, f); rc != 0) return rc;
+  f.open_mode = 0x12;  // read and write, deny all
+  int rc = DoFileOp(FileOp::OPEN, f);
+  if (rc == 0) rc = DoFileOp(FileOp::PACK, f);
+  if (f.IsOpen()) DoFileOp(FileOp::CLOSE, f);
+  f.open_mode = shared;
+  const int reopened = DoFileOp(FileOp::OPEN, f);
+  return rc != 0 ? rc : reopened;
+}
 
 void RunWriter() {
   const std::string dir = std::getenv(kDirEnv);
@@ -223,6 +241,14 @@ void RunWriter() {
   Send(fd, "R\n");
   const int units = stop > 0 ? 1 : kWriterUnits;
   for (int unit = 0; unit < units; ++unit) {
+    if (stop == 0 && rng() % kPackEvery == 0) {
+      const int file = static_cast<int>(rng() % 2);
+      Send(fd, "I " + std::to_string(unit) + "\nP " + std::to_string(file) + "\n");
+      const int rc = PackUnit(files[static_cast<size_t>(file)]);
+      ASSERT_EQ(rc, 0) << "pack, unit " << unit << ": " << ERROR();
+      Send(fd, "A " + std::to_string(unit) + "\n");
+      continue;
+    }
     const bool transaction = stop > 0 || rng() % 3 == 0;
     Model next = model;
     const std::vector<Change> changes = PlanUnit(&rng, &next, transaction);
@@ -337,6 +363,8 @@ struct Outcome {
   int acknowledged = 0;
   bool in_flight = false;
   std::vector<Change> pending;
+  int packs = 0;                // PACK units begun
+  bool pack_in_flight = false;  // the unit in flight is a PACK
 };
 
 // Applies the acknowledged units of `text` to `model`; the unit announced
@@ -352,6 +380,12 @@ Outcome Replay(const std::string& text, Model* model) {
       in >> n;
       unit.clear();
       out.in_flight = true;
+      out.pack_in_flight = false;
+    } else if (word == "P") {
+      int file;
+      in >> file;
+      ++out.packs;
+      out.pack_in_flight = true;
     } else if (word == "C") {
       Change c;
       std::string value;
@@ -364,6 +398,7 @@ Outcome Replay(const std::string& text, Model* model) {
       for (const Change& c : unit) ApplyToModel(model, c);
       unit.clear();
       out.in_flight = false;
+      out.pack_in_flight = false;
       ++out.acknowledged;
     }
   }
@@ -441,7 +476,7 @@ TEST_F(CrashTest, KilledAtRandomMomentsLosesNoAcknowledgedUnit) {
   const uint32_t base = static_cast<uint32_t>(EnvInt("QZR_CRASH_SEED_BASE", 1));
   std::mt19937 rng(base);
   Model model;
-  int acknowledged = 0;
+  int acknowledged = 0, packs = 0, pack_deaths = 0;
   for (int round = 0; round < rounds; ++round) {
     const uint32_t seed = base * 1000 + static_cast<uint32_t>(round);
     Child child = Spawn(dir_.path().string(), seed, 0, false);
@@ -457,12 +492,16 @@ TEST_F(CrashTest, KilledAtRandomMomentsLosesNoAcknowledgedUnit) {
     EXPECT_TRUE(status == -SIGKILL || status == 0) << "writer ended with " << status;
     const Outcome outcome = Replay(text.substr(text.find("R\n") + 2), &model);
     acknowledged += outcome.acknowledged;
+    packs += outcome.packs;
+    if (outcome.pack_in_flight && status == -SIGKILL) ++pack_deaths;
     Judge(outcome, &model, "round " + std::to_string(round) + " seed " + std::to_string(seed));
     if (HasFailure()) break;
   }
   RecordProperty("acknowledged", acknowledged);
-  std::printf("crash: %d rounds, %d acknowledged units, in-flight unit absent %d, present %d\n",
-              rounds, acknowledged, old_states_, new_states_);
+  std::printf(
+      "crash: %d rounds, %d acknowledged units, %d packs, %d killed packing, "
+      "in-flight unit absent %d, present %d\n",
+      rounds, acknowledged, packs, pack_deaths, old_states_, new_states_);
   EXPECT_GT(acknowledged, 0);
 }
 

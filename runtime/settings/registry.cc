@@ -402,6 +402,17 @@ long Resolve(State& s, HKEY handle, Resolved* out) {
   return ERROR_SUCCESS;
 }
 
+// The existing key `names` leads to below `*base` (which names the key
+// itself, with its path, on return). ERROR_FILE_NOT_FOUND when one is missing.
+long Descend(const std::vector<std::string>& names, Resolved* base) {
+  for (const std::string& name : names) {
+    base->key = base->key->Child(name);
+    if (base->key == nullptr) return ERROR_FILE_NOT_FOUND;
+    base->path.push_back(base->key->name);
+  }
+  return ERROR_SUCCESS;
+}
+
 HKEY NewHandle(State& s, size_t root, std::vector<std::string> path) {
   while (s.handles.count(s.next_handle) != 0 || s.next_handle < kFirstHandle ||
          s.next_handle >= HKEY_CLASSES_ROOT) {
@@ -437,12 +448,7 @@ long RegOpenKeyEx(HKEY key, std::string_view sub_key, std::uint32_t options, REG
   Refresh(s);
   Resolved base;
   if (long rc = Resolve(s, key, &base)) return rc;
-  Key* k = base.key;
-  for (const std::string& name : names) {
-    k = k->Child(name);
-    if (k == nullptr) return ERROR_FILE_NOT_FOUND;
-    base.path.push_back(k->name);
-  }
+  if (long rc = Descend(names, &base)) return rc;
   *result = NewHandle(s, base.root, std::move(base.path));
   return ERROR_SUCCESS;
 }
@@ -519,11 +525,8 @@ long RegQueryValue(HKEY key, std::string_view sub_key, char* data, std::int32_t*
   Refresh(s);
   Resolved r;
   if (long rc = Resolve(s, key, &r)) return rc;
-  Key* k = r.key;
-  for (const std::string& name : names) {
-    k = k->Child(name);
-    if (k == nullptr) return ERROR_FILE_NOT_FOUND;
-  }
+  if (long rc = Descend(names, &r)) return rc;
+  const Key* k = r.key;
   std::string text;
   if (auto it = k->values.find(""); it != k->values.end()) {
     const Value& v = it->second;

@@ -33,14 +33,6 @@
 namespace qzr {
 namespace {
 
-constexpr int32_t kScrollUp = EVENT::ScrollUp;
-constexpr int32_t kScrollDown = EVENT::ScrollDown;
-constexpr int32_t kPageUp = EVENT::PageUp;
-constexpr int32_t kPageDown = EVENT::PageDown;
-constexpr int32_t kScrollTop = EVENT::ScrollTop;
-constexpr int32_t kScrollBottom = EVENT::ScrollBottom;
-constexpr int32_t kScrollDrag = EVENT::ScrollDrag;
-
 constexpr int32_t kRows = 5;  // rows the test list shows
 
 // A list the test controls: its height in rows, whether it can be seen,
@@ -158,7 +150,7 @@ TEST_P(BrowsePagingTable, PagingOverEverySizeOfResult) {
 
   // One row down at a time to the end, and one more at the end.
   for (int32_t i = 1; i <= n; ++i) {
-    browse_.HandleScroll(kScrollDown, 0);
+    browse_.HandleScroll(EVENT::ScrollDown, 0);
     CheckInvariants();
   }
   EXPECT_EQ(Selected(), n > 0 ? 10 * n : 0);
@@ -166,35 +158,35 @@ TEST_P(BrowsePagingTable, PagingOverEverySizeOfResult) {
 
   // Top, then a page at a time: each page slides the list by a page; on
   // the last page the selection goes to the last record.
-  browse_.HandleScroll(kScrollTop, 0);
+  browse_.HandleScroll(EVENT::ScrollTop, 0);
   EXPECT_EQ(Ids(), Range(1, shown));
   EXPECT_EQ(Selected(), n > 0 ? 10 : 0);
-  browse_.HandleScroll(kPageDown, 0);
+  browse_.HandleScroll(EVENT::PageDown, 0);
   CheckInvariants();
   if (n == 3 * kRows) {
     EXPECT_EQ(Ids(), Range(kRows + 1, 2 * kRows));
     EXPECT_EQ(Selected(), 10 * (kRows + 1));
-    browse_.HandleScroll(kPageDown, 0);
-    browse_.HandleScroll(kPageDown, 0);
+    browse_.HandleScroll(EVENT::PageDown, 0);
+    browse_.HandleScroll(EVENT::PageDown, 0);
   }
   EXPECT_EQ(Ids(), Range(n - shown + 1, n));
   EXPECT_EQ(Selected(), n > 0 ? 10 * n : 0);
   const std::vector<int32_t> last_page = Ids();
-  browse_.HandleScroll(kPageDown, 0);  // on the last page
+  browse_.HandleScroll(EVENT::PageDown, 0);  // on the last page
   EXPECT_EQ(Ids(), last_page);
   EXPECT_EQ(Selected(), n > 0 ? 10 * n : 0);
   CheckInvariants();
 
   // Back up a page at a time, then one row up past the top.
-  for (int32_t i = 0; i < 4; ++i) browse_.HandleScroll(kPageUp, 0);
+  for (int32_t i = 0; i < 4; ++i) browse_.HandleScroll(EVENT::PageUp, 0);
   EXPECT_EQ(Ids(), Range(1, shown));
   EXPECT_EQ(Selected(), n > 0 ? 10 : 0);
-  browse_.HandleScroll(kScrollUp, 0);
+  browse_.HandleScroll(EVENT::ScrollUp, 0);
   EXPECT_EQ(Ids(), Range(1, shown));
   EXPECT_EQ(Selected(), n > 0 ? 10 : 0);
 
   // Bottom: the last rows, the last selected.
-  browse_.HandleScroll(kScrollBottom, 0);
+  browse_.HandleScroll(EVENT::ScrollBottom, 0);
   EXPECT_EQ(Ids(), Range(n - shown + 1, n));
   EXPECT_EQ(Selected(), n > 0 ? 10 * n : 0);
   if (n > kRows) {
@@ -210,16 +202,16 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BrowsePagingTable,
 TEST_F(BrowseTest, OneRowAtTheEdgesSlidesTheListByOne) {
   Fill(3 * kRows);
   Open();
-  for (int i = 1; i < kRows; ++i) browse_.HandleScroll(kScrollDown, 0);
+  for (int i = 1; i < kRows; ++i) browse_.HandleScroll(EVENT::ScrollDown, 0);
   EXPECT_EQ(Selected(), 50);
   EXPECT_EQ(Ids(), Range(1, 5));
-  browse_.HandleScroll(kScrollDown, 0);
+  browse_.HandleScroll(EVENT::ScrollDown, 0);
   EXPECT_EQ(Ids(), Range(2, 6));
   EXPECT_EQ(Selected(), 60);
   EXPECT_EQ(browse_.CURRENTCHOICE, kRows);
-  for (int i = 1; i < kRows; ++i) browse_.HandleScroll(kScrollUp, 0);
+  for (int i = 1; i < kRows; ++i) browse_.HandleScroll(EVENT::ScrollUp, 0);
   EXPECT_EQ(browse_.CURRENTCHOICE, 1);
-  browse_.HandleScroll(kScrollUp, 0);
+  browse_.HandleScroll(EVENT::ScrollUp, 0);
   EXPECT_EQ(Ids(), Range(1, 5));
   EXPECT_EQ(Selected(), 10);
   CheckInvariants();
@@ -231,7 +223,7 @@ TEST_F(BrowseTest, OneRowAtTheEdgesSlidesTheListByOne) {
 TEST_F(BrowseTest, ARefillKeepsTheFirstRowAndTheSelectedRecord) {
   Fill(3 * kRows);
   Open();
-  browse_.HandleScroll(kPageDown, 0);  // rows 60..100
+  browse_.HandleScroll(EVENT::PageDown, 0);  // rows 60..100
   list_.choice = 3;
   browse_.TakeNewSelection();
   EXPECT_EQ(Selected(), 80);
@@ -253,7 +245,7 @@ TEST_F(BrowseTest, RetainRowKeepsTheSelectedRecordOnItsRow) {
   Fill(3 * kRows);
   Open();
   browse_.RETAINROW = 1;
-  browse_.HandleScroll(kPageDown, 0);  // rows 60..100
+  browse_.HandleScroll(EVENT::PageDown, 0);  // rows 60..100
   list_.choice = 3;
   browse_.TakeNewSelection();
   Add(75);
@@ -265,7 +257,7 @@ TEST_F(BrowseTest, RetainRowKeepsTheSelectedRecordOnItsRow) {
   CheckInvariants();
   // Near the start the rows above run out: the record stays as low as it
   // can and the list is full.
-  browse_.HandleScroll(kScrollTop, 0);
+  browse_.HandleScroll(EVENT::ScrollTop, 0);
   list_.choice = 2;
   browse_.TakeNewSelection();
   list_.choice = 4;
@@ -278,7 +270,7 @@ TEST_F(BrowseTest, RetainRowKeepsTheSelectedRecordOnItsRow) {
 TEST_F(BrowseTest, AShortLastPageIsToppedUpFromAbove) {
   Fill(3 * kRows);
   Open();
-  browse_.HandleScroll(kScrollBottom, 0);  // rows 110..150
+  browse_.HandleScroll(EVENT::ScrollBottom, 0);  // rows 110..150
   Remove(150);
   Remove(140);
   browse_.ResetBrowse(false);
@@ -287,8 +279,8 @@ TEST_F(BrowseTest, AShortLastPageIsToppedUpFromAbove) {
   CheckInvariants();
 
   browse_.ALLOWUNFILLED = 1;
-  browse_.HandleScroll(kPageUp, 0);
-  browse_.HandleScroll(kPageDown, 0);  // rows 90..130 again
+  browse_.HandleScroll(EVENT::PageUp, 0);
+  browse_.HandleScroll(EVENT::PageDown, 0);  // rows 90..130 again
   Remove(130);
   Remove(120);
   browse_.ResetBrowse(false);
@@ -299,7 +291,7 @@ TEST_F(BrowseTest, AShortLastPageIsToppedUpFromAbove) {
 TEST_F(BrowseTest, DeletedSelectedAndEdgeRowsFallBackToTheirNeighbours) {
   Fill(3 * kRows);
   Open();
-  browse_.HandleScroll(kPageDown, 0);  // rows 60..100
+  browse_.HandleScroll(EVENT::PageDown, 0);  // rows 60..100
   list_.choice = 2;
   browse_.TakeNewSelection();  // 70
   // The first row (the refill's anchor) and the selected record go.
@@ -312,10 +304,10 @@ TEST_F(BrowseTest, DeletedSelectedAndEdgeRowsFallBackToTheirNeighbours) {
   CheckInvariants();
 
   // The edge row goes: a step past it reads its neighbour.
-  for (int i = 0; i < 4; ++i) browse_.HandleScroll(kScrollDown, 0);
+  for (int i = 0; i < 4; ++i) browse_.HandleScroll(EVENT::ScrollDown, 0);
   EXPECT_EQ(Ids(), Range(9, 13));
   Remove(130);
-  browse_.HandleScroll(kScrollDown, 0);
+  browse_.HandleScroll(EVENT::ScrollDown, 0);
   EXPECT_EQ(Ids(), (std::vector<int32_t>{100, 110, 120, 130, 140}));
   CheckInvariants();
   // The row stays in the list until a refill, but nothing acts on it.
@@ -333,7 +325,7 @@ TEST_F(BrowseTest, DeletedSelectedAndEdgeRowsFallBackToTheirNeighbours) {
 TEST_F(BrowseTest, EveryRowGoneFallsBackToTheStart) {
   Fill(3 * kRows);
   Open();
-  browse_.HandleScroll(kScrollBottom, 0);
+  browse_.HandleScroll(EVENT::ScrollBottom, 0);
   for (int32_t i = 11; i <= 15; ++i) Remove(10 * i);
   browse_.ResetBrowse(false);
   EXPECT_EQ(Ids(), Range(6, 10));  // the last rows that are left
@@ -367,7 +359,7 @@ TEST_F(BrowseTest, AHiddenOrIconizedListDefersItsFill) {
   browse_.SetIconized(false);
   browse_.ResetBrowse(false);
   EXPECT_EQ(Ids(), (std::vector<int32_t>{10, 20, 30, 40, 50}));
-  browse_.HandleScroll(kScrollDown, 0);
+  browse_.HandleScroll(EVENT::ScrollDown, 0);
   CheckInvariants();
 
   // Filling anyway when asked to.
@@ -387,7 +379,7 @@ TEST_F(BrowseTest, AListOfNoRowsStillShowsOne) {
   browse_.ResetBrowse(true);
   EXPECT_EQ(browse_.LASTITEMS, 1);
   EXPECT_EQ(Ids(), Range(1, 1));
-  browse_.HandleScroll(kPageDown, 0);
+  browse_.HandleScroll(EVENT::PageDown, 0);
   EXPECT_EQ(Ids(), Range(2, 2));
   CheckInvariants();
 }
@@ -395,7 +387,7 @@ TEST_F(BrowseTest, AListOfNoRowsStillShowsOne) {
 TEST_F(BrowseTest, ATallerListShowsMoreRows) {
   Fill(3 * kRows);
   Open();
-  browse_.HandleScroll(kPageDown, 0);
+  browse_.HandleScroll(EVENT::PageDown, 0);
   list_.items = 8;
   browse_.ResetBrowse(true);
   EXPECT_EQ(Ids(), Range(6, 13));
@@ -408,18 +400,18 @@ TEST_F(BrowseTest, ATallerListShowsMoreRows) {
 TEST_F(BrowseTest, AThumbDragWithoutAThumbObjectGoesToTheEndsOrPagesTowardsIt) {
   Fill(3 * kRows);
   Open();
-  browse_.HandleScroll(kScrollDrag, 100);
+  browse_.HandleScroll(EVENT::ScrollDrag, 100);
   EXPECT_EQ(Ids(), Range(11, 15));
   EXPECT_EQ(list_.thumb, 100);
-  browse_.HandleScroll(kScrollDrag, 40);  // up, towards the drag
+  browse_.HandleScroll(EVENT::ScrollDrag, 40);  // up, towards the drag
   EXPECT_EQ(Ids(), Range(6, 10));
   EXPECT_EQ(list_.thumb, 50);
-  browse_.HandleScroll(kScrollDrag, 70);  // down
+  browse_.HandleScroll(EVENT::ScrollDrag, 70);  // down
   EXPECT_EQ(Ids(), Range(11, 15));
-  browse_.HandleScroll(kScrollDrag, 0);
+  browse_.HandleScroll(EVENT::ScrollDrag, 0);
   EXPECT_EQ(Ids(), Range(1, 5));
   EXPECT_EQ(list_.thumb, 0);
-  browse_.HandleScroll(kScrollDrag, 30);
+  browse_.HandleScroll(EVENT::ScrollDrag, 30);
   EXPECT_EQ(Ids(), Range(6, 10));
   CheckInvariants();
 }
@@ -446,10 +438,10 @@ TEST_F(BrowseTest, AThumbObjectPositionsTheViewAndTheListIsRefilledFromThere) {
   Open();
   IdThumb thumb(&file_);
   browse_.CurrentBrowseOrder()->THUMB = &thumb;
-  browse_.HandleScroll(kScrollDrag, 40);  // FUN:ID >= 60
+  browse_.HandleScroll(EVENT::ScrollDrag, 40);  // FUN:ID >= 60
   EXPECT_EQ(Ids(), Range(6, 10));
   EXPECT_EQ(Selected(), 60);
-  browse_.HandleScroll(kScrollDrag, 94);  // FUN:ID >= 141: topped up
+  browse_.HandleScroll(EVENT::ScrollDrag, 94);  // FUN:ID >= 141: topped up
   EXPECT_EQ(Ids(), Range(11, 15));
   CheckInvariants();
 }
@@ -471,18 +463,18 @@ TEST_P(BrowseReads, EachStepReadsAtMostAScreenful) {
   // A refill from the first row.
   EXPECT_LE(Reads([&] { browse_.ResetBrowse(true); }), page + 1);
   // Steps inside the list read nothing.
-  EXPECT_EQ(Reads([&] { browse_.HandleScroll(kScrollDown, 0); }), 0);
+  EXPECT_EQ(Reads([&] { browse_.HandleScroll(EVENT::ScrollDown, 0); }), 0);
   list_.choice = 4;
   EXPECT_EQ(Reads([&] { browse_.TakeNewSelection(); }), 0);
   // A step at an edge: the edge row again and the new one.
-  browse_.HandleScroll(kScrollDown, 0);
-  EXPECT_LE(Reads([&] { browse_.HandleScroll(kScrollDown, 0); }), 2);
+  browse_.HandleScroll(EVENT::ScrollDown, 0);
+  EXPECT_LE(Reads([&] { browse_.HandleScroll(EVENT::ScrollDown, 0); }), 2);
   list_.choice = 1;
   browse_.TakeNewSelection();
-  EXPECT_LE(Reads([&] { browse_.HandleScroll(kScrollUp, 0); }), 2);
-  EXPECT_LE(Reads([&] { browse_.HandleScroll(kPageDown, 0); }), page + 1);
-  EXPECT_LE(Reads([&] { browse_.HandleScroll(kPageUp, 0); }), page + 1);
-  EXPECT_LE(Reads([&] { browse_.HandleScroll(kScrollBottom, 0); }), page);
+  EXPECT_LE(Reads([&] { browse_.HandleScroll(EVENT::ScrollUp, 0); }), 2);
+  EXPECT_LE(Reads([&] { browse_.HandleScroll(EVENT::PageDown, 0); }), page + 1);
+  EXPECT_LE(Reads([&] { browse_.HandleScroll(EVENT::PageUp, 0); }), page + 1);
+  EXPECT_LE(Reads([&] { browse_.HandleScroll(EVENT::ScrollBottom, 0); }), page);
   // The file changes: a sorted list of rows is made again (one pass over
   // the file) at the refill that follows.
   Remove(300);
@@ -495,7 +487,7 @@ TEST_P(BrowseReads, EachStepReadsAtMostAScreenful) {
   EXPECT_EQ(Ids(), Range(24, 28));
   // Nothing changed: nothing read.
   EXPECT_EQ(Reads([&] { browse_.ResetBrowse(false); }), 0);
-  EXPECT_LE(Reads([&] { browse_.HandleScroll(kScrollTop, 0); }), page);
+  EXPECT_LE(Reads([&] { browse_.HandleScroll(EVENT::ScrollTop, 0); }), page);
   EXPECT_EQ(Reads([&] { browse_.ResetBrowse(false); }), 0);
   // Acting on the selected row reads it again, once.
   EXPECT_EQ(Reads([&] { EXPECT_TRUE(browse_.RefreshSelectedRecord()); }), 1);
@@ -515,14 +507,14 @@ TEST_F(BrowseTest, AHardReadErrorKeepsTheRowsFetchedSoFar) {
   // The page reads the edge row and one new row, then the disk fails.
   counter_->Reset();
   counter_->FailReadsAfter(2, kFileSystemError);
-  browse_.HandleScroll(kPageDown, 0);
+  browse_.HandleScroll(EVENT::PageDown, 0);
   counter_->Reset();
   EXPECT_EQ(Ids(), Range(2, 6));
   ASSERT_EQ(backend_.Messages().size(), 1u);
   EXPECT_EQ(backend_.Messages()[0].request.caption, "Record Retrieval Error");
   CheckInvariants();
   // The next page goes on from there.
-  browse_.HandleScroll(kPageDown, 0);
+  browse_.HandleScroll(EVENT::PageDown, 0);
   EXPECT_EQ(Ids(), Range(7, 11));
   CheckInvariants();
 }

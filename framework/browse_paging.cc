@@ -13,17 +13,6 @@
 #include "ui/message.h"
 
 namespace qzr {
-namespace {
-
-constexpr int32_t kScrollUp = EVENT::ScrollUp;
-constexpr int32_t kScrollDown = EVENT::ScrollDown;
-constexpr int32_t kPageUp = EVENT::PageUp;
-constexpr int32_t kPageDown = EVENT::PageDown;
-constexpr int32_t kScrollTop = EVENT::ScrollTop;
-constexpr int32_t kScrollBottom = EVENT::ScrollBottom;
-constexpr int32_t kScrollDrag = EVENT::ScrollDrag;
-
-}  // namespace
 
 void BrowseManager::Init(BrowseListControl* list, ViewEngine* view, BrowseListQueue* rows,
                          RelationManager* primary, const View* declaration) {
@@ -366,7 +355,7 @@ void BrowseManager::StepOneRow(int32_t event) {
   CURRENTEVENT = event;
   const int32_t n = LISTQUEUE->Records();
   if (n == 0) return;
-  const bool up = event == kScrollUp;
+  const bool up = event == EVENT::ScrollUp;
   const int32_t choice = std::clamp(CURRENTCHOICE, int32_t{1}, n);
   if (up ? choice > 1 : choice < n) {
     SelectRow(choice + (up ? -1 : 1));
@@ -382,7 +371,7 @@ void BrowseManager::StepOneRow(int32_t event) {
 
 void BrowseManager::StepOnePage(int32_t event) {
   CURRENTEVENT = event;
-  const bool up = event == kPageUp;
+  const bool up = event == EVENT::PageUp;
   const int32_t page = ListItems();
   if (LISTQUEUE->Records() == 0) return;
   int32_t choice = std::max(CURRENTCHOICE, int32_t{1});
@@ -403,10 +392,10 @@ void BrowseManager::StepOnePage(int32_t event) {
 void BrowseManager::JumpToEnd(int32_t event) {
   CURRENTEVENT = event;
   if (FILELOADED) {
-    SelectRow(event == kScrollTop ? 1 : LISTQUEUE->Records());
+    SelectRow(event == EVENT::ScrollTop ? 1 : LISTQUEUE->Records());
     return;
   }
-  const bool top = event == kScrollTop;
+  const bool top = event == EVENT::ScrollTop;
   LASTITEMS = ListItems();
   LISTQUEUE->Free();
   buffer_row_.clear();
@@ -422,19 +411,19 @@ void BrowseManager::JumpToEnd(int32_t event) {
 void BrowseManager::HandleScroll(int32_t event, int param) {
   if (!INITED || LISTQUEUE == nullptr) return;
   switch (event) {
-    case kScrollUp:
-    case kScrollDown:
+    case EVENT::ScrollUp:
+    case EVENT::ScrollDown:
       StepOneRow(event);
       return;
-    case kPageUp:
-    case kPageDown:
+    case EVENT::PageUp:
+    case EVENT::PageDown:
       StepOnePage(event);
       return;
-    case kScrollTop:
-    case kScrollBottom:
+    case EVENT::ScrollTop:
+    case EVENT::ScrollBottom:
       JumpToEnd(event);
       return;
-    case kScrollDrag:
+    case EVENT::ScrollDrag:
       break;
     default:
       return;
@@ -449,13 +438,13 @@ void BrowseManager::HandleScroll(int32_t event, int param) {
   // whole result: the ends are exact, anything between pages towards the
   // drag.
   if (percent == 0) {
-    JumpToEnd(kScrollTop);
+    JumpToEnd(EVENT::ScrollTop);
   } else if (percent == 100) {
-    JumpToEnd(kScrollBottom);
+    JumpToEnd(EVENT::ScrollBottom);
   } else if (percent < ThumbPercent()) {
-    StepOnePage(kPageUp);
+    StepOnePage(EVENT::PageUp);
   } else if (percent > ThumbPercent()) {
-    StepOnePage(kPageDown);
+    StepOnePage(EVENT::PageDown);
   }
 }
 

@@ -21,12 +21,7 @@ constexpr uint8_t kBaseRows[kMatcherMaxWords][kMatcherMaxWords] = {
 };
 
 std::string Fold(std::string_view text, bool nocase) {
-  std::string out(text);
-  if (nocase) {
-    const auto& upper = Locale().upper;
-    for (char& c : out) c = static_cast<char>(upper[static_cast<uint8_t>(c)]);
-  }
-  return out;
+  return nocase ? LocaleUpper(text) : std::string(text);
 }
 
 bool IsWordByte(char c) {

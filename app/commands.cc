@@ -450,7 +450,7 @@ std::string CatalogueFileProblem(const std::string& path) {
   // zeros).
   int noise = 0;
   for (uint8_t b : header) noise += b >= 0x80 ? 1 : 0;
-  if (st.st_size % 64 == 0 && noise > 128) {
+  if (info.size % 64 == 0 && noise > 128) {
     return path +
            " is encrypted: it opens only with its password, which this program does not take";
   }

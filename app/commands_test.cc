@@ -710,6 +710,41 @@ TEST_F(CommandsTest, AFullDiskIsSaidWithTheFileName) {
   EXPECT_EQ(Exe({"check"}).code, 0);
 }
 
+// A file export that cannot be written (the disk fills at its first or a
+// later write, or its sync fails) says so and leaves the earlier file and
+// no temporary beside it.
+TEST_F(CommandsTest, AnExportThatCannotBeWrittenLeavesTheEarlierFile) {
+  WriteFile("code.txt", std::string(3000, 'c'));
+  for (int i = 1; i <= 12; ++i) Add("entry " + std::to_string(i), {"--code-file", "code.txt"});
+  ASSERT_EQ(Run({"export", "--output", "backup.json"}).code, 0);
+  const std::string backup = ReadFile("backup.json");
+  ASSERT_GT(backup.size(), 32768u);  // more than one buffer's worth
+  Add("one more");
+  struct Case {
+    const char* what;
+    OsCall call;
+    int at;
+  } cases[] = {{"first write", OsCall::kWrite, 1},
+               {"second write", OsCall::kWrite, 2},
+               {"sync", OsCall::kSync, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FaultPlan plan;
+    plan.FailFrom(c.call, c.at, ENOSPC);
+    SetProcessFaultPlan(&plan);
+    Result r = Run({"export", "--output", "backup.json"});
+    SetProcessFaultPlan(nullptr);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("export: cannot write backup.json: No space left on device"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadFile("backup.json"), backup);
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+      EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+    }
+  }
+}
+
 TEST_F(CommandsTest, AReadOnlyCatalogueIsSaidOnceAndReadingItIsQuiet) {
   Add("keep");
   WriteFile("one.json", R"([{"title":"a"}])");

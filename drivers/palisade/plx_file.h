@@ -99,7 +99,6 @@ class PlxFile {
   // Keeps the writer byte over operations while changes wait to be written;
   // KeepWriter(false) lets it go (at once when no operation is open).
   void KeepWriter(bool keep);
-  bool keeps_writer() const { return keep_writer_; }
 
   // Writes every change out and commits the header. Returns 0 or a posted
   // error (then the changes are dropped: the file is as last committed).

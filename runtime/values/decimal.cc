@@ -49,7 +49,6 @@ struct DecimalAccess {
   static void SetNegative(Decimal& d, bool n) { d.negative_ = n; }
   static void Normalize(Decimal& d) { d.Normalize(); }
   static int Hi(const Decimal& d) { return d.hi_; }
-  static int Lo(const Decimal& d) { return d.lo_; }
   static int CompareMagnitude(const Decimal& a, const Decimal& b) {
     if (a.hi_ != b.hi_) return a.hi_ > b.hi_ ? 1 : -1;
     for (int i = a.hi_; i >= 0; --i) {

@@ -837,8 +837,10 @@ TEST_F(PalisadeDriverTest, APackWhoseRenameFailsLeavesTheFileAsItWas) {
   EXPECT_FALSE(f.IsOpen());
   EXPECT_EQ(Op(FileOp::CLOSE, f), 37);
 
-  // A process that dies just before the rename leaves the table open over
-  // the old file (it used to be left over no file, and CLOSE crashed).
+  // A process that dies just before the rename does nothing more: the old
+  // file and the packed copy stay as the death left them, and the table is
+  // closed, so a later CLOSE says so (it once reached for no file and
+  // crashed).
   ASSERT_EQ(Op(FileOp::OPEN, f), 0);
   FaultPlan dies;
   dies.stop_at = "pack-before-rename";
@@ -846,8 +848,9 @@ TEST_F(PalisadeDriverTest, APackWhoseRenameFailsLeavesTheFileAsItWas) {
   EXPECT_EQ(Op(FileOp::PACK, f), 90);
   SetProcessFaultPlan(nullptr);
   EXPECT_TRUE(dies.stopped);
-  EXPECT_TRUE(f.IsOpen());
-  EXPECT_EQ(Op(FileOp::CLOSE, f), 0);
+  EXPECT_FALSE(f.IsOpen());
+  EXPECT_EQ(Op(FileOp::CLOSE, f), 37);
+  EXPECT_EQ(::access((path_ + ".pack").c_str(), F_OK), 0);
   std::filesystem::remove(path_ + ".pack");  // what the dead process left
 
   // Nothing was lost, and no packed copy is left beside the file.

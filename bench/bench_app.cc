@@ -189,7 +189,7 @@ Data& TheData() {
     auto* d = new Data;
     char tmpl[] = "/tmp/qzr_bench_app_XXXXXX";
     d->root = mkdtemp(tmpl);
-    std::string script = fs::path(__FILE__).parent_path().parent_path() / "scripts/demo-data";
+    std::string script = fs::path(QZR_SOURCE_DIR) / "scripts/demo-data";
     d->demo.name = "demo";
     d->demo.json_path = d->root + "/demo.json";
     std::string cmd = "python3 '" + script + "' > '" + d->demo.json_path + "' 2>/dev/null";

@@ -216,7 +216,11 @@ int ReadMemosOfRow(FileDescriptor& file, PalisadeState& s, FileArgs& args) {
 // watched reads are never batched: each needs its row's lock or image at
 // the moment it is read.
 
-constexpr uint32_t kBatchRows = 32;                        // rows, when no read-ahead is set
+constexpr uint32_t kBatchRows = 32;  // rows, when no read-ahead is set
+// The first batch after a positioning is smaller, and each batch that is
+// used up whole doubles the next up to kBatchRows: a page of a few rows read
+// from a new place (a browse's page) reads few rows it never hands out.
+constexpr uint32_t kFirstBatchRows = 8;
 constexpr size_t kBatchBytes = size_t{1} << 20;            // images and memos
 constexpr auto kBatchTime = std::chrono::milliseconds(2);  // spent reading one
 
@@ -259,12 +263,18 @@ bool ServeFromBatch(FileDescriptor& file, PalisadeState& s, bool forward, int* r
 // sequential position is left on the row just read.
 void FillBatch(FileDescriptor& file, PalisadeState& s, bool forward, bool with_memos) {
   ReadBatch& b = s.batch;
+  // A batch handed out whole, in this same direction and order, is
+  // followed by a larger one; anything else that ended it dropped it.
+  const bool run_goes_on =
+      b.count > 0 && b.next == b.count && b.forward == forward && b.key == s.pos.key;
+  uint32_t limit = s.read_ahead;
+  if (limit == 0) limit = run_goes_on ? std::min(kBatchRows, b.limit * 2) : kFirstBatchRows;
   b.Drop();
   b.forward = forward;
   b.key = s.pos.key;
   b.with_memos = with_memos;
+  b.limit = limit;
   b.commits = s.file->local_commits();
-  const uint32_t limit = s.read_ahead > 0 ? s.read_ahead : kBatchRows;
   const auto start = std::chrono::steady_clock::now();
   TableRef ref = s.Ref();
   // The position to come back to: on the row just read.

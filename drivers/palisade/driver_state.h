@@ -57,6 +57,7 @@ struct ReadBatch {
   bool forward = true;
   int key = -1;
   bool with_memos = true;
+  uint32_t limit = 0;    // the most rows this batch was allowed
   uint64_t commits = 0;  // the file's local_commits() when read
   uint64_t tree_version = 0;
   uint64_t layout_version = 0;

@@ -2,6 +2,7 @@
 
 #include "app/catalogue.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "app/func_managers.h"
@@ -254,14 +255,30 @@ bool Catalogue::Import(const std::vector<FuncEntry>& entries, bool renumber,
     }
     (*ids)[i] = given;
   }
+  // The first new entry is numbered by the file manager, from the highest
+  // number in use; the file's lock and the transaction keep every other
+  // process out, so the rest take the numbers after it in turn without
+  // looking for the highest again. An entry whose number cannot be taken so
+  // (past the largest, or refused) goes through the file manager, which
+  // numbers it or says why it cannot.
+  int64_t next = 0;  // 0: the next entry is numbered by the file manager
   for (size_t i : numbered) {
     WriteFuncEntry(&func, entries[i], true);
+    if (next > 0 && next <= INT32_MAX) {
+      SetId(&func, static_cast<int32_t>(next));
+      if (CallFileOp(FileOp::ADD, func) == 0) {
+        (*ids)[i] = static_cast<int32_t>(next++);
+        continue;
+      }
+      WriteFuncEntry(&func, entries[i], true);
+    }
     SetId(&func, 0);
     if (FuncAccess->Insert(true) != SeverityNone) {
       return give_up("entry " + std::to_string(i + 1) + " could not be added (" +
                      RuntimeErrorText() + ")");
     }
     (*ids)[i] = GetId(func);
+    next = static_cast<int64_t>((*ids)[i]) + 1;
   }
   if (frame.Commit() != 0) {
     return give_up("the import could not be committed (" + RuntimeErrorText() + ")");

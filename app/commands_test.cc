@@ -923,6 +923,36 @@ TEST_F(CommandsTest, ImportKeepsGivenIdsAndRefusesTakenOnesUnlessRenumbered) {
   EXPECT_EQ(ListJson().size(), 5u);
 }
 
+TEST_F(CommandsTest, ImportNumbersNewEntriesInTurnAfterTheHighestUpToTheLargestNumber) {
+  Add("one");
+  WriteFile("mixed.json",
+            R"([{"title":"x"},{"id":50,"title":"fifty"},{"title":"y"},{"id":9,"title":"z"}])");
+  Result mixed = Run({"import", "mixed.json"});
+  ASSERT_EQ(mixed.code, 0) << mixed.err;
+  EXPECT_EQ(mixed.out, "imported 4 entries (9..52)\n");
+  std::vector<nlohmann::json> rows = ListJson();
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[3]["id"], 51);
+  EXPECT_EQ(rows[3]["title"], "x");
+  EXPECT_EQ(rows[4]["id"], 52);
+  EXPECT_EQ(rows[4]["title"], "y");
+
+  // Past the largest entry number there is none to give: all or nothing.
+  WriteFile("top.json",
+            R"([{"id":2147483645,"title":"top"},{"title":"a"},{"title":"b"},{"title":"c"}])");
+  Result full = Run({"import", "top.json"});
+  EXPECT_EQ(full.code, 1);
+  EXPECT_NE(full.err.find("Auto Increment Error"), std::string::npos) << full.err;
+  EXPECT_EQ(ListJson(), rows);
+  WriteFile("fits.json", R"([{"id":2147483645,"title":"top"},{"title":"a"},{"title":"b"}])");
+  Result fits = Run({"import", "fits.json"});
+  ASSERT_EQ(fits.code, 0) << fits.err;
+  rows = ListJson();
+  ASSERT_EQ(rows.size(), 8u);
+  EXPECT_EQ(rows[7]["id"], 2147483647);
+  EXPECT_EQ(rows[7]["title"], "b");
+}
+
 TEST_F(CommandsTest, ALockedCatalogueIsSaidAfterAFewSeconds) {
   Add("one");
   palisade::PlxOpenOptions options;

@@ -3,6 +3,8 @@
 #include "app/entry_formats.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "runtime/core/text.h"
@@ -82,147 +84,325 @@ bool FromObject(Json& obj, EntryFields* out, std::string* why) {
   return true;
 }
 
-// The quick reading of well-formed entries: the parser's events straight
-// into EntryFields, without a document in between, the texts taken over
-// from the lexer. It takes the shapes FromObject accepts (an array of
-// objects, or one object, each field once with a value of its kind) and
-// gives up on anything else (a parse error, an unknown or repeated field, a
-// value of another kind, a nested value) by answering false, so that the
-// document path reads the input again and says what is wrong exactly as
-// it always has.
-class EntriesSax {
+// The quick reading of well-formed entries: one pass over the text straight
+// into EntryFields, without a document or a token stream in between. It
+// takes the shapes FromObject accepts (an array of objects, or one object,
+// each field once with a value of its kind) and gives up on anything else
+// by answering false: a syntax error, an unknown, repeated or escaped field
+// name, a value of another kind, a nested value, a number with a fraction
+// or an exponent or of more than 18 digits, bytes that are not UTF-8. The
+// document path then reads the input again and says what is wrong exactly
+// as it always has; what this reading takes, it takes as that path would.
+class QuickEntryReader {
  public:
-  explicit EntriesSax(std::vector<EntryFields>* out) : out_(out) {}
+  QuickEntryReader(std::string_view text, std::vector<EntryFields>* out)
+      : p_(text.data()), end_(text.data() + text.size()), out_(out) {}
 
-  bool null() { return Scalar(Kind::kNull); }
-  bool boolean(bool v) {
-    flag_ = v;
-    return Scalar(Kind::kBool);
-  }
-  bool number_integer(Json::number_integer_t v) {
-    integer_ = v;
-    return Scalar(Kind::kInteger);
-  }
-  bool number_unsigned(Json::number_unsigned_t v) {
-    integer_ = static_cast<int64_t>(v);  // as the document's get<int64_t>
-    return Scalar(Kind::kInteger);
-  }
-  bool number_float(Json::number_float_t, const Json::string_t&) { return false; }
-  bool binary(Json::binary_t&) { return false; }
-  bool string(Json::string_t& v) {
-    if (depth_ != 2 || field_ == nullptr) return false;
-    *field_ = std::move(v);
-    field_ = nullptr;
-    key_ = Key::kNone;
-    return true;
-  }
-  bool start_object(std::size_t) {
-    if (depth_ == 0 && !array_ && !single_) {
-      single_ = true;
-    } else if (depth_ != 1) {
-      return false;
-    }
-    depth_ = 2;
-    out_->emplace_back();
-    seen_ = 0;
-    return true;
-  }
-  bool end_object() {
-    if (depth_ != 2 || key_ != Key::kNone) return false;
-    --depth_;
-    if (single_) depth_ = 0;
-    return true;
-  }
-  bool start_array(std::size_t) {
-    if (depth_ != 0 || single_ || array_) return false;
-    array_ = true;
-    depth_ = 1;
-    return true;
-  }
-  bool end_array() {
-    if (depth_ != 1 || !array_) return false;
-    depth_ = 0;
-    return true;
-  }
-  bool key(Json::string_t& name) {
-    if (depth_ != 2) return false;
-    EntryFields& f = out_->back();
-    static constexpr std::pair<std::string_view, Key> kKeys[] = {{"id", Key::kId},
-                                                                 {"title", Key::kText},
-                                                                 {"description", Key::kText},
-                                                                 {"code", Key::kText},
-                                                                 {"link", Key::kText},
-                                                                 {"postedBy", Key::kText},
-                                                                 {"complete", Key::kComplete}};
-    std::optional<std::string>* const texts[] = {nullptr, &f.title,     &f.description, &f.code,
-                                                 &f.link, &f.posted_by, nullptr};
-    for (size_t i = 0; i < std::size(kKeys); ++i) {
-      if (name != kKeys[i].first) continue;
-      if ((seen_ & (1u << i)) != 0) return false;  // repeated: the document path decides
-      seen_ |= 1u << i;
-      key_ = kKeys[i].second;
-      field_ = texts[i];
-      return true;
-    }
-    return false;
-  }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
-    return false;
-  }
-
- private:
-  enum class Kind { kNull, kBool, kInteger };
-  enum class Key { kNone, kId, kText, kComplete };
-
-  // A value that is not text, for the field named last.
-  bool Scalar(Kind kind) {
-    if (depth_ != 2 || key_ == Key::kNone) return false;
-    EntryFields& f = out_->back();
-    const Key key = key_;
-    key_ = Key::kNone;
-    if (key == Key::kText) {
-      if (kind != Kind::kNull) return false;
-      *field_ = std::string();
-      field_ = nullptr;
-      return true;
-    }
-    if (key == Key::kId) {
-      if (kind == Kind::kInteger) f.id = integer_;
-      return kind != Kind::kBool;
-    }
-    // complete: true, false, 0, 1 or null.
-    if (kind == Kind::kBool) {
-      f.complete = flag_;
-    } else if (kind == Kind::kNull) {
-      f.complete = false;
-    } else if (integer_ == 0 || integer_ == 1) {
-      f.complete = integer_ == 1;
+  bool Read() {
+    SkipSpace();
+    if (p_ == end_) return false;
+    if (*p_ == '{') {
+      if (!Object()) return false;
+    } else if (*p_ == '[') {
+      ++p_;
+      SkipSpace();
+      if (p_ < end_ && *p_ == ']') {
+        ++p_;
+      } else {
+        for (;;) {
+          SkipSpace();
+          if (p_ == end_ || *p_ != '{' || !Object()) return false;
+          SkipSpace();
+          if (p_ == end_) return false;
+          const char c = *p_++;
+          if (c == ']') break;
+          if (c != ',') return false;
+        }
+      }
     } else {
       return false;
     }
+    SkipSpace();
+    return p_ == end_;
+  }
+
+ private:
+  static constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  static constexpr uint64_t kHigh = 0x8080808080808080ULL;
+
+  void SkipSpace() {
+    while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+  }
+
+  bool Literal(std::string_view word) {
+    if (static_cast<size_t>(end_ - p_) < word.size() ||
+        std::memcmp(p_, word.data(), word.size()) != 0) {
+      return false;
+    }
+    p_ += word.size();
     return true;
   }
 
+  // An object, at its '{'.
+  bool Object() {
+    ++p_;
+    EntryFields& f = out_->emplace_back();
+    std::optional<std::string>* const texts[] = {&f.title, &f.description, &f.code, &f.link,
+                                                 &f.posted_by};
+    static constexpr std::string_view kTextKeys[] = {"title", "description", "code", "link",
+                                                     "postedBy"};
+    unsigned seen = 0;
+    SkipSpace();
+    if (p_ < end_ && *p_ == '}') {
+      ++p_;
+      return true;
+    }
+    for (;;) {
+      SkipSpace();
+      if (p_ == end_ || *p_ != '"') return false;
+      const char* name_start = ++p_;
+      while (p_ < end_ && *p_ != '"' && *p_ != '\\' && static_cast<uint8_t>(*p_) >= 0x20 &&
+             static_cast<uint8_t>(*p_) < 0x80) {
+        ++p_;
+      }
+      if (p_ == end_ || *p_ != '"') return false;
+      const std::string_view name(name_start, static_cast<size_t>(p_ - name_start));
+      ++p_;
+      SkipSpace();
+      if (p_ == end_ || *p_ != ':') return false;
+      ++p_;
+      SkipSpace();
+      if (p_ == end_) return false;
+      unsigned bit = 0;
+      if (name == "id") {
+        bit = 1u << 5;
+        if (*p_ == 'n') {
+          if (!Literal("null")) return false;
+        } else {
+          int64_t id = 0;
+          if (!Integer(&id)) return false;
+          f.id = id;
+        }
+      } else if (name == "complete") {
+        bit = 1u << 6;
+        int64_t value = 0;
+        if (*p_ == 't' || *p_ == 'f') {
+          f.complete = *p_ == 't';
+          if (!Literal(*p_ == 't' ? "true" : "false")) return false;
+        } else if (*p_ == 'n') {
+          if (!Literal("null")) return false;
+          f.complete = false;
+        } else if (Integer(&value) && (value == 0 || value == 1)) {
+          f.complete = value == 1;
+        } else {
+          return false;
+        }
+      } else {
+        size_t i = 0;
+        while (i < std::size(kTextKeys) && name != kTextKeys[i]) ++i;
+        if (i == std::size(kTextKeys)) return false;
+        bit = 1u << i;
+        if (*p_ == 'n') {
+          if (!Literal("null")) return false;
+          *texts[i] = std::string();
+        } else if (*p_ == '"') {
+          if (!String(&texts[i]->emplace())) return false;
+        } else {
+          return false;
+        }
+      }
+      if ((seen & bit) != 0) return false;  // repeated: the document path decides
+      seen |= bit;
+      SkipSpace();
+      if (p_ == end_) return false;
+      const char c = *p_++;
+      if (c == '}') return true;
+      if (c != ',') return false;
+    }
+  }
+
+  // A whole number of at most 18 digits.
+  bool Integer(int64_t* value) {
+    const bool negative = p_ < end_ && *p_ == '-';
+    if (negative) ++p_;
+    if (p_ == end_ || *p_ < '0' || *p_ > '9') return false;
+    int64_t v = 0;
+    if (*p_ == '0') {
+      ++p_;
+    } else {
+      int digits = 0;
+      while (p_ < end_ && *p_ >= '0' && *p_ <= '9') {
+        if (++digits > 18) return false;
+        v = v * 10 + (*p_++ - '0');
+      }
+    }
+    if (p_ < end_ && ((*p_ >= '0' && *p_ <= '9') || *p_ == '.' || *p_ == 'e' || *p_ == 'E')) {
+      return false;
+    }
+    *value = negative ? -v : v;
+    return true;
+  }
+
+  // Four hexadecimal digits of a \u escape.
+  bool Hex4(uint32_t* cp) {
+    if (end_ - p_ < 4) return false;
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char c = *p_++;
+      v <<= 4;
+      if (c >= '0' && c <= '9') {
+        v |= static_cast<uint32_t>(c - '0');
+      } else if (c >= 'a' && c <= 'f') {
+        v |= static_cast<uint32_t>(c - 'a' + 10);
+      } else if (c >= 'A' && c <= 'F') {
+        v |= static_cast<uint32_t>(c - 'A' + 10);
+      } else {
+        return false;
+      }
+    }
+    *cp = v;
+    return true;
+  }
+
+  static void AppendUtf8(uint32_t cp, std::string* out) {
+    if (cp < 0x80) {
+      out->push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+
+  // The length of the well-formed UTF-8 sequence at p_ (its first byte at
+  // least 0x80), or 0: no overlong forms, no surrogates, nothing past
+  // U+10FFFF.
+  size_t Utf8Length() const {
+    const auto at = [this](size_t i) { return static_cast<uint8_t>(p_[i]); };
+    const uint8_t c = at(0);
+    size_t n = 0;
+    uint8_t low = 0x80, high = 0xBF;  // the second byte's range
+    if (c >= 0xC2 && c <= 0xDF) {
+      n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return 0;
+    }
+    if (static_cast<size_t>(end_ - p_) < n || at(1) < low || at(1) > high) return 0;
+    for (size_t i = 2; i < n; ++i) {
+      if (at(i) < 0x80 || at(i) > 0xBF) return 0;
+    }
+    return n;
+  }
+
+  // A string, at its opening quote, into *out.
+  bool String(std::string* out) {
+    ++p_;
+    for (;;) {
+      // Plain bytes (no quote, backslash, control or non-ASCII byte) eight
+      // at a time, then one at a time.
+      const char* run = p_;
+      while (end_ - p_ >= 8) {
+        uint64_t w;
+        std::memcpy(&w, p_, sizeof w);
+        const uint64_t quote = w ^ (kOnes * '"');
+        const uint64_t backslash = w ^ (kOnes * '\\');
+        const uint64_t special = ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) |
+                                 ((w - kOnes * 0x20) & ~w) | w;
+        if ((special & kHigh) != 0) break;
+        p_ += 8;
+      }
+      while (p_ < end_) {
+        const uint8_t c = static_cast<uint8_t>(*p_);
+        if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
+        ++p_;
+      }
+      out->append(run, static_cast<size_t>(p_ - run));
+      if (p_ == end_) return false;
+      const uint8_t c = static_cast<uint8_t>(*p_);
+      if (c == '"') {
+        ++p_;
+        return true;
+      }
+      if (c < 0x20) return false;
+      if (c >= 0x80) {
+        const size_t n = Utf8Length();
+        if (n == 0) return false;
+        out->append(p_, n);
+        p_ += n;
+        continue;
+      }
+      ++p_;  // the backslash
+      if (p_ == end_) return false;
+      switch (*p_++) {
+        case '"':
+          out->push_back('"');
+          break;
+        case '\\':
+          out->push_back('\\');
+          break;
+        case '/':
+          out->push_back('/');
+          break;
+        case 'b':
+          out->push_back('\b');
+          break;
+        case 'f':
+          out->push_back('\f');
+          break;
+        case 'n':
+          out->push_back('\n');
+          break;
+        case 'r':
+          out->push_back('\r');
+          break;
+        case 't':
+          out->push_back('\t');
+          break;
+        case 'u': {
+          uint32_t cp = 0;
+          if (!Hex4(&cp)) return false;
+          if (cp >= 0xDC00 && cp <= 0xDFFF) return false;
+          if (cp >= 0xD800 && cp <= 0xDBFF) {
+            uint32_t second = 0;
+            if (!Literal("\\u") || !Hex4(&second) || second < 0xDC00 || second > 0xDFFF) {
+              return false;
+            }
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (second - 0xDC00);
+          }
+          AppendUtf8(cp, out);
+          break;
+        }
+        default:
+          return false;
+      }
+    }
+  }
+
+  const char* p_;
+  const char* end_;
   std::vector<EntryFields>* out_;
-  int depth_ = 0;        // 1 inside the array, 2 inside an entry
-  bool array_ = false;   // the input is an array
-  bool single_ = false;  // the input is one object
-  Key key_ = Key::kNone;
-  std::optional<std::string>* field_ = nullptr;  // the text field named last
-  unsigned seen_ = 0;                            // the fields named so far in the entry
-  bool flag_ = false;
-  int64_t integer_ = 0;
 };
 
 // True when the quick reading took the whole input; else *out is empty.
 bool ReadEntriesQuickly(std::string_view text, std::vector<EntryFields>* out) {
-  EntriesSax sax(out);
-  bool ok = false;
-  try {
-    ok = Json::sax_parse(text.begin(), text.end(), &sax);
-  } catch (const Json::exception&) {
-    ok = false;
-  }
+  QuickEntryReader reader(text, out);
+  const bool ok = reader.Read();
   if (!ok) out->clear();
   return ok;
 }

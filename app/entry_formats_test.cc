@@ -147,6 +147,72 @@ TEST(EntryFormatsTest, EveryShapeOfAWellFormedEntryReadsAsItsFields) {
   EXPECT_TRUE(none.empty());
 }
 
+TEST(EntryFormatsTest, EntriesReadAsOneObjectIsReadAlone) {
+  // A list of entries is read in one quick pass; one object alone goes
+  // through the document. Both take and refuse the same texts alike.
+  const std::string cases[] = {
+      R"({"title":"a\/b\\c\b\f\r\t\n\"q\""})",
+      R"({"title":"\ud83d\ude00 \u0041\u00E9\u20ac \u0000"})",
+      R"({"title":"\ud83d"})",
+      R"({"title":"\ude00"})",
+      R"({"title":"\ud83dx"})",
+      R"({"title":"\ud83d\u0041"})",
+      R"({"title":"\u12G4"})",
+      R"({"title":"\x"})",
+      "{\"title\":\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 long enough to be read eight at a time\"}",
+      "{\"title\":\"\xC0\xAF\"}",
+      "{\"title\":\"\xED\xA0\x80\"}",
+      "{\"title\":\"\xF4\x90\x80\x80\"}",
+      "{\"title\":\"\xE2\x82\"}",
+      "{\"title\":\"abcdefghijklm\x80\"}",
+      "{\"title\":\"abcdefghij\x01klm\"}",
+      "{\"title\":\"abcdefghij\tklm\"}",
+      "{\"title\":\"abcdefgh\\\"ijklmnopqrstuvwxyz\x7F\"}",
+      "\r\n\t {\r\n\t \"title\" \r\n:\t \"a\" \r\n}\r\n\t ",
+      R"({"id":0,"complete":0})",
+      R"({"id":-0})",
+      R"({"id":01})",
+      R"({"id":123456789012345678})",
+      R"({"id":-1234567890123456789})",
+      R"({"id":9223372036854775807})",
+      R"({"id":-})",
+      R"({"id":1e2})",
+      R"({"id":1.})",
+      R"({"complete":2})",
+      R"({"complete":truex})",
+      R"({"complete":nul})",
+      R"({"title":"a",})",
+      R"({"title":"a" "code":"b"})",
+      R"({"ti\u0074le":"x"})",
+      R"({"title":"a"} x)",
+      R"({"title":"a"}{"title":"b"})",
+      R"({"title":"unterminated)",
+      R"({"title")",
+      R"({)",
+  };
+  auto same = [](const EntryFields& a, const EntryFields& b) {
+    return a.id == b.id && a.title == b.title && a.description == b.description &&
+           a.code == b.code && a.complete == b.complete && a.link == b.link &&
+           a.posted_by == b.posted_by;
+  };
+  for (const std::string& c : cases) {
+    SCOPED_TRACE(c);
+    EntryFields alone;
+    std::string error;
+    const bool alone_ok = ParseJsonEntry(c, &alone, &error);
+    for (const std::string& form : {c, "[" + c + "]", "[{}, " + c + "]"}) {
+      std::vector<EntryFields> list;
+      EXPECT_EQ(ParseJsonEntries(form, &list, &error), alone_ok) << form << ": " << error;
+      if (alone_ok) {
+        ASSERT_FALSE(list.empty());
+        EXPECT_TRUE(same(list.back(), alone)) << form;
+      } else {
+        EXPECT_TRUE(list.empty());
+      }
+    }
+  }
+}
+
 TEST(EntryFormatsTest, ValuesOfTheWrongShapeAreRefusedForTheirField) {
   struct Case {
     const char* text;

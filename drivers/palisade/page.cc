@@ -98,10 +98,17 @@ size_t PageNode::ChildIndex(Bytes key) const {
 }
 
 int EncodePage(PageNode* node) {
-  const size_t count = node->records.size();
-  const size_t head = kPageHeaderBytes + (node->IsInner() ? kChildBytes * count : 0);
-  const size_t plain = node->PlainSize();
-  if (plain > node->Capacity) Corruption(kCheckOverCapacity);
+  const int size_class = EncodeBlock(*node, &node->Image);
+  node->image_valid = true;
+  node->image_class = size_class;
+  return size_class;
+}
+
+int EncodeBlock(const PageNode& node, std::vector<uint8_t>* block) {
+  const size_t count = node.records.size();
+  const size_t head = kPageHeaderBytes + (node.IsInner() ? kChildBytes * count : 0);
+  const size_t plain = node.PlainSize();
+  if (plain > node.Capacity) Corruption(kCheckOverCapacity);
   if (plain > 0xFFFF) Corruption(kCheckPageTooLarge);
 
   // The plain page and its packed form are built in storage kept for the
@@ -112,7 +119,7 @@ int EncodePage(PageNode* node) {
   plain_image.assign(plain, 0);
   uint8_t* area = plain_image.data() + head;
   const PlxRecord* prev = nullptr;
-  for (const PlxRecord& rec : node->records) {
+  for (const PlxRecord& rec : node.records) {
     area += EncodeRecord(rec, prev, area);
     prev = &rec;
   }
@@ -127,7 +134,7 @@ int EncodePage(PageNode* node) {
   }
   const size_t rounded = RoundUpToUnit(stored);
   if (rounded > kMaxPageBytes) Corruption(kCheckPageTooLarge);
-  std::vector<uint8_t>& image = node->Image;
+  std::vector<uint8_t>& image = *block;
   image.resize(rounded);
   std::memset(image.data(), 0, head);
   std::memcpy(image.data() + head, body, stored - head);
@@ -137,20 +144,22 @@ int EncodePage(PageNode* node) {
   StoreU16(image.data() + kPgStoredSize, static_cast<uint16_t>(stored));
   StoreU16(image.data() + kPgPlainSize, static_cast<uint16_t>(plain));
   StoreU16(image.data() + kPgCapacity,
-           static_cast<uint16_t>(std::min<uint32_t>(node->Capacity, 0xFFFF)));
+           static_cast<uint16_t>(std::min<uint32_t>(node.Capacity, 0xFFFF)));
   StoreU16(image.data() + kPgRecordCount, static_cast<uint16_t>(count));
-  image[kPgNodeFlag] = node->NodeFlag;
-  node->image_valid = true;
-  PatchImage(node, 0);
+  image[kPgNodeFlag] = node.NodeFlag;
+  PatchBlock(node, 0, image.data());
   return static_cast<int>(rounded / kUnit);
 }
 
 void PatchImage(PageNode* node, uint64_t home_offset) {
-  uint8_t* image = node->Image.data();
+  PatchBlock(*node, home_offset, node->Image.data());
+}
+
+void PatchBlock(const PageNode& node, uint64_t home_offset, uint8_t* image) {
   StoreU32(image + kPgHomeOffset, static_cast<uint32_t>(home_offset));
-  if (node->IsInner()) {
+  if (node.IsInner()) {
     uint8_t* child = image + kPageHeaderBytes;
-    for (const PlxRecord& rec : node->records) {
+    for (const PlxRecord& rec : node.records) {
       StoreU32(child, static_cast<uint32_t>(rec.child));
       child += kChildBytes;
     }

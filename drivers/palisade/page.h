@@ -34,8 +34,13 @@ struct PageNode {
   std::vector<PlxRecord> records;
 
   // ---- Encoded form
-  std::vector<uint8_t> Image;  // the stored block; valid only while image_valid
+  // While image_valid, the encoding of the records is current: its size
+  // class is image_class, and Image holds its bytes unless it is empty (a
+  // write-out sizes every page first and builds most blocks only as it
+  // writes them, in storage it reuses).
+  std::vector<uint8_t> Image;
   bool image_valid = false;
+  int image_class = 0;
 
   // ---- Cache bookkeeping (PageCache)
   bool dirty = false;
@@ -84,10 +89,15 @@ struct PageNode {
 // block is written. Checks: 1659 PlainSize above Capacity; 1678 the block
 // would be 15105 bytes or more.
 int EncodePage(PageNode* node);
+// EncodePage into `block` (resized to the block) instead of node->Image,
+// leaving the node as it is. Returns the size class; same checks.
+int EncodeBlock(const PageNode& node, std::vector<uint8_t>* block);
 
 // Writes the page's home offset and current child addresses into its image.
-// REQUIRES: node->image_valid.
+// REQUIRES: node->image_valid and node->Image holds the block.
 void PatchImage(PageNode* node, uint64_t home_offset);
+// PatchImage on a block EncodeBlock built for `node`.
+void PatchBlock(const PageNode& node, uint64_t home_offset, uint8_t* block);
 
 // Decodes the block of `block_len` bytes (the zone's page size) into
 // `node`'s NodeFlag, Capacity and records. Returns 0 or the check that

@@ -30,6 +30,7 @@ std::unique_ptr<PageNode> PageCache::TakeNode(bool empty) {
   node->Capacity = 13;
   node->Image.clear();
   node->image_valid = false;
+  node->image_class = 0;
   node->dirty = false;
   node->pins = 0;
   node->created = node->last_use = 0;

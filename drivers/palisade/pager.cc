@@ -198,24 +198,41 @@ void Pager::DiscardPage(PageNode* node) {
   cache_.Remove(node);
 }
 
+int Pager::SizeClassOf(PageNode* node) {
+  if (node->image_valid) return node->image_class;
+  // Only the size is wanted here: the block is built again when it is
+  // written, so that a write-out of thousands of pages holds no block per
+  // page (their storage, first touched, cost more than the second encode).
+  node->image_class = EncodeBlock(*node, &block_);
+  node->Image.clear();
+  node->image_valid = true;
+  return node->image_class;
+}
+
 bool Pager::PutPage(PageNode* node, int mode) {
-  int size_class =
-      node->image_valid ? static_cast<int>(node->Image.size() / kUnit) : EncodePage(node);
+  const int size_class = SizeClassOf(node);
   ResizePage(node, size_class);
   if (mode == 0) return true;
   const uint64_t home = PageOffset(node->Address);
-  PatchImage(node, home);
-  const uint32_t size = static_cast<uint32_t>(node->Image.size());
-  if (home < committed_.CommittedEnd) {
-    // Protected: the home slot still holds the committed page. The image
-    // stays with the node (still dirty) until it is copied home.
-    if (!WriteBlock(file_.get(), working_end_, size, node->Image.data())) return false;
+  // Protected: the home slot still holds the committed page, so the block
+  // goes to the shadow area, and the node keeps it (still dirty) until it
+  // is copied home.
+  const bool shadow = home < committed_.CommittedEnd;
+  std::vector<uint8_t>* block = &node->Image;
+  if (node->Image.empty()) {
+    if (!shadow) block = &block_;
+    if (EncodeBlock(*node, block) != size_class) Corruption(kCheckStoredSize);
+  }
+  PatchBlock(*node, home, block->data());
+  const uint32_t size = static_cast<uint32_t>(block->size());
+  if (shadow) {
+    if (!WriteBlock(file_.get(), working_end_, size, block->data())) return false;
     shadows_.push_back({static_cast<uint32_t>(home), static_cast<uint32_t>(working_end_), size});
     working_end_ += size;
     ++stats_.shadow_pages;
     return true;
   }
-  if (!WriteBlock(file_.get(), home, size, node->Image.data())) return false;
+  if (!WriteBlock(file_.get(), home, size, block->data())) return false;
   ++stats_.in_place_pages;
   // Written home: the records are the page's form in memory from now on.
   node->Image.clear();
@@ -242,8 +259,7 @@ bool Pager::PlacePages() {
   for (;;) {
     homeless.clear();
     for (PageNode* node : cache_.DirtyNodes()) {
-      const int size_class =
-          node->image_valid ? static_cast<int>(node->Image.size() / kUnit) : EncodePage(node);
+      const int size_class = SizeClassOf(node);
       if (node->Address >= 0 && header_.ClassOf(node->Address) == size_class) continue;
       homeless.emplace_back(node, size_class);
     }
@@ -351,7 +367,7 @@ int Pager::Prepare(bool transactional) {
     bool placed = true;
     for (PageNode* node : cache_.DirtyNodes()) {
       if (!node->image_valid || node->Address < 0 ||
-          header_.ClassOf(node->Address) != static_cast<int>(node->Image.size() / kUnit)) {
+          header_.ClassOf(node->Address) != node->image_class) {
         placed = false;
         break;
       }

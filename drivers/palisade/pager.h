@@ -186,6 +186,9 @@ class Pager {
   // (4a). Returns false when the write failed (the file is then in the
   // failed state).
   bool PutPage(PageNode* node, int mode);
+  // The size class of the node's encoding, encoded (its block not kept)
+  // unless the node holds a current one.
+  int SizeClassOf(PageNode* node);
 
   // Writes out every change as one atomic update and commits it (steps 1-5).
   // Returns 0, or a posted error code (90 with the operating-system error)
@@ -295,6 +298,7 @@ class Pager {
   std::unordered_map<uint32_t, uint32_t> shadow_map_;
   std::vector<int32_t> free_queue_;
   std::vector<uint8_t> read_buffer_;                // the block of the page being loaded
+  std::vector<uint8_t> block_;                      // the block being sized or written
   std::vector<std::pair<PageNode*, int>> placing_;  // PlacePages' pages and classes
   int32_t next_negative_ = 0;
   int32_t root_ = 0;

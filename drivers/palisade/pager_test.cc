@@ -107,6 +107,51 @@ TEST_F(PagerTest, CommitSetsBothEndsToTheComputedEnd) {
   EXPECT_EQ(CheckFile(path_).problems, std::vector<std::string>());
 }
 
+TEST_F(PagerTest, AWriteOutKeepsBlocksOnlyForItsShadows) {
+  Build(300);
+  auto pager = Open();
+  PageTree tree(pager.get());
+  // Sizing a changed page builds no block for it.
+  tree.Put(MakeRecord(V(S("key10")), V(std::vector<uint8_t>(900, 3))));
+  std::vector<PageNode*> dirty = pager->cache().DirtyNodes();
+  ASSERT_FALSE(dirty.empty());
+  PageNode* changed = dirty.front();
+  const int size_class = pager->SizeClassOf(changed);
+  EXPECT_TRUE(changed->image_valid);
+  EXPECT_TRUE(changed->Image.empty());
+  std::vector<uint8_t> block;
+  EXPECT_EQ(EncodeBlock(*changed, &block), size_class);
+  EXPECT_EQ(block.size(), static_cast<size_t>(size_class) * kUnit);
+
+  // Given changes to committed pages and new pages past the committed end,
+  // when the update is prepared, then the pages written in place are clean
+  // and hold no block, and each shadow's node holds the block written.
+  for (int i = 300; i < 500; ++i) {
+    tree.Put(MakeRecord(V(S("key" + std::to_string(i))), V(std::vector<uint8_t>(700, 5))));
+  }
+  ASSERT_EQ(pager->PrepareCommit(), 0);
+  EXPECT_GT(pager->last_commit().in_place_pages, 0);
+  EXPECT_GT(pager->last_commit().shadow_pages, 0);
+  dirty = pager->cache().DirtyNodes();
+  EXPECT_EQ(dirty.size(), static_cast<size_t>(pager->last_commit().shadow_pages));
+  for (PageNode* node : dirty) {
+    ASSERT_TRUE(node->image_valid);
+    EXPECT_EQ(node->Image.size(), static_cast<size_t>(node->image_class) * kUnit);
+    EXPECT_LT(PageOffset(node->Address), pager->header().CommittedEnd);
+  }
+  ASSERT_EQ(pager->ApplyCommit(), 0);
+  EXPECT_EQ(pager->cache().dirty_count(), 0u);
+  EXPECT_EQ(CheckFile(path_).problems, std::vector<std::string>());
+  pager.reset();
+
+  auto again = Open(false);
+  PageTree read(again.get());
+  const PlxRecord* rec = read.Find(V(S("key10")));
+  ASSERT_NE(rec, nullptr);
+  EXPECT_EQ(rec->payload().size(), 900u);
+  for (int i = 0; i < 500; ++i) EXPECT_NE(read.Find(V(S("key" + std::to_string(i)))), nullptr) << i;
+}
+
 TEST_F(PagerTest, IssuedNumbersPersistAndStopAtTheLimit) {
   {
     auto pager = Open();

@@ -222,6 +222,9 @@ class ViewEngine {
   void RefreshBindings();
 
   int BuildDomain(int file);
+  // NEXT on a joined file while its domain is built, without memos while
+  // the driver can leave them out (*nomemo).
+  int DomainRead(int file, bool* nomemo);
   int LoadJoin(int file);
   int FillJoins(int from, bool forward, const std::vector<uint32_t>* targets);
   int AdvanceJoins(bool forward);

@@ -33,16 +33,31 @@ bool SameValue(const FieldDesc& f, uint8_t* a, uint8_t* b, bool nocase) {
 
 }  // namespace
 
+int ViewEngine::DomainRead(int file, bool* nomemo) {
+  // The domain keeps positions; the record that joins is read again whole
+  // (LoadJoin), so the records read here need no memos. A driver that
+  // cannot leave them out reads them.
+  if (*nomemo) {
+    FileArgs args;
+    if (Call(FileOp::NOMEMO, file, args) != 0) {
+      *nomemo = false;
+      ClearError();
+    }
+  }
+  return Call(FileOp::NEXT, file);
+}
+
 int ViewEngine::BuildDomain(int file) {
   JoinSlot& slot = joins_[static_cast<size_t>(file)];
   slot.domain.clear();
   const ViewLevel* level = view_->Level(file);
+  bool nomemo = !File(file).memos.empty();
   int rc = 0;
   if (level->join_by_expression) {
     rc = Call(FileOp::SETfile, file);
     if (rc != 0) return rc;
     while (true) {
-      rc = Call(FileOp::NEXT, file);
+      rc = DomainRead(file, &nomemo);
       if (rc == kRecordNotAvailable) break;
       if (rc == kRecordNotFound) continue;
       if (rc != 0) return rc;
@@ -85,7 +100,7 @@ int ViewEngine::BuildDomain(int file) {
   if (rc != 0) return rc;
   const bool nocase = (k.flags & kKeyNocase) != 0;
   while (true) {
-    rc = Call(FileOp::NEXT, file);
+    rc = DomainRead(file, &nomemo);
     if (rc == kRecordNotAvailable) break;
     if (rc == kRecordNotFound) continue;
     if (rc != 0) return rc;

@@ -285,6 +285,46 @@ TEST_F(ViewReadTest, AtTheEndTheBufferHoldsTheLastRowHandedOutWithItsMemos) {
   }
 }
 
+// A view joining the file to itself by its key: the joined record of each
+// row carries its own memos, and the records read only to find the ones
+// that join (the domain) have no memos read.
+TEST_F(ViewReadTest, AJoinReadsTheMemosOfTheRecordsThatJoinOnly) {
+  MemoCountingDriver* counter = Counter();
+  FileDescriptor f = Table(path_, kOpenReadWriteDenyNone, "MEMOCOUNT");
+  FileDescriptor joined = FileDeclaration("VIEWED", "VJ")
+                              .Driver("MEMOCOUNT")
+                              .Name(path_)
+                              .Field("ID", TypeCode::LONG)
+                              .String("VAL", TypeCode::CSTRING, 40)
+                              .Memo("NOTE", 4000)
+                              .Key("P_ID", {{"ID"}}, kKeyPrimary)
+                              .Build();
+  joined.open_mode = kOpenReadWriteDenyNone;
+  ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
+  ASSERT_EQ(DoFileOp(FileOp::OPEN, joined), 0) << ERROR();
+  View view;
+  ASSERT_EQ(ViewBuilder(&f).Join(&joined, "VJ:P_ID", {"VW:ID"}).EndJoin().Build(&view), 0);
+  ViewEngine v(&view);
+  ASSERT_EQ(v.Open(), 0);
+  ASSERT_EQ(v.SetOrder("+VW:ID"), 0);
+  counter->reads = counter->memo_reads = 0;
+  int32_t expected = 0;
+  while (v.Next() == 0) {
+    ++expected;
+    ASSERT_EQ(IdOf(f), expected);
+    ASSERT_EQ(IdOf(joined), expected);
+    EXPECT_EQ(ValOf(joined), Tag(expected, 0));
+    EXPECT_EQ(joined.memo_values[0], Note(Tag(expected, 0))) << "row " << expected;
+    EXPECT_EQ(f.memo_values[0], Note(Tag(expected, 0))) << "row " << expected;
+  }
+  EXPECT_EQ(expected, kRows);
+  // Each row's primary record and its joined record, and nothing more.
+  EXPECT_EQ(counter->memo_reads, 2 * kRows);
+  v.Close();
+  DoFileOp(FileOp::CLOSE, joined);
+  DoFileOp(FileOp::CLOSE, f);
+}
+
 // The memos of a row read without them are read afterwards from the row
 // read; a row that another file object changed in between is read again
 // whole, and the reader is told so.

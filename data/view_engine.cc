@@ -404,7 +404,7 @@ int ViewEngine::Step(bool forward) {
   strayed_ = false;
   memos_touched_ = false;
   held_.taken = false;
-  if (filter_ != nullptr || HasInnerJoin()) HoldBuffers();
+  if (filter_ != nullptr || check_ != nullptr || HasInnerJoin()) HoldBuffers();
   while (true) {
     int rc = 0;
     bool seeking = false;
@@ -568,7 +568,9 @@ bool ViewEngine::DefersMemos() const {
   // The filter sees the bound record fields only, never a memo or BLOB, so
   // a record it drops needs no memos; a joined file's rows are decided with
   // their parent, which keeps the simple path for the one-file view.
-  return memo_reads_ && filter_ != nullptr && files_.size() == 1 && !files_[0]->memos.empty();
+  const bool decided = filter_ != nullptr || check_ != nullptr;
+  const bool check_blind = check_ == nullptr || !check_reads_memos_;
+  return memo_reads_ && decided && check_blind && files_.size() == 1 && !files_[0]->memos.empty();
 }
 
 void ViewEngine::ArmNoMemo() {
@@ -645,10 +647,15 @@ int ViewEngine::RestoreBuffers(const std::string& last_position) {
   return 0;
 }
 
-bool ViewEngine::Passes() {
+bool ViewEngine::FilterPasses() {
   if (filter_ == nullptr) return true;
   RefreshBindings();
   return filter_->EvaluateBool();
+}
+
+bool ViewEngine::Passes() {
+  if (!FilterPasses()) return false;
+  return check_ == nullptr || check_->Keep();
 }
 
 void ViewEngine::RefreshBindings() {
@@ -768,10 +775,10 @@ int ViewEngine::BuildList() {
     // rows themselves are checked again when read.
     bool keep = false;
     if (files_.size() == 1) {
-      keep = Passes();
+      keep = FilterPasses();
     } else if (filter_ != nullptr || HasInnerJoin()) {
       rc = FillJoins(2, true, nullptr);
-      while (rc == 0 && !(keep = Passes())) rc = AdvanceJoins(true);
+      while (rc == 0 && !(keep = FilterPasses())) rc = AdvanceJoins(true);
       if (rc != 0 && rc != kNoCombination) return rc;
     } else {
       keep = true;

@@ -93,6 +93,16 @@ struct ViewBuffering {
   uint16_t timeout = 60;
 };
 
+// A check of the caller's own, run by the engine on each row that passes
+// the filter, before the row is handed out: Keep() false drops the row.
+class RowCheck {
+ public:
+  virtual bool Keep() = 0;
+
+ protected:
+  ~RowCheck() = default;
+};
+
 class ViewEngine {
  public:
   // How the primary file is read in the current order.
@@ -119,6 +129,15 @@ class ViewEngine {
   // failure the filter in force stays. The view is positioned at its start.
   int SetFilter(std::string_view text);
   const std::string& FilterText() const { return filter_text_; }
+
+  // Sets the row check (nullptr for none). `reads_memos`: the check looks
+  // at memos or BLOBs, so rows are read whole before it runs; otherwise a
+  // row it drops has no memos read. Neither positions the view; the sorted
+  // list is built by the filter alone (its rows are checked when read).
+  void SetRowCheck(RowCheck* check, bool reads_memos) {
+    check_ = check;
+    check_reads_memos_ = reads_memos;
+  }
 
   void SetBuffering(const ViewBuffering& buffering);
   const ViewBuffering& Buffering() const { return buffering_; }
@@ -198,7 +217,9 @@ class ViewEngine {
   int DriverRead(bool driver_forward);
   int ListStep(bool forward);
   int SeekPrimary(bool forward);
+  // The filter, then the row check.
   bool Passes();
+  bool FilterPasses();
   // A read that drops rows (the filter, INNER) passes records through the
   // buffers that the view never hands out. HoldBuffers copies what the
   // buffers hold before such a read (the memos only where the reads may
@@ -208,9 +229,9 @@ class ViewEngine {
   void HoldBuffers();
   int RestoreBuffers(const std::string& last_position);
   // Memos are left out of the primary file's reads when only a filter that
-  // cannot see them decides on the record (one file, a filter, memos
-  // declared, a driver that reads them afterwards); ReadKeptMemos then reads
-  // those of a record the filter kept.
+  // cannot see them, or a row check that does not look at them, decides on
+  // the record (one file, memos declared, a driver that reads them
+  // afterwards); ReadKeptMemos then reads those of a record kept.
   bool DefersMemos() const;
   // Arms NOMEMO for the next primary read when DefersMemos().
   void ArmNoMemo();
@@ -251,6 +272,8 @@ class ViewEngine {
 
   std::string filter_text_;
   std::unique_ptr<Expression> filter_;
+  RowCheck* check_ = nullptr;
+  bool check_reads_memos_ = true;
   bool memo_reads_ = true;       // the primary driver reads memos after a NOMEMO read
   bool memos_deferred_ = false;  // the last primary read left its memos out
   // Field objects the expressions name, and where each points.

@@ -222,12 +222,27 @@ RecordStatus ViewManager::ValidateRecord() {
   return RecordStatus::kOk;
 }
 
+bool ViewManager::Check::Keep() {
+  ran = true;
+  status = manager_->ValidateRecord();
+  return status != RecordStatus::kFiltered;
+}
+
 Severity ViewManager::Read(bool forward) {
   if (!OPENED || VIEW == nullptr) {
     PostError(kFileNotOpen);
     return SeverityHalt;
   }
+  // The view may be another's too: the check is set for this read only.
+  struct CheckScope {
+    ViewEngine* view;
+    ~CheckScope() {
+      if (view != nullptr) view->SetRowCheck(nullptr, true);
+    }
+  } scope{filter_reads_memos_ ? nullptr : VIEW};
+  if (scope.view != nullptr) VIEW->SetRowCheck(&check_, false);
   for (;;) {
+    check_.ran = false;
     const int rc = forward ? VIEW->Next() : VIEW->Previous();
     if (rc == kRecordNotAvailable) return SeverityInform;
     if (rc != 0) {
@@ -235,7 +250,7 @@ Severity ViewManager::Read(bool forward) {
       return SeverityHalt;
     }
     USED = 1;
-    switch (ValidateRecord()) {
+    switch (check_.ran ? check_.status : ValidateRecord()) {
       case RecordStatus::kOk:
         return SeverityNone;
       case RecordStatus::kFiltered:

@@ -205,6 +205,11 @@ class ViewManager {
   // The record filter, run on every row read; the row is in the buffers of
   // the view's files. The base version lets every row through.
   virtual RecordStatus ValidateRecord();
+  // Whether ValidateRecord looks at memos or BLOBs (true unless a derived
+  // manager says otherwise). When it does not, the view runs it on each row
+  // before the row's memos are read, and a row it filters out has none read.
+  void SetRecordFilterReadsMemos(bool reads) { filter_reads_memos_ = reads; }
+  bool RecordFilterReadsMemos() const { return filter_reads_memos_; }
 
   // Positions before the first row of the current order (Next reads the
   // first row, Previous the last), or at a row's view position.
@@ -356,6 +361,22 @@ class ViewManager {
   std::optional<std::string> refused_filter_;
   // Sizes of SAVEDBUFFERS at each SaveBuffers, for RestoreBuffers.
   std::vector<size_t> saved_marks_;
+
+  // ValidateRecord as the view's row check, for a record filter that reads
+  // no memos: the view runs it before reading a row's memos, and Read takes
+  // the verdict it gave on the row handed out.
+  class Check final : public RowCheck {
+   public:
+    explicit Check(ViewManager* manager) : manager_(manager) {}
+    bool Keep() override;
+    RecordStatus status = RecordStatus::kOk;
+    bool ran = false;
+
+   private:
+    ViewManager* manager_;
+  };
+  Check check_{this};
+  bool filter_reads_memos_ = true;
 };
 
 }  // namespace qzr

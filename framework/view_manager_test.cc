@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -419,6 +420,69 @@ TEST_F(ViewManagerTest, ARecordFilterOverrideSkipsRowsBothWays) {
   vm.SetFilter("");
   vm.stop_after = 4;
   EXPECT_EQ(ReadAll(vm), std::vector<int32_t>({1, 3, 4}));
+}
+
+// Keeps the odd numbers by the record alone, and says it reads no memos;
+// ends the read at a row numbered above `stop_after` (0: never). Notes the
+// rows it drops whose own code was in the buffer when it ran.
+class OddView : public ViewManager {
+ public:
+  OddView() { SetRecordFilterReadsMemos(false); }
+  RecordStatus ValidateRecord() override {
+    const FileDescriptor* f = PrimaryDescriptor();
+    const int32_t id = UfoLong(const_cast<uint8_t*>(f->FieldData(0))).GetLong();
+    ++calls;
+    if (id % 2 == 0 && f->memo_values[0] == kRows[id - 1].code) code_seen.push_back(id);
+    if (stop_after > 0 && id > stop_after) return RecordStatus::kOutOfRange;
+    return id % 2 == 1 ? RecordStatus::kOk : RecordStatus::kFiltered;
+  }
+  int calls = 0;
+  int32_t stop_after = 0;
+  std::vector<int32_t> code_seen;
+};
+
+// A record filter that reads no memos runs before a row's memos are read:
+// the rows it drops have none read, it runs once per row, and every row
+// handed out carries its own.
+TEST_F(ViewManagerTest, ARecordFilterThatReadsNoMemosRunsBeforeTheMemosAreRead) {
+  OddView vm;
+  vm.Init(engine_.get(), &fm_);
+  vm.AddSortOrder("P_ID");
+  ASSERT_EQ(vm.Open(), SeverityNone);
+  for (bool forward : {true, false}) {
+    vm.calls = 0;
+    vm.code_seen.clear();
+    std::vector<int32_t> want = {1, 3, 5, 7, 9, 11};
+    if (!forward) std::reverse(want.begin(), want.end());
+    std::vector<int32_t> got;
+    EXPECT_EQ(vm.PositionAtStart(), SeverityNone);
+    while ((forward ? vm.Next() : vm.Previous()) == SeverityNone) {
+      const int32_t id = Id(file_);
+      got.push_back(id);
+      EXPECT_EQ(file_.memo_values[0], kRows[id - 1].code) << id;
+    }
+    EXPECT_EQ(got, want) << forward;
+    EXPECT_EQ(vm.calls, 12) << forward;
+    for (int32_t id : vm.code_seen) ADD_FAILURE() << "row " << id << " dropped, but read whole";
+    // At the end the buffer holds the last row handed out.
+    EXPECT_EQ(Id(file_), want.back());
+    EXPECT_EQ(file_.memo_values[0], kRows[want.back() - 1].code);
+  }
+  // Out of range ends the read as the end of the data does; the view's own
+  // filter still comes first.
+  vm.stop_after = 6;
+  EXPECT_EQ(ReadAll(vm), std::vector<int32_t>({1, 3, 5}));
+  vm.stop_after = 0;
+  vm.SetFilter("FUN:USER = 'ann'");
+  EXPECT_EQ(ReadAll(vm), std::vector<int32_t>({1, 9, 11}));
+  vm.SetFilter("");
+  // Another manager over the same view, whose filter reads memos, is not
+  // given this one's check.
+  SkippingView other;
+  other.Init(engine_.get(), &fm_);
+  other.AddSortOrder("P_ID");
+  ASSERT_EQ(other.Open(), SeverityNone);
+  EXPECT_EQ(ReadAll(other), std::vector<int32_t>({1, 3, 4, 5, 7, 8, 9, 10, 11, 12}));
 }
 
 // ---------------------------------------------------------------------------

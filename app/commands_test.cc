@@ -953,6 +953,22 @@ TEST_F(CommandsTest, ImportNumbersNewEntriesInTurnAfterTheHighestUpToTheLargestN
   EXPECT_EQ(rows[7]["title"], "b");
 }
 
+// The cipher library is loaded only for a file with a password: reading a
+// plain catalogue never maps it (the dynamic loader's own list of the files
+// it loads says so).
+TEST_F(CommandsTest, ReadingAPlainCatalogueDoesNotLoadTheCipherLibrary) {
+  Add("one");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"show", "1"}, {"find", "one"}, {"list"}}) {
+    SCOPED_TRACE(args[0]);
+    Result r = Exe(args, "libs", false, QZR_FUNCTIONS_EXE, {{"LD_DEBUG", "files"}});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("one"), std::string::npos) << r.out;
+    ASSERT_NE(r.err.find("libstdc++"), std::string::npos) << "no loader trace: " << r.err;
+    EXPECT_EQ(r.err.find("libcrypto"), std::string::npos) << r.err;
+  }
+}
+
 TEST_F(CommandsTest, ALockedCatalogueIsSaidAfterAFewSeconds) {
   Add("one");
   palisade::PlxOpenOptions options;

@@ -409,6 +409,9 @@ TEST_F(ViewReadTest, RowsChangedDuringAFilteredScanComeOutWhole) {
     }
   }
   EXPECT_EQ(rows, kRows / 3);
+  // Past the end the buffer holds the last row handed out, still whole.
+  EXPECT_EQ(IdOf(f), last);
+  EXPECT_EQ(f.memo_values[0], Note(ValOf(f)));
   v.Close();
   DoFileOp(FileOp::CLOSE, f);
   DoFileOp(FileOp::CLOSE, writer);

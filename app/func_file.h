@@ -53,9 +53,6 @@ inline constexpr uint32_t kFunForumLinkSize = 255;
 inline constexpr uint32_t kFunUserSize = 30;
 inline constexpr uint32_t kFunExampleCodeSize = 64000;
 
-// The name the memo is bound under for filter expressions.
-inline constexpr char kFunExampleCodeBinding[] = "FUN:examplecode";
-
 // The declaration of FUNC, without run-time state.
 FileDescriptor FuncDeclaration();
 

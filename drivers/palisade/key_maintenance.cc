@@ -176,7 +176,10 @@ bool KeyNeedsBuild(PlxTables* tables, uint32_t table, size_t k) {
 }
 
 void DropKeyEntries(PageTree* tree, uint32_t table, size_t k) {
-  std::vector<uint8_t> prefix = KindPrefix(table, static_cast<uint8_t>(k));
+  DeleteWithPrefix(tree, KindPrefix(table, static_cast<uint8_t>(k)));
+}
+
+void DeleteWithPrefix(PageTree* tree, const std::vector<uint8_t>& prefix) {
   // Delete in batches from a fresh seek each time: a delete invalidates the
   // cursor's page path, and collecting every key of a large key first would
   // hold them all in memory.

@@ -92,6 +92,9 @@ bool KeyNeedsBuild(PlxTables* tables, uint32_t table, size_t k);
 // Deletes every key entry of key k of the table.
 void DropKeyEntries(PageTree* tree, uint32_t table, size_t k);
 
+// Deletes every record whose key starts with `prefix`.
+void DeleteWithPrefix(PageTree* tree, const std::vector<uint8_t>& prefix);
+
 }  // namespace qzr::palisade
 
 #endif  // QZR_DRIVERS_PALISADE_KEY_MAINTENANCE_H_

@@ -13,21 +13,6 @@
 namespace qzr::palisade {
 namespace {
 
-// Deletes every record whose key starts with `prefix`, in batches from a
-// fresh seek (a delete invalidates the cursor's path).
-void DeletePrefix(PageTree* tree, const std::vector<uint8_t>& prefix) {
-  for (;;) {
-    std::vector<std::vector<uint8_t>> batch;
-    TreeCursor cursor(tree);
-    for (bool ok = cursor.Seek(Bytes(prefix.data(), prefix.size()));
-         ok && StartsWith(cursor.key(), prefix) && batch.size() < 512; ok = cursor.Next()) {
-      batch.emplace_back(cursor.key().begin(), cursor.key().end());
-    }
-    if (batch.empty()) return;
-    for (const auto& key : batch) tree->Delete(Bytes(key.data(), key.size()));
-  }
-}
-
 void CountRow(PlxTables* tables, uint32_t table, int delta, uint32_t row) {
   Counters c = tables->ReadCounters(table, kKindRow);
   c.RecordCount = static_cast<uint32_t>(static_cast<int64_t>(c.RecordCount) + delta);
@@ -104,18 +89,18 @@ int DeleteRow(const TableRef& t, uint32_t row) {
 
 void EmptyTable(const TableRef& t) {
   for (size_t k = 0; k < t.keys->size(); ++k) {
-    DeletePrefix(t.tree, KindPrefix(t.table, static_cast<uint8_t>(k)));
+    DeleteWithPrefix(t.tree, KindPrefix(t.table, static_cast<uint8_t>(k)));
     t.tables->WriteCounters(t.table, static_cast<uint8_t>(k), Counters());
   }
-  DeletePrefix(t.tree, KindPrefix(t.table, kKindRow));
-  DeletePrefix(t.tree, KindPrefix(t.table, kKindMemo));
+  DeleteWithPrefix(t.tree, KindPrefix(t.table, kKindRow));
+  DeleteWithPrefix(t.tree, KindPrefix(t.table, kKindMemo));
   t.tables->WriteCounters(t.table, kKindRow, Counters());
 }
 
 void DropTable(PageTree* tree, const std::string& name, uint32_t table) {
   std::vector<uint8_t> prefix(4);
   StoreBigU32(prefix.data(), table);
-  DeletePrefix(tree, prefix);
+  DeleteWithPrefix(tree, prefix);
   std::vector<uint8_t> name_key = TableNameKey(name);
   tree->Delete(Bytes(name_key.data(), name_key.size()));
 }

@@ -279,6 +279,16 @@ QueueList* Prepare(QUEUE* q) {
   return list;
 }
 
+// The queue's list and its current entry, for the operations on that
+// entry; nullptr (an error posted) when there is none.
+uint8_t* PrepareCurrent(QUEUE* q, QueueList** list) {
+  *list = Prepare(q);
+  if (!*list) return nullptr;
+  uint8_t* entry = (*list)->cur().current();
+  if (!entry) PostError(kEntryNotFound);
+  return entry;
+}
+
 // Turns a key into field numbers; false (error 76 posted) when it names no
 // field.
 bool ResolveKey(const QUEUE& q, const QueueKey& key, std::vector<int>* out) {
@@ -621,13 +631,9 @@ void GET(QUEUE* q, const QueueKey& key) {
 }
 
 void PUT(QUEUE* q) {
-  QueueList* list = Prepare(q);
-  if (!list) return;
-  uint8_t* entry = list->cur().current();
-  if (!entry) {
-    PostError(kEntryNotFound);
-    return;
-  }
+  QueueList* list = nullptr;
+  uint8_t* entry = PrepareCurrent(q, &list);
+  if (!entry) return;
   // Find the entry in the sorted orders while its old key still leads there.
   size_t where[kMaxQueueOrders];
   for (size_t i = 0; i < list->orders.size(); ++i) {
@@ -650,13 +656,9 @@ void PUT(QUEUE* q) {
 }
 
 void DELETE(QUEUE* q) {
-  QueueList* list = Prepare(q);
-  if (!list) return;
-  uint8_t* entry = list->cur().current();
-  if (!entry) {
-    PostError(kEntryNotFound);
-    return;
-  }
+  QueueList* list = nullptr;
+  uint8_t* entry = PrepareCurrent(q, &list);
+  if (!entry) return;
   RemoveEntry(list, entry);
 }
 

@@ -131,11 +131,16 @@ int ParseRecords(const uint8_t* in, size_t len, size_t count, Slot slot) {
     const size_t rest = length - shared;
     if (len - pos < rest) return kCheckParseLength;
     PlxRecord& rec = slot(i, length);
-    rec.bytes.resize(length);
+    // Appended rather than resized and overwritten: a pooled record's
+    // storage is filled once, never zeroed first.
+    rec.bytes.clear();
+    if (shared > 0) {
+      rec.bytes.insert(rec.bytes.end(), prev->bytes.begin(),
+                       prev->bytes.begin() + static_cast<std::ptrdiff_t>(shared));
+    }
+    rec.bytes.insert(rec.bytes.end(), in + pos, in + pos + rest);
     rec.key_length = static_cast<uint16_t>(key_length);
     rec.child = 0;
-    if (shared > 0) std::memcpy(rec.bytes.data(), prev->bytes.data(), shared);
-    if (rest > 0) std::memcpy(rec.bytes.data() + shared, in + pos, rest);
     pos += rest;
     // The tree's search relies on strictly ascending keys within a page.
     if (prev != nullptr && !KeyAbove(*prev, rec, shared)) return kCheckParseLength;

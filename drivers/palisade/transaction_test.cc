@@ -244,6 +244,28 @@ TEST_F(TransactionTest, AFailedPrepareDropsTheWholeTransaction) {
   ExpectClean();
 }
 
+// A control file whose full name cannot be had (the current folder cannot
+// be read) is one the transaction cannot be logged to: COMMIT says so and
+// every file stays as last committed (the question used to throw).
+TEST_F(TransactionTest, AControlFileThatCannotBeNamedDropsTheWholeTransaction) {
+  auto files = OpenAll();
+  ASSERT_EQ(TransactionBegin(Raw(files)), 0);
+  std::vector<Contents> scratch = models_;
+  for (size_t i = 0; i < files.size(); ++i) {
+    Change(files[i].get(), &scratch[i], 70 + static_cast<int>(i), 20);
+  }
+  SetControlFileName("relative.tcf");
+  FaultPlan plan;
+  plan.FailFrom(OsCall::kStat, 1, EACCES);
+  SetProcessFaultPlan(&plan);
+  EXPECT_EQ(TransactionCommit(), kUnableToLogTransaction);
+  SetProcessFaultPlan(nullptr);
+  EXPECT_GT(plan.count(OsCall::kStat), 0);
+  files.clear();
+  for (size_t i = 0; i < paths_.size(); ++i) EXPECT_EQ(Read(Open(i).get()), models_[i]) << i;
+  ExpectClean();
+}
+
 // Given three files changed in one transaction, when the process dies at a
 // named step of COMMIT, then every file is discarded before the commit
 // point and every file applied after it.

@@ -313,6 +313,19 @@ class QuickEntryReader {
   // A string, at its opening quote, into *out.
   bool String(std::string* out) {
     ++p_;
+    // Room for the bytes up to the closing quote (a quote after an even
+    // number of backslashes), once: escapes only make the text shorter.
+    for (const char* q = p_; q < end_;) {
+      q = static_cast<const char*>(std::memchr(q, '"', static_cast<size_t>(end_ - q)));
+      if (q == nullptr) break;
+      const char* b = q;
+      while (b > p_ && b[-1] == '\\') --b;
+      if ((q - b) % 2 == 0) {
+        out->reserve(static_cast<size_t>(q - p_));
+        break;
+      }
+      ++q;
+    }
     for (;;) {
       // Plain bytes (no quote, backslash, control or non-ASCII byte) eight
       // at a time, then one at a time.

@@ -152,6 +152,7 @@ TEST(EntryFormatsTest, EntriesReadAsOneObjectIsReadAlone) {
   // through the document. Both take and refuse the same texts alike.
   const std::string cases[] = {
       R"({"title":"a\/b\\c\b\f\r\t\n\"q\""})",
+      R"({"title":"ends in a backslash \\","code":"\\\"x\\\\"})",
       R"({"title":"\ud83d\ude00 \u0041\u00E9\u20ac \u0000"})",
       R"({"title":"\ud83d"})",
       R"({"title":"\ude00"})",

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "runtime/core/text.h"
+#include "runtime/core/utf8.h"
 
 namespace qzr {
 namespace {
@@ -264,24 +265,6 @@ class QuickEntryReader {
     return true;
   }
 
-  static void AppendUtf8(uint32_t cp, std::string* out) {
-    if (cp < 0x80) {
-      out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-
   // The length of the well-formed UTF-8 sequence at p_ (its first byte at
   // least 0x80), or 0: no overlong forms, no surrogates, nothing past
   // U+10FFFF.
@@ -398,7 +381,7 @@ class QuickEntryReader {
             }
             cp = 0x10000 + ((cp - 0xD800) << 10) + (second - 0xDC00);
           }
-          AppendUtf8(cp, out);
+          qzr::AppendUtf8(cp, out);
           break;
         }
         default:

@@ -51,6 +51,12 @@ inline constexpr uint32_t kPropertyChangeCount = 0x7C96;
 // its memos and args.result is 1 (0 otherwise), so that the reader decides
 // again; 35 when it is gone. A driver without it answers 80.
 inline constexpr uint32_t kPropertyReadMemos = 0x7C97;
+// DO_PROPERTY: makes the record at args.position the current record (the
+// one PUT and DELETE act on) without reading it: a reader whose reads passed
+// other records through the buffer puts back the one it handed out last.
+// Position 0 leaves no current record. 35 when the record is gone (and then
+// there is no current record either). A driver without it answers 80.
+inline constexpr uint32_t kPropertyCurrentRecord = 0x7C98;
 
 // The runtime error codes the interface itself returns (kRecordNotAvailable,
 // kRecordNotFound, kFileNotOpen, kInvalidRecordDeclaration, kFileAlreadyOpen,

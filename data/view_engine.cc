@@ -628,8 +628,11 @@ int ViewEngine::RestoreBuffers(const std::string& last_position) {
   const bool memos_lost = memos_touched_ || !memo_reads_;
   if (!held_.taken || (!held_.memos_held && memos_lost)) {
     // Nothing held, or the memos not: the last row is read again whole.
-    if (!last_position.empty()) return Reget(last_position);
-    if (!held_.taken) return 0;
+    if (!last_position.empty()) {
+      const int rc = Reget(last_position);
+      return rc != 0 ? rc : TakeCurrentRecords(last_position, true);
+    }
+    if (!held_.taken) return TakeCurrentRecords(last_position, false);
   }
   for (size_t n = 0; n < files_.size(); ++n) {
     FileDescriptor& f = *files_[n];
@@ -644,7 +647,30 @@ int ViewEngine::RestoreBuffers(const std::string& last_position) {
       for (std::string& memo : f.memo_values) memo.clear();
     }
   }
-  return 0;
+  return TakeCurrentRecords(last_position, false);
+}
+
+int ViewEngine::TakeCurrentRecords(const std::string& last_position, bool read_again) {
+  std::vector<uint32_t> positions(files_.size(), 0);
+  if (!last_position.empty() &&
+      !DecodeViewPositionRecords(last_position, files_.size(), &positions)) {
+    positions.assign(files_.size(), 0);
+  }
+  int first_rc = 0;
+  for (int file = 1; file <= static_cast<int>(files_.size()); ++file) {
+    const uint32_t p = positions[static_cast<size_t>(file - 1)];
+    // Read again, the file already has it as its current record.
+    if (read_again && p != 0) continue;
+    FileArgs args;
+    args.property = kPropertyCurrentRecord;
+    args.position = p;
+    int rc = Call(FileOp::DO_PROPERTY, file, args);
+    // A driver that cannot be told reads the record again (the buffer gets
+    // what it holds now); with no row handed out there is nothing to read.
+    if (rc == kUnsupportedFunction) rc = p != 0 ? GetByPosition(file, p) : 0;
+    if (rc != 0 && first_rc == 0) first_rc = rc;
+  }
+  return first_rc;
 }
 
 bool ViewEngine::FilterPasses() {

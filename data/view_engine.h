@@ -228,6 +228,13 @@ class ViewEngine {
   // they held), as a file's read past its end leaves its last record.
   void HoldBuffers();
   int RestoreBuffers(const std::string& last_position);
+  // The driver's current record (the one a PUT on the file writes) is the
+  // last record read, which after such a read is one the view dropped:
+  // each file is told to take the record of the last row handed out
+  // instead, or none when no row was handed out (a PUT then fails with 33
+  // rather than writing over a dropped record). `read_again`: the records
+  // of the row were just read again, which made them current already.
+  int TakeCurrentRecords(const std::string& last_position, bool read_again);
   // Memos are left out of the primary file's reads when only a filter that
   // cannot see them, or a row check that does not look at them, decides on
   // the record (one file, memos declared, a driver that reads them

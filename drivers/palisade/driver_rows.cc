@@ -197,6 +197,22 @@ int ReadMemosOfRow(FileDescriptor& file, PalisadeState& s, FileArgs& args) {
   return ReadRowMemos(s.file->tree(), s.table, s.current_row, &file, s.MemoCursor());
 }
 
+// Makes row args.position the current row without reading it (0: none).
+// The buffer already holds the row, as the caller put it back; the rows
+// read ahead are dropped, since the row they follow is no longer current.
+int TakeCurrentRow(FileDescriptor& file, PalisadeState& s, const FileArgs& args) {
+  s.batch.Drop();
+  s.current_row = 0;
+  if (args.position == 0) return 0;
+  OpScope scope(s.file.get(), false);
+  if (scope.rc() != 0) return scope.rc();
+  const PlxRecord* rec = FindRowRecord(s, args.position);
+  if (rec == nullptr) return kRecordNotFound;
+  s.current_row = args.position;
+  s.last_bytes = static_cast<uint32_t>(std::min(rec->payload().size(), file.record.size()));
+  return 0;
+}
+
 // ---- Read batches -----------------------------------------------------------
 //
 // On a shared file every operation takes the reader slot and re-reads the
@@ -669,6 +685,7 @@ int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
       break;
     case FileOp::DO_PROPERTY:
       if (args.property == kPropertyReadMemos) return ReadMemosOfRow(file, s, args);
+      if (args.property == kPropertyCurrentRecord) return TakeCurrentRow(file, s, args);
       s.batch.Drop();
       break;
     default:

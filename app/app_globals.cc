@@ -10,7 +10,6 @@
 #include "drivers/palisade/driver.h"
 #include "framework/file_registry.h"
 #include "runtime/evaluator/evaluator.h"
-#include "runtime/settings/locale_data.h"
 
 namespace qzr {
 
@@ -34,10 +33,6 @@ void RuntimeThreadConstruct() {
 void RuntimeThreadDestruct() {
   DestroyEvaluator();
 }
-// The locale tables (case, collation, pictures) are read once, up front.
-void LocaleGlobalConstruct() {
-  Locale();
-}
 // Storage drivers are known before any file is registered.
 void DriversEarly() {
   RegisterPalisadeDriver();
@@ -50,7 +45,6 @@ void FrameworkGlobalConstruct() {
 constexpr ModuleInitRecord kModules[] = {
     {"runtime", 200, nullptr, nullptr, nullptr, nullptr, RuntimeThreadConstruct,
      RuntimeThreadDestruct},
-    {"locale", 170, nullptr, nullptr, LocaleGlobalConstruct, nullptr, nullptr, nullptr},
     {"drivers", 30, DriversEarly, nullptr, nullptr, nullptr, nullptr, nullptr},
     {"framework", 28, nullptr, nullptr, FrameworkGlobalConstruct, nullptr, nullptr, nullptr},
     {"qzrfunctions", kAppModulePriority, nullptr, AppRegisterFiles, AppGlobalConstruct,

@@ -17,7 +17,10 @@
 //
 // Standard output goes through a buffer of its own that keeps the reason
 // of the first failed write (a full device), so that a command can say why
-// its output was lost.
+// its output was lost. Standard input and standard error have small stream
+// buffers of their own too, straight over their descriptors: the program
+// never sets up the C++ standard streams (std::cin, std::cerr), which cost
+// a command more to start than most of its work.
 
 #include <dlfcn.h>
 #include <malloc.h>
@@ -28,7 +31,8 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <iostream>
+#include <istream>
+#include <ostream>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -96,6 +100,28 @@ class FdOutBuf : public std::streambuf {
   char buffer_[1 << 16];
 };
 
+// A read-only stream buffer over a file descriptor; a failed read ends the
+// input, as the end of input does.
+class FdInBuf : public std::streambuf {
+ public:
+  explicit FdInBuf(int fd) : fd_(fd) { setg(buffer_, buffer_, buffer_); }
+
+ protected:
+  int_type underflow() override {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    size_t got = 0;
+    if (!qzr::ReadFromDescriptor(fd_, buffer_, sizeof buffer_, &got).ok() || got == 0) {
+      return traits_type::eof();
+    }
+    setg(buffer_, buffer_, buffer_ + got);
+    return traits_type::to_int_type(*gptr());
+  }
+
+ private:
+  int fd_;
+  char buffer_[1 << 16];
+};
+
 // The program's top procedure with windows. A halt (an error the framework
 // cannot go on from) does not end the process under the windows' feet: it
 // asks every window to close, and the program ends through its loops, the
@@ -119,7 +145,7 @@ std::string DesktopModulePath() {
 // Loads the desktop module and runs the program's windows through it. The
 // module stays loaded until the process ends (Qt's own threads and
 // handlers outlive the run).
-int OpenWindows(int argc, char** argv) {
+int OpenWindows(int argc, char** argv, std::ostream& err) {
   const std::string path = DesktopModulePath();
   std::string why;
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -135,7 +161,7 @@ int OpenWindows(int argc, char** argv) {
       return run(argc, argv, qzr::DesktopOptions(), [] { return qzr::RunProgram(WindowMain); });
     }
   }
-  std::cerr << "qzrfunctions: cannot open the windows: " << why << "\n";
+  err << "qzrfunctions: cannot open the windows: " << why << "\n";
   return qzr::kExitFailure;
 }
 
@@ -152,22 +178,27 @@ int main(int argc, char** argv) {
   std::set_terminate([] { Uncaught("an exception was not handled"); });
   try {
     qzr::SetFatalHandler(OnFatal);
-    std::ios::sync_with_stdio(false);
     std::vector<std::string> args(argv + 1, argv + argc);
     FdOutBuf out_buf(1);
     std::ostream out(&out_buf);
+    // Standard error is written through at once after each output, as
+    // std::cerr would be.
+    FdOutBuf err_buf(2);
+    std::ostream err(&err_buf);
+    err.setf(std::ios::unitbuf);
+    FdInBuf in_buf(0);
+    std::istream in(&in_buf);
     qzr::CommandIo io;
-    io.in = &std::cin;
+    io.in = &in;
     io.out = &out;
-    io.err = &std::cerr;
+    io.err = &err;
     io.out_error = [&out_buf] { return out_buf.error(); };
     io.interactive = isatty(0) == 1;
-    io.open_windows = [&] { return OpenWindows(argc, argv); };
+    io.open_windows = [&] { return OpenWindows(argc, argv, err); };
     int code = qzr::RunCommandLine(args, io);
     out.flush();
     if (out_buf.error() != 0 && code == qzr::kExitOk) {
-      std::cerr << "qzrfunctions: cannot write the output: " << std::strerror(out_buf.error())
-                << "\n";
+      err << "qzrfunctions: cannot write the output: " << std::strerror(out_buf.error()) << "\n";
       code = qzr::kExitFailure;
     }
     return code;

@@ -14,8 +14,11 @@ int32_t TODAY() {
 }
 
 int32_t CLOCK() {
-  const LocalDateTime now = LocalNow();
-  const int32_t time = TimeFromParts(now.hour, now.minute, now.second, now.millisecond / 10);
+  return StandardTimeOf(LocalNow());
+}
+
+int32_t StandardTimeOf(const LocalDateTime& t) {
+  const int32_t time = TimeFromParts(t.hour, t.minute, t.second, t.millisecond / 10);
   // Exactly midnight is the first hundredth of the day, not "no time".
   if (time == 0) return 1;
   return time < 0 ? 0 : time;

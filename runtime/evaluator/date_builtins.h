@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/os/clock.h"
+
 namespace qzr {
 
 // The standard date of the local date.
@@ -17,6 +19,9 @@ int32_t TODAY();
 
 // The standard time of the local time; hundredths are milliseconds / 10.
 int32_t CLOCK();
+
+// The standard time of `t`, as CLOCK gives it for that moment.
+int32_t StandardTimeOf(const LocalDateTime& t);
 
 // The standard date of (month, day, year): a year below 100 is expanded with
 // the window 80, months above 12 carry into the following years, and days

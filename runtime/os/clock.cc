@@ -9,14 +9,24 @@
 
 namespace qzr {
 
-LocalDateTime LocalNow() {
+ClockStamp ClockStamp::Now() {
+  ClockStamp stamp;
   if (FaultPlan* plan = ProcessFaultPlan(); plan != nullptr && plan->local_clock) {
-    return plan->local_clock();
+    stamp.has_local_ = true;
+    stamp.local_ = plan->local_clock();
+    return stamp;
   }
   using namespace std::chrono;
   const auto now = system_clock::now();
-  const std::time_t secs = system_clock::to_time_t(now);
+  stamp.seconds_ = system_clock::to_time_t(now);
   const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  stamp.millisecond_ = static_cast<int>(ms < 0 ? ms + 1000 : ms);
+  return stamp;
+}
+
+LocalDateTime ClockStamp::Local() const {
+  if (has_local_) return local_;
+  const std::time_t secs = static_cast<std::time_t>(seconds_);
   std::tm tm{};
   localtime_r(&secs, &tm);
   LocalDateTime t;
@@ -27,8 +37,12 @@ LocalDateTime LocalNow() {
   t.minute = tm.tm_min;
   // A leap second (tm_sec 60) is shown as the last second of the minute.
   t.second = tm.tm_sec > 59 ? 59 : tm.tm_sec;
-  t.millisecond = static_cast<int>(ms < 0 ? ms + 1000 : ms);
+  t.millisecond = millisecond_;
   return t;
+}
+
+LocalDateTime LocalNow() {
+  return ClockStamp::Now().Local();
 }
 
 int64_t EpochMillisecondsNow() {

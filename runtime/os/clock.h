@@ -1,6 +1,10 @@
 // The clock seam: every read of the wall clock goes through here, so that a
 // test's fault plan can set the time (FaultPlan::local_clock, epoch_clock).
 //
+// Local time costs the time-zone rules, which the C library reads from the
+// system's zone file on first use; ClockStamp takes the moment without them
+// and converts it only when someone asks for the local time.
+//
 // Threads: safe from any thread.
 
 #ifndef QZR_RUNTIME_OS_CLOCK_H_
@@ -23,6 +27,25 @@ struct LocalDateTime {
 // The local date and time: the process fault plan's local_clock when it has
 // one, else the system clock (localtime_r).
 LocalDateTime LocalNow();
+
+// A moment of the local clock, taken now and turned into local time only
+// when Local() is asked (at most once per stamp is typical; each call
+// converts again). Taking one reads the system clock and nothing else;
+// under a process fault plan with a local_clock the plan's time is taken at
+// once, so a test's clock decides as for LocalNow().
+class ClockStamp {
+ public:
+  static ClockStamp Now();
+  // The local date and time of the moment taken (what LocalNow() returned
+  // then).
+  LocalDateTime Local() const;
+
+ private:
+  bool has_local_ = false;  // local_ holds the fault plan's time
+  LocalDateTime local_;
+  int64_t seconds_ = 0;  // since 1970-01-01 00:00 UTC
+  int millisecond_ = 0;
+};
 
 // Milliseconds since 1970-01-01 00:00 UTC: the process fault plan's
 // epoch_clock when it has one, else the system clock.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <tuple>
 
 #include "runtime/os/fault_plan.h"
 
@@ -167,6 +168,29 @@ TEST(DateTime, ClockSeamIsUsed) {
   EXPECT_GE(real.year, 2000);
   EXPECT_GE(real.month, 1);
   EXPECT_LE(real.month, 12);
+}
+
+TEST(DateTime, ClockStampConvertsTheMomentItWasTaken) {
+  // Under the fault plan the plan's time is taken at once: a later change
+  // of the plan's clock does not move a stamp already taken.
+  LocalDateTime fake{2030, 1, 2, 3, 4, 5, 600};
+  FaultPlan clock;
+  clock.local_clock = [&fake] { return fake; };
+  FaultPlan* const old = SetProcessFaultPlan(&clock);
+  const ClockStamp stamp = ClockStamp::Now();
+  fake.hour = 9;
+  EXPECT_EQ(stamp.Local().hour, 3);
+  EXPECT_EQ(stamp.Local().millisecond, 600);
+  SetProcessFaultPlan(old);
+  // On the system clock a stamp reads as LocalNow() did around it.
+  auto key = [](const LocalDateTime& t) {
+    return std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond);
+  };
+  const LocalDateTime before = LocalNow();
+  const ClockStamp real = ClockStamp::Now();
+  const LocalDateTime after = LocalNow();
+  EXPECT_LE(key(before), key(real.Local()));
+  EXPECT_LE(key(real.Local()), key(after));
 }
 
 }  // namespace

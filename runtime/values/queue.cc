@@ -22,6 +22,7 @@
 #include <cctype>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "runtime/core/fatal.h"
 #include "runtime/core/runtime_error.h"
@@ -39,9 +40,10 @@ namespace {
 // Runtime error 7, "Memory Corrupted": an order lost track of an entry.
 constexpr int kMemoryCorrupted = 7;
 
-// The change counter starts from the clock times this factor, so counters of
-// different queues (and of one queue before and after it is freed and made
-// again) are unlikely to coincide.
+// The change counter starts from the clock (the standard time when the
+// list was made) times this factor, so counters of different queues (and of
+// one queue before and after it is freed and made again) are unlikely to
+// coincide.
 constexpr uint32_t kChangeSeedFactor = 25781083;
 
 thread_local int64_t t_allocation_budget = -1;
@@ -231,7 +233,20 @@ struct QueueList {
     for (uint8_t* e : orders[0]->entries) delete[] e;
   }
 
+  // The change counter is seed() + changes. The seed is the standard time
+  // at which the list was made; its moment is taken then (cheaply) and
+  // turned into local time only when the counter is first read, as reading
+  // the time-zone rules is the dearest part of starting a program that never
+  // asks.
   uint32_t changes = 0;
+  ClockStamp made = ClockStamp::Now();
+  std::optional<uint32_t> seed_value;
+  uint32_t seed() {
+    if (!seed_value) {
+      seed_value = static_cast<uint32_t>(StandardTimeOf(made.Local())) * kChangeSeedFactor;
+    }
+    return *seed_value;
+  }
   std::vector<std::unique_ptr<QueueOrder>> orders;  // orders[0]: the insertion sequence
   size_t current = 0;
   uint64_t use_clock = 0;
@@ -259,7 +274,6 @@ QueueList* Internal(QUEUE* q, bool create) {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  list->changes = static_cast<uint32_t>(CLOCK()) * kChangeSeedFactor;
   q->list_ = list.release();
   return q->list_;
 }
@@ -759,7 +773,7 @@ int32_t POSITION(QUEUE* q, const QueueKey& key) {
 
 uint32_t CHANGES(QUEUE* q) {
   QueueList* list = Prepare(q);
-  return list ? list->changes : 0;
+  return list ? list->seed() + list->changes : 0;
 }
 
 uint32_t KeyHash(QUEUE* q, const QueueKey& key) {

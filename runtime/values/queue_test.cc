@@ -635,6 +635,23 @@ TEST(QueueTest, ChangeCounterStartsFromTheClock) {
   EXPECT_EQ(CHANGES(&q), 3723046u * 25781083u);
 }
 
+TEST(QueueTest, ChangeCounterStartsFromTheTimeTheQueueWasMadeNotFirstRead) {
+  // Given a queue made at 10:20:30.45 and changed once,
+  // when the clock has moved on before its counter is first read,
+  // then the counter still starts from the time it was made.
+  LocalDateTime now{2026, 3, 4, 10, 20, 30, 450};
+  FaultPlan clock;
+  clock.local_clock = [&now] { return now; };
+  ScopedFaultPlan fake(&clock);
+  RowQueue q;
+  q.Add(1, "a");
+  now = LocalDateTime{2026, 3, 4, 11, 0, 0, 0};
+  EXPECT_EQ(CHANGES(&q), 3723046u * 25781083u + 1u);
+  // A queue made now starts from the new time.
+  RowQueue r;
+  EXPECT_EQ(CHANGES(&r), 3960001u * 25781083u);
+}
+
 TEST(QueueTest, ChangeCounterCountsChangesOnly) {
   RowQueue q;
   uint32_t c = CHANGES(&q);

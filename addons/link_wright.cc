@@ -6,12 +6,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
-#include <iostream>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "runtime/core/command_line.h"
 #include "runtime/core/text.h"
+#include "runtime/os/file_io.h"
 #include "runtime/os/launch.h"
 #include "ui/event.h"
 #include "ui/message.h"
@@ -453,9 +454,14 @@ void LinkWright::EvaluateDebug() {
 void LinkWright::Trace(std::string_view text) {
   EvaluateDebug();
   if (!DEBUGON) return;
-  std::ostream& out = trace_out_ != nullptr ? *trace_out_ : std::cerr;
-  out << "/LWDebugLinkWright:" << text << '\n';
-  out.flush();
+  const std::string line = "/LWDebugLinkWright:" + std::string(text) + "\n";
+  if (trace_out_ != nullptr) {
+    *trace_out_ << line;
+    trace_out_->flush();
+    return;
+  }
+  // Straight to standard error: the program sets up no C++ standard streams.
+  WriteToDescriptor(2, line.data(), line.size()).IgnoreError();  // a trace has nowhere else to go
 }
 
 const std::string& LinkWright::Browser() {

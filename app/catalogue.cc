@@ -33,12 +33,18 @@ int32_t GetId(const FileDescriptor& func) {
 
 }  // namespace
 
+Severity FunctionsView::Open() {
+  find_ = GlobalQuickFind();
+  SetRecordFilterReadsMemos(QuickFindReadsCode(find_));
+  return ViewManager::Open();
+}
+
 RecordStatus FunctionsView::ValidateRecord() {
   RecordStatus status = ViewManager::ValidateRecord();
   if (status != RecordStatus::kOk) return status;
   FileDescriptor* func = PrimaryDescriptor();
   if (func == nullptr) return status;
-  return QuickFindPasses(*func, GlobalQuickFind()) ? RecordStatus::kOk : RecordStatus::kFiltered;
+  return QuickFindPasses(*func, find_) ? RecordStatus::kOk : RecordStatus::kFiltered;
 }
 
 int BuildFunctionsView(FileDescriptor* func, View* view) {

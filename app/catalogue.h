@@ -6,8 +6,9 @@
 //
 // FunctionsView is the view manager of the functions browse: the view over
 // FUNC with the browse's fields, one sort order on FUN:P_ID, and the quick
-// find as its record filter (GlobalQuickFind()). The window's browse and
-// the command line's list and find read through it alike.
+// find as its record filter (GlobalQuickFind(), as it is when the view is
+// opened). The window's browse and the command line's list and find read
+// through it alike.
 //
 // Every operation returns false on failure. A failure the framework knows
 // of is shown through AppErrors as it happens; CatalogueError says what went
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "app/func_file.h"
+#include "app/quick_find.h"
 #include "data/view.h"
 #include "data/view_engine.h"
 #include "framework/view_manager.h"
@@ -36,7 +38,15 @@ namespace qzr {
 // record filter.
 class FunctionsView : public ViewManager {
  public:
+  // Takes the program-wide quick find for the reading that follows: the
+  // filter runs on this copy (no lock per row), and a find that does not
+  // look into the code lets the view read a row's code only when the row
+  // passes.
+  Severity Open() override;
   RecordStatus ValidateRecord() override;
+
+ private:
+  QuickFindSettings find_;
 };
 
 // What went wrong, for a caller whose user was not told already by a

@@ -301,6 +301,12 @@ TEST_F(CommandsTest, FindMatchesTheRecordAndTheCodeByCaseAndMemoSettings) {
   Result table = Run({"find", "writer"});
   EXPECT_NE(table.out.find("json writer"), std::string::npos);
   EXPECT_EQ(table.out.find("Read XML"), std::string::npos);
+
+  // A find that does not look into the code still gives each entry it finds
+  // whole, code and all (the code is read once the entry has passed).
+  Result whole = Run({"find", "XML", "--no-memo", "--json"});
+  ASSERT_EQ(whole.code, 0) << whole.err;
+  EXPECT_EQ(nlohmann::json::parse(whole.out)["code"], "return parse_json(text);");
 }
 
 TEST_F(CommandsTest, ExportThenImportIntoANewDirectoryGivesTheSameEntries) {

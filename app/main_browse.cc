@@ -102,8 +102,11 @@ RecordStatus MainBrowse::ValidateRecord() {
 }
 
 Severity MainBrowse::Fetch(int direction) {
-  // One look at the program-wide settings per fetch, not per record.
+  // One look at the program-wide settings per fetch, not per record; a find
+  // that does not look into the code leaves the code of the rows it drops
+  // unread.
   find_ = GlobalQuickFind();
+  SetRecordFilterReadsMemos(QuickFindReadsCode(find_));
   return BrowseManager::Fetch(direction);
 }
 

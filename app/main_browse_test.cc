@@ -221,6 +221,28 @@ TEST_F(MainTest, FindsTextsAsTheyAreMeant) {
   EXPECT_THAT(digits, ElementsAre("filler 17"));
 }
 
+TEST_F(MainTest, AFindOutsideTheCodeShowsTheCodeOfWhatItFinds) {
+  // Given a find that does not include the code (the rows' code is read
+  // only for rows that pass), each row found still shows its code.
+  ui_.Check(kMainIncludeMemo, false);
+  ui_.Type(kMainFindEntry, "beta");
+  ui_.Click(kMainFindButton);
+  ui_.Then([](HeadlessWindow& w) {
+    EXPECT_THAT(Titles(w), ElementsAre("beta"));
+    EXPECT_EQ(w.Text(kMainCode), "int b;");
+  });
+  // The code is searched again once the find includes it.
+  ui_.Check(kMainIncludeMemo, true);
+  ui_.Type(kMainFindEntry, "int c");
+  ui_.Then([](HeadlessWindow& w) {
+    EXPECT_THAT(Titles(w), ElementsAre("gamma"));
+    EXPECT_EQ(w.Text(kMainCode), "int c;");
+  });
+  ui_.Click(kMainClose);
+  RunMain({Entry("alpha", "first", "int a;"), Entry("beta", "second", "int b;"),
+           Entry("gamma", "third", "int c;")});
+}
+
 TEST_F(MainTest, FindOnWithAnEmptyEntryOnlyMovesTheFocus) {
   ui_.Click(kMainFindButton);
   ui_.Then([](HeadlessWindow& w) {

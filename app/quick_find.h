@@ -70,6 +70,12 @@ QuickFindSettings MakeQuickFind(std::string_view text, bool ignore_case, bool in
 // The record filter: true when the record in `func` passes.
 bool QuickFindPasses(const FileDescriptor& func, const QuickFindSettings& settings);
 
+// True when the filter with `settings` looks into the code memo (step 4
+// above can be reached); when false it reads nothing but the record.
+inline bool QuickFindReadsCode(const QuickFindSettings& settings) {
+  return settings.active && settings.include_memo;
+}
+
 // True when `needle` occurs in `hay`, comparing case-folded text when
 // `ignore_case` (then `needle` must be folded already). An empty needle
 // occurs nowhere.

@@ -2,6 +2,7 @@
 
 #include "drivers/palisade/file_io.h"
 
+#include <cstring>
 #include <vector>
 
 #include "drivers/palisade/format.h"
@@ -48,6 +49,39 @@ bool WriteBlock(OsFile* file, uint64_t offset, size_t length, const uint8_t* buf
     data = enciphered.data();
   }
   if (const OsStatus s = file->WriteAt(offset, data, length); !s.ok()) {
+    file->set_failed(s.error());
+    return false;
+  }
+  return true;
+}
+
+bool WriteBlocks(OsFile* file, uint64_t offset, const BlockPiece* pieces, size_t count) {
+  uint64_t total = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (pieces[i].length % kBlockUnit != 0) Corruption(kCheckWriteMultiple);
+    total += pieces[i].length;
+  }
+  if (offset > kMaxFileOffset || total > kMaxFileOffset - offset) Corruption(kCheckSeekFailed);
+  if (file->failed_errno() != 0) return false;
+  if (count == 0) return true;
+  // The run in the form it is written: the caller's blocks, or enciphered
+  // copies of them side by side (the cipher's tweak runs on unit by unit).
+  thread_local std::vector<OsWritePiece> out;
+  thread_local std::vector<uint8_t> enciphered;
+  out.resize(count);
+  if (const UnitCipher* cipher = file->cipher()) {
+    enciphered.resize(total);
+    uint8_t* at = enciphered.data();
+    for (size_t i = 0; i < count; ++i) {
+      std::memcpy(at, pieces[i].data, pieces[i].length);
+      out[i] = {at, pieces[i].length};
+      at += pieces[i].length;
+    }
+    cipher->Encrypt(enciphered.data(), total, offset);
+  } else {
+    for (size_t i = 0; i < count; ++i) out[i] = {pieces[i].data, pieces[i].length};
+  }
+  if (const OsStatus s = file->WriteAtv(offset, out.data(), count); !s.ok()) {
     file->set_failed(s.error());
     return false;
   }

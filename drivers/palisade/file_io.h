@@ -56,6 +56,20 @@ inline bool WriteBlock(OsFile* file, uint64_t offset, size_t length, const uint8
   return WriteBlock(file, offset, length, buffer, offset);
 }
 
+// One block of a run (WriteBlocks): `length` bytes, a multiple of 64.
+struct BlockPiece {
+  const uint8_t* data;
+  size_t length;
+};
+
+// Writes `count` blocks back to back from `offset`, each enciphered for
+// where it lands, as WriteBlock would write them one after another, in as
+// few system calls as the file allows. Each block counts as one write for a
+// fault plan, so a failure or a stop lands inside the run with the blocks
+// before it written. Returns true on success; false as WriteBlock. Checks
+// as WriteBlock.
+bool WriteBlocks(OsFile* file, uint64_t offset, const BlockPiece* pieces, size_t count);
+
 // Flushes the file's buffers to the device. Returns true on success; a
 // failure puts the file in the failed state.
 bool FlushBuffers(OsFile* file);

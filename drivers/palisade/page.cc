@@ -104,7 +104,10 @@ int EncodePage(PageNode* node) {
   return size_class;
 }
 
-int EncodeBlock(const PageNode& node, std::vector<uint8_t>* block) {
+namespace {
+
+// The block of `node` written at (*out)[base], *out resized to end with it.
+int EncodeBlockAt(const PageNode& node, std::vector<uint8_t>* out, size_t base) {
   const size_t count = node.records.size();
   const size_t head = kPageHeaderBytes + (node.IsInner() ? kChildBytes * count : 0);
   const size_t plain = node.PlainSize();
@@ -116,7 +119,9 @@ int EncodeBlock(const PageNode& node, std::vector<uint8_t>* block) {
   // size of its block); the node keeps only the stored block.
   thread_local std::vector<uint8_t> plain_image;
   thread_local std::vector<uint8_t> packed;
-  plain_image.assign(plain, 0);
+  // Every byte of the record area is written below; the header part of
+  // the plain image is never read.
+  if (plain_image.size() < plain) plain_image.resize(plain);
   uint8_t* area = plain_image.data() + head;
   const PlxRecord* prev = nullptr;
   for (const PlxRecord& rec : node.records) {
@@ -134,21 +139,30 @@ int EncodeBlock(const PageNode& node, std::vector<uint8_t>* block) {
   }
   const size_t rounded = RoundUpToUnit(stored);
   if (rounded > kMaxPageBytes) Corruption(kCheckPageTooLarge);
-  std::vector<uint8_t>& image = *block;
-  image.resize(rounded);
-  std::memset(image.data(), 0, head);
-  std::memcpy(image.data() + head, body, stored - head);
-  std::fill(image.begin() + static_cast<std::ptrdiff_t>(stored), image.end(), kPadByte);
+  out->resize(base + rounded);
+  uint8_t* image = out->data() + base;
+  std::memset(image, 0, head);
+  std::memcpy(image + head, body, stored - head);
+  std::memset(image + stored, kPadByte, rounded - stored);
 
-  StoreU32(image.data() + kPgHomeOffset, 0);
-  StoreU16(image.data() + kPgStoredSize, static_cast<uint16_t>(stored));
-  StoreU16(image.data() + kPgPlainSize, static_cast<uint16_t>(plain));
-  StoreU16(image.data() + kPgCapacity,
-           static_cast<uint16_t>(std::min<uint32_t>(node.Capacity, 0xFFFF)));
-  StoreU16(image.data() + kPgRecordCount, static_cast<uint16_t>(count));
+  StoreU32(image + kPgHomeOffset, 0);
+  StoreU16(image + kPgStoredSize, static_cast<uint16_t>(stored));
+  StoreU16(image + kPgPlainSize, static_cast<uint16_t>(plain));
+  StoreU16(image + kPgCapacity, static_cast<uint16_t>(std::min<uint32_t>(node.Capacity, 0xFFFF)));
+  StoreU16(image + kPgRecordCount, static_cast<uint16_t>(count));
   image[kPgNodeFlag] = node.NodeFlag;
-  PatchBlock(node, 0, image.data());
+  PatchBlock(node, 0, image);
   return static_cast<int>(rounded / kUnit);
+}
+
+}  // namespace
+
+int EncodeBlock(const PageNode& node, std::vector<uint8_t>* block) {
+  return EncodeBlockAt(node, block, 0);
+}
+
+int AppendBlock(const PageNode& node, std::vector<uint8_t>* out) {
+  return EncodeBlockAt(node, out, out->size());
 }
 
 void PatchImage(PageNode* node, uint64_t home_offset) {

@@ -11,6 +11,13 @@
 #include "runtime/core/runtime_error.h"
 
 namespace qzr::palisade {
+namespace {
+
+// In-place blocks gathered before a run is written out anyway: large enough
+// that a bulk write-out makes few system calls, small enough to stay cached.
+constexpr size_t kRunBytes = size_t{1} << 20;
+
+}  // namespace
 
 Pager::Pager(std::unique_ptr<OsFile> file, const PagerOptions& options)
     : file_(std::move(file)), options_(options), cache_(options.cache) {}
@@ -217,29 +224,63 @@ bool Pager::PutPage(PageNode* node, int mode) {
   // Protected: the home slot still holds the committed page, so the block
   // goes to the shadow area, and the node keeps it (still dirty) until it
   // is copied home.
-  const bool shadow = home < committed_.CommittedEnd;
-  std::vector<uint8_t>* block = &node->Image;
-  if (node->Image.empty()) {
-    if (!shadow) block = &block_;
-    if (EncodeBlock(*node, block) != size_class) Corruption(kCheckStoredSize);
-  }
-  PatchBlock(*node, home, block->data());
-  const uint32_t size = static_cast<uint32_t>(block->size());
-  if (shadow) {
-    if (!WriteBlock(file_.get(), working_end_, size, block->data())) return false;
+  if (home < committed_.CommittedEnd) {
+    if (node->Image.empty() && EncodeBlock(*node, &node->Image) != size_class) {
+      Corruption(kCheckStoredSize);
+    }
+    PatchBlock(*node, home, node->Image.data());
+    const uint32_t size = static_cast<uint32_t>(node->Image.size());
+    if (!Queue(&shadow_run_, working_end_, node->Image.data(), size, nullptr)) return false;
     shadows_.push_back({static_cast<uint32_t>(home), static_cast<uint32_t>(working_end_), size});
     working_end_ += size;
     ++stats_.shadow_pages;
     return true;
   }
-  if (!WriteBlock(file_.get(), home, size, block->data())) return false;
+  // In place: encoded beside the other blocks of its run, in storage kept
+  // from one write-out to the next (a fresh block per page, first touched,
+  // cost more than encoding it).
+  if (run_blocks_.capacity() == 0) run_blocks_.reserve(kRunBytes + kMaxPageBytes);
+  if (run_blocks_.size() + kMaxPageBytes > run_blocks_.capacity()) {
+    if (!WriteRun(&home_run_)) return false;
+    run_blocks_.clear();
+  }
+  const size_t at = run_blocks_.size();
+  if (node->Image.empty()) {
+    if (AppendBlock(*node, &run_blocks_) != size_class) Corruption(kCheckStoredSize);
+  } else {
+    run_blocks_.insert(run_blocks_.end(), node->Image.begin(), node->Image.end());
+  }
+  uint8_t* block = run_blocks_.data() + at;
+  PatchBlock(*node, home, block);
   ++stats_.in_place_pages;
-  // Written home: the records are the page's form in memory from now on.
-  node->Image.clear();
-  node->Image.shrink_to_fit();
-  node->image_valid = false;
-  cache_.MarkClean(node);
+  return Queue(&home_run_, home, block, run_blocks_.size() - at, node);
+}
+
+bool Pager::Queue(Run* run, uint64_t offset, const uint8_t* data, size_t size, PageNode* written) {
+  if (!run->pieces.empty() && run->end != offset && !WriteRun(run)) return false;
+  if (run->pieces.empty()) run->start = run->end = offset;
+  run->pieces.push_back({data, size});
+  run->end += size;
+  if (written != nullptr) run->written.push_back(written);
   return true;
+}
+
+bool Pager::WriteRun(Run* run) {
+  if (run->pieces.empty()) return file_->failed_errno() == 0;
+  ++stats_.runs;
+  const bool ok = WriteBlocks(file_.get(), run->start, run->pieces.data(), run->pieces.size());
+  if (ok) {
+    // Written home: the records are the page's form in memory from now on.
+    for (PageNode* node : run->written) {
+      node->Image.clear();
+      node->Image.shrink_to_fit();
+      node->image_valid = false;
+      cache_.MarkClean(node);
+    }
+  }
+  run->pieces.clear();
+  run->written.clear();
+  return ok;
 }
 
 void Pager::FreeQueued() {
@@ -331,10 +372,15 @@ bool Pager::WritePages() {
   // In address order, so the writes go out sequentially.
   std::sort(dirty.begin(), dirty.end(),
             [](const PageNode* a, const PageNode* b) { return a->Address < b->Address; });
+  bool ok = true;
   for (PageNode* node : dirty) {
-    if (!PutPage(node, 1)) return false;
+    if (!(ok = PutPage(node, 1))) break;
   }
-  return true;
+  // Whatever is queued goes out (or is dropped after a failure: the caller
+  // rolls back).
+  ok = WriteRun(&home_run_) && ok;
+  ok = WriteRun(&shadow_run_) && ok;
+  return ok;
 }
 
 int Pager::FailFlush(int err) {
@@ -356,6 +402,10 @@ int Pager::PrepareCommit() {
 
 int Pager::Prepare(bool transactional) {
   stats_ = CommitStats();
+  // Runs left by a write-out that a corruption check ended hold nothing
+  // that may still be written.
+  home_run_ = Run();
+  shadow_run_ = Run();
   if (read_only() || broken_) return FailFlush(EBADF);
   if (file_->failed_errno() != 0) return FailFlush(file_->failed_errno());
   FreeQueued();
@@ -435,18 +485,22 @@ int Pager::Prepare(bool transactional) {
 int Pager::ApplyCommit() {
   if (!prepared_) return 0;
   if (!file_->Point("before-apply")) return FailFlush(file_->failed_errno());
+  home_run_ = Run();
   // 5a: each shadow home, from the image the node still holds.
+  // The shadows lie in address order, so homes next to each other go out
+  // in one write.
   for (const Shadow& shadow : shadows_) {
     const int32_t address = static_cast<int32_t>((shadow.home - kHeaderBytes) / kUnit);
     PageNode* node = cache_.Find(address);
     bool ok;
     if (node != nullptr && node->image_valid && node->Image.size() == shadow.size) {
-      ok = WriteBlock(file_.get(), shadow.home, shadow.size, node->Image.data());
+      ok = Queue(&home_run_, shadow.home, node->Image.data(), shadow.size, nullptr);
     } else {
-      ok = CopyHome(shadow);
+      ok = WriteRun(&home_run_) && CopyHome(shadow);
     }
     if (!ok) return FailFlush(file_->failed_errno());
   }
+  if (!WriteRun(&home_run_)) return FailFlush(file_->failed_errno());
   if (!file_->Point("before-final-header")) return FailFlush(file_->failed_errno());
   // 5b: homes durable, header, header durable, shadows cut away.
   if (int err = CommitHeader(); err != 0) return FailFlush(err);

@@ -125,6 +125,7 @@ struct CommitStats {
   int in_place_pages = 0;
   int shadow_pages = 0;
   int syncs = 0;  // fdatasync calls made by the pager for it
+  int runs = 0;   // vectored writes that carried the pages (homes and shadows)
 };
 
 class Pager {
@@ -289,6 +290,22 @@ class Pager {
   bool WritePages();
   int FailFlush(int err);
 
+  // Blocks bound for consecutive offsets, written in one vectored write
+  // (WriteBlocks). `written` are the dirty nodes whose blocks the run holds
+  // in place: they turn clean once the run is on disk.
+  struct Run {
+    uint64_t end = 0;
+    uint64_t start = 0;
+    std::vector<BlockPiece> pieces;
+    std::vector<PageNode*> written;
+  };
+  // Queues the block of `size` bytes for `offset` on `run`, writing what the
+  // run held first when it does not end at `offset`. REQUIRES: the block
+  // stays as it is until the run is written. False: a write failed.
+  bool Queue(Run* run, uint64_t offset, const uint8_t* data, size_t size, PageNode* written);
+  // Writes the run, if it holds anything, and empties it.
+  bool WriteRun(Run* run);
+
   std::unique_ptr<OsFile> file_;
   PagerOptions options_;
   PlxHeader header_;
@@ -297,8 +314,13 @@ class Pager {
   PageCache cache_;
   std::unordered_map<uint32_t, uint32_t> shadow_map_;
   std::vector<int32_t> free_queue_;
-  std::vector<uint8_t> read_buffer_;                // the block of the page being loaded
-  std::vector<uint8_t> block_;                      // the block being sized or written
+  std::vector<uint8_t> read_buffer_;  // the block of the page being loaded
+  std::vector<uint8_t> block_;        // the block being sized or written
+  // The in-place blocks of home_run_, encoded side by side; its capacity
+  // is fixed once reserved, so the run's pieces may point into it.
+  std::vector<uint8_t> run_blocks_;
+  Run home_run_;                                    // blocks going to their home offsets
+  Run shadow_run_;                                  // blocks appended to the shadow area
   std::vector<std::pair<PageNode*, int>> placing_;  // PlacePages' pages and classes
   int32_t next_negative_ = 0;
   int32_t root_ = 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -232,6 +233,99 @@ TEST_F(RecoveryTest, PowerCutAnywhereLeavesTheOldOrTheNewState) {
     }
   }
   EXPECT_GT(lost, 0);
+}
+
+// Given an update whose pages go out in vectored runs (new pages in place,
+// changed ones as shadows), when the power fails before any write inside a
+// run, then the file opens clean with the old or the new contents.
+TEST_F(RecoveryTest, APowerCutInsideAVectoredRunLeavesTheOldOrTheNewState) {
+  const Contents before = Build(3);
+  const std::vector<uint8_t> committed = ReadAll(path_);
+  auto update = [](PageTree* tree, Contents* model) {
+    Change(tree, model, 55, 40);
+    for (int i = 0; i < 120; ++i) {
+      const std::string key = "new" + std::to_string(1000 + i);
+      const std::string value(300 + i * 7 % 500, static_cast<char>('A' + i % 26));
+      tree->Put(MakeRecord(V(S(key)), V(S(value))));
+      (*model)[key] = value;
+    }
+  };
+  int pages = 0, runs = 0;
+  {
+    auto pager = Open();
+    PageTree tree(pager.get());
+    Contents after = before;
+    update(&tree, &after);
+    ASSERT_EQ(pager->Flush(), 0);
+    const CommitStats& stats = pager->last_commit();
+    pages = stats.in_place_pages + stats.shadow_pages;
+    runs = stats.runs;
+    EXPECT_GT(stats.in_place_pages, 1);
+    EXPECT_GT(stats.shadow_pages, 1);
+  }
+  ASSERT_LT(runs, pages) << "no page went out in a run with another";
+  int cuts = 0, seen_new = 0;
+  for (uint32_t seed = 1; seed <= 3; ++seed) {
+    for (int k = 1;; ++k) {
+      WriteAll(path_, committed);
+      FaultPlan plan;
+      plan.stop_before_write = k;
+      plan.lose_unsynced = true;
+      plan.loss_seed = seed * 7717 + static_cast<uint32_t>(k);
+      Contents after = before;
+      bool done = false;
+      {
+        auto pager = Open();
+        pager->file()->set_fault_plan(&plan);
+        PageTree tree(pager.get());
+        update(&tree, &after);
+        done = pager->Flush() == 0;
+      }
+      if (done) break;
+      ++cuts;
+      auto pager = Open();
+      const Contents got = Read(pager.get());
+      if (got == after) ++seen_new;
+      EXPECT_TRUE(got == before || got == after) << "write " << k << " seed " << seed;
+      ExpectClean();
+      if (HasFailure()) return;
+    }
+  }
+  EXPECT_GT(cuts, pages);
+  EXPECT_GT(seen_new, 0);
+}
+
+// Given a write-out that failed part way (its run storage holding blocks of
+// that update), when the file is rolled back and other changes commit, then
+// the file holds exactly the committed contents plus those changes.
+TEST_F(RecoveryTest, AWriteOutAfterAFailedOneWritesTheRightBytes) {
+  const Contents before = Build(3);
+  for (int failing = 1; failing <= 6; ++failing) {
+    auto pager = Open();
+    PageTree tree(pager.get());
+    Contents model = before;
+    {
+      FaultPlan plan;
+      plan.FailAt(OsCall::kWrite, failing, ENOSPC);
+      pager->file()->set_fault_plan(&plan);
+      Contents dropped = before;
+      Change(&tree, &dropped, 200 + failing, 80);
+      EXPECT_NE(pager->Flush(), 0) << failing;
+      pager->file()->set_fault_plan(nullptr);
+      pager->Rollback();
+    }
+    EXPECT_EQ(Read(pager.get()), before);
+    Change(&tree, &model, 300 + failing, 80);
+    ASSERT_EQ(pager->Flush(), 0) << failing;
+    pager.reset();
+    auto again = Open(false);
+    EXPECT_EQ(Read(again.get()), model) << failing;
+    ExpectClean();
+    // The next round starts again from the same committed contents.
+    again.reset();
+    std::filesystem::remove(path_);
+    ASSERT_EQ(Build(3), before);
+  }
 }
 
 TEST_F(RecoveryTest, NamedPointsDecideTheOutcome) {

@@ -3,7 +3,9 @@
 #include "runtime/os/file_io.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -140,6 +142,53 @@ OsStatus OsFile::WriteAt(uint64_t offset, const void* buf, size_t len) {
     done += static_cast<size_t>(n);
   }
   return OsStatus::Ok();
+}
+
+OsStatus OsFile::WriteAtv(uint64_t offset, const OsWritePiece* pieces, size_t count) {
+  // The plan sees every piece first; a failed or stopped one ends the run
+  // there, after the pieces before it are written.
+  size_t allowed = 0;
+  int err = 0;
+  for (uint64_t at = offset; allowed < count; ++allowed) {
+    if ((err = Enter(OsCall::kWrite, at, pieces[allowed].len)) != 0) break;
+    at += pieces[allowed].len;
+  }
+  if (allowed == 0) return OsStatus::Error(err);
+  if (!writable_) return OsStatus::Error(EBADF);
+  for (size_t i = 0, at = 0; i < allowed; at += pieces[i].len, ++i) {
+    os_internal::Journal(plan(), path_, offset + at, pieces[i].data, pieces[i].len);
+  }
+  constexpr size_t kMaxVectors = IOV_MAX < 1024 ? IOV_MAX : 1024;
+  iovec vectors[kMaxVectors];
+  size_t next = 0;  // the first piece not wholly written
+  size_t skip = 0;  // bytes of it already written
+  uint64_t at = offset;
+  while (next < allowed) {
+    size_t n_vectors = 0;
+    for (size_t i = next; i < allowed && n_vectors < kMaxVectors; ++i, ++n_vectors) {
+      const size_t from = i == next ? skip : 0;
+      vectors[n_vectors].iov_base =
+          const_cast<uint8_t*>(static_cast<const uint8_t*>(pieces[i].data) + from);
+      vectors[n_vectors].iov_len = pieces[i].len - from;
+    }
+    const ssize_t n = ::pwritev(fd_, vectors, static_cast<int>(n_vectors), static_cast<off_t>(at));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return OsStatus::Last();
+    }
+    // A write that makes no progress is the device running out of room.
+    if (n == 0) return OsStatus::Error(ENOSPC);
+    at += static_cast<uint64_t>(n);
+    // Step over what was written: whole pieces, then part of the next.
+    size_t done = static_cast<size_t>(n);
+    while (next < allowed && done >= pieces[next].len - skip) {
+      done -= pieces[next].len - skip;
+      skip = 0;
+      ++next;
+    }
+    skip += done;
+  }
+  return err != 0 ? OsStatus::Error(err) : OsStatus::Ok();
 }
 
 OsStatus OsFile::Append(const void* buf, size_t len) {

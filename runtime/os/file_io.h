@@ -33,6 +33,12 @@ namespace qzr {
 
 enum class OsAccess : uint8_t { kRead, kWrite, kReadWrite };
 
+// One part of a vectored write (OsFile::WriteAtv).
+struct OsWritePiece {
+  const void* data;
+  size_t len;
+};
+
 struct OsOpenOptions {
   OsAccess access = OsAccess::kRead;
   bool create = false;     // create the file when missing (never truncates)
@@ -77,6 +83,13 @@ class OsFile {
   // Writes all `len` bytes at `offset` (ENOSPC when the system accepted only
   // part).
   OsStatus WriteAt(uint64_t offset, const void* buf, size_t len);
+  // Writes the `count` pieces back to back from `offset`, as WriteAt would
+  // write them one after another, in as few system calls as it can. Each
+  // piece counts as one write against the fault plan (and is journaled as
+  // one by the power-cut model), so a plan that fails or stops the k-th
+  // write lands inside the run: the pieces before it are written, that one
+  // and those after it are not, and its error is returned.
+  OsStatus WriteAtv(uint64_t offset, const OsWritePiece* pieces, size_t count);
   // Writes `len` bytes at the end of the file in one system call, so that
   // writers in other processes cannot land inside them. REQUIRES: opened
   // with `append`. A short write is reported as ENOSPC.

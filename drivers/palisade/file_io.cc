@@ -36,6 +36,20 @@ void ReadExact(OsFile* file, uint64_t offset, size_t length, uint8_t* buffer,
   }
 }
 
+const uint8_t* ReadBlockView(OsFile* file, uint64_t offset, size_t length,
+                             std::vector<uint8_t>* scratch) {
+  if (length % kBlockUnit != 0) Corruption(kCheckReadMultiple);
+  if (offset > kMaxFileOffset || length > kMaxFileOffset - offset) Corruption(kCheckSeekFailed);
+  if (file != nullptr && file->cipher() == nullptr) {
+    const uint8_t* view = nullptr;
+    if (!file->ReadView(offset, length, &view).ok()) Corruption(kCheckReadFailed);
+    if (view != nullptr) return view;
+  }
+  if (scratch->size() < length) scratch->resize(length);
+  if (ReadBlock(file, offset, length, scratch->data()) != length) return nullptr;
+  return scratch->data();
+}
+
 bool WriteBlock(OsFile* file, uint64_t offset, size_t length, const uint8_t* buffer,
                 uint64_t home_offset) {
   if (length % kBlockUnit != 0) Corruption(kCheckWriteMultiple);

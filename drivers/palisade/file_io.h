@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "runtime/os/file_io.h"
 
@@ -42,6 +43,16 @@ void ReadExact(OsFile* file, uint64_t offset, size_t length, uint8_t* buffer, ui
 inline void ReadExact(OsFile* file, uint64_t offset, size_t length, uint8_t* buffer) {
   ReadExact(file, offset, length, buffer, offset);
 }
+
+// The `length` bytes at `offset`, as ReadBlock reads them (same checks),
+// straight from the file's mapping when it can lend them (a plain file, the
+// range below its known length); otherwise read into `scratch` (grown as
+// needed). Returns nullptr when the file holds fewer bytes there (a short
+// read). The bytes stay valid until the next read or write of the file.
+// The caller must know the file's length under whatever keeps other
+// processes from shortening it (OsFile::ReadView).
+const uint8_t* ReadBlockView(OsFile* file, uint64_t offset, size_t length,
+                             std::vector<uint8_t>* scratch);
 
 // Writes `length` bytes at `offset`, enciphered with `home_offset` as the
 // tweak of the first unit (the pager passes `offset`: a shadow copy is

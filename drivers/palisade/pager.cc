@@ -55,9 +55,11 @@ int Pager::ReadHeader(PlxHeader* out, int64_t* size) {
     *out = PlxHeader::Fresh();
     return 0;
   }
-  uint8_t block[kHeaderBytes];
-  if (ReadBlock(file_.get(), 0, kHeaderBytes, block) < kHeaderBytes) return 1;
-  return PlxHeader::Decode(block, out) ? 0 : 1;
+  if (length < kHeaderBytes) return 1;
+  // The length was just asked, under the operation lock on a shared file,
+  // so the header's bytes can be had without a read of their own.
+  const uint8_t* block = ReadBlockView(file_.get(), 0, kHeaderBytes, &read_buffer_);
+  return block != nullptr && PlxHeader::Decode(block, out) ? 0 : 1;
 }
 
 void Pager::Install(const PlxHeader& header) {
@@ -171,17 +173,24 @@ PageNode* Pager::GetPage(int32_t address) {
   if (size_class == 0) Corruption(kCheckAddress);
   cache_.Trim();
   const size_t len = static_cast<size_t>(size_class) * kUnit;
-  if (read_buffer_.size() < len) read_buffer_.resize(len);
-  uint8_t* block = read_buffer_.data();
   const uint64_t home = PageOffset(address);
-  uint64_t actual = home;
-  if (!shadow_map_.empty()) {
+  const uint8_t* block;
+  if (shadow_map_.empty()) {
+    // Committed pages are decoded straight from the file's mapping. While a
+    // read goes through the shadow map it reads with pread: another process
+    // may complete or drop that update and cut the file under this one.
+    block = ReadBlockView(file_.get(), home, len, &read_buffer_);
+    if (block == nullptr) Corruption(kCheckShortTransfer);
+  } else {
+    uint64_t actual = home;
     if (auto it = shadow_map_.find(static_cast<uint32_t>(home)); it != shadow_map_.end()) {
       actual = it->second;
     }
+    if (read_buffer_.size() < len) read_buffer_.resize(len);
+    // A shadow is enciphered for where it lies, not for its home.
+    ReadExact(file_.get(), actual, len, read_buffer_.data(), actual);
+    block = read_buffer_.data();
   }
-  // A shadow is enciphered for where it lies, not for its home.
-  ReadExact(file_.get(), actual, len, block, actual);
   // A recycled node lends its records' storage to the decode.
   std::unique_ptr<PageNode> node = cache_.TakeNode(false);
   node->Address = address;

@@ -213,6 +213,50 @@ TEST_F(PagerTest, FailedWriteIsReportedAndLaterWritesAreSkipped) {
   EXPECT_EQ(PageTree(pager.get()).Find(V(S("key1")))->payload().size() > 0, true);
 }
 
+TEST_F(PagerTest, AReaderFollowsAnotherFileObjectThatShortensTheFile) {
+  // The reader decodes pages straight from its mapping of the file; another
+  // file object then deletes most records and its commit cuts the file. At
+  // its next operation the reader takes the new length and state over, and
+  // never touches what was cut away.
+  Build(400);
+  auto reader = Open(false);
+  auto count = [&] {
+    PageTree tree(reader.get());
+    TreeCursor cursor(&tree);
+    size_t n = 0;
+    for (bool ok = cursor.SeekFirst(); ok; ok = cursor.Next()) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(), 400u);
+  const size_t before = ReadAll(path_).size();
+  {
+    auto writer = Open();
+    PageTree tree(writer.get());
+    for (int i = 10; i < 400; ++i) tree.Delete(V(S("key" + std::to_string(i))));
+    ASSERT_EQ(writer->Flush(), 0);
+  }
+  ASSERT_LT(ReadAll(path_).size(), before / 4);
+  ASSERT_EQ(reader->LoadHeader(), 0);
+  EXPECT_EQ(count(), 10u);
+  // A file object that only reads has no writes of its own to learn the
+  // length from; it grows back, and the reader maps the new pages.
+  Build(400, 2);
+  ASSERT_EQ(reader->LoadHeader(), 0);
+  EXPECT_EQ(count(), 400u);
+}
+
+TEST_F(PagerTest, AFaultPlanStillFailsReadsOfMappedPages) {
+  Build(100);
+  auto pager = Open(false);
+  FaultPlan plan;
+  plan.FailFrom(OsCall::kRead, 1);
+  pager->file()->set_fault_plan(&plan);
+  EXPECT_EQ(CheckNumberOf([&] { PageTree(pager.get()).Find(V(S("key7"))); }), kCheckReadFailed);
+  EXPECT_GE(plan.count(OsCall::kRead), 1);
+  pager->file()->set_fault_plan(nullptr);
+  EXPECT_NE(PageTree(pager.get()).Find(V(S("key7"))), nullptr);
+}
+
 TEST_F(PagerTest, RollbackOverAVanishedHeaderNeverWrites) {
   Build(30);
   auto pager = Open();

@@ -4,14 +4,21 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace qzr {
 namespace {
+
+// A view first met in a chunk of the mapping has the chunk's page tables
+// made in one call: a fault per 4 KiB page, taken as a scan or a run of
+// lookups first touches it, costs more than the read it replaces.
+constexpr uint64_t kViewChunk = uint64_t{1} << 20;
 
 using os_internal::Enter;
 
@@ -98,12 +105,58 @@ OsStatus OsFile::Open(const std::string& path, const OsOpenOptions& options,
   }
   out->reset(new OsFile(fd, path, writable));
   (*out)->created_ = created;
+  (*out)->known_length_ = static_cast<uint64_t>(st.st_size);
   (*out)->id_ = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   return OsStatus::Ok();
 }
 
 OsFile::~OsFile() {
+  Unmap();
   if (fd_ >= 0) ::close(fd_);
+}
+
+void OsFile::Unmap() {
+  if (map_ != nullptr) ::munmap(const_cast<uint8_t*>(map_), map_length_);
+  map_ = nullptr;
+  map_length_ = 0;
+}
+
+bool OsFile::Remap() {
+  // Room to grow: the mapping may reach past the end of the file as long as
+  // nothing past it is touched, so a growing file is seldom mapped again.
+  constexpr uint64_t kLeast = uint64_t{1} << 20;
+  uint64_t length = kLeast;
+  while (length < known_length_) length *= 2;
+  Unmap();
+  void* p = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd_, 0);
+  if (p == MAP_FAILED) {
+    map_refused_ = true;
+    return false;
+  }
+  map_ = static_cast<const uint8_t*>(p);
+  map_length_ = length;
+  populated_.assign(static_cast<size_t>(length / kViewChunk), false);
+  return true;
+}
+
+OsStatus OsFile::ReadView(uint64_t offset, size_t len, const uint8_t** data) {
+  *data = nullptr;
+  if (map_refused_ || fd_ < 0 || offset > known_length_ || len > known_length_ - offset) {
+    return OsStatus::Ok();
+  }
+  if (int err = Enter(OsCall::kRead, offset, len)) return OsStatus::Error(err);
+  if (offset + len > map_length_ && !Remap()) return OsStatus::Ok();
+  for (uint64_t c = offset / kViewChunk; c * kViewChunk < offset + len; ++c) {
+    if (populated_[c]) continue;
+    populated_[c] = true;
+    // Only what lies below the known end: past it the file has no pages.
+    const uint64_t start = c * kViewChunk;
+    const uint64_t end = std::min(start + kViewChunk, known_length_);
+    // A refusal (an older system) leaves the pages to fault in one by one.
+    ::madvise(const_cast<uint8_t*>(map_) + start, end - start, MADV_POPULATE_READ);
+  }
+  *data = map_ + offset;
+  return OsStatus::Ok();
 }
 
 OsStatus OsFile::ReadAt(uint64_t offset, void* buf, size_t len, size_t* got) {
@@ -141,6 +194,7 @@ OsStatus OsFile::WriteAt(uint64_t offset, const void* buf, size_t len) {
     if (n == 0) return OsStatus::Error(ENOSPC);
     done += static_cast<size_t>(n);
   }
+  known_length_ = std::max(known_length_, offset + len);
   return OsStatus::Ok();
 }
 
@@ -188,6 +242,7 @@ OsStatus OsFile::WriteAtv(uint64_t offset, const OsWritePiece* pieces, size_t co
     }
     skip += done;
   }
+  known_length_ = std::max(known_length_, at);
   return err != 0 ? OsStatus::Error(err) : OsStatus::Ok();
 }
 
@@ -219,6 +274,9 @@ OsStatus OsFile::Sync() {
 OsStatus OsFile::Truncate(uint64_t size) {
   if (int err = Enter(OsCall::kTruncate, size, 0)) return OsStatus::Error(err);
   if (!writable_) return OsStatus::Error(EBADF);
+  // Views stop at the new end before it exists: a failed truncation may have
+  // cut the file all the same.
+  known_length_ = std::min(known_length_, size);
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return OsStatus::Last();
   // The power-cut model takes a truncation as durable; the commit code
   // never relies on one reaching the disk.
@@ -232,6 +290,7 @@ OsStatus OsFile::Size(uint64_t* size) {
   struct stat st;
   if (::fstat(fd_, &st) != 0) return OsStatus::Last();
   *size = static_cast<uint64_t>(st.st_size);
+  known_length_ = *size;
   return OsStatus::Ok();
 }
 
@@ -241,6 +300,7 @@ OsStatus OsFile::SetPermissions(unsigned mode) {
 }
 
 OsStatus OsFile::Close() {
+  Unmap();
   const int fd = fd_;
   fd_ = -1;
   if (fd < 0) return OsStatus::Error(EBADF);

@@ -9,6 +9,15 @@
 // process's plan. Every call returns an OsStatus: errno values, never the
 // runtime's error codes.
 //
+// An OsFile can also lend its committed bytes without a copy: ReadView
+// answers from a read-only shared mapping of the file, but only below the
+// length the file is known to have (the last Size answer, raised by the
+// object's own writes, lowered by its own truncation), so that touching the
+// mapping never meets a page past the end of the file (SIGBUS). A caller
+// that shares the file with other processes must re-ask Size under the lock
+// that keeps them from shortening it before it reads through views. Views
+// count as reads against the fault plan, which can fail them.
+//
 // An OsFile also carries, for the block layer above it, an optional unit
 // cipher and a failed state (the errno of the first failed write or sync,
 // after which a block layer writes nothing more until the state is cleared).
@@ -24,6 +33,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "runtime/os/fault_plan.h"
 #include "runtime/os/os_status.h"
@@ -80,6 +90,12 @@ class OsFile {
   // Reads up to `len` bytes at `offset` into `buf`; *got is the count read
   // (short at end of file).
   OsStatus ReadAt(uint64_t offset, void* buf, size_t len, size_t* got);
+  // Points *data at the `len` bytes at `offset` in the file's mapping, valid
+  // until the next ReadView or Close, and while the file keeps that length.
+  // *data is nullptr when no view can be had (the range
+  // lies past the known length, or the file cannot be mapped): the caller
+  // reads with ReadAt instead. An error is the fault plan's.
+  OsStatus ReadView(uint64_t offset, size_t len, const uint8_t** data);
   // Writes all `len` bytes at `offset` (ENOSPC when the system accepted only
   // part).
   OsStatus WriteAt(uint64_t offset, const void* buf, size_t len);
@@ -128,6 +144,9 @@ class OsFile {
       : fd_(fd), path_(std::move(path)), writable_(writable) {}
   FaultPlan* plan() const;
   int Enter(OsCall call, uint64_t start, uint64_t length);
+  // Maps at least the known length; false when the system refuses.
+  bool Remap();
+  void Unmap();
 
   int fd_;
   std::string path_;
@@ -137,6 +156,14 @@ class OsFile {
   FaultPlan* faults_ = nullptr;
   const UnitCipher* cipher_ = nullptr;
   int failed_errno_ = 0;
+  // The read-only mapping (map_ is nullptr when there is none) and the length
+  // below which it may be read.
+  const uint8_t* map_ = nullptr;
+  uint64_t map_length_ = 0;
+  uint64_t known_length_ = 0;
+  bool map_refused_ = false;
+  // Per chunk of kViewChunk bytes of the mapping: its page tables are made.
+  std::vector<bool> populated_;
 };
 
 // Flushes the directory holding `path`, so that a file created or removed

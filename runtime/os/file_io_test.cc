@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -115,6 +116,112 @@ TEST_F(OsFileTest, APowerCutJournalsEachPieceOfARun) {
   }
   ASSERT_TRUE(file->Sync().ok());
   EXPECT_EQ(plan.pending.count(path_), 0u);
+}
+
+class FileViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qzr_file_io_XXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    ASSERT_NE(::mkdtemp(buf.data()), nullptr);
+    dir_ = buf.data();
+    path_ = (dir_ / "data.bin").string();
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  std::unique_ptr<OsFile> Open(bool writable) {
+    std::unique_ptr<OsFile> f;
+    EXPECT_TRUE(OsFile::Open(path_, writable, true, &f).ok());
+    return f;
+  }
+  static std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + i / 4096);
+    return v;
+  }
+
+  std::filesystem::path dir_;
+  std::string path_;
+};
+
+TEST_F(FileViewTest, AViewLendsTheFilesBytesAndSeesLaterWrites) {
+  auto writer = Open(true);
+  const std::vector<uint8_t> data = Pattern(3 << 20, 1);  // past the first mapping
+  ASSERT_TRUE(writer->WriteAt(0, data.data(), data.size()).ok());
+  auto reader = Open(false);
+  const uint8_t* view = nullptr;
+  ASSERT_TRUE(reader->ReadView(4096, 8192, &view).ok());
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(std::memcmp(view, data.data() + 4096, 8192), 0);
+  ASSERT_TRUE(reader->ReadView(data.size() - 512, 512, &view).ok());
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(std::memcmp(view, data.data() + data.size() - 512, 512), 0);
+
+  // Another object's write shows through the same mapping.
+  const std::vector<uint8_t> changed = Pattern(8192, 99);
+  ASSERT_TRUE(writer->WriteAt(4096, changed.data(), changed.size()).ok());
+  ASSERT_TRUE(reader->ReadView(4096, 8192, &view).ok());
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(std::memcmp(view, changed.data(), changed.size()), 0);
+
+  // The file's own writes extend what it may lend.
+  const std::vector<uint8_t> tail = Pattern(4096, 5);
+  ASSERT_TRUE(writer->WriteAt(data.size(), tail.data(), tail.size()).ok());
+  ASSERT_TRUE(writer->ReadView(data.size(), tail.size(), &view).ok());
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(std::memcmp(view, tail.data(), tail.size()), 0);
+}
+
+TEST_F(FileViewTest, NoViewReachesPastTheLengthLastSeen) {
+  auto writer = Open(true);
+  const std::vector<uint8_t> data = Pattern(64 << 10, 3);
+  ASSERT_TRUE(writer->WriteAt(0, data.data(), data.size()).ok());
+  auto reader = Open(false);
+  const uint8_t* view = nullptr;
+  ASSERT_TRUE(reader->ReadView(60 << 10, 4096, &view).ok());
+  ASSERT_NE(view, nullptr);
+
+  // Another object cuts the file. Once the reader has asked the length (as
+  // it does under the lock that keeps writers out), a view of what was cut
+  // is refused and the read falls back to the system, which reads short.
+  ASSERT_TRUE(writer->Truncate(8192).ok());
+  uint64_t size = 0;
+  ASSERT_TRUE(reader->Size(&size).ok());
+  EXPECT_EQ(size, 8192u);
+  ASSERT_TRUE(reader->ReadView(60 << 10, 4096, &view).ok());
+  EXPECT_EQ(view, nullptr);
+  ASSERT_TRUE(reader->ReadView(4096, 4096, &view).ok());
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(std::memcmp(view, data.data() + 4096, 4096), 0);
+  uint8_t buf[4096];
+  size_t got = 1;
+  ASSERT_TRUE(reader->ReadAt(60 << 10, buf, sizeof buf, &got).ok());
+  EXPECT_EQ(got, 0u);
+
+  // Its own truncation needs no question.
+  ASSERT_TRUE(writer->Truncate(1024).ok());
+  ASSERT_TRUE(writer->ReadView(4096, 512, &view).ok());
+  EXPECT_EQ(view, nullptr);
+}
+
+TEST_F(FileViewTest, TheFaultPlanCountsAndFailsViews) {
+  auto writer = Open(true);
+  const std::vector<uint8_t> data = Pattern(16384, 7);
+  ASSERT_TRUE(writer->WriteAt(0, data.data(), data.size()).ok());
+  FaultPlan plan;
+  plan.FailAt(OsCall::kRead, 2, EIO);
+  writer->set_fault_plan(&plan);
+  const uint8_t* view = nullptr;
+  ASSERT_TRUE(writer->ReadView(0, 4096, &view).ok());
+  EXPECT_NE(view, nullptr);
+  const OsStatus failed = writer->ReadView(4096, 4096, &view);
+  EXPECT_TRUE(failed.Is(EIO));
+  EXPECT_EQ(view, nullptr);
+  EXPECT_EQ(plan.count(OsCall::kRead), 2);
+  writer->set_fault_plan(nullptr);
 }
 
 }  // namespace

@@ -459,7 +459,7 @@ int ViewEngine::Step(bool forward) {
       if (rc != 0) return rc;
       if (again && !Passes()) continue;
     }
-    current_position_ = EncodePosition();
+    EncodePositionInto(primary_, true, &current_position_);
     ClearError();
     return 0;
   }
@@ -702,7 +702,15 @@ std::string ViewEngine::EncodePosition() const {
 }
 
 std::string ViewEngine::EncodePosition(uint32_t row, bool joins) const {
-  ViewPosition parts;
+  std::string out;
+  EncodePositionInto(row, joins, &out);
+  return out;
+}
+
+void ViewEngine::EncodePositionInto(uint32_t row, bool joins, std::string* out) const {
+  ViewPosition& parts = position_parts_;
+  parts.records.clear();
+  parts.placement.clear();
   parts.records.push_back(row);
   for (size_t j = 2; j <= files_.size(); ++j) {
     const JoinSlot& slot = joins_[j];
@@ -718,7 +726,7 @@ std::string ViewEngine::EncodePosition(uint32_t row, bool joins) const {
         {field, std::string_view(reinterpret_cast<const char*>(primary.record.data() + f.offset),
                                  f.TotalSize())});
   }
-  return EncodeViewPosition(parts);
+  EncodeViewPosition(parts, out);
 }
 
 std::string ViewEngine::Position() const {

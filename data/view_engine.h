@@ -259,6 +259,9 @@ class ViewEngine {
 
   std::string EncodePosition() const;
   std::string EncodePosition(uint32_t row, bool joins) const;
+  // EncodePosition(row, joins) into `*out`, reusing its storage and that of
+  // position_parts_ (a row handed out allocates nothing for its position).
+  void EncodePositionInto(uint32_t row, bool joins, std::string* out) const;
 
   int EnsureList();
   int BuildList();
@@ -311,6 +314,7 @@ class ViewEngine {
   State state_ = State::kStart;
   uint32_t primary_ = 0;  // position of the current primary record
   std::string current_position_;
+  mutable ViewPosition position_parts_;  // EncodePositionInto's scratch
 
   // Seek target of Reset.
   std::vector<uint32_t> seek_positions_;

@@ -71,6 +71,13 @@ bool ReadRecords(PositionReader* in, size_t files, std::vector<uint32_t>* record
 
 std::string EncodeViewPosition(const ViewPosition& position) {
   std::string out;
+  EncodeViewPosition(position, &out);
+  return out;
+}
+
+void EncodeViewPosition(const ViewPosition& position, std::string* text) {
+  std::string& out = *text;
+  out.clear();
   out.push_back(kPositionMagic);
   out.push_back(kPositionFormat);
   PutU16(&out, static_cast<uint32_t>(position.records.size()));
@@ -81,7 +88,7 @@ std::string EncodeViewPosition(const ViewPosition& position) {
   for (const ViewPlacement& p : position.placement) placement += 4 + p.bytes.size();
   if (out.size() + placement > kMaxViewPosition) {
     PutU16(&out, 0);
-    return out;
+    return;
   }
   PutU16(&out, static_cast<uint32_t>(position.placement.size()));
   for (const ViewPlacement& p : position.placement) {
@@ -89,7 +96,6 @@ std::string EncodeViewPosition(const ViewPosition& position) {
     PutU16(&out, static_cast<uint32_t>(p.bytes.size()));
     out.append(p.bytes);
   }
-  return out;
 }
 
 bool DecodeViewPosition(std::string_view text, size_t files, ViewPosition* out) {

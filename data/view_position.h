@@ -52,6 +52,8 @@ struct ViewPosition {
 // REQUIRES: at most 65535 records and placement fields, each field's bytes
 // at most 65535 long.
 std::string EncodeViewPosition(const ViewPosition& position);
+// EncodeViewPosition into `*out` (replaced), reusing its storage.
+void EncodeViewPosition(const ViewPosition& position, std::string* out);
 
 // Decodes a whole position of a view of `files` files. False when `text`
 // is not one: a wrong tag, format or file count, a short or over-long

@@ -91,7 +91,7 @@ int CommandLineBackend::ShowMessage(const MessageRequest& request) {
 void CommandLineBackend::Flush() {
   std::lock_guard<std::mutex> lock(mu_);
   for (const std::string& line : kept_) *err_ << line;
-  err_->flush();
+  err_->Flush();
   kept_.clear();
 }
 

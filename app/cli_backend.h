@@ -26,10 +26,10 @@
 #include <atomic>
 #include <map>
 #include <mutex>
-#include <ostream>
 #include <string>
 #include <vector>
 
+#include "app/text_stream.h"
 #include "ui/window_backend.h"
 
 namespace qzr {
@@ -38,7 +38,7 @@ inline constexpr char kProgramName[] = "qzrfunctions";
 
 class CommandLineBackend : public WindowBackend {
  public:
-  CommandLineBackend(std::ostream* err, bool interactive, bool assume_yes, int question_in_fd = 0,
+  CommandLineBackend(TextOut* err, bool interactive, bool assume_yes, int question_in_fd = 0,
                      int question_out_fd = 2)
       : err_(err),
         interactive_(interactive),
@@ -71,7 +71,7 @@ class CommandLineBackend : public WindowBackend {
   // The text as the command line says it.
   std::string Reworded(const std::string& text, bool can_answer);
 
-  std::ostream* err_;
+  TextOut* err_;
   bool interactive_;
   bool assume_yes_;
   int question_in_fd_;

@@ -13,7 +13,6 @@
 #include <functional>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "app/app_globals.h"
 #include "app/catalogue.h"
@@ -703,7 +702,7 @@ int Runner::FailRead(const CatalogueError& error) {
 }
 
 int Runner::Finish(int code) {
-  io_.out->flush();
+  io_.out->Flush();
   if (!io_.out->good() && code == kExitOk) {
     const int err = io_.out_error ? io_.out_error() : 0;
     code = FailAlways("cannot write the output" +
@@ -718,16 +717,15 @@ int Runner::Finish(int code) {
   if (report_ == Report::kAlways || report_ == Report::kInstead ||
       (report_ == Report::kUnlessShown && !shown)) {
     *io_.err << kProgramName << ": " << failure_ << "\n";
-    io_.err->flush();
+    io_.err->Flush();
   }
   return code;
 }
 
 bool Runner::ReadInput(const std::string& name, std::string* out, std::string* why) {
   if (name == "-") {
-    std::ostringstream all;
-    all << io_.in->rdbuf();
-    *out = all.str();
+    out->clear();
+    io_.in->ReadAll(out);
     return true;
   }
   return ReadWholeInput(name, out, why);
@@ -798,7 +796,7 @@ bool Runner::EntryFromOptions(FuncEntry* entry, std::string* why) {
 }
 
 void Runner::PrintTableRow(const FuncEntry& e, bool* header_done) {
-  std::ostream& out = *io_.out;
+  TextOut& out = *io_.out;
   if (!*header_done) {
     out << "    ID  C  " << Cell("Title", 50) << "  Posted by\n";
     *header_done = true;
@@ -812,7 +810,7 @@ void Runner::PrintTableRow(const FuncEntry& e, bool* header_done) {
 }
 
 void Runner::PrintEntry(const FuncEntry& e) {
-  std::ostream& out = *io_.out;
+  TextOut& out = *io_.out;
   const std::string description = Escaped(e.description, true);
   const std::string code = Escaped(e.code, true);
   out << "ID:          " << e.id << "\n"
@@ -920,7 +918,10 @@ int Runner::Export() {
   std::string target, temp;
   std::unique_ptr<OsFile> file;
   std::unique_ptr<OsOutputStream> file_out;
-  std::ostream* out = io_.out;
+  // Standard output is a TextOut; the entry writer writes to a C++ stream.
+  TextOutBuf out_buf(io_.out);
+  std::ostream out_stream(&out_buf);
+  std::ostream* out = &out_stream;
   if (output != nullptr) {
     target = *output;
     if (std::string resolved; ResolvePath(*output, &resolved).ok()) target = resolved;

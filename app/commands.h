@@ -32,11 +32,10 @@
 #define QZR_APP_COMMANDS_H_
 
 #include <functional>
-#include <istream>
-#include <ostream>
 #include <string>
 #include <vector>
 
+#include "app/text_stream.h"
 #include "ui/window_backend.h"
 
 namespace qzr {
@@ -46,9 +45,9 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
 struct CommandIo {
-  std::istream* in = nullptr;
-  std::ostream* out = nullptr;
-  std::ostream* err = nullptr;
+  TextIn* in = nullptr;
+  TextOut* out = nullptr;
+  TextOut* err = nullptr;
   // Standard input is a terminal: questions are asked there.
   bool interactive = false;
   // Answers the framework's messages instead of the command line's own

@@ -69,8 +69,8 @@ class CommandsTest : public ::testing::Test {
   // The command in this process.
   Result Run(const std::vector<std::string>& args, const std::string& input = "",
              WindowBackend* backend = nullptr) {
-    std::istringstream in(input);
-    std::ostringstream out, err;
+    StringTextIn in(input);
+    StringTextOut out, err;
     CommandIo io;
     io.in = &in;
     io.out = &out;
@@ -1057,8 +1057,8 @@ TEST_F(CommandsTest, TheTerminalDeleteQuestionDefaultsToNo) {
     EXPECT_EQ(pipe(shown), 0);
     EXPECT_EQ(write(answers[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
     close(answers[1]);
-    std::istringstream in;
-    std::ostringstream out, err;
+    StringTextIn in;
+    StringTextOut out, err;
     CommandIo io;
     io.in = &in;
     io.out = &out;

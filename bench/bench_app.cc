@@ -64,10 +64,15 @@ struct Data {
   DataSet demo, big;
 };
 
+// Output of a command, discarded.
+class NullTextOut : public TextOut {
+ protected:
+  bool Write(const char*, size_t) override { return true; }
+};
+
 int Command(const std::vector<std::string>& args, const std::string& dir) {
-  NullBuffer null;
-  std::ostream out(&null), err(&null);
-  std::istringstream in;
+  NullTextOut out, err;
+  StringTextIn in;
   CommandIo io;
   io.in = &in;
   io.out = &out;

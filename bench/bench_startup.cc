@@ -32,10 +32,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <ostream>
 #include <random>
-#include <sstream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -123,9 +120,8 @@ class CatalogueDir {
   // (output discarded) and returns its milliseconds.
   double Command(const std::vector<std::string>& args) {
     Enter enter(dir_);
-    NullBuffer null;
-    std::ostream out(&null), err(&null);
-    std::istringstream in;
+    NullTextOut out, err;
+    StringTextIn in;
     CommandIo io;
     io.in = &in;
     io.out = &out;
@@ -169,10 +165,9 @@ class CatalogueDir {
   size_t size() const { return entries_.size(); }
 
  private:
-  class NullBuffer : public std::streambuf {
+  class NullTextOut : public TextOut {
    protected:
-    int overflow(int c) override { return c; }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+    bool Write(const char*, size_t) override { return true; }
   };
 
   // The program finds its catalogue and settings in the working folder.

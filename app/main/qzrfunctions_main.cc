@@ -15,12 +15,11 @@
 // the next time the file is opened. Nothing thrown leaves main: anything
 // uncaught becomes one line and exit code 1 as well.
 //
-// Standard output goes through a buffer of its own that keeps the reason
-// of the first failed write (a full device), so that a command can say why
-// its output was lost. Standard input and standard error have small stream
-// buffers of their own too, straight over their descriptors: the program
-// never sets up the C++ standard streams (std::cin, std::cerr), which cost
-// a command more to start than most of its work.
+// Standard input, output and error are the command line's own text streams
+// over their descriptors (app/text_stream.h): the program sets up no C++
+// streams, whose start cost a command more than most of its work. Standard
+// output is buffered and keeps the reason of the first failed write (a full
+// device), so that a command can say why its output was lost.
 
 #include <dlfcn.h>
 #include <malloc.h>
@@ -31,9 +30,6 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <istream>
-#include <ostream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -41,6 +37,7 @@
 #include "app/commands.h"
 #include "app/main_browse.h"
 #include "app/program.h"
+#include "app/text_stream.h"
 #include "runtime/core/fatal.h"
 #include "runtime/os/file_io.h"
 #include "runtime/os/file_system.h"
@@ -65,63 +62,6 @@ void OnFatal(int code, const std::string& text) {
   _exit(qzr::kExitFailure);
 }
 
-// A write-only stream buffer over a file descriptor that remembers the
-// errno of its first failed write; after a failure it writes nothing more.
-class FdOutBuf : public std::streambuf {
- public:
-  explicit FdOutBuf(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
-  ~FdOutBuf() override { sync(); }
-  int error() const { return error_; }
-
- protected:
-  int_type overflow(int_type c) override {
-    if (Drain() != 0) return traits_type::eof();
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(c);
-      pbump(1);
-    }
-    return traits_type::not_eof(c);
-  }
-  int sync() override { return Drain(); }
-
- private:
-  int Drain() {
-    if (error_ == 0 && pptr() > pbase()) {
-      const qzr::OsStatus s =
-          qzr::WriteToDescriptor(fd_, pbase(), static_cast<size_t>(pptr() - pbase()));
-      error_ = s.error();
-    }
-    setp(buffer_, buffer_ + sizeof buffer_);
-    return error_ == 0 ? 0 : -1;
-  }
-
-  int fd_;
-  int error_ = 0;
-  char buffer_[1 << 16];
-};
-
-// A read-only stream buffer over a file descriptor; a failed read ends the
-// input, as the end of input does.
-class FdInBuf : public std::streambuf {
- public:
-  explicit FdInBuf(int fd) : fd_(fd) { setg(buffer_, buffer_, buffer_); }
-
- protected:
-  int_type underflow() override {
-    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-    size_t got = 0;
-    if (!qzr::ReadFromDescriptor(fd_, buffer_, sizeof buffer_, &got).ok() || got == 0) {
-      return traits_type::eof();
-    }
-    setg(buffer_, buffer_, buffer_ + got);
-    return traits_type::to_int_type(*gptr());
-  }
-
- private:
-  int fd_;
-  char buffer_[1 << 16];
-};
-
 // The program's top procedure with windows. A halt (an error the framework
 // cannot go on from) does not end the process under the windows' feet: it
 // asks every window to close, and the program ends through its loops, the
@@ -145,7 +85,7 @@ std::string DesktopModulePath() {
 // Loads the desktop module and runs the program's windows through it. The
 // module stays loaded until the process ends (Qt's own threads and
 // handlers outlive the run).
-int OpenWindows(int argc, char** argv, std::ostream& err) {
+int OpenWindows(int argc, char** argv, qzr::TextOut& err) {
   const std::string path = DesktopModulePath();
   std::string why;
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -179,26 +119,21 @@ int main(int argc, char** argv) {
   try {
     qzr::SetFatalHandler(OnFatal);
     std::vector<std::string> args(argv + 1, argv + argc);
-    FdOutBuf out_buf(1);
-    std::ostream out(&out_buf);
-    // Standard error is written through at once after each output, as
-    // std::cerr would be.
-    FdOutBuf err_buf(2);
-    std::ostream err(&err_buf);
-    err.setf(std::ios::unitbuf);
-    FdInBuf in_buf(0);
-    std::istream in(&in_buf);
+    qzr::FdTextOut out(1, false);
+    // Standard error is written through at once, as std::cerr would be.
+    qzr::FdTextOut err(2, true);
+    qzr::FdTextIn in(0);
     qzr::CommandIo io;
     io.in = &in;
     io.out = &out;
     io.err = &err;
-    io.out_error = [&out_buf] { return out_buf.error(); };
+    io.out_error = [&out] { return out.error(); };
     io.interactive = isatty(0) == 1;
     io.open_windows = [&] { return OpenWindows(argc, argv, err); };
     int code = qzr::RunCommandLine(args, io);
-    out.flush();
-    if (out_buf.error() != 0 && code == qzr::kExitOk) {
-      err << "qzrfunctions: cannot write the output: " << std::strerror(out_buf.error()) << "\n";
+    out.Flush();
+    if (out.error() != 0 && code == qzr::kExitOk) {
+      err << "qzrfunctions: cannot write the output: " << std::strerror(out.error()) << "\n";
       code = qzr::kExitFailure;
     }
     return code;

@@ -104,7 +104,12 @@ bool ValidKey(const PalisadeState& s, int key) {
 // Ends a changing operation: outside STREAM and transactions the change is
 // written out now (or dropped when it failed).
 int FinishChange(PalisadeState& s, int rc) {
-  if (s.in_transaction) return rc;
+  if (s.in_transaction) {
+    // A large transaction sends what it may to the file early (a failure
+    // there fails its COMMIT, which then rolls back).
+    if (rc == 0) s.file->pager()->SpillHeld();
+    return rc;
+  }
   if (s.stream) {
     Pager* pager = s.file->pager();
     if (rc == 0 && pager->cache().dirty_count() > pager->options().max_dirty_pages) {

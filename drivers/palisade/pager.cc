@@ -146,6 +146,7 @@ int Pager::CommitHeader() {
   }
   header_dirty_ = false;
   committed_ = header_;
+  spill_floor_ = 0;
   if (options_.commit_counter != nullptr) options_.commit_counter->fetch_add(1);
   return 0;
 }
@@ -409,19 +410,12 @@ int Pager::PrepareCommit() {
   return Prepare(true);
 }
 
-int Pager::Prepare(bool transactional) {
-  stats_ = CommitStats();
-  // Runs left by a write-out that a corruption check ended hold nothing
-  // that may still be written.
-  home_run_ = Run();
-  shadow_run_ = Run();
-  if (read_only() || broken_) return FailFlush(EBADF);
-  if (file_->failed_errno() != 0) return FailFlush(file_->failed_errno());
+bool Pager::PlaceAndPack() {
   FreeQueued();
   // Packing can move a page written by another encoder whose new encoding
   // needs another zone, so place and pack until nothing moves.
-  for (int round = 0;; ++round) {
-    if (!PlacePages()) return FailFlush(EFBIG);
+  for (;;) {
+    if (!PlacePages()) return false;
     PackZones();
     bool placed = true;
     for (PageNode* node : cache_.DirtyNodes()) {
@@ -431,8 +425,67 @@ int Pager::Prepare(bool transactional) {
         break;
       }
     }
-    if (placed) break;
+    if (placed) return true;
   }
+}
+
+bool Pager::WriteFirstHeader() {
+  uint64_t length = 0;
+  if (!file_->Size(&length).ok() || length != 0) return true;
+  // A new file gets its empty header first, durably: a death during its
+  // first commit must leave a file that opens (empty), never one whose
+  // pages lie behind a header that was not written.
+  uint8_t empty[kHeaderBytes];
+  EncodeHeader(committed_, empty);
+  return WriteBlock(file_.get(), 0, kHeaderBytes, empty) && Sync();
+}
+
+void Pager::SpillHeld() {
+  if (!hold_changes_ || prepared_ || read_only() || broken_ || file_->failed_errno() != 0) return;
+  if (cache_.dirty_count() <= spill_floor_ + options_.max_held_pages) return;
+  const CommitStats kept = stats_;
+  home_run_ = Run();
+  // Placed as a commit would place them, so that every page has its
+  // address in the zones the commit will write (header_ in memory; the
+  // header on disk still describes the committed file).
+  if (!PlaceAndPack() || !WriteFirstHeader()) {
+    spill_floor_ = cache_.dirty_count();
+    stats_ = kept;
+    return;
+  }
+  // Only pages whose homes lie past the committed end: nothing committed
+  // lives there, so writing them changes nothing a reader, a rollback or a
+  // recovery sees. The rest wait for the commit's shadows.
+  const uint64_t committed_end = committed_.CommittedEnd;
+  std::vector<PageNode*> early;
+  for (PageNode* node : cache_.DirtyNodes()) {
+    if (PageOffset(node->Address) >= committed_end) early.push_back(node);
+  }
+  std::sort(early.begin(), early.end(),
+            [](const PageNode* a, const PageNode* b) { return a->Address < b->Address; });
+  bool ok = true;
+  for (PageNode* node : early) {
+    if (!(ok = PutPage(node, 1))) break;
+  }
+  // A failed write leaves its pages dirty in memory and the file in the
+  // failed state: the transaction's COMMIT then fails and rolls back.
+  if (WriteRun(&home_run_) && ok) spilled_pages_ += early.size();
+  stats_ = kept;
+  // Pages that must wait do not make every later operation try again.
+  spill_floor_ = cache_.dirty_count();
+  // The pages written count against the cache's limits from now on.
+  cache_.Trim();
+}
+
+int Pager::Prepare(bool transactional) {
+  stats_ = CommitStats();
+  // Runs left by a write-out that a corruption check ended hold nothing
+  // that may still be written.
+  home_run_ = Run();
+  shadow_run_ = Run();
+  if (read_only() || broken_) return FailFlush(EBADF);
+  if (file_->failed_errno() != 0) return FailFlush(file_->failed_errno());
+  if (!PlaceAndPack()) return FailFlush(EFBIG);
   if (!file_->Point("before-write-pages")) return FailFlush(file_->failed_errno());
 
   const uint64_t committed_end = committed_.CommittedEnd;
@@ -441,17 +494,7 @@ int Pager::Prepare(bool transactional) {
     if (PageOffset(node->Address) < committed_end) needs_shadow = true;
   }
   shadows_.clear();
-  uint64_t length = 0;
-  if (file_->Size(&length).ok() && length == 0) {
-    // A new file gets its empty header first, durably: a death during its
-    // first commit must leave a file that opens (empty), never one whose
-    // pages lie behind a header that was not written.
-    uint8_t empty[kHeaderBytes];
-    EncodeHeader(committed_, empty);
-    if (!WriteBlock(file_.get(), 0, kHeaderBytes, empty) || !Sync()) {
-      return FailFlush(file_->failed_errno());
-    }
-  }
+  if (!WriteFirstHeader()) return FailFlush(file_->failed_errno());
   shadow_start_ = std::max<uint64_t>(committed_end, header_.ComputedEnd());
   working_end_ = shadow_start_;
   if (!WritePages()) return FailFlush(file_->failed_errno());
@@ -561,6 +604,7 @@ void Pager::Rollback() {
   // A prepared update is left to the next open's recovery: its mark is on
   // disk, and only the caller knows whether its transaction committed.
   prepared_ = false;
+  spill_floor_ = 0;
   shadows_.clear();
   cache_.Clear();
   free_queue_.clear();

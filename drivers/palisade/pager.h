@@ -93,6 +93,9 @@ struct PagerOptions {
   // Changed pages kept in memory before Flush is forced at the end of an
   // operation (bounds memory during bulk loads).
   size_t max_dirty_pages = 4096;
+  // Changed pages a transaction keeps in memory before SpillHeld writes
+  // those it may (past the committed end) to the file ahead of the commit.
+  size_t max_held_pages = 1024;
   // Largest plain page the tree builds; lower only in small-limit tests so
   // that splits and merges run on small data.
   size_t page_limit = kMaxPageBytes;
@@ -217,6 +220,20 @@ class Pager {
   bool holding_changes() const { return hold_changes_; }
   // Flush when more than max_dirty_pages are waiting.
   int MaybeSpill();
+  // While changes are held, and more than max_held_pages of them wait (over
+  // those that had to stay at the last spill): places every changed page in
+  // the zones of its size, as a commit would (steps 1-3), and writes those
+  // whose homes lie at or past the committed end in place (4a), where
+  // nothing committed lives; they are clean from then on and may leave the
+  // cache, to be read back from there. The header on disk still describes
+  // the committed file, so a reader, a rollback or a death before the
+  // commit never sees them; the commit's first sync makes them durable
+  // with the rest. Pages below the committed end stay in memory for the
+  // commit's shadows. A failed write leaves the file in its failed state
+  // (the commit then fails and rolls back) and loses nothing held.
+  void SpillHeld();
+  // Pages SpillHeld has written since the pager opened.
+  uint64_t spilled_pages() const { return spilled_pages_; }
   // Forgets every unwritten change: drops the cache, re-reads the header.
   // When the header can no longer be read, the pager shows no pages and
   // refuses to write from then on.
@@ -289,6 +306,11 @@ class Pager {
   void PlaceAll(const std::vector<std::pair<PageNode*, int>>& pages);
   bool WritePages();
   int FailFlush(int err);
+  // Steps 1-3: FreeQueued, then PlacePages and PackZones until every dirty
+  // page lies in the zone of its size. False: the file would pass 4 GiB.
+  bool PlaceAndPack();
+  // Writes an empty file's header, durably, before any page goes past it.
+  bool WriteFirstHeader();
 
   // Blocks bound for consecutive offsets, written in one vectored write
   // (WriteBlocks). `written` are the dirty nodes whose blocks the run holds
@@ -332,6 +354,8 @@ class Pager {
   PlxHeader committed_;
   bool prepared_ = false;
   bool hold_changes_ = false;
+  size_t spill_floor_ = 0;  // dirty pages SpillHeld had to leave in memory
+  uint64_t spilled_pages_ = 0;
   uint64_t shadow_start_ = 0;  // S of the update being written
   uint64_t working_end_ = 0;   // where the next shadow goes
   std::vector<Shadow> shadows_;

@@ -16,6 +16,8 @@ namespace {
 // In-place blocks gathered before a run is written out anyway: large enough
 // that a bulk write-out makes few system calls, small enough to stay cached.
 constexpr size_t kRunBytes = size_t{1} << 20;
+// Blocks kept between sizing a write-out's pages and writing them.
+constexpr size_t kSizedBytes = size_t{16} << 20;
 
 }  // namespace
 
@@ -217,13 +219,29 @@ void Pager::DiscardPage(PageNode* node) {
 
 int Pager::SizeClassOf(PageNode* node) {
   if (node->image_valid) return node->image_class;
-  // Only the size is wanted here: the block is built again when it is
-  // written, so that a write-out of thousands of pages holds no block per
+  // While there is room the block is kept for the write, in storage reused
+  // from one write-out to the next, so that each page is encoded once.
+  // Past that room only the size is kept, and the block is built again when
+  // it is written: a write-out of thousands of pages then holds no block per
   // page (their storage, first touched, cost more than the second encode).
-  node->image_class = EncodeBlock(*node, &block_);
+  if (sized_blocks_.capacity() == 0) sized_blocks_.reserve(kSizedBytes);
+  if (sized_blocks_.size() + kMaxPageBytes <= sized_blocks_.capacity()) {
+    const size_t at = sized_blocks_.size();
+    node->image_class = AppendBlock(*node, &sized_blocks_);
+    sized_at_[node] = at;
+  } else {
+    node->image_class = EncodeBlock(*node, &block_);
+    sized_at_.erase(node);
+  }
   node->Image.clear();
   node->image_valid = true;
   return node->image_class;
+}
+
+const uint8_t* Pager::SizedBlock(const PageNode* node) const {
+  if (!node->image_valid) return nullptr;
+  auto it = sized_at_.find(node);
+  return it == sized_at_.end() ? nullptr : sized_blocks_.data() + it->second;
 }
 
 bool Pager::PutPage(PageNode* node, int mode) {
@@ -231,39 +249,47 @@ bool Pager::PutPage(PageNode* node, int mode) {
   ResizePage(node, size_class);
   if (mode == 0) return true;
   const uint64_t home = PageOffset(node->Address);
+  const size_t size = static_cast<size_t>(size_class) * kUnit;
+  const uint8_t* sized = node->Image.empty() ? SizedBlock(node) : nullptr;
   // Protected: the home slot still holds the committed page, so the block
   // goes to the shadow area, and the node keeps it (still dirty) until it
   // is copied home.
   if (home < committed_.CommittedEnd) {
-    if (node->Image.empty() && EncodeBlock(*node, &node->Image) != size_class) {
+    if (sized != nullptr) {
+      node->Image.assign(sized, sized + size);
+    } else if (node->Image.empty() && EncodeBlock(*node, &node->Image) != size_class) {
       Corruption(kCheckStoredSize);
     }
+    if (node->Image.size() != size) Corruption(kCheckStoredSize);
     PatchBlock(*node, home, node->Image.data());
-    const uint32_t size = static_cast<uint32_t>(node->Image.size());
     if (!Queue(&shadow_run_, working_end_, node->Image.data(), size, nullptr)) return false;
-    shadows_.push_back({static_cast<uint32_t>(home), static_cast<uint32_t>(working_end_), size});
+    shadows_.push_back({static_cast<uint32_t>(home), static_cast<uint32_t>(working_end_),
+                        static_cast<uint32_t>(size)});
     working_end_ += size;
     ++stats_.shadow_pages;
     return true;
   }
-  // In place: encoded beside the other blocks of its run, in storage kept
-  // from one write-out to the next (a fresh block per page, first touched,
-  // cost more than encoding it).
-  if (run_blocks_.capacity() == 0) run_blocks_.reserve(kRunBytes + kMaxPageBytes);
-  if (run_blocks_.size() + kMaxPageBytes > run_blocks_.capacity()) {
-    if (!WriteRun(&home_run_)) return false;
-    run_blocks_.clear();
+  // In place: the block sized for it, or one encoded now beside the other
+  // blocks of its run, in storage kept from one write-out to the next.
+  uint8_t* block = const_cast<uint8_t*>(sized);
+  if (block == nullptr) {
+    if (run_blocks_.capacity() == 0) run_blocks_.reserve(kRunBytes + kMaxPageBytes);
+    if (run_blocks_.size() + kMaxPageBytes > run_blocks_.capacity()) {
+      if (!WriteRun(&home_run_)) return false;
+      run_blocks_.clear();
+    }
+    const size_t at = run_blocks_.size();
+    if (node->Image.empty()) {
+      if (AppendBlock(*node, &run_blocks_) != size_class) Corruption(kCheckStoredSize);
+    } else {
+      run_blocks_.insert(run_blocks_.end(), node->Image.begin(), node->Image.end());
+    }
+    if (run_blocks_.size() - at != size) Corruption(kCheckStoredSize);
+    block = run_blocks_.data() + at;
   }
-  const size_t at = run_blocks_.size();
-  if (node->Image.empty()) {
-    if (AppendBlock(*node, &run_blocks_) != size_class) Corruption(kCheckStoredSize);
-  } else {
-    run_blocks_.insert(run_blocks_.end(), node->Image.begin(), node->Image.end());
-  }
-  uint8_t* block = run_blocks_.data() + at;
   PatchBlock(*node, home, block);
   ++stats_.in_place_pages;
-  return Queue(&home_run_, home, block, run_blocks_.size() - at, node);
+  return Queue(&home_run_, home, block, size, node);
 }
 
 bool Pager::Queue(Run* run, uint64_t offset, const uint8_t* data, size_t size, PageNode* written) {
@@ -411,6 +437,10 @@ int Pager::PrepareCommit() {
 }
 
 bool Pager::PlaceAndPack() {
+  // Blocks kept from an earlier sizing are dropped (their pages are encoded
+  // again when written); their runs are written or dropped by now.
+  sized_blocks_.clear();
+  sized_at_.clear();
   FreeQueued();
   // Packing can move a page written by another encoder whose new encoding
   // needs another zone, so place and pack until nothing moves.

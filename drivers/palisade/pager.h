@@ -95,7 +95,7 @@ struct PagerOptions {
   size_t max_dirty_pages = 4096;
   // Changed pages a transaction keeps in memory before SpillHeld writes
   // those it may (past the committed end) to the file ahead of the commit.
-  size_t max_held_pages = 1024;
+  size_t max_held_pages = 512;
   // Largest plain page the tree builds; lower only in small-limit tests so
   // that splits and merges run on small data.
   size_t page_limit = kMaxPageBytes;
@@ -325,6 +325,8 @@ class Pager {
   // run held first when it does not end at `offset`. REQUIRES: the block
   // stays as it is until the run is written. False: a write failed.
   bool Queue(Run* run, uint64_t offset, const uint8_t* data, size_t size, PageNode* written);
+  // The block SizeClassOf kept for the node's current encoding, or nullptr.
+  const uint8_t* SizedBlock(const PageNode* node) const;
   // Writes the run, if it holds anything, and empties it.
   bool WriteRun(Run* run);
 
@@ -341,6 +343,12 @@ class Pager {
   // The in-place blocks of home_run_, encoded side by side; its capacity
   // is fixed once reserved, so the run's pieces may point into it.
   std::vector<uint8_t> run_blocks_;
+  // Blocks SizeClassOf built while placing the pages of a write-out, kept
+  // for the write (reserved once, so that pieces of a run may point into
+  // it), and where each node's lies. An entry counts only while its node's
+  // image_valid holds (SizedBlock).
+  std::vector<uint8_t> sized_blocks_;
+  std::unordered_map<const PageNode*, size_t> sized_at_;
   Run home_run_;                                    // blocks going to their home offsets
   Run shadow_run_;                                  // blocks appended to the shadow area
   std::vector<std::pair<PageNode*, int>> placing_;  // PlacePages' pages and classes

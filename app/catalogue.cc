@@ -101,7 +101,8 @@ void Catalogue::Close() {
   opened_ = false;
 }
 
-bool Catalogue::ForEach(const std::function<bool(const FuncEntry&)>& each, CatalogueError* error) {
+bool Catalogue::ForEach(const std::function<bool(const FuncEntry&)>& each, CatalogueError* error,
+                        bool listing) {
   if (!Open(error)) return false;
   FileDescriptor& func = FUNC();
   View view;
@@ -139,7 +140,7 @@ bool Catalogue::ForEach(const std::function<bool(const FuncEntry&)>& each, Catal
       break;
     }
     last_read = GetId(func);
-    if (!each(ReadFuncEntry(func))) break;
+    if (!each(listing ? ReadFuncListing(func) : ReadFuncEntry(func))) break;
   }
   manager.Close();
   manager.Kill();

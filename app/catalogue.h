@@ -79,8 +79,11 @@ class Catalogue {
   // Calls `each` for every entry in FUN:ID order that the quick find in
   // force lets through; `each` returns false to stop early. A read error
   // ends the walk with false, the error naming the entry that could not be
-  // read (or the last one read before it).
-  bool ForEach(const std::function<bool(const FuncEntry&)>& each, CatalogueError* error);
+  // read (or the last one read before it). With `listing` each entry holds
+  // only what a listing shows (ReadFuncListing), which spares copying every
+  // entry's description and code.
+  bool ForEach(const std::function<bool(const FuncEntry&)>& each, CatalogueError* error,
+               bool listing = false);
   // Reads entry `id` into *entry; false (with "no entry N") when there is
   // none.
   bool Get(int32_t id, FuncEntry* entry, CatalogueError* error);

@@ -514,7 +514,9 @@ class Runner {
   // read error, or any message of the framework on the way (a list has
   // none to give unless reading failed), ends it with false and the line
   // naming where it stopped.
-  bool ReadAll(const std::function<bool(const FuncEntry&)>& each, CatalogueError* error);
+  // With `listing`, each entry holds only what a listing table shows.
+  bool ReadAll(const std::function<bool(const FuncEntry&)>& each, CatalogueError* error,
+               bool listing = false);
   // The entry's texts checked against their fields (or cut, --truncate),
   // and for valid UTF-8.
   bool Fit(FuncEntry* entry, const std::string& where, std::string* why);
@@ -641,7 +643,8 @@ const std::string& Usage() {
   return usage;
 }
 
-bool Runner::ReadAll(const std::function<bool(const FuncEntry&)>& each, CatalogueError* error) {
+bool Runner::ReadAll(const std::function<bool(const FuncEntry&)>& each, CatalogueError* error,
+                     bool listing) {
   const int before = messages_->count();
   int32_t last = 0;
   bool ok = catalogue_.ForEach(
@@ -649,7 +652,7 @@ bool Runner::ReadAll(const std::function<bool(const FuncEntry&)>& each, Catalogu
         last = e.id;
         return each(e);
       },
-      error);
+      error, listing);
   if (ok && messages_->count() > before) {
     ok = false;
     std::string why = own_ != nullptr ? own_->FirstKept() : std::string();
@@ -843,7 +846,7 @@ int Runner::List(bool find) {
         }
         return io_.out->good();
       },
-      &error);
+      &error, !json);
   ClearGlobalQuickFind();
   if (!ok) return FailRead(error);
   return kExitOk;

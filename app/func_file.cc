@@ -100,6 +100,17 @@ FuncEntry ReadFuncEntry(const FileDescriptor& file) {
   return e;
 }
 
+FuncEntry ReadFuncListing(const FileDescriptor& file) {
+  FuncEntry e;
+  int32_t id = 0;
+  std::memcpy(&id, file.FieldData(kFunId), sizeof id);
+  e.id = id;
+  e.title = ReadCString(file, kFunName);
+  e.complete = *file.FieldData(kFunFullCode) == 1;
+  e.posted_by = ReadCString(file, kFunUser);
+  return e;
+}
+
 void WriteFuncEntry(FileDescriptor* file, const FuncEntry& entry, bool with_id) {
   if (with_id) std::memcpy(file->FieldData(kFunId), &entry.id, sizeof entry.id);
   WriteCString(file, kFunName, entry.title);

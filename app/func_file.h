@@ -82,6 +82,9 @@ struct FuncEntry {
 
 // The entry in the record buffer and memo of `file`.
 FuncEntry ReadFuncEntry(const FileDescriptor& file);
+// What a listing shows of the entry in `file`: the number, completeness,
+// title and poster; the description, link and code are left empty.
+FuncEntry ReadFuncListing(const FileDescriptor& file);
 // Stores `entry` into the record buffer and memo of `file`. Each CSTRING
 // field is zero-filled past its text, so no bytes of an earlier, longer
 // value stay behind the terminator (the quick find reads the whole record).

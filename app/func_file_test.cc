@@ -66,6 +66,14 @@ TEST(FuncEntryTest, WriteThenReadGivesTheEntryBack) {
   EXPECT_EQ(f.record[1128], 1);
 }
 
+TEST(FuncEntryTest, AListingReadsTheNumberCompletenessTitleAndPosterOnly) {
+  FileDescriptor f = FuncDeclaration();
+  FuncEntry e{7, "title", "about it", "int x;", true, "http://f/7", "ann"};
+  WriteFuncEntry(&f, e, true);
+  FuncEntry listed{7, "title", "", "", true, "", "ann"};
+  EXPECT_EQ(ReadFuncListing(f), listed);
+}
+
 TEST(FuncEntryTest, ShorterTextLeavesNothingOfTheOldBehindItsTerminator) {
   FileDescriptor f = FuncDeclaration();
   WriteFuncEntry(&f, FuncEntry{1, "a long old title", "", "", false, "", ""}, true);

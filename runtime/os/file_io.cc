@@ -17,8 +17,11 @@ namespace {
 
 // A view first met in a chunk of the mapping has the chunk's page tables
 // made in one call: a fault per 4 KiB page, taken as a scan or a run of
-// lookups first touches it, costs more than the read it replaces.
-constexpr uint64_t kViewChunk = uint64_t{1} << 20;
+// lookups first touches it, costs more than the read it replaces. The chunk
+// is kept small (64 KiB) so that a command reading a few rows by key does not
+// pay for megabytes it never looks at: 1 MiB chunks cost a one-row `show`
+// about a millisecond, while a scan gains the same from either size.
+constexpr uint64_t kViewChunk = uint64_t{1} << 16;
 
 using os_internal::Enter;
 

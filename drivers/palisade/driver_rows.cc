@@ -372,6 +372,18 @@ int SequentialRead(FileDescriptor& file, PalisadeState& s, bool forward) {
   }
 }
 
+// Moves the position to the start `to` (no key read yet), keeping the
+// storage of the key it read last, so that a scan started again allocates
+// nothing for its position.
+void RestartAt(SeqPosition* pos, SeqPosition to) {
+  if (to.at.capacity() < pos->at.capacity()) {
+    pos->at.clear();
+    to.at.clear();
+    to.at.swap(pos->at);
+  }
+  *pos = std::move(to);
+}
+
 int Skip(PalisadeState& s, int32_t count) {
   TableRef ref = s.Ref();
   const bool forward = count >= 0;
@@ -536,7 +548,7 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
       return LoadRow(file, s, row, 0);
     }
     case FileOp::SETfile:
-      s.pos = StartOfRows();
+      RestartAt(&s.pos, StartOfRows());
       return 0;
     case FileOp::SETfileptr:
       s.pos = AtRow(s.table, args.position);
@@ -550,7 +562,7 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     }
     case FileOp::SETkey:
       if (int rc = need_key(); rc != 0) return rc;
-      s.pos = StartOfKey(args.key);
+      RestartAt(&s.pos, StartOfKey(args.key));
       return 0;
     case FileOp::SETkeykey:
       if (int rc = need_key(); rc != 0) return rc;

@@ -228,7 +228,11 @@ void RecordPool::FitList(std::vector<PlxRecord>* list, size_t count) {
 
 void RecordPool::Give(PlxRecord&& rec) {
   if (count_ >= kMaxRecords || rec.bytes.capacity() == 0) return;
-  classes_[ClassOf(rec.bytes.capacity())].push_back(std::move(rec));
+  std::vector<PlxRecord>& c = classes_[ClassOf(rec.bytes.capacity())];
+  // Room for a class's usual count from the start, so that the swings of a
+  // steady run of decodes seldom grow it.
+  if (c.capacity() == 0) c.reserve(kClassRoom);
+  c.push_back(std::move(rec));
   ++count_;
 }
 

@@ -90,6 +90,7 @@ class RecordPool {
   static constexpr size_t kMaxRecords = 8192;
   static constexpr size_t kMaxLists = 64;
   static constexpr size_t kMinRoom = 16;
+  static constexpr size_t kClassRoom = 64;  // records a class has room for at first
 
   // A record whose bytes hold `length` bytes without growing, when one is
   // kept; otherwise a new record with room for that many (rounded up, so

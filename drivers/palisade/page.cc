@@ -106,8 +106,9 @@ int EncodePage(PageNode* node) {
 
 namespace {
 
-// The block of `node` written at (*out)[base], *out resized to end with it.
-int EncodeBlockAt(const PageNode& node, std::vector<uint8_t>* out, size_t base) {
+// The block of `node` written at `raw` when it is given (room for
+// kMaxPageBytes), else at (*out)[base] with *out resized to end with it.
+int EncodeBlockAt(const PageNode& node, std::vector<uint8_t>* out, size_t base, uint8_t* raw) {
   const size_t count = node.records.size();
   const size_t head = kPageHeaderBytes + (node.IsInner() ? kChildBytes * count : 0);
   const size_t plain = node.PlainSize();
@@ -139,8 +140,11 @@ int EncodeBlockAt(const PageNode& node, std::vector<uint8_t>* out, size_t base) 
   }
   const size_t rounded = RoundUpToUnit(stored);
   if (rounded > kMaxPageBytes) Corruption(kCheckPageTooLarge);
-  out->resize(base + rounded);
-  uint8_t* image = out->data() + base;
+  uint8_t* image = raw;
+  if (image == nullptr) {
+    out->resize(base + rounded);
+    image = out->data() + base;
+  }
   std::memset(image, 0, head);
   std::memcpy(image + head, body, stored - head);
   std::memset(image + stored, kPadByte, rounded - stored);
@@ -158,11 +162,11 @@ int EncodeBlockAt(const PageNode& node, std::vector<uint8_t>* out, size_t base) 
 }  // namespace
 
 int EncodeBlock(const PageNode& node, std::vector<uint8_t>* block) {
-  return EncodeBlockAt(node, block, 0);
+  return EncodeBlockAt(node, block, 0, nullptr);
 }
 
-int AppendBlock(const PageNode& node, std::vector<uint8_t>* out) {
-  return EncodeBlockAt(node, out, out->size());
+int EncodeBlockInto(const PageNode& node, uint8_t* out) {
+  return EncodeBlockAt(node, nullptr, 0, out);
 }
 
 void PatchImage(PageNode* node, uint64_t home_offset) {

@@ -93,9 +93,10 @@ int EncodePage(PageNode* node);
 // EncodePage into `block` (resized to the block) instead of node->Image,
 // leaving the node as it is. Returns the size class; same checks.
 int EncodeBlock(const PageNode& node, std::vector<uint8_t>* block);
-// EncodeBlock appended to `out` (what it held before stays), for a run of
-// blocks written together. Returns the size class; same checks.
-int AppendBlock(const PageNode& node, std::vector<uint8_t>* out);
+// EncodeBlock into `out`, which has room for kMaxPageBytes (storage a run
+// of blocks written together is built in). Returns the size class; the
+// block is that many units long. Same checks.
+int EncodeBlockInto(const PageNode& node, uint8_t* out);
 
 // Writes the page's home offset and current child addresses into its image.
 // REQUIRES: node->image_valid and node->Image holds the block.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "drivers/palisade/cipher.h"
 #include "drivers/palisade/format.h"
@@ -148,7 +149,7 @@ int Pager::CommitHeader() {
   }
   header_dirty_ = false;
   committed_ = header_;
-  spill_floor_ = 0;
+  ResetSpill();
   if (options_.commit_counter != nullptr) options_.commit_counter->fetch_add(1);
   return 0;
 }
@@ -177,6 +178,7 @@ PageNode* Pager::GetPage(int32_t address) {
   cache_.Trim();
   const size_t len = static_cast<size_t>(size_class) * kUnit;
   const uint64_t home = PageOffset(address);
+  if (hold_changes_ && home >= committed_.CommittedEnd) ++held_reloads_;
   const uint8_t* block;
   if (shadow_map_.empty()) {
     // Committed pages are decoded straight from the file's mapping. While a
@@ -224,11 +226,11 @@ int Pager::SizeClassOf(PageNode* node) {
   // Past that room only the size is kept, and the block is built again when
   // it is written: a write-out of thousands of pages then holds no block per
   // page (their storage, first touched, cost more than the second encode).
-  if (sized_blocks_.capacity() == 0) sized_blocks_.reserve(kSizedBytes);
-  if (sized_blocks_.size() + kMaxPageBytes <= sized_blocks_.capacity()) {
-    const size_t at = sized_blocks_.size();
-    node->image_class = AppendBlock(*node, &sized_blocks_);
-    sized_at_[node] = at;
+  if (sized_blocks_ == nullptr) sized_blocks_.reset(new uint8_t[kSizedBytes]);
+  if (sized_used_ + kMaxPageBytes <= kSizedBytes) {
+    node->image_class = EncodeBlockInto(*node, sized_blocks_.get() + sized_used_);
+    sized_at_[node] = sized_used_;
+    sized_used_ += static_cast<size_t>(node->image_class) * kUnit;
   } else {
     node->image_class = EncodeBlock(*node, &block_);
     sized_at_.erase(node);
@@ -241,7 +243,7 @@ int Pager::SizeClassOf(PageNode* node) {
 const uint8_t* Pager::SizedBlock(const PageNode* node) const {
   if (!node->image_valid) return nullptr;
   auto it = sized_at_.find(node);
-  return it == sized_at_.end() ? nullptr : sized_blocks_.data() + it->second;
+  return it == sized_at_.end() ? nullptr : sized_blocks_.get() + it->second;
 }
 
 bool Pager::PutPage(PageNode* node, int mode) {
@@ -273,19 +275,19 @@ bool Pager::PutPage(PageNode* node, int mode) {
   // blocks of its run, in storage kept from one write-out to the next.
   uint8_t* block = const_cast<uint8_t*>(sized);
   if (block == nullptr) {
-    if (run_blocks_.capacity() == 0) run_blocks_.reserve(kRunBytes + kMaxPageBytes);
-    if (run_blocks_.size() + kMaxPageBytes > run_blocks_.capacity()) {
+    if (run_blocks_ == nullptr) run_blocks_.reset(new uint8_t[kRunBytes + kMaxPageBytes]);
+    if (run_used_ > kRunBytes) {
       if (!WriteRun(&home_run_)) return false;
-      run_blocks_.clear();
+      run_used_ = 0;
     }
-    const size_t at = run_blocks_.size();
+    block = run_blocks_.get() + run_used_;
     if (node->Image.empty()) {
-      if (AppendBlock(*node, &run_blocks_) != size_class) Corruption(kCheckStoredSize);
+      if (EncodeBlockInto(*node, block) != size_class) Corruption(kCheckStoredSize);
     } else {
-      run_blocks_.insert(run_blocks_.end(), node->Image.begin(), node->Image.end());
+      if (node->Image.size() != size) Corruption(kCheckStoredSize);
+      std::memcpy(block, node->Image.data(), size);
     }
-    if (run_blocks_.size() - at != size) Corruption(kCheckStoredSize);
-    block = run_blocks_.data() + at;
+    run_used_ += size;
   }
   PatchBlock(*node, home, block);
   ++stats_.in_place_pages;
@@ -439,7 +441,7 @@ int Pager::PrepareCommit() {
 bool Pager::PlaceAndPack() {
   // Blocks kept from an earlier sizing are dropped (their pages are encoded
   // again when written); their runs are written or dropped by now.
-  sized_blocks_.clear();
+  sized_used_ = 0;
   sized_at_.clear();
   FreeQueued();
   // Packing can move a page written by another encoder whose new encoding
@@ -471,7 +473,10 @@ bool Pager::WriteFirstHeader() {
 }
 
 void Pager::SpillHeld() {
-  if (!hold_changes_ || prepared_ || read_only() || broken_ || file_->failed_errno() != 0) return;
+  if (!hold_changes_ || spill_off_ || prepared_ || read_only() || broken_ ||
+      file_->failed_errno() != 0) {
+    return;
+  }
   if (cache_.dirty_count() <= spill_floor_ + options_.max_held_pages) return;
   const CommitStats kept = stats_;
   home_run_ = Run();
@@ -483,6 +488,11 @@ void Pager::SpillHeld() {
     stats_ = kept;
     return;
   }
+  // Writing early pays while the pages written stay written. A transaction
+  // that reads them back (to change them again, or because placing moved
+  // them) as often as half as many as the last spill wrote keeps its pages
+  // in memory from here on.
+  if (last_spill_ > 0 && held_reloads_ * 2 > last_spill_) spill_off_ = true;
   // Only pages whose homes lie past the committed end: nothing committed
   // lives there, so writing them changes nothing a reader, a rollback or a
   // recovery sees. The rest wait for the commit's shadows.
@@ -501,10 +511,19 @@ void Pager::SpillHeld() {
   // failed state: the transaction's COMMIT then fails and rolls back.
   if (WriteRun(&home_run_) && ok) spilled_pages_ += early.size();
   stats_ = kept;
+  last_spill_ = early.size();
+  held_reloads_ = 0;
   // Pages that must wait do not make every later operation try again.
   spill_floor_ = cache_.dirty_count();
   // The pages written count against the cache's limits from now on.
   cache_.Trim();
+}
+
+void Pager::ResetSpill() {
+  spill_floor_ = 0;
+  spill_off_ = false;
+  last_spill_ = 0;
+  held_reloads_ = 0;
 }
 
 int Pager::Prepare(bool transactional) {
@@ -634,7 +653,7 @@ void Pager::Rollback() {
   // A prepared update is left to the next open's recovery: its mark is on
   // disk, and only the caller knows whether its transaction committed.
   prepared_ = false;
-  spill_floor_ = 0;
+  ResetSpill();
   shadows_.clear();
   cache_.Clear();
   free_queue_.clear();

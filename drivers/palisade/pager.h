@@ -230,7 +230,9 @@ class Pager {
   // commit never sees them; the commit's first sync makes them durable
   // with the rest. Pages below the committed end stay in memory for the
   // commit's shadows. A failed write leaves the file in its failed state
-  // (the commit then fails and rolls back) and loses nothing held.
+  // (the commit then fails and rolls back) and loses nothing held. A
+  // transaction that reads back as many as half the pages a spill wrote
+  // (an index filled at random places, zones moving) spills no more.
   void SpillHeld();
   // Pages SpillHeld has written since the pager opened.
   uint64_t spilled_pages() const { return spilled_pages_; }
@@ -309,6 +311,8 @@ class Pager {
   // Steps 1-3: FreeQueued, then PlacePages and PackZones until every dirty
   // page lies in the zone of its size. False: the file would pass 4 GiB.
   bool PlaceAndPack();
+  // Forgets the spilling state of a transaction (at its end).
+  void ResetSpill();
   // Writes an empty file's header, durably, before any page goes past it.
   bool WriteFirstHeader();
 
@@ -340,14 +344,17 @@ class Pager {
   std::vector<int32_t> free_queue_;
   std::vector<uint8_t> read_buffer_;  // the block of the page being loaded
   std::vector<uint8_t> block_;        // the block being sized or written
-  // The in-place blocks of home_run_, encoded side by side; its capacity
-  // is fixed once reserved, so the run's pieces may point into it.
-  std::vector<uint8_t> run_blocks_;
+  // The in-place blocks of home_run_ encoded side by side (kRunBytes and
+  // room for one more block, made once and never moved, so that the run's
+  // pieces may point into it; bytes are touched only as they are used).
+  std::unique_ptr<uint8_t[]> run_blocks_;
+  size_t run_used_ = 0;
   // Blocks SizeClassOf built while placing the pages of a write-out, kept
-  // for the write (reserved once, so that pieces of a run may point into
-  // it), and where each node's lies. An entry counts only while its node's
-  // image_valid holds (SizedBlock).
-  std::vector<uint8_t> sized_blocks_;
+  // for the write (kSizedBytes, made once like run_blocks_), and where each
+  // node's lies. An entry counts only while its node's image_valid holds
+  // (SizedBlock).
+  std::unique_ptr<uint8_t[]> sized_blocks_;
+  size_t sized_used_ = 0;
   std::unordered_map<const PageNode*, size_t> sized_at_;
   Run home_run_;                                    // blocks going to their home offsets
   Run shadow_run_;                                  // blocks appended to the shadow area
@@ -363,6 +370,11 @@ class Pager {
   bool prepared_ = false;
   bool hold_changes_ = false;
   size_t spill_floor_ = 0;  // dirty pages SpillHeld had to leave in memory
+  // Whether writing early pays: pages the last spill wrote, pages read back
+  // from past the committed end since, and the verdict for the transaction.
+  size_t last_spill_ = 0;
+  uint64_t held_reloads_ = 0;
+  bool spill_off_ = false;
   uint64_t spilled_pages_ = 0;
   uint64_t shadow_start_ = 0;  // S of the update being written
   uint64_t working_end_ = 0;   // where the next shadow goes

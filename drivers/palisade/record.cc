@@ -37,21 +37,6 @@ PlxRecord MakeRecord(Bytes key, Bytes payload) {
   return rec;
 }
 
-PlxRecord MakeRecord(Bytes key, Bytes payload, RecordPool* pool) {
-  const size_t length = key.size() + payload.size();
-  if (key.size() > kMaxKeyLength || payload.size() > kMaxRecordLength ||
-      length > kMaxRecordLength) {
-    Corruption(kCheckRecordTooLong);
-  }
-  PlxRecord rec = pool->Take(length);
-  rec.bytes.resize(length);
-  rec.key_length = static_cast<uint16_t>(key.size());
-  rec.child = 0;
-  if (!key.empty()) std::memcpy(rec.bytes.data(), key.data(), key.size());
-  if (!payload.empty()) std::memcpy(rec.bytes.data() + key.size(), payload.data(), payload.size());
-  return rec;
-}
-
 size_t SharedPrefix(const PlxRecord& rec, const PlxRecord& prev) {
   size_t limit = std::min({kMaxShared, rec.Length(), prev.Length()});
   const uint8_t* a = rec.bytes.data();

@@ -54,11 +54,6 @@ PlxRecord MakeRecord(size_t key_length, size_t payload_length);
 // A record holding `key` then `payload` (same checks).
 PlxRecord MakeRecord(Bytes key, Bytes payload);
 
-class RecordPool;
-// MakeRecord(key, payload) in storage taken from `pool` (a record a page let
-// go), so that a bulk of new records reuses what earlier pages freed.
-PlxRecord MakeRecord(Bytes key, Bytes payload, RecordPool* pool);
-
 // Leading bytes `rec` may share with `prev`: their common prefix, at most
 // min(63, both lengths).
 size_t SharedPrefix(const PlxRecord& rec, const PlxRecord& prev);

@@ -189,8 +189,7 @@ void PlxTables::WriteCounters(uint32_t table, uint8_t subject, const Counters& c
 
 void PlxTables::PutRow(uint32_t table, uint32_t row, Bytes image) {
   std::vector<uint8_t> key = RowKey(table, row);
-  tree_->Put(
-      MakeRecord(Bytes(key.data(), key.size()), image, tree_->pager()->cache().spare_records()));
+  tree_->Put(MakeRecord(Bytes(key.data(), key.size()), image));
 }
 
 bool PlxTables::GetRow(uint32_t table, uint32_t row, std::vector<uint8_t>* image) {
@@ -224,7 +223,6 @@ bool PlxTables::WriteMemo(uint32_t table, uint32_t row, uint8_t memo, Bytes valu
   // Piece 0 carries the total length before its data; every piece holds at
   // most 256 bytes of the value.
   uint16_t piece = 0;
-  RecordPool* pool = tree_->pager()->cache().spare_records();
   uint8_t key[12];
   StoreBigU32(key, table);
   key[4] = kKindMemo;
@@ -234,12 +232,8 @@ bool PlxTables::WriteMemo(uint32_t table, uint32_t row, uint8_t memo, Bytes valu
     const size_t len = std::min(kMemoPieceBytes, value.size() - at);
     const size_t head = piece == 0 ? 4 : 0;
     StoreBigU16(key + 10, piece);
-    // The record is built in place (in storage a page let go): the total
-    // length, then the piece.
-    PlxRecord rec = pool->Take(sizeof key + head + len);
-    rec.bytes.resize(sizeof key + head + len);
-    rec.key_length = sizeof key;
-    rec.child = 0;
+    // The record is built in place: the total length, then the piece.
+    PlxRecord rec = MakeRecord(sizeof key, head + len);
     std::memcpy(rec.bytes.data(), key, sizeof key);
     if (piece == 0) StoreU32(rec.payload_data(), static_cast<uint32_t>(value.size()));
     std::memcpy(rec.payload_data() + head, value.data() + at, len);

@@ -570,6 +570,64 @@ TEST_F(RecoveryTest, DeathAtEveryWriteOfATransactionWritingEarlyIsAllOrNothing) 
   EXPECT_GT(seen_new, 0);
 }
 
+// Given a held transaction that writes pages early, when one write fails
+// (a full disk) at any point, then the transaction still reads its own
+// changes and its commit reports the failure; a failure while writing early
+// leaves the old contents, one during the commit leaves the old or (past the
+// commit mark, which recovery completes) the new ones, and the file opens
+// clean either way. Once no write fails, it commits.
+TEST_F(RecoveryTest, AFailedWriteOfATransactionWritingEarlyFailsItsCommitAndLosesNothing) {
+  options_.max_held_pages = 4;
+  const Contents before = Build(2);
+  const std::vector<uint8_t> committed = ReadAll(path_);
+  int failed_early = 0, failed_in_commit = 0;
+  for (int k = 1;; ++k) {
+    WriteAll(path_, committed);
+    FaultPlan plan;
+    plan.FailAt(OsCall::kWrite, k, ENOSPC);
+    Contents after = before;
+    bool early = false;
+    int flushed = 0;
+    {
+      auto pager = Open();
+      pager->file()->set_fault_plan(&plan);
+      PageTree tree(pager.get());
+      pager->HoldChanges(true);
+      for (int step = 0; step < 6; ++step) {
+        Grow(&tree, &after, step);
+        pager->SpillHeld();
+      }
+      early = plan.count(OsCall::kWrite) >= k;
+      if (early) {
+        EXPECT_EQ(Read(pager.get()), after) << "write " << k;
+      }
+      pager->HoldChanges(false);
+      flushed = pager->Flush();
+      pager->file()->set_fault_plan(nullptr);
+    }
+    auto pager = Open();
+    const Contents got = Read(pager.get());
+    if (flushed == 0) {
+      // No write failed: the whole transaction is there.
+      EXPECT_LT(plan.count(OsCall::kWrite), k);
+      EXPECT_EQ(got, after);
+      ExpectClean();
+      break;
+    }
+    if (early) {
+      ++failed_early;
+      EXPECT_EQ(got, before) << "write " << k;
+    } else {
+      ++failed_in_commit;
+      EXPECT_TRUE(got == before || got == after) << "write " << k;
+    }
+    ExpectClean();
+    if (HasFailure()) return;
+  }
+  EXPECT_GT(failed_early, 0);
+  EXPECT_GT(failed_in_commit, 0);
+}
+
 TEST_F(RecoveryTest, HeldChangesWaitForTheTransaction) {
   const Contents before = Build(1);
   auto pager = Open();

@@ -19,7 +19,6 @@
 #include "drivers/palisade/driver_state.h"
 #include "drivers/palisade/format.h"
 #include "drivers/palisade/memo.h"
-#include "drivers/palisade/page_cache.h"
 #include "drivers/palisade/transaction.h"
 #include "runtime/core/runtime_error.h"
 
@@ -353,8 +352,6 @@ bool MustBuild(PalisadeState& s, int key) {
 
 int SequentialRead(FileDescriptor& file, PalisadeState& s, bool forward) {
   if (s.pos.key >= 0 && MustBuild(s, s.pos.key)) return kKeyFileMustBeRebuilt;
-  // The pages a scan reads go before those lookups use.
-  ScanScope scan(&s.file->pager()->cache());
   // A held read that meets another's hold stays where it was.
   std::optional<SeqPosition> before;
   if (s.hold_armed) before = s.pos;

@@ -52,7 +52,6 @@ struct PageNode {
   PageNode* lru_prev = nullptr;
   PageNode* lru_next = nullptr;
   bool in_lru = false;
-  bool scanned = false;  // loaded by a scan and used by nothing else since
 
   bool IsInner() const { return NodeFlag != 0; }
   size_t RecordCount() const { return records.size(); }

@@ -37,7 +37,6 @@ std::unique_ptr<PageNode> PageCache::TakeNode(bool empty) {
   node->uses = 0;
   node->hash_next = node->lru_prev = node->lru_next = nullptr;
   node->in_lru = false;
-  node->scanned = false;
   return node;
 }
 
@@ -81,7 +80,6 @@ PageNode* PageCache::Add(std::unique_ptr<PageNode> owned) {
   ++count_;
   node->created = clock_;
   node->uses = 0;
-  node->scanned = scanning_;
   if (node->dirty) ++dirty_count_;
   Touch(node);
   Refile(node);
@@ -140,13 +138,8 @@ void PageCache::Touch(PageNode* node) {
   ++clock_;
   node->last_use = clock_;
   ++node->uses;
-  // Used outside a scan, a scan page becomes an ordinary one.
-  const bool scanned = node->scanned && scanning_;
-  if (!node->in_lru) {
-    node->scanned = scanned;
-  } else if (scanned != node->scanned || node != (scanned ? scan_tail_ : lru_tail_)) {
+  if (node->in_lru && node != lru_tail_) {
     UnlinkLru(node);
-    node->scanned = scanned;
     LinkLru(node);
   }
 }
@@ -158,45 +151,37 @@ void PageCache::Refile(PageNode* node) {
 }
 
 void PageCache::LinkLru(PageNode* node) {
-  PageNode*& head = node->scanned ? scan_head_ : lru_head_;
-  PageNode*& tail = node->scanned ? scan_tail_ : lru_tail_;
-  node->lru_prev = tail;
+  node->lru_prev = lru_tail_;
   node->lru_next = nullptr;
-  if (tail != nullptr) {
-    tail->lru_next = node;
+  if (lru_tail_ != nullptr) {
+    lru_tail_->lru_next = node;
   } else {
-    head = node;
+    lru_head_ = node;
   }
-  tail = node;
+  lru_tail_ = node;
   node->in_lru = true;
   ++lru_count_;
-  if (node->scanned) ++scan_count_;
 }
 
 void PageCache::UnlinkLru(PageNode* node) {
-  PageNode*& head = node->scanned ? scan_head_ : lru_head_;
-  PageNode*& tail = node->scanned ? scan_tail_ : lru_tail_;
   if (node->lru_prev != nullptr) {
     node->lru_prev->lru_next = node->lru_next;
   } else {
-    head = node->lru_next;
+    lru_head_ = node->lru_next;
   }
   if (node->lru_next != nullptr) {
     node->lru_next->lru_prev = node->lru_prev;
   } else {
-    tail = node->lru_prev;
+    lru_tail_ = node->lru_prev;
   }
   node->lru_prev = node->lru_next = nullptr;
   node->in_lru = false;
   --lru_count_;
-  if (node->scanned) --scan_count_;
 }
 
 void PageCache::Trim() {
-  while (scan_count_ > limits_.scan_pages) Remove(scan_head_);
-  while (lru_count_ >= limits_.min_pages && lru_count_ > 0) {
-    // Scan pages go first.
-    PageNode* victim = scan_head_ != nullptr ? scan_head_ : lru_head_;
+  while (lru_count_ >= limits_.min_pages && lru_head_ != nullptr) {
+    PageNode* victim = lru_head_;
     if (lru_count_ < limits_.max_pages) {
       // Keep a page that is still being used about as often as the average.
       uint64_t idle = clock_ - victim->last_use;
@@ -220,8 +205,6 @@ void PageCache::Clear() {
     bucket_bits_ = kBucketBits;
   }
   lru_head_ = lru_tail_ = nullptr;
-  scan_head_ = scan_tail_ = nullptr;
-  scan_count_ = 0;
   last_found_ = nullptr;
   count_ = lru_count_ = dirty_count_ = 0;
 }

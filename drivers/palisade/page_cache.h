@@ -21,14 +21,6 @@
 // and stop, unless (clock - its last use) >= 4 * ((clock - its creation) /
 // clean count); otherwise drop it. The clock advances on every access.
 //
-// Pages a scan loads (a sequential read, see ScanScope) go on a list of
-// their own while nothing else uses them: a scan reads each once and moves
-// on, so they are dropped before any other clean page, and beyond
-// `scan_pages` of them even while fewer than `min_pages` are cached. A scan
-// then recycles the nodes and records of the few pages it just read instead
-// of filling the cache with pages nobody asks for again, and the pages
-// lookups use stay. A page a lookup finds joins the main list for good.
-//
 // Nodes the cache lets go (trimmed, removed, cleared) are kept as spares,
 // records and all, up to kMaxSpareNodes: a page loaded into a spare decodes
 // into storage that is already there, so a steady scan allocates nothing.
@@ -50,7 +42,6 @@ namespace qzr::palisade {
 struct CacheLimits {
   size_t min_pages = 20;   // trimming leaves at least this many clean pages
   size_t max_pages = 100;  // above this many clean pages, the oldest always go
-  size_t scan_pages = 32;  // clean pages only a scan used, at most
 };
 
 class PageCache {
@@ -83,10 +74,6 @@ class PageCache {
   // Records whose storage a decode may reuse.
   RecordPool* spare_records() { return &spare_records_; }
 
-  // While set, pages loaded or found are scan pages (see above).
-  void set_scanning(bool on) { scanning_ = on; }
-  bool scanning() const { return scanning_; }
-
   void MarkDirty(PageNode* node);
   void MarkClean(PageNode* node);
   void Pin(PageNode* node);
@@ -103,7 +90,6 @@ class PageCache {
 
   size_t size() const { return count_; }
   size_t clean_count() const { return lru_count_; }
-  size_t scan_count() const { return scan_count_; }
   size_t dirty_count() const { return dirty_count_; }
   uint64_t clock() const { return clock_; }
   const CacheLimits& limits() const { return limits_; }
@@ -114,8 +100,7 @@ class PageCache {
   }
   void Grow();
   void Touch(PageNode* node);
-  // At the most recent end of the list node->scanned names.
-  void LinkLru(PageNode* node);
+  void LinkLru(PageNode* node);  // at the most recent end
   void UnlinkLru(PageNode* node);
   void Unhash(PageNode* node);
   // Keeps the node on the LRU list iff clean and unpinned.
@@ -125,16 +110,12 @@ class PageCache {
 
   CacheLimits limits_;
   std::vector<PageNode*> buckets_ = std::vector<PageNode*>(kBuckets, nullptr);
-  int bucket_bits_ = kBucketBits;  // buckets_.size() == 2^bucket_bits_
-  PageNode* lru_head_ = nullptr;   // least recently used
-  PageNode* lru_tail_ = nullptr;   // most recently used
-  PageNode* scan_head_ = nullptr;  // the scan pages, the same way
-  PageNode* scan_tail_ = nullptr;
-  size_t scan_count_ = 0;
-  bool scanning_ = false;
+  int bucket_bits_ = kBucketBits;   // buckets_.size() == 2^bucket_bits_
+  PageNode* lru_head_ = nullptr;    // least recently used
+  PageNode* lru_tail_ = nullptr;    // most recently used
   PageNode* last_found_ = nullptr;  // what Find returned last, while it is cached
   size_t count_ = 0;
-  size_t lru_count_ = 0;  // clean, unpinned: both lists
+  size_t lru_count_ = 0;
   size_t dirty_count_ = 0;
   uint64_t clock_ = 0;
   std::vector<std::unique_ptr<PageNode>> spare_nodes_;
@@ -152,22 +133,6 @@ class PinGuard {
  private:
   PageCache* cache_;
   PageNode* node_;
-};
-
-// Marks the pages loaded or found for the lifetime of the guard as scan
-// pages (a sequential read); restores the mode it found.
-class ScanScope {
- public:
-  explicit ScanScope(PageCache* cache) : cache_(cache), was_(cache->scanning()) {
-    cache_->set_scanning(true);
-  }
-  ~ScanScope() { cache_->set_scanning(was_); }
-  ScanScope(const ScanScope&) = delete;
-  ScanScope& operator=(const ScanScope&) = delete;
-
- private:
-  PageCache* cache_;
-  bool was_;
 };
 
 }  // namespace qzr::palisade

@@ -88,54 +88,6 @@ TEST(PageTest, RoundTripsLeafAndInnerPages) {
   }
 }
 
-// A node recycled from another page, decoding with the records that page
-// let go, holds exactly the new page: no record, child address, key length
-// or size left over from the one before, whichever way the two differ.
-TEST(PageTest, ARecycledNodeShowsNothingOfItsFormerPage) {
-  auto page = [](uint8_t flag, int count, size_t key_length, size_t payload, uint8_t fill) {
-    PageNode node;
-    node.NodeFlag = flag;
-    node.ResetPlainSize();
-    for (int i = 0; i < count; ++i) {
-      std::vector<uint8_t> key(key_length, fill);
-      key[0] = static_cast<uint8_t>('a' + i / 26);
-      key[1] = static_cast<uint8_t>('a' + i % 26);
-      PlxRecord r = MakeRecord(V(key), V(std::vector<uint8_t>(payload, fill)));
-      r.child = flag != 0 ? 1000 + i : 0;
-      node.Insert(node.records.size(), std::move(r));
-    }
-    EncodePage(&node);
-    return node;
-  };
-  struct Case {
-    const char* what;
-    PageNode before, after;
-  };
-  Case cases[] = {
-      {"inner page, then a leaf", page(1, 40, 12, 0, 0x11), page(0, 5, 4, 900, 0x22)},
-      {"long rows, then short keys", page(0, 8, 6, 1400, 0x33), page(0, 200, 9, 0, 0x44)},
-      {"many keys, then a few rows", page(0, 300, 8, 0, 0x55), page(0, 3, 2, 2000, 0x66)},
-      {"a leaf, then an inner page", page(0, 6, 3, 700, 0x77), page(1, 30, 5, 0, 0x88)},
-  };
-  for (Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    RecordPool pool;
-    PageNode node;
-    ASSERT_EQ(DecodePage(c.before.Image.data(), c.before.Image.size(), &node, &pool), 0);
-    ASSERT_EQ(DecodePage(c.after.Image.data(), c.after.Image.size(), &node, &pool), 0);
-    ASSERT_EQ(node.records.size(), c.after.records.size());
-    EXPECT_EQ(node.NodeFlag, c.after.NodeFlag);
-    for (size_t i = 0; i < node.records.size(); ++i) {
-      EXPECT_EQ(node.records[i].bytes, c.after.records[i].bytes) << i;
-      EXPECT_EQ(node.records[i].key_length, c.after.records[i].key_length) << i;
-      EXPECT_EQ(node.records[i].child, c.after.records[i].child) << i;
-    }
-    EXPECT_EQ(node.PlainSize(), c.after.PlainSize());
-    EXPECT_EQ(node.Capacity, c.after.Capacity);
-    EXPECT_FALSE(node.image_valid);
-  }
-}
-
 TEST(PageTest, SizeBookkeepingFollowsEdits) {
   PageNode node;
   std::mt19937 rng(11);

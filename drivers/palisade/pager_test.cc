@@ -411,54 +411,5 @@ TEST(PageCacheTest, PinnedAndDirtyPagesAreNeverDropped) {
   ASSERT_NE(cache.Find(-3), nullptr);
 }
 
-// Pages a scan loads go first and stay few, so that a scan recycles its own
-// pages; those a lookup uses stay, and so does a pinned page.
-TEST(PageCacheTest, ScanPagesGoFirstAndStayFew) {
-  PageCache cache({/*min_pages=*/50, /*max_pages=*/50, /*scan_pages=*/4});
-  // As the pager loads a page: trim first.
-  auto load = [&](int32_t address) {
-    cache.Trim();
-    auto node = cache.TakeNode(false);
-    node->Address = address;
-    return cache.Add(std::move(node));
-  };
-  for (int32_t a = 0; a < 10; ++a) load(a);
-  {
-    ScanScope scan(&cache);
-    PageNode* pinned = load(100);
-    PinGuard pin(&cache, pinned);
-    for (int32_t a = 101; a < 120; ++a) load(a);
-    cache.Trim();
-    EXPECT_EQ(cache.scan_count(), 4u);
-    EXPECT_EQ(cache.Find(100), pinned);
-    EXPECT_EQ(cache.Find(101), nullptr);
-    EXPECT_NE(cache.Find(119), nullptr);
-    // Pages loaded before the scan are not scan pages: a scan that passes
-    // them leaves them where they are.
-    EXPECT_NE(cache.Find(3), nullptr);
-  }
-  EXPECT_FALSE(cache.scanning());
-  EXPECT_EQ(cache.size(), 10u + 5);
-  // Found outside a scan, a scan page becomes an ordinary one and stays.
-  ASSERT_NE(cache.Find(118), nullptr);
-  EXPECT_EQ(cache.scan_count(), 4u);
-  {
-    ScanScope scan(&cache);
-    for (int32_t a = 200; a < 220; ++a) load(a);
-    cache.Trim();
-    EXPECT_NE(cache.Find(118), nullptr);
-    EXPECT_EQ(cache.Find(119), nullptr);
-    EXPECT_EQ(cache.scan_count(), 4u);
-  }
-  for (int32_t a = 0; a < 10; ++a) EXPECT_NE(cache.Find(a), nullptr) << a;
-  // At the cache's bound the scan pages are the first to go.
-  for (int32_t a = 10; a < 46; ++a) load(a);
-  EXPECT_EQ(cache.clean_count(), 50u);
-  EXPECT_EQ(cache.scan_count(), 3u);
-  load(46);
-  EXPECT_EQ(cache.scan_count(), 2u);
-  for (int32_t a = 0; a <= 46; ++a) EXPECT_NE(cache.Find(a), nullptr) << a;
-}
-
 }  // namespace
 }  // namespace qzr::palisade

@@ -178,7 +178,6 @@ PageNode* Pager::GetPage(int32_t address) {
   cache_.Trim();
   const size_t len = static_cast<size_t>(size_class) * kUnit;
   const uint64_t home = PageOffset(address);
-  if (hold_changes_ && home >= committed_.CommittedEnd) ++held_reloads_;
   const uint8_t* block;
   if (shadow_map_.empty()) {
     // Committed pages are decoded straight from the file's mapping. While a
@@ -473,10 +472,7 @@ bool Pager::WriteFirstHeader() {
 }
 
 void Pager::SpillHeld() {
-  if (!hold_changes_ || spill_off_ || prepared_ || read_only() || broken_ ||
-      file_->failed_errno() != 0) {
-    return;
-  }
+  if (!hold_changes_ || prepared_ || read_only() || broken_ || file_->failed_errno() != 0) return;
   if (cache_.dirty_count() <= spill_floor_ + options_.max_held_pages) return;
   const CommitStats kept = stats_;
   home_run_ = Run();
@@ -488,11 +484,6 @@ void Pager::SpillHeld() {
     stats_ = kept;
     return;
   }
-  // Writing early pays while the pages written stay written. A transaction
-  // that reads them back (to change them again, or because placing moved
-  // them) as often as half as many as the last spill wrote keeps its pages
-  // in memory from here on.
-  if (last_spill_ > 0 && held_reloads_ * 2 > last_spill_) spill_off_ = true;
   // Only pages whose homes lie past the committed end: nothing committed
   // lives there, so writing them changes nothing a reader, a rollback or a
   // recovery sees. The rest wait for the commit's shadows.
@@ -511,8 +502,6 @@ void Pager::SpillHeld() {
   // failed state: the transaction's COMMIT then fails and rolls back.
   if (WriteRun(&home_run_) && ok) spilled_pages_ += early.size();
   stats_ = kept;
-  last_spill_ = early.size();
-  held_reloads_ = 0;
   // Pages that must wait do not make every later operation try again.
   spill_floor_ = cache_.dirty_count();
   // The pages written count against the cache's limits from now on.
@@ -521,9 +510,6 @@ void Pager::SpillHeld() {
 
 void Pager::ResetSpill() {
   spill_floor_ = 0;
-  spill_off_ = false;
-  last_spill_ = 0;
-  held_reloads_ = 0;
 }
 
 int Pager::Prepare(bool transactional) {

@@ -230,9 +230,7 @@ class Pager {
   // commit never sees them; the commit's first sync makes them durable
   // with the rest. Pages below the committed end stay in memory for the
   // commit's shadows. A failed write leaves the file in its failed state
-  // (the commit then fails and rolls back) and loses nothing held. A
-  // transaction that reads back as many as half the pages a spill wrote
-  // (an index filled at random places, zones moving) spills no more.
+  // (the commit then fails and rolls back) and loses nothing held.
   void SpillHeld();
   // Pages SpillHeld has written since the pager opened.
   uint64_t spilled_pages() const { return spilled_pages_; }
@@ -370,11 +368,6 @@ class Pager {
   bool prepared_ = false;
   bool hold_changes_ = false;
   size_t spill_floor_ = 0;  // dirty pages SpillHeld had to leave in memory
-  // Whether writing early pays: pages the last spill wrote, pages read back
-  // from past the committed end since, and the verdict for the transaction.
-  size_t last_spill_ = 0;
-  uint64_t held_reloads_ = 0;
-  bool spill_off_ = false;
   uint64_t spilled_pages_ = 0;
   uint64_t shadow_start_ = 0;  // S of the update being written
   uint64_t working_end_ = 0;   // where the next shadow goes

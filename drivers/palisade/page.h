@@ -52,6 +52,7 @@ struct PageNode {
   PageNode* lru_prev = nullptr;
   PageNode* lru_next = nullptr;
   bool in_lru = false;
+  bool in_passed = false;  // on the list of leaves a cursor has read past
 
   bool IsInner() const { return NodeFlag != 0; }
   size_t RecordCount() const { return records.size(); }

@@ -37,6 +37,7 @@ std::unique_ptr<PageNode> PageCache::TakeNode(bool empty) {
   node->uses = 0;
   node->hash_next = node->lru_prev = node->lru_next = nullptr;
   node->in_lru = false;
+  node->in_passed = false;
   return node;
 }
 
@@ -104,7 +105,7 @@ void PageCache::Rekey(PageNode* node, int32_t address) {
 
 void PageCache::Remove(PageNode* node) {
   Unhash(node);
-  if (node->in_lru) UnlinkLru(node);
+  Unlist(node);
   if (node->dirty) --dirty_count_;
   --count_;
   Recycle(node);
@@ -134,59 +135,86 @@ void PageCache::Unpin(PageNode* node) {
   Refile(node);
 }
 
+void PageCache::PassedLeaf(PageNode* node) {
+  // Dirty and pinned pages are on no list; a leaf passed twice stays where
+  // it was first filed.
+  if (!node->in_lru) return;
+  Unlink(&lru_, node);
+  node->in_lru = false;
+  Link(&passed_, node);
+  node->in_passed = true;
+  while (passed_.count > kMaxPassed) Remove(passed_.head);
+}
+
 void PageCache::Touch(PageNode* node) {
   ++clock_;
   node->last_use = clock_;
   ++node->uses;
-  if (node->in_lru && node != lru_tail_) {
-    UnlinkLru(node);
-    LinkLru(node);
+  if (node->in_passed) {
+    // Read again after all: back among the pages in use.
+    Unlink(&passed_, node);
+    node->in_passed = false;
+    Link(&lru_, node);
+    node->in_lru = true;
+  } else if (node->in_lru && node != lru_.tail) {
+    Unlink(&lru_, node);
+    Link(&lru_, node);
   }
 }
 
 void PageCache::Refile(PageNode* node) {
-  bool want = !node->dirty && node->pins == 0;
-  if (want && !node->in_lru) LinkLru(node);
-  if (!want && node->in_lru) UnlinkLru(node);
-}
-
-void PageCache::LinkLru(PageNode* node) {
-  node->lru_prev = lru_tail_;
-  node->lru_next = nullptr;
-  if (lru_tail_ != nullptr) {
-    lru_tail_->lru_next = node;
-  } else {
-    lru_head_ = node;
+  const bool want = !node->dirty && node->pins == 0;
+  if (!want) {
+    Unlist(node);
+  } else if (!node->in_lru && !node->in_passed) {
+    Link(&lru_, node);
+    node->in_lru = true;
   }
-  lru_tail_ = node;
-  node->in_lru = true;
-  ++lru_count_;
 }
 
-void PageCache::UnlinkLru(PageNode* node) {
+void PageCache::Unlist(PageNode* node) {
+  if (node->in_lru) Unlink(&lru_, node);
+  if (node->in_passed) Unlink(&passed_, node);
+  node->in_lru = node->in_passed = false;
+}
+
+void PageCache::Link(NodeList* list, PageNode* node) {
+  node->lru_prev = list->tail;
+  node->lru_next = nullptr;
+  if (list->tail != nullptr) {
+    list->tail->lru_next = node;
+  } else {
+    list->head = node;
+  }
+  list->tail = node;
+  ++list->count;
+}
+
+void PageCache::Unlink(NodeList* list, PageNode* node) {
   if (node->lru_prev != nullptr) {
     node->lru_prev->lru_next = node->lru_next;
   } else {
-    lru_head_ = node->lru_next;
+    list->head = node->lru_next;
   }
   if (node->lru_next != nullptr) {
     node->lru_next->lru_prev = node->lru_prev;
   } else {
-    lru_tail_ = node->lru_prev;
+    list->tail = node->lru_prev;
   }
   node->lru_prev = node->lru_next = nullptr;
-  node->in_lru = false;
-  --lru_count_;
+  --list->count;
 }
 
 void PageCache::Trim() {
-  while (lru_count_ >= limits_.min_pages && lru_head_ != nullptr) {
-    PageNode* victim = lru_head_;
-    if (lru_count_ < limits_.max_pages) {
+  // Passed leaves are bounded on their own (PassedLeaf); the rule is for
+  // the pages in use.
+  while (lru_.count >= limits_.min_pages && lru_.head != nullptr) {
+    PageNode* victim = lru_.head;
+    if (lru_.count < limits_.max_pages) {
       // Keep a page that is still being used about as often as the average.
       uint64_t idle = clock_ - victim->last_use;
       uint64_t life = clock_ - victim->created;
-      if (idle < 4 * (life / lru_count_)) break;
+      if (idle < 4 * (life / lru_.count)) break;
     }
     Remove(victim);
   }
@@ -204,9 +232,10 @@ void PageCache::Clear() {
     buckets_.assign(kBuckets, nullptr);
     bucket_bits_ = kBucketBits;
   }
-  lru_head_ = lru_tail_ = nullptr;
+  lru_ = NodeList();
+  passed_ = NodeList();
   last_found_ = nullptr;
-  count_ = lru_count_ = dirty_count_ = 0;
+  count_ = dirty_count_ = 0;
 }
 
 std::vector<PageNode*> PageCache::DirtyNodes() const {

@@ -21,6 +21,17 @@
 // and stop, unless (clock - its last use) >= 4 * ((clock - its creation) /
 // clean count); otherwise drop it. The clock advances on every access.
 //
+// Leaves a cursor has read past (PassedLeaf: a scan moved on to the next
+// leaf) are seldom wanted again: they leave the LRU list for a list of their
+// own, oldest first, which keeps at most kMaxPassed of them and lets the
+// oldest go past that, whatever room the cache has. A passed leaf asked for
+// again goes back to the LRU list as the most recently used. So a one-pass
+// scan of a large file holds a few dozen decoded pages instead of filling
+// the cache with pages read once (and the heap with their records), while
+// what a lookup needs again stays: inner pages, leaves reached by a descent
+// (the rows a key order reads out of row order), and the leaves a scan
+// started again soon (the next page of a browse) finds on the passed list.
+//
 // Nodes the cache lets go (trimmed, removed, cleared) are kept as spares,
 // records and all, up to kMaxSpareNodes: a page loaded into a spare decodes
 // into storage that is already there, so a steady scan allocates nothing.
@@ -50,6 +61,9 @@ class PageCache {
   static constexpr size_t kBuckets = size_t{1} << kBucketBits;
 
   static constexpr size_t kMaxSpareNodes = 32;
+  // Passed leaves kept: what a few scans interleaved (a key's entries, the
+  // rows, their memo pieces) and a browse's page of rows read again need.
+  static constexpr size_t kMaxPassed = 32;
 
   explicit PageCache(CacheLimits limits = {}) : limits_(limits) {}
   ~PageCache();
@@ -78,6 +92,10 @@ class PageCache {
   void MarkClean(PageNode* node);
   void Pin(PageNode* node);
   void Unpin(PageNode* node);
+  // A cursor has moved on past the leaf `node`: unless it is dirty or
+  // pinned, it goes to the passed list (the oldest passed leaf beyond
+  // kMaxPassed is dropped; never `node` itself). Does not count as an access.
+  void PassedLeaf(PageNode* node);
 
   // Drops clean, unpinned pages by the trimming rule.
   void Trim();
@@ -89,7 +107,9 @@ class PageCache {
   std::vector<PageNode*> DirtyNodes() const;
 
   size_t size() const { return count_; }
-  size_t clean_count() const { return lru_count_; }
+  // Clean, unpinned pages: on the LRU list or the passed list.
+  size_t clean_count() const { return lru_.count + passed_.count; }
+  size_t passed_count() const { return passed_.count; }
   size_t dirty_count() const { return dirty_count_; }
   uint64_t clock() const { return clock_; }
   const CacheLimits& limits() const { return limits_; }
@@ -98,12 +118,21 @@ class PageCache {
   size_t Bucket(int32_t address) const {
     return (static_cast<uint32_t>(address) * 0x9E3779B1u) >> (32 - bucket_bits_);
   }
+  // A list of nodes through their lru_prev/lru_next links, oldest first.
+  struct NodeList {
+    PageNode* head = nullptr;  // least recently used (or passed)
+    PageNode* tail = nullptr;  // most recently
+    size_t count = 0;
+  };
   void Grow();
   void Touch(PageNode* node);
-  void LinkLru(PageNode* node);  // at the most recent end
-  void UnlinkLru(PageNode* node);
+  static void Link(NodeList* list, PageNode* node);  // at the tail
+  static void Unlink(NodeList* list, PageNode* node);
+  // Takes the node off whichever list holds it.
+  void Unlist(PageNode* node);
   void Unhash(PageNode* node);
-  // Keeps the node on the LRU list iff clean and unpinned.
+  // Keeps the node on a list iff clean and unpinned (a node newly listed
+  // goes to the LRU list).
   void Refile(PageNode* node);
   // Keeps an unlinked node as a spare, or destroys it.
   void Recycle(PageNode* node);
@@ -111,11 +140,10 @@ class PageCache {
   CacheLimits limits_;
   std::vector<PageNode*> buckets_ = std::vector<PageNode*>(kBuckets, nullptr);
   int bucket_bits_ = kBucketBits;   // buckets_.size() == 2^bucket_bits_
-  PageNode* lru_head_ = nullptr;    // least recently used
-  PageNode* lru_tail_ = nullptr;    // most recently used
+  NodeList lru_;                    // clean, unpinned pages (in_lru)
+  NodeList passed_;                 // clean, unpinned leaves read past (in_passed)
   PageNode* last_found_ = nullptr;  // what Find returned last, while it is cached
   size_t count_ = 0;
-  size_t lru_count_ = 0;
   size_t dirty_count_ = 0;
   uint64_t clock_ = 0;
   std::vector<std::unique_ptr<PageNode>> spare_nodes_;

@@ -521,7 +521,7 @@ bool TreeCursor::Edge(bool forward) {
   }
 }
 
-bool TreeCursor::Settle(bool forward) {
+bool TreeCursor::Settle(bool forward, bool reading) {
   // Forward: the leaf index may be past its last record. Backward: the
   // wanted record is the one before the leaf index.
   Pager* pager = tree_->pager();
@@ -536,6 +536,7 @@ bool TreeCursor::Settle(bool forward) {
         return Finish();
       }
     }
+    if (reading) pager->cache().PassedLeaf(leaf);
     path_.pop_back();
     while (!path_.empty()) {
       const size_t i = path_.back().index;
@@ -574,8 +575,12 @@ bool TreeCursor::SeekNear(Bytes key) {
     const PageTree::Step& up = path_[path_.size() - 2];
     PageNode* parent = pager->cache().Find(up.address);
     if (parent == nullptr || parent->ChildIndex(key) != up.index + 1) return Seek(key);
+    // Standing on the leaf's last record, the cursor has read it through
+    // in order (rows looked up in ascending order); elsewhere the key only
+    // happens to lie in the next leaf (rows looked up out of order).
+    const bool reading = path_.back().index + 1 == n;
     path_.back().index = n;
-    if (!Settle(true)) return false;  // nothing at or after the key
+    if (!Settle(true, reading)) return false;  // nothing at or after the key
     if (CompareKeys(key, this->key()) <= 0) return true;
     leaf = pager->GetPage(path_.back().address);
     n = leaf->records.size();
@@ -627,13 +632,13 @@ bool TreeCursor::Next() {
   if (!valid_) return false;
   if (Stale()) return SeekAfter(key());
   ++path_.back().index;
-  return Settle(true);
+  return Settle(true, true);
 }
 
 bool TreeCursor::Prev() {
   if (!valid_) return false;
   if (Stale()) return SeekBefore(key());
-  return Settle(false);
+  return Settle(false, true);
 }
 
 const PlxRecord& TreeCursor::record() {

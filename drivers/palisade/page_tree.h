@@ -123,9 +123,12 @@ class TreeCursor {
 
  private:
   bool Stale() const;
-  bool Settle(bool forward);  // fix an index past either end of its leaf
-  bool Edge(bool forward);    // descend from the path's last step to the first/last leaf record
-  bool Finish();              // records the current key and versions
+  // Fixes an index past either end of its leaf. With `reading`, the cursor
+  // has read its leaf to that end (a scan), and a leaf it leaves is passed
+  // to the cache as one it may let go early.
+  bool Settle(bool forward, bool reading = false);
+  bool Edge(bool forward);  // descend from the path's last step to the first/last leaf record
+  bool Finish();            // records the current key and versions
   bool SeekEnd(bool forward);
 
   PageTree* tree_;

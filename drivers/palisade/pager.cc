@@ -60,9 +60,18 @@ int Pager::ReadHeader(PlxHeader* out, int64_t* size) {
   }
   if (length < kHeaderBytes) return 1;
   // The length was just asked, under the operation lock on a shared file,
-  // so the header's bytes can be had without a read of their own.
-  const uint8_t* block = ReadBlockView(file_.get(), 0, kHeaderBytes, &read_buffer_);
+  // so once the file is mapped the header's bytes can be had without a
+  // read of their own.
+  const uint8_t* block = ReadCommitted(0, kHeaderBytes);
   return block != nullptr && PlxHeader::Decode(block, out) ? 0 : 1;
+}
+
+const uint8_t* Pager::ReadCommitted(uint64_t offset, size_t len) {
+  if (pages_loaded_ >= options_.plain_read_pages)
+    return ReadBlockView(file_.get(), offset, len, &read_buffer_);
+  if (read_buffer_.size() < len) read_buffer_.resize(len);
+  if (ReadBlock(file_.get(), offset, len, read_buffer_.data()) != len) return nullptr;
+  return read_buffer_.data();
 }
 
 void Pager::Install(const PlxHeader& header) {
@@ -180,10 +189,11 @@ PageNode* Pager::GetPage(int32_t address) {
   const uint64_t home = PageOffset(address);
   const uint8_t* block;
   if (shadow_map_.empty()) {
-    // Committed pages are decoded straight from the file's mapping. While a
-    // read goes through the shadow map it reads with pread: another process
-    // may complete or drop that update and cut the file under this one.
-    block = ReadBlockView(file_.get(), home, len, &read_buffer_);
+    // Committed pages are decoded straight from the file's mapping (once
+    // the pager has read enough pages for it to pay). While a read goes
+    // through the shadow map it reads with pread: another process may
+    // complete or drop that update and cut the file under this one.
+    block = ReadCommitted(home, len);
     if (block == nullptr) Corruption(kCheckShortTransfer);
   } else {
     uint64_t actual = home;
@@ -195,6 +205,7 @@ PageNode* Pager::GetPage(int32_t address) {
     ReadExact(file_.get(), actual, len, read_buffer_.data(), actual);
     block = read_buffer_.data();
   }
+  ++pages_loaded_;
   // A recycled node lends its records' storage to the decode.
   std::unique_ptr<PageNode> node = cache_.TakeNode(false);
   node->Address = address;

@@ -96,6 +96,9 @@ struct PagerOptions {
   // Changed pages a transaction keeps in memory before SpillHeld writes
   // those it may (past the committed end) to the file ahead of the commit.
   size_t max_held_pages = 512;
+  // Pages read with pread before the file is mapped for reading (see
+  // ReadCommitted); 0 maps from the first read.
+  uint64_t plain_read_pages = 64;
   // Largest plain page the tree builds; lower only in small-limit tests so
   // that splits and merges run on small data.
   size_t page_limit = kMaxPageBytes;
@@ -232,6 +235,8 @@ class Pager {
   // commit's shadows. A failed write leaves the file in its failed state
   // (the commit then fails and rolls back) and loses nothing held.
   void SpillHeld();
+  // Pages read from the file and decoded since the pager opened.
+  uint64_t pages_loaded() const { return pages_loaded_; }
   // Pages SpillHeld has written since the pager opened.
   uint64_t spilled_pages() const { return spilled_pages_; }
   // Forgets every unwritten change: drops the cache, re-reads the header.
@@ -283,6 +288,13 @@ class Pager {
 
   // Reads and decodes the header at offset 0; 1 when there is none valid.
   int ReadHeader(PlxHeader* out, int64_t* size);
+  // The committed block of `len` bytes at `offset` (nullptr when the file
+  // is shorter): read with pread into read_buffer_ until this pager has
+  // loaded options_.plain_read_pages pages, through the file's mapping from
+  // then on.
+  // Mapping a file, making its page tables and unmapping it cost more than
+  // the few reads of a lookup; a scan soon pays for them.
+  const uint8_t* ReadCommitted(uint64_t offset, size_t len);
   // Takes `loaded` over as the committed state (LoadHeader's common path).
   int TakeOver(const PlxHeader& loaded, int64_t size);
   void Install(const PlxHeader& header);
@@ -341,7 +353,8 @@ class Pager {
   std::unordered_map<uint32_t, uint32_t> shadow_map_;
   std::vector<int32_t> free_queue_;
   std::vector<uint8_t> read_buffer_;  // the block of the page being loaded
-  std::vector<uint8_t> block_;        // the block being sized or written
+  uint64_t pages_loaded_ = 0;
+  std::vector<uint8_t> block_;  // the block being sized or written
   // The in-place blocks of home_run_ encoded side by side (kRunBytes and
   // room for one more block, made once and never moved, so that the run's
   // pieces may point into it; bytes are touched only as they are used).

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "drivers/palisade/check.h"
@@ -219,7 +220,9 @@ TEST_F(PagerTest, AReaderFollowsAnotherFileObjectThatShortensTheFile) {
   // its next operation the reader takes the new length and state over, and
   // never touches what was cut away.
   Build(400);
-  auto reader = Open(false);
+  PagerOptions mapped;
+  mapped.plain_read_pages = 0;
+  auto reader = Open(false, mapped);
   auto count = [&] {
     PageTree tree(reader.get());
     TreeCursor cursor(&tree);
@@ -247,7 +250,9 @@ TEST_F(PagerTest, AReaderFollowsAnotherFileObjectThatShortensTheFile) {
 
 TEST_F(PagerTest, AFaultPlanStillFailsReadsOfMappedPages) {
   Build(100);
-  auto pager = Open(false);
+  PagerOptions mapped;
+  mapped.plain_read_pages = 0;
+  auto pager = Open(false, mapped);
   FaultPlan plan;
   plan.FailFrom(OsCall::kRead, 1);
   pager->file()->set_fault_plan(&plan);
@@ -365,6 +370,144 @@ TEST_F(PagerTest, BlockTransfersAreWholeUnits) {
   EXPECT_EQ(CheckNumberOf([&] { ReadBlock(pager->file(), uint64_t{1} << 32, 64, buf); }),
             kCheckSeekFailed);
   EXPECT_EQ(ReadBlock(nullptr, 0, 64, buf), 0u);
+}
+
+// The pages of a committed file, from its zones.
+uint64_t PagesOf(const PlxHeader& header) {
+  uint64_t pages = 0;
+  for (int i = 1; i <= kMaxClass; ++i) pages += header.PagesIn(i);
+  return pages;
+}
+
+TEST_F(PagerTest, AScanHoldsAFewPagesAndLeavesWhatLookupsNeedCached) {
+  // Given a file of a few hundred leaves and a cache that could hold it all,
+  Build(3000);
+  PagerOptions options;
+  options.cache = {/*min_pages=*/400, /*max_pages=*/400};
+  auto pager = Open(false, options);
+  const uint64_t pages = PagesOf(pager->header());
+  ASSERT_GT(pages, 4 * PageCache::kMaxPassed);
+  PageTree tree(pager.get());
+  // the leaves of a few keys looked up again and again,
+  std::vector<std::string> looked_up = {"key17", "key1500", "key2999"};
+  std::vector<int32_t> lookup_leaves;
+  for (const std::string& k : looked_up) {
+    std::vector<PageTree::Step> path;
+    ASSERT_TRUE(tree.Descend(V(S(k)), &path));
+    lookup_leaves.push_back(path.back().address);
+  }
+  // when one cursor reads every record in key order, a second follows it
+  // record by record (a row read behind its key entry) and the keys are
+  // looked up on the way,
+  TreeCursor scan(&tree), follower(&tree), lookups(&tree);
+  size_t records = 0, most_cached = 0;
+  for (bool ok = scan.SeekFirst(); ok; ok = scan.Next()) {
+    const std::vector<uint8_t> key(scan.key().begin(), scan.key().end());
+    ASSERT_TRUE(follower.SeekNear(Bytes(key.data(), key.size())));
+    ASSERT_EQ(follower.key(), Bytes(key.data(), key.size()));
+    ASSERT_EQ(follower.record().payload(), scan.record().payload());
+    if (++records % 50 == 0) {
+      for (const std::string& k : looked_up) ASSERT_TRUE(lookups.SeekNear(V(S(k))));
+    }
+    most_cached = std::max(most_cached, pager->cache().size());
+  }
+  ASSERT_EQ(records, 3000u);
+  // then every page was read from the file once, the cache held no more
+  // than the passed leaves and the pages in use,
+  EXPECT_LE(pager->pages_loaded(), pages);
+  EXPECT_LE(most_cached, PageCache::kMaxPassed + 16);
+  EXPECT_LE(pager->cache().passed_count(), PageCache::kMaxPassed);
+  // and the leaves the lookups need are still cached.
+  for (int32_t leaf : lookup_leaves) EXPECT_NE(pager->cache().Find(leaf), nullptr) << leaf;
+}
+
+TEST_F(PagerTest, ReadsOutOfOrderKeepTheirLeavesWhileAScanRuns) {
+  // Given key entries ("k...") in one part of the tree and rows ("r...") in
+  // another, and a cache that could hold the whole file,
+  {
+    auto pager = Open();
+    PageTree tree(pager.get());
+    std::mt19937 rng(3);
+    for (int i = 0; i < 3000; ++i) {
+      tree.Put(MakeRecord(V(S("k" + std::to_string(i))), V(S("entry"))));
+      std::vector<uint8_t> payload(rng() % 1500);
+      for (uint8_t& b : payload) b = static_cast<uint8_t>(rng());
+      tree.Put(MakeRecord(V(S("r" + std::to_string(i))), V(payload)));
+    }
+    ASSERT_EQ(pager->Flush(), 0);
+  }
+  PagerOptions options;
+  options.cache = {/*min_pages=*/400, /*max_pages=*/400};
+  auto pager = Open(false, options);
+  const uint64_t pages = PagesOf(pager->header());
+  ASSERT_LT(pages, 400u);
+  ASSERT_GT(pages, 4 * PageCache::kMaxPassed);
+  // when the entries are read in order and each one's row out of order (a
+  // key whose order is not the rows'),
+  std::vector<int> order(3000);
+  for (int i = 0; i < 3000; ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(7));
+  PageTree tree(pager.get());
+  TreeCursor scan(&tree), rows(&tree);
+  size_t i = 0;
+  for (bool ok = scan.Seek(V(S("k"))); ok && scan.key()[0] == 'k'; ok = scan.Next(), ++i) {
+    const std::string row = "r" + std::to_string(order[i]);
+    ASSERT_TRUE(rows.SeekNear(V(S(row))));
+    ASSERT_EQ(rows.key(), V(S(row)));
+  }
+  ASSERT_EQ(i, 3000u);
+  // then no page was read twice: the rows' leaves stayed while the entries'
+  // leaves, read past, went;
+  EXPECT_LE(pager->pages_loaded(), pages);
+  EXPECT_LE(pager->cache().passed_count(), PageCache::kMaxPassed);
+  // and reading the rows again finds every one cached.
+  const uint64_t loaded = pager->pages_loaded();
+  for (int r : order) ASSERT_TRUE(rows.SeekNear(V(S("r" + std::to_string(r)))));
+  EXPECT_EQ(pager->pages_loaded(), loaded);
+}
+
+TEST(PageCacheTest, PassedLeavesAreFewAndComeBackWhenReadAgain) {
+  PageCache cache({/*min_pages=*/400, /*max_pages=*/400});
+  auto add = [&](int32_t address) {
+    auto node = std::make_unique<PageNode>();
+    node->Address = address;
+    return cache.Add(std::move(node));
+  };
+  const int32_t n = static_cast<int32_t>(PageCache::kMaxPassed) + 10;
+  PageNode* dirty = add(-1);
+  cache.MarkDirty(dirty);
+  PageNode* pinned = add(-2);
+  cache.Pin(pinned);
+  for (int32_t a = 0; a < n; ++a) cache.PassedLeaf(add(a));
+  // Only the last kMaxPassed passed leaves are kept, whatever room the
+  // cache has; a dirty or pinned page is never passed nor dropped.
+  EXPECT_EQ(cache.passed_count(), PageCache::kMaxPassed);
+  EXPECT_EQ(cache.Find(9), nullptr);
+  cache.PassedLeaf(dirty);
+  cache.PassedLeaf(pinned);
+  EXPECT_EQ(cache.passed_count(), PageCache::kMaxPassed);
+  // A passed leaf asked for again is in use again: later passes of other
+  // leaves do not drop it.
+  PageNode* again = cache.Find(10);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(cache.passed_count(), PageCache::kMaxPassed - 1);
+  for (int32_t a = n; a < 3 * n; ++a) cache.PassedLeaf(add(a));
+  EXPECT_EQ(cache.Find(10), again);
+  EXPECT_EQ(cache.Find(-1), dirty);
+  EXPECT_EQ(cache.Find(-2), pinned);
+  EXPECT_EQ(cache.size(), PageCache::kMaxPassed + 3);
+  EXPECT_EQ(cache.clean_count(), PageCache::kMaxPassed + 1);
+  // Passing a leaf twice files it once.
+  PageNode* twice = add(3 * n);
+  cache.PassedLeaf(twice);
+  cache.PassedLeaf(twice);
+  EXPECT_EQ(cache.passed_count(), PageCache::kMaxPassed);
+  EXPECT_EQ(cache.clean_count(), PageCache::kMaxPassed + 1);
+  cache.Unpin(pinned);
+  EXPECT_EQ(cache.clean_count(), PageCache::kMaxPassed + 2);
+  cache.Clear();
+  EXPECT_EQ(cache.passed_count(), 0u);
+  EXPECT_EQ(cache.clean_count(), 0u);
 }
 
 TEST(PageCacheTest, TrimmingFollowsTheRule) {

@@ -214,7 +214,7 @@ void BM_PageDecode(benchmark::State& state) {
   PageNode page;
   for (uint32_t i = 0; page.PlainSize() + kPayload + 20 < kMaxPageBytes; ++i) {
     std::vector<uint8_t> k = Key(i), v = Payload(i);
-    page.Insert(page.records.size(),
+    page.Insert(page.RecordCount(),
                 MakeRecord(Bytes(k.data(), k.size()), Bytes(v.data(), v.size())));
   }
   EncodePage(&page);
@@ -227,7 +227,7 @@ void BM_PageDecode(benchmark::State& state) {
     auto t0 = Clock::now();
     PageNode node;
     DecodePage(block.data(), block.size(), &node);
-    benchmark::DoNotOptimize(node.records.data());
+    benchmark::DoNotOptimize(node.KeyAt(0).data());
     auto t1 = Clock::now();
     std::memcpy(dst.data(), src.data(), plain);
     benchmark::DoNotOptimize(dst.data());

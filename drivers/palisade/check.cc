@@ -78,21 +78,20 @@ class Checker {
     if (int check = DecodePage(block.data(), len, &node); check != 0) {
       return PageProblem(address, "damaged (check " + std::to_string(check) + ")");
     }
-    const size_t n = node.records.size();
+    const size_t n = node.RecordCount();
     if (node.PlainSize() > kMaxPageBytes && n > 1)
       PageProblem(address, "larger than a page may be");
     if (n == 0 && !is_root) PageProblem(address, "empty page below the root");
-    for (const PlxRecord& rec : node.records) {
-      if (rec.Length() > kMaxRecordLength) PageProblem(address, "record over the length limit");
+    for (size_t i = 0; i < n; ++i) {
+      if (node.At(i).Length() > kMaxRecordLength)
+        PageProblem(address, "record over the length limit");
     }
     // An inner page's first separator is empty: its bound is its parent's.
     const size_t first = node.IsInner() ? 1 : 0;
-    if (n > first && lower != nullptr &&
-        CompareKeys(node.records[first].key(), AsBytes(lower)) < 0) {
+    if (n > first && lower != nullptr && CompareKeys(node.KeyAt(first), AsBytes(lower)) < 0) {
       PageProblem(address, "key below its separator");
     }
-    if (n > first && upper != nullptr &&
-        CompareKeys(node.records[n - 1].key(), AsBytes(upper)) >= 0) {
+    if (n > first && upper != nullptr && CompareKeys(node.KeyAt(n - 1), AsBytes(upper)) >= 0) {
       PageProblem(address, "key at or above the next separator");
     }
     if (!node.IsInner()) {
@@ -104,7 +103,8 @@ class Checker {
     if (is_root && n < 2) PageProblem(address, "inner root with fewer than two children");
     std::vector<std::vector<uint8_t>> keys;
     std::vector<int32_t> children;
-    for (const PlxRecord& rec : node.records) {
+    for (size_t i = 0; i < n; ++i) {
+      const RecordView rec = node.At(i);
       if (rec.Length() != rec.KeyLength()) PageProblem(address, "separator with a payload");
       keys.emplace_back(rec.key().begin(), rec.key().end());
       children.push_back(rec.child);

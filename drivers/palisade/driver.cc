@@ -389,7 +389,7 @@ int Pack(FileDescriptor& file) {
     TreeCursor cursor(s->file->tree());
     size_t n = 0;
     for (bool ok = cursor.SeekFirst(); ok; ok = cursor.Next()) {
-      const PlxRecord& rec = cursor.record();
+      const RecordView rec = cursor.record();
       tree.Insert(MakeRecord(rec.key(), rec.payload()));
       if (++n % 4096 == 0) {
         if (int rc = pager->MaybeSpill(); rc != 0) {

@@ -139,26 +139,27 @@ int HoldForRead(PalisadeState& s, uint32_t row) {
   return 0;
 }
 
-// The stored record of row `row`, or nullptr; valid until the next call
-// into the tree. Found through the kept row cursor, so that rows read in
-// ascending order (a key that orders as the rows do) seldom descend.
-const PlxRecord* FindRowRecord(PalisadeState& s, uint32_t row) {
+// The stored record of row `row` as it lies in its page, or none; valid
+// until the next call into the tree. Found through the kept row cursor, so
+// that rows read in ascending order (a key that orders as the rows do)
+// seldom descend.
+std::optional<RecordView> FindRowRecord(PalisadeState& s, uint32_t row) {
   uint8_t key[9];
   StoreBigU32(key, s.table);
   key[4] = kKindRow;
   StoreBigU32(key + 5, row);
   const Bytes wanted(key, sizeof key);
   TreeCursor* cursor = s.RowCursor();
-  if (!cursor->SeekNear(wanted) || cursor->key() != wanted) return nullptr;
-  return &cursor->record();
+  if (!cursor->SeekNear(wanted) || cursor->key() != wanted) return std::nullopt;
+  return cursor->record();
 }
 
 // Reads row `row` into the buffer (its first `length` bytes; 0: all) and its
 // memos, straight from the page. Returns 0, 35, 43 (a held read met
 // another's hold) or 57.
 int LoadRow(FileDescriptor& file, PalisadeState& s, uint32_t row, uint32_t length) {
-  const PlxRecord* rec = FindRowRecord(s, row);
-  if (rec == nullptr) return kRecordNotFound;
+  const std::optional<RecordView> rec = FindRowRecord(s, row);
+  if (!rec) return kRecordNotFound;
   if (s.hold_armed) {
     if (int rc = HoldForRead(s, row); rc != 0) return rc;
   }
@@ -190,8 +191,8 @@ int ReadMemosOfRow(FileDescriptor& file, PalisadeState& s, FileArgs& args) {
   if (s.current_row == 0) return kRecordNotAvailable;
   OpScope scope(s.file.get(), false);
   if (scope.rc() != 0) return scope.rc();
-  const PlxRecord* rec = FindRowRecord(s, s.current_row);
-  if (rec == nullptr) return kRecordNotFound;
+  const std::optional<RecordView> rec = FindRowRecord(s, s.current_row);
+  if (!rec) return kRecordNotFound;
   const Bytes image = rec->payload();
   const size_t n = std::min(image.size(), file.record.size());
   if (n != s.last_bytes || std::memcmp(file.record.data(), image.data(), n) != 0) {
@@ -211,8 +212,8 @@ int TakeCurrentRow(FileDescriptor& file, PalisadeState& s, const FileArgs& args)
   if (args.position == 0) return 0;
   OpScope scope(s.file.get(), false);
   if (scope.rc() != 0) return scope.rc();
-  const PlxRecord* rec = FindRowRecord(s, args.position);
-  if (rec == nullptr) return kRecordNotFound;
+  const std::optional<RecordView> rec = FindRowRecord(s, args.position);
+  if (!rec) return kRecordNotFound;
   s.current_row = args.position;
   s.last_bytes = static_cast<uint32_t>(std::min(rec->payload().size(), file.record.size()));
   return 0;
@@ -308,10 +309,10 @@ void FillBatch(FileDescriptor& file, PalisadeState& s, bool forward, bool with_m
          std::chrono::steady_clock::now() - start < kBatchTime) {
     uint32_t row = 0;
     if (Step(ref, &pos, forward, &row, s.Cursor()) != 0) break;
-    const PlxRecord* rec = FindRowRecord(s, row);
+    const std::optional<RecordView> rec = FindRowRecord(s, row);
     // An INDEX is not maintained: an entry whose row has gone is passed over.
-    if (rec == nullptr && pos.key >= 0) continue;
-    if (rec == nullptr) break;
+    if (!rec && pos.key >= 0) continue;
+    if (!rec) break;
     if (b.rows.size() <= b.count) b.rows.emplace_back();
     ReadBatch::Row& r = b.rows[b.count];
     r.row = row;

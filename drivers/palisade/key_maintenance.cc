@@ -30,10 +30,9 @@ PlxRecord RecordOf(const KeyEntry& e) {
 // the row's change goes ahead and the file check reports the key.
 bool DeleteEntry(PageTree* tree, const KeyEntry& entry) {
   Bytes key(entry.bytes.data(), entry.key_length);
-  const PlxRecord* rec = tree->Find(key);
+  const RecordView* rec = tree->Find(key);
   if (rec == nullptr || rec->Length() != entry.bytes.size()) return false;
-  if (!std::equal(rec->bytes.end() - kRowNumberSize, rec->bytes.end(),
-                  entry.bytes.end() - kRowNumberSize)) {
+  if (KeyEntryRow(*rec) != LoadBigU32(entry.bytes.data() + entry.bytes.size() - kRowNumberSize)) {
     return false;
   }
   return tree->Delete(key);
@@ -157,8 +156,8 @@ bool WouldDuplicate(PageTree* tree, uint32_t table, const TableKeys& keys, size_
   if (layout.dup()) return false;
   if (layout.opt() && IsEmptyKey(layout, image)) return false;
   std::vector<uint8_t> prefix = keys.ValuePrefix(table, k, image);
-  const PlxRecord* rec = tree->Find(Bytes(prefix.data(), prefix.size()));
-  return rec != nullptr && KeyEntryRow(rec->bytes) != row;
+  const RecordView* rec = tree->Find(Bytes(prefix.data(), prefix.size()));
+  return rec != nullptr && KeyEntryRow(*rec) != row;
 }
 
 void MarkKeysForBuild(PlxTables* tables, uint32_t table, const TableKeys& keys, uint32_t row) {
@@ -207,9 +206,9 @@ int BuildKey(PlxTables* tables, PageTree* tree, uint32_t table, const TableKeys&
   std::vector<uint8_t> image;
   for (bool ok = cursor.Seek(Bytes(row_prefix.data(), row_prefix.size()));
        ok && StartsWith(cursor.key(), row_prefix); ok = cursor.Next()) {
-    const PlxRecord& rec = cursor.record();
+    const RecordView rec = cursor.record();
     if (rec.KeyLength() != 9) continue;
-    const uint32_t row = LoadBigU32(rec.bytes.data() + 5);
+    const uint32_t row = LoadBigU32(rec.key().data() + 5);
     image.assign(rec.payload().begin(), rec.payload().end());
     std::optional<KeyEntry> entry =
         MakeKeyEntry(table, static_cast<uint8_t>(k), layout, keys.collation(), image, row);

@@ -12,20 +12,181 @@
 namespace qzr::palisade {
 
 size_t PageNode::Overhead() const {
-  return kPageHeaderBytes + (IsInner() ? kChildBytes * records.size() : 0);
+  return kPageHeaderBytes + (IsInner() ? kChildBytes * RecordCount() : 0);
 }
 
 size_t PageNode::EncodedAt(size_t pos) const {
-  return EncodedSize(records[pos], pos == 0 ? nullptr : &records[pos - 1]);
+  return EncodedSize(records_[pos], pos == 0 ? nullptr : &records_[pos - 1]);
 }
 
 size_t PageNode::ComputePlainSize() const {
   size_t size = Overhead();
-  for (size_t i = 0; i < records.size(); ++i) size += EncodedAt(i);
+  if (read_form_) {
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      const RecordView prev = i == 0 ? RecordView{} : At(i - 1);
+      size += EncodedSize(At(i), i == 0 ? nullptr : &prev);
+    }
+    return size;
+  }
+  for (size_t i = 0; i < records_.size(); ++i) size += EncodedAt(i);
   return size;
 }
 
+std::vector<PlxRecord>& PageNode::Records() {
+  if (read_form_) Materialize();
+  return records_;
+}
+
+void PageNode::Materialize() {
+  // records_ is empty in the read form: the decode gave its records away.
+  records_.reserve(entries_.size());
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const RecordView v = At(i);
+    PlxRecord rec = pool_ != nullptr ? pool_->Take(v.Length()) : PlxRecord();
+    rec.bytes.clear();
+    rec.bytes.insert(rec.bytes.end(), v.key_bytes.begin(), v.key_bytes.end());
+    rec.bytes.insert(rec.bytes.end(), v.payload_bytes.begin(), v.payload_bytes.end());
+    rec.key_length = static_cast<uint16_t>(v.KeyLength());
+    rec.child = v.child;
+    records_.push_back(std::move(rec));
+  }
+  // area_ and keys_ keep their bytes: views taken before stay readable.
+  entries_.clear();
+  read_form_ = false;
+}
+
+void PageNode::GiveRecords(RecordPool* pool) {
+  image_valid = false;
+  if (pool != nullptr) {
+    for (PlxRecord& rec : records_) pool->Give(std::move(rec));
+  }
+  records_.clear();
+  entries_.clear();
+  read_form_ = false;
+  ResetPlainSize();
+}
+
+uint8_t* PageNode::area_storage(size_t len) {
+  // Grown without keeping its bytes: it is about to be overwritten.
+  if (area_.size() < len) {
+    area_.clear();
+    area_.resize(len);
+  }
+  return area_.data();
+}
+
+int PageNode::ReadRecordArea(const uint8_t* in, size_t len, size_t count, RecordPool* pool) {
+  GiveRecords(pool);
+  pool_ = pool;
+  // A count beyond what the bytes could hold is damage; do not reserve for it.
+  if (count > len) return kCheckParseLength;
+  if (len > 0 && in != area_.data()) std::memcpy(area_storage(len), in, len);
+  const uint8_t* a = area_.data();
+  keys_.clear();
+  entries_.reserve(count);
+  // The first bytes of the record before and of this one (at most
+  // kMaxShared): a record shares its leading bytes with the one before.
+  uint8_t heads[2][kMaxShared];
+  uint8_t* prev_head = heads[0];
+  uint8_t* head = heads[1];
+  size_t prev_length = 0, prev_key_length = 0;
+  size_t encoded = 0;  // the record area as EncodeRecord would write it
+  size_t pos = 0;
+  auto fail = [this](int check) {
+    entries_.clear();
+    ResetPlainSize();
+    return check;
+  };
+  for (size_t i = 0; i < count; ++i) {
+    if (pos >= len) return fail(kCheckParseLength);
+    const uint8_t flags = a[pos++];
+    const size_t shared = flags & kRecSharedMask;
+    size_t length = prev_length;
+    size_t key_length = prev_key_length;
+    if (flags & kRecHasLength) {
+      if (len - pos < 2) return fail(kCheckParseLength);
+      length = LoadU16(a + pos);
+      pos += 2;
+    } else if (i == 0) {
+      return fail(kCheckParseLength);
+    }
+    if (flags & kRecHasKeyLength) {
+      if (len - pos < 2) return fail(kCheckParseLength);
+      key_length = LoadU16(a + pos);
+      pos += 2;
+    } else if (i == 0) {
+      return fail(kCheckParseLength);
+    }
+    if (length >= kRecordLengthBound) return fail(kCheckRecordTooLong);
+    if (key_length > length) return fail(kCheckParseLength);
+    if (shared > length || (shared > 0 && (i == 0 || shared > prev_length))) {
+      return fail(kCheckParseLength);
+    }
+    const size_t rest = length - shared;
+    if (len - pos < rest) return fail(kCheckParseLength);
+    const uint8_t* own = a + pos;  // the bytes after the shared ones
+
+    const size_t head_length = std::min(length, kMaxShared);
+    if (shared > 0) std::memcpy(head, prev_head, shared);
+    if (head_length > shared) std::memcpy(head + shared, own, head_length - shared);
+
+    Entry e;
+    e.key_at = static_cast<uint32_t>(keys_.size());
+    e.key_length = static_cast<uint16_t>(key_length);
+    e.payload_length = static_cast<uint16_t>(length - key_length);
+    e.child = 0;
+    if (key_length <= shared) {
+      keys_.insert(keys_.end(), head, head + key_length);
+    } else {
+      keys_.insert(keys_.end(), head, head + shared);
+      keys_.insert(keys_.end(), own, own + (key_length - shared));
+    }
+    if (key_length >= shared) {
+      e.payload_at = static_cast<uint32_t>(pos + key_length - shared);
+      e.payload_in_keys = false;
+    } else {
+      // The payload begins inside the shared bytes: put it together.
+      e.payload_at = static_cast<uint32_t>(keys_.size());
+      e.payload_in_keys = true;
+      keys_.insert(keys_.end(), head + key_length, head + shared);
+      keys_.insert(keys_.end(), own, own + rest);
+    }
+
+    if (i == 0) {
+      encoded += 5 + length;
+    } else {
+      // The tree's search relies on strictly ascending keys within a page.
+      const Entry& p = entries_.back();
+      const Bytes prev_key(keys_.data() + p.key_at, p.key_length);
+      const Bytes key(keys_.data() + e.key_at, key_length);
+      bool above;
+      if (shared < prev_key_length && shared < key_length && prev_key[shared] != key[shared]) {
+        above = prev_key[shared] < key[shared];
+      } else {
+        above = CompareKeys(prev_key, key) < 0;
+      }
+      if (!above) return fail(kCheckParseLength);
+      const size_t limit = std::min({kMaxShared, length, prev_length});
+      size_t common = 0;
+      while (common < limit && head[common] == prev_head[common]) ++common;
+      encoded += 1 + length - common;
+      if (length != prev_length) encoded += 2;
+      if (key_length != prev_key_length) encoded += 2;
+    }
+    entries_.push_back(e);
+    pos += rest;
+    std::swap(head, prev_head);
+    prev_length = length;
+    prev_key_length = key_length;
+  }
+  if (pos != len) return fail(kCheckParseLength);
+  read_form_ = true;
+  plain_size_ = Overhead() + encoded;
+  return 0;
+}
+
 void PageNode::Insert(size_t pos, PlxRecord rec) {
+  std::vector<PlxRecord>& records = Records();
   image_valid = false;
   if (pos < records.size()) plain_size_ -= EncodedAt(pos);
   records.insert(records.begin() + static_cast<std::ptrdiff_t>(pos), std::move(rec));
@@ -35,6 +196,7 @@ void PageNode::Insert(size_t pos, PlxRecord rec) {
 }
 
 void PageNode::Replace(size_t pos, PlxRecord rec) {
+  std::vector<PlxRecord>& records = Records();
   image_valid = false;
   plain_size_ -= EncodedAt(pos);
   if (pos + 1 < records.size()) plain_size_ -= EncodedAt(pos + 1);
@@ -45,6 +207,7 @@ void PageNode::Replace(size_t pos, PlxRecord rec) {
 }
 
 PlxRecord PageNode::Erase(size_t pos) {
+  std::vector<PlxRecord>& records = Records();
   image_valid = false;
   plain_size_ -= EncodedAt(pos) + (IsInner() ? kChildBytes : 0);
   if (pos + 1 < records.size()) plain_size_ -= EncodedAt(pos + 1);
@@ -55,9 +218,11 @@ PlxRecord PageNode::Erase(size_t pos) {
 }
 
 void PageNode::MoveTailTo(size_t from, PageNode* dest) {
+  std::vector<PlxRecord>& records = Records();
+  std::vector<PlxRecord>& to = dest->Records();
   image_valid = false;
   dest->image_valid = false;
-  for (size_t i = from; i < records.size(); ++i) dest->records.push_back(std::move(records[i]));
+  for (size_t i = from; i < records.size(); ++i) to.push_back(std::move(records[i]));
   records.resize(from);
   ResetPlainSize();
   dest->ResetPlainSize();
@@ -65,16 +230,16 @@ void PageNode::MoveTailTo(size_t from, PageNode* dest) {
 }
 
 void PageNode::Clear() {
+  Records().clear();
   image_valid = false;
-  records.clear();
   ResetPlainSize();
 }
 
 size_t PageNode::LowerBound(Bytes key) const {
-  size_t lo = 0, hi = records.size();
+  size_t lo = 0, hi = RecordCount();
   while (lo < hi) {
     size_t mid = lo + (hi - lo) / 2;
-    if (CompareKeys(records[mid].key(), key) < 0) {
+    if (CompareKeys(KeyAt(mid), key) < 0) {
       lo = mid + 1;
     } else {
       hi = mid;
@@ -85,10 +250,10 @@ size_t PageNode::LowerBound(Bytes key) const {
 
 size_t PageNode::ChildIndex(Bytes key) const {
   // First separator greater than key, minus one.
-  size_t lo = 0, hi = records.size();
+  size_t lo = 0, hi = RecordCount();
   while (lo < hi) {
     size_t mid = lo + (hi - lo) / 2;
-    if (CompareKeys(records[mid].key(), key) <= 0) {
+    if (CompareKeys(KeyAt(mid), key) <= 0) {
       lo = mid + 1;
     } else {
       hi = mid;
@@ -109,7 +274,7 @@ namespace {
 // The block of `node` written at `raw` when it is given (room for
 // kMaxPageBytes), else at (*out)[base] with *out resized to end with it.
 int EncodeBlockAt(const PageNode& node, std::vector<uint8_t>* out, size_t base, uint8_t* raw) {
-  const size_t count = node.records.size();
+  const size_t count = node.RecordCount();
   const size_t head = kPageHeaderBytes + (node.IsInner() ? kChildBytes * count : 0);
   const size_t plain = node.PlainSize();
   if (plain > node.Capacity) Corruption(kCheckOverCapacity);
@@ -124,10 +289,19 @@ int EncodeBlockAt(const PageNode& node, std::vector<uint8_t>* out, size_t base, 
   // the plain image is never read.
   if (plain_image.size() < plain) plain_image.resize(plain);
   uint8_t* area = plain_image.data() + head;
-  const PlxRecord* prev = nullptr;
-  for (const PlxRecord& rec : node.records) {
-    area += EncodeRecord(rec, prev, area);
-    prev = &rec;
+  if (node.in_read_form()) {
+    RecordView prev;
+    for (size_t i = 0; i < count; ++i) {
+      const RecordView rec = node.At(i);
+      area += EncodeRecord(rec, i == 0 ? nullptr : &prev, area);
+      prev = rec;
+    }
+  } else {
+    const PlxRecord* prev = nullptr;
+    for (const PlxRecord& rec : node.owned_records()) {
+      area += EncodeRecord(rec, prev, area);
+      prev = &rec;
+    }
   }
   if (static_cast<size_t>(area - plain_image.data()) != plain) Corruption(kCheckOverCapacity);
 
@@ -177,16 +351,14 @@ void PatchBlock(const PageNode& node, uint64_t home_offset, uint8_t* image) {
   StoreU32(image + kPgHomeOffset, static_cast<uint32_t>(home_offset));
   if (node.IsInner()) {
     uint8_t* child = image + kPageHeaderBytes;
-    for (const PlxRecord& rec : node.records) {
-      StoreU32(child, static_cast<uint32_t>(rec.child));
+    for (size_t i = 0; i < node.RecordCount(); ++i) {
+      StoreU32(child, static_cast<uint32_t>(node.ChildAt(i)));
       child += kChildBytes;
     }
   }
 }
 
 int DecodePage(const uint8_t* block, size_t block_len, PageNode* node, RecordPool* pool) {
-  RecordPool local;
-  if (pool == nullptr) pool = &local;
   if (block_len < kPageHeaderBytes) return kCheckStoredSize;
   const size_t stored = LoadU16(block + kPgStoredSize);
   const size_t plain = LoadU16(block + kPgPlainSize);
@@ -201,29 +373,26 @@ int DecodePage(const uint8_t* block, size_t block_len, PageNode* node, RecordPoo
   node->image_valid = false;
   int check;
   if (stored < plain) {
-    // The expanded record area, kept between calls (one per thread) so
-    // that a page load allocates nothing once it has grown.
-    thread_local std::vector<uint8_t> area;
-    if (area.size() < plain - head) area.resize(plain - head);
-    check = RleDecode(block + head, stored - head, area.data(), plain - head);
-    if (check == 0) {
-      check = DecodeRecordsInto(area.data(), plain - head, count, &node->records, pool);
-    }
+    // Expanded into the node's own storage, which the read form keeps (a
+    // recycled node brings storage already grown).
+    node->GiveRecords(pool);
+    uint8_t* area = node->area_storage(plain - head);
+    check = RleDecode(block + head, stored - head, area, plain - head);
+    if (check == 0) check = node->ReadRecordArea(area, plain - head, count, pool);
   } else {
-    check = DecodeRecordsInto(block + head, plain - head, count, &node->records, pool);
+    check = node->ReadRecordArea(block + head, plain - head, count, pool);
   }
   if (check != 0) return check;
   if (flag != 0) {
     const uint8_t* child = block + kPageHeaderBytes;
-    for (PlxRecord& rec : node->records) {
+    for (size_t i = 0; i < count; ++i) {
       const uint32_t address = LoadU32(child);
       // Negative addresses exist only in memory; on disk one is damage.
       if (address > static_cast<uint32_t>(INT32_MAX)) return kCheckAddress;
-      rec.child = static_cast<int32_t>(address);
+      node->SetChild(i, static_cast<int32_t>(address));
       child += kChildBytes;
     }
   }
-  node->ResetPlainSize();
   node->Capacity =
       std::max<uint32_t>(LoadU16(block + kPgCapacity), static_cast<uint32_t>(node->PlainSize()));
   return 0;

@@ -6,6 +6,16 @@
 // The records live in a sorted array rather than a balanced binary tree:
 // both give ordered access and logarithmic search, and the array is denser.
 //
+// A page read from the file is kept in its read form until it changes: its
+// record area expanded once into storage the node owns, an index of where
+// each record's key and payload lie, and the keys rebuilt from their shared
+// prefixes side by side. Reading a record (At, KeyAt) then copies nothing;
+// a page of rows read for one of them costs one expansion of its area and
+// a pass over its record headers, not a copy of every record. The first
+// change (Insert, Replace, Erase, MoveTailTo, Clear, Records()) turns the
+// node into owning PlxRecords. Both forms answer the same questions, and
+// the decode validates the whole page either way.
+//
 // EncodePage turns a node into its stored block (header, child array for an
 // inner page, record area compressed when that saves a 256-byte unit,
 // padding 0xB0 up to the zone size); DecodePage does the reverse and
@@ -31,7 +41,6 @@ struct PageNode {
   int32_t Address = 0;     // page address; negative while the page lives only in memory
   uint8_t NodeFlag = 0;    // 0 leaf, 1 inner page
   uint32_t Capacity = 13;  // grows with PlainSize; written to the page header
-  std::vector<PlxRecord> records;
 
   // ---- Encoded form
   // While image_valid, the encoding of the records is current: its size
@@ -55,7 +64,42 @@ struct PageNode {
   bool in_passed = false;  // on the list of leaves a cursor has read past
 
   bool IsInner() const { return NodeFlag != 0; }
-  size_t RecordCount() const { return records.size(); }
+  size_t RecordCount() const { return read_form_ ? entries_.size() : records_.size(); }
+  bool empty() const { return RecordCount() == 0; }
+
+  // Record i as it lies in the node, in either form. The view is valid
+  // until the node changes or is dropped. REQUIRES: i < RecordCount().
+  RecordView At(size_t i) const {
+    if (!read_form_) return records_[i].View();
+    const Entry& e = entries_[i];
+    const uint8_t* payload = (e.payload_in_keys ? keys_.data() : area_.data()) + e.payload_at;
+    return RecordView{Bytes(keys_.data() + e.key_at, e.key_length),
+                      Bytes(payload, e.payload_length), e.child};
+  }
+  Bytes KeyAt(size_t i) const {
+    if (!read_form_) return records_[i].key();
+    return Bytes(keys_.data() + entries_[i].key_at, entries_[i].key_length);
+  }
+  int32_t ChildAt(size_t i) const { return read_form_ ? entries_[i].child : records_[i].child; }
+  // Repoints child i (the page moved); the encoded records stay as they are.
+  void SetChild(size_t i, int32_t address) {
+    if (read_form_) {
+      entries_[i].child = address;
+    } else {
+      records_[i].child = address;
+    }
+  }
+  // The records as owning PlxRecords, for changing them: a node in its read
+  // form is converted first (its storage from the pool it was decoded
+  // with). Views taken before stay readable until the node is decoded again
+  // or dropped.
+  std::vector<PlxRecord>& Records();
+  // Empties the node, its records' storage going to `pool` (which may be
+  // nullptr); the buffers of the read form are kept for the next decode.
+  void GiveRecords(RecordPool* pool);
+  bool in_read_form() const { return read_form_; }
+  // The owning records. REQUIRES: !in_read_form().
+  const std::vector<PlxRecord>& owned_records() const { return records_; }
   // Bytes of the page serialised without compression, header included.
   size_t PlainSize() const { return plain_size_; }
 
@@ -72,6 +116,15 @@ struct PageNode {
   size_t ComputePlainSize() const;
   void ResetPlainSize() { plain_size_ = ComputePlainSize(); }
 
+  // Takes the page's record area (`len` bytes, `count` records) in its read
+  // form: `area` is copied unless it is the node's own area storage
+  // (area_storage()). Same checks and results as DecodeRecords; PlainSize
+  // is set as ComputePlainSize would. On failure the node is empty.
+  int ReadRecordArea(const uint8_t* area, size_t len, size_t count, RecordPool* pool);
+  // Storage the node keeps for its expanded record area, at least `len`
+  // bytes, to expand a compressed area into before ReadRecordArea.
+  uint8_t* area_storage(size_t len);
+
   // Index of the first record whose key is >= key (records.size() if none).
   size_t LowerBound(Bytes key) const;
   // Inner pages: index of the child whose range holds `key`: the last record
@@ -79,9 +132,28 @@ struct PageNode {
   size_t ChildIndex(Bytes key) const;
 
  private:
+  // Where record i of the read form lies: its key in keys_, its payload in
+  // area_, or in keys_ when it is not one run there (its first bytes came
+  // from the record before).
+  struct Entry {
+    uint32_t key_at;
+    uint32_t payload_at;
+    uint16_t key_length;
+    uint16_t payload_length;
+    bool payload_in_keys;
+    int32_t child;
+  };
+
   size_t Overhead() const;             // header plus child array
-  size_t EncodedAt(size_t pos) const;  // EncodedSize of records[pos] in place
+  size_t EncodedAt(size_t pos) const;  // EncodedSize of records_[pos] in place
+  void Materialize();                  // read form -> records_
   size_t plain_size_ = 13;
+  std::vector<PlxRecord> records_;
+  bool read_form_ = false;
+  std::vector<uint8_t> area_;
+  std::vector<uint8_t> keys_;
+  std::vector<Entry> entries_;
+  RecordPool* pool_ = nullptr;  // where Materialize takes record storage from
 };
 
 // Encodes `node` into node->Image (stored block, padded to its size class)

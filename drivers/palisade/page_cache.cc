@@ -11,7 +11,7 @@ PageCache::~PageCache() {
 void PageCache::Recycle(PageNode* node) {
   std::unique_ptr<PageNode> owned(node);
   if (spare_nodes_.size() >= kMaxSpareNodes) {
-    for (PlxRecord& rec : node->records) spare_records_.Give(std::move(rec));
+    node->GiveRecords(&spare_records_);
     return;  // destroyed with `owned`
   }
   spare_nodes_.push_back(std::move(owned));
@@ -21,10 +21,7 @@ std::unique_ptr<PageNode> PageCache::TakeNode(bool empty) {
   if (spare_nodes_.empty()) return std::make_unique<PageNode>();
   std::unique_ptr<PageNode> node = std::move(spare_nodes_.back());
   spare_nodes_.pop_back();
-  if (empty) {
-    for (PlxRecord& rec : node->records) spare_records_.Give(std::move(rec));
-    node->records.clear();
-  }
+  if (empty) node->GiveRecords(&spare_records_);
   node->Address = 0;
   node->NodeFlag = 0;
   node->Capacity = 13;

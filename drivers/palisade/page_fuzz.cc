@@ -28,10 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     EncodePage(&node);
     PageNode again;
     if (DecodePage(node.Image.data(), node.Image.size(), &again) != 0) __builtin_trap();
-    if (again.records.size() != node.records.size()) __builtin_trap();
-    for (size_t i = 0; i < again.records.size(); ++i) {
-      if (again.records[i].bytes != node.records[i].bytes) __builtin_trap();
-      if (again.records[i].child != node.records[i].child) __builtin_trap();
+    if (again.RecordCount() != node.RecordCount()) __builtin_trap();
+    for (size_t i = 0; i < again.RecordCount(); ++i) {
+      if (again.At(i).key() != node.At(i).key()) __builtin_trap();
+      if (again.At(i).payload() != node.At(i).payload()) __builtin_trap();
+      if (again.ChildAt(i) != node.ChildAt(i)) __builtin_trap();
     }
   } catch (const qzr::testing::FatalErrorThrown&) {
   }

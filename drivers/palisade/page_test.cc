@@ -17,7 +17,7 @@ using test::V;
 
 PageNode Leaf(const std::vector<PlxRecord>& records) {
   PageNode node;
-  for (const PlxRecord& r : records) node.Insert(node.records.size(), r);
+  for (const PlxRecord& r : records) node.Insert(node.RecordCount(), r);
   return node;
 }
 
@@ -69,19 +69,32 @@ TEST(PageTest, RoundTripsLeafAndInnerPages) {
       PlxRecord r = MakeRecord(
           V(S(k)), node.IsInner() ? Bytes() : V(std::vector<uint8_t>(rng() % 300, 0x20)));
       r.child = static_cast<int32_t>(rng() % 1000);
-      node.Insert(node.records.size(), std::move(r));
+      node.Insert(node.RecordCount(), std::move(r));
     }
     ASSERT_EQ(node.PlainSize(), node.ComputePlainSize());
     int size_class = EncodePage(&node);
     ASSERT_EQ(node.Image.size(), size_class * kUnit);
     PageNode back;
     ASSERT_EQ(DecodePage(node.Image.data(), node.Image.size(), &back), 0);
-    ASSERT_EQ(back.records.size(), node.records.size());
+    ASSERT_EQ(back.RecordCount(), node.RecordCount());
     EXPECT_EQ(back.NodeFlag, node.NodeFlag);
-    for (size_t i = 0; i < back.records.size(); ++i) {
-      EXPECT_EQ(back.records[i].bytes, node.records[i].bytes);
+    // As read, and once turned into owning records.
+    ASSERT_TRUE(back.in_read_form());
+    EXPECT_EQ(back.PlainSize(), node.PlainSize());
+    EXPECT_EQ(back.ComputePlainSize(), node.PlainSize());
+    for (size_t i = 0; i < back.RecordCount(); ++i) {
+      EXPECT_EQ(back.At(i).key(), node.Records()[i].key());
+      EXPECT_EQ(back.At(i).payload(), node.Records()[i].payload());
       if (node.IsInner()) {
-        EXPECT_EQ(back.records[i].child, node.records[i].child);
+        EXPECT_EQ(back.ChildAt(i), node.Records()[i].child);
+      }
+    }
+    const std::vector<PlxRecord>& owned = back.Records();
+    ASSERT_FALSE(back.in_read_form());
+    for (size_t i = 0; i < owned.size(); ++i) {
+      EXPECT_EQ(owned[i].bytes, node.Records()[i].bytes);
+      if (node.IsInner()) {
+        EXPECT_EQ(owned[i].child, node.Records()[i].child);
       }
     }
     EXPECT_EQ(back.PlainSize(), node.PlainSize());
@@ -95,7 +108,7 @@ TEST(PageTest, SizeBookkeepingFollowsEdits) {
   for (int i = 0; i < 200; ++i) {
     std::string k = "prefix-shared-" + std::to_string(rng() % 500);
     size_t pos = node.LowerBound(V(S(k)));
-    if (pos < node.records.size() && node.records[pos].key() == V(S(k))) {
+    if (pos < node.RecordCount() && node.KeyAt(pos) == V(S(k))) {
       if (rng() % 2) {
         node.Erase(pos);
       } else {
@@ -143,7 +156,7 @@ TEST(PageTest, EncodingRefusesPagesBeyondTheLargestZone) {
   for (int i = 0; i < 3; ++i) {
     std::vector<uint8_t> payload(6000);
     for (auto& b : payload) b = static_cast<uint8_t>(rng());
-    node.Insert(node.records.size(), MakeRecord(V(S("k" + std::to_string(i))), V(payload)));
+    node.Insert(node.RecordCount(), MakeRecord(V(S("k" + std::to_string(i))), V(payload)));
   }
   EXPECT_EQ(CheckNumberOf([&] { EncodePage(&node); }), kCheckPageTooLarge);
   node.Capacity = 100;

@@ -72,20 +72,21 @@ bool PageTree::Descend(Bytes key, std::vector<Step>* path) {
       path->push_back({address, node->LowerBound(key)});
       return true;
     }
-    if (node->records.empty()) Corruption(kCheckTreeShape);
+    if (node->empty()) Corruption(kCheckTreeShape);
     const size_t i = node->ChildIndex(key);
     path->push_back({address, i});
-    address = node->records[i].child;
+    address = node->ChildAt(i);
   }
 }
 
-const PlxRecord* PageTree::Find(Bytes key) {
+const RecordView* PageTree::Find(Bytes key) {
   std::vector<Step>& path = find_path_;
   if (!Descend(key, &path)) return nullptr;
   PageNode* leaf = pager_->GetPage(path.back().address);
   const size_t i = path.back().index;
-  if (i < leaf->records.size() && CompareKeys(leaf->records[i].key(), key) == 0) {
-    return &leaf->records[i];
+  if (i < leaf->RecordCount() && CompareKeys(leaf->KeyAt(i), key) == 0) {
+    found_ = leaf->At(i);
+    return &found_;
   }
   return nullptr;
 }
@@ -107,14 +108,14 @@ bool PageTree::Insert(PlxRecord rec) {
   Descend(rec.key(), &path);
   PageNode* leaf = pager_->GetPage(path.back().address);
   const size_t pos = path.back().index;
-  if (pos < leaf->records.size() && CompareKeys(leaf->records[pos].key(), rec.key()) == 0) {
+  if (pos < leaf->RecordCount() && CompareKeys(leaf->KeyAt(pos), rec.key()) == 0) {
     return false;
   }
   pager_->MarkDirty(leaf);
   leaf->Insert(pos, std::move(rec));
   ++version_;
   if (leaf->PlainSize() > page_limit()) {
-    const Bytes k = leaf->records[pos].key();
+    const Bytes k = leaf->KeyAt(pos);
     std::vector<uint8_t> key(k.begin(), k.end());
     FixOverflow(Bytes(key.data(), key.size()));
   }
@@ -129,7 +130,7 @@ void PageTree::Put(PlxRecord rec) {
   PageNode* leaf = pager_->GetPage(path.back().address);
   const size_t pos = path.back().index;
   pager_->MarkDirty(leaf);
-  if (pos < leaf->records.size() && CompareKeys(leaf->records[pos].key(), rec.key()) == 0) {
+  if (pos < leaf->RecordCount() && CompareKeys(leaf->KeyAt(pos), rec.key()) == 0) {
     leaf->Replace(pos, std::move(rec));
   } else {
     leaf->Insert(pos, std::move(rec));
@@ -138,7 +139,7 @@ void PageTree::Put(PlxRecord rec) {
   const size_t plain = leaf->PlainSize();
   if (plain <= page_limit() && plain >= page_limit() / 4) return;
   // Copied: fixing the page moves its records.
-  const Bytes k = leaf->records[pos].key();
+  const Bytes k = leaf->KeyAt(pos);
   std::vector<uint8_t> key(k.begin(), k.end());
   if (plain > page_limit()) {
     FixOverflow(Bytes(key.data(), key.size()));
@@ -171,15 +172,14 @@ void PageTree::FixOverflow(Bytes key) {
   DebugCheck();
 }
 
-size_t PageTree::ChooseSplit(const PageNode& node, size_t hot) const {
+size_t PageTree::ChooseSplit(const std::vector<PlxRecord>& records, bool inner, size_t hot) const {
   // Returns the split index m (1..n-1) whose two halves both fit, or 0.
-  const size_t n = node.records.size();
+  const size_t n = records.size();
   const size_t limit = page_limit();
-  const bool inner = node.IsInner();
   const size_t child = inner ? kChildBytes : 0;
   std::vector<size_t> normal(n);  // in-place cost of each record
   for (size_t j = 0; j < n; ++j) {
-    normal[j] = EncodedSize(node.records[j], j == 0 ? nullptr : &node.records[j - 1]) + child;
+    normal[j] = EncodedSize(records[j], j == 0 ? nullptr : &records[j - 1]) + child;
   }
   std::vector<size_t> suffix(n + 1, 0);
   for (size_t j = n; j-- > 0;) suffix[j] = suffix[j + 1] + normal[j];
@@ -189,10 +189,9 @@ size_t PageTree::ChooseSplit(const PageNode& node, size_t hot) const {
     size_t size = kPageHeaderBytes;
     if (inner) {
       size += EncodedSize(EmptyRecord(), nullptr) + child;
-      if (m + 1 < n)
-        size += EncodedSize(node.records[m + 1], &EmptyRecord()) + child + suffix[m + 2];
+      if (m + 1 < n) size += EncodedSize(records[m + 1], &EmptyRecord()) + child + suffix[m + 2];
     } else {
-      size += EncodedSize(node.records[m], nullptr) + suffix[m + 1];
+      size += EncodedSize(records[m], nullptr) + suffix[m + 1];
     }
     return size;
   };
@@ -221,14 +220,15 @@ void PageTree::Split(const std::vector<Step>& path, size_t level) {
   PageNode* node = pager_->GetPage(path[level].address);
   PinGuard pin(&cache, node);
   pager_->MarkDirty(node);
-  const size_t n = node->records.size();
+  const std::vector<PlxRecord>& records = node->Records();
+  const size_t n = records.size();
   if (n < 2) Corruption(kCheckPageTooLarge);  // a single record never overflows
   const bool inner = node->IsInner();
   const size_t limit = page_limit();
 
   // Cut points: one balanced cut when it works, otherwise greedy pieces.
   std::vector<size_t> cuts;
-  if (size_t m = ChooseSplit(*node, path[level].index); m != 0) {
+  if (size_t m = ChooseSplit(records, inner, path[level].index); m != 0) {
     cuts.push_back(m);
   } else {
     size_t start = 0;
@@ -238,12 +238,12 @@ void PageTree::Split(const std::vector<Step>& path, size_t level) {
       const size_t child = inner ? kChildBytes : 0;
       if (j == start) {
         cost = (inner && j > 0 ? EncodedSize(EmptyRecord(), nullptr)
-                               : EncodedSize(node->records[j], nullptr)) +
+                               : EncodedSize(records[j], nullptr)) +
                child;
       } else if (inner && start > 0 && j == start + 1) {
-        cost = EncodedSize(node->records[j], &EmptyRecord()) + child;
+        cost = EncodedSize(records[j], &EmptyRecord()) + child;
       } else {
-        cost = EncodedSize(node->records[j], &node->records[j - 1]) + child;
+        cost = EncodedSize(records[j], &records[j - 1]) + child;
       }
       if (j > start && size + cost > limit) {
         cuts.push_back(j);
@@ -269,12 +269,12 @@ void PageTree::Split(const std::vector<Step>& path, size_t level) {
   for (size_t t = 0; t < pieces.size(); ++t) {
     PageNode* piece = pieces[t];
     if (inner) {
-      Bytes first = piece->records[0].key();
+      Bytes first = piece->KeyAt(0);
       separators[t].assign(first.begin(), first.end());
-      piece->Replace(0, SeparatorRecord(Bytes(), piece->records[0].child));
+      piece->Replace(0, SeparatorRecord(Bytes(), piece->ChildAt(0)));
     } else {
       const PageNode* before = t == 0 ? node : pieces[t - 1];
-      separators[t] = ShortestSeparator(before->records.back().key(), piece->records[0].key());
+      separators[t] = ShortestSeparator(before->KeyAt(before->RecordCount() - 1), piece->KeyAt(0));
     }
   }
 
@@ -305,7 +305,7 @@ bool PageTree::Delete(Bytes key) {
   if (!Descend(key, &path)) return false;
   PageNode* leaf = pager_->GetPage(path.back().address);
   const size_t pos = path.back().index;
-  if (pos >= leaf->records.size() || CompareKeys(leaf->records[pos].key(), key) != 0) return false;
+  if (pos >= leaf->RecordCount() || CompareKeys(leaf->KeyAt(pos), key) != 0) return false;
   pager_->MarkDirty(leaf);
   leaf->Erase(pos);
   ++version_;
@@ -318,8 +318,8 @@ namespace {
 // Removes child entry i of an inner page, keeping separator 0 empty.
 void RemoveEntry(PageNode* parent, size_t i) {
   parent->Erase(i);
-  if (i == 0 && !parent->records.empty() && parent->records[0].KeyLength() != 0) {
-    parent->Replace(0, SeparatorRecord(Bytes(), parent->records[0].child));
+  if (i == 0 && !parent->empty() && !parent->KeyAt(0).empty()) {
+    parent->Replace(0, SeparatorRecord(Bytes(), parent->ChildAt(0)));
   }
 }
 
@@ -333,12 +333,12 @@ void PageTree::Rebalance(std::vector<Step> path) {
   const uint64_t before = version_;
   for (size_t level = path.size() - 1; level > 0; --level) {
     PageNode* node = pager_->GetPage(path[level].address);
-    if (!node->records.empty() && node->PlainSize() >= quarter) break;
+    if (!node->empty() && node->PlainSize() >= quarter) break;
     cache.Pin(node);
     PageNode* parent = pager_->GetPage(path[level - 1].address);
     PinGuard pin_parent(&cache, parent);
     const size_t idx = path[level - 1].index;
-    if (node->records.empty()) {
+    if (node->empty()) {
       pager_->MarkDirty(parent);
       RemoveEntry(parent, idx);
       cache.Unpin(node);
@@ -347,7 +347,7 @@ void PageTree::Rebalance(std::vector<Step> path) {
       continue;
     }
     size_t sibling_idx;
-    if (idx + 1 < parent->records.size()) {
+    if (idx + 1 < parent->RecordCount()) {
       sibling_idx = idx + 1;
     } else if (idx > 0) {
       sibling_idx = idx - 1;
@@ -355,7 +355,7 @@ void PageTree::Rebalance(std::vector<Step> path) {
       cache.Unpin(node);
       continue;  // an only child: its parent is small too, look there
     }
-    PageNode* sibling = pager_->GetPage(parent->records[sibling_idx].child);
+    PageNode* sibling = pager_->GetPage(parent->ChildAt(sibling_idx));
     cache.Unpin(node);
     const size_t right_idx = std::max(idx, sibling_idx);
     PageNode* left = sibling_idx < idx ? sibling : node;
@@ -364,13 +364,15 @@ void PageTree::Rebalance(std::vector<Step> path) {
     if (left->IsInner() != right->IsInner()) Corruption(kCheckTreeShape);
     PlxRecord pulled;  // an inner right page's first separator comes down
     if (inner) {
-      pulled = SeparatorRecord(parent->records[right_idx].key(), right->records[0].child);
+      pulled = SeparatorRecord(parent->KeyAt(right_idx), right->ChildAt(0));
     }
+    const std::vector<PlxRecord>& left_records = left->Records();
+    const std::vector<PlxRecord>& right_records = right->Records();
     std::vector<const PlxRecord*> merged;
-    merged.reserve(left->records.size() + right->records.size());
-    for (const PlxRecord& rec : left->records) merged.push_back(&rec);
-    for (size_t j = 0; j < right->records.size(); ++j) {
-      merged.push_back(inner && j == 0 ? &pulled : &right->records[j]);
+    merged.reserve(left_records.size() + right_records.size());
+    for (const PlxRecord& rec : left_records) merged.push_back(&rec);
+    for (size_t j = 0; j < right_records.size(); ++j) {
+      merged.push_back(inner && j == 0 ? &pulled : &right_records[j]);
     }
     if (SequenceSize(inner, merged) > page_limit()) break;
     pager_->MarkDirty(left);
@@ -390,15 +392,15 @@ void PageTree::CollapseRoot() {
   for (;;) {
     PageNode* root = pager_->GetPage(pager_->root());
     if (!root->IsInner()) return;
-    if (root->records.empty()) {
+    if (root->empty()) {
       pager_->MarkDirty(root);
       root->NodeFlag = 0;
       root->Clear();
       ++version_;
       return;
     }
-    if (root->records.size() > 1) return;
-    const int32_t child = root->records[0].child;
+    if (root->RecordCount() > 1) return;
+    const int32_t child = root->ChildAt(0);
     pager_->DiscardPage(root);
     pager_->SetRoot(child);
     ++version_;
@@ -434,12 +436,12 @@ struct Walk {
       return;
     }
     PageNode* node = pager->GetPage(address);
-    const size_t n = node->records.size();
+    const size_t n = node->RecordCount();
     if (node->PlainSize() != node->ComputePlainSize()) Problem(address, "size bookkeeping is off");
     if (node->PlainSize() > limit && n > 1) Problem(address, "larger than the page limit");
     if (n == 0 && !is_root) Problem(address, "empty page below the root");
     for (size_t i = 1; i < n; ++i) {
-      if (CompareKeys(node->records[i - 1].key(), node->records[i].key()) >= 0) {
+      if (CompareKeys(node->KeyAt(i - 1), node->KeyAt(i)) >= 0) {
         Problem(address, "keys out of order at record " + std::to_string(i));
       }
     }
@@ -447,21 +449,21 @@ struct Walk {
     if (!node->IsInner()) {
       if (leaf_depth == SIZE_MAX) leaf_depth = depth;
       if (depth != leaf_depth) Problem(address, "leaf at another depth");
-      if (n > 0 && lower != nullptr && CompareKeys(node->records[0].key(), as_bytes(lower)) < 0) {
+      if (n > 0 && lower != nullptr && CompareKeys(node->KeyAt(0), as_bytes(lower)) < 0) {
         Problem(address, "key below its separator");
       }
-      if (n > 0 && upper != nullptr &&
-          CompareKeys(node->records[n - 1].key(), as_bytes(upper)) >= 0) {
+      if (n > 0 && upper != nullptr && CompareKeys(node->KeyAt(n - 1), as_bytes(upper)) >= 0) {
         Problem(address, "key at or above the next separator");
       }
       return;
     }
     if (is_root && n < 2) Problem(address, "inner root with fewer than two children");
-    if (n > 0 && node->records[0].KeyLength() != 0) Problem(address, "first separator not empty");
+    if (n > 0 && node->KeyAt(0).size() != 0) Problem(address, "first separator not empty");
     // Copy what the children need: loading them may drop this page.
     std::vector<std::vector<uint8_t>> keys;
     std::vector<int32_t> children;
-    for (const PlxRecord& rec : node->records) {
+    for (size_t i = 0; i < n; ++i) {
+      const RecordView rec = node->At(i);
       if (rec.Length() != rec.KeyLength()) Problem(address, "separator with a payload");
       keys.emplace_back(rec.key().begin(), rec.key().end());
       children.push_back(rec.child);
@@ -496,7 +498,7 @@ bool TreeCursor::Stale() const {
 
 bool TreeCursor::Finish() {
   PageNode* leaf = tree_->pager()->GetPage(path_.back().address);
-  Bytes k = leaf->records[path_.back().index].key();
+  Bytes k = leaf->KeyAt(path_.back().index);
   key_.assign(k.begin(), k.end());
   tree_version_ = tree_->version();
   layout_version_ = tree_->pager()->layout_version();
@@ -509,9 +511,9 @@ bool TreeCursor::Edge(bool forward) {
   for (;;) {
     if (path_.size() > kMaxDepth) Corruption(kCheckTreeShape);
     PageNode* parent = pager->GetPage(path_.back().address);
-    const int32_t address = parent->records[path_.back().index].child;
+    const int32_t address = parent->ChildAt(path_.back().index);
     PageNode* node = pager->GetPage(address);
-    const size_t n = node->records.size();
+    const size_t n = node->RecordCount();
     if (!node->IsInner()) {
       path_.push_back({address, forward ? 0 : n});
       return true;
@@ -528,9 +530,9 @@ bool TreeCursor::Settle(bool forward, bool reading) {
   for (;;) {
     PageNode* leaf = pager->GetPage(path_.back().address);
     if (forward) {
-      if (path_.back().index < leaf->records.size()) return Finish();
+      if (path_.back().index < leaf->RecordCount()) return Finish();
     } else if (path_.back().index > 0) {
-      path_.back().index = std::min(path_.back().index, leaf->records.size());
+      path_.back().index = std::min(path_.back().index, leaf->RecordCount());
       if (path_.back().index > 0) {
         --path_.back().index;
         return Finish();
@@ -540,7 +542,7 @@ bool TreeCursor::Settle(bool forward, bool reading) {
     path_.pop_back();
     while (!path_.empty()) {
       const size_t i = path_.back().index;
-      if (forward ? i + 1 < pager->GetPage(path_.back().address)->records.size() : i > 0) break;
+      if (forward ? i + 1 < pager->GetPage(path_.back().address)->RecordCount() : i > 0) break;
       path_.pop_back();
     }
     if (path_.empty()) {
@@ -566,9 +568,9 @@ bool TreeCursor::SeekNear(Bytes key) {
   // more than the descent it saves.
   PageNode* leaf = pager->cache().Find(path_.back().address);
   if (leaf == nullptr) return Seek(key);
-  size_t n = leaf->records.size();
-  if (n == 0 || CompareKeys(key, leaf->records[0].key()) < 0) return Seek(key);
-  if (CompareKeys(key, leaf->records[n - 1].key()) > 0) {
+  size_t n = leaf->RecordCount();
+  if (n == 0 || CompareKeys(key, leaf->KeyAt(0)) < 0) return Seek(key);
+  if (CompareKeys(key, leaf->KeyAt(n - 1)) > 0) {
     // Past this leaf: the first record of the next leaf may be the one,
     // when the parent sends the key there.
     if (path_.size() < 2) return Seek(key);
@@ -583,8 +585,8 @@ bool TreeCursor::SeekNear(Bytes key) {
     if (!Settle(true, reading)) return false;  // nothing at or after the key
     if (CompareKeys(key, this->key()) <= 0) return true;
     leaf = pager->GetPage(path_.back().address);
-    n = leaf->records.size();
-    if (CompareKeys(key, leaf->records[n - 1].key()) > 0) return Seek(key);
+    n = leaf->RecordCount();
+    if (CompareKeys(key, leaf->KeyAt(n - 1)) > 0) return Seek(key);
   }
   // Every record before this leaf is below the key, and its last is not.
   path_.back().index = leaf->LowerBound(key);
@@ -617,7 +619,7 @@ bool TreeCursor::SeekLast() {
   Pager* pager = tree_->pager();
   if (!pager->has_root()) return false;
   PageNode* root = pager->GetPage(pager->root());
-  const size_t n = root->records.size();
+  const size_t n = root->RecordCount();
   if (!root->IsInner()) {
     path_.push_back({pager->root(), n});
   } else {
@@ -641,18 +643,17 @@ bool TreeCursor::Prev() {
   return Settle(false, true);
 }
 
-const PlxRecord& TreeCursor::record() {
+RecordView TreeCursor::record() {
   // After a change the remembered path may point anywhere: find the key
   // again (or the record after it, when it was deleted).
   if (valid_ && Stale()) {
     std::vector<uint8_t> key = key_;
     Seek(Bytes(key.data(), key.size()));
   }
-  static const PlxRecord kNone;
-  if (!valid_) return kNone;
+  if (!valid_) return RecordView{};
   PageNode* leaf = tree_->pager()->GetPage(path_.back().address);
-  if (path_.back().index >= leaf->records.size()) return kNone;
-  return leaf->records[path_.back().index];
+  if (path_.back().index >= leaf->RecordCount()) return RecordView{};
+  return leaf->At(path_.back().index);
 }
 
 }  // namespace qzr::palisade

@@ -46,9 +46,9 @@ class PageTree {
  public:
   explicit PageTree(Pager* pager) : pager_(pager) {}
 
-  // The record whose key is exactly `key`, or nullptr. The pointer is valid
-  // until the next call into the tree or the pager.
-  const PlxRecord* Find(Bytes key);
+  // The record whose key is exactly `key`, or nullptr. The view (and what it
+  // points into) is valid until the next call into the tree or the pager.
+  const RecordView* Find(Bytes key);
   // Inserts `rec`; returns false, changing nothing, when its key exists.
   // Check 824 when the record cannot fit a page of this tree.
   bool Insert(PlxRecord rec);
@@ -81,13 +81,14 @@ class PageTree {
   void CheckRecordFits(const PlxRecord& rec) const;
   void FixOverflow(Bytes key);
   void Split(const std::vector<Step>& path, size_t level);
-  size_t ChooseSplit(const PageNode& node, size_t hot) const;
+  size_t ChooseSplit(const std::vector<PlxRecord>& records, bool inner, size_t hot) const;
   void Rebalance(std::vector<Step> path);
   void CollapseRoot();
   void DebugCheck();
 
   Pager* pager_;
   std::vector<Step> find_path_;   // Find's path, kept for its storage
+  RecordView found_;              // what Find returned last
   std::vector<Step> write_path_;  // Insert's and Put's
   uint64_t version_ = 0;
   bool debug_checks_ = true;
@@ -113,11 +114,11 @@ class TreeCursor {
   bool Prev();
 
   bool Valid() const { return valid_; }
-  // The current record; valid until the next call into the tree or pager.
-  // When the tree changed since the cursor moved, it first finds its key
-  // again (landing on the next record if that key was deleted). An invalid
-  // cursor yields an empty record.
-  const PlxRecord& record();
+  // The current record, as it lies in its page: valid until the next call
+  // into the tree or pager. When the tree changed since the cursor moved,
+  // it first finds its key again (landing on the next record if that key
+  // was deleted). An invalid cursor yields an empty record.
+  RecordView record();
   // The current key (a copy held by the cursor). REQUIRES: Valid().
   Bytes key() const { return Bytes(key_.data(), key_.size()); }
 

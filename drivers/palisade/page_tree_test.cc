@@ -233,7 +233,7 @@ TEST_F(PageTreeTest, RandomizedAgainstAMapAcrossReopens) {
       }
       if (op % 400 == 0) {
         Key k = random_key();
-        const PlxRecord* found = tree_->Find(V(k));
+        const RecordView* found = tree_->Find(V(k));
         auto it = model.find(k);
         ASSERT_EQ(found != nullptr, it != model.end());
         if (found != nullptr) {

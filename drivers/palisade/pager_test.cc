@@ -147,7 +147,7 @@ TEST_F(PagerTest, AWriteOutKeepsBlocksOnlyForItsShadows) {
 
   auto again = Open(false);
   PageTree read(again.get());
-  const PlxRecord* rec = read.Find(V(S("key10")));
+  const RecordView* rec = read.Find(V(S("key10")));
   ASSERT_NE(rec, nullptr);
   EXPECT_EQ(rec->payload().size(), 900u);
   for (int i = 0; i < 500; ++i) EXPECT_NE(read.Find(V(S("key" + std::to_string(i)))), nullptr) << i;

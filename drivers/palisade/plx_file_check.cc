@@ -94,8 +94,8 @@ class TableChecker {
         std::optional<KeyEntry> entry =
             MakeKeyEntry(table_, static_cast<uint8_t>(k), layout, keys_.collation(), image, row);
         if (!entry) continue;
-        const PlxRecord* rec = tree_->Find(Bytes(entry->bytes.data(), entry->key_length));
-        if (rec == nullptr || rec->bytes != entry->bytes) {
+        const RecordView* rec = tree_->Find(Bytes(entry->bytes.data(), entry->key_length));
+        if (rec == nullptr || rec->ToRecord().bytes != entry->bytes) {
           Problem(what + " has no entry in key " + std::to_string(k + 1));
         }
       }
@@ -173,7 +173,7 @@ class TableChecker {
           continue;
         }
         // CheckEntry reads other records; copy this one first.
-        PlxRecord rec = cursor.record();
+        PlxRecord rec = cursor.record().ToRecord();
         CheckEntry(kind, rec);
         continue;
       }

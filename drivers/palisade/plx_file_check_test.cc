@@ -117,7 +117,7 @@ TEST_F(PlxFileCheckTest, FindsADamagedKeyEntry) {
   Damage([](PlxFile* f, uint32_t table) {
     std::vector<uint8_t> three = EntryKey(table, 3);
     std::vector<uint8_t> four = EntryKey(table, 4);
-    const PlxRecord* rec = f->tree()->Find(Bytes(four.data(), four.size()));
+    const RecordView* rec = f->tree()->Find(Bytes(four.data(), four.size()));
     ASSERT_NE(rec, nullptr);
     std::vector<uint8_t> row(rec->payload().begin(), rec->payload().end());
     f->tree()->Put(MakeRecord(Bytes(three.data(), three.size()), Bytes(row.data(), row.size())));

@@ -37,6 +37,12 @@ PlxRecord MakeRecord(Bytes key, Bytes payload) {
   return rec;
 }
 
+PlxRecord RecordView::ToRecord() const {
+  PlxRecord rec = MakeRecord(key_bytes, payload_bytes);
+  rec.child = child;
+  return rec;
+}
+
 size_t SharedPrefix(const PlxRecord& rec, const PlxRecord& prev) {
   size_t limit = std::min({kMaxShared, rec.Length(), prev.Length()});
   const uint8_t* a = rec.bytes.data();
@@ -76,6 +82,62 @@ size_t EncodeRecord(const PlxRecord& rec, const PlxRecord* prev, uint8_t* out) {
   }
   size_t rest = rec.Length() - shared;
   if (rest > 0) std::memcpy(p, rec.bytes.data() + shared, rest);
+  p += rest;
+  return static_cast<size_t>(p - out);
+}
+
+namespace {
+
+uint8_t ByteAt(const RecordView& rec, size_t i) {
+  return i < rec.key_bytes.size() ? rec.key_bytes[i] : rec.payload_bytes[i - rec.key_bytes.size()];
+}
+
+}  // namespace
+
+size_t SharedPrefix(const RecordView& rec, const RecordView& prev) {
+  const size_t limit = std::min({kMaxShared, rec.Length(), prev.Length()});
+  size_t n = 0;
+  while (n < limit && ByteAt(rec, n) == ByteAt(prev, n)) ++n;
+  return n;
+}
+
+size_t EncodedSize(const RecordView& rec, const RecordView* prev) {
+  if (prev == nullptr) return 5 + rec.Length();
+  size_t size = 1 + rec.Length() - SharedPrefix(rec, *prev);
+  if (rec.Length() != prev->Length()) size += 2;
+  if (rec.KeyLength() != prev->KeyLength()) size += 2;
+  return size;
+}
+
+size_t EncodeRecord(const RecordView& rec, const RecordView* prev, uint8_t* out) {
+  size_t shared = 0;
+  uint8_t flags = 0;
+  if (prev == nullptr) {
+    flags = kRecHasLength | kRecHasKeyLength;
+  } else {
+    shared = SharedPrefix(rec, *prev);
+    if (rec.Length() != prev->Length()) flags |= kRecHasLength;
+    if (rec.KeyLength() != prev->KeyLength()) flags |= kRecHasKeyLength;
+  }
+  uint8_t* p = out;
+  *p++ = static_cast<uint8_t>(flags | shared);
+  if (flags & kRecHasLength) {
+    StoreU16(p, static_cast<uint16_t>(rec.Length()));
+    p += 2;
+  }
+  if (flags & kRecHasKeyLength) {
+    StoreU16(p, static_cast<uint16_t>(rec.KeyLength()));
+    p += 2;
+  }
+  // The bytes after the shared ones, from the key and then the payload.
+  const size_t key_length = rec.KeyLength();
+  if (shared < key_length) {
+    std::memcpy(p, rec.key_bytes.data() + shared, key_length - shared);
+    p += key_length - shared;
+  }
+  const size_t from = shared > key_length ? shared - key_length : 0;
+  const size_t rest = rec.payload_bytes.size() - from;
+  if (rest > 0) std::memcpy(p, rec.payload_bytes.data() + from, rest);
   p += rest;
   return static_cast<size_t>(p - out);
 }

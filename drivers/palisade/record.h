@@ -35,6 +35,25 @@ inline bool StartsWith(Bytes key, const std::vector<uint8_t>& prefix) {
   return key.substr(0, prefix.size()) == Bytes(prefix.data(), prefix.size());
 }
 
+struct PlxRecord;
+
+// A record as read: its key and its payload where they lie, in the page
+// that holds the record (or in a PlxRecord). It owns nothing: it is valid
+// while what it points into is, which for a record read from the tree is
+// until the next call into the tree or the pager. A caller that keeps the
+// record copies it (ToRecord) or the parts it needs.
+struct RecordView {
+  Bytes key_bytes;
+  Bytes payload_bytes;
+  int32_t child = 0;  // inner pages: the child page address
+
+  size_t Length() const { return key_bytes.size() + payload_bytes.size(); }
+  size_t KeyLength() const { return key_bytes.size(); }
+  Bytes key() const { return key_bytes; }
+  Bytes payload() const { return payload_bytes; }
+  PlxRecord ToRecord() const;
+};
+
 struct PlxRecord {
   std::vector<uint8_t> bytes;  // key then payload; Length() == bytes.size()
   uint16_t key_length = 0;
@@ -45,6 +64,7 @@ struct PlxRecord {
   Bytes key() const { return Bytes(bytes.data(), key_length); }
   Bytes payload() const { return Bytes(bytes.data() + key_length, bytes.size() - key_length); }
   uint8_t* payload_data() { return bytes.data() + key_length; }
+  RecordView View() const { return RecordView{key(), payload(), child}; }
 };
 
 // A record with `key_length` key bytes and `payload_length` payload bytes,
@@ -64,6 +84,11 @@ size_t EncodedSize(const PlxRecord& rec, const PlxRecord* prev);
 // Writes `rec` after `prev` at `out` (EncodedSize bytes); returns the bytes
 // written.
 size_t EncodeRecord(const PlxRecord& rec, const PlxRecord* prev, uint8_t* out);
+
+// The same, for records as read.
+size_t SharedPrefix(const RecordView& rec, const RecordView& prev);
+size_t EncodedSize(const RecordView& rec, const RecordView* prev);
+size_t EncodeRecord(const RecordView& rec, const RecordView* prev, uint8_t* out);
 
 // Parses exactly `count` records from in[0, len) into `out` (appended).
 // Returns 0, or the check that failed: 824 when a record's length reaches

@@ -89,7 +89,7 @@ bool Pager::ScanShadows(const PlxHeader& mark, int64_t size, ShadowSet* set) {
 bool Pager::TransactionWasCommitted() {
   PageTree tree(this);
   const uint8_t key[1] = {kKindTxn};
-  const PlxRecord* rec = tree.Find(Bytes(key, 1));
+  const RecordView* rec = tree.Find(Bytes(key, 1));
   if (rec == nullptr) return true;  // a single-file update: always applied
   std::optional<TxnRecord> txn = ParseTxnRecord(rec->payload());
   // A record this code cannot read names no control file to ask: the

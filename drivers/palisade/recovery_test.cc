@@ -42,7 +42,7 @@ Contents Read(Pager* pager) {
   PageTree tree(pager);
   TreeCursor cursor(&tree);
   for (bool ok = cursor.SeekFirst(); ok; ok = cursor.Next()) {
-    const PlxRecord& rec = cursor.record();
+    const RecordView rec = cursor.record();
     out[std::string(rec.key().begin(), rec.key().end())] =
         std::string(rec.payload().begin(), rec.payload().end());
   }

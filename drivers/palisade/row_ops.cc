@@ -195,12 +195,12 @@ int Step(const TableRef& t, SeqPosition* pos, bool forward, uint32_t* row, TreeC
     }
   }
   if (!ok || cursor.key().substr(0, prefix.size()) != prefix) return kRecordNotAvailable;
-  const PlxRecord& rec = cursor.record();
+  const RecordView rec = cursor.record();
   if (pos->key < 0) {
     if (rec.KeyLength() != 9) return kRecordNotAvailable;
-    *row = LoadBigU32(rec.bytes.data() + 5);
+    *row = LoadBigU32(rec.key().data() + 5);
   } else {
-    *row = KeyEntryRow(rec.bytes);
+    *row = KeyEntryRow(rec);
   }
   pos->kind = SeqPosition::Kind::kOn;
   pos->at.assign(cursor.key().begin(), cursor.key().end());
@@ -228,7 +228,7 @@ uint32_t FindByKey(const TableRef& t, int key, std::span<const uint8_t> image) {
   if (!cursor.Seek(Bytes(prefix.data(), prefix.size())) || !StartsWith(cursor.key(), prefix)) {
     return 0;
   }
-  return KeyEntryRow(cursor.record().bytes);
+  return KeyEntryRow(cursor.record());
 }
 
 }  // namespace qzr::palisade

@@ -74,8 +74,20 @@ PlxRecord MakeKeyEntry(uint32_t table, uint8_t key_number, Bytes value, uint32_t
 }
 
 uint32_t KeyEntryRow(const PlxRecord& entry) {
-  if (entry.Length() < 4) return 0;
-  return LoadBigU32(entry.bytes.data() + entry.Length() - 4);
+  return KeyEntryRow(entry.View());
+}
+
+uint32_t KeyEntryRow(const RecordView& entry) {
+  const size_t n = entry.Length();
+  if (n < 4) return 0;
+  // The last four bytes, wherever the key ends.
+  const Bytes key = entry.key(), payload = entry.payload();
+  uint8_t last[4];
+  for (size_t i = 0; i < 4; ++i) {
+    const size_t at = n - 4 + i;
+    last[i] = at < key.size() ? key[at] : payload[at - key.size()];
+  }
+  return LoadBigU32(last);
 }
 
 std::vector<uint8_t> KindPrefix(uint32_t table, uint8_t kind) {
@@ -84,7 +96,7 @@ std::vector<uint8_t> KindPrefix(uint32_t table, uint8_t kind) {
 
 std::optional<uint32_t> PlxTables::FindTable(const std::string& name) {
   std::vector<uint8_t> key = TableNameKey(name);
-  const PlxRecord* rec = tree_->Find(Bytes(key.data(), key.size()));
+  const RecordView* rec = tree_->Find(Bytes(key.data(), key.size()));
   if (rec == nullptr || rec->payload().size() < 4) return std::nullopt;
   return LoadBigU32(rec->payload().data());
 }
@@ -138,7 +150,7 @@ std::vector<uint8_t> PlxTables::DefinitionStream(uint32_t table) {
   // block 255: fetch them by number instead of scanning.
   for (uint32_t block = 0; block <= 0xFFFF; ++block) {
     std::vector<uint8_t> key = DefinitionKey(table, static_cast<uint16_t>(block));
-    const PlxRecord* rec = tree_->Find(Bytes(key.data(), key.size()));
+    const RecordView* rec = tree_->Find(Bytes(key.data(), key.size()));
     if (rec == nullptr) break;
     stream.insert(stream.end(), rec->payload().begin(), rec->payload().end());
   }
@@ -171,7 +183,7 @@ Counters PlxTables::ReadCounters(uint32_t table, uint8_t subject) {
   StoreBigU32(key, table);
   key[4] = kKindCounters;
   key[5] = subject;
-  const PlxRecord* rec = tree_->Find(Bytes(key, sizeof key));
+  const RecordView* rec = tree_->Find(Bytes(key, sizeof key));
   if (rec != nullptr && rec->payload().size() >= 8) {
     c.RecordCount = LoadU32(rec->payload().data());
     c.LastRecord = LoadU32(rec->payload().data() + 4);
@@ -194,7 +206,7 @@ void PlxTables::PutRow(uint32_t table, uint32_t row, Bytes image) {
 
 bool PlxTables::GetRow(uint32_t table, uint32_t row, std::vector<uint8_t>* image) {
   std::vector<uint8_t> key = RowKey(table, row);
-  const PlxRecord* rec = tree_->Find(Bytes(key.data(), key.size()));
+  const RecordView* rec = tree_->Find(Bytes(key.data(), key.size()));
   if (rec == nullptr) return false;
   image->assign(rec->payload().begin(), rec->payload().end());
   return true;
@@ -245,7 +257,7 @@ bool PlxTables::WriteMemo(uint32_t table, uint32_t row, uint8_t memo, Bytes valu
 int PlxTables::ReadMemo(uint32_t table, uint32_t row, uint8_t memo, std::vector<uint8_t>* value) {
   value->clear();
   std::vector<uint8_t> first = MemoKey(table, row, memo, 0);
-  const PlxRecord* rec = tree_->Find(Bytes(first.data(), first.size()));
+  const RecordView* rec = tree_->Find(Bytes(first.data(), first.size()));
   if (rec == nullptr) return 0;
   if (rec->payload().size() < 4) return 57;
   const uint32_t total = LoadU32(rec->payload().data());

@@ -39,6 +39,7 @@ std::vector<uint8_t> MemoKey(uint32_t table, uint32_t row, uint8_t memo, uint16_
 PlxRecord MakeKeyEntry(uint32_t table, uint8_t key_number, Bytes value, uint32_t row, bool dup);
 // The row number of a key entry: its last four bytes (0 when too short).
 uint32_t KeyEntryRow(const PlxRecord& entry);
+uint32_t KeyEntryRow(const RecordView& entry);
 // The first key of a kind within a table (for range scans): table, kind.
 std::vector<uint8_t> KindPrefix(uint32_t table, uint8_t kind);
 

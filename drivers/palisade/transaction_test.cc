@@ -31,7 +31,7 @@ Contents Read(Pager* pager) {
   PageTree tree(pager);
   TreeCursor cursor(&tree);
   for (bool ok = cursor.SeekFirst(); ok; ok = cursor.Next()) {
-    const PlxRecord& rec = cursor.record();
+    const RecordView rec = cursor.record();
     if (rec.key().size() == 1 && rec.key()[0] == kKindTxn) continue;
     out[std::string(rec.key().begin(), rec.key().end())] =
         std::string(rec.payload().begin(), rec.payload().end());
@@ -121,7 +121,7 @@ TEST_F(TransactionTest, SeveralFilesCommitTogetherThroughTheControlFile) {
   auto a = Open(0);
   PageTree tree(a.get());
   const uint8_t key[1] = {kKindTxn};
-  const PlxRecord* rec = tree.Find(Bytes(key, 1));
+  const RecordView* rec = tree.Find(Bytes(key, 1));
   ASSERT_NE(rec, nullptr);
   auto txn = ParseTxnRecord(rec->payload());
   ASSERT_TRUE(txn.has_value());

@@ -77,18 +77,18 @@ void Pager::FreePage(int32_t address) {
 std::vector<uint8_t> Pager::KeyInside(PageNode* node, int depth) {
   if (depth > kMaxDepth) Corruption(kCheckParentNotFound);
   PinGuard pin(&cache_, node);
-  if (node->records.empty()) Corruption(kCheckParentNotFound);
+  if (node->empty()) Corruption(kCheckParentNotFound);
   if (!node->IsInner()) {
-    Bytes k = node->records[0].key();
+    Bytes k = node->KeyAt(0);
     return std::vector<uint8_t>(k.begin(), k.end());
   }
-  if (node->records.size() >= 2) {
-    Bytes k = node->records[1].key();
+  if (node->RecordCount() >= 2) {
+    Bytes k = node->KeyAt(1);
     return std::vector<uint8_t>(k.begin(), k.end());
   }
   // A single-entry inner page: its separator may be empty, so take a key
   // from below it.
-  return KeyInside(GetPage(node->records[0].child), depth + 1);
+  return KeyInside(GetPage(node->ChildAt(0)), depth + 1);
 }
 
 void Pager::MovePage(int32_t from, int32_t to) {
@@ -106,15 +106,15 @@ void Pager::MovePage(int32_t from, int32_t to) {
       if (depth > kMaxDepth) Corruption(kCheckParentNotFound);
       PageNode* parent = GetPage(address);
       if (!parent->IsInner()) Corruption(kCheckParentNotInner);
-      if (parent->records.empty()) Corruption(kCheckParentNotFound);
-      PlxRecord& entry = parent->records[parent->ChildIndex(key)];
-      if (entry.child == from) {
+      if (parent->empty()) Corruption(kCheckParentNotFound);
+      const size_t entry = parent->ChildIndex(key);
+      if (parent->ChildAt(entry) == from) {
         // Only the child array changes: the encoded records stay valid.
-        entry.child = to;
+        parent->SetChild(entry, to);
         cache_.MarkDirty(parent);
         break;
       }
-      address = entry.child;
+      address = parent->ChildAt(entry);
     }
   }
   cache_.Rekey(node, to);

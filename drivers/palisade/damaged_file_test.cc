@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 
 #include "drivers/palisade/check.h"
@@ -19,6 +20,7 @@
 namespace qzr::palisade {
 namespace {
 
+using test::CheckNumberOf;
 using test::ReadAll;
 using test::S;
 using test::V;
@@ -151,6 +153,56 @@ TEST_F(DamagedFileTest, CheckReportsDamageInsteadOfFailing) {
   CheckReport report = CheckFile(path_);
   ASSERT_FALSE(report.problems.empty());
   EXPECT_EQ(Exercise(path_), "check");
+}
+
+// A record whose key falls out of order in the middle of a page (its bytes
+// otherwise sound) is found when its page is read, whichever record of the
+// page is asked for, and the check reports the page.
+TEST_F(DamagedFileTest, AKeyOutOfOrderMidPageIsFoundWhenThePageIsRead) {
+  // Given a leaf whose middle record's key is made smaller than the one
+  // before it, re-encoded in place at the same size.
+  std::unique_ptr<Pager> pager;
+  ASSERT_EQ(Pager::Open(path_, false, false, {}, &pager), 0);
+  PageTree tree(pager.get());
+  std::vector<PageTree::Step> path;
+  ASSERT_TRUE(tree.Descend(V(S("key00030")), &path));
+  PageNode* leaf = pager->GetPage(path.back().address);
+  ASSERT_TRUE(leaf->in_read_form());
+  const size_t n = leaf->RecordCount();
+  ASSERT_GE(n, 3u);
+  const size_t mid = n / 2;
+  const std::vector<uint8_t> last_key(leaf->KeyAt(n - 1).begin(), leaf->KeyAt(n - 1).end());
+  const std::vector<uint8_t> first_key(leaf->KeyAt(0).begin(), leaf->KeyAt(0).end());
+  PageNode damaged;
+  damaged.NodeFlag = leaf->NodeFlag;
+  for (size_t i = 0; i < n; ++i) damaged.Records().push_back(leaf->At(i).ToRecord());
+  damaged.Records()[mid].bytes[3] = '!';  // "key" + '!' sorts before "key0"
+  damaged.ResetPlainSize();
+  damaged.Capacity = static_cast<uint32_t>(damaged.PlainSize());
+  const int size_class = EncodePage(&damaged);
+  ASSERT_EQ(size_class, pager->header().ClassOf(leaf->Address));
+  PatchImage(&damaged, PageOffset(leaf->Address));
+  std::vector<uint8_t> bad = good_;
+  std::copy(damaged.Image.begin(), damaged.Image.end(), bad.begin() + PageOffset(leaf->Address));
+  pager.reset();
+  WriteAll(path_, bad);
+
+  // When any record of that page is read, its first or its last: the page
+  // is refused whole (check 1602), never handed out with the bad key.
+  for (const std::vector<uint8_t>* key : {&first_key, &last_key}) {
+    std::unique_ptr<Pager> again;
+    ASSERT_EQ(Pager::Open(path_, false, false, {}, &again), 0);
+    PageTree read(again.get());
+    EXPECT_EQ(CheckNumberOf([&] { read.Find(Bytes(key->data(), key->size())); }),
+              kCheckParseLength);
+  }
+  // The check names the page's damage.
+  const CheckReport report = CheckFile(path_);
+  ASSERT_FALSE(report.problems.empty());
+  const bool named =
+      std::any_of(report.problems.begin(), report.problems.end(),
+                  [](const std::string& p) { return p.find("check 1602") != std::string::npos; });
+  EXPECT_TRUE(named) << report.problems.front();
 }
 
 }  // namespace

@@ -75,6 +75,35 @@ uint8_t* PageNode::area_storage(size_t len) {
   return area_.data();
 }
 
+namespace {
+
+// Copies bytes [from, to) of the record `v` (key then payload) to `out`.
+void CopyRange(const RecordView& v, size_t from, size_t to, uint8_t* out) {
+  const size_t k = v.key_bytes.size();
+  if (from < k) {
+    const size_t n = std::min(to, k) - from;
+    std::memcpy(out, v.key_bytes.data() + from, n);
+    out += n;
+    from = k;
+  }
+  if (to > from) std::memcpy(out, v.payload_bytes.data() + (from - k), to - from);
+}
+
+// The first index in [from, n) where a and b differ, or n.
+size_t FirstDifference(const uint8_t* a, const uint8_t* b, size_t from, size_t n) {
+  size_t i = from;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) return i + static_cast<size_t>(__builtin_ctzll(x ^ y) / 8);
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+}  // namespace
+
 int PageNode::ReadRecordArea(const uint8_t* in, size_t len, size_t count, RecordPool* pool) {
   GiveRecords(pool);
   pool_ = pool;
@@ -82,13 +111,19 @@ int PageNode::ReadRecordArea(const uint8_t* in, size_t len, size_t count, Record
   if (count > len) return kCheckParseLength;
   if (len > 0 && in != area_.data()) std::memcpy(area_storage(len), in, len);
   const uint8_t* a = area_.data();
-  keys_.clear();
+  // What a record puts in keys_ (its key, and its payload when that is not
+  // one run of the area) is at most its length, and it takes at least its
+  // length less kMaxShared bytes of the area: so the room is sized once,
+  // and the pass below never grows it (offsets would survive that, but the
+  // pointers it keeps would not).
+  const size_t room = len + kMaxShared * count;
+  if (keys_.size() < room) {
+    keys_.clear();
+    keys_.resize(room);
+  }
+  uint8_t* keys = keys_.data();
+  size_t used = 0;
   entries_.reserve(count);
-  // The first bytes of the record before and of this one (at most
-  // kMaxShared): a record shares its leading bytes with the one before.
-  uint8_t heads[2][kMaxShared];
-  uint8_t* prev_head = heads[0];
-  uint8_t* head = heads[1];
   size_t prev_length = 0, prev_key_length = 0;
   size_t encoded = 0;  // the record area as EncodeRecord would write it
   size_t pos = 0;
@@ -125,57 +160,56 @@ int PageNode::ReadRecordArea(const uint8_t* in, size_t len, size_t count, Record
     const size_t rest = length - shared;
     if (len - pos < rest) return fail(kCheckParseLength);
     const uint8_t* own = a + pos;  // the bytes after the shared ones
-
-    const size_t head_length = std::min(length, kMaxShared);
-    if (shared > 0) std::memcpy(head, prev_head, shared);
-    if (head_length > shared) std::memcpy(head + shared, own, head_length - shared);
+    const RecordView prev = i == 0 ? RecordView{} : ViewOf(entries_.back());
 
     Entry e;
-    e.key_at = static_cast<uint32_t>(keys_.size());
+    e.key_at = static_cast<uint32_t>(used);
     e.key_length = static_cast<uint16_t>(key_length);
     e.payload_length = static_cast<uint16_t>(length - key_length);
     e.child = 0;
+    uint8_t* key = keys + used;
     if (key_length <= shared) {
-      keys_.insert(keys_.end(), head, head + key_length);
+      CopyRange(prev, 0, key_length, key);
     } else {
-      keys_.insert(keys_.end(), head, head + shared);
-      keys_.insert(keys_.end(), own, own + (key_length - shared));
+      CopyRange(prev, 0, shared, key);
+      std::memcpy(key + shared, own, key_length - shared);
     }
+    used += key_length;
     if (key_length >= shared) {
       e.payload_at = static_cast<uint32_t>(pos + key_length - shared);
       e.payload_in_keys = false;
     } else {
       // The payload begins inside the shared bytes: put it together.
-      e.payload_at = static_cast<uint32_t>(keys_.size());
+      e.payload_at = static_cast<uint32_t>(used);
       e.payload_in_keys = true;
-      keys_.insert(keys_.end(), head + key_length, head + shared);
-      keys_.insert(keys_.end(), own, own + rest);
+      CopyRange(prev, key_length, shared, keys + used);
+      std::memcpy(keys + used + (shared - key_length), own, rest);
+      used += length - key_length;
     }
+    entries_.push_back(e);
 
     if (i == 0) {
       encoded += 5 + length;
     } else {
       // The tree's search relies on strictly ascending keys within a page.
-      const Entry& p = entries_.back();
-      const Bytes prev_key(keys_.data() + p.key_at, p.key_length);
-      const Bytes key(keys_.data() + e.key_at, key_length);
-      bool above;
-      if (shared < prev_key_length && shared < key_length && prev_key[shared] != key[shared]) {
-        above = prev_key[shared] < key[shared];
+      // Where the keys first differ also gives the prefix the encoder would
+      // share, unless one key begins the other.
+      const Bytes prev_key = prev.key();
+      const size_t both = std::min(prev_key_length, key_length);
+      const size_t d = FirstDifference(prev_key.data(), key, std::min(shared, both), both);
+      size_t common;
+      if (d < both) {
+        if (prev_key[d] > key[d]) return fail(kCheckParseLength);
+        common = std::min(d, kMaxShared);
       } else {
-        above = CompareKeys(prev_key, key) < 0;
+        if (prev_key_length >= key_length) return fail(kCheckParseLength);
+        common = SharedPrefix(ViewOf(entries_.back()), prev);
       }
-      if (!above) return fail(kCheckParseLength);
-      const size_t limit = std::min({kMaxShared, length, prev_length});
-      size_t common = 0;
-      while (common < limit && head[common] == prev_head[common]) ++common;
       encoded += 1 + length - common;
       if (length != prev_length) encoded += 2;
       if (key_length != prev_key_length) encoded += 2;
     }
-    entries_.push_back(e);
     pos += rest;
-    std::swap(head, prev_head);
     prev_length = length;
     prev_key_length = key_length;
   }

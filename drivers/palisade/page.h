@@ -71,10 +71,7 @@ struct PageNode {
   // until the node changes or is dropped. REQUIRES: i < RecordCount().
   RecordView At(size_t i) const {
     if (!read_form_) return records_[i].View();
-    const Entry& e = entries_[i];
-    const uint8_t* payload = (e.payload_in_keys ? keys_.data() : area_.data()) + e.payload_at;
-    return RecordView{Bytes(keys_.data() + e.key_at, e.key_length),
-                      Bytes(payload, e.payload_length), e.child};
+    return ViewOf(entries_[i]);
   }
   Bytes KeyAt(size_t i) const {
     if (!read_form_) return records_[i].key();
@@ -144,6 +141,11 @@ struct PageNode {
     int32_t child;
   };
 
+  RecordView ViewOf(const Entry& e) const {
+    const uint8_t* payload = (e.payload_in_keys ? keys_.data() : area_.data()) + e.payload_at;
+    return RecordView{Bytes(keys_.data() + e.key_at, e.key_length),
+                      Bytes(payload, e.payload_length), e.child};
+  }
   size_t Overhead() const;             // header plus child array
   size_t EncodedAt(size_t pos) const;  // EncodedSize of records_[pos] in place
   void Materialize();                  // read form -> records_

@@ -163,5 +163,35 @@ TEST(PageTest, EncodingRefusesPagesBeyondTheLargestZone) {
   EXPECT_EQ(CheckNumberOf([&] { EncodePage(&node); }), kCheckOverCapacity);
 }
 
+// Records whose shared leading bytes run past a key into the record
+// before's payload, or past their own key into their payload, read back
+// the same in the read form as in owning records.
+TEST(PageTest, ReadFormPutsTogetherPayloadsThatBeginInSharedBytes) {
+  PageNode node;
+  // "ab"+"cdefgh" then "abc"+"defgh!": the second shares "abcdefgh" (8
+  // bytes), more than its key of 3 and more than the first's key of 2.
+  const std::vector<std::pair<std::string, std::string>> recs = {
+      {"ab", "cdefgh"}, {"abc", "defgh!"}, {"abcd", "efgh!?"}, {"b", ""}, {"ba", "x"}};
+  for (const auto& [k, p] : recs) node.Insert(node.RecordCount(), MakeRecord(V(S(k)), V(S(p))));
+  EncodePage(&node);
+  PageNode back;
+  ASSERT_EQ(DecodePage(node.Image.data(), node.Image.size(), &back), 0);
+  ASSERT_TRUE(back.in_read_form());
+  ASSERT_EQ(back.RecordCount(), recs.size());
+  for (size_t i = 0; i < recs.size(); ++i) {
+    EXPECT_EQ(back.At(i).key(), V(S(recs[i].first))) << i;
+    EXPECT_EQ(back.At(i).payload(), V(S(recs[i].second))) << i;
+  }
+  EXPECT_EQ(back.PlainSize(), node.PlainSize());
+  EXPECT_EQ(back.LowerBound(V(S("abc"))), 1u);
+  EXPECT_EQ(back.LowerBound(V(S("abcc"))), 2u);
+  // A change turns it into owning records with the same bytes.
+  back.Insert(3, MakeRecord(V(S("abd")), V(S("z"))));
+  ASSERT_FALSE(back.in_read_form());
+  EXPECT_EQ(back.PlainSize(), back.ComputePlainSize());
+  EXPECT_EQ(back.At(2).payload(), V(S("efgh!?")));
+  EXPECT_EQ(back.At(3).key(), V(S("abd")));
+}
+
 }  // namespace
 }  // namespace qzr::palisade

@@ -288,5 +288,51 @@ TEST_F(PageTreeTest, RefusesRecordsThatCannotFitAPage) {
   EXPECT_EQ(CheckNumberOf([&] { tree_->Insert(Rec(S("k"), std::vector<uint8_t>(1005, 0))); }), 0);
 }
 
+// A record read from a page is a view into that page: what a caller keeps
+// (a copy) stays right after the page is dropped and its node decodes
+// other pages, and the record read again is the same. A view taken before
+// its page changes still reads the bytes it had.
+TEST_F(PageTreeTest, RecordsKeptFromAPageOutliveItsEviction) {
+  // Given a tree of many pages flushed to the file, read back through a
+  // cache of at most four pages.
+  Open(Tiny());
+  Model model;
+  auto key_of = [](const std::string& text) { return Key(S(text)); };
+  for (int i = 0; i < 400; ++i) {
+    const Key k = key_of("row" + std::to_string(100000 + i));
+    std::vector<uint8_t> payload(40 + i % 50, static_cast<uint8_t>(i));
+    model[k] = payload;
+    ASSERT_TRUE(tree_->Insert(Rec(k, payload)));
+  }
+  ASSERT_EQ(pager_->Flush(), 0);
+  Open(Tiny());
+
+  // When a record is kept and every other page is read after it,
+  const Key wanted_key = key_of("row100007");
+  const Bytes wanted(wanted_key.data(), wanted_key.size());
+  const RecordView* found = tree_->Find(wanted);
+  ASSERT_NE(found, nullptr);
+  const PlxRecord kept = found->ToRecord();
+  ExpectContents(model);
+
+  // then the copy is whole, and the page decoded again gives the same.
+  EXPECT_EQ(kept.key(), wanted);
+  EXPECT_EQ(Key(kept.payload().begin(), kept.payload().end()), model[wanted_key]);
+  found = tree_->Find(wanted);
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->payload(), kept.payload());
+
+  // A view taken before its page changes reads what it read before.
+  std::vector<PageTree::Step> path;
+  ASSERT_TRUE(tree_->Descend(wanted, &path));
+  PageNode* leaf = pager_->GetPage(path.back().address);
+  ASSERT_TRUE(leaf->in_read_form());
+  const RecordView before = leaf->At(path.back().index);
+  leaf->Replace(path.back().index, Rec(wanted_key, {1, 2, 3}));
+  EXPECT_FALSE(leaf->in_read_form());
+  EXPECT_EQ(before.payload(), kept.payload());
+  EXPECT_EQ(leaf->At(path.back().index).payload(), V(std::vector<uint8_t>{1, 2, 3}));
+}
+
 }  // namespace
 }  // namespace qzr::palisade

@@ -11,14 +11,6 @@
 
 namespace qzr::palisade {
 
-int CompareKeys(Bytes a, Bytes b) {
-  size_t n = std::min(a.size(), b.size());
-  if (n > 0) {
-    if (int c = std::memcmp(a.data(), b.data(), n); c != 0) return c;
-  }
-  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
-}
-
 PlxRecord MakeRecord(size_t key_length, size_t payload_length) {
   if (key_length > kMaxKeyLength || payload_length > kMaxRecordLength ||
       key_length + payload_length > kMaxRecordLength) {

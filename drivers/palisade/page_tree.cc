@@ -67,13 +67,25 @@ bool PageTree::Descend(Bytes key, std::vector<Step>* path) {
   int32_t address = pager_->root();
   for (;;) {
     if (path->size() > kMaxDepth) Corruption(kCheckTreeShape);
-    PageNode* node = pager_->GetPage(address);
+    // Inner pages not cached are searched in place (Pager::DescendThrough);
+    // the depth of the last leaf reached says where the leaves are, which
+    // holds until the root splits or collapses (a wrong guess costs one
+    // read).
+    size_t i = 0;
+    int32_t child = 0;
+    PageNode* node = pager_->DescendThrough(address, key, path->size() == leaf_depth_, &i, &child);
+    if (node == nullptr) {
+      path->push_back({address, i});
+      address = child;
+      continue;
+    }
     if (!node->IsInner()) {
       path->push_back({address, node->LowerBound(key)});
+      leaf_depth_ = path->size() - 1;
       return true;
     }
     if (node->empty()) Corruption(kCheckTreeShape);
-    const size_t i = node->ChildIndex(key);
+    i = node->ChildIndex(key);
     path->push_back({address, i});
     address = node->ChildAt(i);
   }

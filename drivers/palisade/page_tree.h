@@ -92,6 +92,7 @@ class PageTree {
   std::vector<Step> write_path_;  // Insert's and Put's
   uint64_t version_ = 0;
   bool debug_checks_ = true;
+  size_t leaf_depth_ = SIZE_MAX;  // steps above the leaf a descent last reached
 };
 
 // Walks the records of a tree in key order, forward and backward.

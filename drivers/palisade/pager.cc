@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "drivers/palisade/cipher.h"
 #include "drivers/palisade/format.h"
@@ -23,7 +24,9 @@ constexpr size_t kSizedBytes = size_t{16} << 20;
 }  // namespace
 
 Pager::Pager(std::unique_ptr<OsFile> file, const PagerOptions& options)
-    : file_(std::move(file)), options_(options), cache_(options.cache) {}
+    : file_(std::move(file)), options_(options), cache_(options.cache) {
+  std::fill(std::begin(searched_), std::end(searched_), -1);
+}
 
 Pager::~Pager() = default;
 
@@ -67,8 +70,9 @@ int Pager::ReadHeader(PlxHeader* out, int64_t* size) {
 }
 
 const uint8_t* Pager::ReadCommitted(uint64_t offset, size_t len) {
-  if (pages_loaded_ >= options_.plain_read_pages)
+  if (pages_loaded_ + pages_searched_ >= options_.plain_read_pages) {
     return ReadBlockView(file_.get(), offset, len, &read_buffer_);
+  }
   if (read_buffer_.size() < len) read_buffer_.resize(len);
   if (ReadBlock(file_.get(), offset, len, read_buffer_.data()) != len) return nullptr;
   return read_buffer_.data();
@@ -186,6 +190,36 @@ PageNode* Pager::GetPage(int32_t address) {
   if (size_class == 0) Corruption(kCheckAddress);
   cache_.Trim();
   const size_t len = static_cast<size_t>(size_class) * kUnit;
+  const uint8_t* block = ReadPageBlock(address, len);
+  ++pages_loaded_;
+  // A recycled node lends its records' storage to the decode.
+  std::unique_ptr<PageNode> node = cache_.TakeNode(false);
+  node->Address = address;
+  if (int check = DecodePage(block, len, node.get(), cache_.spare_records()); check != 0) {
+    Corruption(check);
+  }
+  return cache_.Add(std::move(node));
+}
+
+PageNode* Pager::DescendThrough(int32_t address, Bytes key, bool leaf, size_t* index,
+                                int32_t* child) {
+  if (PageNode* hit = cache_.Find(address)) return hit;
+  if (leaf || address < 0) return GetPage(address);
+  for (int32_t searched : searched_) {
+    if (searched == address) return GetPage(address);
+  }
+  const int size_class = header_.ClassOf(address);
+  if (size_class == 0) return GetPage(address);  // reports the check
+  const size_t len = static_cast<size_t>(size_class) * kUnit;
+  const uint8_t* block = ReadPageBlock(address, len);
+  if (!FindChildInBlock(block, len, key, &child_search_, index, child)) return GetPage(address);
+  ++pages_searched_;
+  searched_[searched_next_] = address;
+  searched_next_ = (searched_next_ + 1) % kSearchedKept;
+  return nullptr;
+}
+
+const uint8_t* Pager::ReadPageBlock(int32_t address, size_t len) {
   const uint64_t home = PageOffset(address);
   const uint8_t* block;
   if (shadow_map_.empty()) {
@@ -205,14 +239,7 @@ PageNode* Pager::GetPage(int32_t address) {
     ReadExact(file_.get(), actual, len, read_buffer_.data(), actual);
     block = read_buffer_.data();
   }
-  ++pages_loaded_;
-  // A recycled node lends its records' storage to the decode.
-  std::unique_ptr<PageNode> node = cache_.TakeNode(false);
-  node->Address = address;
-  if (int check = DecodePage(block, len, node.get(), cache_.spare_records()); check != 0) {
-    Corruption(check);
-  }
-  return cache_.Add(std::move(node));
+  return block;
 }
 
 PageNode* Pager::NewPage(uint8_t node_flag) {

@@ -82,6 +82,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "drivers/palisade/child_search.h"
 #include "drivers/palisade/file_io.h"
 #include "drivers/palisade/header.h"
 #include "drivers/palisade/page_cache.h"
@@ -181,6 +182,19 @@ class Pager {
   // address is in no zone (or names an in-memory page that is gone); 1477,
   // 1602, 522, 530, 824 the block is damaged; 2172 the file is too short.
   PageNode* GetPage(int32_t address);
+  // For a descent through `address` toward `key`: the cached page, else
+  // nullptr with *index and *child set as ChildIndex(key) and that record's
+  // child would set them, found by searching the page's block in place
+  // (FindChildInBlock) without caching it; else (a leaf, an inner page
+  // searched in place a short while ago, a block the search refuses) the
+  // page as GetPage reads it. A lookup that passes once through inner pages
+  // of a thousand separators then decodes none of them, while a page
+  // passed through again is decoded and cached as before. With `leaf`, the
+  // page is known to be a leaf and is read by GetPage at once.
+  PageNode* DescendThrough(int32_t address, Bytes key, bool leaf, size_t* index, int32_t* child);
+  // Inner pages searched in place since the pager opened.
+  uint64_t pages_searched() const { return pages_searched_; }
+
   // A new empty page at a fresh negative address, already dirty.
   PageNode* NewPage(uint8_t node_flag);
   void MarkDirty(PageNode* node) { cache_.MarkDirty(node); }
@@ -295,6 +309,9 @@ class Pager {
   // Mapping a file, making its page tables and unmapping it cost more than
   // the few reads of a lookup; a scan soon pays for them.
   const uint8_t* ReadCommitted(uint64_t offset, size_t len);
+  // The stored block of the page at `address` (`len` bytes), read as
+  // GetPage reads it: committed, or through the shadow map.
+  const uint8_t* ReadPageBlock(int32_t address, size_t len);
   // Takes `loaded` over as the committed state (LoadHeader's common path).
   int TakeOver(const PlxHeader& loaded, int64_t size);
   void Install(const PlxHeader& header);
@@ -354,6 +371,13 @@ class Pager {
   std::vector<int32_t> free_queue_;
   std::vector<uint8_t> read_buffer_;  // the block of the page being loaded
   uint64_t pages_loaded_ = 0;
+  uint64_t pages_searched_ = 0;
+  // The inner pages searched in place last (a ring; -1 unused): the next
+  // descent through one of them decodes and caches it.
+  static constexpr size_t kSearchedKept = 32;
+  int32_t searched_[kSearchedKept];
+  size_t searched_next_ = 0;
+  ChildSearch child_search_;
   std::vector<uint8_t> block_;  // the block being sized or written
   // The in-place blocks of home_run_ encoded side by side (kRunBytes and
   // room for one more block, made once and never moved, so that the run's

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 
 #include "drivers/palisade/check.h"
@@ -464,6 +465,41 @@ TEST_F(PagerTest, ReadsOutOfOrderKeepTheirLeavesWhileAScanRuns) {
   const uint64_t loaded = pager->pages_loaded();
   for (int r : order) ASSERT_TRUE(rows.SeekNear(V(S("r" + std::to_string(r)))));
   EXPECT_EQ(pager->pages_loaded(), loaded);
+}
+
+TEST_F(PagerTest, ALookupSearchesInnerPagesInPlaceUntilItPassesThemAgain) {
+  Build(3000);
+  std::map<std::string, std::vector<uint8_t>> want;
+  {
+    auto pager = Open(false);
+    PageTree tree(pager.get());
+    TreeCursor c(&tree);
+    for (bool ok = c.SeekFirst(); ok; ok = c.Next()) {
+      want[std::string(c.key().begin(), c.key().end())].assign(c.record().payload().begin(),
+                                                               c.record().payload().end());
+    }
+  }
+  ASSERT_EQ(want.size(), 3000u);
+  auto pager = Open(false);
+  ASSERT_TRUE(pager->header().ClassOf(pager->root()) > 0);
+  PageTree tree(pager.get());
+  // The first lookup decodes its leaf alone: the root is searched in place.
+  const RecordView* rec = tree.Find(V(S("key1234")));
+  ASSERT_NE(rec, nullptr);
+  EXPECT_EQ(rec->payload(), V(want["key1234"]));
+  EXPECT_EQ(pager->pages_searched(), 1u);
+  EXPECT_EQ(pager->pages_loaded(), 1u);
+  EXPECT_EQ(pager->cache().size(), 1u);
+  // The next one through the root decodes and caches it; every lookup
+  // finds what the file holds.
+  for (const auto& [key, payload] : want) {
+    rec = tree.Find(V(S(key)));
+    ASSERT_NE(rec, nullptr) << key;
+    ASSERT_EQ(rec->payload(), V(payload)) << key;
+  }
+  EXPECT_EQ(pager->pages_searched(), 1u);
+  EXPECT_NE(pager->cache().Find(pager->root()), nullptr);
+  EXPECT_EQ(tree.Find(V(S("key30000"))), nullptr);
 }
 
 TEST(PageCacheTest, PassedLeavesAreFewAndComeBackWhenReadAgain) {

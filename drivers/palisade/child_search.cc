@@ -1,0 +1,111 @@
+// Searching an inner page's block in place (see child_search.h).
+
+#include "drivers/palisade/child_search.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "drivers/palisade/format.h"
+#include "drivers/palisade/rle.h"
+
+namespace qzr::palisade {
+
+bool FindChildInBlock(const uint8_t* block, size_t block_len, Bytes key, ChildSearch* scratch,
+                      size_t* index, int32_t* child) {
+  if (block_len < kPageHeaderBytes) return false;
+  const size_t stored = LoadU16(block + kPgStoredSize);
+  const size_t plain = LoadU16(block + kPgPlainSize);
+  const size_t count = LoadU16(block + kPgRecordCount);
+  if (block[kPgNodeFlag] == 0 || count == 0) return false;
+  if (RoundUpToUnit(stored) != block_len) return false;
+  const size_t head = kPageHeaderBytes + kChildBytes * count;
+  if (stored < head || plain < head || stored > plain) return false;
+  const uint8_t* in = block + head;
+  const size_t len = plain - head;
+  if (stored < plain) {
+    if (scratch->area.size() < len) scratch->area.resize(len);
+    if (RleDecode(block + head, stored - head, scratch->area.data(), len) != 0) return false;
+    in = scratch->area.data();
+  }
+  if (count > len) return false;
+
+  // The record at hand is built in `cur` over the one before: its shared
+  // prefix is already there, only the rest is copied. The key order is
+  // told by the first byte after the shared prefix, as the encoder shares
+  // all it can; only when that byte cannot tell (a prefix held to its
+  // limit, a record that is a prefix of the other) is the key before kept
+  // in `prev` for a whole comparison.
+  std::vector<uint8_t>& cur = scratch->cur;
+  std::vector<uint8_t>& prev = scratch->prev;
+  size_t prev_length = 0, prev_key_length = 0;
+  size_t found = 0;
+  bool past = false;  // a separator above the key was met: the rest are too
+  size_t pos = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (pos >= len) return false;
+    const uint8_t flags = in[pos++];
+    const size_t shared = flags & kRecSharedMask;
+    size_t length = prev_length;
+    size_t key_length = prev_key_length;
+    if (flags & kRecHasLength) {
+      if (len - pos < 2) return false;
+      length = LoadU16(in + pos);
+      pos += 2;
+    } else if (i == 0) {
+      return false;
+    }
+    if (flags & kRecHasKeyLength) {
+      if (len - pos < 2) return false;
+      key_length = LoadU16(in + pos);
+      pos += 2;
+    } else if (i == 0) {
+      return false;
+    }
+    if (length >= kRecordLengthBound || key_length > length) return false;
+    if (shared > length || (shared > 0 && (i == 0 || shared > prev_length))) return false;
+    const size_t rest = length - shared;
+    if (len - pos < rest) return false;
+    bool ordered = i == 0;
+    bool compare_whole = false;
+    if (!ordered) {
+      if (shared < prev_key_length && shared < key_length && in[pos] != cur[shared]) {
+        ordered = cur[shared] < in[pos];
+        if (!ordered) return false;
+      } else {
+        compare_whole = true;
+        prev.assign(cur.begin(), cur.begin() + static_cast<std::ptrdiff_t>(prev_key_length));
+      }
+    }
+    if (cur.size() < length) cur.resize(length);
+    // Separators are short: a loop beats a call for them.
+    if (rest <= 32) {
+      for (size_t b = 0; b < rest; ++b) cur[shared + b] = in[pos + b];
+    } else {
+      std::memcpy(cur.data() + shared, in + pos, rest);
+    }
+    pos += rest;
+    const Bytes cur_key(cur.data(), key_length);
+    // Keys strictly ascend within a page.
+    if (compare_whole && CompareKeys(Bytes(prev.data(), prev.size()), cur_key) >= 0) return false;
+    if (!past) {
+      if (CompareKeys(cur_key, key) <= 0) {
+        found = i;
+      } else {
+        past = true;
+      }
+    }
+    prev_length = length;
+    prev_key_length = key_length;
+  }
+  if (pos != len) return false;
+  // Negative addresses exist only in memory; on disk one is damage.
+  const uint8_t* children = block + kPageHeaderBytes;
+  for (size_t i = 0; i < count; ++i) {
+    if (LoadU32(children + kChildBytes * i) > static_cast<uint32_t>(INT32_MAX)) return false;
+  }
+  *index = found;
+  *child = static_cast<int32_t>(LoadU32(children + kChildBytes * found));
+  return true;
+}
+
+}  // namespace qzr::palisade

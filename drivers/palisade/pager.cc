@@ -221,6 +221,7 @@ PageNode* Pager::DescendThrough(int32_t address, Bytes key, bool leaf, size_t* i
 
 const uint8_t* Pager::ReadPageBlock(int32_t address, size_t len) {
   const uint64_t home = PageOffset(address);
+  if (hold_changes_ && home >= committed_.CommittedEnd) ++held_reloads_;
   const uint8_t* block;
   if (shadow_map_.empty()) {
     // Committed pages are decoded straight from the file's mapping (once
@@ -511,7 +512,8 @@ bool Pager::WriteFirstHeader() {
 
 void Pager::SpillHeld() {
   if (!hold_changes_ || prepared_ || read_only() || broken_ || file_->failed_errno() != 0) return;
-  if (cache_.dirty_count() <= spill_floor_ + options_.max_held_pages) return;
+  if (held_limit_ == 0) held_limit_ = options_.max_held_pages;
+  if (cache_.dirty_count() <= spill_floor_ + held_limit_) return;
   const CommitStats kept = stats_;
   home_run_ = Run();
   // Placed as a commit would place them, so that every page has its
@@ -519,6 +521,19 @@ void Pager::SpillHeld() {
   // header on disk still describes the committed file).
   if (!PlaceAndPack() || !WriteFirstHeader()) {
     spill_floor_ = cache_.dirty_count();
+    stats_ = kept;
+    return;
+  }
+  // Writing early pays while the pages written stay written. A transaction
+  // that reads them back (to change them again, or because placing moved
+  // them: a zone that grows moves the zones above it) as often as half as
+  // many as the last spill wrote holds four times as many pages before it
+  // writes early again: few spills from then on, and still a bound on what
+  // it holds. The pages just placed stay in memory until then.
+  if (last_spill_ > 0 && held_reloads_ * 2 > last_spill_) {
+    held_limit_ *= 4;
+    last_spill_ = 0;
+    held_reloads_ = 0;
     stats_ = kept;
     return;
   }
@@ -540,6 +555,8 @@ void Pager::SpillHeld() {
   // failed state: the transaction's COMMIT then fails and rolls back.
   if (WriteRun(&home_run_) && ok) spilled_pages_ += early.size();
   stats_ = kept;
+  last_spill_ = early.size();
+  held_reloads_ = 0;
   // Pages that must wait do not make every later operation try again.
   spill_floor_ = cache_.dirty_count();
   // The pages written count against the cache's limits from now on.
@@ -548,6 +565,9 @@ void Pager::SpillHeld() {
 
 void Pager::ResetSpill() {
   spill_floor_ = 0;
+  held_limit_ = 0;
+  last_spill_ = 0;
+  held_reloads_ = 0;
 }
 
 int Pager::Prepare(bool transactional) {

@@ -247,12 +247,18 @@ class Pager {
   // commit never sees them; the commit's first sync makes them durable
   // with the rest. Pages below the committed end stay in memory for the
   // commit's shadows. A failed write leaves the file in its failed state
-  // (the commit then fails and rolls back) and loses nothing held.
+  // (the commit then fails and rolls back) and loses nothing held. A
+  // transaction that reads back as many as half the pages a spill wrote
+  // (an index filled at random places, zones moving) holds four times as
+  // many before it writes early again.
   void SpillHeld();
   // Pages read from the file and decoded since the pager opened.
   uint64_t pages_loaded() const { return pages_loaded_; }
   // Pages SpillHeld has written since the pager opened.
   uint64_t spilled_pages() const { return spilled_pages_; }
+  // Changed pages the current transaction holds before SpillHeld writes
+  // early (max_held_pages until reading back made it hold more).
+  size_t held_limit() const { return held_limit_ == 0 ? options_.max_held_pages : held_limit_; }
   // Forgets every unwritten change: drops the cache, re-reads the header.
   // When the header can no longer be read, the pager shows no pages and
   // refuses to write from then on.
@@ -405,6 +411,12 @@ class Pager {
   bool prepared_ = false;
   bool hold_changes_ = false;
   size_t spill_floor_ = 0;  // dirty pages SpillHeld had to leave in memory
+  // Whether writing early pays: pages the last spill wrote, pages read back
+  // from past the committed end since, and the changed pages the
+  // transaction holds before it writes early (0: max_held_pages).
+  size_t last_spill_ = 0;
+  uint64_t held_reloads_ = 0;
+  size_t held_limit_ = 0;
   uint64_t spilled_pages_ = 0;
   uint64_t shadow_start_ = 0;  // S of the update being written
   uint64_t working_end_ = 0;   // where the next shadow goes

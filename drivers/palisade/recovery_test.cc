@@ -520,6 +520,51 @@ TEST_F(RecoveryTest, ARolledBackTransactionLeavesNothingOfItsEarlyPages) {
   ExpectClean();
 }
 
+// Given a held transaction whose placing moves pages it wrote early (zones
+// growing under a cache too small to keep them), when it reads back as many
+// as half of what it wrote, then it holds more pages before writing early
+// again; what it commits is exactly its changes, and a rollback leaves the
+// committed file.
+TEST_F(RecoveryTest, ATransactionReadingBackItsEarlyPagesHoldsMoreAndLosesNothing) {
+  options_.max_held_pages = 4;
+  options_.cache = {2, 4};
+  for (bool commit : {true, false}) {
+    SCOPED_TRACE(commit ? "commit" : "rollback");
+    std::filesystem::remove(path_);
+    const Contents before = Build(2);
+    auto pager = Open();
+    PageTree tree(pager.get());
+    pager->HoldChanges(true);
+    Contents after = before;
+    size_t most_held = 0;
+    for (int step = 0; step < 30; ++step) {
+      Grow(&tree, &after, step);
+      pager->SpillHeld();
+      most_held = std::max(most_held, pager->held_limit());
+    }
+    EXPECT_GT(pager->spilled_pages(), 0u);
+    EXPECT_GT(most_held, options_.max_held_pages);
+    EXPECT_EQ(Read(pager.get()), after);
+    {
+      auto other = Open(false);
+      EXPECT_EQ(Read(other.get()), before);
+    }
+    if (commit) {
+      pager->HoldChanges(false);
+      ASSERT_EQ(pager->Flush(), 0);
+    } else {
+      pager->Rollback();
+      pager->HoldChanges(false);
+    }
+    // A new transaction starts from max_held_pages again.
+    EXPECT_EQ(pager->held_limit(), options_.max_held_pages);
+    pager.reset();
+    auto again = Open(false);
+    EXPECT_EQ(Read(again.get()), commit ? after : before);
+    ExpectClean();
+  }
+}
+
 // Given a held transaction that writes pages early, when the process dies
 // (or the power fails) before any of its writes, early or at the commit,
 // then the file opens clean with the old or the new contents.

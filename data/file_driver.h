@@ -57,6 +57,16 @@ inline constexpr uint32_t kPropertyReadMemos = 0x7C97;
 // Position 0 leaves no current record. 35 when the record is gone (and then
 // there is no current record either). A driver without it answers 80.
 inline constexpr uint32_t kPropertyCurrentRecord = 0x7C98;
+// DO_PROPERTY: the reader is about to read the records at these positions,
+// in this order, by GETfileptr (args.value: each position as 4 bytes, most
+// significant first; args.length: 1 when those reads take the memos, 0 when
+// each comes after a NOMEMO). A driver may read them now, together, and
+// answer those reads from what it read, as long as nothing else happens on
+// the descriptor in between; what a read answers is the same either way,
+// as of some moment between this call and the read. It changes no position
+// and no buffer. A driver without it answers 80, and the reads go on as
+// before.
+inline constexpr uint32_t kPropertyRowsAhead = 0x7C99;
 
 // The runtime error codes the interface itself returns (kRecordNotAvailable,
 // kRecordNotFound, kFileNotOpen, kInvalidRecordDeclaration, kFileAlreadyOpen,

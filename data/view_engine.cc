@@ -471,6 +471,7 @@ int ViewEngine::PrimaryStep(bool forward, bool from_start) {
     if (from_start) {
       cursor_ = forward ? -1 : size;
       run_ = false;
+      ahead_dir_ = 0;
     }
     return ListStep(forward);
   }
@@ -546,6 +547,7 @@ int ViewEngine::ListStep(bool forward) {
       if (rc == 0) strayed_ = true;  // another record is in the buffer
     }
     run_ = false;
+    AskAhead(forward);
     ArmNoMemo();
     rc = GetByPosition(1, position);
     if (rc == kRecordNotFound) continue;  // deleted since the list was built
@@ -558,10 +560,50 @@ int ViewEngine::ListStep(bool forward) {
 int ViewEngine::SeekPrimary(bool forward) {
   if (access_ == Access::kSortedList) {
     run_ = false;
+    ahead_dir_ = 0;
     cursor_ = forward ? static_cast<long>(seek_lo_) - 1 : seek_hi_ + 1;
     return ListStep(forward);
   }
   return DriverRead(forward != (access_ == Access::kKeyReversed));
+}
+
+void ViewEngine::AskAhead(bool forward) {
+  // Few first, then more while the reading goes on in the same direction:
+  // a page of a browse read from a new place asks for little it never reads.
+  constexpr uint32_t kFirstAhead = 8;
+  constexpr uint32_t kMostAhead = 32;
+  if (!ahead_supported_) return;
+  const int dir = forward ? 1 : -1;
+  if (ahead_dir_ == dir && (forward ? cursor_ >= ahead_from_ && cursor_ < ahead_to_
+                                    : cursor_ <= ahead_from_ && cursor_ > ahead_to_)) {
+    return;
+  }
+  const bool goes_on = ahead_dir_ == dir && cursor_ == ahead_to_;
+  ahead_rows_ = goes_on ? std::min(ahead_rows_ * 2, kMostAhead) : kFirstAhead;
+  const long size = static_cast<long>(list_.size());
+  std::string positions;
+  long at = cursor_;
+  for (uint32_t n = 0; n < ahead_rows_ && at >= 0 && at < size; ++n, at += dir) {
+    const uint32_t p = list_.row(static_cast<size_t>(at)).position;
+    const char bytes[4] = {static_cast<char>(p >> 24), static_cast<char>(p >> 16),
+                           static_cast<char>(p >> 8), static_cast<char>(p)};
+    positions.append(bytes, 4);
+  }
+  ahead_dir_ = 0;
+  // One row is read as cheaply on its own.
+  if (positions.size() < 8) return;
+  FileArgs args;
+  args.property = kPropertyRowsAhead;
+  args.value = std::move(positions);
+  args.length = DefersMemos() ? 0 : 1;
+  if (Call(FileOp::DO_PROPERTY, 1, args) != 0) {
+    ahead_supported_ = false;
+    ClearError();
+    return;
+  }
+  ahead_dir_ = dir;
+  ahead_from_ = cursor_;
+  ahead_to_ = at;
 }
 
 bool ViewEngine::DefersMemos() const {
@@ -781,6 +823,7 @@ int ViewEngine::BuildList() {
   // Counted before the pass, so that a change made during it shows up.
   list_.Begin(ChangeCounts());
   run_ = false;
+  ahead_dir_ = 0;
   int rc = Call(FileOp::SETfile, 1);
   if (rc != 0) return rc;
   uint32_t scan = 0;

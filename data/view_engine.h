@@ -240,6 +240,11 @@ class ViewEngine {
   // the record (one file, memos declared, a driver that reads them
   // afterwards); ReadKeptMemos then reads those of a record kept.
   bool DefersMemos() const;
+  // Before a read by position in the sorted list: when the entry is not
+  // among those asked for already, tells the primary driver the positions
+  // of the next entries in this direction (kPropertyRowsAhead), so that it
+  // may read them together.
+  void AskAhead(bool forward);
   // Arms NOMEMO for the next primary read when DefersMemos().
   void ArmNoMemo();
   // Reads the memos of the kept primary record. *again: the driver read the
@@ -329,6 +334,14 @@ class ViewEngine {
   // follows it in record order is read by NEXT or PREVIOUS.
   bool run_ = false;
   long run_at_ = -1;
+  // Entries whose positions the driver was asked to read ahead
+  // (kPropertyRowsAhead): from ahead_from_ up to, not including, ahead_to_,
+  // in direction ahead_dir_ (0: none asked).
+  bool ahead_supported_ = true;
+  int ahead_dir_ = 0;
+  long ahead_from_ = 0;
+  long ahead_to_ = 0;
+  uint32_t ahead_rows_ = 0;
 };
 
 }  // namespace qzr

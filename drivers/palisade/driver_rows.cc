@@ -338,6 +338,85 @@ void FillBatch(FileDescriptor& file, PalisadeState& s, bool forward, bool with_m
   s.current_row = first_row;
 }
 
+// ---- Rows read ahead by position ---------------------------------------------
+//
+// A reader that reads rows by position in an order of its own (a view over
+// a sorted list) names the positions it will read next; on a shared file
+// they are read then, under one bracket, and GETfileptr hands them out in
+// that order without touching the file: the bracket and header check of a
+// read paid once per batch, as for sequential reads, with the same bounds
+// and the same view of the file (one committed state per batch). A read of
+// another position, a commit from this process, or any call that is not a
+// question about the row read drops the batch.
+
+constexpr uint32_t kAheadRows = 64;  // at most this many positions a batch
+
+// Answers GETfileptr of `row` from the batch. False when the batch cannot
+// (then it is dropped, and the caller reads from the file).
+bool ServeAhead(FileDescriptor& file, PalisadeState& s, uint32_t row, int* rc) {
+  PositionBatch& b = s.ahead;
+  if (!b.Pending()) return false;
+  if (!Batching(s) || b.commits != s.file->local_commits() || (!s.nomemo && !b.with_memos) ||
+      b.rows[b.next].row != row) {
+    b.Drop();
+    return false;
+  }
+  ReadBatch::Row& r = b.rows[b.next++];
+  *rc = r.rc;
+  // A row gone when the batch was read answers as a read from the file
+  // would: nothing of the state changes.
+  if (r.rc == kRecordNotFound) return true;
+  const size_t n = std::min(r.image.size(), file.record.size());
+  std::memcpy(file.record.data(), r.image.data(), n);
+  if (!s.nomemo) {
+    file.memo_values.resize(r.memos.size());
+    for (size_t i = 0; i < r.memos.size(); ++i) file.memo_values[i].swap(r.memos[i]);
+  }
+  s.nomemo = false;
+  s.current_row = r.row;
+  s.last_bytes = static_cast<uint32_t>(n);
+  return true;
+}
+
+// kPropertyRowsAhead: reads the rows at the positions in args.value.
+int FillAhead(FileDescriptor& file, PalisadeState& s, const FileArgs& args) {
+  PositionBatch& b = s.ahead;
+  b.Drop();
+  // Reads of a file not shared take no bracket: nothing to save.
+  if (!Batching(s) || args.value.size() % 4 != 0) return 0;
+  OpScope scope(s.file.get(), false);
+  if (scope.rc() != 0) return scope.rc();
+  b.with_memos = args.length != 0;
+  b.commits = s.file->local_commits();
+  const auto* p = reinterpret_cast<const uint8_t*>(args.value.data());
+  const size_t wanted = std::min<size_t>(args.value.size() / 4, kAheadRows);
+  const auto start = std::chrono::steady_clock::now();
+  size_t bytes = 0;
+  for (size_t i = 0;
+       i < wanted && bytes < kBatchBytes && std::chrono::steady_clock::now() - start < kBatchTime;
+       ++i) {
+    const uint32_t row = LoadBigU32(p + 4 * i);
+    if (b.rows.size() <= b.count) b.rows.emplace_back();
+    ReadBatch::Row& r = b.rows[b.count];
+    r.row = row;
+    r.rc = 0;
+    const std::optional<RecordView> rec = row == 0 ? std::nullopt : FindRowRecord(s, row);
+    if (!rec) {
+      r.rc = kRecordNotFound;
+      ++b.count;
+      continue;
+    }
+    r.image.assign(rec->payload().begin(), rec->payload().end());
+    if (b.with_memos) {
+      r.rc = ReadRowMemosInto(s.file->tree(), s.table, row, file, &r.memos, s.MemoCursor());
+      for (const std::string& m : r.memos) bytes += m.size();
+    }
+    bytes += r.image.size();
+    ++b.count;
+  }
+  return 0;
+}
+
 // True when key `key` must be built before it can be read. A key found
 // built stays so until the tree or its pages change, so a scan asks once.
 bool MustBuild(PalisadeState& s, int key) {
@@ -513,6 +592,22 @@ int WithTimeout(uint32_t seconds, int busy_code, F attempt) {
 }
 
 int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
+  // Positionings that read nothing take no bracket (lock and header check
+  // on a shared file): the read after them takes its own.
+  switch (op) {
+    case FileOp::SETfile:
+      RestartAt(&s.pos, StartOfRows());
+      return 0;
+    case FileOp::SETfileptr:
+      s.pos = AtRow(s.table, args.position);
+      return 0;
+    case FileOp::SETkey:
+      if (!ValidKey(s, args.key)) return kUnableToAccessIndex;
+      RestartAt(&s.pos, StartOfKey(args.key));
+      return 0;
+    default:
+      break;
+  }
   OpScope scope(s.file.get(), false);
   if (scope.rc() != 0) return scope.rc();
   TableRef ref = s.Ref();
@@ -545,12 +640,6 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
       if (row == 0) return kRecordNotFound;
       return LoadRow(file, s, row, 0);
     }
-    case FileOp::SETfile:
-      RestartAt(&s.pos, StartOfRows());
-      return 0;
-    case FileOp::SETfileptr:
-      s.pos = AtRow(s.table, args.position);
-      return 0;
     case FileOp::SETfilekey: {
       if (int rc = need_key(); rc != 0) return rc;
       const uint32_t row = FindByKey(ref, args.key, file.record);
@@ -558,10 +647,6 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
       s.pos = AtRow(s.table, row);
       return 0;
     }
-    case FileOp::SETkey:
-      if (int rc = need_key(); rc != 0) return rc;
-      RestartAt(&s.pos, StartOfKey(args.key));
-      return 0;
     case FileOp::SETkeykey:
       if (int rc = need_key(); rc != 0) return rc;
       s.pos = AtKeyValue(ref, args.key, file.record);
@@ -687,8 +772,15 @@ int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
   switch (op) {
     case FileOp::NEXT:
     case FileOp::PREVIOUS: {
+      s.ahead.Drop();
       int rc = 0;
       if (ServeFromBatch(file, s, op == FileOp::NEXT, &rc)) return rc;
+      break;
+    }
+    case FileOp::GETfileptr: {
+      s.batch.Drop();
+      int rc = 0;
+      if (ServeAhead(file, s, args.position, &rc)) return rc;
       break;
     }
     case FileOp::POINTERfile:
@@ -703,11 +795,14 @@ int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
       break;
     case FileOp::DO_PROPERTY:
       if (args.property == kPropertyReadMemos) return ReadMemosOfRow(file, s, args);
+      if (args.property == kPropertyRowsAhead) return FillAhead(file, s, args);
+      s.ahead.Drop();
       if (args.property == kPropertyCurrentRecord) return TakeCurrentRow(file, s, args);
       s.batch.Drop();
       break;
     default:
       s.batch.Drop();
+      s.ahead.Drop();
       break;
   }
   switch (op) {

@@ -67,6 +67,19 @@ struct ReadBatch {
   void Drop() { count = next = 0; }
 };
 
+// Rows read ahead at positions a reader named (kPropertyRowsAhead), handed
+// out by GETfileptr in that order (driver_rows.cc). Storage is kept.
+struct PositionBatch {
+  std::vector<ReadBatch::Row> rows;  // `at` unused; rc 35 for a row gone
+  size_t count = 0;
+  size_t next = 0;
+  bool with_memos = true;
+  uint64_t commits = 0;  // the file's local_commits() when read
+
+  bool Pending() const { return next < count; }
+  void Drop() { count = next = 0; }
+};
+
 struct PalisadeState final : DriverFileState {
   ~PalisadeState() override;
 
@@ -97,6 +110,7 @@ struct PalisadeState final : DriverFileState {
     uint64_t layout_version = 0;
   } built;
   ReadBatch batch;
+  PositionBatch ahead;
   std::map<uint32_t, SavedState> states;
   uint32_t next_state = 1;
 

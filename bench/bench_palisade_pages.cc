@@ -133,7 +133,7 @@ struct Plx {
     size_t bytes = 0;
     for (uint32_t r : rows) {
       std::vector<uint8_t> k = Key(r);
-      if (const PlxRecord* rec = tree->Find(Bytes(k.data(), k.size())))
+      if (const RecordView* rec = tree->Find(Bytes(k.data(), k.size())))
         bytes += rec->payload().size();
     }
     return bytes;

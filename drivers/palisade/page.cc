@@ -3,6 +3,7 @@
 #include "drivers/palisade/page.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "drivers/palisade/format.h"
@@ -68,11 +69,7 @@ void PageNode::GiveRecords(RecordPool* pool) {
 
 uint8_t* PageNode::area_storage(size_t len) {
   // Grown without keeping its bytes: it is about to be overwritten.
-  if (area_.size() < len) {
-    area_.clear();
-    area_.resize(len);
-  }
-  return area_.data();
+  return area_.Fit(len);
 }
 
 namespace {
@@ -117,13 +114,9 @@ int PageNode::ReadRecordArea(const uint8_t* in, size_t len, size_t count, Record
   // and the pass below never grows it (offsets would survive that, but the
   // pointers it keeps would not).
   const size_t room = len + kMaxShared * count;
-  if (keys_.size() < room) {
-    keys_.clear();
-    keys_.resize(room);
-  }
-  uint8_t* keys = keys_.data();
+  uint8_t* keys = keys_.Fit(room);
   size_t used = 0;
-  entries_.reserve(count);
+  if (entries_.capacity() < count) entries_.reserve(std::bit_ceil(count));
   size_t prev_length = 0, prev_key_length = 0;
   size_t encoded = 0;  // the record area as EncodeRecord would write it
   size_t pos = 0;

@@ -28,8 +28,11 @@
 #ifndef QZR_DRIVERS_PALISADE_PAGE_H_
 #define QZR_DRIVERS_PALISADE_PAGE_H_
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "drivers/palisade/record.h"
@@ -152,8 +155,29 @@ struct PageNode {
   size_t plain_size_ = 13;
   std::vector<PlxRecord> records_;
   bool read_form_ = false;
-  std::vector<uint8_t> area_;
-  std::vector<uint8_t> keys_;
+  // Storage a page's read form is built in. It grows by powers of two and is
+  // never zero-filled (every byte read from it was written first), so a node
+  // reused for page after page stops allocating once it has held the largest,
+  // and a page of many records does not pay for clearing room it never uses.
+  class Scratch {
+   public:
+    uint8_t* data() const { return bytes_.get(); }
+    size_t size() const { return size_; }
+    // Room for at least n bytes; what was held before is not kept.
+    uint8_t* Fit(size_t n) {
+      if (n > size_) {
+        size_ = std::bit_ceil(std::max<size_t>(n, 1024));
+        bytes_.reset(new uint8_t[size_]);
+      }
+      return bytes_.get();
+    }
+
+   private:
+    std::unique_ptr<uint8_t[]> bytes_;
+    size_t size_ = 0;
+  };
+  Scratch area_;
+  Scratch keys_;
   std::vector<Entry> entries_;
   RecordPool* pool_ = nullptr;  // where Materialize takes record storage from
 };

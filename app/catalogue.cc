@@ -231,6 +231,13 @@ bool Catalogue::Import(const std::vector<FuncEntry>& entries, bool renumber,
     ids->clear();
     return false;
   };
+  // An import may hold more of its changes in memory before it writes them
+  // than other transactions; a driver that cannot answers 80, and the import
+  // goes on as it would.
+  FileArgs bulk;
+  bulk.property = kPropertyBulkLoad;
+  DoFileOp(FileOp::DO_PROPERTY, func, bulk);
+  ClearError();
   ids->assign(entries.size(), 0);
   // Entries that keep their ids first, so that numbering the others starts
   // past every id kept.

@@ -67,6 +67,13 @@ inline constexpr uint32_t kPropertyCurrentRecord = 0x7C98;
 // and no buffer. A driver without it answers 80, and the reads go on as
 // before.
 inline constexpr uint32_t kPropertyRowsAhead = 0x7C99;
+// DO_PROPERTY: the transaction under way loads many records at once (an
+// import). A driver may hold more of its changes in memory before it writes
+// any of them, until the transaction ends: fewer writes of pages that the
+// load changes again, for more memory. What is stored and what the
+// transaction guarantees are the same either way. A driver without it
+// answers 80.
+inline constexpr uint32_t kPropertyBulkLoad = 0x7C9A;
 
 // The runtime error codes the interface itself returns (kRecordNotAvailable,
 // kRecordNotFound, kFileNotOpen, kInvalidRecordDeclaration, kFileAlreadyOpen,

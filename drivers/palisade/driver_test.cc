@@ -450,6 +450,52 @@ TEST_F(PalisadeDriverTest, TransactionCommitsOrRollsBackEveryFile) {
   ExpectClean();
 }
 
+// A large transaction writes changed pages early, past the committed end
+// (the file grows before its COMMIT); declared a bulk load it holds them and
+// writes them at the COMMIT. Either way the COMMIT stores every row, and a
+// ROLLBACK leaves the file as it was.
+TEST_F(PalisadeDriverTest, ABulkLoadHoldsItsChangesUntilItsCommit) {
+  struct Case {
+    bool bulk;
+    bool commit;
+  };
+  for (const Case c : {Case{false, true}, Case{true, true}, Case{true, false}}) {
+    SCOPED_TRACE(std::string(c.bulk ? "bulk load" : "plain") +
+                 (c.commit ? ", commit" : ", rollback"));
+    std::filesystem::remove(path_);
+    FileDescriptor f = OpenCatalogue();
+    ASSERT_EQ(AddEntry(f, 1, "first"), 0);
+    const auto before = std::filesystem::file_size(path_);
+    ASSERT_EQ(Op(FileOp::LOGOUT, f), 0);
+    FileArgs bulk;
+    bulk.property = kPropertyBulkLoad;
+    if (c.bulk) {
+      ASSERT_EQ(Op(FileOp::DO_PROPERTY, f, bulk), 0);
+    }
+    // Code that does not compress: a page per row or two.
+    uint32_t seed = 7;
+    constexpr int kRows = 1500;
+    for (int i = 2; i <= kRows; ++i) {
+      std::string code(3000, ' ');
+      for (char& ch : code) {
+        seed = seed * 1103515245u + 12345u;
+        ch = static_cast<char>('a' + (seed >> 16) % 26);
+      }
+      ASSERT_EQ(AddEntry(f, i, "row" + std::to_string(i), code), 0);
+    }
+    EXPECT_EQ(std::filesystem::file_size(path_) > before, !c.bulk);
+    ASSERT_EQ(Op(c.commit ? FileOp::COMMIT : FileOp::ROLLBACK, f), 0);
+    ASSERT_EQ(Op(FileOp::CLOSE, f), 0);
+    f = OpenCatalogue();
+    EXPECT_EQ(Result(FileOp::RECORDSfile, f), c.commit ? kRows : 1);
+    // Outside a transaction there is nothing to hold: the property is a no-op.
+    EXPECT_EQ(Op(FileOp::DO_PROPERTY, f, bulk), 0);
+    ASSERT_EQ(AddEntry(f, kRows + 1, "after"), 0);
+    ASSERT_EQ(Op(FileOp::CLOSE, f), 0);
+    ExpectClean();
+  }
+}
+
 TEST_F(PalisadeDriverTest, StreamedChangesAreWrittenAtFlushAndClose) {
   FileDescriptor f = OpenCatalogue();
   ASSERT_EQ(Op(FileOp::STREAM, f), 0);

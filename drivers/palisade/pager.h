@@ -73,6 +73,7 @@
 #ifndef QZR_DRIVERS_PALISADE_PAGER_H_
 #define QZR_DRIVERS_PALISADE_PAGER_H_
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -259,6 +260,11 @@ class Pager {
   // Changed pages the current transaction holds before SpillHeld writes
   // early (max_held_pages until reading back made it hold more).
   size_t held_limit() const { return held_limit_ == 0 ? options_.max_held_pages : held_limit_; }
+  // The current transaction holds at least `pages` changed pages before it
+  // writes early, until it commits or rolls back: a bulk load, whose zones
+  // grow under what it wrote early (placing then reads back and writes
+  // again what it moved).
+  void HoldAtLeast(size_t pages) { held_limit_ = std::max(held_limit(), pages); }
   // Forgets every unwritten change: drops the cache, re-reads the header.
   // When the header can no longer be read, the pager shows no pages and
   // refuses to write from then on.

@@ -259,17 +259,9 @@ bool Batching(const PalisadeState& s) {
   return s.file->shared() && !s.hold_armed && !s.watch_armed;
 }
 
-// Hands out the next row of the batch. False when the batch cannot serve
-// this read (then it is dropped, and the caller reads from the file).
-bool ServeFromBatch(FileDescriptor& file, PalisadeState& s, bool forward, int* rc) {
-  ReadBatch& b = s.batch;
-  if (!b.Pending()) return false;
-  if (!Batching(s) || b.forward != forward || b.key != s.pos.key ||
-      b.commits != s.file->local_commits() || (!s.nomemo && !b.with_memos)) {
-    b.Drop();
-    return false;
-  }
-  ReadBatch::Row& r = b.rows[b.next++];
+// Hands row `r` of a batch out as a read from the file would: its image into
+// the record buffer, its memos (unless NOMEMO) and the current row.
+void HandOut(FileDescriptor& file, PalisadeState& s, ReadBatch::Row& r) {
   const size_t n = std::min(r.image.size(), file.record.size());
   std::memcpy(file.record.data(), r.image.data(), n);
   if (!s.nomemo) {
@@ -281,6 +273,20 @@ bool ServeFromBatch(FileDescriptor& file, PalisadeState& s, bool forward, int* r
   s.nomemo = false;
   s.current_row = r.row;
   s.last_bytes = static_cast<uint32_t>(n);
+}
+
+// Hands out the next row of the batch. False when the batch cannot serve
+// this read (then it is dropped, and the caller reads from the file).
+bool ServeFromBatch(FileDescriptor& file, PalisadeState& s, bool forward, int* rc) {
+  ReadBatch& b = s.batch;
+  if (!b.Pending()) return false;
+  if (!Batching(s) || b.forward != forward || b.key != s.pos.key ||
+      b.commits != s.file->local_commits() || (!s.nomemo && !b.with_memos)) {
+    b.Drop();
+    return false;
+  }
+  ReadBatch::Row& r = b.rows[b.next++];
+  HandOut(file, s, r);
   s.pos.kind = SeqPosition::Kind::kOn;
   s.pos.at.swap(r.at);
   s.pos.on_row = true;
@@ -375,15 +381,7 @@ bool ServeAhead(FileDescriptor& file, PalisadeState& s, uint32_t row, int* rc) {
   // A row gone when the batch was read answers as a read from the file
   // would: nothing of the state changes.
   if (r.rc == kRecordNotFound) return true;
-  const size_t n = std::min(r.image.size(), file.record.size());
-  std::memcpy(file.record.data(), r.image.data(), n);
-  if (!s.nomemo) {
-    file.memo_values.resize(r.memos.size());
-    for (size_t i = 0; i < r.memos.size(); ++i) file.memo_values[i].swap(r.memos[i]);
-  }
-  s.nomemo = false;
-  s.current_row = r.row;
-  s.last_bytes = static_cast<uint32_t>(n);
+  HandOut(file, s, r);
   return true;
 }
 

@@ -67,6 +67,12 @@ void PageNode::GiveRecords(RecordPool* pool) {
   ResetPlainSize();
 }
 
+size_t PageNode::KeysRoom(size_t len, size_t count) {
+  // Each record puts at most its length there, and takes at least its
+  // length less kMaxShared bytes of the area.
+  return len + kMaxShared * count;
+}
+
 uint8_t* PageNode::area_storage(size_t len) {
   // Grown without keeping its bytes: it is about to be overwritten.
   return area_.Fit(len);
@@ -113,7 +119,7 @@ int PageNode::ReadRecordArea(const uint8_t* in, size_t len, size_t count, Record
   // length less kMaxShared bytes of the area: so the room is sized once,
   // and the pass below never grows it (offsets would survive that, but the
   // pointers it keeps would not).
-  const size_t room = len + kMaxShared * count;
+  const size_t room = KeysRoom(len, count);
   uint8_t* keys = keys_.Fit(room);
   size_t used = 0;
   if (entries_.capacity() < count) entries_.reserve(std::bit_ceil(count));
@@ -383,6 +389,16 @@ void PatchBlock(const PageNode& node, uint64_t home_offset, uint8_t* image) {
       child += kChildBytes;
     }
   }
+}
+
+ReadFormSize ReadFormSizeOf(const uint8_t* block, size_t block_len) {
+  ReadFormSize size;
+  if (block_len < kPageHeaderBytes) return size;
+  size.count = LoadU16(block + kPgRecordCount);
+  const size_t head = kPageHeaderBytes + (block[kPgNodeFlag] != 0 ? kChildBytes * size.count : 0);
+  const size_t plain = LoadU16(block + kPgPlainSize);
+  size.area = plain > head ? plain - head : 0;
+  return size;
 }
 
 int DecodePage(const uint8_t* block, size_t block_len, PageNode* node, RecordPool* pool) {

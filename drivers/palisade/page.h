@@ -125,6 +125,23 @@ struct PageNode {
   // bytes, to expand a compressed area into before ReadRecordArea.
   uint8_t* area_storage(size_t len);
 
+  // Bytes the storage of the read form holds (kept from page to page).
+  size_t read_form_bytes() const {
+    return area_.size() + keys_.size() + entries_.capacity() * sizeof(Entry);
+  }
+  // True iff a record area of `len` bytes and `count` records is read into
+  // this node without growing its storage.
+  bool ReadFormFits(size_t len, size_t count) const {
+    return area_.size() >= len && keys_.size() >= KeysRoom(len, count) &&
+           entries_.capacity() >= count;
+  }
+  // Records an index of this node's storage holds: a node that has held a
+  // page of many records (a key page, an inner page) holds about ten times
+  // the storage of one that has held rows.
+  size_t read_form_records() const { return entries_.capacity(); }
+  // What the read form puts in keys_ for such an area, at most.
+  static size_t KeysRoom(size_t len, size_t count);
+
   // Index of the first record whose key is >= key (records.size() if none).
   size_t LowerBound(Bytes key) const;
   // Inner pages: index of the child whose range holds `key`: the last record
@@ -211,6 +228,16 @@ void PatchBlock(const PageNode& node, uint64_t home_offset, uint8_t* block);
 // `pool` (may be nullptr), from where the decode takes the storage of the
 // records it makes (see DecodeRecordsInto).
 int DecodePage(const uint8_t* block, size_t block_len, PageNode* node, RecordPool* pool = nullptr);
+
+// The record area length and record count a stored block declares, as
+// DecodePage would read them, for choosing the node to decode it into.
+// Nothing is checked (DecodePage does): a damaged block gives numbers that
+// only make the choice a poor one.
+struct ReadFormSize {
+  size_t area = 0;
+  size_t count = 0;
+};
+ReadFormSize ReadFormSizeOf(const uint8_t* block, size_t block_len);
 
 }  // namespace qzr::palisade
 

@@ -17,11 +17,10 @@ void PageCache::Recycle(PageNode* node) {
   spare_nodes_.push_back(std::move(owned));
 }
 
-std::unique_ptr<PageNode> PageCache::TakeNode(bool empty) {
-  if (spare_nodes_.empty()) return std::make_unique<PageNode>();
-  std::unique_ptr<PageNode> node = std::move(spare_nodes_.back());
+std::unique_ptr<PageNode> PageCache::TakeSpare(size_t i) {
+  std::unique_ptr<PageNode> node = std::move(spare_nodes_[i]);
+  spare_nodes_[i] = std::move(spare_nodes_.back());
   spare_nodes_.pop_back();
-  if (empty) node->GiveRecords(&spare_records_);
   node->Address = 0;
   node->NodeFlag = 0;
   node->Capacity = 13;
@@ -36,6 +35,37 @@ std::unique_ptr<PageNode> PageCache::TakeNode(bool empty) {
   node->in_lru = false;
   node->in_passed = false;
   return node;
+}
+
+std::unique_ptr<PageNode> PageCache::TakeNode(bool empty) {
+  if (spare_nodes_.empty()) return std::make_unique<PageNode>();
+  size_t least = 0;
+  for (size_t i = 1; i < spare_nodes_.size(); ++i) {
+    if (spare_nodes_[i]->read_form_bytes() < spare_nodes_[least]->read_form_bytes()) least = i;
+  }
+  std::unique_ptr<PageNode> node = TakeSpare(least);
+  if (empty) node->GiveRecords(&spare_records_);
+  return node;
+}
+
+std::unique_ptr<PageNode> PageCache::TakeNodeToRead(const ReadFormSize& size) {
+  constexpr size_t kNone = SIZE_MAX;
+  size_t fit = kNone;   // fits, holding the least
+  size_t grow = kNone;  // does not fit, holding the most
+  for (size_t i = 0; i < spare_nodes_.size(); ++i) {
+    const PageNode& spare = *spare_nodes_[i];
+    const size_t records = spare.read_form_records();
+    if (records >= kManyRecords && size.count * 8 < records) continue;  // kept for a larger page
+    const size_t bytes = spare.read_form_bytes();
+    if (spare.ReadFormFits(size.area, size.count)) {
+      if (fit == kNone || bytes < spare_nodes_[fit]->read_form_bytes()) fit = i;
+    } else if (grow == kNone || bytes > spare_nodes_[grow]->read_form_bytes()) {
+      grow = i;
+    }
+  }
+  if (fit != kNone) return TakeSpare(fit);
+  if (grow != kNone) return TakeSpare(grow);
+  return std::make_unique<PageNode>();
 }
 
 PageNode* PageCache::Find(int32_t address) {

@@ -192,8 +192,8 @@ PageNode* Pager::GetPage(int32_t address) {
   const size_t len = static_cast<size_t>(size_class) * kUnit;
   const uint8_t* block = ReadPageBlock(address, len);
   ++pages_loaded_;
-  // A recycled node lends its records' storage to the decode.
-  std::unique_ptr<PageNode> node = cache_.TakeNode(false);
+  // A recycled node lends its storage to the decode.
+  std::unique_ptr<PageNode> node = cache_.TakeNodeToRead(ReadFormSizeOf(block, len));
   node->Address = address;
   if (int check = DecodePage(block, len, node.get(), cache_.spare_records()); check != 0) {
     Corruption(check);

@@ -54,6 +54,62 @@ TEST(RecordTest, SharesAtMost63Bytes) {
   EXPECT_EQ(back[1].bytes, b.bytes);
 }
 
+TEST(RecordTest, ARecordAsReadEncodesToTheSameBytesAsItsCopy) {
+  // Pairs of records (prev, rec) where the shared prefix ends in the key,
+  // at its end, inside the payload, at the 63-byte bound, and where one
+  // record is a prefix of the other; keys and payloads empty or not.
+  const std::string long_key(70, 'k');
+  const std::string long_payload(90, 'p');
+  struct Case {
+    std::string prev_key, prev_payload, key, payload;
+  } cases[] = {
+      {"ab", "XY", "ac", "XY"},
+      {"ab", "XY", "abc", "XY"},
+      {"abc", "XYZ", "abd", "XYZ"},
+      {"a", "bcdef", "ab", "cdeg"},   // shared bytes cross from key into payload
+      {"a", "bcdefg", "ab", "cdeh"},  // a longer key inside the shared bytes
+      {"a", long_payload, "a" + std::string(40, 'p'),
+       std::string(60, 'p') + "q"},              // the bound in both payloads
+      {long_key + "1", "", long_key + "2", ""},  // the bound inside the key
+      {"", "abc", "a", "bd"},
+      {"key", "", "key0", ""},
+      {"key01234567", "payload", "key01234568", "payload"},
+      {"same_length", "01234567", "same_lengti", "01234567"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key + "/" + c.payload);
+    const PlxRecord prev = MakeRecord(V(S(c.prev_key)), V(S(c.prev_payload)));
+    const PlxRecord rec = MakeRecord(V(S(c.key)), V(S(c.payload)));
+    // The views' keys and payloads lie apart, as in a page's read form.
+    auto bytes = [](const std::string& text) {
+      return std::vector<uint8_t>(text.begin(), text.end());
+    };
+    const std::vector<uint8_t> prev_key = bytes(c.prev_key), prev_payload = bytes(c.prev_payload);
+    const std::vector<uint8_t> key = bytes(c.key), payload = bytes(c.payload);
+    const RecordView prev_view{Bytes(prev_key.data(), prev_key.size()),
+                               Bytes(prev_payload.data(), prev_payload.size()), 0};
+    const RecordView view{Bytes(key.data(), key.size()), Bytes(payload.data(), payload.size()), 0};
+    EXPECT_EQ(SharedPrefix(view, prev_view), SharedPrefix(rec, prev));
+    for (bool first : {true, false}) {
+      std::vector<uint8_t> a(EncodedSize(rec, first ? nullptr : &prev));
+      std::vector<uint8_t> b(EncodedSize(view, first ? nullptr : &prev_view));
+      ASSERT_EQ(a.size(), b.size());
+      ASSERT_EQ(EncodeRecord(rec, first ? nullptr : &prev, a.data()), a.size());
+      ASSERT_EQ(EncodeRecord(view, first ? nullptr : &prev_view, b.data()), b.size());
+      EXPECT_EQ(a, b);
+      // And the bytes decode back to the record.
+      std::vector<uint8_t> both = EncodeAll({prev});
+      if (!first) both.insert(both.end(), a.begin(), a.end());
+      std::vector<PlxRecord> back;
+      if (!first) {
+        ASSERT_EQ(DecodeRecords(both.data(), both.size(), 2, &back), 0);
+        EXPECT_EQ(back[1].bytes, rec.bytes);
+        EXPECT_EQ(back[1].KeyLength(), rec.KeyLength());
+      }
+    }
+  }
+}
+
 TEST(RecordTest, DecodesWhatItEncodes) {
   std::vector<PlxRecord> records;
   for (int i = 0; i < 50; ++i) {

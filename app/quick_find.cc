@@ -6,6 +6,10 @@
 #include <cstring>
 #include <mutex>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "app/func_file.h"
 #include "runtime/core/case_fold.h"
 #include "runtime/core/text.h"
@@ -51,6 +55,77 @@ void AppendFoldedQuickly(std::string_view text, std::string* out) {
   }
   out->resize(static_cast<size_t>(to - out->data()));
   if (i < text.size()) AppendFoldedCase(text.substr(i), out);
+}
+
+// ASCII A-Z to a-z, every other byte as it is.
+inline uint8_t FoldAscii(uint8_t c) {
+  return static_cast<uint8_t>(c | (static_cast<uint8_t>(c - 'A') < 26 ? 0x20 : 0));
+}
+
+// True iff every byte of `text` is ASCII.
+bool AllAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// The answer QuickFindContains gives for ignore_case when `needle` (folded,
+// not empty) is all ASCII, without folding `hay` into a copy: positions
+// where the needle's first and last bytes both match, sixteen at a time,
+// are compared in full, folding as they go. Returns 1 (found), 0 (not
+// found) or -1 when a byte past ASCII comes before the answer is known:
+// from there the folding goes character by character (a letter past ASCII
+// may fold to an ASCII one, the KELVIN SIGN to "k"), and the caller folds.
+// Every byte before a match found is ASCII, so a match here is one in the
+// folded text.
+int FindFoldedAscii(std::string_view hay, std::string_view needle) {
+  const auto* h = reinterpret_cast<const uint8_t*>(hay.data());
+  const auto* nd = reinterpret_cast<const uint8_t*>(needle.data());
+  const size_t n = hay.size();
+  const size_t m = needle.size();
+  if (m > n) return AllAscii(hay) ? 0 : -1;
+  // Bytes 1 .. m-2 of the needle at p (the first and last already match).
+  auto middle_matches = [&](size_t p) {
+    for (size_t k = 1; k + 1 < m; ++k) {
+      if (FoldAscii(h[p + k]) != nd[k]) return false;
+    }
+    return true;
+  };
+  size_t p = 0;
+#if defined(__SSE2__)
+  const __m128i first = _mm_set1_epi8(static_cast<char>(nd[0]));
+  const __m128i last = _mm_set1_epi8(static_cast<char>(nd[m - 1]));
+  const __m128i before_a = _mm_set1_epi8('A' - 1);
+  const __m128i after_z = _mm_set1_epi8('Z' + 1);
+  const __m128i case_bit = _mm_set1_epi8(0x20);
+  // Bytes below 0x80 compare as signed bytes the same as unsigned ones, and
+  // no block holding another byte gets that far.
+  auto fold = [&](__m128i v) {
+    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(v, before_a), _mm_cmplt_epi8(v, after_z));
+    return _mm_or_si128(v, _mm_and_si128(upper, case_bit));
+  };
+  // Blocks at p (first bytes) and p + m - 1 (last bytes): between them they
+  // have covered every byte before p + m + 15 once checked here.
+  for (; p + m - 1 + 16 <= n; p += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + p + m - 1));
+    if (_mm_movemask_epi8(_mm_or_si128(a, b)) != 0) return -1;
+    unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_and_si128(_mm_cmpeq_epi8(fold(a), first), _mm_cmpeq_epi8(fold(b), last))));
+    while (hits != 0) {
+      if (middle_matches(p + static_cast<size_t>(__builtin_ctz(hits)))) return 1;
+      hits &= hits - 1;
+    }
+  }
+#endif
+  if (!AllAscii(hay.substr(p))) return -1;
+  for (; p + m <= n; ++p) {
+    if (FoldAscii(h[p]) == nd[0] && FoldAscii(h[p + m - 1]) == nd[m - 1] && middle_matches(p)) {
+      return 1;
+    }
+  }
+  return 0;
 }
 
 // A CSTRING field of the record: its bytes up to the terminator.
@@ -101,6 +176,12 @@ QuickFindSettings MakeQuickFind(std::string_view text, bool ignore_case, bool in
 bool QuickFindContains(std::string_view hay, std::string_view needle, bool ignore_case) {
   if (needle.empty()) return false;
   if (!ignore_case) return hay.find(needle) != std::string_view::npos;
+  // An ASCII needle in ASCII text (nearly every catalogue text) is looked
+  // for in place.
+  if (AllAscii(needle)) {
+    const int found = FindFoldedAscii(hay, needle);
+    if (found >= 0) return found == 1;
+  }
   // Folding may change a text's length in bytes, so the needle is looked
   // for in the folded haystack rather than compared position by position.
   thread_local std::string folded;

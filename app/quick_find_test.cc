@@ -118,6 +118,36 @@ TEST(QuickFindTest, IgnoringCaseFindsWhatTheFoldedTextHolds) {
   }
 }
 
+TEST(QuickFindTest, IgnoringCaseFindsWhatTheFoldedTextHoldsInLongTexts) {
+  // Long texts, mostly ASCII (searched sixteen bytes at a time), with now
+  // and then a letter past ASCII, some folding to ASCII letters (KELVIN
+  // SIGN to "k", LONG S to "s"), before, inside or after a match, and
+  // needles of 1 to 20 bytes at every offset around the blocks' edges.
+  const std::vector<std::string> ascii = {"Return", "RETURN", "x", "K", "s", " ",
+                                          "\n",     "{",      "z", "@", "0", "ReTuRn x;"};
+  const std::vector<std::string> other = {"\xE2\x84\xAA", "\xC5\xBF", "\xC3\x89", "\xFF",
+                                          "\xE2\x82"};
+  std::mt19937 rng(5);
+  for (int trial = 0; trial < 3000; ++trial) {
+    std::string hay;
+    const size_t parts = rng() % 60;
+    for (size_t k = 0; k < parts; ++k) {
+      hay += rng() % 30 == 0 ? other[rng() % other.size()] : ascii[rng() % ascii.size()];
+    }
+    const std::string folded = FoldCase(hay);
+    std::string needle;
+    if (!folded.empty() && trial % 3 != 0) {
+      const size_t at = rng() % folded.size();
+      needle = folded.substr(at, 1 + rng() % 20);
+    } else {
+      needle = FoldCase(ascii[rng() % ascii.size()] + ascii[rng() % ascii.size()]);
+      if (trial % 6 == 0) needle = "ks";  // found only through folding past ASCII
+    }
+    SCOPED_TRACE(hay + " / " + needle);
+    EXPECT_EQ(QuickFindContains(hay, needle, true), folded.find(needle) != std::string::npos);
+  }
+}
+
 TEST(QuickFindTest, ActiveFindWithBlankTextLetsNothingThrough) {
   EXPECT_FALSE(
       QuickFindPasses(Record({1, "abc", "", "", false, "", ""}), MakeQuickFind("   ", true, true)));

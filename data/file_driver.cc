@@ -3,6 +3,7 @@
 #include "data/file_driver.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <map>
 #include <mutex>
@@ -34,6 +35,20 @@ Registry& TheRegistry() {
   return *registry;
 }
 
+// Moves on at every registration. A thread remembers the driver it found
+// last with the count it found it under: every file operation looks its
+// driver up by name, and most of a thread's operations go to one driver.
+// The remembered pointer stays valid after a registration (replaced drivers
+// are kept); the count only makes the next lookup see the registry again.
+std::atomic<uint64_t> g_registrations{1};
+
+struct LastFound {
+  uint64_t registrations = 0;  // 0: nothing remembered
+  std::string name;            // as the caller spelled it
+  FileDriver* driver = nullptr;
+};
+thread_local LastFound t_last_found;
+
 }  // namespace
 
 uint64_t TypeMask(std::initializer_list<TypeCode> types) {
@@ -50,6 +65,7 @@ void RegisterDriver(std::unique_ptr<FileDriver> driver) {
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> lock(r.mu);
   Entry& e = r.entries[Upper(driver->Info().name)];
+  g_registrations.fetch_add(1, std::memory_order_release);
   e.driver = driver.get();
   e.factory = nullptr;
   e.load_failed = false;
@@ -60,6 +76,7 @@ void RegisterDriverFactory(std::string_view name, DriverFactory factory) {
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> lock(r.mu);
   Entry& e = r.entries[Upper(name)];
+  g_registrations.fetch_add(1, std::memory_order_release);
   e.driver = nullptr;
   e.factory = std::move(factory);
   e.load_failed = false;
@@ -72,8 +89,14 @@ FileDriver* FindDriver(std::string_view name, DriverLookup* why) {
     *why = DriverLookup::kNoDriverSpecified;
     return nullptr;
   }
+  LastFound& last = t_last_found;
+  if (last.registrations == g_registrations.load(std::memory_order_acquire) && last.name == name) {
+    *why = DriverLookup::kFound;
+    return last.driver;
+  }
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> lock(r.mu);
+  const uint64_t registrations = g_registrations.load(std::memory_order_relaxed);
   auto it = r.entries.find(Upper(name));
   if (it == r.entries.end()) {
     *why = DriverLookup::kNotDefined;
@@ -96,6 +119,9 @@ FileDriver* FindDriver(std::string_view name, DriverLookup* why) {
     return nullptr;
   }
   *why = DriverLookup::kFound;
+  last.registrations = registrations;
+  last.name.assign(name);
+  last.driver = e.driver;
   return e.driver;
 }
 
@@ -130,7 +156,11 @@ int DoFileOp(FileOp op, FileDescriptor& file, FileArgs& args) {
     ReportDriverStringWarnings(ParseDriverString(args.driver_string, driver->Info().switches),
                                driver->Info().display_name);
   }
-  int code = TraceCall(*driver, TraceModeFor(file, driver->Info()), op, file, args);
+  // Untraced (the common case), the call goes straight to the driver,
+  // without building the trace settings it would not use.
+  int code = TraceMayBeOn(file)
+                 ? TraceCall(*driver, TraceModeFor(file, driver->Info()), op, file, args)
+                 : driver->Call(op, file, args);
   if (code != 0 && ERRORCODE() != code) PostError(code);
   return code;
 }

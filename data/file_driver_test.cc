@@ -141,6 +141,33 @@ TEST(FileDriver, FactoryRunsOnceOnFirstLookup) {
   EXPECT_EQ(built, 1);
 }
 
+// A thread remembers the driver it found last; a driver registered again
+// under that name (a test's wrapper, a driver replaced) is what the next
+// operation reaches, and the replaced one stays valid for those holding it.
+TEST(FileDriver, ADriverRegisteredAgainServesTheNextOperation) {
+  FakeDriver* first = Register("FAKE3");
+  FileDescriptor f = Small("Fake3");
+  ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0);
+  EXPECT_EQ(DoFileOp(FileOp::ADD, f), 0);
+  EXPECT_EQ(FindDriver("Fake3"), first);
+  FakeDriver* second = Register("fake3");
+  EXPECT_EQ(DoFileOp(FileOp::ADD, f), 0);
+  EXPECT_EQ(FindDriver("Fake3"), second);
+  EXPECT_EQ(first->ops, (std::vector<FileOp>{FileOp::OPEN, FileOp::ADD}));
+  EXPECT_EQ(second->ops, std::vector<FileOp>{FileOp::ADD});
+  EXPECT_EQ(DoFileOp(FileOp::CLOSE, f), 0);
+  // Another name in between, then back: each lookup finds its own.
+  FakeDriver* other = Register("FAKE4");
+  EXPECT_EQ(FindDriver("FAKE4"), other);
+  EXPECT_EQ(FindDriver("Fake3"), second);
+  // A factory registered under the name replaces the driver as well.
+  RegisterDriverFactory("FAKE3", [] { return std::make_unique<FakeDriver>("FAKE3"); });
+  FileDriver* built = FindDriver("Fake3");
+  EXPECT_NE(built, nullptr);
+  EXPECT_NE(built, second);
+  EXPECT_EQ(first->Info().name, "FAKE3");  // still alive
+}
+
 TEST(FileDriver, DoFileOpPostsTheResult) {
   FakeDriver* d = Register("FAKE2");
   FileDescriptor f = Small("Fake2");

@@ -218,12 +218,25 @@ TraceSettings LoadTraceSettings(std::string_view section, const TraceSettings& b
   return s;
 }
 
+namespace {
+
+// True when the driver string can carry a trace switch of its own.
+bool PerFileTrace(const FileDescriptor& file) {
+  return !file.driver_string.empty() && (ContainsNoCase(file.driver_string, "LOGFILE") ||
+                                         ContainsNoCase(file.driver_string, "ALLOWDETAILS"));
+}
+
+}  // namespace
+
+bool TraceMayBeOn(const FileDescriptor& file) {
+  return g_trace_all.load(std::memory_order_relaxed) || PerFileTrace(file);
+}
+
 FileTraceMode TraceModeFor(const FileDescriptor& file, const DriverInfo& driver) {
   FileTraceMode mode;
   // Parse the driver string only when it can carry a trace switch: the
   // common case is a file without one, on every call.
-  const bool per_file = ContainsNoCase(file.driver_string, "LOGFILE") ||
-                        ContainsNoCase(file.driver_string, "ALLOWDETAILS");
+  const bool per_file = PerFileTrace(file);
   if (!per_file && !g_trace_all.load(std::memory_order_relaxed)) return mode;
   mode.settings = GetTraceSettings();
   mode.on = mode.settings.trace;

@@ -54,6 +54,10 @@ struct FileTraceMode {
   TraceSettings settings;  // with trace_file resolved to the log's path
 };
 FileTraceMode TraceModeFor(const FileDescriptor& file, const DriverInfo& driver);
+// False when TraceModeFor would answer "off" for `file` without looking
+// further: no per-file switch and no trace of every file. Asked on every
+// file operation, so it builds nothing.
+bool TraceMayBeOn(const FileDescriptor& file);
 
 // The trace line of a call that returned `code` after `hundredths` of a
 // second (shown only when profiling).

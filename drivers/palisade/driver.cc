@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <typeinfo>
 
 #include "data/driver_string.h"
 #include "data/file_trace.h"
@@ -653,7 +654,10 @@ class PalisadeDriver final : public FileDriver {
         break;
     }
     if (!file.IsOpen()) return kFileNotOpen;
-    if (dynamic_cast<PalisadeState*>(file.state.get()) == nullptr) return kFileNotOpen;
+    // PalisadeState is final: comparing the exact type is the same test as
+    // a dynamic_cast, without walking the class hierarchy on every call.
+    const DriverFileState* state = file.state.get();
+    if (state == nullptr || typeid(*state) != typeid(PalisadeState)) return kFileNotOpen;
     switch (op) {
       case FileOp::CLOSE:
         return CloseTable(file);

@@ -41,22 +41,29 @@ bool PlxHeader::Decode(const uint8_t in[kHeaderBytes], PlxHeader* out) {
 }
 
 bool PlxHeader::ZonesValid(std::string* why) const {
-  auto fail = [why](std::string text) {
-    if (why != nullptr) *why = std::move(text);
+  // Checked at every operation bracket of a shared file: the reason is
+  // written out only when there is one.
+  auto fail = [why](int zone, const char* text, int other = 0) {
+    if (why != nullptr) {
+      *why = "zone " + std::to_string(zone) + text;
+      if (other != 0) *why += std::to_string(other);
+    }
     return false;
   };
   for (int i = 1; i <= kMaxClass; ++i) {
-    const std::string zone = "zone " + std::to_string(i);
-    if (ZoneStart[i] > ZoneEnd[i]) return fail(zone + " ends before it starts");
+    if (ZoneStart[i] > ZoneEnd[i]) return fail(i, " ends before it starts");
     if ((ZoneEnd[i] - ZoneStart[i]) % static_cast<uint32_t>(i) != 0) {
-      return fail(zone + " does not hold whole pages");
+      return fail(i, " does not hold whole pages");
     }
-    if (ZoneEnd[i] > kMaxAddress) return fail(zone + " lies beyond the addressable file");
+    if (ZoneEnd[i] > kMaxAddress) return fail(i, " lies beyond the addressable file");
     if (i < kMaxClass && ZoneEnd[i] > ZoneStart[i + 1]) {
-      return fail(zone + " overlaps zone " + std::to_string(i + 1));
+      return fail(i, " overlaps zone ", i + 1);
     }
   }
-  if (!NoPages() && ClassOf(RootPage) == 0) return fail("the root page lies in no zone");
+  if (!NoPages() && ClassOf(RootPage) == 0) {
+    if (why != nullptr) *why = "the root page lies in no zone";
+    return false;
+  }
   return true;
 }
 

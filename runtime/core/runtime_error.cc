@@ -159,7 +159,13 @@ void PostErrno(int err) {
 }
 
 void ClearError() {
-  t_error = PostedError{};
+  // Called at the start of every file operation: emptied in place, the
+  // strings keep their storage, and nothing is built or freed per call.
+  PostedError& e = t_error;
+  e.code = 0;
+  e.detail.clear();
+  e.file_code.clear();
+  e.file_text.clear();
 }
 
 int ERRORCODE() {

@@ -74,6 +74,13 @@ inline constexpr uint32_t kPropertyRowsAhead = 0x7C99;
 // transaction guarantees are the same either way. A driver without it
 // answers 80.
 inline constexpr uint32_t kPropertyBulkLoad = 0x7C9A;
+// SET_PROPERTY: the records a reader usually reads after it positions a
+// file (a browse's page; args.value in decimal, "0" for no such habit). A
+// driver that reads records ahead in batches may make its first batch after
+// a positioning that long, so that a page is one batch, and grow the batches
+// from there while the reading goes on. What each read answers is the same
+// either way. A driver without it answers 80.
+inline constexpr uint32_t kPropertyPageRows = 0x7C9B;
 
 // The runtime error codes the interface itself returns (kRecordNotAvailable,
 // kRecordNotFound, kFileNotOpen, kInvalidRecordDeclaration, kFileAlreadyOpen,
@@ -96,6 +103,8 @@ struct FileArgs {
   uint32_t view = 0;           // identity of the view making the call, 0 when none
   std::string value;           // in: property value to set; out: reply, property value
   int64_t result = 0;          // out: RECORDS, POINTER, BYTES, BLOB_SIZE, ...
+                               // NEXT, PREVIOUS: the position of the record
+                               // read, when the driver tells it (else left 0)
 };
 
 // What a driver can store. The declaration check reports the declarations

@@ -49,6 +49,15 @@ int ViewEngine::ReadPosition(int file, uint32_t* position) {
   return rc;
 }
 
+int ViewEngine::ReadPositionAfter(const FileArgs& args, int file, uint32_t* position) {
+  // A driver that tells the position with the read saves a call per row.
+  if (args.result > 0 && args.result <= int64_t{UINT32_MAX}) {
+    *position = static_cast<uint32_t>(args.result);
+    return 0;
+  }
+  return ReadPosition(file, position);
+}
+
 int ViewEngine::GetByPosition(int file, uint32_t position) {
   FileArgs args;
   args.position = position;
@@ -99,6 +108,7 @@ int ViewEngine::Open() {
   FileArgs query;
   Call(FileOp::QUERY_VIEW, 1, query);
   if (read_ahead_ > 0) SetReadAhead(read_ahead_);
+  TellPageRows();
   ChooseAccess();
   list_.Invalidate();
   return Set();
@@ -186,6 +196,18 @@ void ViewEngine::SetBuffering(const ViewBuffering& buffering) {
   if (buffering.pages_ahead > 0) {
     SetReadAhead(static_cast<uint32_t>(buffering.pages_ahead) * buffering.page_size);
   }
+  if (open_) TellPageRows();
+}
+
+void ViewEngine::TellPageRows() {
+  FileArgs args;
+  args.property = kPropertyPageRows;
+  // A page after a positioning often starts with the row it was placed on
+  // (a browse's next page reads its edge row again): one row more.
+  args.value = std::to_string(buffering_.page_size == 0 ? 0 : buffering_.page_size + 1);
+  // A driver without it answers 80; reading works the same without.
+  Call(FileOp::SET_PROPERTY, 1, args);
+  ClearError();
 }
 
 void ViewEngine::SetReadAhead(uint32_t records) {
@@ -492,17 +514,18 @@ int ViewEngine::PrimaryStep(bool forward, bool from_start) {
 
 int ViewEngine::DriverRead(bool driver_forward) {
   int rc = 0;
+  FileArgs args;
   // 35: the record the file was positioned on is gone; the next step goes
   // on past it. Bounded so that a driver answering 35 forever cannot hang.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    FileArgs args;
     args.key = key_;
+    args.result = 0;
     ArmNoMemo();
     rc = Call(driver_forward ? FileOp::NEXT : FileOp::PREVIOUS, 1, args);
     if (rc != kRecordNotFound) break;
   }
   if (rc != 0) return rc;
-  return ReadPosition(1, &primary_);
+  return ReadPositionAfter(args, 1, &primary_);
 }
 
 int ViewEngine::ListStep(bool forward) {
@@ -530,12 +553,13 @@ int ViewEngine::ListStep(bool forward) {
         set.position = position;
         rc = Call(FileOp::SETfileptr, 1, set);
       }
+      FileArgs step;
       if (rc == 0) {
         ArmNoMemo();
-        rc = Call(forward ? FileOp::NEXT : FileOp::PREVIOUS, 1);
+        rc = Call(forward ? FileOp::NEXT : FileOp::PREVIOUS, 1, step);
       }
       uint32_t got = 0;
-      if (rc == 0) rc = ReadPosition(1, &got);
+      if (rc == 0) rc = ReadPositionAfter(step, 1, &got);
       if (rc == 0 && got == position) {
         run_ = true;
         run_at_ = cursor_;
@@ -572,6 +596,10 @@ void ViewEngine::AskAhead(bool forward) {
   // a page of a browse read from a new place asks for little it never reads.
   constexpr uint32_t kFirstAhead = 8;
   constexpr uint32_t kMostAhead = 32;
+  // A page of the view's page size (and the row it starts from) at first,
+  // when that is more.
+  const uint32_t first =
+      std::clamp<uint32_t>(buffering_.page_size + 1u, kFirstAhead, 2 * kMostAhead);
   if (!ahead_supported_) return;
   const int dir = forward ? 1 : -1;
   if (ahead_dir_ == dir && (forward ? cursor_ >= ahead_from_ && cursor_ < ahead_to_
@@ -579,7 +607,7 @@ void ViewEngine::AskAhead(bool forward) {
     return;
   }
   const bool goes_on = ahead_dir_ == dir && cursor_ == ahead_to_;
-  ahead_rows_ = goes_on ? std::min(ahead_rows_ * 2, kMostAhead) : kFirstAhead;
+  ahead_rows_ = goes_on ? std::min(ahead_rows_ * 2, kMostAhead) : first;
   const long size = static_cast<long>(list_.size());
   std::string positions;
   long at = cursor_;
@@ -834,12 +862,13 @@ int ViewEngine::BuildList() {
       memo_reads_ = false;
       ClearError();
     }
-    rc = Call(FileOp::NEXT, 1);
+    FileArgs step;
+    rc = Call(FileOp::NEXT, 1, step);
     if (rc == kRecordNotAvailable) break;
     if (rc == kRecordNotFound) continue;
     if (rc != 0) return rc;
     uint32_t position = 0;
-    rc = ReadPosition(1, &position);
+    rc = ReadPositionAfter(step, 1, &position);
     if (rc != 0) return rc;
     SortedRow entry;
     entry.position = position;

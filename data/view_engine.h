@@ -40,7 +40,8 @@
 //   at that entry); after a SET, NEXT reads the first record at or after the
 //   seek point and PREVIOUS the last at or before it; after a read NEXT and
 //   PREVIOUS move one record; 33 past either end. GETfileptr (args.position;
-//   35 when gone). POINTERfile (args.result: the last record read).
+//   35 when gone). POINTERfile (args.result: the last record read), unless
+//   the NEXT or PREVIOUS that read it answered its position in args.result.
 //   Optional: GET_PROPERTY kPropertyChangeCount (args.value: a decimal count
 //   that moves on every change), SET_PROPERTY kPropertyReadAhead, QUERY_VIEW.
 //
@@ -139,6 +140,9 @@ class ViewEngine {
     check_reads_memos_ = reads_memos;
   }
 
+  // Also tells the primary driver that a page of page_size rows is read
+  // after each positioning (kPropertyPageRows), so that it can read a page
+  // in one go; rows read ahead by position start with a page as well.
   void SetBuffering(const ViewBuffering& buffering);
   const ViewBuffering& Buffering() const { return buffering_; }
   // Records the primary driver reads ahead per sequential read (0 off; at
@@ -199,6 +203,9 @@ class ViewEngine {
   }
   int Fail(int code);
   int ReadPosition(int file, uint32_t* position);
+  // The position of the record a NEXT or PREVIOUS just read: what it
+  // answered in `args`, or POINTERfile's.
+  int ReadPositionAfter(const FileArgs& args, int file, uint32_t* position);
   int GetByPosition(int file, uint32_t position);
   void ClearBuffer(int file);
 
@@ -342,6 +349,9 @@ class ViewEngine {
   long ahead_from_ = 0;
   long ahead_to_ = 0;
   uint32_t ahead_rows_ = 0;
+
+  // Sends the page size to the primary driver (kPropertyPageRows).
+  void TellPageRows();
 };
 
 }  // namespace qzr

@@ -153,8 +153,11 @@ class MemoryDriver : public FileDriver {
         return 0;
       }
       case FileOp::NEXT:
-      case FileOp::PREVIOUS:
-        return Step(file, c, op == FileOp::NEXT);
+      case FileOp::PREVIOUS: {
+        const int rc = Step(file, c, op == FileOp::NEXT);
+        if (rc == 0 && tell_position) args.result = c->last_read;
+        return rc;
+      }
       case FileOp::GET_PROPERTY:
         if (args.property == kPropertyChangeCount && report_changes) {
           args.value = std::to_string(t.changes);
@@ -163,6 +166,7 @@ class MemoryDriver : public FileDriver {
         return kUnsupportedFunction;
       case FileOp::SET_PROPERTY:
         if (args.property == kPropertyReadAhead) read_ahead = args.value;
+        if (args.property == kPropertyPageRows) page_rows = args.value;
         return 0;
       case FileOp::QUERY_VIEW:
         return 0;
@@ -182,7 +186,9 @@ class MemoryDriver : public FileDriver {
   bool report_changes = true;
   bool replace_buffers = false;
   bool count_records = true;
+  bool tell_position = false;  // NEXT and PREVIOUS answer the row in args.result
   std::string read_ahead;
+  std::string page_rows;
 
   void Drop() { tables_.clear(); }
 
@@ -288,6 +294,7 @@ class ViewEngineTest : public ::testing::Test {
     TheDriver()->report_changes = true;
     TheDriver()->replace_buffers = false;
     TheDriver()->count_records = true;
+    TheDriver()->tell_position = false;
     CreateEvaluator();
     people_ = FileDeclaration("PEOPLE", "PEO")
                   .Driver("MEMVIEW")
@@ -812,10 +819,50 @@ TEST_F(ViewEngineTest, BadInputGivesErrorsAndKeepsWhatWasInForce) {
   EXPECT_EQ(closed_file.Open(), kFileNotOpen);
 }
 
+// A driver that answers the row's position with NEXT and PREVIOUS is not
+// asked for it again (POINTERfile), in every access mode and for the pass
+// that builds a sorted list; the rows read are the same either way.
+TEST_F(ViewEngineTest, ARowPositionToldWithTheReadIsNotAskedAgain) {
+  AddPerson(3, "carol", "Oslo", 40);
+  AddPerson(1, "Alice", "Rome", 30);
+  AddPerson(2, "bob", "Bergen", 30);
+  AddPerson(4, "dave", "Oslo", 20);
+  ViewEngine* v = Single();
+  struct Case {
+    const char* order;
+    const char* filter;
+    Strings ids;
+  };
+  const std::vector<Case> cases = {
+      {"", "", {"3", "1", "2", "4"}},
+      {"+PEO:ID", "", {"1", "2", "3", "4"}},
+      {"-PEO:ID", "PEO:AGE = 30", {"2", "1"}},
+      {"+UPPER(PEO:CITY),-PEO:ID", "", {"2", "4", "3", "1"}},
+  };
+  for (bool tell : {false, true}) {
+    TheDriver()->tell_position = tell;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.order) + (tell ? " told" : " asked"));
+      ASSERT_EQ(v->SetFilter(c.filter), 0);
+      ASSERT_EQ(v->SetOrder(c.order), 0);
+      TheDriver()->calls.clear();
+      v->Flush();
+      ASSERT_EQ(v->Set(), 0);
+      EXPECT_EQ(Ids(), c.ids);
+      EXPECT_EQ(Ids(false), Strings(c.ids.rbegin(), c.ids.rend()));
+      EXPECT_EQ(TheDriver()->calls[FileOp::POINTERfile] > 0, !tell);
+    }
+  }
+}
+
 TEST_F(ViewEngineTest, ReadAheadIsHandedToThePrimaryDriverWithinItsLimit) {
   ViewEngine* v = Single();
+  // The page (and the row a page starts from) is announced at Open.
+  EXPECT_EQ(TheDriver()->page_rows, "21");
   v->SetBuffering({20, 2, 1, 60});
   EXPECT_EQ(TheDriver()->read_ahead, "20");
+  v->SetBuffering({50, 2, 0, 60});
+  EXPECT_EQ(TheDriver()->page_rows, "51");
   v->SetReadAhead(500);
   EXPECT_EQ(v->ReadAhead(), kMaxReadAhead);
   EXPECT_EQ(TheDriver()->read_ahead, "60");

@@ -518,6 +518,9 @@ int GetProperty(FileDescriptor& file, FileArgs& args) {
     case kPropertyReadAhead:
       args.value = std::to_string(s != nullptr ? s->read_ahead : 0);
       return 0;
+    case kPropertyPageRows:
+      args.value = std::to_string(s != nullptr ? s->page_rows : 0);
+      return 0;
     case kPropertyThread:
       args.value = file.Has(kFileThread) ? "1" : "0";
       return 0;
@@ -548,6 +551,13 @@ int SetProperty(FileDescriptor& file, FileArgs& args) {
       char* end = nullptr;
       const unsigned long v = std::strtoul(args.value.c_str(), &end, 10);
       StateOf(file)->read_ahead = static_cast<uint32_t>(v);
+      return 0;
+    }
+    case kPropertyPageRows: {
+      if (!file.IsOpen()) return kFileNotOpen;
+      char* end = nullptr;
+      const unsigned long v = std::strtoul(args.value.c_str(), &end, 10);
+      StateOf(file)->page_rows = static_cast<uint32_t>(std::min<unsigned long>(v, UINT32_MAX));
       return 0;
     }
     case kPropertyThread:

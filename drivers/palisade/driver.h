@@ -68,7 +68,8 @@
 //   SEND             `driver_string` is the command, `value` the reply: see
 //                    the commands below.
 //   GET_PROPERTY, SET_PROPERTY   `property` and `value` (decimal text):
-//                    7355h read-ahead, 7C95h THREAD, 7311h BLOB count.
+//                    7355h read-ahead, 7C95h THREAD, 7311h BLOB count,
+//                    7C9Bh rows usually read after a positioning.
 //   GETPROPERTYkey   key `key`, property below (component: `index`, 1-based).
 //   QUERY_VIEW       0 at once. Anything else: 80.
 //

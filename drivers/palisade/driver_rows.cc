@@ -251,7 +251,12 @@ constexpr uint32_t kBatchRows = 32;  // rows, when no read-ahead is set
 // The first batch after a positioning is smaller, and each batch that is
 // used up whole doubles the next up to kBatchRows: a page of a few rows read
 // from a new place (a browse's page) reads few rows it never hands out.
+// A reader that said how many rows it reads after a positioning
+// (kPropertyPageRows) gets the rest of them in the first batch instead, up
+// to kMostFirstBatchRows: with the row read before the batch, a page (and
+// the edge row it starts from) in one bracket.
 constexpr uint32_t kFirstBatchRows = 8;
+constexpr uint32_t kMostFirstBatchRows = 64;
 constexpr size_t kBatchBytes = size_t{1} << 20;            // images and memos
 constexpr auto kBatchTime = std::chrono::milliseconds(2);  // spent reading one
 
@@ -305,7 +310,11 @@ void FillBatch(FileDescriptor& file, PalisadeState& s, bool forward, bool with_m
   const bool run_goes_on =
       b.count > 0 && b.next == b.count && b.forward == forward && b.key == s.pos.key;
   uint32_t limit = s.read_ahead;
-  if (limit == 0) limit = run_goes_on ? std::min(kBatchRows, b.limit * 2) : kFirstBatchRows;
+  if (limit == 0 && run_goes_on) limit = std::min(kBatchRows, b.limit * 2);
+  if (limit == 0) {
+    // The row just read was the first of the page.
+    limit = s.page_rows > 1 ? std::min(s.page_rows - 1, kMostFirstBatchRows) : kFirstBatchRows;
+  }
   b.Drop();
   b.forward = forward;
   b.key = s.pos.key;
@@ -781,8 +790,11 @@ int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     case FileOp::PREVIOUS: {
       s.ahead.Drop();
       int rc = 0;
-      if (ServeFromBatch(file, s, op == FileOp::NEXT, &rc)) return rc;
-      break;
+      if (!ServeFromBatch(file, s, op == FileOp::NEXT, &rc)) rc = Read(op, file, s, args);
+      s.nomemo = false;
+      // The row read, told with the read: a reader needs no POINTERfile.
+      if (rc == 0) args.result = s.current_row;
+      return rc;
     }
     case FileOp::GETfileptr: {
       s.batch.Drop();

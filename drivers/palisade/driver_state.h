@@ -102,6 +102,7 @@ struct PalisadeState final : DriverFileState {
   bool stream = false;
   bool in_transaction = false;
   uint32_t read_ahead = 0;  // rows a batch reads ahead (0: the default)
+  uint32_t page_rows = 0;   // rows usually read after a positioning (0: unknown)
   // The key a sequential read last found built, and the tree and layout
   // versions then (driver_rows.cc).
   struct BuiltKey {

@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <random>
 #include <string>
@@ -116,6 +117,13 @@ TEST(ReadBatchTest, ReadsFollowEveryChangeOfAnotherFileObjectAsTheModelSays) {
   bool forward = true;
   bool by_key = true;
   auto restart = [&] {
+    // The first batch after a positioning: the default, or as long as a
+    // reader that reads pages of so many rows asks (0: back to the default).
+    static constexpr const char* kPageRows[] = {"0", "1", "2", "5", "21", "500"};
+    FileArgs page;
+    page.property = kPropertyPageRows;
+    page.value = kPageRows[rng() % std::size(kPageRows)];
+    ASSERT_EQ(DoFileOp(FileOp::SET_PROPERTY, reader, page), 0);
     FileArgs args;
     args.key = 0;
     by_key = rng() % 2 == 0;
@@ -155,7 +163,8 @@ TEST(ReadBatchTest, ReadsFollowEveryChangeOfAnotherFileObjectAsTheModelSays) {
       restart();
     } else {
       if (dice < 30) forward = !forward;
-      const int rc = DoFileOp(forward ? FileOp::NEXT : FileOp::PREVIOUS, reader);
+      FileArgs read;
+      const int rc = DoFileOp(forward ? FileOp::NEXT : FileOp::PREVIOUS, reader, read);
       SCOPED_TRACE("step " + std::to_string(step) + (forward ? " NEXT" : " PREVIOUS") +
                    (by_key ? " by key" : " by row") + " from " + std::to_string(at));
       if (at_deleted) {
@@ -182,6 +191,11 @@ TEST(ReadBatchTest, ReadsFollowEveryChangeOfAnotherFileObjectAsTheModelSays) {
       ASSERT_EQ(rc, 0) << ERROR();
       ASSERT_EQ(IdOf(reader), want->first);
       ASSERT_EQ(RowOf(reader), want->second);
+      // The read tells the row it read, as POINTERfile does after it.
+      FileArgs pointer;
+      ASSERT_EQ(DoFileOp(FileOp::POINTERfile, reader, pointer), 0);
+      ASSERT_NE(read.result, 0);
+      ASSERT_EQ(read.result, pointer.result);
       at = want->first;
     }
   }

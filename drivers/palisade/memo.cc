@@ -105,6 +105,12 @@ int ReadRowMemosInto(PageTree* tree, uint32_t table, uint32_t row, const FileDes
     }
     out.append(reinterpret_cast<const char*>(payload.data()), payload.size());
     ++progress[memo].next_piece;
+    // The last memo whole: no piece of this row can follow, so the walk
+    // stops here rather than step on to the next row's piece, which may lie
+    // in the next leaf (read, and decoded, only to be passed by). Pieces
+    // past a memo's length are left unread, as a lookup of the memo by its
+    // pieces would leave them.
+    if (memo + 1u == count && out.size() >= progress[memo].total) break;
   }
   int rc = 0;
   for (size_t i = 0; i < count; ++i) {

@@ -1,8 +1,9 @@
 // Sequential reads of a shared file while it changes: rows read ahead in
 // batches against a model of the table (another file object of the same
 // process changing it between reads), and readers in other processes that
-// scan while a writer commits, seeing every row whole and the states in
-// commit order, never blocking the writer between their reads.
+// scan (or read by position, naming the positions ahead) while a writer
+// commits, seeing every row whole and the states in commit order, never
+// blocking the writer between their reads.
 //
 // The multi-process tests run the test binary again (fork and exec of
 // /proc/self/exe with a filter selecting ReadBatchChild.Run) with the role
@@ -12,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -291,6 +293,68 @@ std::vector<int> Scan(FileDescriptor& f, int pause_after, int to_parent, int to_
   return versions;
 }
 
+// The row positions of ids 1..kRows, in an order of their own (shuffled
+// with a fixed seed), as a view over a sorted list would name them.
+std::vector<uint32_t> ShuffledPositions(FileDescriptor& f) {
+  std::vector<uint32_t> positions(kRows + 1, 0);
+  FileArgs args;
+  args.key = 0;
+  EXPECT_EQ(DoFileOp(FileOp::SETkey, f, args), 0);
+  while (DoFileOp(FileOp::NEXT, f) == 0) {
+    FileArgs pointer;
+    EXPECT_EQ(DoFileOp(FileOp::POINTERfile, f, pointer), 0);
+    const int32_t id = IdOf(f);
+    if (id >= 1 && id <= kRows)
+      positions[static_cast<size_t>(id)] = static_cast<uint32_t>(pointer.result);
+  }
+  positions.erase(positions.begin());
+  std::shuffle(positions.begin(), positions.end(), std::mt19937(77));
+  return positions;
+}
+
+// Reads every row by position in `positions`' order, naming the next 32
+// positions ahead (kPropertyRowsAhead) before every 32nd read: every row
+// whole, versions never going back. With `pause_after` > 0 the reader tells
+// the parent after that many rows (in the middle of a batch) and waits for
+// its word. Returns the versions read.
+std::vector<int> ReadByPosition(FileDescriptor& f, const std::vector<uint32_t>& positions,
+                                int pause_after, int to_parent, int to_child) {
+  constexpr size_t kAhead = 32;
+  std::vector<int> versions;
+  int last = -1;
+  for (size_t i = 0; i < positions.size(); ++i) {
+    if (pause_after > 0 && i == static_cast<size_t>(pause_after)) {
+      Send(to_parent, 'R');
+      EXPECT_EQ(Receive(to_child), 'G');
+    }
+    if (i % kAhead == 0) {
+      FileArgs ahead;
+      ahead.property = kPropertyRowsAhead;
+      ahead.length = 1;  // with their memos
+      for (size_t j = i; j < std::min(positions.size(), i + kAhead); ++j) {
+        const uint32_t p = positions[j];
+        const char bytes[4] = {static_cast<char>(p >> 24), static_cast<char>(p >> 16),
+                               static_cast<char>(p >> 8), static_cast<char>(p)};
+        ahead.value.append(bytes, 4);
+      }
+      EXPECT_EQ(DoFileOp(FileOp::DO_PROPERTY, f, ahead), 0) << ERROR();
+    }
+    FileArgs get;
+    get.position = positions[i];
+    const int rc = DoFileOp(FileOp::GETfileptr, f, get);
+    EXPECT_EQ(rc, 0) << ERROR();
+    if (rc != 0) break;
+    const Row row = RowOf(f);
+    const size_t v_at = row.val.find('v');
+    const int v = v_at == std::string::npos ? -1 : std::atoi(row.val.c_str() + v_at + 1);
+    EXPECT_EQ(row, Versioned(IdOf(f), v)) << "a torn row";
+    EXPECT_GE(v, last) << "an older state after a newer one";
+    last = v;
+    versions.push_back(v);
+  }
+  return versions;
+}
+
 void RunChild() {
   const std::string role = std::getenv(kRoleEnv);
   const int to_parent = std::atoi(std::getenv(kToParentEnv));
@@ -311,6 +375,25 @@ void RunChild() {
       char c = 0;
       done = ::read(to_child, &c, 1) == 1;
       const std::vector<int> versions = Scan(f, 0, to_parent, to_child);
+      EXPECT_EQ(versions.size(), static_cast<size_t>(kRows));
+      if (::testing::Test::HasFailure()) break;
+    }
+  } else if (role == "paused-ahead-reader") {
+    const std::vector<uint32_t> positions = ShuffledPositions(f);
+    ASSERT_EQ(positions.size(), static_cast<size_t>(kRows));
+    const std::vector<int> versions = ReadByPosition(f, positions, 10, to_parent, to_child);
+    ASSERT_EQ(versions.size(), static_cast<size_t>(kRows));
+    // The rows named before the commit may come out as they were; the
+    // positions named after it must show it.
+    EXPECT_EQ(versions.front(), 0);
+    EXPECT_EQ(versions.back(), 1);
+  } else if (role == "ahead-reader") {
+    const std::vector<uint32_t> positions = ShuffledPositions(f);
+    ASSERT_EQ(positions.size(), static_cast<size_t>(kRows));
+    for (bool done = false; !done;) {
+      char c = 0;
+      done = ::read(to_child, &c, 1) == 1;
+      const std::vector<int> versions = ReadByPosition(f, positions, 0, to_parent, to_child);
       EXPECT_EQ(versions.size(), static_cast<size_t>(kRows));
       if (::testing::Test::HasFailure()) break;
     }
@@ -402,6 +485,33 @@ TEST_F(ReadBatchProcessTest, ReadersScanWhileAWriterOfAnotherProcessCommits) {
   ASSERT_EQ(::fcntl(to_child_[0], F_SETFL, O_NONBLOCK), 0);
   const pid_t r1 = Spawn("reader", path_, to_parent_[1], to_child_[0]);
   const pid_t r2 = Spawn("reader", path_, to_parent_[1], to_child_[0]);
+  const pid_t writer = Spawn("writer", path_, to_parent_[1], to_child_[0]);
+  EXPECT_TRUE(ExitedCleanly(writer)) << "the writer failed";
+  Send(to_child_[1], 'D');
+  Send(to_child_[1], 'D');
+  EXPECT_TRUE(ExitedCleanly(r1)) << "a reader saw a torn or stale state";
+  EXPECT_TRUE(ExitedCleanly(r2)) << "a reader saw a torn or stale state";
+}
+
+// The same with rows read by position, named ahead in batches (as a view
+// over a sorted list reads): a writer of this process commits while the
+// reader is in the middle of a batch, without waiting for it, and the
+// reader's next batch has the new state.
+TEST_F(ReadBatchProcessTest, AWriterCommitsWhileAReaderOfAnotherProcessReadsAheadByPosition) {
+  const pid_t reader = Spawn("paused-ahead-reader", path_, to_parent_[1], to_child_[0]);
+  ASSERT_EQ(Receive(to_parent_[0]), 'R');
+  FileDescriptor f = Table(path_);
+  ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
+  WriteVersion(f, 1);
+  ASSERT_EQ(DoFileOp(FileOp::CLOSE, f), 0);
+  Send(to_child_[1], 'G');
+  EXPECT_TRUE(ExitedCleanly(reader)) << "the reader saw a torn or stale state";
+}
+
+TEST_F(ReadBatchProcessTest, ReadersReadAheadByPositionWhileAWriterOfAnotherProcessCommits) {
+  ASSERT_EQ(::fcntl(to_child_[0], F_SETFL, O_NONBLOCK), 0);
+  const pid_t r1 = Spawn("ahead-reader", path_, to_parent_[1], to_child_[0]);
+  const pid_t r2 = Spawn("ahead-reader", path_, to_parent_[1], to_child_[0]);
   const pid_t writer = Spawn("writer", path_, to_parent_[1], to_child_[0]);
   EXPECT_TRUE(ExitedCleanly(writer)) << "the writer failed";
   Send(to_child_[1], 'D');

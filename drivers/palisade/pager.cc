@@ -425,11 +425,7 @@ void Pager::PlaceAll(const std::vector<std::pair<PageNode*, int>>& pages) {
     const uint32_t shift = start[i] - old_start;
     if (pages > 0 && shift > 0) {
       const uint32_t moving = shift / units;
-      for (uint32_t j = 0; j < pages && j < moving; ++j) {
-        const uint32_t from = old_start + j * units;
-        const uint32_t to = moving < pages ? old_end + j * units : start[i] + j * units;
-        MovePage(static_cast<int32_t>(from), static_cast<int32_t>(to));
-      }
+      MovePages(old_start, moving < pages ? old_end : start[i], std::min(pages, moving), units);
     }
     header_.ZoneStart[i] = start[i];
     header_.ZoneEnd[i] = start[i] + pages * units;
@@ -525,11 +521,11 @@ void Pager::SpillHeld() {
     return;
   }
   // Writing early pays while the pages written stay written. A transaction
-  // that reads them back (to change them again, or because placing moved
-  // them: a zone that grows moves the zones above it) as often as half as
-  // many as the last spill wrote holds four times as many pages before it
-  // writes early again: few spills from then on, and still a bound on what
-  // it holds. The pages just placed stay in memory until then.
+  // that reads them back (to change them again) as often as half as many as
+  // the last spill wrote holds four times as many pages before it writes
+  // early again: few spills from then on, and still a bound on what it
+  // holds. The pages just placed stay in memory until then. (Leaves that
+  // placing moves are not read back: they move as their stored blocks.)
   if (last_spill_ > 0 && held_reloads_ * 2 > last_spill_) {
     held_limit_ *= 4;
     last_spill_ = 0;

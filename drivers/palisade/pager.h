@@ -250,21 +250,18 @@ class Pager {
   // commit's shadows. A failed write leaves the file in its failed state
   // (the commit then fails and rolls back) and loses nothing held. A
   // transaction that reads back as many as half the pages a spill wrote
-  // (an index filled at random places, zones moving) holds four times as
-  // many before it writes early again.
+  // (an index filled at random places) holds four times as many before it
+  // writes early again.
   void SpillHeld();
   // Pages read from the file and decoded since the pager opened.
   uint64_t pages_loaded() const { return pages_loaded_; }
+  // Pages moved as stored blocks (MoveBlock) since the pager opened.
+  uint64_t blocks_moved() const { return blocks_moved_; }
   // Pages SpillHeld has written since the pager opened.
   uint64_t spilled_pages() const { return spilled_pages_; }
   // Changed pages the current transaction holds before SpillHeld writes
   // early (max_held_pages until reading back made it hold more).
   size_t held_limit() const { return held_limit_ == 0 ? options_.max_held_pages : held_limit_; }
-  // The current transaction holds at least `pages` changed pages before it
-  // writes early, until it commits or rolls back: a bulk load, whose zones
-  // grow under what it wrote early (placing then reads back and writes
-  // again what it moved).
-  void HoldAtLeast(size_t pages) { held_limit_ = std::max(held_limit(), pages); }
   // Forgets every unwritten change: drops the cache, re-reads the header.
   // When the header can no longer be read, the pager shows no pages and
   // refuses to write from then on.
@@ -282,7 +279,9 @@ class Pager {
   int32_t AllocatePage(int size_class);
   // Fills slot `address` with the last page of its zone and shrinks the zone.
   void FreePage(int32_t address);
-  // Moves the page at `from` to `to` and repairs its one reference.
+  // Moves the page at `from` to `to` and repairs its one reference: as its
+  // stored block when it holds no change and `to` lies at or past the
+  // committed end (MoveBlock), else in memory, where it becomes dirty.
   // Checks: 1891 no parent found, 1894 the walk met a leaf.
   void MovePage(int32_t from, int32_t to);
   // Moves the page to zone `size_class` unless it is there already.
@@ -338,6 +337,25 @@ class Pager {
   bool TransactionWasCommitted();
 
   void MakeRoomAbove(int zone, uint32_t units);
+  // Points the one inner-page reference to `from` (found from the root by
+  // `key`, a key inside the page's range) at `to`. Checks: 1891, 1894.
+  void RepairParent(int32_t from, int32_t to, Bytes key);
+  // MovePage for a page with no change in memory (`cached` is its clean
+  // node, or nullptr): its stored block is copied to `to` with its home
+  // offset set, and its parent repaired, without decoding it or making it
+  // dirty. Only when `to` lies at or past the committed end; false (nothing
+  // done) otherwise, for an inner page not cached, or when the copy could
+  // not be written.
+  bool MoveBlock(int32_t from, int32_t to, PageNode* cached);
+  // True iff a stored block may be copied to `to` now: it lies at or past
+  // the committed end, and the file is writable and sound.
+  bool CanMoveBlockTo(int32_t to) const;
+  // Moves the `count` pages of `units` units at `from`, `from + units`, ...
+  // to `to`, `to + units`, ... as MovePage would, one after another, but
+  // the stored blocks of those that move as blocks are read and written a
+  // chunk at a time. REQUIRES: the two ranges do not overlap, and nothing
+  // lives in the second.
+  void MovePages(uint32_t from, uint32_t to, uint32_t count, uint32_t units);
   // Some key inside `node`'s range, to find its parent from the root.
   std::vector<uint8_t> KeyInside(PageNode* node, int depth);
   void FreeQueued();
@@ -391,6 +409,11 @@ class Pager {
   size_t searched_next_ = 0;
   ChildSearch child_search_;
   std::vector<uint8_t> block_;  // the block being sized or written
+  // MoveBlock's block, expanded record area and parent key.
+  std::vector<uint8_t> move_block_;
+  std::vector<uint8_t> move_area_;
+  std::vector<uint8_t> move_key_;
+  uint64_t blocks_moved_ = 0;
   // The in-place blocks of home_run_ encoded side by side (kRunBytes and
   // room for one more block, made once and never moved, so that the run's
   // pieces may point into it; bytes are touched only as they are used).

@@ -523,11 +523,13 @@ void Pager::SpillHeld() {
   // Writing early pays while the pages written stay written. A transaction
   // that reads them back (to change them again) as often as half as many as
   // the last spill wrote holds four times as many pages before it writes
-  // early again: few spills from then on, and still a bound on what it
-  // holds. The pages just placed stay in memory until then. (Leaves that
-  // placing moves are not read back: they move as their stored blocks.)
-  if (last_spill_ > 0 && held_reloads_ * 2 > last_spill_) {
-    held_limit_ *= 4;
+  // early again: few spills from then on. The pages just placed stay in
+  // memory until then. Its memory stays bounded: past most_held_pages it
+  // writes early again whatever it reads back. (Leaves that placing moves
+  // are not read back: they move as their stored blocks.)
+  const size_t most = std::max(options_.most_held_pages, options_.max_held_pages);
+  if (last_spill_ > 0 && held_reloads_ * 2 > last_spill_ && held_limit_ < most) {
+    held_limit_ = std::min(held_limit_ * 4, most);
     last_spill_ = 0;
     held_reloads_ = 0;
     stats_ = kept;

@@ -98,6 +98,10 @@ struct PagerOptions {
   // Changed pages a transaction keeps in memory before SpillHeld writes
   // those it may (past the committed end) to the file ahead of the commit.
   size_t max_held_pages = 512;
+  // The most changed pages a transaction holds before it writes early,
+  // however much it reads back of what it wrote (SpillHeld): a bound on its
+  // memory (pages of up to 15 KB, with their records).
+  size_t most_held_pages = 8192;
   // Pages read with pread before the file is mapped for reading (see
   // ReadCommitted); 0 maps from the first read.
   uint64_t plain_read_pages = 64;
@@ -251,7 +255,8 @@ class Pager {
   // (the commit then fails and rolls back) and loses nothing held. A
   // transaction that reads back as many as half the pages a spill wrote
   // (an index filled at random places) holds four times as many before it
-  // writes early again.
+  // writes early again, up to most_held_pages (or max_held_pages when that
+  // is larger).
   void SpillHeld();
   // Pages read from the file and decoded since the pager opened.
   uint64_t pages_loaded() const { return pages_loaded_; }

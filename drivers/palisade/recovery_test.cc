@@ -566,6 +566,40 @@ TEST_F(RecoveryTest, ATransactionReadingBackItsEarlyPagesHoldsMoreAndLosesNothin
   }
 }
 
+// Given a held transaction that keeps reading back what it wrote early,
+// when its held limit has grown to most_held_pages, then it grows no more:
+// the transaction writes early again at that bound, and still commits
+// exactly its changes.
+TEST_F(RecoveryTest, TheHeldLimitStopsGrowingAtItsBound) {
+  options_.max_held_pages = 4;
+  options_.most_held_pages = 16;
+  options_.cache = {2, 4};
+  const Contents before = Build(2);
+  auto pager = Open();
+  PageTree tree(pager.get());
+  pager->HoldChanges(true);
+  Contents after = before;
+  size_t most_held = 0;
+  uint64_t spilled_at_bound = 0;  // pages written early once the bound was reached
+  for (int step = 0; step < 60; ++step) {
+    Grow(&tree, &after, step);
+    const uint64_t spilled = pager->spilled_pages();
+    const bool at_bound = pager->held_limit() == options_.most_held_pages;
+    pager->SpillHeld();
+    if (at_bound) spilled_at_bound += pager->spilled_pages() - spilled;
+    most_held = std::max(most_held, pager->held_limit());
+  }
+  EXPECT_EQ(most_held, options_.most_held_pages);
+  EXPECT_GT(spilled_at_bound, 0u);
+  EXPECT_EQ(Read(pager.get()), after);
+  pager->HoldChanges(false);
+  ASSERT_EQ(pager->Flush(), 0);
+  pager.reset();
+  auto again = Open(false);
+  EXPECT_EQ(Read(again.get()), after);
+  ExpectClean();
+}
+
 // Given a held transaction whose zones grow under pages it wrote early and
 // no longer caches, when placing moves those pages, then they move as their
 // stored blocks (read and written, not decoded, and not made dirty again),

@@ -139,7 +139,21 @@ bool OsFile::Remap() {
   map_ = static_cast<const uint8_t*>(p);
   map_length_ = length;
   populated_.assign(static_cast<size_t>(length / kViewChunk), false);
+  populated_end_ = 0;
   return true;
+}
+
+void OsFile::SetKnownLength(uint64_t length) {
+  // A chunk was populated only below the length known then: when the file
+  // grows, the chunk that held its end has pages past it with no tables
+  // yet; when it shrinks, the system drops the tables past the new end, and
+  // a file grown again there would have none.
+  const uint64_t changed_at = std::min(known_length_, length);
+  known_length_ = length;
+  for (size_t c = static_cast<size_t>(changed_at / kViewChunk); c < populated_end_; ++c) {
+    populated_[c] = false;
+  }
+  populated_end_ = std::min<size_t>(populated_end_, static_cast<size_t>(changed_at / kViewChunk));
 }
 
 OsStatus OsFile::ReadView(uint64_t offset, size_t len, const uint8_t** data) {
@@ -152,6 +166,7 @@ OsStatus OsFile::ReadView(uint64_t offset, size_t len, const uint8_t** data) {
   for (uint64_t c = offset / kViewChunk; c * kViewChunk < offset + len; ++c) {
     if (populated_[c]) continue;
     populated_[c] = true;
+    populated_end_ = std::max<size_t>(populated_end_, static_cast<size_t>(c) + 1);
     // Only what lies below the known end: past it the file has no pages.
     const uint64_t start = c * kViewChunk;
     const uint64_t end = std::min(start + kViewChunk, known_length_);
@@ -197,7 +212,7 @@ OsStatus OsFile::WriteAt(uint64_t offset, const void* buf, size_t len) {
     if (n == 0) return OsStatus::Error(ENOSPC);
     done += static_cast<size_t>(n);
   }
-  known_length_ = std::max(known_length_, offset + len);
+  if (offset + len > known_length_) SetKnownLength(offset + len);
   return OsStatus::Ok();
 }
 
@@ -245,7 +260,7 @@ OsStatus OsFile::WriteAtv(uint64_t offset, const OsWritePiece* pieces, size_t co
     }
     skip += done;
   }
-  known_length_ = std::max(known_length_, at);
+  if (at > known_length_) SetKnownLength(at);
   return err != 0 ? OsStatus::Error(err) : OsStatus::Ok();
 }
 
@@ -279,7 +294,7 @@ OsStatus OsFile::Truncate(uint64_t size) {
   if (!writable_) return OsStatus::Error(EBADF);
   // Views stop at the new end before it exists: a failed truncation may have
   // cut the file all the same.
-  known_length_ = std::min(known_length_, size);
+  if (size < known_length_) SetKnownLength(size);
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return OsStatus::Last();
   // The power-cut model takes a truncation as durable; the commit code
   // never relies on one reaching the disk.
@@ -293,7 +308,7 @@ OsStatus OsFile::Size(uint64_t* size) {
   struct stat st;
   if (::fstat(fd_, &st) != 0) return OsStatus::Last();
   *size = static_cast<uint64_t>(st.st_size);
-  known_length_ = *size;
+  if (*size != known_length_) SetKnownLength(*size);
   return OsStatus::Ok();
 }
 

@@ -147,6 +147,9 @@ class OsFile {
   // Maps at least the known length; false when the system refuses.
   bool Remap();
   void Unmap();
+  // Takes `length` as the known length; the chunks from where it changed
+  // on are no longer populated.
+  void SetKnownLength(uint64_t length);
 
   int fd_;
   std::string path_;
@@ -162,8 +165,11 @@ class OsFile {
   uint64_t map_length_ = 0;
   uint64_t known_length_ = 0;
   bool map_refused_ = false;
-  // Per chunk of kViewChunk bytes of the mapping: its page tables are made.
+  // Per chunk of kViewChunk bytes of the mapping: its page tables are made
+  // (for what lay below the known length then). None is set from
+  // populated_end_ on.
   std::vector<bool> populated_;
+  size_t populated_end_ = 0;
 };
 
 // Flushes the directory holding `path`, so that a file created or removed

@@ -1,10 +1,12 @@
 #include "runtime/os/file_io.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -205,6 +207,66 @@ TEST_F(FileViewTest, NoViewReachesPastTheLengthLastSeen) {
   ASSERT_TRUE(writer->Truncate(1024).ok());
   ASSERT_TRUE(writer->ReadView(4096, 512, &view).ok());
   EXPECT_EQ(view, nullptr);
+}
+
+// Whether the page of this process's memory holding `p` has its page table
+// entry made (bit 63 of its /proc/self/pagemap entry): 1 or 0, or -1 when
+// the system does not say.
+int PageMapped(const void* p) {
+  const long page = ::sysconf(_SC_PAGESIZE);
+  const int fd = ::open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  uint64_t entry = 0;
+  const off_t at = static_cast<off_t>(reinterpret_cast<uintptr_t>(p) / page * sizeof entry);
+  const ssize_t n = ::pread(fd, &entry, sizeof entry, at);
+  ::close(fd);
+  if (n != static_cast<ssize_t>(sizeof entry)) return -1;
+  return (entry >> 63) != 0 ? 1 : 0;
+}
+
+// Given a view that made the page tables of its 64 KiB chunk, when the file
+// is cut and written again, or grows past where it ended within that chunk,
+// then a view of the chunk makes the tables of its new pages too (nothing
+// touches the pages here: only a populated chunk has them mapped).
+TEST_F(FileViewTest, AViewPopulatesAChunkAgainAfterTheFileWasCutOrGrew) {
+  constexpr size_t kChunk = 64 << 10;
+  struct Case {
+    const char* what;
+    size_t first_length;  // the file when the chunk is first viewed
+    size_t cut_to;        // then cut to this length (first_length: not cut)
+    size_t view_at;       // the view after the file is written to kChunk
+  };
+  const Case cases[] = {
+      {"cut to nothing and written again", kChunk, 0, 0},
+      {"cut inside the chunk and written again", kChunk, 8192, 32768},
+      {"grown past its end inside the chunk", 8192, 8192, 32768},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(path_);
+    auto file = Open(true);
+    const std::vector<uint8_t> data = Pattern(kChunk, 9);
+    ASSERT_TRUE(file->WriteAt(0, data.data(), c.first_length).ok());
+    const uint8_t* view = nullptr;
+    ASSERT_TRUE(file->ReadView(0, 4096, &view).ok());
+    ASSERT_NE(view, nullptr);
+    const int first = PageMapped(view + c.first_length - 4096);
+    if (first != 1) {
+      GTEST_SKIP() << "the system does not show or make populated mappings";
+    }
+    if (c.cut_to < c.first_length) {
+      ASSERT_TRUE(file->Truncate(c.cut_to).ok());
+    }
+    ASSERT_TRUE(file->WriteAt(c.cut_to, data.data(), kChunk - c.cut_to).ok());
+    ASSERT_TRUE(file->ReadView(c.view_at, 4096, &view).ok());
+    ASSERT_NE(view, nullptr);
+    const uint8_t* chunk = view - c.view_at;
+    for (size_t at = c.cut_to; at < kChunk; at += 4096) {
+      EXPECT_EQ(PageMapped(chunk + at), 1) << "page at " << at;
+    }
+    EXPECT_EQ(std::memcmp(chunk, data.data(), c.cut_to), 0);
+    EXPECT_EQ(std::memcmp(chunk + c.cut_to, data.data(), kChunk - c.cut_to), 0);
+  }
 }
 
 TEST_F(FileViewTest, TheFaultPlanCountsAndFailsViews) {

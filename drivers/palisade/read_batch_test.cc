@@ -36,6 +36,7 @@ constexpr char kPathEnv[] = "QZR_BATCH_PATH";
 constexpr char kToChildEnv[] = "QZR_BATCH_TO_CHILD";
 constexpr char kToParentEnv[] = "QZR_BATCH_TO_PARENT";
 constexpr int kRows = 150;
+constexpr int kLastVersion = 12;  // states the writer process commits
 
 FileDescriptor Table(const std::string& path) {
   FileDescriptor f = FileDeclaration("BATCH", "BAT")
@@ -363,30 +364,55 @@ void RunChild() {
   FileDescriptor f = Table(std::getenv(kPathEnv));
   ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
   if (role == "paused-reader") {
+    // A whole scan first: every page of the file is in this process's cache
+    // as state 0. The parent then commits state 1 and, when the reader is
+    // 10 rows into its next scan, state 2.
+    EXPECT_EQ(Scan(f, 0, to_parent, to_child), std::vector<int>(kRows, 0));
+    Send(to_parent, 'R');
+    ASSERT_EQ(Receive(to_child), 'G');
     const std::vector<int> versions = Scan(f, 10, to_parent, to_child);
     ASSERT_EQ(versions.size(), static_cast<size_t>(kRows));
-    // Read before the commit: the old state. Once its batch is used up the
-    // reader must have noticed the commit that came in meanwhile.
-    EXPECT_EQ(versions.front(), 0);
-    EXPECT_EQ(versions.back(), 1);
+    // Read after the first commit and before the second: state 1, not the
+    // cached pages of state 0. Once the batch read before the second commit
+    // is used up, the reader must have noticed that one too.
+    for (int i = 0; i < 10; ++i) {
+      EXPECT_EQ(versions[i], 1) << "row " << i + 1 << " stale";
+    }
+    EXPECT_EQ(versions.back(), 2);
   } else if (role == "reader") {
-    // Scans until the writer says it is done, then once more.
+    // Scans until the writer says it is done, then once more: that scan
+    // began after the last commit and must show it in every row.
     for (bool done = false; !done;) {
       char c = 0;
       done = ::read(to_child, &c, 1) == 1;
       const std::vector<int> versions = Scan(f, 0, to_parent, to_child);
       EXPECT_EQ(versions.size(), static_cast<size_t>(kRows));
+      if (done) {
+        EXPECT_EQ(versions, std::vector<int>(kRows, kLastVersion)) << "a stale scan";
+      }
       if (::testing::Test::HasFailure()) break;
     }
   } else if (role == "paused-ahead-reader") {
+    // Finding the positions scans the whole file: every page is in this
+    // process's cache as state 0. The parent then commits state 1 and,
+    // when the reader is 10 rows into its first batch, state 2.
     const std::vector<uint32_t> positions = ShuffledPositions(f);
     ASSERT_EQ(positions.size(), static_cast<size_t>(kRows));
+    Send(to_parent, 'R');
+    ASSERT_EQ(Receive(to_child), 'G');
     const std::vector<int> versions = ReadByPosition(f, positions, 10, to_parent, to_child);
     ASSERT_EQ(versions.size(), static_cast<size_t>(kRows));
-    // The rows named before the commit may come out as they were; the
-    // positions named after it must show it.
-    EXPECT_EQ(versions.front(), 0);
-    EXPECT_EQ(versions.back(), 1);
+    // The first batch was named after the first commit: state 1, not the
+    // cached pages of state 0. Its rows not handed out before the second
+    // commit may still be state 1; every position named after it (from the
+    // second batch on) must show state 2.
+    for (size_t i = 0; i < versions.size(); ++i) {
+      if (i < 10) {
+        EXPECT_EQ(versions[i], 1) << "position " << i << " stale";
+      } else if (i >= 32) {
+        EXPECT_EQ(versions[i], 2) << "position " << i << " stale";
+      }
+    }
   } else if (role == "ahead-reader") {
     const std::vector<uint32_t> positions = ShuffledPositions(f);
     ASSERT_EQ(positions.size(), static_cast<size_t>(kRows));
@@ -395,10 +421,13 @@ void RunChild() {
       done = ::read(to_child, &c, 1) == 1;
       const std::vector<int> versions = ReadByPosition(f, positions, 0, to_parent, to_child);
       EXPECT_EQ(versions.size(), static_cast<size_t>(kRows));
+      if (done) {
+        EXPECT_EQ(versions, std::vector<int>(kRows, kLastVersion)) << "a stale pass";
+      }
       if (::testing::Test::HasFailure()) break;
     }
   } else if (role == "writer") {
-    for (int v = 1; v <= 12; ++v) WriteVersion(f, v);
+    for (int v = 1; v <= kLastVersion; ++v) WriteVersion(f, v);
   }
   EXPECT_EQ(DoFileOp(FileOp::CLOSE, f), 0);
 }
@@ -455,25 +484,37 @@ class ReadBatchProcessTest : public ::testing::Test {
     EXPECT_TRUE(problems.empty()) << problems.front();
   }
 
+  // Runs a reader of `role` and commits state 1 at its first pause (after a
+  // whole read of the file, with every page in its cache) and state 2 at
+  // its second (in the middle of a batch), each without waiting for it.
+  void CommitAtTheReadersPauses(const std::string& role) {
+    const pid_t reader = Spawn(role, path_, to_parent_[1], to_child_[0]);
+    FileDescriptor f = Table(path_);
+    ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
+    for (int v = 1; v <= 2; ++v) {
+      ASSERT_EQ(Receive(to_parent_[0]), 'R');
+      WriteVersion(f, v);
+      Send(to_child_[1], 'G');
+    }
+    ASSERT_EQ(DoFileOp(FileOp::CLOSE, f), 0);
+    EXPECT_TRUE(ExitedCleanly(reader)) << "the reader saw a torn or stale state";
+  }
+
   palisade::test::TempDir dir_;
   std::string path_;
   int to_parent_[2] = {-1, -1};
   int to_child_[2] = {-1, -1};
 };
 
-// A reader stops in the middle of a scan, between two reads; a writer of
-// this process then commits a new state of every row. The writer is not
-// kept waiting (the reader holds no lock between reads), and the reader
-// goes on with whole rows of the old state and then of the new.
+// A reader that has scanned the whole file (every page in its cache) waits
+// while a writer of this process commits a new state of every row, then
+// stops in the middle of its next scan, between two reads, while the writer
+// commits another. The writer is not kept waiting (the reader holds no lock
+// between reads); the reader's scan starts with the first new state, not
+// its cached pages, and goes on with whole rows of it and then of the
+// second once the batch it had read is used up.
 TEST_F(ReadBatchProcessTest, AWriterCommitsWhileAReaderOfAnotherProcessIsMidScan) {
-  const pid_t reader = Spawn("paused-reader", path_, to_parent_[1], to_child_[0]);
-  ASSERT_EQ(Receive(to_parent_[0]), 'R');
-  FileDescriptor f = Table(path_);
-  ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
-  WriteVersion(f, 1);
-  ASSERT_EQ(DoFileOp(FileOp::CLOSE, f), 0);
-  Send(to_child_[1], 'G');
-  EXPECT_TRUE(ExitedCleanly(reader)) << "the reader saw a torn or stale state";
+  CommitAtTheReadersPauses("paused-reader");
 }
 
 // A writer process commits twelve states of every row while two reader
@@ -494,18 +535,12 @@ TEST_F(ReadBatchProcessTest, ReadersScanWhileAWriterOfAnotherProcessCommits) {
 }
 
 // The same with rows read by position, named ahead in batches (as a view
-// over a sorted list reads): a writer of this process commits while the
-// reader is in the middle of a batch, without waiting for it, and the
-// reader's next batch has the new state.
+// over a sorted list reads): the first batch named after a commit has its
+// state, not the cached pages of the state before; a writer of this process
+// commits while the reader is in the middle of a batch, without waiting for
+// it, and the reader's next batch has the new state.
 TEST_F(ReadBatchProcessTest, AWriterCommitsWhileAReaderOfAnotherProcessReadsAheadByPosition) {
-  const pid_t reader = Spawn("paused-ahead-reader", path_, to_parent_[1], to_child_[0]);
-  ASSERT_EQ(Receive(to_parent_[0]), 'R');
-  FileDescriptor f = Table(path_);
-  ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
-  WriteVersion(f, 1);
-  ASSERT_EQ(DoFileOp(FileOp::CLOSE, f), 0);
-  Send(to_child_[1], 'G');
-  EXPECT_TRUE(ExitedCleanly(reader)) << "the reader saw a torn or stale state";
+  CommitAtTheReadersPauses("paused-ahead-reader");
 }
 
 TEST_F(ReadBatchProcessTest, ReadersReadAheadByPositionWhileAWriterOfAnotherProcessCommits) {

@@ -2,6 +2,7 @@
 
 #include "drivers/palisade/child_search.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -9,6 +10,22 @@
 #include "drivers/palisade/rle.h"
 
 namespace qzr::palisade {
+namespace {
+
+// The first index in [from, n) where a and b differ, or n.
+size_t FirstDifference(const uint8_t* a, const uint8_t* b, size_t from, size_t n) {
+  size_t i = from;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) return i + static_cast<size_t>(__builtin_ctzll(x ^ y) / 8);
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+}  // namespace
 
 bool FindChildInBlock(const uint8_t* block, size_t block_len, Bytes key, ChildSearch* scratch,
                       size_t* index, int32_t* child) {
@@ -35,11 +52,27 @@ bool FindChildInBlock(const uint8_t* block, size_t block_len, Bytes key, ChildSe
   // all it can; only when that byte cannot tell (a prefix held to its
   // limit, a record that is a prefix of the other) is the key before kept
   // in `prev` for a whole comparison.
-  std::vector<uint8_t>& cur = scratch->cur;
   std::vector<uint8_t>& prev = scratch->prev;
+  // Room for any record of the area once: the bytes after its shared ones
+  // lie in the area, and it shares at most kMaxShared. The loop then works
+  // through a plain pointer (a store through a vector's element could
+  // change the vector itself, as far as the compiler knows, and each would
+  // reload where its storage lies).
+  // Sixteen bytes more: short runs are copied in whole words (below).
+  if (scratch->cur.size() < len + kMaxShared + 16) scratch->cur.resize(len + kMaxShared + 16);
+  uint8_t* const cur = scratch->cur.data();
   size_t prev_length = 0, prev_key_length = 0;
   size_t found = 0;
   bool past = false;  // a separator above the key was met: the rest are too
+  // While not past: the bytes the record before shares with the key (it is
+  // <= the key, so it differs from it first at that byte, lower there, or
+  // it is a prefix of the key). A record whose shared prefix reaches past
+  // that byte sorts below the key too, and one whose shared prefix stops
+  // short of it sorts above (its byte there is above the one before, which
+  // is the key's): only a record sharing exactly that much is compared
+  // with the key, from there on. Most separators before the key's take
+  // no comparison.
+  size_t common = 0;
   size_t pos = 0;
   for (size_t i = 0; i < count; ++i) {
     if (pos >= len) return false;
@@ -73,26 +106,48 @@ bool FindChildInBlock(const uint8_t* block, size_t block_len, Bytes key, ChildSe
         if (!ordered) return false;
       } else {
         compare_whole = true;
-        prev.assign(cur.begin(), cur.begin() + static_cast<std::ptrdiff_t>(prev_key_length));
+        prev.assign(cur, cur + prev_key_length);
       }
     }
-    if (cur.size() < length) cur.resize(length);
-    // Separators are short: a loop beats a call for them.
-    if (rest <= 32) {
+    // Separators are short: their bytes go in one or two words when the
+    // area has that many left to read (what lands past the record's end is
+    // never read: the next record shares at most this one's length).
+    if (rest <= 16 && len - pos >= 16) {
+      uint64_t w[2];
+      std::memcpy(w, in + pos, 16);
+      std::memcpy(cur + shared, w, 16);
+    } else if (rest <= 32) {
       for (size_t b = 0; b < rest; ++b) cur[shared + b] = in[pos + b];
     } else {
-      std::memcpy(cur.data() + shared, in + pos, rest);
+      std::memcpy(cur + shared, in + pos, rest);
     }
     pos += rest;
-    const Bytes cur_key(cur.data(), key_length);
+    const Bytes cur_key(cur, key_length);
     // Keys strictly ascend within a page.
     if (compare_whole && CompareKeys(Bytes(prev.data(), prev.size()), cur_key) >= 0) return false;
     if (!past) {
-      if (CompareKeys(cur_key, key) <= 0) {
-        found = i;
-      } else {
-        past = true;
+      size_t from = 0;  // compare from here; 0: the whole key
+      bool decided = false;
+      if (i > 0 && !compare_whole) {
+        // Here shared < both key lengths and cur[shared] > the byte before.
+        if (shared > common) {
+          decided = true;  // below the key, sharing `common` bytes with it
+        } else if (shared < common) {
+          decided = past = true;
+        } else {
+          from = common;
+        }
       }
+      if (!decided) {
+        const size_t both = std::min(key_length, key.size());
+        const size_t d = FirstDifference(cur, key.data(), from, both);
+        if (d < both ? cur[d] < key[d] : key_length <= key.size()) {
+          common = d;
+        } else {
+          past = true;
+        }
+      }
+      if (!past) found = i;
     }
     prev_length = length;
     prev_key_length = key_length;

@@ -71,6 +71,14 @@ TEST(ChildSearchTest, FindsTheChildThatDecodingFinds) {
       probes.push_back(k);
       probes.push_back(k + std::string(1, '\0'));
       if (!k.empty()) probes.push_back(k.substr(0, k.size() - 1));
+      // Differing from it in its last byte, either way.
+      if (!k.empty()) {
+        std::string up = k, down = k;
+        ++up.back();
+        --down.back();
+        probes.push_back(up);
+        probes.push_back(down);
+      }
     }
     for (const std::string& p : probes) {
       size_t index = 99999;

@@ -69,13 +69,18 @@ void PageNode::GiveRecords(RecordPool* pool) {
 
 size_t PageNode::KeysRoom(size_t len, size_t count) {
   // Each record puts at most its length there, and takes at least its
-  // length less kMaxShared bytes of the area.
-  return len + kMaxShared * count;
+  // length less kMaxShared bytes of the area; and the last key's words may
+  // reach kCopySlack bytes past its end.
+  return len + kMaxShared * count + kCopySlack;
+}
+
+size_t PageNode::AreaRoom(size_t len) {
+  return len + kCopySlack;
 }
 
 uint8_t* PageNode::area_storage(size_t len) {
   // Grown without keeping its bytes: it is about to be overwritten.
-  return area_.Fit(len);
+  return area_.Fit(AreaRoom(len));
 }
 
 namespace {
@@ -121,6 +126,17 @@ int PageNode::ReadRecordArea(const uint8_t* in, size_t len, size_t count, Record
   // pointers it keeps would not).
   const size_t room = KeysRoom(len, count);
   uint8_t* keys = keys_.Fit(room);
+  // A key whose shared bytes and own bytes are 16 or fewer each (most keys
+  // of a key page) is put together in words: two loaded from where they
+  // lie, then stored. They may read past what they need, inside the
+  // storage (kCopySlack), and write past the key, where the next key or
+  // payload goes after; loading both first keeps a copy from a key just
+  // before correct when the two overlap.
+  auto copy16 = [](uint8_t* to, const uint8_t* from) {
+    uint64_t w[2];
+    std::memcpy(w, from, 16);
+    std::memcpy(to, w, 16);
+  };
   size_t used = 0;
   if (entries_.capacity() < count) entries_.reserve(std::bit_ceil(count));
   size_t prev_length = 0, prev_key_length = 0;
@@ -167,7 +183,11 @@ int PageNode::ReadRecordArea(const uint8_t* in, size_t len, size_t count, Record
     e.payload_length = static_cast<uint16_t>(length - key_length);
     e.child = 0;
     uint8_t* key = keys + used;
-    if (key_length <= shared) {
+    if (shared <= 16 && key_length > shared && key_length - shared <= 16 &&
+        shared <= prev.key_bytes.size()) {
+      if (shared > 0) copy16(key, prev.key_bytes.data());
+      copy16(key + shared, own);
+    } else if (key_length <= shared) {
       CopyRange(prev, 0, key_length, key);
     } else {
       CopyRange(prev, 0, shared, key);

@@ -132,15 +132,20 @@ struct PageNode {
   // True iff a record area of `len` bytes and `count` records is read into
   // this node without growing its storage.
   bool ReadFormFits(size_t len, size_t count) const {
-    return area_.size() >= len && keys_.size() >= KeysRoom(len, count) &&
+    return area_.size() >= AreaRoom(len) && keys_.size() >= KeysRoom(len, count) &&
            entries_.capacity() >= count;
   }
   // Records an index of this node's storage holds: a node that has held a
   // page of many records (a key page, an inner page) holds about ten times
   // the storage of one that has held rows.
   size_t read_form_records() const { return entries_.capacity(); }
-  // What the read form puts in keys_ for such an area, at most.
+  // What the read form puts in keys_ for such an area, at most, and the
+  // storage it takes for the area itself.
   static size_t KeysRoom(size_t len, size_t count);
+  static size_t AreaRoom(size_t len);
+  // Bytes the storage holds past what it needs, so that short runs can be
+  // copied in whole words.
+  static constexpr size_t kCopySlack = 16;
 
   // Index of the first record whose key is >= key (records.size() if none).
   size_t LowerBound(Bytes key) const;

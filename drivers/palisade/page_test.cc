@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "drivers/palisade/format.h"
@@ -53,6 +54,38 @@ TEST(PageTest, CompressesOnlyWhenAUnitIsSaved) {
   EXPECT_EQ(EncodePage(&mixed), 1);
   EXPECT_EQ(LoadU16(mixed.Image.data() + kPgStoredSize),
             LoadU16(mixed.Image.data() + kPgPlainSize));
+}
+
+TEST(PageTest, ReadsKeysAroundTheBoundsOfTheirWordCopies) {
+  // Keys sharing 0 to 40 bytes with the one before and holding 1 to 40 of
+  // their own (a key of at most 16 of each is put together in words that
+  // reach past it), with and without payloads, read into one node again
+  // and again so that each read lands on what the one before left.
+  std::vector<std::string> keys;
+  for (size_t shared : {0, 1, 7, 8, 9, 15, 16, 17, 30, 40}) {
+    for (size_t own : {1, 2, 8, 15, 16, 17, 40}) {
+      const std::string prefix = std::string(shared, 'p') + std::to_string(shared % 10);
+      keys.push_back(prefix + std::string(own, 'a'));
+      keys.push_back(prefix + std::string(own, 'b'));
+    }
+  }
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  PageNode back;
+  for (size_t payload : {0, 3, 20}) {
+    PageNode node;
+    for (size_t i = 0; i < keys.size(); ++i) {
+      node.Insert(node.RecordCount(),
+                  MakeRecord(V(S(keys[i])), V(std::vector<uint8_t>(payload, uint8_t(i)))));
+    }
+    EncodePage(&node);
+    ASSERT_EQ(DecodePage(node.Image.data(), node.Image.size(), &back), 0);
+    ASSERT_EQ(back.RecordCount(), keys.size());
+    for (size_t i = 0; i < keys.size(); ++i) {
+      ASSERT_EQ(back.KeyAt(i), V(S(keys[i]))) << payload << " " << i;
+      ASSERT_EQ(back.At(i).payload(), V(std::vector<uint8_t>(payload, uint8_t(i))));
+    }
+  }
 }
 
 TEST(PageTest, RoundTripsLeafAndInnerPages) {

@@ -10,22 +10,6 @@
 #include "drivers/palisade/rle.h"
 
 namespace qzr::palisade {
-namespace {
-
-// The first index in [from, n) where a and b differ, or n.
-size_t FirstDifference(const uint8_t* a, const uint8_t* b, size_t from, size_t n) {
-  size_t i = from;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t x, y;
-    std::memcpy(&x, a + i, 8);
-    std::memcpy(&y, b + i, 8);
-    if (x != y) return i + static_cast<size_t>(__builtin_ctzll(x ^ y) / 8);
-  }
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
-}
-
-}  // namespace
 
 bool FindChildInBlock(const uint8_t* block, size_t block_len, Bytes key, ChildSearch* scratch,
                       size_t* index, int32_t* child) {

@@ -97,19 +97,6 @@ void CopyRange(const RecordView& v, size_t from, size_t to, uint8_t* out) {
   if (to > from) std::memcpy(out, v.payload_bytes.data() + (from - k), to - from);
 }
 
-// The first index in [from, n) where a and b differ, or n.
-size_t FirstDifference(const uint8_t* a, const uint8_t* b, size_t from, size_t n) {
-  size_t i = from;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t x, y;
-    std::memcpy(&x, a + i, 8);
-    std::memcpy(&y, b + i, 8);
-    if (x != y) return i + static_cast<size_t>(__builtin_ctzll(x ^ y) / 8);
-  }
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
-}
-
 }  // namespace
 
 int PageNode::ReadRecordArea(const uint8_t* in, size_t len, size_t count, RecordPool* pool) {

@@ -48,19 +48,6 @@ namespace {
 template <typename R>
 constexpr bool kOneRun = std::is_same_v<R, PlxRecord>;
 
-// Length of the common prefix of a[0, n) and b[0, n), eight bytes a step.
-size_t CommonPrefix(const uint8_t* a, const uint8_t* b, size_t n) {
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t x, y;
-    std::memcpy(&x, a + i, 8);
-    std::memcpy(&y, b + i, 8);
-    if (x != y) return i + static_cast<size_t>(__builtin_ctzll(x ^ y) / 8);
-  }
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
-}
-
 uint8_t ByteAt(const RecordView& rec, size_t i) {
   return i < rec.key_bytes.size() ? rec.key_bytes[i] : rec.payload_bytes[i - rec.key_bytes.size()];
 }
@@ -69,12 +56,12 @@ template <typename R>
 size_t SharedPrefixOf(const R& rec, const R& prev) {
   const size_t limit = std::min({kMaxShared, rec.Length(), prev.Length()});
   if constexpr (kOneRun<R>) {
-    return CommonPrefix(rec.bytes.data(), prev.bytes.data(), limit);
+    return FirstDifference(rec.bytes.data(), prev.bytes.data(), 0, limit);
   } else {
     // Eight bytes a step while both are in their keys; past the shorter
     // key, byte by byte across into the payloads.
     const size_t keys = std::min({limit, rec.key_bytes.size(), prev.key_bytes.size()});
-    size_t n = CommonPrefix(rec.key_bytes.data(), prev.key_bytes.data(), keys);
+    size_t n = FirstDifference(rec.key_bytes.data(), prev.key_bytes.data(), 0, keys);
     if (n < keys) return n;
     while (n < limit && ByteAt(rec, n) == ByteAt(prev, n)) ++n;
     return n;

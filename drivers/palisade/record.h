@@ -157,6 +157,21 @@ class RecordPool {
 int DecodeRecordsInto(const uint8_t* in, size_t len, size_t count, std::vector<PlxRecord>* records,
                       RecordPool* pool);
 
+// The first index in [from, n) where a[] and b[] differ, or n; compared
+// eight bytes a step. Shared by the encoder and the decoders that look for
+// the bytes two neighbouring keys have in common.
+inline size_t FirstDifference(const uint8_t* a, const uint8_t* b, size_t from, size_t n) {
+  size_t i = from;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) return i + static_cast<size_t>(__builtin_ctzll(x ^ y) / 8);
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
 }  // namespace qzr::palisade
 
 #endif  // QZR_DRIVERS_PALISADE_RECORD_H_

@@ -238,11 +238,20 @@ void Send(int fd, char c) {
   ASSERT_EQ(::write(fd, &c, 1), 1);
 }
 
+// Waits for a byte; 0 when every process that could send one has gone (the
+// other side failed or ended early), so neither side waits forever.
 char Receive(int fd) {
   char c = 0;
   while (::read(fd, &c, 1) < 0 && errno == EINTR) {
   }
   return c;
+}
+
+// A racing child's non-blocking check: the parent says it is done with a
+// byte, or by closing its end (it failed or ended early).
+bool ParentIsDone(int to_child) {
+  char c = 0;
+  return ::read(to_child, &c, 1) >= 0;
 }
 
 // Every version of rows [1, kRows] as one transaction: a reader sees all of
@@ -383,8 +392,7 @@ void RunChild() {
     // Scans until the writer says it is done, then once more: that scan
     // began after the last commit and must show it in every row.
     for (bool done = false; !done;) {
-      char c = 0;
-      done = ::read(to_child, &c, 1) == 1;
+      done = ParentIsDone(to_child);
       const std::vector<int> versions = Scan(f, 0, to_parent, to_child);
       EXPECT_EQ(versions.size(), static_cast<size_t>(kRows));
       if (done) {
@@ -417,8 +425,7 @@ void RunChild() {
     const std::vector<uint32_t> positions = ShuffledPositions(f);
     ASSERT_EQ(positions.size(), static_cast<size_t>(kRows));
     for (bool done = false; !done;) {
-      char c = 0;
-      done = ::read(to_child, &c, 1) == 1;
+      done = ParentIsDone(to_child);
       const std::vector<int> versions = ReadByPosition(f, positions, 0, to_parent, to_child);
       EXPECT_EQ(versions.size(), static_cast<size_t>(kRows));
       if (done) {
@@ -477,6 +484,16 @@ class ReadBatchProcessTest : public ::testing::Test {
     ASSERT_EQ(DoFileOp(FileOp::CLOSE, f), 0);
     ASSERT_EQ(::pipe(to_parent_), 0);
     ASSERT_EQ(::pipe(to_child_), 0);
+    // The children get only their own ends: when the parent closes its end
+    // of `to_child`, a child reads the end of the pipe, not a wait.
+    for (int fd : {to_parent_[0], to_child_[1]}) ASSERT_EQ(::fcntl(fd, F_SETFD, FD_CLOEXEC), 0);
+  }
+  // Called once every child is started: the children then hold the only
+  // ends of `to_parent` that can write, so a child that fails before it
+  // sends is an end of the pipe to the parent, not a wait.
+  void Started() {
+    ::close(to_parent_[1]);
+    to_parent_[1] = -1;
   }
   void TearDown() override {
     for (int fd : {to_parent_[0], to_parent_[1], to_child_[0], to_child_[1]}) ::close(fd);
@@ -489,6 +506,7 @@ class ReadBatchProcessTest : public ::testing::Test {
   // its second (in the middle of a batch), each without waiting for it.
   void CommitAtTheReadersPauses(const std::string& role) {
     const pid_t reader = Spawn(role, path_, to_parent_[1], to_child_[0]);
+    Started();
     FileDescriptor f = Table(path_);
     ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
     for (int v = 1; v <= 2; ++v) {
@@ -527,6 +545,7 @@ TEST_F(ReadBatchProcessTest, ReadersScanWhileAWriterOfAnotherProcessCommits) {
   const pid_t r1 = Spawn("reader", path_, to_parent_[1], to_child_[0]);
   const pid_t r2 = Spawn("reader", path_, to_parent_[1], to_child_[0]);
   const pid_t writer = Spawn("writer", path_, to_parent_[1], to_child_[0]);
+  Started();
   EXPECT_TRUE(ExitedCleanly(writer)) << "the writer failed";
   Send(to_child_[1], 'D');
   Send(to_child_[1], 'D');
@@ -548,6 +567,7 @@ TEST_F(ReadBatchProcessTest, ReadersReadAheadByPositionWhileAWriterOfAnotherProc
   const pid_t r1 = Spawn("ahead-reader", path_, to_parent_[1], to_child_[0]);
   const pid_t r2 = Spawn("ahead-reader", path_, to_parent_[1], to_child_[0]);
   const pid_t writer = Spawn("writer", path_, to_parent_[1], to_child_[0]);
+  Started();
   EXPECT_TRUE(ExitedCleanly(writer)) << "the writer failed";
   Send(to_child_[1], 'D');
   Send(to_child_[1], 'D');

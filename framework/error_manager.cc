@@ -3,6 +3,7 @@
 
 #include "framework/error_manager.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -163,11 +164,36 @@ bool ErrorManager::AppendDecoded(std::span<const uint8_t> table) {
   std::vector<MessageTableEntry> entries;
   if (!DecodeMessageTable(table, &entries)) return false;
   RuntimeErrorKeeper keep;  // queue operations post; callers' errors stay
+  // A table going into an empty queue (the built-in one at start-up) is
+  // taken in number order, the last of a repeated number only (as replacing
+  // would leave it): each entry then goes at the end of the queue's number
+  // order, with nothing to look up or replace.
+  const bool append = RECORDS(ERRORS.get()) == 0;
+  if (append) {
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const MessageTableEntry& a, const MessageTableEntry& b) {
+                       return a.id < b.id;
+                     });
+    size_t kept = 0;
+    for (const MessageTableEntry& e : entries) {
+      if (kept > 0 && entries[kept - 1].id == e.id) --kept;
+      entries[kept++] = e;
+    }
+    entries.resize(kept);
+  }
   for (const MessageTableEntry& e : entries) {
     // The texts sit right after their length bytes in `table`.
     const uint8_t* title = reinterpret_cast<const uint8_t*>(e.title.data()) - 1;
     const uint8_t* message = reinterpret_cast<const uint8_t*>(e.message.data()) - 1;
-    if (FindEntry(e.id) != 0) {
+    if (append) {
+      ErrorEntry& r = ERRORS->record;
+      r = ErrorEntry{};
+      r.ID = e.id;
+      r.MESSAGE = message;
+      r.TITLE = title;
+      r.FATALITY = e.severity;
+      ADD(ERRORS.get(), RECORDS(ERRORS.get()) + 1);
+    } else if (FindEntry(e.id) != 0) {
       ERRORS->record.MESSAGE = message;
       ERRORS->record.TITLE = title;
       ERRORS->record.FATALITY = e.severity;

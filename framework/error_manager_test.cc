@@ -403,10 +403,18 @@ TEST_F(ErrorManagerTest, AppendedTablesAddAndReplaceNumbers) {
   backend_.QueueAnswer(kButtonNo);
   EXPECT_EQ(errors_.Throw(1), SeverityDeclined);
   EXPECT_EQ(Shown().back().request.caption, "Reworded");
+  // 32 is the one number the built-in table leaves out: a new entry in the
+  // middle of the number order the start-up filled.
+  AddEntry(32, 1, "Thirty-two", "Go on?");
+  EXPECT_EQ(RECORDS(errors_.ERRORS.get()), 53);
+  backend_.QueueAnswer(kButtonNo);
+  EXPECT_EQ(errors_.Throw(32), SeverityDeclined);
+  EXPECT_EQ(Shown().back().request.caption, "Thirty-two");
+  for (int id = 1; id <= 53; ++id) EXPECT_EQ(errors_.GetMessageCategory(id), "KFW") << id;
 
   const std::vector<uint8_t> broken = {1, 0, 5, 0, 5, 10, 'a'};
   EXPECT_FALSE(errors_.AppendMessages(broken));
-  EXPECT_EQ(RECORDS(errors_.ERRORS.get()), 52);
+  EXPECT_EQ(RECORDS(errors_.ERRORS.get()), 53);
 }
 
 TEST_F(ErrorManagerTest, ContextSettersCutAt254Bytes) {

@@ -185,27 +185,23 @@ bool ErrorManager::AppendDecoded(std::span<const uint8_t> table) {
     // The texts sit right after their length bytes in `table`.
     const uint8_t* title = reinterpret_cast<const uint8_t*>(e.title.data()) - 1;
     const uint8_t* message = reinterpret_cast<const uint8_t*>(e.message.data()) - 1;
-    if (append) {
-      ErrorEntry& r = ERRORS->record;
-      r = ErrorEntry{};
-      r.ID = e.id;
-      r.MESSAGE = message;
-      r.TITLE = title;
-      r.FATALITY = e.severity;
-      ADD(ERRORS.get(), RECORDS(ERRORS.get()) + 1);
-    } else if (FindEntry(e.id) != 0) {
+    if (!append && FindEntry(e.id) != 0) {
       ERRORS->record.MESSAGE = message;
       ERRORS->record.TITLE = title;
       ERRORS->record.FATALITY = e.severity;
       ERRORS->record.CATEGORY[0] = '\0';
       PUT(ERRORS.get());
+      continue;
+    }
+    ErrorEntry& r = ERRORS->record;
+    r = ErrorEntry{};
+    r.ID = e.id;
+    r.MESSAGE = message;
+    r.TITLE = title;
+    r.FATALITY = e.severity;
+    if (append) {
+      ADD(ERRORS.get(), RECORDS(ERRORS.get()) + 1);
     } else {
-      ErrorEntry& r = ERRORS->record;
-      r = ErrorEntry{};
-      r.ID = e.id;
-      r.MESSAGE = message;
-      r.TITLE = title;
-      r.FATALITY = e.severity;
       ADD(ERRORS.get(), "ID");
     }
   }

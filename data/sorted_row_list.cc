@@ -3,9 +3,6 @@
 #include "data/sorted_row_list.h"
 
 #include <algorithm>
-#include <cstdint>
-
-#include "runtime/core/string_compare.h"
 
 namespace qzr {
 
@@ -18,43 +15,6 @@ bool RowLess(const std::vector<OrderItem>& order, const SortedRow& a, const Sort
   return c != 0 ? c < 0 : a.position < b.position;
 }
 
-bool IsText(const OrderValue& v) {
-  return v.cls != ValueClass::Integer && v.cls != ValueClass::Real &&
-         v.cls != ValueClass::Decimal;
-}
-
-// Sorts `rows` by RowLess when every row's first value is a text: each
-// row's first 8 weighed bytes, as one number, decide most comparisons
-// without going through the order's values; rows whose numbers are equal
-// go to RowLess. The order is RowLess's exactly. False when a first value
-// is not a text.
-bool SortByTextPrefix(const std::vector<OrderItem>& order, std::vector<SortedRow>* rows) {
-  if (order.empty() || rows->size() < 2) return false;
-  for (const SortedRow& r : *rows) {
-    if (r.key.empty() || !IsText(r.key[0])) return false;
-  }
-  const Collation& collation = DefaultCollation();
-  struct Keyed {
-    uint64_t prefix;
-    uint32_t row;
-  };
-  std::vector<Keyed> keyed(rows->size());
-  for (size_t i = 0; i < rows->size(); ++i) {
-    keyed[i] = {collation.SortPrefix((*rows)[i].key[0].s), static_cast<uint32_t>(i)};
-  }
-  const bool descending = order[0].descending;
-  const std::vector<SortedRow>& r = *rows;
-  std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) {
-    if (a.prefix != b.prefix) return descending ? a.prefix > b.prefix : a.prefix < b.prefix;
-    return RowLess(order, r[a.row], r[b.row]);
-  });
-  std::vector<SortedRow> sorted;
-  sorted.reserve(rows->size());
-  for (const Keyed& k : keyed) sorted.push_back(std::move((*rows)[k.row]));
-  *rows = std::move(sorted);
-  return true;
-}
-
 }  // namespace
 
 void SortedRowList::Begin(std::optional<std::vector<int64_t>> counts) {
@@ -65,10 +25,8 @@ void SortedRowList::Begin(std::optional<std::vector<int64_t>> counts) {
 }
 
 void SortedRowList::Finish(const std::vector<OrderItem>& order) {
-  if (!SortByTextPrefix(order, &rows_)) {
-    std::sort(rows_.begin(), rows_.end(),
-              [&order](const SortedRow& a, const SortedRow& b) { return RowLess(order, a, b); });
-  }
+  std::sort(rows_.begin(), rows_.end(),
+            [&order](const SortedRow& a, const SortedRow& b) { return RowLess(order, a, b); });
   index_.reserve(rows_.size());
   for (size_t i = 0; i < rows_.size(); ++i) {
     index_.emplace(rows_[i].position, i);

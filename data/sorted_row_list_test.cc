@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <iterator>
-#include <random>
 #include <vector>
 
 namespace qzr {
@@ -51,44 +49,6 @@ TEST(SortedRowListTest, SortsByTheOrderThenByPosition) {
   EXPECT_EQ(list.Find(13), 2u);
   EXPECT_EQ(list.Find(99), std::nullopt);
   EXPECT_EQ(list.builds(), 1);
-}
-
-// Rows ordered by a text and then a number, ascending and descending: texts
-// sharing their first 8 bytes or more, shorter than 8, ending in spaces or
-// in bytes that sort before a space, and equal keys left to the position.
-TEST(SortedRowListTest, TextOrdersSortAsTheirValuesCompare) {
-  const char* texts[] = {"",          " ",         "A",         "AB",       "AB ",
-                         "AB\x01",    "ABCDEFGH",  "ABCDEFGHA", "ABCDEFGHB", "ABCDEFG",
-                         "ABCDEFG\x01", "ABCDEFGH  ", "B",       "\xFF\xFF", "ABCDEFGHAB"};
-  std::mt19937 random(7);
-  for (bool descending : {false, true}) {
-    std::vector<OrderItem> order(2);
-    order[0].descending = descending;
-    std::vector<SortedRow> rows;
-    for (uint32_t i = 0; i < 300; ++i) {
-      SortedRow row;
-      OrderValue text;
-      text.cls = ValueClass::String;
-      text.s = texts[random() % std::size(texts)];
-      OrderValue number;
-      number.cls = ValueClass::Integer;
-      number.l = static_cast<int64_t>(random() % 3);
-      row.key = {text, number};
-      row.position = 1000 - i;
-      row.scan = i + 1;
-      rows.push_back(row);
-    }
-    SortedRowList list;
-    list.Begin(std::nullopt);
-    for (const SortedRow& row : rows) list.Add(row);
-    list.Finish(order);
-    ASSERT_EQ(list.size(), rows.size());
-    for (size_t i = 1; i < list.size(); ++i) {
-      const int c = CompareOrderKeys(order, list.row(i - 1).key, list.row(i).key);
-      EXPECT_TRUE(c < 0 || (c == 0 && list.row(i - 1).position < list.row(i).position))
-          << "entries " << i - 1 << " and " << i << (descending ? " descending" : "");
-    }
-  }
 }
 
 TEST(SortedRowListTest, BoundsPlaceARowTheListDoesNotHold) {

@@ -116,19 +116,6 @@ int Collation::CompareWithDigraphs(std::string_view a, std::string_view b) const
   return 0;
 }
 
-uint64_t Collation::SortPrefix(std::string_view text) const {
-  uint64_t v = 0;
-  if (digraphs_) {
-    Expander e(text, expand_);
-    for (int i = 0; i < 8; ++i) v = v << 8 | weights_[e.Next()];
-    return v;
-  }
-  const auto* p = reinterpret_cast<const uint8_t*>(text.data());
-  const size_t n = text.size() < 8 ? text.size() : 8;
-  for (size_t i = 0; i < 8; ++i) v = v << 8 | weights_[i < n ? p[i] : ' '];
-  return v;
-}
-
 const Collation& DefaultCollation() {
   static const Collation collation = [] {
     const LocaleData& l = Locale();

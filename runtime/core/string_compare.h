@@ -39,12 +39,6 @@ class Collation {
 
   bool identity() const { return identity_; }
 
-  // The weights of the first 8 bytes of `text` (digraphs expanded, a short
-  // text going on as spaces) as one number, the first byte highest: when
-  // two texts' numbers differ, they are in Compare's order; when they are
-  // equal, Compare decides.
-  uint64_t SortPrefix(std::string_view text) const;
-
  private:
   int CompareWithDigraphs(std::string_view a, std::string_view b) const;
 

@@ -105,6 +105,10 @@ struct FileArgs {
   int64_t result = 0;          // out: RECORDS, POINTER, BYTES, BLOB_SIZE, ...
                                // NEXT, PREVIOUS: the position of the record
                                // read, when the driver tells it (else left 0)
+  // NEXT, PREVIOUS, GETfileptr: the read leaves the memos out, as a NOMEMO
+  // just before it would. Read only by a driver whose capabilities say
+  // nomemo_with_read; a caller asks the others with NOMEMO.
+  bool nomemo = false;
 };
 
 // What a driver can store. The declaration check reports the declarations
@@ -123,6 +127,8 @@ struct DriverCapabilities {
   uint32_t max_dimensions = 4;   // DIM counts per field
   uint64_t max_field_size = 0;   // bytes of one field, all elements
   uint64_t max_memo_size = 0;    // bytes of one MEMO
+  // A read takes FileArgs::nomemo, so a caller need not call NOMEMO first.
+  bool nomemo_with_read = false;
 
   bool Stores(TypeCode type) const {
     auto code = static_cast<unsigned>(type);

@@ -58,9 +58,10 @@ int ViewEngine::ReadPositionAfter(const FileArgs& args, int file, uint32_t* posi
   return ReadPosition(file, position);
 }
 
-int ViewEngine::GetByPosition(int file, uint32_t position) {
+int ViewEngine::GetByPosition(int file, uint32_t position, bool nomemo) {
   FileArgs args;
   args.position = position;
+  if (nomemo) ArmNoMemo(args);
   return Call(FileOp::GETfileptr, file, args);
 }
 
@@ -102,6 +103,8 @@ int ViewEngine::Open() {
     }
   }
   open_ = true;
+  const FileDriver* driver = FindDriver(files_[0]->driver);
+  nomemo_with_read_ = driver != nullptr && driver->Info().capabilities.nomemo_with_read;
   // A driver that ran the whole view itself would say so here; the drivers
   // of this program leave the reading to the engine, so the answer is only
   // traced.
@@ -520,7 +523,7 @@ int ViewEngine::DriverRead(bool driver_forward) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     args.key = key_;
     args.result = 0;
-    ArmNoMemo();
+    ArmNoMemo(args);
     rc = Call(driver_forward ? FileOp::NEXT : FileOp::PREVIOUS, 1, args);
     if (rc != kRecordNotFound) break;
   }
@@ -555,7 +558,7 @@ int ViewEngine::ListStep(bool forward) {
       }
       FileArgs step;
       if (rc == 0) {
-        ArmNoMemo();
+        ArmNoMemo(step);
         rc = Call(forward ? FileOp::NEXT : FileOp::PREVIOUS, 1, step);
       }
       uint32_t got = 0;
@@ -572,8 +575,7 @@ int ViewEngine::ListStep(bool forward) {
     }
     run_ = false;
     AskAhead(forward);
-    ArmNoMemo();
-    rc = GetByPosition(1, position);
+    rc = GetByPosition(1, position, true);
     if (rc == kRecordNotFound) continue;  // deleted since the list was built
     if (rc != 0) return rc;
     primary_ = position;
@@ -643,9 +645,15 @@ bool ViewEngine::DefersMemos() const {
   return memo_reads_ && decided && check_blind && files_.size() == 1 && !files_[0]->memos.empty();
 }
 
-void ViewEngine::ArmNoMemo() {
+void ViewEngine::ArmNoMemo(FileArgs& read) {
   memos_deferred_ = false;
+  read.nomemo = false;
   if (!DefersMemos()) return;
+  if (nomemo_with_read_) {
+    read.nomemo = true;
+    memos_deferred_ = true;
+    return;
+  }
   FileArgs args;
   if (Call(FileOp::NOMEMO, 1, args) != 0) {
     memo_reads_ = false;
@@ -857,12 +865,16 @@ int ViewEngine::BuildList() {
   uint32_t scan = 0;
   while (true) {
     // The list keeps positions and order values, never memos.
-    FileArgs nomemo;
-    if (memo_reads_ && !File(1).memos.empty() && Call(FileOp::NOMEMO, 1, nomemo) != 0) {
-      memo_reads_ = false;
-      ClearError();
-    }
     FileArgs step;
+    if (memo_reads_ && !File(1).memos.empty()) {
+      FileArgs nomemo;
+      if (nomemo_with_read_) {
+        step.nomemo = true;
+      } else if (Call(FileOp::NOMEMO, 1, nomemo) != 0) {
+        memo_reads_ = false;
+        ClearError();
+      }
+    }
     rc = Call(FileOp::NEXT, 1, step);
     if (rc == kRecordNotAvailable) break;
     if (rc == kRecordNotFound) continue;

@@ -206,7 +206,8 @@ class ViewEngine {
   // The position of the record a NEXT or PREVIOUS just read: what it
   // answered in `args`, or POINTERfile's.
   int ReadPositionAfter(const FileArgs& args, int file, uint32_t* position);
-  int GetByPosition(int file, uint32_t position);
+  // `nomemo`: the read is made with the args ArmNoMemo(args) armed.
+  int GetByPosition(int file, uint32_t position, bool nomemo = false);
   void ClearBuffer(int file);
 
   // Parses `text` with every record field of the view bound by its label.
@@ -252,8 +253,10 @@ class ViewEngine {
   // of the next entries in this direction (kPropertyRowsAhead), so that it
   // may read them together.
   void AskAhead(bool forward);
-  // Arms NOMEMO for the next primary read when DefersMemos().
-  void ArmNoMemo();
+  // Arms NOMEMO for the primary read to be made with `read` when
+  // DefersMemos(): in `read` itself for a driver that takes it there, else
+  // by a NOMEMO call.
+  void ArmNoMemo(FileArgs& read);
   // Reads the memos of the kept primary record. *again: the driver read the
   // record again (it changed since), so the filter must decide again.
   int ReadKeptMemos(bool* again);
@@ -296,8 +299,9 @@ class ViewEngine {
   std::unique_ptr<Expression> filter_;
   RowCheck* check_ = nullptr;
   bool check_reads_memos_ = true;
-  bool memo_reads_ = true;       // the primary driver reads memos after a NOMEMO read
-  bool memos_deferred_ = false;  // the last primary read left its memos out
+  bool memo_reads_ = true;         // the primary driver reads memos after a NOMEMO read
+  bool memos_deferred_ = false;    // the last primary read left its memos out
+  bool nomemo_with_read_ = false;  // the primary driver takes NOMEMO with the read (Open)
   // Field objects the expressions name, and where each points.
   struct Bound {
     std::string label;

@@ -774,6 +774,9 @@ void LeaveTransaction(PalisadeState& s) {
 }
 
 int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
+  // A read that says NOMEMO itself, as a view's reads do row after row,
+  // saves the call that would arm it.
+  if (args.nomemo && ReadsRecordIntoBuffer(op)) s.nomemo = true;
   // Rows read ahead serve only sequential reads that follow each other;
   // questions about the row read leave them be, anything else ends them.
   switch (op) {

@@ -28,18 +28,25 @@ namespace {
 constexpr int kRows = 120;
 
 // Passes every call to the Palisade driver, under a name of its own, and
-// counts the records read and the records whose memos were read: a read
-// with no NOMEMO before it, or a later read of the memos of a kept record.
+// counts the records read, the NOMEMO calls and the records whose memos
+// were read: a read with no NOMEMO before it or in its args, or a later
+// read of the memos of a kept record. `nomemo_with_read` false: the driver
+// says it does not take NOMEMO with a read, so a caller must call NOMEMO
+// (its args never carry it).
 class MemoCountingDriver : public FileDriver {
  public:
-  explicit MemoCountingDriver(FileDriver* inner) : inner_(inner), info_(inner->Info()) {
-    info_.name = "MEMOCOUNT";
+  MemoCountingDriver(FileDriver* inner, const char* name, bool nomemo_with_read)
+      : inner_(inner), info_(inner->Info()) {
+    info_.name = name;
+    info_.capabilities.nomemo_with_read = nomemo_with_read;
   }
   int Call(FileOp op, FileDescriptor& file, FileArgs& args) override {
+    if (!info_.capabilities.nomemo_with_read) args.nomemo = false;
     const int rc = inner_->Call(op, file, args);
     switch (op) {
       case FileOp::NOMEMO:
         nomemo_ = rc == 0;
+        ++nomemo_calls;
         break;
       case FileOp::NEXT:
       case FileOp::PREVIOUS:
@@ -47,7 +54,7 @@ class MemoCountingDriver : public FileDriver {
       case FileOp::GETfilekey:
         if (rc == 0) {
           ++reads;
-          if (!nomemo_) ++memo_reads;
+          if (!nomemo_ && !args.nomemo) ++memo_reads;
         }
         nomemo_ = false;
         break;
@@ -63,6 +70,7 @@ class MemoCountingDriver : public FileDriver {
 
   int reads = 0;
   int memo_reads = 0;
+  int nomemo_calls = 0;
 
  private:
   FileDriver* inner_;
@@ -70,13 +78,22 @@ class MemoCountingDriver : public FileDriver {
   bool nomemo_ = false;
 };
 
+MemoCountingDriver* Register(const char* name, bool nomemo_with_read) {
+  auto owned = std::make_unique<MemoCountingDriver>(FindDriver("PALISADE"), name, nomemo_with_read);
+  MemoCountingDriver* raw = owned.get();
+  RegisterDriver(std::move(owned));
+  return raw;
+}
+
+// "MEMOCOUNT" takes NOMEMO with the read, as Palisade does.
 MemoCountingDriver* Counter() {
-  static MemoCountingDriver* counter = [] {
-    auto owned = std::make_unique<MemoCountingDriver>(FindDriver("PALISADE"));
-    MemoCountingDriver* raw = owned.get();
-    RegisterDriver(std::move(owned));
-    return raw;
-  }();
+  static MemoCountingDriver* counter = Register("MEMOCOUNT", true);
+  return counter;
+}
+
+// "MEMOCALL" must be told NOMEMO by a call before each read.
+MemoCountingDriver* CallingCounter() {
+  static MemoCountingDriver* counter = Register("MEMOCALL", false);
   return counter;
 }
 
@@ -191,7 +208,6 @@ TEST_F(ViewReadTest, EveryRowAFilteredViewHandsOutCarriesItsOwnMemos) {
 // have their memos read, each row is read once (a record-order or key-order
 // view) and every row handed out carries its own memos.
 TEST_F(ViewReadTest, AFilteredViewReadsTheMemosOfTheRowsItKeepsOnly) {
-  MemoCountingDriver* counter = Counter();
   const struct {
     const char* name;
     uint32_t open_mode;
@@ -209,29 +225,39 @@ TEST_F(ViewReadTest, AFilteredViewReadsTheMemosOfTheRowsItKeepsOnly) {
   };
   int kept = 0;
   for (int32_t id = 1; id <= kRows; ++id) kept += id % 7 == 3 ? 1 : 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    FileDescriptor f = Table(path_, c.open_mode, "MEMOCOUNT");
-    ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
-    View view;
-    ASSERT_EQ(ViewBuilder(&f).Build(&view), 0);
-    ViewEngine v(&view);
-    ASSERT_EQ(v.Open(), 0);
-    ASSERT_EQ(v.SetOrder(c.order), 0);
-    ASSERT_EQ(v.SetFilter("VW:ID % 7 = 3"), 0);
-    counter->reads = counter->memo_reads = 0;
-    int got = 0;
-    while ((c.forward ? v.Next() : v.Previous()) == 0) {
-      const int32_t id = IdOf(f);
-      EXPECT_EQ(id % 7, 3);
-      EXPECT_EQ(f.memo_values[0], Note(Tag(id, 0))) << "row " << id;
-      ++got;
+  for (const bool with_read : {true, false}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) +
+                   (with_read ? ", NOMEMO with the read" : ", NOMEMO called"));
+      MemoCountingDriver* counter = with_read ? Counter() : CallingCounter();
+      FileDescriptor f = Table(path_, c.open_mode, with_read ? "MEMOCOUNT" : "MEMOCALL");
+      ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
+      View view;
+      ASSERT_EQ(ViewBuilder(&f).Build(&view), 0);
+      ViewEngine v(&view);
+      ASSERT_EQ(v.Open(), 0);
+      ASSERT_EQ(v.SetOrder(c.order), 0);
+      ASSERT_EQ(v.SetFilter("VW:ID % 7 = 3"), 0);
+      counter->reads = counter->memo_reads = counter->nomemo_calls = 0;
+      int got = 0;
+      while ((c.forward ? v.Next() : v.Previous()) == 0) {
+        const int32_t id = IdOf(f);
+        EXPECT_EQ(id % 7, 3);
+        EXPECT_EQ(f.memo_values[0], Note(Tag(id, 0))) << "row " << id;
+        ++got;
+      }
+      EXPECT_EQ(got, kept);
+      EXPECT_EQ(counter->memo_reads, kept);
+      EXPECT_LE(counter->reads, c.reads);
+      // Told with each read, NOMEMO costs no call of its own.
+      if (with_read) {
+        EXPECT_EQ(counter->nomemo_calls, 0);
+      } else {
+        EXPECT_GE(counter->nomemo_calls, counter->reads - kept);
+      }
+      v.Close();
+      DoFileOp(FileOp::CLOSE, f);
     }
-    EXPECT_EQ(got, kept);
-    EXPECT_EQ(counter->memo_reads, kept);
-    EXPECT_LE(counter->reads, c.reads);
-    v.Close();
-    DoFileOp(FileOp::CLOSE, f);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include "data/view_position.h"
 
+#include <cstring>
 #include <utility>
 
 namespace qzr {
@@ -10,15 +11,6 @@ namespace {
 
 constexpr char kPositionMagic = 'V';
 constexpr char kPositionFormat = 1;
-
-void PutU16(std::string* out, uint32_t v) {
-  out->push_back(static_cast<char>(v & 0xFF));
-  out->push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-void PutU32(std::string* out, uint32_t v) {
-  PutU16(out, v & 0xFFFF);
-  PutU16(out, v >> 16);
-}
 
 class PositionReader {
  public:
@@ -76,25 +68,38 @@ std::string EncodeViewPosition(const ViewPosition& position) {
 }
 
 void EncodeViewPosition(const ViewPosition& position, std::string* text) {
-  std::string& out = *text;
-  out.clear();
-  out.push_back(kPositionMagic);
-  out.push_back(kPositionFormat);
-  PutU16(&out, static_cast<uint32_t>(position.records.size()));
-  for (uint32_t record : position.records) PutU32(&out, record);
-  out.push_back(static_cast<char>(position.access));
-  out.push_back(static_cast<char>(position.key));
+  // Sized once and written through a pointer: a view encodes the position
+  // of every row it hands out.
+  const size_t head = 4 + 4 * position.records.size() + 2;
   size_t placement = 2;
   for (const ViewPlacement& p : position.placement) placement += 4 + p.bytes.size();
-  if (out.size() + placement > kMaxViewPosition) {
-    PutU16(&out, 0);
+  const bool placed = head + placement <= kMaxViewPosition;
+  text->resize(head + (placed ? placement : 2));
+  char* out = text->data();
+  auto put16 = [&out](uint32_t v) {
+    out[0] = static_cast<char>(v & 0xFF);
+    out[1] = static_cast<char>((v >> 8) & 0xFF);
+    out += 2;
+  };
+  *out++ = kPositionMagic;
+  *out++ = kPositionFormat;
+  put16(static_cast<uint32_t>(position.records.size()));
+  for (uint32_t record : position.records) {
+    put16(record & 0xFFFF);
+    put16(record >> 16);
+  }
+  *out++ = static_cast<char>(position.access);
+  *out++ = static_cast<char>(position.key);
+  if (!placed) {
+    put16(0);
     return;
   }
-  PutU16(&out, static_cast<uint32_t>(position.placement.size()));
+  put16(static_cast<uint32_t>(position.placement.size()));
   for (const ViewPlacement& p : position.placement) {
-    PutU16(&out, static_cast<uint32_t>(p.field));
-    PutU16(&out, static_cast<uint32_t>(p.bytes.size()));
-    out.append(p.bytes);
+    put16(static_cast<uint32_t>(p.field));
+    put16(static_cast<uint32_t>(p.bytes.size()));
+    if (!p.bytes.empty()) std::memcpy(out, p.bytes.data(), p.bytes.size());
+    out += p.bytes.size();
   }
 }
 

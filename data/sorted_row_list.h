@@ -20,7 +20,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -79,7 +78,8 @@ class SortedRowList {
 
  private:
   std::vector<SortedRow> rows_;
-  std::unordered_map<uint32_t, size_t> index_;
+  // (record position, entry) of every entry, by position: Find's index.
+  std::vector<std::pair<uint32_t, uint32_t>> index_;
   bool valid_ = false;
   std::optional<std::vector<int64_t>> counts_;
   std::chrono::steady_clock::time_point built_;

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 namespace qzr {
@@ -105,6 +108,58 @@ TEST(SortedRowListTest, ACountedListHoldsWhileTheCountsStand) {
   EXPECT_TRUE(list.Fresh(std::nullopt, std::chrono::hours(1)));
   EXPECT_FALSE(list.Fresh(std::nullopt, std::chrono::seconds(0)));
   EXPECT_EQ(list.builds(), 2);
+}
+
+// Texts that share their first eight bytes or differ only past them or in
+// trailing spaces, numbers either side of zero, each order direction:
+// the sort puts the rows in the order the values and positions give.
+TEST(SortedRowListTest, SortsTextsAndNumbersAsTheirValuesCompare) {
+  const std::vector<std::string> texts = {"",          " ",        "B",         "ABCDEFGH",
+                                          "ABCDEFGH ", "ABCDEFGHI", "ABCDEFGHA", "ABCDEFG",
+                                          "ABCDEFGZ",  "A B",       "\xFF",      "ABCDEFGHIJKLMNOP"};
+  const int64_t numbers[] = {-5, 0, 3, INT64_MIN, INT64_MAX};
+  for (const bool text_first : {true, false}) {
+    for (const bool first_descending : {false, true}) {
+      for (const bool second_descending : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << text_first << first_descending << second_descending);
+        std::vector<OrderItem> order(2);
+        order[0].descending = first_descending;
+        order[1].descending = second_descending;
+        SortedRowList list;
+        list.Begin(std::nullopt);
+        std::vector<SortedRow> want;
+        uint32_t position = 0;
+        for (int round = 0; round < 2; ++round) {
+          for (const std::string& t : texts) {
+            for (const int64_t n : numbers) {
+              OrderValue text;
+              text.cls = ValueClass::String;
+              text.s = t;
+              OrderValue number;
+              number.l = n;
+              SortedRow row;
+              row.key = text_first ? std::vector<OrderValue>{text, number}
+                                   : std::vector<OrderValue>{number, text};
+              // Positions out of record order, so that they decide ties.
+              row.position = 1000 - ++position;
+              row.scan = position;
+              want.push_back(row);
+              list.Add(row);
+            }
+          }
+        }
+        list.Finish(order);
+        std::sort(want.begin(), want.end(), [&order](const SortedRow& a, const SortedRow& b) {
+          const int c = CompareOrderKeys(order, a.key, b.key);
+          return c != 0 ? c < 0 : a.position < b.position;
+        });
+        ASSERT_EQ(list.size(), want.size());
+        for (size_t i = 0; i < want.size(); ++i) {
+          ASSERT_EQ(list.row(i).position, want[i].position) << "entry " << i;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

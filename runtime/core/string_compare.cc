@@ -116,6 +116,22 @@ int Collation::CompareWithDigraphs(std::string_view a, std::string_view b) const
   return 0;
 }
 
+uint64_t Collation::SortPrefix(std::string_view s, bool* whole) const {
+  static const std::array<std::array<uint8_t, 2>, 256> kNoExpansion{};
+  Expander e(s, digraphs_ ? expand_ : kNoExpansion);
+  uint64_t prefix = 0;
+  for (int i = 0; i < 8; ++i) prefix = prefix << 8 | weights_[e.Next()];
+  const uint8_t space_weight = weights_[' '];
+  *whole = true;
+  while (!e.done()) {
+    if (weights_[e.Next()] != space_weight) {
+      *whole = false;
+      break;
+    }
+  }
+  return prefix;
+}
+
 const Collation& DefaultCollation() {
   static const Collation collation = [] {
     const LocaleData& l = Locale();

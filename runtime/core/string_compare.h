@@ -39,6 +39,13 @@ class Collation {
 
   bool identity() const { return identity_; }
 
+  // The first eight weights of `s` as Compare sees them (digraphs expanded,
+  // then the space's weight past the end), the first in the top byte: when
+  // two prefixes differ they order the texts as Compare does. *whole: every
+  // weight after those eight is the space's, so texts whose prefixes are
+  // equal and both whole compare equal. A sort compares the prefixes first.
+  uint64_t SortPrefix(std::string_view s, bool* whole) const;
+
  private:
   int CompareWithDigraphs(std::string_view a, std::string_view b) const;
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
+#include <vector>
 
 namespace qzr {
 namespace {
@@ -82,5 +84,74 @@ TEST(StringCompare, DigraphsExpandBeforeComparing) {
   EXPECT_GT(off.Compare("\xC6", "AE"), 0);
 }
 
+// Over every pair of a set of texts (spaces inside and at the end, equal
+// weights, a heavy space, digraphs, texts shorter and longer than eight),
+// the sort prefix orders them as Compare does whenever it differs, and
+// equal whole prefixes mean equal texts.
+TEST(StringCompare, SortPrefixAgreesWithCompare) {
+  std::array<uint8_t, 256> identity;
+  for (int i = 0; i < 256; ++i) identity[i] = static_cast<uint8_t>(i);
+  std::array<uint8_t, 256> folded = identity;
+  for (int c = 'a'; c <= 'z'; ++c) folded[c] = static_cast<uint8_t>(c - 'a' + 'A');
+  std::array<uint8_t, 256> heavy = identity;
+  heavy[' '] = 200;
+  std::array<std::array<uint8_t, 3>, 16> digraphs{};
+  digraphs[0] = {0xC6, 'A', 'E'};
+  const std::array<std::array<uint8_t, 3>, 16> none{};
+  const struct {
+    const char* name;
+    Collation collation;
+  } collations[] = {
+      {"identity", Collation()},
+      {"folded", Collation(folded, false, none, 0)},
+      {"heavy space", Collation(heavy, false, none, 0)},
+      {"digraphs", Collation(identity, true, digraphs, 1)},
+  };
+  const std::vector<std::string> texts = {
+      "",
+      " ",
+      "A",
+      "a",
+      "AE",
+      "\xC6",
+      "\xC6Z",
+      "AEZ",
+      "ABCDEFGH",
+      "ABCDEFGH ",
+      "ABCDEFGHI",
+      "ABCDEFGH!",
+      "abcdefgh",
+      "ABCDEFG",
+      "ABCDEFG ",
+      "ABC DEFGH",
+      "\xC6\xC6\xC6\xC6",
+      "AEAEAEAE",
+      "AEAEAEAEA",
+      "AEAEAEA\xC6",
+      "ZZZZZZZZZZZZ",
+      "A        B",
+      "A         ",
+      "\x01",
+      "\xFF",
+  };
+  for (const auto& c : collations) {
+    SCOPED_TRACE(c.name);
+    for (const std::string& a : texts) {
+      for (const std::string& b : texts) {
+        bool whole_a = false, whole_b = false;
+        const uint64_t pa = c.collation.SortPrefix(a, &whole_a);
+        const uint64_t pb = c.collation.SortPrefix(b, &whole_b);
+        const int want = c.collation.Compare(a, b);
+        if (pa != pb) {
+          EXPECT_EQ(pa < pb ? -1 : 1, want < 0 ? -1 : want > 0 ? 1 : 0) << a << " | " << b;
+        } else if (whole_a && whole_b) {
+          EXPECT_EQ(want, 0) << a << " | " << b;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qzr
+

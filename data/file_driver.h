@@ -86,6 +86,16 @@ inline constexpr uint32_t kPropertyPageRows = 0x7C9B;
 // kRecordNotFound, kFileNotOpen, kInvalidRecordDeclaration, kFileAlreadyOpen,
 // kUnsupportedFunction) are named in runtime/runtime_error.h.
 
+// A test a reader applies to the record in a file's record buffer (its
+// memos and other files aside): Keep() false means the reader would drop it.
+class RecordCheck {
+ public:
+  virtual bool Keep() = 0;
+
+ protected:
+  ~RecordCheck() = default;
+};
+
 // The arguments of one operation. Which members an operation reads follows
 // its name's suffix: `key` forms read `key`, `ptr` forms `position`, `len`
 // forms `length`, `sec` forms `timeout`; OPEN and CREATE read
@@ -109,6 +119,14 @@ struct FileArgs {
   // just before it would. Read only by a driver whose capabilities say
   // nomemo_with_read; a caller asks the others with NOMEMO.
   bool nomemo = false;
+  // NEXT, PREVIOUS: the driver may pass over the records `skip` drops and
+  // read on, so that the record read is one it keeps, or the last one it
+  // looked at before it stopped looking (the caller checks it again). The
+  // records passed over are read as any read reads them, so when the read
+  // ends (33) the record buffer and the current record may be the last of
+  // them. Read only by a driver whose capabilities say skip_with_read, and
+  // only given with NOMEMO armed (or no memos declared).
+  RecordCheck* skip = nullptr;
 };
 
 // What a driver can store. The declaration check reports the declarations
@@ -129,6 +147,8 @@ struct DriverCapabilities {
   uint64_t max_memo_size = 0;    // bytes of one MEMO
   // A read takes FileArgs::nomemo, so a caller need not call NOMEMO first.
   bool nomemo_with_read = false;
+  // A sequential read takes FileArgs::skip.
+  bool skip_with_read = false;
 
   bool Stores(TypeCode type) const {
     auto code = static_cast<unsigned>(type);

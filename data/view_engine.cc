@@ -24,6 +24,7 @@ std::atomic<uint32_t> next_identity{1};
 }  // namespace
 
 ViewEngine::ViewEngine(const View* view) : view_(view), identity_(next_identity++) {
+  filter_check_.engine = this;
   for (int n = 1; n <= view_->FileCount(); ++n) files_.push_back(view_->File(n));
   joins_.resize(files_.size() + 1);
 }
@@ -105,6 +106,7 @@ int ViewEngine::Open() {
   open_ = true;
   const FileDriver* driver = FindDriver(files_[0]->driver);
   nomemo_with_read_ = driver != nullptr && driver->Info().capabilities.nomemo_with_read;
+  skip_with_read_ = driver != nullptr && driver->Info().capabilities.skip_with_read;
   // A driver that ran the whole view itself would say so here; the drivers
   // of this program leave the reading to the engine, so the answer is only
   // traced.
@@ -524,6 +526,10 @@ int ViewEngine::DriverRead(bool driver_forward) {
     args.key = key_;
     args.result = 0;
     ArmNoMemo(args);
+    // Records the driver passes over are left in the buffer: restored, as
+    // those the filter drops here are, if the read ends.
+    args.skip = SkipCheck();
+    if (args.skip != nullptr) strayed_ = true;
     rc = Call(driver_forward ? FileOp::NEXT : FileOp::PREVIOUS, 1, args);
     if (rc != kRecordNotFound) break;
   }
@@ -634,6 +640,13 @@ void ViewEngine::AskAhead(bool forward) {
   ahead_dir_ = dir;
   ahead_from_ = cursor_;
   ahead_to_ = at;
+}
+
+RecordCheck* ViewEngine::SkipCheck() {
+  if (!skip_with_read_ || filter_ == nullptr || files_.size() != 1) return nullptr;
+  // Records passed over must not bring their memos into the buffer.
+  if (!memos_deferred_ && !files_[0]->memos.empty()) return nullptr;
+  return &filter_check_;
 }
 
 bool ViewEngine::DefersMemos() const {

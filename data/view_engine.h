@@ -302,6 +302,16 @@ class ViewEngine {
   bool memo_reads_ = true;         // the primary driver reads memos after a NOMEMO read
   bool memos_deferred_ = false;    // the last primary read left its memos out
   bool nomemo_with_read_ = false;  // the primary driver takes NOMEMO with the read (Open)
+  bool skip_with_read_ = false;    // ... and passes over records the filter drops (Open)
+  // The filter as the check a primary driver passes records over by.
+  struct FilterCheck final : RecordCheck {
+    ViewEngine* engine = nullptr;
+    bool Keep() override { return engine->FilterPasses(); }
+  };
+  FilterCheck filter_check_;
+  // The check for a sequential read of the primary file, or none: the
+  // filter, where it decides alone on a record whose memos are left out.
+  RecordCheck* SkipCheck();
   // Field objects the expressions name, and where each points.
   struct Bound {
     std::string label;

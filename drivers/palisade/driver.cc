@@ -111,6 +111,7 @@ DriverInfo MakeInfo() {
   c.descending_keys = true;
   c.mixed_keys = true;
   c.nomemo_with_read = true;       // RowCall
+  c.skip_with_read = true;         // SequentialRead
   c.max_memos = 255;               // the memo index of a piece is one byte
   c.max_keys = kMaxKeyNumber + 1;  // key numbers stay below the row kind
   c.max_field_size = 15000;        // a row is one record of a page

@@ -280,10 +280,11 @@ void HandOut(FileDescriptor& file, PalisadeState& s, ReadBatch::Row& r) {
 
 // Hands out the next row of the batch. False when the batch cannot serve
 // this read (then it is dropped, and the caller reads from the file).
-bool ServeFromBatch(FileDescriptor& file, PalisadeState& s, bool forward, int* rc) {
+bool ServeFromBatch(FileDescriptor& file, PalisadeState& s, bool forward, RecordCheck* skip,
+                    int* rc) {
   ReadBatch& b = s.batch;
   if (!b.Pending()) return false;
-  if (!Batching(s) || b.forward != forward || b.key != s.pos.key ||
+  if (!Batching(s) || b.forward != forward || b.key != s.pos.key || b.skip != skip ||
       b.commits != s.file->local_commits() || (!s.nomemo && !b.with_memos)) {
     b.Drop();
     return false;
@@ -300,8 +301,12 @@ bool ServeFromBatch(FileDescriptor& file, PalisadeState& s, bool forward, int* r
 }
 
 // Reads the rows after the one just read into the batch (see above). The
-// sequential position is left on the row just read.
-void FillBatch(FileDescriptor& file, PalisadeState& s, bool forward, bool with_memos) {
+// sequential position is left on the row just read. With `skip`, the rows
+// it drops are passed over: each is checked in the record buffer, which
+// then gets the row just read back. `start`: when the bracket's reading
+// began, which the batch's time counts from.
+void FillBatch(FileDescriptor& file, PalisadeState& s, bool forward, bool with_memos,
+               RecordCheck* skip, std::chrono::steady_clock::time_point start) {
   ReadBatch& b = s.batch;
   // A batch handed out whole, in this same direction and order, is
   // followed by a larger one; anything else that ended it dropped it.
@@ -317,9 +322,9 @@ void FillBatch(FileDescriptor& file, PalisadeState& s, bool forward, bool with_m
   b.forward = forward;
   b.key = s.pos.key;
   b.with_memos = with_memos;
+  b.skip = skip;
   b.limit = limit;
   b.commits = s.file->local_commits();
-  const auto start = std::chrono::steady_clock::now();
   TableRef ref = s.Ref();
   // The position to come back to: on the row just read.
   SeqPosition& pos = s.pos;
@@ -327,13 +332,20 @@ void FillBatch(FileDescriptor& file, PalisadeState& s, bool forward, bool with_m
   std::vector<uint8_t>& first_at = b.at_scratch;
   first_at.assign(pos.at.begin(), pos.at.end());
   size_t bytes = 0;
-  while (b.count < limit && bytes < kBatchBytes && WithinBatchTime(b.count, start)) {
+  size_t looked = 0;  // rows read, those passed over included
+  if (skip != nullptr) b.record_scratch.assign(file.record.begin(), file.record.end());
+  while (b.count < limit && bytes < kBatchBytes && WithinBatchTime(looked++, start)) {
     uint32_t row = 0;
     if (Step(ref, &pos, forward, &row, s.Cursor()) != 0) break;
     const std::optional<RecordView> rec = FindRowRecord(s, row);
     // An INDEX is not maintained: an entry whose row has gone is passed over.
     if (!rec && pos.key >= 0) continue;
     if (!rec) break;
+    if (skip != nullptr) {
+      const Bytes image = rec->payload();
+      std::memcpy(file.record.data(), image.data(), std::min(image.size(), file.record.size()));
+      if (!skip->Keep()) continue;
+    }
     if (b.rows.size() <= b.count) b.rows.emplace_back();
     ReadBatch::Row& r = b.rows[b.count];
     r.row = row;
@@ -346,6 +358,9 @@ void FillBatch(FileDescriptor& file, PalisadeState& s, bool forward, bool with_m
     }
     bytes += r.image.size();
     ++b.count;
+  }
+  if (skip != nullptr) {
+    std::copy(b.record_scratch.begin(), b.record_scratch.end(), file.record.begin());
   }
   b.tree_version = s.file->tree()->version();
   b.layout_version = s.file->tree()->pager()->layout_version();
@@ -441,21 +456,36 @@ bool MustBuild(PalisadeState& s, int key) {
   return false;
 }
 
-int SequentialRead(FileDescriptor& file, PalisadeState& s, bool forward) {
+// A sequential read. With `skip` (see FileArgs::skip), the rows it drops
+// are passed over, for as long as a batch may take, unless the read holds
+// or watches its row (each row then needs its own lock or image).
+int SequentialRead(FileDescriptor& file, PalisadeState& s, bool forward, RecordCheck* skip) {
   if (s.pos.key >= 0 && MustBuild(s, s.pos.key)) return kKeyFileMustBeRebuilt;
   // A held read that meets another's hold stays where it was.
   std::optional<SeqPosition> before;
   if (s.hold_armed) before = s.pos;
+  if (s.hold_armed || s.watch_armed) skip = nullptr;
   TableRef ref = s.Ref();
-  const bool with_memos = !s.nomemo;
-  for (;;) {
+  const bool nomemo = s.nomemo;
+  const bool with_memos = !nomemo;
+  // The clock is read only where something is timed: a batch, or rows
+  // passed over.
+  std::chrono::steady_clock::time_point start;
+  if (skip != nullptr || Batching(s)) start = std::chrono::steady_clock::now();
+  for (size_t looked = 0;; ++looked) {
     uint32_t row = 0;
     if (int rc = Step(ref, &s.pos, forward, &row, s.Cursor()); rc != 0) return rc;
+    s.nomemo = nomemo;  // for each row read, as for the first
     const int rc = LoadRow(file, s, row, 0);
     // An INDEX is not maintained: an entry whose row has gone is passed over.
     if (rc == kRecordNotFound && s.pos.key >= 0) continue;
     if (rc == kRecordIsAlreadyHeld && before) s.pos = std::move(*before);
-    if ((rc == 0 || rc == kInvalidMemoFile) && Batching(s)) FillBatch(file, s, forward, with_memos);
+    if (rc == 0 && skip != nullptr && WithinBatchTime(looked + 1, start) && !skip->Keep()) {
+      continue;
+    }
+    if ((rc == 0 || rc == kInvalidMemoFile) && Batching(s)) {
+      FillBatch(file, s, forward, with_memos, skip, start);
+    }
     return rc;
   }
 }
@@ -625,9 +655,9 @@ int Read(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
   auto need_key = [&]() { return ValidKey(s, args.key) ? 0 : kUnableToAccessIndex; };
   switch (op) {
     case FileOp::NEXT:
-      return SequentialRead(file, s, true);
+      return SequentialRead(file, s, true, args.skip);
     case FileOp::PREVIOUS:
-      return SequentialRead(file, s, false);
+      return SequentialRead(file, s, false, args.skip);
     case FileOp::SKIP:
       return Skip(s, static_cast<int32_t>(args.length));
     case FileOp::GETfileptr:
@@ -788,7 +818,9 @@ int RowCall(FileOp op, FileDescriptor& file, PalisadeState& s, FileArgs& args) {
     case FileOp::PREVIOUS: {
       s.ahead.Drop();
       int rc = 0;
-      if (!ServeFromBatch(file, s, op == FileOp::NEXT, &rc)) rc = Read(op, file, s, args);
+      if (!ServeFromBatch(file, s, op == FileOp::NEXT, args.skip, &rc)) {
+        rc = Read(op, file, s, args);
+      }
       s.nomemo = false;
       // The row read, told with the read: a reader needs no POINTERfile.
       if (rc == 0) args.result = s.current_row;

@@ -62,6 +62,8 @@ struct ReadBatch {
   uint64_t tree_version = 0;
   uint64_t layout_version = 0;
   std::vector<uint8_t> at_scratch;  // storage for the position while filling
+  RecordCheck* skip = nullptr;      // the check the rows were passed over by
+  std::vector<uint8_t> record_scratch;  // the record buffer while checking rows
 
   bool Pending() const { return next < count; }
   void Drop() { count = next = 0; }

@@ -593,5 +593,82 @@ TEST_F(ViewReadTest, RowsReadAheadByPositionAreTheRowsAsTheyStandNow) {
   DoFileOp(FileOp::CLOSE, writer);
 }
 
+// Keeps the rows whose ID % 7 is 3, reading the record buffer only.
+class SevenCheck : public RecordCheck {
+ public:
+  explicit SevenCheck(const FileDescriptor* f) : f_(f) {}
+  bool Keep() override { return IdOf(*f_) % 7 == 3; }
+
+ private:
+  const FileDescriptor* f_;
+};
+
+// Sequential reads told to pass over the rows a check drops hand out every
+// row it keeps, in order, and only those (but for a row the driver stopped
+// looking at, which the reader checks again); a read without the check then
+// goes on from the last row handed out, not from where the driver stopped.
+TEST_F(ViewReadTest, ReadsPassOverTheRowsTheirCheckDropsAndNoOthers) {
+  const struct {
+    const char* name;
+    uint32_t open_mode;
+    bool forward;
+  } cases[] = {
+      {"shared, forwards", kOpenReadWriteDenyNone, true},
+      {"shared, backwards", kOpenReadWriteDenyNone, false},
+      {"exclusive, forwards", 0x12, true},
+      {"exclusive, backwards", 0x12, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FileDescriptor f = Table(path_, c.open_mode);
+    ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
+    SevenCheck check(&f);
+    const FileOp step = c.forward ? FileOp::NEXT : FileOp::PREVIOUS;
+    auto read = [&](bool skip) {
+      FileArgs args;
+      args.nomemo = true;
+      args.skip = skip ? &check : nullptr;
+      return DoFileOp(step, f, args);
+    };
+    std::vector<int32_t> want;
+    for (int32_t id = 1; id <= kRows; ++id) {
+      if (id % 7 == 3) want.push_back(id);
+    }
+    if (!c.forward) std::reverse(want.begin(), want.end());
+
+    // Given a key-order read from the start with the check,
+    FileArgs set;
+    set.key = 0;
+    ASSERT_EQ(DoFileOp(FileOp::SETkey, f, set), 0) << ERROR();
+    std::vector<int32_t> got;
+    int reads = 0;
+    int rc = 0;
+    while ((rc = read(true)) == 0) {
+      ++reads;
+      f.memo_values[0] = "untouched";
+      if (check.Keep()) got.push_back(IdOf(f));
+    }
+    // then every kept row came out, and most others were passed over.
+    EXPECT_EQ(rc, kRecordNotAvailable);
+    EXPECT_EQ(got, want);
+    EXPECT_LT(reads, kRows / 2);
+    EXPECT_EQ(f.memo_values[0], "untouched");
+
+    // When three kept rows were handed out, a read without the check reads
+    // the row right after the third.
+    ASSERT_EQ(DoFileOp(FileOp::SETkey, f, set), 0) << ERROR();
+    int kept = 0;
+    while (kept < 3) {
+      ASSERT_EQ(read(true), 0) << ERROR();
+      if (check.Keep()) ++kept;
+    }
+    const int32_t third = IdOf(f);
+    ASSERT_EQ(third, want[2]);
+    ASSERT_EQ(read(false), 0) << ERROR();
+    EXPECT_EQ(IdOf(f), c.forward ? third + 1 : third - 1);
+    DoFileOp(FileOp::CLOSE, f);
+  }
+}
+
 }  // namespace
 }  // namespace qzr

@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/file_driver.h"
@@ -56,6 +57,7 @@ class MemoCountingDriver : public FileDriver {
           ++reads;
           if (!nomemo_ && !args.nomemo) ++memo_reads;
         }
+        if (args.skip != nullptr) ++skip_reads;
         nomemo_ = false;
         break;
       case FileOp::DO_PROPERTY:
@@ -71,6 +73,7 @@ class MemoCountingDriver : public FileDriver {
   int reads = 0;
   int memo_reads = 0;
   int nomemo_calls = 0;
+  int skip_reads = 0;  // reads told to pass over the records the filter drops
 
  private:
   FileDriver* inner_;
@@ -666,6 +669,47 @@ TEST_F(ViewReadTest, ReadsPassOverTheRowsTheirCheckDropsAndNoOthers) {
     ASSERT_EQ(third, want[2]);
     ASSERT_EQ(read(false), 0) << ERROR();
     EXPECT_EQ(IdOf(f), c.forward ? third + 1 : third - 1);
+    DoFileOp(FileOp::CLOSE, f);
+  }
+}
+
+// A filter that calls a bound procedure is never run inside the driver's
+// read (the procedure might use a file); one that does not is. Either way
+// the rows kept are the same.
+TEST_F(ViewReadTest, AFilterCallingAProcedureStaysOutOfTheDriversRead) {
+  BoundProcedure seven;
+  seven.result = ResultKind::Long;
+  seven.min_args = 1;
+  seven.max_args = 1;
+  seven.fn = [](const EvalValue* args, int, std::string*) {
+    return EvalValue::Long(AsLong(args[0]) % 7);
+  };
+  ASSERT_TRUE(BIND("SEVEN", std::move(seven)));
+  MemoCountingDriver* counter = Counter();
+  for (const char* filter : {"VW:ID % 7 = 3", "SEVEN(VW:ID) = 3"}) {
+    SCOPED_TRACE(filter);
+    FileDescriptor f = Table(path_, kOpenReadWriteDenyNone, "MEMOCOUNT");
+    ASSERT_EQ(DoFileOp(FileOp::OPEN, f), 0) << ERROR();
+    View view;
+    ASSERT_EQ(ViewBuilder(&f).Build(&view), 0);
+    ViewEngine v(&view);
+    ASSERT_EQ(v.Open(), 0);
+    ASSERT_EQ(v.SetOrder("+VW:ID"), 0);
+    ASSERT_EQ(v.SetFilter(filter), 0) << ERROR();
+    counter->skip_reads = 0;
+    std::vector<int32_t> got;
+    while (v.Next() == 0) got.push_back(IdOf(f));
+    std::vector<int32_t> want;
+    for (int32_t id = 1; id <= kRows; ++id) {
+      if (id % 7 == 3) want.push_back(id);
+    }
+    EXPECT_EQ(got, want);
+    if (std::string_view(filter).find("SEVEN") != std::string_view::npos) {
+      EXPECT_EQ(counter->skip_reads, 0);
+    } else {
+      EXPECT_GT(counter->skip_reads, 0);
+    }
+    v.Close();
     DoFileOp(FileOp::CLOSE, f);
   }
 }

@@ -209,6 +209,13 @@ std::string Expression::EvaluateText() {
   return std::string(NumberText(v, buf));
 }
 
+bool Expression::CallsProcedures() const {
+  for (const Node& n : tree_->nodes) {
+    if (n.type == NodeType::Call && n.procedure != nullptr) return true;
+  }
+  return false;
+}
+
 ResultKind Expression::Kind() const {
   return tree_->root >= 0 ? tree_->nodes[tree_->root].kind : ResultKind::Long;
 }

@@ -96,6 +96,10 @@ class Expression {
   // The static result kind of the whole expression.
   ResultKind Kind() const;
 
+  // True iff it calls a bound procedure, which may do anything (a file
+  // operation too); built-ins and bound variables only read values.
+  bool CallsProcedures() const;
+
   // The expression written back as text, in a normal form: operators spaced
   // (" + ", " AND "), arguments separated by ", ", slices as "[a : b]", and
   // parentheses only where precedence needs them.

@@ -4,7 +4,10 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "runtime/core/runtime_error.h"
 #include "runtime/values/decimal.h"
@@ -273,6 +276,14 @@ TEST_F(EvaluatorTest, BoundProceduresAreCalledWithTheirArguments) {
     return EvalValue::Text(*scratch);
   };
   ASSERT_TRUE(BIND("Join", std::move(join)));
+
+  // A parsed expression says whether it calls a procedure.
+  for (const auto& [text, calls] : std::vector<std::pair<const char*, bool>>{
+           {"Twice(20) + 2", true}, {"1 + ABS(-2)", false}, {"'Twice'", false}}) {
+    const std::unique_ptr<Expression> e = Expression::Parse(text);
+    ASSERT_NE(e, nullptr) << text;
+    EXPECT_EQ(e->CallsProcedures(), calls) << text;
+  }
 
   EXPECT_EQ(Eval("Twice(20) + 2"), "42");
   EXPECT_EQ(Eval("Join('a', , 3)"), "a-3");

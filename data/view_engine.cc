@@ -189,7 +189,7 @@ int ViewEngine::SetFilter(std::string_view text) {
     std::unique_ptr<Expression> parsed;
     const int rc = Parse(text, &parsed);
     if (rc != 0) return rc;
-    filter_calls_procedures_ = parsed->CallsProcedures();
+    filter_repeatable_ = parsed->Repeatable();
     filter_ = std::move(parsed);
     filter_text_ = std::string(text);
   }
@@ -645,8 +645,10 @@ void ViewEngine::AskAhead(bool forward) {
 
 RecordCheck* ViewEngine::SkipCheck() {
   if (!skip_with_read_ || filter_ == nullptr || files_.size() != 1) return nullptr;
-  // A procedure may read or change a file: never inside another read.
-  if (filter_calls_procedures_) return nullptr;
+  // A procedure may read or change a file: never inside another read. A
+  // record the driver keeps is checked again here: a random draw must be
+  // made once per record.
+  if (!filter_repeatable_) return nullptr;
   // Records passed over must not bring their memos into the buffer.
   if (!memos_deferred_ && !files_[0]->memos.empty()) return nullptr;
   return &filter_check_;

@@ -297,7 +297,7 @@ class ViewEngine {
 
   std::string filter_text_;
   std::unique_ptr<Expression> filter_;
-  bool filter_calls_procedures_ = false;  // it may not run inside a driver's read
+  bool filter_repeatable_ = false;  // it may run inside a driver's read too
   RowCheck* check_ = nullptr;
   bool check_reads_memos_ = true;
   bool memo_reads_ = true;         // the primary driver reads memos after a NOMEMO read

@@ -53,6 +53,7 @@ inline constexpr uint8_t kBuiltinNull = 46;
 inline constexpr uint8_t kBuiltinUpper = 15;
 inline constexpr uint8_t kBuiltinSub = 2;
 inline constexpr uint8_t kBuiltinSql = 47;
+inline constexpr uint8_t kBuiltinRandom = 22;
 
 // The whole table, in name order.
 std::span<const BuiltinInfo> Builtins();

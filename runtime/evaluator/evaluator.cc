@@ -209,11 +209,13 @@ std::string Expression::EvaluateText() {
   return std::string(NumberText(v, buf));
 }
 
-bool Expression::CallsProcedures() const {
+bool Expression::Repeatable() const {
   for (const Node& n : tree_->nodes) {
-    if (n.type == NodeType::Call && n.procedure != nullptr) return true;
+    if (n.type != NodeType::Call) continue;
+    if (n.procedure != nullptr) return false;
+    if (n.builtin != nullptr && n.builtin->number == kBuiltinRandom) return false;
   }
-  return false;
+  return true;
 }
 
 ResultKind Expression::Kind() const {

@@ -96,9 +96,11 @@ class Expression {
   // The static result kind of the whole expression.
   ResultKind Kind() const;
 
-  // True iff it calls a bound procedure, which may do anything (a file
-  // operation too); built-ins and bound variables only read values.
-  bool CallsProcedures() const;
+  // True iff evaluating it again over the same values gives the same answer
+  // and does nothing else: it calls no bound procedure (which may do
+  // anything, a file operation too) and draws no random number. The other
+  // built-ins and bound variables only read values.
+  bool Repeatable() const;
 
   // The expression written back as text, in a normal form: operators spaced
   // (" + ", " AND "), arguments separated by ", ", slices as "[a : b]", and

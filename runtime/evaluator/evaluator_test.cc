@@ -277,12 +277,17 @@ TEST_F(EvaluatorTest, BoundProceduresAreCalledWithTheirArguments) {
   };
   ASSERT_TRUE(BIND("Join", std::move(join)));
 
-  // A parsed expression says whether it calls a procedure.
-  for (const auto& [text, calls] : std::vector<std::pair<const char*, bool>>{
-           {"Twice(20) + 2", true}, {"1 + ABS(-2)", false}, {"'Twice'", false}}) {
+  // A parsed expression says whether evaluating it again repeats it: not
+  // when it calls a procedure or draws a random number.
+  for (const auto& [text, repeatable] : std::vector<std::pair<const char*, bool>>{
+           {"Twice(20) + 2", false},
+           {"1 + ABS(-2)", true},
+           {"'Twice'", true},
+           {"RANDOM(1, 2) = 1", false},
+           {"LEN('RANDOM') + CLOCK()", true}}) {
     const std::unique_ptr<Expression> e = Expression::Parse(text);
     ASSERT_NE(e, nullptr) << text;
-    EXPECT_EQ(e->CallsProcedures(), calls) << text;
+    EXPECT_EQ(e->Repeatable(), repeatable) << text;
   }
 
   EXPECT_EQ(Eval("Twice(20) + 2"), "42");

@@ -6,7 +6,9 @@
 // Each storage benchmark runs the same work on a SQLite table (the row
 // number as INTEGER PRIMARY KEY, the payload as a BLOB, one transaction) in the same process and
 // reports ratio_vs_sqlite = Palisade time / SQLite time (below 1: Palisade is faster). The decode
-// benchmark reports ratio_vs_memcpy for the bytes it produces.
+// benchmark reports ratio_vs_memcpy for the bytes it produces. The leaf lookup
+// benchmark reads one record (or one row's memo pieces) from a stored leaf by
+// searching it in place, against decoding the leaf into a reused node.
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -14,6 +16,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "drivers/palisade/format.h"
+#include "drivers/palisade/leaf_search.h"
 #include "drivers/palisade/page.h"
 #include "drivers/palisade/page_tree.h"
 #include "drivers/palisade/pager.h"
@@ -243,6 +247,68 @@ void BM_PageDecode(benchmark::State& state) {
   state.counters["stored_bytes_per_plain_byte"] = double(block.size()) / double(plain);
 }
 BENCHMARK(BM_PageDecode);
+
+// A full stored leaf: shape 0 of the rows above (they compress), shape 1 of
+// memo pieces (a 12-byte key: table, kind, row, memo, piece; 256 bytes of
+// text that does not compress, three pieces a row).
+std::vector<uint8_t> LeafBlock(int shape, std::vector<std::vector<uint8_t>>* keys) {
+  PageNode page;
+  std::mt19937 rng(5);
+  for (uint32_t i = 0;; ++i) {
+    std::vector<uint8_t> k, v;
+    if (shape == 0) {
+      k = Key(i);
+      v = Payload(i);
+    } else {
+      k.assign(12, 0);
+      StoreBigU32(k.data(), 1);
+      k[4] = kKindMemo;
+      StoreBigU32(k.data() + 5, i / 3);
+      StoreBigU16(k.data() + 10, static_cast<uint16_t>(i % 3));
+      v.resize(256);
+      for (uint8_t& b : v) b = static_cast<uint8_t>('A' + rng() % 50);
+    }
+    if (page.PlainSize() + k.size() + v.size() + 5 > kMaxPageBytes) break;
+    page.Insert(page.RecordCount(),
+                MakeRecord(Bytes(k.data(), k.size()), Bytes(v.data(), v.size())));
+    keys->push_back(k);
+  }
+  EncodePage(&page);
+  return page.Image;
+}
+
+void BM_LeafLookup(benchmark::State& state) {
+  const int shape = static_cast<int>(state.range(0));
+  std::vector<std::vector<uint8_t>> keys;
+  const std::vector<uint8_t> block = LeafBlock(shape, &keys);
+  // The row's key (shape 0), or the row's part of its pieces' keys.
+  const size_t prefix = shape == 0 ? 9 : 9;
+  std::mt19937 rng(3);
+  PageNode node;
+  LeafSearch search;
+  LeafRun run;
+  run.prefix = prefix;
+  double decode_s = 0, search_s = 0;
+  for (auto _ : state) {
+    const std::vector<uint8_t>& k = keys[rng() % keys.size()];
+    const Bytes key(k.data(), prefix);
+    auto t0 = Clock::now();
+    DecodePage(block.data(), block.size(), &node);
+    benchmark::DoNotOptimize(node.At(node.LowerBound(key)).payload().data());
+    auto t1 = Clock::now();
+    if (!FindInLeafBlock(block.data(), block.size(), key, &search, &run)) std::abort();
+    benchmark::DoNotOptimize(run.At(0).payload().data());
+    auto t2 = Clock::now();
+    decode_s += Seconds(t0, t1);
+    search_s += Seconds(t1, t2);
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["records"] = static_cast<double>(keys.size());
+  state.counters["decode_ns"] = decode_s / n * 1e9;
+  state.counters["search_ns"] = search_s / n * 1e9;
+  state.counters["ratio_search_vs_decode"] = search_s / decode_s;
+}
+BENCHMARK(BM_LeafLookup)->Arg(0)->Arg(1);
 
 }  // namespace
 

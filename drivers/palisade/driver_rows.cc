@@ -150,6 +150,8 @@ std::optional<RecordView> FindRowRecord(PalisadeState& s, uint32_t row) {
   StoreBigU32(key + 5, row);
   const Bytes wanted(key, sizeof key);
   TreeCursor* cursor = s.RowCursor();
+  // A row leaf not cached is searched for the row alone.
+  cursor->ReadInPlace(sizeof key);
   if (!cursor->SeekNear(wanted) || cursor->key() != wanted) return std::nullopt;
   return cursor->record();
 }

@@ -81,6 +81,8 @@ int ReadRowMemosInto(PageTree* tree, uint32_t table, uint32_t row, const FileDes
   }
   TreeCursor local(tree);
   TreeCursor& cursor = keep != nullptr ? *keep : local;
+  // A memo leaf not cached is searched for this row's pieces alone.
+  cursor.ReadInPlace(sizeof prefix);
   for (bool ok = keep != nullptr ? cursor.SeekNear(row_prefix) : cursor.Seek(row_prefix);
        ok && cursor.key().substr(0, sizeof prefix) == row_prefix; ok = cursor.Next()) {
     Bytes key = cursor.key();

@@ -61,7 +61,8 @@ size_t SequenceSize(bool inner, const std::vector<const PlxRecord*>& records) {
 
 // ---- Search ---------------------------------------------------------------
 
-bool PageTree::Descend(Bytes key, std::vector<Step>* path) {
+bool PageTree::Descend(Bytes key, std::vector<Step>* path, LeafRun* run, bool* in_place) {
+  if (in_place != nullptr) *in_place = false;
   path->clear();
   if (!pager_->has_root()) return false;
   int32_t address = pager_->root();
@@ -73,9 +74,15 @@ bool PageTree::Descend(Bytes key, std::vector<Step>* path) {
     // read).
     size_t i = 0;
     int32_t child = 0;
-    PageNode* node = pager_->DescendThrough(address, key, path->size() == leaf_depth_, &i, &child);
+    const bool leaf = path->size() == leaf_depth_;
+    PageNode* node = pager_->DescendThrough(address, key, leaf, &i, &child, run);
     if (node == nullptr) {
       path->push_back({address, i});
+      if (leaf && run != nullptr) {
+        // A leaf searched in place: its records wanted are in `run`.
+        *in_place = true;
+        return true;
+      }
       address = child;
       continue;
     }
@@ -509,6 +516,7 @@ bool TreeCursor::Stale() const {
 }
 
 bool TreeCursor::Finish() {
+  in_place_ = false;
   PageNode* leaf = tree_->pager()->GetPage(path_.back().address);
   Bytes k = leaf->KeyAt(path_.back().index);
   key_.assign(k.begin(), k.end());
@@ -568,12 +576,30 @@ bool TreeCursor::Settle(bool forward, bool reading) {
 
 bool TreeCursor::Seek(Bytes key) {
   valid_ = false;
-  if (!tree_->Descend(key, &path_)) return false;
-  return Settle(true);
+  in_place_ = false;
+  if (in_place_prefix_ == 0) {
+    if (!tree_->Descend(key, &path_)) return false;
+    return Settle(true);
+  }
+  run_.prefix = in_place_prefix_;
+  bool in_place = false;
+  if (!tree_->Descend(key, &path_, &run_, &in_place)) return false;
+  // A key past the leaf's last record goes on to the next leaf, as usual.
+  if (!in_place || run_.size() == 0) return Settle(true);
+  in_place_ = true;
+  run_at_ = 0;
+  const Bytes k = run_.At(0).key();
+  key_.assign(k.begin(), k.end());
+  tree_version_ = tree_->version();
+  layout_version_ = tree_->pager()->layout_version();
+  valid_ = true;
+  return true;
 }
 
 bool TreeCursor::SeekNear(Bytes key) {
   if (!valid_ || Stale() || path_.empty()) return Seek(key);
+  // A leaf searched in place is not cached (unless read since): a descent.
+  LeaveRun();
   Pager* pager = tree_->pager();
   // Only pages still cached are looked at: loading a leaf let go since, or
   // the leaf after it, only to learn that the key lies elsewhere would cost
@@ -617,6 +643,7 @@ bool TreeCursor::SeekAfter(Bytes key) {
 
 bool TreeCursor::SeekBefore(Bytes key) {
   valid_ = false;
+  LeaveRun();
   if (!tree_->Descend(key, &path_)) return false;
   return Settle(false);
 }
@@ -627,6 +654,7 @@ bool TreeCursor::SeekFirst() {
 
 bool TreeCursor::SeekLast() {
   valid_ = false;
+  LeaveRun();
   path_.clear();
   Pager* pager = tree_->pager();
   if (!pager->has_root()) return false;
@@ -646,12 +674,22 @@ bool TreeCursor::Next() {
   if (!valid_) return false;
   if (Stale()) return SeekAfter(key());
   ++path_.back().index;
+  if (in_place_) {
+    if (run_at_ + 1 < run_.size()) {
+      ++run_at_;
+      const Bytes k = run_.At(run_at_).key();
+      key_.assign(k.begin(), k.end());
+      return true;
+    }
+    LeaveRun();
+  }
   return Settle(true, true);
 }
 
 bool TreeCursor::Prev() {
   if (!valid_) return false;
   if (Stale()) return SeekBefore(key());
+  LeaveRun();
   return Settle(false, true);
 }
 
@@ -663,6 +701,7 @@ RecordView TreeCursor::record() {
     Seek(Bytes(key.data(), key.size()));
   }
   if (!valid_) return RecordView{};
+  if (in_place_) return run_.At(run_at_);
   PageNode* leaf = tree_->pager()->GetPage(path_.back().address);
   if (path_.back().index >= leaf->RecordCount()) return RecordView{};
   return leaf->At(path_.back().index);

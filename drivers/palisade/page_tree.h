@@ -74,8 +74,13 @@ class PageTree {
     size_t index;  // record index (leaf) or child index (inner page)
   };
   // The path from the root to the leaf position of `key` (the leaf's index
-  // is the first record >= key). False when the tree has no pages.
-  bool Descend(Bytes key, std::vector<Step>* path);
+  // is the first record >= key). False when the tree has no pages. With
+  // `run` (and `in_place`), a leaf not cached may be searched in place
+  // (Pager::DescendThrough): then *in_place is set, and the run holds the
+  // record at the leaf index and those after it that share run->prefix
+  // bytes with `key`; the leaf's count is run->count.
+  bool Descend(Bytes key, std::vector<Step>* path, LeafRun* run = nullptr,
+               bool* in_place = nullptr);
 
  private:
   void CheckRecordFits(const PlxRecord& rec) const;
@@ -114,6 +119,17 @@ class TreeCursor {
   bool Next();
   bool Prev();
 
+  // From now on, Seek and SeekNear may search a leaf that is not cached in
+  // place (PageTree::Descend) instead of decoding it: the cursor then
+  // holds a copy of the record it lands on and of those after it whose
+  // keys begin with the first `prefix` bytes of the key sought, and Next
+  // walks through them without the leaf; any other move, or Next past
+  // them, reads the leaf as usual. For lookups of one row (prefix: its
+  // key) or of one row's memo pieces (prefix: the row's part of their
+  // keys) in a file too large for the cache. 0 (the default): leaves are
+  // always decoded.
+  void ReadInPlace(size_t prefix) { in_place_prefix_ = prefix; }
+
   bool Valid() const { return valid_; }
   // The current record, as it lies in its page: valid until the next call
   // into the tree or pager. When the tree changed since the cursor moved,
@@ -132,8 +148,17 @@ class TreeCursor {
   bool Edge(bool forward);  // descend from the path's last step to the first/last leaf record
   bool Finish();            // records the current key and versions
   bool SeekEnd(bool forward);
+  // Leaves the copied records for the leaf itself (before a move they do
+  // not serve).
+  void LeaveRun() { in_place_ = false; }
 
   PageTree* tree_;
+  size_t in_place_prefix_ = 0;
+  // While in_place_, the cursor stands on record run_at_ of run_ (a copy
+  // of records of its leaf, which path_ names, from run_.index on).
+  bool in_place_ = false;
+  size_t run_at_ = 0;
+  LeafRun run_;
   std::vector<PageTree::Step> path_;
   std::vector<uint8_t> key_;
   std::vector<uint8_t> after_;  // SeekAfter's copy of its key

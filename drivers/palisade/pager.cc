@@ -70,7 +70,7 @@ int Pager::ReadHeader(PlxHeader* out, int64_t* size) {
 }
 
 const uint8_t* Pager::ReadCommitted(uint64_t offset, size_t len) {
-  if (pages_loaded_ + pages_searched_ >= options_.plain_read_pages) {
+  if (pages_loaded_ + pages_searched_ + leaves_searched_ >= options_.plain_read_pages) {
     return ReadBlockView(file_.get(), offset, len, &read_buffer_);
   }
   if (read_buffer_.size() < len) read_buffer_.resize(len);
@@ -202,9 +202,29 @@ PageNode* Pager::GetPage(int32_t address) {
 }
 
 PageNode* Pager::DescendThrough(int32_t address, Bytes key, bool leaf, size_t* index,
-                                int32_t* child) {
+                                int32_t* child, LeafRun* run) {
   if (PageNode* hit = cache_.Find(address)) return hit;
-  if (leaf || address < 0) return GetPage(address);
+  if (address < 0) return GetPage(address);
+  if (leaf) {
+    if (run == nullptr) return GetPage(address);
+    LeafSeen& seen =
+        leaves_seen_[(static_cast<uint32_t>(address) * 0x9E3779B1u) >> (32 - kLeafSlotBits)];
+    if (seen.address == address &&
+        static_cast<uint32_t>(leaves_searched_) - seen.when < options_.cache.max_pages) {
+      return GetPage(address);
+    }
+    const int size_class = header_.ClassOf(address);
+    if (size_class == 0) return GetPage(address);  // reports the check
+    const size_t len = static_cast<size_t>(size_class) * kUnit;
+    const uint8_t* block = ReadPageBlock(address, len);
+    // An inner page (the leaf depth was guessed wrong) or damage: decoded,
+    // which reports the damage.
+    if (!FindInLeafBlock(block, len, key, &leaf_search_, run)) return GetPage(address);
+    seen = {address, static_cast<uint32_t>(leaves_searched_)};
+    ++leaves_searched_;
+    *index = run->index;
+    return nullptr;
+  }
   for (int32_t searched : searched_) {
     if (searched == address) return GetPage(address);
   }

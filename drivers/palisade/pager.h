@@ -86,6 +86,7 @@
 #include "drivers/palisade/child_search.h"
 #include "drivers/palisade/file_io.h"
 #include "drivers/palisade/header.h"
+#include "drivers/palisade/leaf_search.h"
 #include "drivers/palisade/page_cache.h"
 
 namespace qzr::palisade {
@@ -195,10 +196,20 @@ class Pager {
   // page as GetPage reads it. A lookup that passes once through inner pages
   // of a thousand separators then decodes none of them, while a page
   // passed through again is decoded and cached as before. With `leaf`, the
-  // page is known to be a leaf and is read by GetPage at once.
-  PageNode* DescendThrough(int32_t address, Bytes key, bool leaf, size_t* index, int32_t* child);
+  // page is expected to be a leaf: it is read by GetPage at once, unless
+  // `run` is given; then a leaf not cached, and not searched in place
+  // lately (see leaves_seen_), is searched in place (FindInLeafBlock) into
+  // `run`,
+  // nullptr is returned with *index = run->index, and the leaf is not
+  // cached. A lookup of one row reads its record without decoding the
+  // leaf, while a leaf read again soon (rows looked up in ascending order)
+  // is decoded and cached as before.
+  PageNode* DescendThrough(int32_t address, Bytes key, bool leaf, size_t* index, int32_t* child,
+                           LeafRun* run = nullptr);
   // Inner pages searched in place since the pager opened.
   uint64_t pages_searched() const { return pages_searched_; }
+  // Leaves searched in place since the pager opened.
+  uint64_t leaves_searched() const { return leaves_searched_; }
 
   // A new empty page at a fresh negative address, already dirty.
   PageNode* NewPage(uint8_t node_flag);
@@ -413,6 +424,23 @@ class Pager {
   int32_t searched_[kSearchedKept];
   size_t searched_next_ = 0;
   ChildSearch child_search_;
+  // The leaves searched in place, by address (a table of 2^kLeafSlotBits
+  // slots, each address in one slot, a later one taking it over), with the
+  // count of leaf searches when each was: a leaf searched again before as
+  // many others as the cache holds pages (CacheLimits::max_pages) were is
+  // read often enough that caching it pays (rows read in ascending order, a
+  // page of rows read again), and is decoded and cached. A ring of the last
+  // few leaves would forget a page of forty leaves read again and again
+  // before it came round; the slots are a few times the leaves a browse's
+  // page reads (two a row, and the rows read ahead), so that few share one.
+  static constexpr int kLeafSlotBits = 11;
+  struct LeafSeen {
+    int32_t address = -1;
+    uint32_t when = 0;  // leaves_searched_ then, modulo 2^32
+  };
+  LeafSeen leaves_seen_[size_t{1} << kLeafSlotBits];
+  uint64_t leaves_searched_ = 0;
+  LeafSearch leaf_search_;
   std::vector<uint8_t> block_;  // the block being sized or written
   // MoveBlock's block, expanded record area and parent key.
   std::vector<uint8_t> move_block_;

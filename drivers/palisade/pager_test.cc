@@ -507,6 +507,133 @@ TEST_F(PagerTest, ALookupSearchesInnerPagesInPlaceUntilItPassesThemAgain) {
   EXPECT_EQ(tree.Find(V(S("key30000"))), nullptr);
 }
 
+TEST_F(PagerTest, ALookupReadsALeafInPlaceUntilItReadsItAgain) {
+  Build(3000);
+  auto pager = Open(false);
+  PageTree tree(pager.get());
+  TreeCursor c(&tree);
+  c.ReadInPlace(7);
+  // Once a descent has found where the leaves are, a lookup copies its
+  // record out of the leaf, which stays out of the cache;
+  ASSERT_TRUE(c.Seek(V(S("key2999"))));
+  EXPECT_EQ(pager->leaves_searched(), 0u);
+  ASSERT_TRUE(c.Seek(V(S("key1234"))));
+  EXPECT_EQ(c.key(), V(S("key1234")));
+  EXPECT_EQ(pager->leaves_searched(), 1u);
+  const uint64_t loaded = pager->pages_loaded();
+  EXPECT_EQ(pager->cache().size(), loaded);
+  const std::vector<uint8_t> first(c.record().payload().begin(), c.record().payload().end());
+  // the next one in that leaf decodes and caches it, and reads the same.
+  TreeCursor d(&tree);
+  d.ReadInPlace(7);
+  ASSERT_TRUE(d.Seek(V(S("key1234"))));
+  EXPECT_EQ(pager->leaves_searched(), 1u);
+  EXPECT_EQ(pager->pages_loaded(), loaded + 1);
+  EXPECT_EQ(d.record().payload(), V(first));
+  EXPECT_EQ(c.record().payload(), V(first));
+}
+
+TEST_F(PagerTest, LeavesReadAgainAndAgainAreCachedWhateverTheirNumber) {
+  // Given forty rows in forty leaves (more than a ring of recent leaves
+  // would remember), read in the same order again and again, as a browse
+  // reads its page again,
+  Build(3000);
+  PagerOptions options;
+  options.cache = {/*min_pages=*/400, /*max_pages=*/400};  // as the driver's
+  auto pager = Open(false, options);
+  PageTree tree(pager.get());
+  TreeCursor c(&tree);
+  c.ReadInPlace(7);
+  ASSERT_TRUE(c.Seek(V(S("key0"))));  // finds where the leaves are
+  std::vector<std::string> keys;
+  for (int i = 0; i < 40; ++i) keys.push_back("key" + std::to_string(1000 + 50 * i));
+  auto read_all = [&] {
+    for (const std::string& k : keys) {
+      ASSERT_TRUE(c.Seek(V(S(k))));
+      ASSERT_EQ(c.key(), V(S(k)));
+    }
+  };
+  // the first pass reads their leaves in place, the second decodes and
+  // caches them, and the third finds them cached (all but two leaves, in
+  // case two share a slot of the table of leaves seen).
+  read_all();
+  const uint64_t searched = pager->leaves_searched();
+  EXPECT_GE(searched, 30u);
+  read_all();
+  const uint64_t loaded = pager->pages_loaded();
+  EXPECT_GE(loaded, 30u);
+  read_all();
+  EXPECT_LE(pager->leaves_searched() - searched, 2u);
+  EXPECT_LE(pager->pages_loaded() - loaded, 2u);
+}
+
+TEST_F(PagerTest, CursorsReadingInPlaceMoveAsCursorsThatDecode) {
+  // Given a file larger than a cache of a few pages, and a model of it,
+  Build(3000);
+  std::map<std::string, std::vector<uint8_t>> model;
+  {
+    auto pager = Open(false);
+    PageTree tree(pager.get());
+    TreeCursor c(&tree);
+    for (bool ok = c.SeekFirst(); ok; ok = c.Next()) {
+      model[std::string(c.key().begin(), c.key().end())].assign(c.record().payload().begin(),
+                                                                c.record().payload().end());
+    }
+  }
+  PagerOptions options;
+  options.cache = {/*min_pages=*/2, /*max_pages=*/6};
+  auto pager = Open(true, options);
+  PageTree tree(pager.get());
+  std::vector<std::string> keys;
+  for (const auto& kv : model) keys.push_back(kv.first);
+  std::mt19937 rng(17);
+  TreeCursor kept(&tree);
+  auto expect_at = [&](TreeCursor& c, std::map<std::string, std::vector<uint8_t>>::iterator it,
+                       const std::string& what) {
+    ASSERT_EQ(c.Valid(), it != model.end()) << what;
+    if (it == model.end()) return;
+    ASSERT_EQ(c.key(), V(S(it->first))) << what;
+    ASSERT_EQ(c.record().payload(), V(it->second)) << what;
+  };
+  // when cursors that read leaves in place (with prefixes of every length)
+  // seek anywhere, step either way, and meet changes to the tree,
+  for (int round = 0; round < 300; ++round) {
+    std::string probe = keys[rng() % keys.size()];
+    if (rng() % 3 == 0) probe.pop_back();
+    const size_t prefix = rng() % (probe.size() + 2);
+    TreeCursor fresh(&tree);
+    TreeCursor& c = rng() % 2 ? kept : fresh;
+    c.ReadInPlace(prefix);
+    const std::string what = "round " + std::to_string(round) + " " + probe;
+    const bool near = rng() % 2 == 0;
+    ASSERT_EQ(near ? c.SeekNear(V(S(probe))) : c.Seek(V(S(probe))), true) << what;
+    auto it = model.lower_bound(probe);
+    expect_at(c, it, what);
+    const int steps = static_cast<int>(rng() % 40);
+    for (int s = 0; s < steps && it != model.end(); ++s) {
+      if (rng() % 6 == 0 && it != model.begin()) {
+        ASSERT_TRUE(c.Prev()) << what;
+        --it;
+      } else {
+        const bool ok = c.Next();
+        ++it;
+        ASSERT_EQ(ok, it != model.end()) << what;
+      }
+      expect_at(c, it, what + " step " + std::to_string(s));
+      if (rng() % 25 == 0) {
+        // A change elsewhere in the tree: the cursor finds its key again.
+        const std::string& other = keys[rng() % keys.size()];
+        std::vector<uint8_t> payload(rng() % 300, static_cast<uint8_t>(round));
+        tree.Put(MakeRecord(V(S(other)), V(payload)));
+        model[other] = payload;
+        expect_at(c, it, what + " after a change");
+      }
+    }
+  }
+  // then every answer was the model's, and leaves were read in place.
+  EXPECT_GT(pager->leaves_searched(), 0u);
+}
+
 TEST(PageCacheTest, PassedLeavesAreFewAndComeBackWhenReadAgain) {
   PageCache cache({/*min_pages=*/400, /*max_pages=*/400});
   auto add = [&](int32_t address) {

@@ -9,7 +9,9 @@
 // journal and once in WAL mode. Files live on the disk that holds the
 // build directory's temp folder, so durable commits pay real syncs.
 //
-//   a  20k inserts in one transaction (LOGOUT .. COMMIT / BEGIN .. COMMIT)
+//   a  20k inserts in one transaction (LOGOUT .. COMMIT / BEGIN .. COMMIT),
+//      the fastest of three rounds each; with the part of it spent in the
+//      kernel (writes, page faults)
 //   b  500 inserts, each its own durable commit; Palisade's fdatasync calls
 //      per commit are counted through the file seam's fault plan
 //   c  a full scan in primary-key order (every column and the code)
@@ -35,6 +37,7 @@
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -82,6 +85,7 @@ constexpr int kBulkRows = 20000;
 constexpr int kDurableRows = 500;
 constexpr int kLookups = 100000;
 constexpr int kLookupRounds = 3;
+constexpr int kBulkRounds = 3;
 
 double Seconds(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double>(b - a).count();
@@ -200,9 +204,29 @@ std::string PlxPath() {
   return (Dir() / "FUNC.PLX").string();
 }
 
+// The process's system (kernel) time in seconds (writes, page faults), and
+// its page faults (fresh memory touched) so far.
+double SystemCpu() {
+  rusage u;
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_stime.tv_sec) + static_cast<double>(u.ru_stime.tv_usec) * 1e-6;
+}
+double PageFaults() {
+  rusage u;
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_minflt + u.ru_majflt);
+}
+
+// Of (a)'s rounds, for Palisade and SQLite's rollback journal: the part of
+// the time spent in the kernel, and the page faults.
+double g_bulk_system_seconds[2] = {0, 0};
+double g_bulk_faults[2] = {0, 0};
+
 double PalisadeBulk(const std::string& path) {
   Rows();
   PlxFileRun run(path, true);
+  const double s0 = SystemCpu();
+  const double f0 = PageFaults();
   const double c0 = Cpu();
   DoFileOp(FileOp::LOGOUT, run.f);
   for (int i = 1; i <= kBulkRows; ++i) {
@@ -210,7 +234,10 @@ double PalisadeBulk(const std::string& path) {
     if (DoFileOp(FileOp::ADD, run.f) != 0) std::abort();
   }
   if (DoFileOp(FileOp::COMMIT, run.f) != 0) std::abort();
-  return (Cpu() - c0);
+  const double t = Cpu() - c0;
+  g_bulk_system_seconds[0] = SystemCpu() - s0;
+  g_bulk_faults[0] = PageFaults() - f0;
+  return t;
 }
 
 double PalisadeDurable(const std::string& path, double* syncs_per_commit) {
@@ -326,11 +353,17 @@ double SqliteBulk(bool wal) {
   Rows();
   Sqlite s(SqlPath(wal), wal, true);
   sqlite3_stmt* st = s.Prepare(kInsertSql);
+  const double s0 = SystemCpu();
+  const double f0 = PageFaults();
   const double c0 = Cpu();
   s.Exec("BEGIN");
   for (int i = 1; i <= kBulkRows; ++i) s.Insert(st, RowOf(i));
   s.Exec("COMMIT");
   const double t = (Cpu() - c0);
+  if (!wal) {
+    g_bulk_system_seconds[1] = SystemCpu() - s0;
+    g_bulk_faults[1] = PageFaults() - f0;
+  }
   sqlite3_finalize(st);
   return t;
 }
@@ -385,18 +418,46 @@ void Report(benchmark::State& state, double plx, double journal, double wal, con
 }
 
 // The three databases of (a), built once for (c), (d) and (e).
-void EnsureBulk(double* plx, double* journal, double* wal) {
-  static double t[3] = {-1, -1, -1};
-  if (t[0] < 0) {
-    t[0] = PalisadeBulk(PlxPath());
-    t[1] = SqliteBulk(false);
-    t[2] = SqliteBulk(true);
+// Each side loads its file kBulkRounds times, in turn, and the fastest
+// round counts: one round on a shared machine was off by a third either way.
+// The first round is reported too: it alone pays for the memory the process
+// touches first (page faults), and Palisade, loading first, leaves freed
+// memory behind that SQLite's first round may reuse. The last round's files
+// stay for (c) to (e).
+struct BulkFigures {
+  double fastest[3] = {-1, -1, -1};  // Palisade, journal, WAL (seconds)
+  double first[2] = {0, 0};          // Palisade, journal: the first round
+  double first_faults[2] = {0, 0};
+  double system[2] = {0, 0};  // of the fastest round
+};
+
+const BulkFigures& EnsureBulk() {
+  static BulkFigures b;
+  if (b.fastest[0] >= 0) return b;
+  for (int r = 0; r < kBulkRounds; ++r) {
+    const double t[3] = {PalisadeBulk(PlxPath()), SqliteBulk(false), SqliteBulk(true)};
     // The WAL is folded into the database when the last connection closes.
+    for (int side = 0; side < 3; ++side) {
+      if (b.fastest[side] >= 0 && t[side] >= b.fastest[side]) continue;
+      b.fastest[side] = t[side];
+      if (side < 2) b.system[side] = g_bulk_system_seconds[side];
+    }
+    if (r == 0) {
+      for (int side = 0; side < 2; ++side) {
+        b.first[side] = t[side];
+        b.first_faults[side] = g_bulk_faults[side];
+      }
+    }
   }
+  return b;
+}
+
+void EnsureBulk(double* plx, double* journal, double* wal) {
+  const BulkFigures& b = EnsureBulk();
   if (plx != nullptr) {
-    *plx = t[0];
-    *journal = t[1];
-    *wal = t[2];
+    *plx = b.fastest[0];
+    *journal = b.fastest[1];
+    *wal = b.fastest[2];
   }
 }
 
@@ -407,6 +468,12 @@ void BM_a_Insert20kOneTransaction(benchmark::State& state) {
     Report(state, p * 1000, j * 1000, w * 1000, "ms");
     // What making the rows costs, outside every time above.
     state.counters["row_building_ms"] = g_row_build_seconds * 1000;
+    const BulkFigures& b = EnsureBulk();
+    state.counters["palisade_system_ms"] = b.system[0] * 1000;
+    state.counters["sqlite_journal_system_ms"] = b.system[1] * 1000;
+    state.counters["first_round_ratio_vs_journal"] = b.first[0] / b.first[1];
+    state.counters["palisade_first_round_faults"] = b.first_faults[0];
+    state.counters["sqlite_journal_first_round_faults"] = b.first_faults[1];
   }
 }
 BENCHMARK(BM_a_Insert20kOneTransaction)->Iterations(1)->Unit(benchmark::kMillisecond);

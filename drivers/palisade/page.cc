@@ -347,9 +347,10 @@ int EncodeBlockAt(const PageNode& node, std::vector<uint8_t>* out, size_t base, 
 
   size_t stored = plain;
   const uint8_t* body = plain_image.data() + head;
-  if (RleEncode(plain_image.data() + head, plain - head, &packed) &&
-      RoundUpToUnit(head + packed.size()) < RoundUpToUnit(plain)) {
-    stored = head + packed.size();
+  if (packed.size() < RleEncodeBound(plain - head)) packed.resize(RleEncodeBound(plain - head));
+  const size_t packed_len = RleEncodeInto(plain_image.data() + head, plain - head, packed.data());
+  if (packed_len != 0 && RoundUpToUnit(head + packed_len) < RoundUpToUnit(plain)) {
+    stored = head + packed_len;
     body = packed.data();
   }
   const size_t rounded = RoundUpToUnit(stored);

@@ -27,6 +27,23 @@ inline constexpr size_t kMinRun = 4;
 // most n + 10); the caller decides whether compression pays.
 bool RleEncode(const uint8_t* in, size_t n, std::vector<uint8_t>* out);
 
+// Room RleEncodeInto needs for n input bytes. A pair costs its literal's
+// count, the literal and the repeat count, for the literal and at least
+// three repeated bytes of input: the repeat count (one byte below 128, at
+// most five) never passes the bytes it stands for by more than the
+// literal's count passes one byte, which it does only for a literal of
+// 16384 bytes or more (two extra bytes from 2^21, and so on). The stream
+// thus passes n only by those extras (at most one per 16384 bytes) and the
+// last literal's count (at most 10 bytes).
+constexpr size_t RleEncodeBound(size_t n) {
+  return n + n / 4096 + 16;
+}
+
+// RleEncode into `out`, which has room for RleEncodeBound(n) bytes. Returns
+// the stream's length, or 0 when the input has no run of kMinRun equal
+// bytes (nothing is written then). The same stream as RleEncode.
+size_t RleEncodeInto(const uint8_t* in, size_t n, uint8_t* out);
+
 // Decodes in[0, in_len) into exactly out_len bytes at `out`. Returns 0, or the
 // corruption check that failed: kCheckLiteralOverrun (522) when a literal
 // would pass the end of the output or of the input, or the stream ends early;

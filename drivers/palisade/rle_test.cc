@@ -105,8 +105,8 @@ TEST(RleTest, StreamsMatchTheByteAtATimeEncoder) {
   // word, long runs, and random bytes over small and large alphabets.
   std::mt19937 rng(11);
   std::vector<std::vector<uint8_t>> inputs;
-  for (size_t run = 1; run <= 10; ++run) {
-    for (size_t at = 0; at < 20; ++at) {
+  for (size_t run = 1; run <= 40; ++run) {
+    for (size_t at = 0; at < 40; ++at) {
       std::vector<uint8_t> in(at + run + 9);
       for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 37 + 1);
       for (size_t k = 0; k < run; ++k) in[at + k] = 0xEE;
@@ -123,11 +123,54 @@ TEST(RleTest, StreamsMatchTheByteAtATimeEncoder) {
     }
     inputs.push_back(in);
   }
+  // Every length of input up to 40 bytes ending in a run of four to six
+  // (the scans' last, shorter steps).
+  for (size_t len = 4; len <= 40; ++len) {
+    for (size_t run = 4; run <= 6 && run <= len; ++run) {
+      std::vector<uint8_t> in(len);
+      for (size_t i = 0; i < len; ++i) in[i] = static_cast<uint8_t>(i * 37 + 1);
+      for (size_t k = len - run; k < len; ++k) in[k] = 0xEE;
+      inputs.push_back(in);
+    }
+  }
   for (const std::vector<uint8_t>& in : inputs) {
     std::vector<uint8_t> expected, out;
     const bool compressed = ByteAtATimeEncode(in, &expected);
     ASSERT_EQ(RleEncode(in.data(), in.size(), &out), compressed) << in.size();
     ASSERT_EQ(out, expected) << in.size();
+    // Into storage of the stated bound, exactly: the sanitizer sees a write
+    // past it.
+    std::vector<uint8_t> raw(RleEncodeBound(in.size()));
+    const size_t n = RleEncodeInto(in.data(), in.size(), raw.data());
+    ASSERT_EQ(n, expected.size()) << in.size();
+    ASSERT_EQ(std::vector<uint8_t>(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(n)),
+              expected);
+  }
+}
+
+// The inputs that make the stream longest for their size: literals too long
+// for a two-byte count, each followed by the shortest run, then a long last
+// literal. The stream stays within RleEncodeBound.
+TEST(RleTest, LongestStreamsStayWithinTheBound) {
+  for (size_t literal : {16383, 16384, 20000}) {
+    for (int runs : {1, 3, 8}) {
+      std::vector<uint8_t> in;
+      for (int r = 0; r < runs; ++r) {
+        for (size_t i = 0; i < literal; ++i) in.push_back(static_cast<uint8_t>(i % 251 + (i & 1)));
+        in.insert(in.end(), 4, 0xEE);
+      }
+      for (size_t i = 0; i < literal; ++i) in.push_back(static_cast<uint8_t>(i % 251 + (i & 1)));
+      std::vector<uint8_t> expected;
+      ASSERT_TRUE(ByteAtATimeEncode(in, &expected));
+      EXPECT_LE(expected.size(), RleEncodeBound(in.size())) << literal << " " << runs;
+      std::vector<uint8_t> raw(RleEncodeBound(in.size()));
+      ASSERT_EQ(RleEncodeInto(in.data(), in.size(), raw.data()), expected.size());
+      raw.resize(expected.size());
+      EXPECT_EQ(raw, expected);
+      std::vector<uint8_t> back(in.size());
+      ASSERT_EQ(RleDecode(raw.data(), raw.size(), back.data(), back.size()), 0);
+      EXPECT_EQ(back, in);
+    }
   }
 }
 

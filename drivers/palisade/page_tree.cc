@@ -120,13 +120,73 @@ void PageTree::CheckRecordFits(const PlxRecord& rec) const {
   }
 }
 
+PageNode* PageTree::WriteLeaf(Bytes key, size_t* index) {
+  const uint64_t shape = pager_->shape_version();
+  const uint64_t layout = pager_->layout_version();
+  for (WriteHint& h : hints_) {
+    if (h.shape != shape || h.layout != layout) continue;
+    if (h.has_low && CompareKeys(Bytes(h.low.data(), h.low.size()), key) > 0) continue;
+    if (h.has_high && CompareKeys(key, Bytes(h.high.data(), h.high.size())) >= 0) continue;
+    PageNode* leaf = pager_->GetPage(h.leaf);
+    if (leaf->IsInner()) break;  // damage: a descent reports it
+    // Most writes append (ascending numbers): the last key says so at once.
+    const size_t n = leaf->RecordCount();
+    *index = n == 0 || CompareKeys(leaf->KeyAt(n - 1), key) < 0 ? n : leaf->LowerBound(key);
+    return leaf;
+  }
+  std::vector<Step>& path = write_path_;
+  Descend(key, &path);
+  RememberLeaf(path);
+  *index = path.back().index;
+  return pager_->GetPage(path.back().address);
+}
+
+void PageTree::RememberLeaf(const std::vector<Step>& path) {
+  // The leaf's range is the intersection of the ranges its ancestors give
+  // the children on the path: child i of a page holds [separator i,
+  // separator i+1), separator 0 and the end open. Ancestors searched in
+  // place are not cached; their separators are not at hand, and the leaf
+  // is not remembered.
+  WriteHint* slot = nullptr;
+  for (WriteHint& h : hints_) {
+    if (h.leaf == path.back().address) slot = &h;
+  }
+  if (slot == nullptr) {
+    slot = &hints_[next_hint_];
+    next_hint_ = (next_hint_ + 1) % kWriteHints;
+  }
+  WriteHint& h = *slot;
+  h.shape = UINT64_MAX;  // invalid until complete
+  h.has_low = h.has_high = false;
+  for (size_t level = 0; level + 1 < path.size(); ++level) {
+    const PageNode* node = pager_->cache().Find(path[level].address);
+    if (node == nullptr || !node->IsInner()) return;
+    const size_t i = path[level].index;
+    if (i > 0) {
+      const Bytes low = node->KeyAt(i);
+      if (!h.has_low || CompareKeys(low, Bytes(h.low.data(), h.low.size())) > 0) {
+        h.low.assign(low.begin(), low.end());
+        h.has_low = true;
+      }
+    }
+    if (i + 1 < node->RecordCount()) {
+      const Bytes high = node->KeyAt(i + 1);
+      if (!h.has_high || CompareKeys(high, Bytes(h.high.data(), h.high.size())) < 0) {
+        h.high.assign(high.begin(), high.end());
+        h.has_high = true;
+      }
+    }
+  }
+  h.leaf = path.back().address;
+  h.shape = pager_->shape_version();
+  h.layout = pager_->layout_version();
+}
+
 bool PageTree::Insert(PlxRecord rec) {
   CheckRecordFits(rec);
   if (!pager_->has_root()) pager_->SetRoot(pager_->NewPage(0)->Address);
-  std::vector<Step>& path = write_path_;
-  Descend(rec.key(), &path);
-  PageNode* leaf = pager_->GetPage(path.back().address);
-  const size_t pos = path.back().index;
+  size_t pos;
+  PageNode* leaf = WriteLeaf(rec.key(), &pos);
   if (pos < leaf->RecordCount() && CompareKeys(leaf->KeyAt(pos), rec.key()) == 0) {
     return false;
   }
@@ -144,10 +204,8 @@ bool PageTree::Insert(PlxRecord rec) {
 void PageTree::Put(PlxRecord rec) {
   CheckRecordFits(rec);
   if (!pager_->has_root()) pager_->SetRoot(pager_->NewPage(0)->Address);
-  std::vector<Step>& path = write_path_;
-  Descend(rec.key(), &path);
-  PageNode* leaf = pager_->GetPage(path.back().address);
-  const size_t pos = path.back().index;
+  size_t pos;
+  PageNode* leaf = WriteLeaf(rec.key(), &pos);
   pager_->MarkDirty(leaf);
   if (pos < leaf->RecordCount() && CompareKeys(leaf->KeyAt(pos), rec.key()) == 0) {
     leaf->Replace(pos, std::move(rec));
@@ -235,6 +293,7 @@ size_t PageTree::ChooseSplit(const std::vector<PlxRecord>& records, bool inner, 
 }
 
 void PageTree::Split(const std::vector<Step>& path, size_t level) {
+  pager_->NoteShapeChange();
   PageCache& cache = pager_->cache();
   PageNode* node = pager_->GetPage(path[level].address);
   PinGuard pin(&cache, node);
@@ -347,6 +406,7 @@ void RemoveEntry(PageNode* parent, size_t i) {
 void PageTree::Rebalance(std::vector<Step> path) {
   // The page and its parent are pinned while a sibling is loaded, and
   // unpinned before either can be discarded.
+  pager_->NoteShapeChange();
   PageCache& cache = pager_->cache();
   const size_t quarter = page_limit() / 4;
   const uint64_t before = version_;
@@ -408,6 +468,7 @@ void PageTree::Rebalance(std::vector<Step> path) {
 }
 
 void PageTree::CollapseRoot() {
+  pager_->NoteShapeChange();
   for (;;) {
     PageNode* root = pager_->GetPage(pager_->root());
     if (!root->IsInner()) return;

@@ -23,6 +23,12 @@
 // a page that falls below a quarter of the limit into a sibling when the
 // two fit in one page, and remove empty pages.
 //
+// Writes find their leaf through write hints (WriteLeaf): a few leaves
+// written lately, each with the range of keys it holds as its ancestors'
+// separators give it. A split, a merge, a new root (the pager's shape
+// version) or a page moved or dropped from the cache (its layout version)
+// makes every hint stale; a write outside the hints descends from the root.
+//
 // Cursors remember the path of page addresses to their record and the tree
 // and page-layout versions; after any change they find their place again by
 // key.
@@ -83,6 +89,13 @@ class PageTree {
                bool* in_place = nullptr);
 
  private:
+  // The leaf `key` belongs in and the index of the first record >= key,
+  // for a write: through a write hint when one holds the key's range, else
+  // by a descent, whose leaf becomes a hint.
+  PageNode* WriteLeaf(Bytes key, size_t* index);
+  // Remembers the leaf at the end of `path` with the range of keys its
+  // ancestors give it, when every ancestor is cached.
+  void RememberLeaf(const std::vector<Step>& path);
   void CheckRecordFits(const PlxRecord& rec) const;
   void FixOverflow(Bytes key);
   void Split(const std::vector<Step>& path, size_t level);
@@ -95,6 +108,23 @@ class PageTree {
   std::vector<Step> find_path_;   // Find's path, kept for its storage
   RecordView found_;              // what Find returned last
   std::vector<Step> write_path_;  // Insert's and Put's
+  // Write hints: leaves written lately, each with the range of keys that
+  // belong to it, [low, high) (no bound: that side is open), valid while
+  // the pager's shape and layout versions are those it was taken under. A
+  // row's writes go to a few leaves in turn (its key entries, the row, its
+  // memo pieces, the table's counters), each written several times; with
+  // a hint per leaf they descend from the root about once a leaf instead
+  // of once a record.
+  struct WriteHint {
+    int32_t leaf = 0;
+    uint64_t shape = UINT64_MAX;
+    uint64_t layout = UINT64_MAX;
+    bool has_low = false, has_high = false;
+    std::vector<uint8_t> low, high;
+  };
+  static constexpr size_t kWriteHints = 4;
+  WriteHint hints_[kWriteHints];
+  size_t next_hint_ = 0;
   uint64_t version_ = 0;
   bool debug_checks_ = true;
   size_t leaf_depth_ = SIZE_MAX;  // steps above the leaf a descent last reached

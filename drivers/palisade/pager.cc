@@ -177,6 +177,7 @@ uint32_t Pager::IssueNumber() {
 }
 
 void Pager::SetRoot(int32_t address) {
+  ++shape_version_;
   root_ = address;
   has_root_ = true;
   header_dirty_ = true;

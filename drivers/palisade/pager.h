@@ -310,6 +310,12 @@ class Pager {
   // Advances whenever pages change address or the cache is dropped, so that
   // a cursor holding page addresses knows to find its place again.
   uint64_t layout_version() const { return layout_version_; }
+  // Advances whenever a tree over this pager changes which page holds which
+  // range of keys (a split, a merge, a new or collapsed root), so that a
+  // tree that remembers leaves by their ranges (PageTree's write hints)
+  // forgets them, whichever tree made the change.
+  uint64_t shape_version() const { return shape_version_; }
+  void NoteShapeChange() { ++shape_version_; }
 
   // Test access: the shadow map (home offset -> actual offset).
   std::unordered_map<uint32_t, uint32_t>& shadow_map() { return shadow_map_; }
@@ -467,6 +473,7 @@ class Pager {
   bool has_root_ = false;
   bool broken_ = false;  // the header vanished under a rollback
   uint64_t layout_version_ = 0;
+  uint64_t shape_version_ = 0;
 
   // The header as last committed (what offset 0 holds under a mark).
   PlxHeader committed_;

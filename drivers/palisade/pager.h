@@ -98,7 +98,10 @@ struct PagerOptions {
   size_t max_dirty_pages = 4096;
   // Changed pages a transaction keeps in memory before SpillHeld writes
   // those it may (past the committed end) to the file ahead of the commit.
-  size_t max_held_pages = 512;
+  // A load fills its pages (up to 15 KB of records each), and what it holds
+  // is memory touched anew after every spill: 256 pages keep that to about
+  // 4 MB.
+  size_t max_held_pages = 256;
   // The most changed pages a transaction holds before it writes early,
   // however much it reads back of what it wrote (SpillHeld): a bound on its
   // memory (pages of up to 15 KB, with their records).

@@ -302,7 +302,7 @@ class ViewEngine {
   bool check_reads_memos_ = true;
   bool memo_reads_ = true;         // the primary driver reads memos after a NOMEMO read
   bool memos_deferred_ = false;    // the last primary read left its memos out
-  bool nomemo_with_read_ = false;  // the primary driver takes NOMEMO with the read (Open)
+  bool nomemo_with_read_ = false;  // the primary driver takes NOMEMO with its reads (Open)
   bool skip_with_read_ = false;    // ... and passes over records the filter drops (Open)
   // The filter as the check a primary driver passes records over by.
   struct FilterCheck final : RecordCheck {

@@ -59,29 +59,12 @@ bool FindChildInBlock(const uint8_t* block, size_t block_len, Bytes key, ChildSe
   size_t common = 0;
   size_t pos = 0;
   for (size_t i = 0; i < count; ++i) {
-    if (pos >= len) return false;
-    const uint8_t flags = in[pos++];
-    const size_t shared = flags & kRecSharedMask;
-    size_t length = prev_length;
-    size_t key_length = prev_key_length;
-    if (flags & kRecHasLength) {
-      if (len - pos < 2) return false;
-      length = LoadU16(in + pos);
-      pos += 2;
-    } else if (i == 0) {
-      return false;
-    }
-    if (flags & kRecHasKeyLength) {
-      if (len - pos < 2) return false;
-      key_length = LoadU16(in + pos);
-      pos += 2;
-    } else if (i == 0) {
-      return false;
-    }
-    if (length >= kRecordLengthBound || key_length > length) return false;
-    if (shared > length || (shared > 0 && (i == 0 || shared > prev_length))) return false;
+    RecordHead head;
+    if (ReadRecordHead(in, len, &pos, i, prev_length, prev_key_length, &head) != 0) return false;
+    const size_t shared = head.shared;
+    const size_t length = head.length;
+    const size_t key_length = head.key_length;
     const size_t rest = length - shared;
-    if (len - pos < rest) return false;
     bool ordered = i == 0;
     bool compare_whole = false;
     if (!ordered) {

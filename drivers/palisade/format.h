@@ -219,6 +219,60 @@ inline void StoreBigU16(uint8_t* p, uint16_t v) {
   p[1] = static_cast<uint8_t>(v);
 }
 
+// ---- A record's header ----------------------------------------------------
+
+// What a record's header says: the bytes it shares with the record before,
+// its whole length and its key's.
+struct RecordHead {
+  size_t shared = 0;
+  size_t length = 0;
+  size_t key_length = 0;
+};
+
+// Reads the header of record `i` of a record area [in, in + len) at *pos:
+// the flags byte, then Length and KeyLength when the flags say they are
+// there (the first record must carry both; the others take the previous
+// record's, `prev_length` and `prev_key_length`, otherwise). Returns 0, with
+// *pos past the header, when the header holds: a length below the bound, a
+// key inside it, a shared prefix inside both this record and the one
+// before, and the record's own bytes (length - shared) inside the area.
+// Else kCheckRecordTooLong for a length at or past the bound, and
+// kCheckParseLength for anything else.
+inline int ReadRecordHead(const uint8_t* in, size_t len, size_t* pos, size_t i,
+                          size_t prev_length, size_t prev_key_length, RecordHead* head) {
+  size_t p = *pos;
+  if (p >= len) return kCheckParseLength;
+  const uint8_t flags = in[p++];
+  const size_t shared = flags & kRecSharedMask;
+  size_t length = prev_length;
+  size_t key_length = prev_key_length;
+  if (flags & kRecHasLength) {
+    if (len - p < 2) return kCheckParseLength;
+    length = LoadU16(in + p);
+    p += 2;
+  } else if (i == 0) {
+    return kCheckParseLength;
+  }
+  if (flags & kRecHasKeyLength) {
+    if (len - p < 2) return kCheckParseLength;
+    key_length = LoadU16(in + p);
+    p += 2;
+  } else if (i == 0) {
+    return kCheckParseLength;
+  }
+  if (length >= kRecordLengthBound) return kCheckRecordTooLong;
+  if (key_length > length) return kCheckParseLength;
+  if (shared > length || (shared > 0 && (i == 0 || shared > prev_length))) {
+    return kCheckParseLength;
+  }
+  if (len - p < length - shared) return kCheckParseLength;
+  *pos = p;
+  head->shared = shared;
+  head->length = length;
+  head->key_length = key_length;
+  return 0;
+}
+
 }  // namespace qzr::palisade
 
 #endif  // QZR_DRIVERS_PALISADE_FORMAT_H_

@@ -63,30 +63,13 @@ bool FindInLeafBlock(const uint8_t* block, size_t block_len, Bytes key, LeafSear
   size_t found = count;
   size_t pos = 0;
   for (size_t i = 0; i < count; ++i) {
-    if (pos >= len) return false;
-    const uint8_t flags = in[pos++];
-    const size_t shared = flags & kRecSharedMask;
-    size_t length = prev_length;
-    size_t key_length = prev_key_length;
-    if (flags & kRecHasLength) {
-      if (len - pos < 2) return false;
-      length = LoadU16(in + pos);
-      pos += 2;
-    } else if (i == 0) {
-      return false;
-    }
-    if (flags & kRecHasKeyLength) {
-      if (len - pos < 2) return false;
-      key_length = LoadU16(in + pos);
-      pos += 2;
-    } else if (i == 0) {
-      return false;
-    }
-    if (length >= kRecordLengthBound || key_length > length) return false;
-    if (shared > length || (shared > 0 && (i == 0 || shared > prev_length))) return false;
+    RecordHead head;
+    if (ReadRecordHead(in, len, &pos, i, prev_length, prev_key_length, &head) != 0) return false;
+    const size_t shared = head.shared;
+    const size_t length = head.length;
+    const size_t key_length = head.key_length;
     const size_t rest = length - shared;
     const size_t left = len - pos;
-    if (left < rest) return false;
     const uint8_t* own = in + pos;
     pos += rest;
     bool whole = i == 0;  // compared by its whole key

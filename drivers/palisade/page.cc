@@ -135,32 +135,14 @@ int PageNode::ReadRecordArea(const uint8_t* in, size_t len, size_t count, Record
     return check;
   };
   for (size_t i = 0; i < count; ++i) {
-    if (pos >= len) return fail(kCheckParseLength);
-    const uint8_t flags = a[pos++];
-    const size_t shared = flags & kRecSharedMask;
-    size_t length = prev_length;
-    size_t key_length = prev_key_length;
-    if (flags & kRecHasLength) {
-      if (len - pos < 2) return fail(kCheckParseLength);
-      length = LoadU16(a + pos);
-      pos += 2;
-    } else if (i == 0) {
-      return fail(kCheckParseLength);
+    RecordHead head;
+    if (int check = ReadRecordHead(a, len, &pos, i, prev_length, prev_key_length, &head)) {
+      return fail(check);
     }
-    if (flags & kRecHasKeyLength) {
-      if (len - pos < 2) return fail(kCheckParseLength);
-      key_length = LoadU16(a + pos);
-      pos += 2;
-    } else if (i == 0) {
-      return fail(kCheckParseLength);
-    }
-    if (length >= kRecordLengthBound) return fail(kCheckRecordTooLong);
-    if (key_length > length) return fail(kCheckParseLength);
-    if (shared > length || (shared > 0 && (i == 0 || shared > prev_length))) {
-      return fail(kCheckParseLength);
-    }
+    const size_t shared = head.shared;
+    const size_t length = head.length;
+    const size_t key_length = head.key_length;
     const size_t rest = length - shared;
-    if (len - pos < rest) return fail(kCheckParseLength);
     const uint8_t* own = a + pos;  // the bytes after the shared ones
     const RecordView prev = i == 0 ? RecordView{} : ViewOf(entries_.back());
 

@@ -167,34 +167,15 @@ int ParseRecords(const uint8_t* in, size_t len, size_t count, Slot slot) {
   size_t pos = 0;
   const PlxRecord* prev = nullptr;
   for (size_t i = 0; i < count; ++i) {
-    if (pos >= len) return kCheckParseLength;
-    const uint8_t flags = in[pos++];
-    const size_t shared = flags & kRecSharedMask;
-    size_t length;
-    size_t key_length;
-    if (flags & kRecHasLength) {
-      if (len - pos < 2) return kCheckParseLength;
-      length = LoadU16(in + pos);
-      pos += 2;
-    } else {
-      if (prev == nullptr) return kCheckParseLength;
-      length = prev->Length();
+    RecordHead head;
+    if (int check = ReadRecordHead(in, len, &pos, i, prev == nullptr ? 0 : prev->Length(),
+                                   prev == nullptr ? 0 : prev->KeyLength(), &head)) {
+      return check;
     }
-    if (flags & kRecHasKeyLength) {
-      if (len - pos < 2) return kCheckParseLength;
-      key_length = LoadU16(in + pos);
-      pos += 2;
-    } else {
-      if (prev == nullptr) return kCheckParseLength;
-      key_length = prev->KeyLength();
-    }
-    if (length >= kRecordLengthBound) return kCheckRecordTooLong;
-    if (key_length > length) return kCheckParseLength;
-    if (shared > length || (shared > 0 && (prev == nullptr || shared > prev->Length()))) {
-      return kCheckParseLength;
-    }
+    const size_t shared = head.shared;
+    const size_t length = head.length;
+    const size_t key_length = head.key_length;
     const size_t rest = length - shared;
-    if (len - pos < rest) return kCheckParseLength;
     PlxRecord& rec = slot(i, length);
     // Appended rather than resized and overwritten: a pooled record's
     // storage is filled once, never zeroed first.
